@@ -1,0 +1,132 @@
+#include "app/run.h"
+
+#include <cstring>
+
+#include "app/drive_argument.h"
+#include "app/drives.h"
+#include "app/exit_status.h"
+#include "platform/storage_descriptor.h"
+#include "report/drive_report.h"
+
+namespace torvik {
+
+namespace {
+
+constexpr std::size_t kAnswerSize = 128;  // 127 characters and the NUL
+constexpr int kKeyPollMs = 50;
+constexpr std::intptr_t kShellSuccessAbove = 32;
+
+OsVersion query_os_version(Platform& platform) {
+    OsVersion os;
+    os.record_size = kOsVersionExSize;
+    if (!platform.get_version(os)) {
+        os = OsVersion{};
+        os.record_size = kOsVersionSize;
+        platform.get_version(os);
+    }
+    os.service_pack[sizeof os.service_pack - 1] = '\0';
+    return os;
+}
+
+// Reads one answer line. The first 127 characters count; the rest of a longer line is read and
+// dropped so that it can never reach the closing prompt as key presses. False at end of input
+// before any character.
+bool read_answer(std::FILE* in, char (&answer)[kAnswerSize]) {
+    std::size_t n = 0;
+    int c = std::fgetc(in);
+    if (c == EOF) return false;
+    for (; c != EOF && c != '\n'; c = std::fgetc(in)) {
+        if (n < kAnswerSize - 1) answer[n++] = static_cast<char>(c);
+    }
+    if (n > 0 && answer[n - 1] == '\r') --n;  // a line typed on a CRLF console
+    answer[n] = '\0';
+    return true;
+}
+
+void closing_prompt(RunContext& ctx) {
+    std::fputs("\nPress any key to exit or Space to open full text report\n", ctx.out);
+    std::fflush(ctx.out);
+    KeyState state = KeyState::none;
+    while ((state = ctx.platform.wait_key(kKeyPollMs)) == KeyState::none) {
+    }
+    if (state == KeyState::closed) return;  // no console: nothing will ever be typed
+    int last = 0;
+    while (ctx.platform.wait_key(0) == KeyState::pending) last = ctx.platform.read_key();
+    if (last != ' ') return;
+    const std::intptr_t result = ctx.platform.shell_open(kReportFileName);
+    if (result <= kShellSuccessAbove) {
+        std::fprintf(ctx.out, "Open report report file error: %u\n",
+                     static_cast<unsigned>(result));
+    }
+}
+
+std::FILE* open_report_file(RunContext& ctx, std::int32_t drive, const OsVersion& os) {
+    std::FILE* report = ctx.platform.create_file(kReportFileName, "w");
+    if (report == nullptr) {
+        std::fputs("Create log file error\n", ctx.out);
+        return nullptr;
+    }
+    std::fprintf(report, "v%s\nDrive: %u(%s)\n", kProgramVersion, static_cast<unsigned>(drive),
+                 "USB");
+    std::fprintf(report, "OS: %d.%d build %d %s\n", os.major, os.minor, os.build,
+                 os.service_pack);
+    return report;
+}
+
+}  // namespace
+
+int run(RunContext& ctx, const char* first_arg) {
+    const OsVersion os = query_os_version(ctx.platform);
+    std::fprintf(ctx.out, "Torvik usb/pssd flash id v%s by tarn\n", kProgramVersion);
+    std::fprintf(ctx.out, "OS: %d.%d build %d %s\n", os.major, os.minor, os.build,
+                 os.service_pack);
+
+    DriveArgument choice;
+    if (first_arg == nullptr) {
+        std::fputs("Use: torvik_usb_pssd_flash_id[b][y]\n", ctx.out);
+        std::fputs("     - b for save binary\n", ctx.out);
+        std::fputs("     - y disable any requests to user\n\n", ctx.out);
+        list_drives(ctx.platform, ctx.out);
+        std::fputs("Please select drive number:", ctx.out);
+        std::fflush(ctx.out);
+        char answer[kAnswerSize] = {};
+        if (!read_answer(ctx.in, answer)) {
+            std::fputs("\nError: no drive number given (end of input)\n", ctx.out);
+            return kExitBadDrive;
+        }
+        choice = parse_drive_argument(answer);
+        if (choice.drive < 0 || choice.drive > 99) {
+            std::fputs("Error: bad drive number\n", ctx.out);
+            return kExitBadDrive;
+        }
+    } else {
+        choice = parse_drive_argument(first_arg);
+    }
+
+    int status = kExitOk;
+    const std::uint8_t bus_type = query_bus_type(ctx.platform, choice.drive, 0);
+    if (bus_type != kBusTypeUsb) {
+        std::fputs("Drive interface is not USB, exit!", ctx.out);
+        status = kExitNotUsb;
+    } else {
+        std::fprintf(ctx.out, "Drive: %u(%s)\n", static_cast<unsigned>(choice.drive), "USB");
+        char path[32];
+        format_drive_path(path, sizeof path, choice.drive);
+        const DriveHandle disk = ctx.platform.open_drive(path, kDiskOpenFlags);
+        if (disk == kInvalidDriveHandle) {
+            std::fputs("Error open disk\n", ctx.out);
+            return kExitOpenFailed;
+        }
+        std::FILE* report = open_report_file(ctx, choice.drive, os);
+        ReportContext report_ctx{ctx.platform, ctx.out, disk, report};
+        drive_report(report_ctx);
+        if (report != nullptr) std::fclose(report);
+        ctx.platform.close_drive(disk);
+    }
+
+    if (!choice.no_requests) closing_prompt(ctx);
+    std::fflush(ctx.out);
+    return status;
+}
+
+}  // namespace torvik

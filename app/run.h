@@ -1,0 +1,23 @@
+// One run of the tool: banner, drive choice, USB check, report, closing prompt.
+#pragma once
+
+#include <cstdio>
+
+#include "platform/platform.h"
+
+namespace torvik {
+
+struct RunContext {
+    Platform& platform;
+    std::FILE* out;  // console output
+    std::FILE* in;   // where the drive prompt reads its answer
+};
+
+inline constexpr const char* kProgramVersion = "0.2a";
+inline constexpr const char* kReportFileName = "torvik_usb_pssd_flash_id.txt";
+
+// first_arg is the first command-line argument after any extension, or nullptr for the prompt.
+// Returns the process exit status.
+int run(RunContext& ctx, const char* first_arg);
+
+}  // namespace torvik

@@ -1,0 +1,15 @@
+// The platform of the machine the tool runs on: Windows or Linux, chosen at build time.
+#pragma once
+
+#include <memory>
+
+#include "platform/platform.h"
+
+namespace torvik {
+
+std::unique_ptr<Platform> make_host_platform();
+
+// A short name of the platform the tool was built for, for --version and the JSON report.
+const char* host_platform_name();
+
+}  // namespace torvik

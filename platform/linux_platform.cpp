@@ -1,0 +1,318 @@
+#include "platform/linux_platform.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <iterator>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "platform/storage_descriptor.h"
+
+extern char** environ;
+
+namespace torvik {
+
+namespace fs = std::filesystem;
+
+static_assert(sizeof(termios) <= 128, "saved_termios_ must hold a struct termios");
+
+namespace {
+
+constexpr const char* kDrivePrefix = "\\\\.\\PhysicalDrive";
+
+// Reads the first line of a sysfs attribute, without its line end; spaces are kept.
+std::string read_attribute(const fs::path& path) {
+    std::ifstream in(path);
+    std::string line;
+    if (!in || !std::getline(in, line)) return {};
+    return line;
+}
+
+bool parse_drive_number(const char* path, std::size_t& index) {
+    const std::size_t prefix = std::strlen(kDrivePrefix);
+    if (std::strncmp(path, kDrivePrefix, prefix) != 0) return false;
+    const char* digits = path + prefix;
+    if (*digits == '\0') return false;
+    std::size_t value = 0;
+    for (const char* p = digits; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        value = value * 10 + static_cast<std::size_t>(*p - '0');
+        if (value > 1000000) return false;
+    }
+    index = value;
+    return true;
+}
+
+// "PRETTY_NAME=..." of os-release, without its quotes.
+std::string pretty_name(const std::string& os_release) {
+    std::ifstream in(os_release);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("PRETTY_NAME=", 0) != 0) continue;
+        std::string value = line.substr(std::strlen("PRETTY_NAME="));
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+            value.back() == value.front()) {
+            value = value.substr(1, value.size() - 2);
+        }
+        return value;
+    }
+    return {};
+}
+
+}  // namespace
+
+namespace {
+
+// Disk families in drive-number order. The first four number their disks with letters after the
+// prefix (sda..sdz, sdaa..), the others with digits.
+constexpr const char* kFamilies[] = {"sd", "hd", "vd", "xvd", "nvme", "mmcblk"};
+constexpr std::size_t kLetterFamilies = 4;
+
+struct NameKey {
+    std::size_t rank;
+    std::string family;
+    std::string rest;
+};
+
+NameKey name_key(const std::string& name) {
+    for (std::size_t k = 0; k < std::size(kFamilies); ++k) {
+        const std::string family = kFamilies[k];
+        if (name.rfind(family, 0) != 0) continue;
+        const std::string rest = name.substr(family.size());
+        const bool letters = !rest.empty() && rest[0] >= 'a' && rest[0] <= 'z';
+        const bool digits = !rest.empty() && rest[0] >= '0' && rest[0] <= '9';
+        if ((k < kLetterFamilies && letters) || (k >= kLetterFamilies && digits)) {
+            return NameKey{k, family, rest};
+        }
+    }
+    return NameKey{std::size(kFamilies), {}, name};
+}
+
+// Digit runs compare as numbers; letter runs by length first, so "z" < "aa".
+bool runs_less(const std::string& a, const std::string& b) {
+    auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        const bool digits = is_digit(a[i]);
+        if (digits != is_digit(b[j])) return digits;
+        std::size_t ei = i;
+        std::size_t ej = j;
+        while (ei < a.size() && is_digit(a[ei]) == digits) ++ei;
+        while (ej < b.size() && is_digit(b[ej]) == digits) ++ej;
+        std::string ra = a.substr(i, ei - i);
+        std::string rb = b.substr(j, ej - j);
+        if (digits) {
+            ra.erase(0, std::min(ra.find_first_not_of('0'), ra.size()));
+            rb.erase(0, std::min(rb.find_first_not_of('0'), rb.size()));
+        }
+        if (ra.size() != rb.size()) return ra.size() < rb.size();
+        if (ra != rb) return ra < rb;
+        i = ei;
+        j = ej;
+    }
+    return a.size() - i < b.size() - j;
+}
+
+}  // namespace
+
+bool natural_name_less(const std::string& a, const std::string& b) {
+    const NameKey ka = name_key(a);
+    const NameKey kb = name_key(b);
+    if (ka.rank != kb.rank) return ka.rank < kb.rank;
+    return runs_less(ka.rest, kb.rest);
+}
+
+LinuxPlatform::LinuxPlatform(std::string sysfs_root, std::string dev_root, std::string os_release)
+    : sysfs_root_(std::move(sysfs_root)),
+      dev_root_(std::move(dev_root)),
+      os_release_(std::move(os_release)) {}
+
+LinuxPlatform::~LinuxPlatform() {
+    for (OpenDrive& drive : drives_) {
+        if (drive.fd >= 0) ::close(drive.fd);
+    }
+    if (raw_console_) {
+        termios saved;
+        std::memcpy(&saved, saved_termios_, sizeof saved);
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    }
+}
+
+bool LinuxPlatform::get_version(OsVersion& os) {
+    utsname name{};
+    if (::uname(&name) != 0) {
+        last_error_ = static_cast<std::uint32_t>(errno);
+        return false;
+    }
+    int numbers[3] = {0, 0, 0};
+    const char* p = name.release;
+    for (int k = 0; k < 3 && *p != '\0'; ++k) {
+        numbers[k] = static_cast<int>(std::strtol(p, const_cast<char**>(&p), 10));
+        while (*p != '\0' && (*p < '0' || *p > '9')) ++p;
+    }
+    os.major = numbers[0];
+    os.minor = numbers[1];
+    os.build = numbers[2];
+    std::snprintf(os.service_pack, sizeof os.service_pack, "%s", pretty_name(os_release_).c_str());
+    return true;
+}
+
+std::vector<std::string> LinuxPlatform::list_disks() const {
+    std::vector<std::string> disks;
+    std::error_code ec;
+    const fs::path block = fs::path(sysfs_root_) / "block";
+    for (const fs::directory_entry& entry : fs::directory_iterator(block, ec)) {
+        // Real disks have a device link; loop, ram, zram, dm and md devices do not.
+        if (!fs::exists(entry.path() / "device", ec)) continue;
+        disks.push_back(entry.path().filename().string());
+    }
+    std::sort(disks.begin(), disks.end(), natural_name_less);
+    return disks;
+}
+
+DriveHandle LinuxPlatform::open_drive(const char* path, std::uint32_t /*flags*/) {
+    std::size_t index = 0;
+    const std::vector<std::string> disks = list_disks();
+    if (!parse_drive_number(path, index) || index >= disks.size()) {
+        last_error_ = ENOENT;
+        return kInvalidDriveHandle;
+    }
+    const std::string node = dev_root_ + "/" + disks[index];
+    const int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        last_error_ = static_cast<std::uint32_t>(errno);
+        return kInvalidDriveHandle;
+    }
+    drives_.push_back(OpenDrive{fd, disks[index]});
+    return static_cast<DriveHandle>(drives_.size() - 1);
+}
+
+LinuxPlatform::OpenDrive* LinuxPlatform::find(DriveHandle drive) {
+    if (drive < 0 || static_cast<std::size_t>(drive) >= drives_.size()) return nullptr;
+    OpenDrive& open = drives_[static_cast<std::size_t>(drive)];
+    return open.fd >= 0 ? &open : nullptr;
+}
+
+void LinuxPlatform::close_drive(DriveHandle drive) {
+    if (OpenDrive* open = find(drive)) {
+        ::close(open->fd);
+        open->fd = -1;
+    }
+}
+
+std::uint8_t LinuxPlatform::bus_type_of(const std::string& name) const {
+    std::error_code ec;
+    const fs::path real = fs::canonical(fs::path(sysfs_root_) / "block" / name, ec);
+    if (ec) return 0;
+    const std::string p = real.generic_string();
+    // A device path that passes through a USB device ("/usb1/1-1/...") is on the USB bus.
+    if (p.find("/usb") != std::string::npos) return kBusTypeUsb;
+    if (p.find("/nvme") != std::string::npos) return kBusTypeNvme;
+    if (p.find("/ata") != std::string::npos) return kBusTypeSata;
+    if (p.find("/mmc") != std::string::npos) return kBusTypeMmc;
+    if (p.find("/virtio") != std::string::npos) return kBusTypeVirtual;
+    return kBusTypeScsi;
+}
+
+bool LinuxPlatform::query_storage_property(const OpenDrive& drive, void* out,
+                                           std::uint32_t out_size, std::uint32_t* returned) {
+    const fs::path device = fs::path(sysfs_root_) / "block" / drive.name / "device";
+    const std::string vendor = read_attribute(device / "vendor");
+    const std::string model = read_attribute(device / "model");
+    const std::size_t n = build_storage_descriptor(
+        static_cast<std::uint8_t*>(out), out_size, vendor.empty() ? nullptr : vendor.c_str(),
+        model.empty() ? nullptr : model.c_str(), bus_type_of(drive.name));
+    if (n == 0) {
+        last_error_ = EINVAL;
+        return false;
+    }
+    if (returned != nullptr) *returned = static_cast<std::uint32_t>(n);
+    return true;
+}
+
+bool LinuxPlatform::device_io_control(DriveHandle drive, std::uint32_t code, void* /*in*/,
+                                      std::uint32_t /*in_size*/, void* out,
+                                      std::uint32_t out_size, std::uint32_t* returned) {
+    OpenDrive* open = find(drive);
+    if (open == nullptr) {
+        last_error_ = EBADF;
+        return false;
+    }
+    if (code == kIoctlStorageQueryProperty) {
+        return query_storage_property(*open, out, out_size, returned);
+    }
+    last_error_ = EINVAL;
+    return false;
+}
+
+std::FILE* LinuxPlatform::create_file(const char* name, const char* mode) {
+    std::FILE* file = std::fopen(name, mode);
+    if (file == nullptr) last_error_ = static_cast<std::uint32_t>(errno);
+    return file;
+}
+
+std::intptr_t LinuxPlatform::shell_open(const char* file) {
+    constexpr std::intptr_t kFileNotFound = 2;
+    constexpr std::intptr_t kNoAssociation = 31;
+    constexpr std::intptr_t kSuccess = 42;
+    struct stat st{};
+    if (::stat(file, &st) != 0) return kFileNotFound;
+    char opener[] = "xdg-open";
+    char* argv[] = {opener, const_cast<char*>(file), nullptr};
+    pid_t pid = 0;
+    if (::posix_spawnp(&pid, opener, nullptr, nullptr, argv, environ) != 0) {
+        return kNoAssociation;
+    }
+    int status = 0;
+    if (::waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        return kNoAssociation;
+    }
+    return kSuccess;
+}
+
+KeyState LinuxPlatform::wait_key(int timeout_ms) {
+    if (!::isatty(STDIN_FILENO)) return KeyState::closed;
+    if (!raw_console_) {
+        // Keys are read one at a time without echo, as a console's _getch reads them.
+        termios saved{};
+        if (::tcgetattr(STDIN_FILENO, &saved) != 0) return KeyState::closed;
+        std::memcpy(saved_termios_, &saved, sizeof saved);
+        termios raw = saved;
+        raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+        raw.c_cc[VMIN] = 1;
+        raw.c_cc[VTIME] = 0;
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+        raw_console_ = true;
+    }
+    pollfd pfd{STDIN_FILENO, POLLIN, 0};
+    const int n = ::poll(&pfd, 1, timeout_ms);
+    if (n < 0) return errno == EINTR ? KeyState::none : KeyState::closed;
+    if (n == 0) return KeyState::none;
+    if ((pfd.revents & POLLIN) != 0) return KeyState::pending;
+    return KeyState::closed;
+}
+
+int LinuxPlatform::read_key() {
+    unsigned char c = 0;
+    if (::read(STDIN_FILENO, &c, 1) != 1) return -1;
+    return c;
+}
+
+std::unique_ptr<Platform> make_host_platform() { return std::make_unique<LinuxPlatform>(); }
+
+const char* host_platform_name() { return "Linux"; }
+
+}  // namespace torvik

@@ -1,0 +1,60 @@
+// Linux: physical drives are the whole disks of /sys/block, numbered in natural name order; the
+// storage descriptor is answered from sysfs; pass-through requests travel as SG_IO.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace torvik {
+
+class LinuxPlatform : public Platform {
+public:
+    // Both roots can be pointed at a fake tree in tests.
+    explicit LinuxPlatform(std::string sysfs_root = "/sys", std::string dev_root = "/dev",
+                           std::string os_release = "/etc/os-release");
+    ~LinuxPlatform() override;
+    LinuxPlatform(const LinuxPlatform&) = delete;
+    LinuxPlatform& operator=(const LinuxPlatform&) = delete;
+
+    bool get_version(OsVersion& os) override;
+    DriveHandle open_drive(const char* path, std::uint32_t flags) override;
+    void close_drive(DriveHandle drive) override;
+    bool device_io_control(DriveHandle drive, std::uint32_t code, void* in, std::uint32_t in_size,
+                           void* out, std::uint32_t out_size, std::uint32_t* returned) override;
+    std::uint32_t last_error() override { return last_error_; }
+    std::FILE* create_file(const char* name, const char* mode) override;
+    std::intptr_t shell_open(const char* file) override;
+    KeyState wait_key(int timeout_ms) override;
+    int read_key() override;
+
+    // The whole disks in drive-number order (block device names such as "sda").
+    std::vector<std::string> list_disks() const;
+
+private:
+    struct OpenDrive {
+        int fd = -1;
+        std::string name;  // block device name, e.g. "sdb"
+    };
+
+    bool query_storage_property(const OpenDrive& drive, void* out, std::uint32_t out_size,
+                                std::uint32_t* returned);
+    std::uint8_t bus_type_of(const std::string& name) const;
+    OpenDrive* find(DriveHandle drive);
+
+    std::string sysfs_root_;
+    std::string dev_root_;
+    std::string os_release_;
+    std::vector<OpenDrive> drives_;  // the handle is an index into this table
+    std::uint32_t last_error_ = 0;
+    bool raw_console_ = false;
+    unsigned char saved_termios_[128] = {};  // struct termios, kept opaque in this header
+};
+
+// Natural order of block device names: by family (sd, hd, vd, xvd, nvme, mmcblk, others), then
+// digit runs as numbers and letter runs by length first, so sdz < sdaa and sd* < nvme*.
+bool natural_name_less(const std::string& a, const std::string& b);
+
+}  // namespace torvik

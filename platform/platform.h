@@ -1,0 +1,79 @@
+// The seam between the tool and the operating system.
+//
+// The interface is exactly the handful of Windows services the tool uses, shaped as it uses them,
+// so everything above it reads the same on every platform. One implementation is chosen in app/
+// and handed down in a run context; nothing above this layer includes an OS header.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+namespace torvik {
+
+using DriveHandle = std::intptr_t;
+inline constexpr DriveHandle kInvalidDriveHandle = -1;
+
+// Windows constants that travel across the seam unchanged on every platform.
+inline constexpr std::uint32_t kIoctlStorageQueryProperty = 0x2D1400;
+inline constexpr std::uint32_t kIoctlScsiPassThrough = 0x4D004;
+// FILE_FLAG_NO_BUFFERING | FILE_FLAG_RANDOM_ACCESS | FILE_ATTRIBUTE_NORMAL: the report's open.
+inline constexpr std::uint32_t kDiskOpenFlags = 0x30000080;
+// No flags: the open of the listing and the bus-type query.
+inline constexpr std::uint32_t kQueryOpenFlags = 0;
+
+// Windows error codes the other platforms report where the meaning is the same.
+inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorInvalidHandle = 6;
+inline constexpr std::uint32_t kErrorInvalidParameter = 87;
+
+// OSVERSIONINFOEXA is 156 bytes, OSVERSIONINFOA 148: the tool asks with the first, then the second.
+inline constexpr std::uint32_t kOsVersionExSize = 156;
+inline constexpr std::uint32_t kOsVersionSize = 148;
+
+struct OsVersion {
+    std::uint32_t record_size = 0;  // which record the query is made with
+    std::int32_t major = 0;
+    std::int32_t minor = 0;
+    std::int32_t build = 0;
+    char service_pack[128] = {};
+};
+
+enum class KeyState {
+    none,     // nothing typed yet
+    pending,  // a key press is waiting to be read
+    closed,   // no console input will ever come (not a terminal, or end of input)
+};
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // GetVersionExA with a record of os.record_size bytes; false when the call fails.
+    virtual bool get_version(OsVersion& os) = 0;
+
+    // CreateFileA(path, read|write, share read|write, OPEN_EXISTING, flags): a drive by its
+    // "\\.\PhysicalDriveN" path. kInvalidDriveHandle on failure, with last_error() set.
+    virtual DriveHandle open_drive(const char* path, std::uint32_t flags) = 0;
+    virtual void close_drive(DriveHandle drive) = 0;
+
+    // DeviceIoControl on an open drive. in and out may name the same buffer.
+    virtual bool device_io_control(DriveHandle drive, std::uint32_t code, void* in,
+                                   std::uint32_t in_size, void* out, std::uint32_t out_size,
+                                   std::uint32_t* returned) = 0;
+
+    // GetLastError: the error code of the last failed call of this interface.
+    virtual std::uint32_t last_error() = 0;
+
+    // Creates (or empties) an output file in the current directory: mode "w" for text, "w+b" for
+    // dumps. nullptr when it cannot be created.
+    virtual std::FILE* create_file(const char* name, const char* mode) = 0;
+
+    // ShellExecuteA(NULL, "open", file, NULL, NULL, SW_SHOW): above 32 on success.
+    virtual std::intptr_t shell_open(const char* file) = 0;
+
+    // _kbhit, waiting at most timeout_ms for a key; and _getch.
+    virtual KeyState wait_key(int timeout_ms) = 0;
+    virtual int read_key() = 0;
+};
+
+}  // namespace torvik

@@ -1,0 +1,130 @@
+// The Linux drive mapping and storage descriptor, on a fake sysfs tree.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+
+#include "common/bytes.h"
+#include "platform/linux_platform.h"
+#include "platform/storage_descriptor.h"
+#include "tests/support/scratch.h"
+
+namespace torvik::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+void write_text(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+}
+
+// /sys/block/<name> -> ../devices/<device path>/block/<name>, with an optional device link and
+// attributes; /dev/<name> as a plain file the platform can open.
+void add_disk(const fs::path& root, const std::string& name, const std::string& device_path,
+              bool has_device, const std::string& vendor, const std::string& model) {
+    const fs::path real = root / "sys/devices" / device_path / "block" / name;
+    fs::create_directories(real);
+    if (has_device) {
+        const fs::path dev = root / "sys/devices" / device_path;
+        if (!vendor.empty()) write_text(dev / "vendor", vendor + "\n");
+        if (!model.empty()) write_text(dev / "model", model + "\n");
+        fs::create_directory_symlink(dev, real / "device");
+    }
+    fs::create_directories(root / "sys/block");
+    fs::create_directory_symlink(real, root / "sys/block" / name);
+    write_text(root / "dev" / name, "");
+}
+
+class FakeSysfs : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const fs::path root = dir.path();
+        add_disk(root, "sdb", "pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host3/target3:0:0/3:0:0:0",
+                 true, "TORVIK  ", "PSSD T5 EVO     ");
+        add_disk(root, "sda", "pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0", true,
+                 "ATA     ", "Samsung SSD 870 ");
+        add_disk(root, "nvme0n1", "pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0/nvme0n1",
+                 true, "", "WD Blue SN570");
+        add_disk(root, "loop0", "virtual/block/loop0", false, "", "");
+        write_text(root / "os-release", "NAME=\"Debian\"\nPRETTY_NAME=\"Debian GNU/Linux 12\"\n");
+    }
+
+    LinuxPlatform platform() const {
+        return LinuxPlatform((dir.path() / "sys").string(), (dir.path() / "dev").string(),
+                             (dir.path() / "os-release").string());
+    }
+
+    ScratchDir dir;
+};
+
+struct Descriptor {
+    bool ok = false;
+    std::string vendor;
+    std::string product;
+    std::uint8_t bus = 0;
+};
+
+Descriptor query(LinuxPlatform& p, int drive) {
+    const std::string path = "\\\\.\\PhysicalDrive" + std::to_string(drive);
+    const DriveHandle h = p.open_drive(path.c_str(), 0);
+    Descriptor d;
+    if (h == kInvalidDriveHandle) return d;
+    std::uint8_t buf[4096] = {};
+    std::uint8_t query[12] = {};
+    std::uint32_t returned = 0;
+    d.ok = p.device_io_control(h, kIoctlStorageQueryProperty, query, 12, buf, sizeof buf, &returned);
+    p.close_drive(h);
+    auto text = [&](std::size_t field) {
+        const std::uint32_t off = get_le32(buf + field);
+        return off == 0 ? std::string() : std::string(reinterpret_cast<char*>(buf + off));
+    };
+    d.vendor = text(kDescVendorIdOffset);
+    d.product = text(kDescProductIdOffset);
+    d.bus = buf[kDescBusType];
+    return d;
+}
+
+TEST_F(FakeSysfs, WholeDisksInNaturalOrderWithTheirBus) {
+    LinuxPlatform p = platform();
+    EXPECT_EQ(p.list_disks(), (std::vector<std::string>{"sda", "sdb", "nvme0n1"}));
+    const Descriptor sata = query(p, 0);
+    EXPECT_TRUE(sata.ok);
+    EXPECT_EQ(sata.vendor, "ATA     ");
+    EXPECT_EQ(sata.bus, kBusTypeSata);
+    const Descriptor usb = query(p, 1);
+    EXPECT_EQ(usb.vendor, "TORVIK  ");
+    EXPECT_EQ(usb.product, "PSSD T5 EVO     ");  // spaces kept
+    EXPECT_EQ(usb.bus, kBusTypeUsb);
+    const Descriptor nvme = query(p, 2);
+    EXPECT_EQ(nvme.vendor, "");
+    EXPECT_EQ(nvme.product, "WD Blue SN570");
+    EXPECT_EQ(nvme.bus, kBusTypeNvme);
+    EXPECT_FALSE(query(p, 3).ok);  // the loop device is not a drive
+    EXPECT_EQ(p.last_error(), 2u);
+}
+
+TEST_F(FakeSysfs, OsLineFromUnameAndOsRelease) {
+    LinuxPlatform p = platform();
+    OsVersion os;
+    ASSERT_TRUE(p.get_version(os));
+    EXPECT_GT(os.major, 0);
+    EXPECT_STREQ(os.service_pack, "Debian GNU/Linux 12");
+}
+
+TEST_F(FakeSysfs, ShellReportsMissingFile) {
+    LinuxPlatform p = platform();
+    EXPECT_EQ(p.shell_open("no_such_report.txt"), 2);
+}
+
+TEST(NaturalNameOrder, LettersByLengthNumbersByValue) {
+    std::vector<std::string> names = {"sdaa", "nvme10n1", "sdz", "sda",  "nvme2n1",
+                                      "nvme0n1", "vda",   "sdab", "mmcblk0"};
+    std::sort(names.begin(), names.end(), natural_name_less);
+    EXPECT_EQ(names, (std::vector<std::string>{"sda", "sdz", "sdaa", "sdab", "vda", "nvme0n1",
+                                               "nvme2n1", "nvme10n1", "mmcblk0"}));
+}
+
+}  // namespace
+}  // namespace torvik::testing

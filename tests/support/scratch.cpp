@@ -1,0 +1,69 @@
+#include "tests/support/scratch.h"
+
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+
+namespace torvik::testing {
+
+namespace fs = std::filesystem;
+
+ScratchDir::ScratchDir() : previous_(fs::current_path()) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        fs::path candidate = fs::temp_directory_path() / ("torvik_test_" + std::to_string(random()));
+        if (fs::create_directory(candidate)) {
+            dir_ = candidate;
+            fs::current_path(dir_);
+            return;
+        }
+    }
+    throw std::runtime_error("cannot make a scratch directory");
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ec;
+    fs::current_path(previous_, ec);
+    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(dir_, ec);
+}
+
+bool ScratchDir::exists(const std::string& name) const { return fs::exists(dir_ / name); }
+
+std::string ScratchDir::read(const std::string& name) const {
+    std::ifstream in(dir_ / name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<unsigned char> ScratchDir::read_bytes(const std::string& name) const {
+    const std::string text = read(name);
+    return std::vector<unsigned char>(text.begin(), text.end());
+}
+
+Capture::Capture() : file_(std::tmpfile()) {
+    if (file_ == nullptr) throw std::runtime_error("tmpfile failed");
+}
+
+Capture::~Capture() { std::fclose(file_); }
+
+std::string Capture::text() const {
+    std::fflush(file_);
+    const long end = std::ftell(file_);
+    std::string text(static_cast<std::size_t>(end), '\0');
+    std::rewind(file_);
+    const std::size_t n = std::fread(text.data(), 1, text.size(), file_);
+    text.resize(n);
+    std::fseek(file_, 0, SEEK_END);
+    return text;
+}
+
+std::FILE* input_from(const std::string& text) {
+    std::FILE* file = std::tmpfile();
+    if (file == nullptr) throw std::runtime_error("tmpfile failed");
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::rewind(file);
+    return file;
+}
+
+}  // namespace torvik::testing

@@ -1,0 +1,47 @@
+// Test helpers: a temporary working directory, a console capture, whole-file reads.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace torvik::testing {
+
+// Makes a fresh directory and works in it for the lifetime of the object.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const std::filesystem::path& path() const { return dir_; }
+    bool exists(const std::string& name) const;
+    std::string read(const std::string& name) const;  // whole file, binary
+    std::vector<unsigned char> read_bytes(const std::string& name) const;
+
+private:
+    std::filesystem::path dir_;
+    std::filesystem::path previous_;
+};
+
+// A FILE* that collects what is written to it.
+class Capture {
+public:
+    Capture();
+    ~Capture();
+    Capture(const Capture&) = delete;
+    Capture& operator=(const Capture&) = delete;
+
+    std::FILE* file() const { return file_; }
+    std::string text() const;
+
+private:
+    std::FILE* file_;
+};
+
+// A FILE* that reads the given text (for the drive prompt).
+std::FILE* input_from(const std::string& text);
+
+}  // namespace torvik::testing
