@@ -30,11 +30,16 @@ constexpr std::size_t kSlcCacheSecond = 0x988;
 
 const char* cell_type_suffix(unsigned bits_per_cell) {
     switch (bits_per_cell) {
-        case 1: return "(SLC)";
-        case 2: return "(MLC)";
-        case 3: return "(TLC)";
-        case 4: return "(QLC)";
-        default: return "";
+        case 1:
+            return "(SLC)";
+        case 2:
+            return "(MLC)";
+        case 3:
+            return "(TLC)";
+        case 4:
+            return "(QLC)";
+        default:
+            return "";
     }
 }
 
@@ -42,7 +47,8 @@ const char* cell_type_suffix(unsigned bits_per_cell) {
 void format_ce_mask(std::uint32_t mask, char* out) {
     std::size_t n = 0;
     for (unsigned k = 0; k < 32; ++k) {
-        if (k == 8 || k == 16 || k == 24) out[n++] = ' ';
+        if (k == 8 || k == 16 || k == 24)
+            out[n++] = ' ';
         out[n++] = ((mask >> k) & 1) != 0 ? '+' : '-';
     }
     out[n] = '\0';

@@ -59,7 +59,8 @@ void query_step(ReportRun& run, const char* name, CommandId id, std::uint8_t* ar
                 std::size_t area_size, Send send) {
     run.command_name = name;
     std::memset(area, 0, area_size);
-    if (!send()) failure_line(run);
+    if (!send())
+        failure_line(run);
     dump(run, id, area);
 }
 
@@ -76,8 +77,8 @@ void inquiry_text(const std::uint8_t* field, std::size_t size, char* out) {
 std::uint64_t identity_steps(ReportRun& run) {
     ReportPages& p = run.pages;
     query_step(run, "Inquiry", CommandId::inquiry, p.inquiry.data(), p.inquiry.size(), [&] {
-        return scsi_inquiry(run.link, p.inquiry.data(),
-                            command_info(CommandId::inquiry).length) != 0;
+        return scsi_inquiry(run.link, p.inquiry.data(), command_info(CommandId::inquiry).length) !=
+               0;
     });
 
     std::uint32_t last_lba32 = 0;
@@ -90,7 +91,8 @@ std::uint64_t identity_steps(ReportRun& run) {
     if (last_lba32 == kLastLba32) {
         query_step(run, "ReadCapacity16", CommandId::read_capacity16, p.capacity16.data(),
                    p.capacity16.size(), [&] {
-                       if (scsi_read_capacity16(run.link, p.capacity16.data()) == 0) return false;
+                       if (scsi_read_capacity16(run.link, p.capacity16.data()) == 0)
+                           return false;
                        last_lba = get_be64(p.capacity16.data());
                        return true;
                    });
@@ -125,25 +127,25 @@ std::uint16_t controller_steps(ReportRun& run) {
     query_step(run, "ReadFID", CommandId::read_fid, p.fid.data(), p.fid.size(), [&] {
         return vendor_command12(run.link, p.fid.data(),
                                 static_cast<std::uint16_t>(command_info(CommandId::read_fid).code),
-                                command_info(CommandId::read_fid).length,
-                                Direction::data_in) != 0;
+                                command_info(CommandId::read_fid).length, Direction::data_in) != 0;
     });
     query_step(run, "ReadInfo", CommandId::read_info, p.info.data(), p.info.size(), [&] {
         return vendor_command12(run.link, p.info.data(),
                                 static_cast<std::uint16_t>(command_info(CommandId::read_info).code),
-                                command_info(CommandId::read_info).length,
-                                Direction::data_in) != 0;
+                                command_info(CommandId::read_info).length, Direction::data_in) != 0;
     });
 
     report_printf(run.ctx, "Controller: TK%02X%02X (from firmware)\n", p.info[kInfoControllerId],
                   p.info[kInfoControllerId + 1]);
-    if (p.fid[0] != 0 || p.fid[1] != 0) print_flash_id_line(run, "FlashID: ", p.fid.data());
+    if (p.fid[0] != 0 || p.fid[1] != 0)
+        print_flash_id_line(run, "FlashID: ", p.fid.data());
     return get_be16(p.info.data() + kInfoControllerId);
 }
 
 bool controller_supported(std::uint16_t id) {
     for (std::uint16_t supported : kSupportedControllers) {
-        if (id == supported) return true;
+        if (id == supported)
+            return true;
     }
     return false;
 }
@@ -163,7 +165,8 @@ void bank_lines(ReportRun& run) {
     const std::uint8_t* fidall = run.pages.controller.fidall.data();
     for (unsigned bank = 0; bank < kFlashBanks; ++bank) {
         const std::uint8_t* id = fidall + 8 * bank;
-        if (id[0] == 0 && id[1] == 0) continue;
+        if (id[0] == 0 && id[1] == 0)
+            continue;
         char label[16];
         std::snprintf(label, sizeof label, "Bank%02u: ", bank);
         print_flash_id_line(run, label, id);
@@ -217,7 +220,8 @@ void drive_report(ReportContext& ctx) {
     const std::uint64_t last_lba = identity_steps(run);
     identity_lines(run, last_lba);
     const std::uint16_t controller = controller_steps(run);
-    if (!controller_supported(controller)) return;
+    if (!controller_supported(controller))
+        return;
 
     controller_pages_and_configuration(run);
     ata_smart_table(run);

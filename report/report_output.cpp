@@ -7,7 +7,8 @@ namespace torvik {
 
 void report_text(ReportContext& ctx, const char* text) {
     std::fputs(text, ctx.console);
-    if (ctx.report_file != nullptr) std::fputs(text, ctx.report_file);
+    if (ctx.report_file != nullptr)
+        std::fputs(text, ctx.report_file);
 }
 
 void report_printf(ReportContext& ctx, const char* format, ...) {
@@ -29,7 +30,8 @@ void write_dump(Platform& platform, std::FILE* console, const char* name, const 
     // Data still buffered when the file is closed counts as written only if the close succeeds.
     const bool written = std::fwrite(data, 1, length, file) == length;
     const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) std::fprintf(console, "%s: Write File Error\n", name);
+    if (!written || !closed)
+        std::fprintf(console, "%s: Write File Error\n", name);
 }
 
 }  // namespace torvik
