@@ -7,7 +7,10 @@
 
 #include "common/bytes.h"
 #include "flashid/flash_id.h"
+#include "report/ata_smart_table.h"
 #include "report/controller_config.h"
+#include "report/health_log.h"
+#include "report/number_format.h"
 #include "report/report_output.h"
 #include "transport/commands.h"
 #include "transport/operations.h"
@@ -112,7 +115,8 @@ void identity_lines(ReportRun& run, std::uint64_t last_lba) {
     // The count is the last LBA itself, in 512-byte sectors.
     const double megabytes = static_cast<double>(last_lba >> 11);
     const double gigabytes = static_cast<double>(last_lba) * 512 * 0.000000001;
-    report_printf(run.ctx, "Size    : %1.0f MB [%1.1f GB]\n", megabytes, gigabytes);
+    report_printf(run.ctx, "Size    : %s MB [%1.1f GB]\n", whole_number(megabytes, 1).text,
+                  gigabytes);
 }
 
 void print_flash_id_line(ReportRun& run, const char* label, const std::uint8_t* id) {
@@ -193,10 +197,16 @@ void controller_pages_and_configuration(ReportRun& run) {
 }
 
 // The ATA-style SMART configuration table, report file only.
-void ata_smart_table(ReportRun& /*run*/) {}
+void ata_smart_table(ReportRun& run) {
+    write_ata_smart_table(run.ctx.report_file, run.pages.controller.infoblock.data());
+}
 
 // The health log file with its four sections; closed before the bridge reads.
-void health_log(ReportRun& /*run*/) {}
+void health_log(ReportRun& run) {
+    const ControllerPages& c = run.pages.controller;
+    write_health_log(run.ctx.platform, run.ctx.console, c.smart.data(), c.smartext.data(),
+                     c.sysinfo.data());
+}
 
 // The two NVMe pages through the bridge; dumped only when the read succeeded.
 void bridge_reads(ReportRun& run) {
