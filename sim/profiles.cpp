@@ -314,6 +314,19 @@ const std::vector<SimProfile>& sim_profiles() {
     return kProfiles;
 }
 
+void load_profile(SimDrive& drive, const SimProfileData& data) {
+    for (const CommandInfo& command : kCommands) {
+        const std::size_t index = static_cast<std::size_t>(command.id);
+        drive.set_page(command.id, data.replies[index]);
+        drive.set_fault(command.id, data.faults[index]);
+    }
+    drive.set_tunnel_supported(data.tunnel_supported);
+    SimDescriptor descriptor = drive.descriptor();
+    descriptor.vendor = data.vendor;
+    descriptor.product = data.product;
+    drive.set_descriptor(descriptor);
+}
+
 const SimProfile* find_sim_profile(std::string_view name) {
     for (const SimProfile& profile : sim_profiles()) {
         if (name == profile.name)

@@ -33,4 +33,8 @@ const std::vector<SimProfile>& sim_profiles();
 // nullptr when no profile has that name.
 const SimProfile* find_sim_profile(std::string_view name);
 
+// Makes the drive answer as the profile says: every reply, every fault, the tunnel, and the
+// descriptor the listing shows.
+void load_profile(SimDrive& drive, const SimProfileData& data);
+
 }  // namespace torvik
