@@ -268,13 +268,13 @@ TEST_F(Transport, DataOutCopiesTheCallersBytesIntoTheDataArea) {
 TEST(RequestLayout, OffsetsFollowTheRecordSize) {
     struct Case {
         const char* name;
-        RequestSpec spec;
+        RequestParams params;
         const PassThroughLayout* layout;
         std::uint32_t data_offset, in_size, out_size, buffer_size;
     };
-    const RequestSpec inquiry{inquiry_cdb(56), 24, true, true, 56};
-    const RequestSpec capacity{read_capacity10_cdb(), 24, false, true, 8};
-    const RequestSpec infoblock{vendor16_cdb(0x0600B100), 0, false, true, 6144};
+    const RequestParams inquiry{inquiry_cdb(56), 24, true, true, 56};
+    const RequestParams capacity{read_capacity10_cdb(), 24, false, true, 8};
+    const RequestParams infoblock{vendor16_cdb(0x0600B100), 0, false, true, 6144};
     const Case cases[] = {
         {"inquiry, 44", inquiry, &kPassThroughLayout32, 76, 44, 132, 65612},
         {"capacity, 44", capacity, &kPassThroughLayout32, 68, 76, 76, 65604},
@@ -284,7 +284,7 @@ TEST(RequestLayout, OffsetsFollowTheRecordSize) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Request request(c.spec, *c.layout);
+        Request request(c.params, *c.layout);
         const RequestSizes& sizes = request.sizes();
         EXPECT_EQ(sizes.data_offset, c.data_offset);
         EXPECT_EQ(sizes.in_size, c.in_size);
@@ -296,13 +296,13 @@ TEST(RequestLayout, OffsetsFollowTheRecordSize) {
         EXPECT_EQ(get_le16(r), wide ? 56 : 44);
         EXPECT_EQ(wide ? get_le64(r + 24) : get_le32(r + 20), c.data_offset);
         EXPECT_EQ(get_le32(r + (wide ? 32 : 24)), wide ? 56u : 44u);
-        EXPECT_EQ(r[wide ? 36 : 28], c.spec.cdb.bytes[0]);
+        EXPECT_EQ(r[wide ? 36 : 28], c.params.cdb.bytes[0]);
 
         PassThroughView view;
         ASSERT_TRUE(decode_pass_through(r, sizes.in_size, sizes.out_size, view, *c.layout));
-        EXPECT_EQ(view.cdb, c.spec.cdb.bytes);
+        EXPECT_EQ(view.cdb, c.params.cdb.bytes);
         EXPECT_EQ(view.data_offset, c.data_offset);
-        EXPECT_EQ(view.sense_offset, c.spec.sense_length != 0 ? (wide ? 56u : 44u) : 0u);
+        EXPECT_EQ(view.sense_offset, c.params.sense_length != 0 ? (wide ? 56u : 44u) : 0u);
         EXPECT_EQ(view.timeout_seconds, 2u);
     }
 }

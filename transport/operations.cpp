@@ -25,31 +25,32 @@ void print_failure(DriveLink& link, FailureLine line) {
 
 // One request of a command with the transfer limit. buffer supplies the data of a data-out
 // request and receives the data of a data-in request; after a failure it is not written.
-bool transfer(DriveLink& link, const RequestSpec& spec, std::uint8_t* buffer, FailureLine line) {
-    const std::uint32_t length = spec.transfer_length;
+bool transfer(DriveLink& link, const RequestParams& params, std::uint8_t* buffer,
+              FailureLine line) {
+    const std::uint32_t length = params.transfer_length;
     if (length > kMaxTransfer) {
         std::fprintf(link.console, "Max Size exceed(%u>%u)!\n", static_cast<unsigned>(length),
                      static_cast<unsigned>(kMaxTransfer));
         return false;
     }
-    Request request(spec);
+    Request request(params);
     const bool has_data = length != 0 && buffer != nullptr;
-    if (!spec.data_in && has_data) {
+    if (!params.data_in && has_data) {
         std::memcpy(request.data(), buffer, length);
     }
     if (!request.send(link)) {
         print_failure(link, line);
         return false;
     }
-    if (spec.data_in && has_data) {
+    if (params.data_in && has_data) {
         std::memcpy(buffer, request.data(), length);
     }
     return true;
 }
 
-RequestSpec vendor_spec(const Cdb& cdb, std::uint32_t length, Direction direction) {
+RequestParams vendor_params(const Cdb& cdb, std::uint32_t length, Direction direction) {
     // No sense data is asked for. Anything but data out reads: the safe direction.
-    return RequestSpec{cdb, 0, false, direction != Direction::data_out, length};
+    return RequestParams{cdb, 0, false, direction != Direction::data_out, length};
 }
 
 }  // namespace
@@ -64,9 +65,9 @@ int scsi_inquiry(DriveLink& link, std::uint8_t* dest, std::uint32_t length) {
         }
         return 0;
     }
-    const RequestSpec spec{inquiry_cdb(static_cast<std::uint8_t>(length)), kSenseAreaSize, true,
-                           true, length};
-    Request request(spec);
+    const RequestParams params{inquiry_cdb(static_cast<std::uint8_t>(length)), kSenseAreaSize, true,
+                               true, length};
+    Request request(params);
     const bool ok = request.send(link);
     // After a failed call these are the zeros the buffer was cleared to.
     if (dest != nullptr && length != 0) {
@@ -78,8 +79,8 @@ int scsi_inquiry(DriveLink& link, std::uint8_t* dest, std::uint32_t length) {
 std::uint32_t scsi_read_capacity10(DriveLink& link, std::uint8_t* dest) {
     constexpr std::uint32_t kLength = command_info(CommandId::read_capacity10).length;
     std::array<std::uint8_t, kLength> reply{};
-    const RequestSpec spec{read_capacity10_cdb(), kSenseAreaSize, false, true, kLength};
-    if (!transfer(link, spec, reply.data(), FailureLine::plain)) {
+    const RequestParams params{read_capacity10_cdb(), kSenseAreaSize, false, true, kLength};
+    if (!transfer(link, params, reply.data(), FailureLine::plain)) {
         return 0;
     }
     if (dest != nullptr) {
@@ -90,13 +91,13 @@ std::uint32_t scsi_read_capacity10(DriveLink& link, std::uint8_t* dest) {
 
 int scsi_read_capacity16(DriveLink& link, std::uint8_t* dest) {
     constexpr std::uint32_t kLength = command_info(CommandId::read_capacity16).length;
-    const RequestSpec spec{read_capacity16_cdb(kLength), kSenseAreaSize, false, true, kLength};
-    return transfer(link, spec, dest, FailureLine::plain) ? 1 : 0;
+    const RequestParams params{read_capacity16_cdb(kLength), kSenseAreaSize, false, true, kLength};
+    return transfer(link, params, dest, FailureLine::plain) ? 1 : 0;
 }
 
 int vendor_command12(DriveLink& link, std::uint8_t* buffer, std::uint16_t code,
                      std::uint32_t length, Direction direction) {
-    return transfer(link, vendor_spec(vendor12_cdb(code), length, direction), buffer,
+    return transfer(link, vendor_params(vendor12_cdb(code), length, direction), buffer,
                     FailureLine::plain)
                ? 1
                : 0;
@@ -104,7 +105,7 @@ int vendor_command12(DriveLink& link, std::uint8_t* buffer, std::uint16_t code,
 
 int vendor_command16(DriveLink& link, std::uint8_t* buffer, std::uint32_t code,
                      std::uint32_t length, Direction direction) {
-    return transfer(link, vendor_spec(vendor16_cdb(code), length, direction), buffer,
+    return transfer(link, vendor_params(vendor16_cdb(code), length, direction), buffer,
                     FailureLine::plain)
                ? 1
                : 0;
@@ -112,8 +113,8 @@ int vendor_command16(DriveLink& link, std::uint8_t* buffer, std::uint32_t code,
 
 int nvme_tunnel(DriveLink& link, std::uint8_t* buffer, std::uint32_t length,
                 const NvmeCommandBlock& block) {
-    const RequestSpec spec{tunnel_cdb(block), kSenseAreaSize, false, true, length};
-    return transfer(link, spec, buffer, FailureLine::tunnel) ? 1 : 0;
+    const RequestParams params{tunnel_cdb(block), kSenseAreaSize, false, true, length};
+    return transfer(link, params, buffer, FailureLine::tunnel) ? 1 : 0;
 }
 
 int nvme_identify(DriveLink& link, std::uint8_t* buffer) {

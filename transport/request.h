@@ -14,7 +14,7 @@ namespace torvik {
 inline constexpr std::uint32_t kRequestTimeoutSeconds = 2;
 
 // What differs from one command to the next; every other record field is fixed.
-struct RequestSpec {
+struct RequestParams {
     Cdb cdb;
     std::uint8_t sense_length = 0;  // kSenseAreaSize, or 0 when no sense data is asked for
     bool inquiry = false;           // data area kInquiryGap later, and only the record goes in
@@ -31,13 +31,14 @@ struct RequestSizes {
     std::uint32_t buffer_size = 0;
 };
 
-RequestSizes request_sizes(const RequestSpec& spec,
+RequestSizes request_sizes(const RequestParams& params,
                            const PassThroughLayout& layout = kPassThroughLayout);
 
 class Request {
   public:
     // Allocates the buffer cleared to zero and fills the record.
-    explicit Request(const RequestSpec& spec, const PassThroughLayout& layout = kPassThroughLayout);
+    explicit Request(const RequestParams& params,
+                     const PassThroughLayout& layout = kPassThroughLayout);
 
     // One DeviceIoControl(IOCTL_SCSI_PASS_THROUGH) on the disk; true when the call succeeded.
     bool send(DriveLink& link);
