@@ -1,5 +1,6 @@
 #include "sim/profiles.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/bytes.h"
@@ -9,6 +10,9 @@ namespace torvik {
 namespace {
 
 using Page = std::vector<std::uint8_t>;
+
+// BiCS5 TLC packages of four dies, 2 Tb per chip enable: four of them make the 1 TB drive.
+constexpr std::uint8_t kFlashId[8] = {0x98, 0x49, 0x9A, 0xB3, 0x7E, 0xF4, 0x08, 0x00};
 
 Page& reply(SimProfileData& data, CommandId id) {
     Page& page = data.replies[static_cast<std::size_t>(id)];
@@ -20,10 +24,8 @@ void put_text(Page& page, std::size_t offset, const char* text) {
     std::memcpy(page.data() + offset, text, std::strlen(text));
 }
 
-void put_flash_id(Page& page, std::size_t offset, std::initializer_list<std::uint8_t> id) {
-    std::size_t at = offset;
-    for (std::uint8_t byte : id)
-        page[at++] = byte;
+void put_flash_id(Page& page, std::size_t offset, const std::uint8_t (&id)[8]) {
+    std::copy(id, id + 8, page.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
 // Standard INQUIRY data: direct-access device, SPC-4, vendor and product identification, revision,
@@ -51,8 +53,7 @@ void capacity(SimProfileData& data, std::uint64_t last_lba) {
 
 void controller_identity(SimProfileData& data, std::uint16_t controller) {
     Page& fid = reply(data, CommandId::read_fid);
-    // Toshiba/Kioxia BiCS5 TLC, 512 Gb per CE over two dies.
-    put_flash_id(fid, 0, {0x98, 0x3E, 0x99, 0xB3, 0x7A, 0xF4, 0x08, 0x00});
+    put_flash_id(fid, 0, kFlashId);
     Page& info = reply(data, CommandId::read_info);
     put_text(info, 0, "TK5021 PSSD FW 1.0.3");
     put_be16(info.data() + 382, controller);
@@ -61,13 +62,13 @@ void controller_identity(SimProfileData& data, std::uint16_t controller) {
 void system_info(SimProfileData& data) {
     Page& sys = reply(data, CommandId::sysinfo);
     std::uint8_t* p = sys.data();
-    p[0x00] = 4;               // chip enables
-    p[0x01] = 4;               // channels
-    p[0x02] = 1;               // interleave
-    p[0x08] = 3;               // bits per cell
-    put_le16(p + 0x0A, 1152);  // pages per block
-    put_le16(p + 0x0C, 1990);  // blocks per CE
-    p[0x0F] = 2;               // dies per CE
+    p[0x00] = 4;                // chip enables
+    p[0x01] = 4;                // channels
+    p[0x02] = 1;                // interleave
+    p[0x08] = 3;                // bits per cell
+    put_le16(p + 0x0A, 1152);   // pages per block
+    put_le16(p + 0x0C, 14040);  // blocks per CE
+    p[0x0F] = 4;                // dies per CE
     put_le32(p + 0x18, 0x0000000F);
     put_le16(p + 0x38, 800);   // CPU clock
     put_le16(p + 0x3E, 1200);  // flash clock, MT/s
@@ -147,7 +148,7 @@ void system_info(SimProfileData& data) {
 void flash_banks(SimProfileData& data) {
     Page& fidall = reply(data, CommandId::fidall);
     for (std::size_t bank = 0; bank < 4; ++bank) {
-        put_flash_id(fidall, 8 * bank, {0x98, 0x3E, 0x99, 0xB3, 0x7A, 0xF4, 0x08, 0x00});
+        put_flash_id(fidall, 8 * bank, kFlashId);
     }
 }
 

@@ -74,7 +74,7 @@ class DriveReport : public ::testing::Test {
         Outcome out;
         out.console = console.text();
         if (with_report_file)
-            out.report = dir.read("report.txt");
+            out.report = read_file("report.txt");
         for (const SimRequest& request : drive.requests()) {
             char head[16];
             std::snprintf(head, sizeof head, "%02x%02x%02x%02x", request.cdb[0], request.cdb[1],
@@ -295,7 +295,7 @@ TEST_F(DriveReport, ConfigurationBlockOnConsoleThenReportFileWithOneEmptyLine) {
     const std::string block =
         "CPU Clk       : 800\nFlash CE      : 4\nFlash Channel : 4\nInterleave    : 1\n"
         "Flash CE Mask : [++++---- -------- -------- --------]\nFlash Clk,MT  : 1200\n"
-        "Die per CE    : 2\nBlock per CE  : 1990\nPage per Block: 1152\n"
+        "Die per CE    : 4\nBlock per CE  : 14040\nPage per Block: 1152\n"
         "Bit Per Cell  : 3(TLC)\nPE Cycle Limit: 30000/3000\nSLC cache     : 0x60000/0xC00\n";
     EXPECT_TRUE(contains(out.console, block));
     EXPECT_FALSE(contains(out.console, block + "\n"));
