@@ -34,12 +34,17 @@ int run_simulated(const SimProfileData& data, Platform& host, const Console& con
                   const char* first_arg) {
     SimDrive drive;
     load_profile(drive, data);
+    return run_on_simulated_drive(drive, host, console, first_arg);
+}
+
+}  // namespace
+
+int run_on_simulated_drive(SimDrive& drive, Platform& host, const Console& console,
+                           const char* first_arg) {
     SimPlatform platform(host, drive);
     RunContext ctx{platform, console.out, console.in};
     return run(ctx, first_arg);
 }
-
-}  // namespace
 
 int run_program(int argc, const char* const* argv, Platform& host, const Console& console) {
     const CommandLine cl = parse_command_line(argc, argv);

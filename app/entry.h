@@ -8,6 +8,8 @@
 
 namespace torvik {
 
+class SimDrive;
+
 struct Console {
     std::FILE* out;
     std::FILE* err;
@@ -17,5 +19,10 @@ struct Console {
 // host serves the operating system's part (version, files, shell, keys, and the real drives when
 // no simulated drive is asked for). Returns the process exit status.
 int run_program(int argc, const char* const* argv, Platform& host, const Console& console);
+
+// The run of --sim and --replay: the tool with drive 0 answered by drive, everything else by host.
+// first_arg is the drive argument (nullptr: the prompt). Returns the process exit status.
+int run_on_simulated_drive(SimDrive& drive, Platform& host, const Console& console,
+                           const char* first_arg);
 
 }  // namespace torvik
