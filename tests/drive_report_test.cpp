@@ -14,6 +14,7 @@
 #include "sim/profiles.h"
 #include "sim/sim_drive.h"
 #include "sim/sim_platform.h"
+#include "tests/support/checked_drive.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/scratch.h"
 
@@ -86,7 +87,7 @@ class DriveReport : public ::testing::Test {
 
     ScratchDir dir;
     FakePlatform host;
-    SimDrive drive;
+    CheckedSimDrive drive;
 };
 
 const std::vector<std::string> kFullSequence = {

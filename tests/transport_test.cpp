@@ -11,6 +11,7 @@
 #include "common/bytes.h"
 #include "platform/pass_through_decoder.h"
 #include "sim/sim_platform.h"
+#include "tests/support/checked_drive.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/scratch.h"
 #include "transport/operations.h"
@@ -315,7 +316,7 @@ class AgainstSim : public ::testing::Test {
     }
 
     FakePlatform host;
-    SimDrive drive;
+    CheckedSimDrive drive;
     SimPlatform platform{host, drive};
     Capture out;
 };

@@ -1,0 +1,41 @@
+// The read-only guarantee, checked in one place: every scenario that puts the tool in front of a
+// simulated drive uses a CheckedSimDrive, and every request that drive records is checked once.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <vector>
+
+#include "sim/sim_drive.h"
+
+namespace torvik::testing {
+
+// The operation codes the tool may send: INQUIRY, READ CAPACITY (10) and (16), the controller's
+// vendor reads and the bridge's NVMe tunnel.
+inline constexpr std::uint8_t kReadOnlyOpcodes[] = {0x12, 0x25, 0x9E, 0x06, 0xE6};
+
+// Success when every request is a data-in request with one of kReadOnlyOpcodes; otherwise a
+// message naming the first request that is not.
+::testing::AssertionResult only_reads(const std::vector<SimRequest>& requests);
+
+// A simulated drive that checks its request log against the guarantee whenever the log is
+// cleared and when the drive goes away, so no request escapes the check.
+class CheckedSimDrive : public SimDrive {
+  public:
+    CheckedSimDrive() = default;
+    ~CheckedSimDrive();
+    CheckedSimDrive(const CheckedSimDrive&) = delete;
+    CheckedSimDrive& operator=(const CheckedSimDrive&) = delete;
+
+    // Checks the requests recorded so far, then forgets them.
+    void clear_requests();
+
+    // How many requests have been checked; a scenario that sent nothing proves nothing.
+    std::size_t checked() const { return checked_ + requests().size(); }
+
+  private:
+    std::size_t checked_ = 0;
+};
+
+}  // namespace torvik::testing
