@@ -327,10 +327,31 @@ bool LinuxPlatform::device_io_control(DriveHandle drive, std::uint32_t code, voi
     return false;
 }
 
+// The tool runs as root, often in a directory that others can write to. A symbolic link planted
+// under an output file's name must not make it overwrite the link's target, so the name is opened
+// without following links (ELOOP) and the stream is made from that descriptor. A link that already
+// exists is refused. A new file gets mode 0644 (less the umask).
 std::FILE* LinuxPlatform::create_file(const char* name, const char* mode) {
-    std::FILE* file = std::fopen(name, mode);
-    if (file == nullptr)
+    int access = 0;
+    if (std::strcmp(mode, "w") == 0 || std::strcmp(mode, "wb") == 0) {
+        access = O_WRONLY;
+    } else if (std::strcmp(mode, "w+") == 0 || std::strcmp(mode, "w+b") == 0) {
+        access = O_RDWR;
+    } else {
+        last_error_ = EINVAL;
+        return nullptr;
+    }
+    constexpr mode_t kFileMode = S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH;
+    const int fd = ::open(name, access | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, kFileMode);
+    if (fd < 0) {
         last_error_ = static_cast<std::uint32_t>(errno);
+        return nullptr;
+    }
+    std::FILE* file = ::fdopen(fd, mode);
+    if (file == nullptr) {
+        last_error_ = static_cast<std::uint32_t>(errno);
+        ::close(fd);
+    }
     return file;
 }
 

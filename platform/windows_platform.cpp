@@ -1,7 +1,11 @@
 // Windows: the tool's home platform. Every operation is the Win32 call of the same name.
-#include <conio.h>
-#include <shellapi.h>
+// windows.h first: the other Windows headers use its types.
 #include <windows.h>
+
+#include <conio.h>
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
 
 #include <cerrno>
 #include <cstring>
@@ -56,10 +60,55 @@ class WindowsPlatform : public Platform {
 
     std::uint32_t last_error() override { return last_error_; }
 
+    // The tool runs as administrator, perhaps in a directory that others can write to. A symbolic
+    // link or junction planted under an output file's name must not make it overwrite the link's
+    // target: the name is opened as a reparse point itself (never followed), an existing reparse
+    // point is refused and left as it is, and only then is the file emptied and made a stream.
     std::FILE* create_file(const char* name, const char* mode) override {
-        std::FILE* file = std::fopen(name, mode);
-        if (file == nullptr)
+        int crt_mode = 0;
+        if (std::strcmp(mode, "w") == 0) {
+            crt_mode = _O_WRONLY | _O_TEXT;
+        } else if (std::strcmp(mode, "w+b") == 0) {
+            crt_mode = _O_RDWR | _O_BINARY;
+        } else {
+            last_error_ = ERROR_INVALID_PARAMETER;
+            return nullptr;
+        }
+        const HANDLE handle = ::CreateFileA(
+            name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            last_error_ = ::GetLastError();
+            return nullptr;
+        }
+        BY_HANDLE_FILE_INFORMATION info;
+        std::memset(&info, 0, sizeof info);
+        if (!::GetFileInformationByHandle(handle, &info)) {
+            last_error_ = ::GetLastError();
+            ::CloseHandle(handle);
+            return nullptr;
+        }
+        if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            last_error_ = ERROR_CANT_ACCESS_FILE;
+            ::CloseHandle(handle);
+            return nullptr;
+        }
+        if (!::SetEndOfFile(handle)) {  // the position is 0 after the open: this empties it
+            last_error_ = ::GetLastError();
+            ::CloseHandle(handle);
+            return nullptr;
+        }
+        const int fd = ::_open_osfhandle(reinterpret_cast<std::intptr_t>(handle), crt_mode);
+        if (fd < 0) {
+            last_error_ = ERROR_INVALID_HANDLE;
+            ::CloseHandle(handle);
+            return nullptr;
+        }
+        std::FILE* file = ::_fdopen(fd, mode);
+        if (file == nullptr) {
             last_error_ = static_cast<std::uint32_t>(errno);
+            ::_close(fd);  // closes the handle too
+        }
         return file;
     }
 
