@@ -141,6 +141,10 @@ void SimDrive::set_fault(CommandId command, Fault fault) {
     faults_[index_of(command)] = fault;
 }
 
+const Fault& SimDrive::fault(CommandId command) const {
+    return faults_[index_of(command)];
+}
+
 void SimDrive::clear_faults() {
     faults_.fill(Fault{});
 }

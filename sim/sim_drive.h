@@ -81,10 +81,12 @@ class SimDrive {
     const std::vector<std::uint8_t>& page(CommandId command) const;
 
     void set_fault(CommandId command, Fault fault);
+    const Fault& fault(CommandId command) const;
     void clear_faults();
 
     // A bridge without the 0xE6 tunnel fails every tunnel request with error_code.
     void set_tunnel_supported(bool supported, std::uint32_t error_code = kTunnelUnknownError);
+    bool tunnel_supported() const { return tunnel_supported_; }
 
     void set_descriptor(SimDescriptor descriptor) { descriptor_ = std::move(descriptor); }
     const SimDescriptor& descriptor() const { return descriptor_; }

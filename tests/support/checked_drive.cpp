@@ -1,6 +1,5 @@
 #include "tests/support/checked_drive.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -9,11 +8,8 @@ namespace torvik::testing {
 ::testing::AssertionResult only_reads(const std::vector<SimRequest>& requests) {
     for (std::size_t i = 0; i < requests.size(); ++i) {
         const SimRequest& request = requests[i];
-        const std::uint8_t opcode = request.cdb_length != 0 ? request.cdb[0] : 0;
-        const bool known = request.cdb_length != 0 &&
-                           std::find(std::begin(kReadOnlyOpcodes), std::end(kReadOnlyOpcodes),
-                                     opcode) != std::end(kReadOnlyOpcodes);
-        if (!known || !request.data_in) {
+        if (!is_read_request(request)) {
+            const std::uint8_t opcode = request.cdb_length != 0 ? request.cdb[0] : 0;
             char what[128];
             std::snprintf(what, sizeof what,
                           "request %zu: opcode 0x%02x, CDB length %u, %s, %u bytes", i, opcode,

@@ -8,15 +8,12 @@
 #include <vector>
 
 #include "sim/sim_drive.h"
+#include "tests/support/read_only_rule.h"
 
 namespace torvik::testing {
 
-// The operation codes the tool may send: INQUIRY, READ CAPACITY (10) and (16), the controller's
-// vendor reads and the bridge's NVMe tunnel.
-inline constexpr std::uint8_t kReadOnlyOpcodes[] = {0x12, 0x25, 0x9E, 0x06, 0xE6};
-
-// Success when every request is a data-in request with one of kReadOnlyOpcodes; otherwise a
-// message naming the first request that is not.
+// Success when every request passes is_read_request; otherwise a message naming the first that
+// does not.
 ::testing::AssertionResult only_reads(const std::vector<SimRequest>& requests);
 
 // A simulated drive that checks its request log against the guarantee whenever the log is
