@@ -1,0 +1,169 @@
+// The command line and the drive prompt: the extension parser, the drive argument, and whole runs
+// of the program on a scripted host whose typed answer comes from the input.
+//
+// Input: a byte giving the number of arguments (byte % 6), the arguments each ended by a NUL
+// byte, then the text typed at the prompt (or read by --decode -).
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/drive_argument.h"
+#include "app/entry.h"
+#include "app/exit_status.h"
+#include "fuzz/fuzz_support.h"
+#include "sim/profiles.h"
+#include "tests/support/fake_platform.h"
+
+namespace {
+
+using torvik::fuzz::InputReader;
+
+constexpr int kMaxArguments = 5;
+constexpr std::size_t kAnswerCharacters = 127;
+
+// The drive argument as strtol reads it, clamped to 32 bits, and whether it holds a y.
+torvik::DriveArgument expected_argument(const char* text) {
+    long long value = std::strtoll(text, nullptr, 10);
+    value = std::max<long long>(value, std::numeric_limits<std::int32_t>::min());
+    value = std::min<long long>(value, std::numeric_limits<std::int32_t>::max());
+    torvik::DriveArgument arg;
+    arg.drive = static_cast<std::int32_t>(value);
+    arg.no_requests = std::strpbrk(text, "yY") != nullptr;
+    return arg;
+}
+
+void check_argument(const char* text) {
+    const torvik::DriveArgument got = torvik::parse_drive_argument(text);
+    const torvik::DriveArgument want = expected_argument(text);
+    FUZZ_CHECK(got.drive == want.drive);
+    FUZZ_CHECK(got.no_requests == want.no_requests);
+}
+
+// The answer the prompt reads: the first line, its first 127 characters, a CR before the line
+// end dropped. Empty optional at end of input.
+bool typed_answer(const std::string& typed, std::string& answer) {
+    if (typed.empty())
+        return false;
+    answer = typed.substr(0, typed.find('\n')).substr(0, kAnswerCharacters);
+    if (!answer.empty() && answer.back() == '\r')
+        answer.pop_back();
+    answer = answer.c_str();  // the text ends at a NUL byte
+    return true;
+}
+
+// The exit status of a run whose drive 0 is a USB drive that opens, drive 2 a USB drive that does
+// not open (on the scripted host only), and every other number no USB drive.
+int expected_run_status(const char* first_arg, const std::string& typed, bool host) {
+    std::int32_t drive = 0;
+    if (first_arg != nullptr) {
+        drive = expected_argument(first_arg).drive;
+    } else {
+        std::string answer;
+        if (!typed_answer(typed, answer))
+            return torvik::kExitBadDrive;
+        drive = expected_argument(answer.c_str()).drive;
+        if (drive < 0 || drive > 99)
+            return torvik::kExitBadDrive;
+    }
+    if (drive == 0)
+        return torvik::kExitOk;
+    if (drive == 2 && host)
+        return torvik::kExitOpenFailed;
+    return torvik::kExitNotUsb;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    torvik::fuzz::work_dir();
+    InputReader in(data, size);
+    const int count = in.byte() % (kMaxArguments + 1);
+    std::vector<std::string> args = {"torvik_usb_pssd_flash_id"};
+    for (int i = 0; i < count; ++i) {
+        std::string arg;
+        while (!in.empty()) {
+            const char c = static_cast<char>(in.byte());
+            if (c == '\0')
+                break;
+            arg.push_back(c);
+        }
+        args.push_back(arg);
+    }
+    const std::string typed = in.rest();
+    std::vector<const char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(arg.c_str());
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(args.size());
+
+    const torvik::CommandLine cl = torvik::parse_command_line(argc, argv.data());
+    FUZZ_CHECK(cl.next >= 1 && cl.next <= argc);
+    FUZZ_CHECK((cl.mode == torvik::Mode::error) == !cl.message.empty());
+    if (cl.mode == torvik::Mode::run) {
+        FUZZ_CHECK(cl.first_arg == (cl.next < argc ? argv[cl.next] : nullptr));
+        FUZZ_CHECK(!(cl.sim && cl.replay));
+        for (int i = 1; i < cl.next; ++i)
+            FUZZ_CHECK(std::strncmp(argv[i], "--", 2) == 0 ||
+                       argv[i - 1] == std::string("--replay"));
+    }
+    for (int i = 1; i < argc; ++i)
+        check_argument(argv[i]);
+
+    torvik::testing::FakePlatform host;
+    host.drives[0] = torvik::testing::FakeDrive{};
+    host.drives[1] = torvik::testing::FakeDrive{"ATA     ", "SATA disk", 11};
+    host.drives[2] = torvik::testing::FakeDrive{};
+    host.drives[2].disk_open_fails = true;
+    std::FILE* out = std::tmpfile();
+    std::FILE* input = std::tmpfile();
+    FUZZ_CHECK(out != nullptr && input != nullptr);
+    std::fwrite(typed.data(), 1, typed.size(), input);
+    std::rewind(input);
+    const int status =
+        torvik::run_program(argc, argv.data(), host, torvik::Console{out, out, input});
+    std::fclose(input);
+    std::fclose(out);
+    FUZZ_CHECK(host.open_handles == 0);
+
+    switch (cl.mode) {
+        case torvik::Mode::help:
+        case torvik::Mode::version:
+        case torvik::Mode::sim_list:
+            FUZZ_CHECK(status == torvik::kExitOk);
+            break;
+        case torvik::Mode::error:
+            FUZZ_CHECK(status == torvik::kExitUsage);
+            break;
+        case torvik::Mode::decode:
+            FUZZ_CHECK(status == torvik::kExitOk || status == torvik::kExitUsage);
+            break;
+        case torvik::Mode::run:
+            if (cl.replay) {
+                std::error_code ec;
+                if (!std::filesystem::is_directory(cl.replay_dir, ec)) {
+                    FUZZ_CHECK(status == torvik::kExitUsage);
+                } else {
+                    FUZZ_CHECK(status == expected_run_status(cl.first_arg, typed, false));
+                }
+            } else if (cl.sim) {
+                const std::string name = cl.sim_profile.empty() ? "default" : cl.sim_profile;
+                if (torvik::find_sim_profile(name) == nullptr) {
+                    FUZZ_CHECK(status == torvik::kExitUsage);
+                } else {
+                    FUZZ_CHECK(status == expected_run_status(cl.first_arg, typed, false));
+                }
+            } else {
+                FUZZ_CHECK(status == expected_run_status(cl.first_arg, typed, true));
+            }
+            break;
+    }
+    return 0;
+}

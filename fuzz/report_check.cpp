@@ -1,0 +1,114 @@
+#include "fuzz/report_check.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <vector>
+
+#include "app/entry.h"
+#include "app/exit_status.h"
+#include "app/run.h"
+#include "fuzz/fuzz_support.h"
+#include "report/health_log.h"
+#include "tests/support/fake_platform.h"
+#include "tests/support/read_only_rule.h"
+#include "transport/commands.h"
+
+namespace torvik::fuzz {
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes read_whole(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The bytes the drive hands over for a command: nullopt when the platform call fails.
+std::optional<Bytes> delivered(const SimDrive& drive, CommandId id, bool tunnel_fails) {
+    const CommandInfo& command = command_info(id);
+    const Fault& fault = drive.fault(id);
+    if (command.form == CommandForm::tunnel && tunnel_fails)
+        return std::nullopt;
+    if (fault.kind == FaultKind::platform_error)
+        return std::nullopt;
+    if (fault.kind == FaultKind::check_condition)
+        return Bytes{};
+    const Bytes& page = drive.page(id);
+    std::size_t keep = std::min<std::size_t>(page.size(), command.length);
+    if (fault.kind == FaultKind::short_data)
+        keep = std::min<std::size_t>(keep, fault.short_length);
+    return Bytes(page.begin(), page.begin() + static_cast<std::ptrdiff_t>(keep));
+}
+
+}  // namespace
+
+const std::set<std::string>& output_file_names() {
+    static const std::set<std::string> names = [] {
+        std::set<std::string> all = {kReportFileName, kHealthLogFileName};
+        for (const CommandInfo& command : kCommands)
+            all.insert(command.dump_name);
+        return all;
+    }();
+    return names;
+}
+
+void run_and_check(SimDrive& drive, const std::set<std::string>& uncreatable) {
+    for (const std::string& name : output_file_names()) {
+        std::error_code ec;
+        fs::remove(name, ec);
+    }
+    drive.clear_requests();
+    testing::FakePlatform host;
+    host.uncreatable = uncreatable;
+    std::FILE* out = std::tmpfile();
+    std::FILE* in = std::tmpfile();
+    FUZZ_CHECK(out != nullptr && in != nullptr);
+    const int status = run_on_simulated_drive(drive, host, Console{out, out, in}, "0y");
+    std::fclose(in);
+    std::fclose(out);
+    FUZZ_CHECK(status == kExitOk);
+
+    std::set<CommandId> sent;
+    for (const SimRequest& request : drive.requests()) {
+        FUZZ_CHECK(testing::is_read_request(request));
+        const std::optional<CommandId> id = command_of(request.cdb.data(), request.cdb_length);
+        FUZZ_CHECK(id.has_value());
+        FUZZ_CHECK(sent.insert(*id).second);  // each command at most once
+    }
+    // INQUIRY, both capacity reads as the first answer calls for, the two identification pages.
+    FUZZ_CHECK(sent.count(CommandId::inquiry) == 1 && sent.count(CommandId::read_info) == 1);
+
+    const bool tunnel_fails = !drive.tunnel_supported();
+    for (const CommandInfo& command : kCommands) {
+        const bool refused = uncreatable.count(command.dump_name) != 0;
+        if (sent.count(command.id) == 0 || refused) {
+            FUZZ_CHECK(!fs::exists(command.dump_name));
+            continue;
+        }
+        const std::optional<Bytes> got = delivered(drive, command.id, tunnel_fails);
+        Bytes expected = got.value_or(Bytes{});
+        expected.resize(command.length, 0);
+        bool must_exist = true;
+        if (command.id == CommandId::nvme_identify) {
+            must_exist = got && std::any_of(expected.begin(), expected.end(),
+                                            [](std::uint8_t b) { return b != 0; });
+        } else if (command.id == CommandId::nvme_smart_log) {
+            must_exist = got.has_value();
+        }
+        FUZZ_CHECK(fs::exists(command.dump_name) == must_exist);
+        if (must_exist)
+            FUZZ_CHECK(read_whole(command.dump_name) == expected);
+    }
+    FUZZ_CHECK(fs::exists(kReportFileName) == (uncreatable.count(kReportFileName) == 0));
+    const bool gate_passed = sent.count(CommandId::sysinfo) != 0;
+    FUZZ_CHECK(fs::exists(kHealthLogFileName) ==
+               (gate_passed && uncreatable.count(kHealthLogFileName) == 0));
+}
+
+}  // namespace torvik::fuzz
