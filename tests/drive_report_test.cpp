@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -128,7 +129,8 @@ TEST_F(DriveReport, IdentityLines) {
             "ABCDEFGHIJKLMNOPQRSTUVWX"
             "R1.0"
             "SN012345";
-        for (int i = 0; i < 40; ++i)
+        // Model, revision and serial fill bytes 8 to 43 with no NUL among them.
+        for (std::size_t i = 0; i < std::strlen(text); ++i)
             p[8 + i] = static_cast<std::uint8_t>(text[i]);
     });
     Outcome out = run();
