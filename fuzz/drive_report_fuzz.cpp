@@ -3,9 +3,10 @@
 //
 // Input: a profile number, a tunnel flag, a 16-bit mask of output files that cannot be created
 // (bits 0-12 the dumps in command order, 13 the report, 14 the health log), then edits until the
-// input ends. Each edit starts with a byte naming the command (byte % 13) and the edit
-// (byte / 13 % 4): 0 a fault (kind, 32-bit error code, 16-bit short length), 1 a new page length
-// (16 bits), 2 a patch (16-bit offset, count, bytes), 3 the page filled with one byte value.
+// input ends. Each edit starts with a byte naming the command (byte % the number of commands)
+// and the edit (byte / that number % 4): 0 a fault (kind, 32-bit error code, 16-bit short length),
+// 1 a new page length (16 bits), 2 a patch (16-bit offset, count, bytes), 3 the page filled with
+// one byte value.
 #include <cstdint>
 #include <set>
 #include <string>
