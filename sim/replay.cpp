@@ -41,8 +41,11 @@ bool load_replay(const std::string& dir, SimProfileData& data, std::string& erro
     for (const CommandInfo& command : kCommands) {
         const std::size_t index = static_cast<std::size_t>(command.id);
         const fs::path file = root / command.dump_name;
-        std::ifstream in(file, std::ios::binary);
-        if (!in || !fs::is_regular_file(file, ec)) {
+        // Only a regular file answers: opening a named pipe or a device could wait forever.
+        std::ifstream in;
+        if (fs::is_regular_file(file, ec))
+            in.open(file, std::ios::binary);
+        if (!in.is_open()) {
             data.replies[index].clear();
             data.faults[index] = Fault{FaultKind::platform_error, kReplayMissingFileError, 0};
             continue;
