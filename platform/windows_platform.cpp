@@ -1,30 +1,65 @@
 // Windows: the tool's home platform. Every operation is the Win32 call of the same name.
+// windows.h first: the other Windows headers use its types.
 #include <windows.h>
-#include <conio.h>
-#include <shellapi.h>
 
-#include <cerrno>
+#include <conio.h>
+#include <ntddscsi.h>
+#include <shellapi.h>
+#include <winioctl.h>
+
+#include <cstddef>
 #include <cstring>
 
 #include "platform/host_platform.h"
+#include "platform/storage_descriptor.h"
 
 namespace torvik {
+
+// The seam carries Windows values unchanged; the OS headers are the authority on each of them.
+static_assert(kIoctlStorageQueryProperty == IOCTL_STORAGE_QUERY_PROPERTY);
+static_assert(kIoctlScsiPassThrough == IOCTL_SCSI_PASS_THROUGH);
+static_assert(kDiskOpenFlags ==
+              (FILE_FLAG_NO_BUFFERING | FILE_FLAG_RANDOM_ACCESS | FILE_ATTRIBUTE_NORMAL));
+static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND);
+static_assert(kErrorInvalidHandle == ERROR_INVALID_HANDLE);
+static_assert(kErrorInvalidParameter == ERROR_INVALID_PARAMETER);
+
+static_assert(kOsVersionExSize == sizeof(OSVERSIONINFOEXA));
+static_assert(kOsVersionSize == sizeof(OSVERSIONINFOA));
+static_assert(sizeof(OsVersion::service_pack) == sizeof(OSVERSIONINFOA::szCSDVersion));
+
+// The property query the listing sends is all zeros: StorageDeviceProperty, PropertyStandardQuery.
+static_assert(kPropertyQuerySize == sizeof(STORAGE_PROPERTY_QUERY));
+static_assert(StorageDeviceProperty == 0 && PropertyStandardQuery == 0);
+static_assert(kDescVersion == offsetof(STORAGE_DEVICE_DESCRIPTOR, Version));
+static_assert(kDescSize == offsetof(STORAGE_DEVICE_DESCRIPTOR, Size));
+static_assert(kDescRemovableMedia == offsetof(STORAGE_DEVICE_DESCRIPTOR, RemovableMedia));
+static_assert(kDescVendorIdOffset == offsetof(STORAGE_DEVICE_DESCRIPTOR, VendorIdOffset));
+static_assert(kDescProductIdOffset == offsetof(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffset));
+static_assert(kDescBusType == offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType));
+static_assert(kDescHeaderSize == sizeof(STORAGE_DEVICE_DESCRIPTOR));
+static_assert(kBusTypeScsi == BusTypeScsi && kBusTypeAta == BusTypeAta &&
+              kBusTypeUsb == BusTypeUsb && kBusTypeSata == BusTypeSata && kBusTypeSd == BusTypeSd &&
+              kBusTypeMmc == BusTypeMmc && kBusTypeVirtual == BusTypeVirtual &&
+              kBusTypeNvme == BusTypeNvme);
 
 namespace {
 
 class WindowsPlatform : public Platform {
-public:
+  public:
     bool get_version(OsVersion& os) override {
+        // OSVERSIONINFOEXA begins with the OSVERSIONINFOA fields, so one record serves both sizes;
+        // the size field tells the call which one it is given.
         OSVERSIONINFOEXA info;
         std::memset(&info, 0, sizeof info);
         info.dwOSVersionInfoSize = os.record_size;
         const BOOL ok = ::GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info));
+        if (!ok)
+            last_error_ = ::GetLastError();
         os.major = static_cast<std::int32_t>(info.dwMajorVersion);
         os.minor = static_cast<std::int32_t>(info.dwMinorVersion);
         os.build = static_cast<std::int32_t>(info.dwBuildNumber);
-        static_assert(sizeof info.szCSDVersion == sizeof os.service_pack);
         std::memcpy(os.service_pack, info.szCSDVersion, sizeof os.service_pack);
-        if (!ok) last_error_ = ::GetLastError();
         return ok != FALSE;
     }
 
@@ -39,25 +74,31 @@ public:
         return reinterpret_cast<DriveHandle>(handle);
     }
 
-    void close_drive(DriveHandle drive) override {
-        ::CloseHandle(reinterpret_cast<HANDLE>(drive));
-    }
+    void close_drive(DriveHandle drive) override { ::CloseHandle(reinterpret_cast<HANDLE>(drive)); }
 
     bool device_io_control(DriveHandle drive, std::uint32_t code, void* in, std::uint32_t in_size,
                            void* out, std::uint32_t out_size, std::uint32_t* returned) override {
         DWORD bytes = 0;
         const BOOL ok = ::DeviceIoControl(reinterpret_cast<HANDLE>(drive), code, in, in_size, out,
                                           out_size, &bytes, nullptr);
-        if (!ok) last_error_ = ::GetLastError();
-        if (returned != nullptr) *returned = bytes;
+        if (!ok)
+            last_error_ = ::GetLastError();
+        if (returned != nullptr)
+            *returned = bytes;
         return ok != FALSE;
     }
 
     std::uint32_t last_error() override { return last_error_; }
 
     std::FILE* create_file(const char* name, const char* mode) override {
+        // The C runtime opens the file with CreateFile, whose error code is still the last one.
+        ::SetLastError(ERROR_SUCCESS);
         std::FILE* file = std::fopen(name, mode);
-        if (file == nullptr) last_error_ = static_cast<std::uint32_t>(errno);
+        if (file == nullptr) {
+            last_error_ = ::GetLastError();
+            if (last_error_ == ERROR_SUCCESS)
+                last_error_ = ERROR_INVALID_PARAMETER;  // bad mode
+        }
         return file;
     }
 
@@ -67,25 +108,32 @@ public:
     }
 
     KeyState wait_key(int timeout_ms) override {
-        // Without a console (input redirected) no key will ever come.
-        if (::GetFileType(::GetStdHandle(STD_INPUT_HANDLE)) != FILE_TYPE_CHAR) {
+        // Only a console delivers key presses. Input redirected from a file, a pipe or the NUL
+        // device never will; NUL is a character device too, so the file type cannot tell.
+        DWORD mode = 0;
+        if (!::GetConsoleMode(::GetStdHandle(STD_INPUT_HANDLE), &mode))
             return KeyState::closed;
-        }
-        if (::_kbhit()) return KeyState::pending;
-        if (timeout_ms > 0) ::Sleep(static_cast<DWORD>(timeout_ms));
+        if (::_kbhit())
+            return KeyState::pending;
+        if (timeout_ms > 0)
+            ::Sleep(static_cast<DWORD>(timeout_ms));
         return ::_kbhit() ? KeyState::pending : KeyState::none;
     }
 
     int read_key() override { return ::_getch(); }
 
-private:
+  private:
     std::uint32_t last_error_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<Platform> make_host_platform() { return std::make_unique<WindowsPlatform>(); }
+std::unique_ptr<Platform> make_host_platform() {
+    return std::make_unique<WindowsPlatform>();
+}
 
-const char* host_platform_name() { return "Windows"; }
+const char* host_platform_name() {
+    return "Windows";
+}
 
 }  // namespace torvik
