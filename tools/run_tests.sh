@@ -1,20 +1,53 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian machine lacks, builds everything and runs every test suite.
+# Installs what a fresh Debian machine lacks, builds everything and runs every test suite: the
+# native build, then the Windows cross build with its tests under Wine.
+# TORVIK_SKIP_WINDOWS=1 runs the native suite only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+windows=1
+[ "${TORVIK_SKIP_WINDOWS:-0}" = 1 ] && windows=0
 
 need=()
 command -v cmake >/dev/null || need+=(cmake)
 command -v g++ >/dev/null || need+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev libgmock-dev)
+if [ "$windows" = 1 ]; then
+    command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
+    # GoogleTest is compiled from its source for the cross build (package googletest).
+    [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(libgtest-dev)
+    # Debian's wine package runs 64-bit programs with the wine64 package's loader.
+    if ! command -v wine64 >/dev/null && [ ! -x /usr/lib/wine/wine64 ]; then
+        need+=(wine wine64)
+    fi
+fi
 if [ ${#need[@]} -gt 0 ]; then
     sudo_cmd=""
     [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-    $sudo_cmd apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${need[@]}"
+    started=$SECONDS
+    # Another apt may be running on this machine: wait for its lock instead of failing.
+    log=$(mktemp)
+    if ! { $sudo_cmd apt-get -o DPkg::Lock::Timeout=600 update -qq &&
+        DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
+            --no-install-recommends "${need[@]}"; } >"$log" 2>&1; then
+        cat "$log"
+        exit 1
+    fi
+    rm -f "$log"
+    echo "Installed ${need[*]} in $((SECONDS - started)) s"
 fi
 
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j"$(nproc)"
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
+
+if [ "$windows" = 1 ]; then
+    build_win=${WIN_BUILD_DIR:-build-win}
+    started=$SECONDS
+    cmake -S . -B "$build_win" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_TOOLCHAIN_FILE=tools/mingw-w64-x86_64.cmake
+    cmake --build "$build_win" -j"$(nproc)"
+    echo "Windows build took $((SECONDS - started)) s"
+    ctest --test-dir "$build_win" --output-on-failure -j"$(nproc)"
+fi
