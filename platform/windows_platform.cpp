@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/host_platform.h"
+#include "platform/pass_through_record.h"
 #include "platform/storage_descriptor.h"
 
 namespace torvik {
@@ -42,6 +43,29 @@ static_assert(kBusTypeScsi == BusTypeScsi && kBusTypeAta == BusTypeAta &&
               kBusTypeUsb == BusTypeUsb && kBusTypeSata == BusTypeSata && kBusTypeSd == BusTypeSd &&
               kBusTypeMmc == BusTypeMmc && kBusTypeVirtual == BusTypeVirtual &&
               kBusTypeNvme == BusTypeNvme);
+
+// The transport builds the OS's own SCSI_PASS_THROUGH record from byte offsets.
+static_assert(sizeof(SCSI_PASS_THROUGH) == kPassThroughLayout.record_size);
+static_assert(offsetof(SCSI_PASS_THROUGH, Length) == kSptLength);
+static_assert(offsetof(SCSI_PASS_THROUGH, ScsiStatus) == kSptScsiStatus);
+static_assert(offsetof(SCSI_PASS_THROUGH, PathId) == kSptPathId);
+static_assert(offsetof(SCSI_PASS_THROUGH, TargetId) == kSptTargetId);
+static_assert(offsetof(SCSI_PASS_THROUGH, Lun) == kSptLun);
+static_assert(offsetof(SCSI_PASS_THROUGH, CdbLength) == kSptCdbLength);
+static_assert(offsetof(SCSI_PASS_THROUGH, SenseInfoLength) == kSptSenseInfoLength);
+static_assert(offsetof(SCSI_PASS_THROUGH, DataIn) == kSptDataIn);
+static_assert(offsetof(SCSI_PASS_THROUGH, DataTransferLength) == kSptDataTransferLength);
+static_assert(offsetof(SCSI_PASS_THROUGH, TimeOutValue) == kSptTimeOutValue);
+static_assert(offsetof(SCSI_PASS_THROUGH, DataBufferOffset) ==
+              kPassThroughLayout.data_buffer_offset_at);
+static_assert(sizeof(SCSI_PASS_THROUGH::DataBufferOffset) ==
+              kPassThroughLayout.data_buffer_offset_width);
+static_assert(offsetof(SCSI_PASS_THROUGH, SenseInfoOffset) ==
+              kPassThroughLayout.sense_info_offset_at);
+static_assert(offsetof(SCSI_PASS_THROUGH, Cdb) == kPassThroughLayout.cdb_at);
+static_assert(sizeof(SCSI_PASS_THROUGH::Cdb) == kSptCdbSize);
+static_assert(kScsiIoctlDataOut == SCSI_IOCTL_DATA_OUT && kScsiIoctlDataIn == SCSI_IOCTL_DATA_IN &&
+              kScsiIoctlDataUnspecified == SCSI_IOCTL_DATA_UNSPECIFIED);
 
 namespace {
 
