@@ -8,7 +8,8 @@ if [ $# -lt 2 ]; then
     echo "usage: $0 PREFIX PROGRAM.exe [ARGS...]" >&2
     exit 2
 fi
-export WINEPREFIX=$1
+# Wine wants an absolute prefix path.
+export WINEPREFIX=$(realpath -m "$1")
 shift
 
 # The loader that runs PE64 executables: Debian 12 keeps it off PATH as /usr/lib/wine/wine64,
@@ -37,10 +38,20 @@ if [ ! -f "$ready" ]; then
     (
         flock 9
         if [ ! -f "$ready" ]; then
-            "$loader" wineboot --init >"$WINEPREFIX/wineboot.log" 2>&1 || true
+            # Wine leaves processes behind that must not hold the lock.
+            "$loader" wineboot --init >"$WINEPREFIX/wineboot.log" 2>&1 9>&- || true
             touch "$ready"
         fi
     ) 9>"$WINEPREFIX/.lock"
 fi
+
+# The first Wine program to start brings up the wineserver and Wine's own services, and they
+# inherit its output: whoever reads that output (CTest) waits until they end, seconds after the
+# program. Bring them up first, detached from the output, and keep them a little while between
+# runs. They end by themselves once idle.
+server=$(dirname "$loader")/wineserver
+[ -x "$server" ] || server=wineserver
+"$server" -p5 </dev/null >/dev/null 2>&1 || true
+"$loader" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
 
 exec "$loader" "$@"
