@@ -116,8 +116,10 @@ void log_command(std::FILE* log, const Cbw& cbw, const BotPlan& plan) {
         return;
     const ScsiCommand& c = cbw.command;
     char cdb[16 * 3 + 1] = {};
+    std::size_t at = 0;
     for (std::size_t i = 0; i < c.cdb_length; ++i) {
-        std::snprintf(cdb + 3 * i, 4, i == 0 ? "%02x" : " %02x", c.cdb[i]);
+        at += static_cast<std::size_t>(
+            std::snprintf(cdb + at, sizeof cdb - at, i == 0 ? "%02x" : " %02x", c.cdb[i]));
     }
     if (!plan.send_csw) {
         std::fprintf(log, "cmd tag=%u %s len=%u cdb=[%s] -> no reply\n", cbw.tag,

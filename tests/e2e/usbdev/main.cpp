@@ -70,6 +70,9 @@ int main(int argc, char** argv) {
     options.log = log;
 
     StandardResponder disk{DiskIdentity{}};
+    // The texts as INQUIRY carries them, for the checks of the drive listing.
+    std::fprintf(log, "identity: vendor='%-8.8s' product='%-16.16s'\n",
+                 disk.identity().vendor.c_str(), disk.identity().product.c_str());
     FaultResponder faults(disk, rules);
     BotSession session(faults);
     return run_ffs_device(options, session);
