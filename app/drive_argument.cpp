@@ -12,16 +12,20 @@ bool is_space(char c) {
 }
 
 std::int32_t leading_number(const char* p) {
-    while (is_space(*p)) ++p;
+    while (is_space(*p))
+        ++p;
     bool negative = false;
-    if (*p == '+' || *p == '-') negative = (*p++ == '-');
+    if (*p == '+' || *p == '-')
+        negative = (*p++ == '-');
     // Accumulate in 64 bits and stop growing past the 32-bit range, as a 32-bit strtol clamps.
     std::int64_t value = 0;
     constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
     for (; *p >= '0' && *p <= '9'; ++p) {
-        if (value <= kLimit) value = value * 10 + (*p - '0');
+        if (value <= kLimit)
+            value = value * 10 + (*p - '0');
     }
-    if (negative) value = -value;
+    if (negative)
+        value = -value;
     if (value > std::numeric_limits<std::int32_t>::max()) {
         return std::numeric_limits<std::int32_t>::max();
     }
@@ -37,7 +41,8 @@ DriveArgument parse_drive_argument(const char* text) {
     DriveArgument result;
     result.drive = leading_number(text);
     for (const char* p = text; *p != '\0'; ++p) {
-        if (*p == 'y' || *p == 'Y') result.no_requests = true;
+        if (*p == 'y' || *p == 'Y')
+            result.no_requests = true;
     }
     return result;
 }

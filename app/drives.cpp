@@ -20,7 +20,8 @@ bool query_descriptor(Platform& platform, std::int32_t drive, DescriptorBuffer& 
     char path[32];
     format_drive_path(path, sizeof path, drive);
     const DriveHandle handle = platform.open_drive(path, kQueryOpenFlags);
-    if (handle == kInvalidDriveHandle) return false;
+    if (handle == kInvalidDriveHandle)
+        return false;
     std::uint8_t query[kPropertyQuerySize] = {};  // StorageDeviceProperty, PropertyStandardQuery
     std::uint32_t returned = 0;
     const bool ok =
@@ -34,9 +35,11 @@ bool query_descriptor(Platform& platform, std::int32_t drive, DescriptorBuffer& 
 // the buffer, or a text without its NUL inside it, also reads as empty.
 const char* descriptor_text(const DescriptorBuffer& descriptor, std::size_t field) {
     const std::uint32_t offset = get_le32(descriptor.data() + field);
-    if (offset == 0 || offset >= descriptor.size()) return "";
+    if (offset == 0 || offset >= descriptor.size())
+        return "";
     const char* text = reinterpret_cast<const char*>(descriptor.data() + offset);
-    if (std::memchr(text, '\0', descriptor.size() - offset) == nullptr) return "";
+    if (std::memchr(text, '\0', descriptor.size() - offset) == nullptr)
+        return "";
     return text;
 }
 
@@ -49,7 +52,8 @@ void format_drive_path(char* out, std::size_t out_size, std::int32_t drive) {
 void list_drives(Platform& platform, std::FILE* out) {
     DescriptorBuffer descriptor{};
     for (std::int32_t drive = 0; drive < kListedDrives; ++drive) {
-        if (!query_descriptor(platform, drive, descriptor)) continue;
+        if (!query_descriptor(platform, drive, descriptor))
+            continue;
         std::fprintf(out, "%2u: %s%s\n", static_cast<unsigned>(drive),
                      descriptor_text(descriptor, kDescVendorIdOffset),
                      descriptor_text(descriptor, kDescProductIdOffset));
@@ -58,7 +62,8 @@ void list_drives(Platform& platform, std::FILE* out) {
 
 std::uint8_t query_bus_type(Platform& platform, std::int32_t drive, std::uint8_t current) {
     DescriptorBuffer descriptor{};
-    if (!query_descriptor(platform, drive, descriptor)) return current;
+    if (!query_descriptor(platform, drive, descriptor))
+        return current;
     return descriptor[kDescBusType];
 }
 

@@ -5,9 +5,9 @@
 namespace torvik {
 
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitUsage = 1;          // a bad extension argument, an unknown flash maker
-inline constexpr int kExitBadDrive = 2;       // drive number out of range, or no answer at all
-inline constexpr int kExitNotUsb = 3;         // the drive is not on the USB bus (or not there)
-inline constexpr int kExitOpenFailed = 4;     // the disk could not be opened
+inline constexpr int kExitUsage = 1;       // a bad extension argument, an unknown flash maker
+inline constexpr int kExitBadDrive = 2;    // drive number out of range, or no answer at all
+inline constexpr int kExitNotUsb = 3;      // the drive is not on the USB bus (or not there)
+inline constexpr int kExitOpenFailed = 4;  // the disk could not be opened
 
 }  // namespace torvik

@@ -34,11 +34,14 @@ OsVersion query_os_version(Platform& platform) {
 bool read_answer(std::FILE* in, char (&answer)[kAnswerSize]) {
     std::size_t n = 0;
     int c = std::fgetc(in);
-    if (c == EOF) return false;
+    if (c == EOF)
+        return false;
     for (; c != EOF && c != '\n'; c = std::fgetc(in)) {
-        if (n < kAnswerSize - 1) answer[n++] = static_cast<char>(c);
+        if (n < kAnswerSize - 1)
+            answer[n++] = static_cast<char>(c);
     }
-    if (n > 0 && answer[n - 1] == '\r') --n;  // a line typed on a CRLF console
+    if (n > 0 && answer[n - 1] == '\r')
+        --n;  // a line typed on a CRLF console
     answer[n] = '\0';
     return true;
 }
@@ -49,14 +52,16 @@ void closing_prompt(RunContext& ctx) {
     KeyState state = KeyState::none;
     while ((state = ctx.platform.wait_key(kKeyPollMs)) == KeyState::none) {
     }
-    if (state == KeyState::closed) return;  // no console: nothing will ever be typed
+    if (state == KeyState::closed)
+        return;  // no console: nothing will ever be typed
     int last = 0;
-    while (ctx.platform.wait_key(0) == KeyState::pending) last = ctx.platform.read_key();
-    if (last != ' ') return;
+    while (ctx.platform.wait_key(0) == KeyState::pending)
+        last = ctx.platform.read_key();
+    if (last != ' ')
+        return;
     const std::intptr_t result = ctx.platform.shell_open(kReportFileName);
     if (result <= kShellSuccessAbove) {
-        std::fprintf(ctx.out, "Open report report file error: %u\n",
-                     static_cast<unsigned>(result));
+        std::fprintf(ctx.out, "Open report report file error: %u\n", static_cast<unsigned>(result));
     }
 }
 
@@ -68,8 +73,7 @@ std::FILE* open_report_file(RunContext& ctx, std::int32_t drive, const OsVersion
     }
     std::fprintf(report, "v%s\nDrive: %u(%s)\n", kProgramVersion, static_cast<unsigned>(drive),
                  "USB");
-    std::fprintf(report, "OS: %d.%d build %d %s\n", os.major, os.minor, os.build,
-                 os.service_pack);
+    std::fprintf(report, "OS: %d.%d build %d %s\n", os.major, os.minor, os.build, os.service_pack);
     return report;
 }
 
@@ -78,8 +82,7 @@ std::FILE* open_report_file(RunContext& ctx, std::int32_t drive, const OsVersion
 int run(RunContext& ctx, const char* first_arg) {
     const OsVersion os = query_os_version(ctx.platform);
     std::fprintf(ctx.out, "Torvik usb/pssd flash id v%s by tarn\n", kProgramVersion);
-    std::fprintf(ctx.out, "OS: %d.%d build %d %s\n", os.major, os.minor, os.build,
-                 os.service_pack);
+    std::fprintf(ctx.out, "OS: %d.%d build %d %s\n", os.major, os.minor, os.build, os.service_pack);
 
     DriveArgument choice;
     if (first_arg == nullptr) {
@@ -120,11 +123,13 @@ int run(RunContext& ctx, const char* first_arg) {
         std::FILE* report = open_report_file(ctx, choice.drive, os);
         ReportContext report_ctx{ctx.platform, ctx.out, disk, report};
         drive_report(report_ctx);
-        if (report != nullptr) std::fclose(report);
+        if (report != nullptr)
+            std::fclose(report);
         ctx.platform.close_drive(disk);
     }
 
-    if (!choice.no_requests) closing_prompt(ctx);
+    if (!choice.no_requests)
+        closing_prompt(ctx);
     std::fflush(ctx.out);
     return status;
 }

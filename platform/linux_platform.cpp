@@ -10,12 +10,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <iterator>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <system_error>
 
 #include "platform/storage_descriptor.h"
@@ -36,20 +36,25 @@ constexpr const char* kDrivePrefix = "\\\\.\\PhysicalDrive";
 std::string read_attribute(const fs::path& path) {
     std::ifstream in(path);
     std::string line;
-    if (!in || !std::getline(in, line)) return {};
+    if (!in || !std::getline(in, line))
+        return {};
     return line;
 }
 
 bool parse_drive_number(const char* path, std::size_t& index) {
     const std::size_t prefix = std::strlen(kDrivePrefix);
-    if (std::strncmp(path, kDrivePrefix, prefix) != 0) return false;
+    if (std::strncmp(path, kDrivePrefix, prefix) != 0)
+        return false;
     const char* digits = path + prefix;
-    if (*digits == '\0') return false;
+    if (*digits == '\0')
+        return false;
     std::size_t value = 0;
     for (const char* p = digits; *p != '\0'; ++p) {
-        if (*p < '0' || *p > '9') return false;
+        if (*p < '0' || *p > '9')
+            return false;
         value = value * 10 + static_cast<std::size_t>(*p - '0');
-        if (value > 1000000) return false;
+        if (value > 1000000)
+            return false;
     }
     index = value;
     return true;
@@ -60,7 +65,8 @@ std::string pretty_name(const std::string& os_release) {
     std::ifstream in(os_release);
     std::string line;
     while (std::getline(in, line)) {
-        if (line.rfind("PRETTY_NAME=", 0) != 0) continue;
+        if (line.rfind("PRETTY_NAME=", 0) != 0)
+            continue;
         std::string value = line.substr(std::strlen("PRETTY_NAME="));
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
             value.back() == value.front()) {
@@ -89,7 +95,8 @@ struct NameKey {
 NameKey name_key(const std::string& name) {
     for (std::size_t k = 0; k < std::size(kFamilies); ++k) {
         const std::string family = kFamilies[k];
-        if (name.rfind(family, 0) != 0) continue;
+        if (name.rfind(family, 0) != 0)
+            continue;
         const std::string rest = name.substr(family.size());
         const bool letters = !rest.empty() && rest[0] >= 'a' && rest[0] <= 'z';
         const bool digits = !rest.empty() && rest[0] >= '0' && rest[0] <= '9';
@@ -107,19 +114,24 @@ bool runs_less(const std::string& a, const std::string& b) {
     std::size_t j = 0;
     while (i < a.size() && j < b.size()) {
         const bool digits = is_digit(a[i]);
-        if (digits != is_digit(b[j])) return digits;
+        if (digits != is_digit(b[j]))
+            return digits;
         std::size_t ei = i;
         std::size_t ej = j;
-        while (ei < a.size() && is_digit(a[ei]) == digits) ++ei;
-        while (ej < b.size() && is_digit(b[ej]) == digits) ++ej;
+        while (ei < a.size() && is_digit(a[ei]) == digits)
+            ++ei;
+        while (ej < b.size() && is_digit(b[ej]) == digits)
+            ++ej;
         std::string ra = a.substr(i, ei - i);
         std::string rb = b.substr(j, ej - j);
         if (digits) {
             ra.erase(0, std::min(ra.find_first_not_of('0'), ra.size()));
             rb.erase(0, std::min(rb.find_first_not_of('0'), rb.size()));
         }
-        if (ra.size() != rb.size()) return ra.size() < rb.size();
-        if (ra != rb) return ra < rb;
+        if (ra.size() != rb.size())
+            return ra.size() < rb.size();
+        if (ra != rb)
+            return ra < rb;
         i = ei;
         j = ej;
     }
@@ -131,7 +143,8 @@ bool runs_less(const std::string& a, const std::string& b) {
 bool natural_name_less(const std::string& a, const std::string& b) {
     const NameKey ka = name_key(a);
     const NameKey kb = name_key(b);
-    if (ka.rank != kb.rank) return ka.rank < kb.rank;
+    if (ka.rank != kb.rank)
+        return ka.rank < kb.rank;
     return runs_less(ka.rest, kb.rest);
 }
 
@@ -142,7 +155,8 @@ LinuxPlatform::LinuxPlatform(std::string sysfs_root, std::string dev_root, std::
 
 LinuxPlatform::~LinuxPlatform() {
     for (OpenDrive& drive : drives_) {
-        if (drive.fd >= 0) ::close(drive.fd);
+        if (drive.fd >= 0)
+            ::close(drive.fd);
     }
     if (raw_console_) {
         termios saved;
@@ -161,7 +175,8 @@ bool LinuxPlatform::get_version(OsVersion& os) {
     const char* p = name.release;
     for (int k = 0; k < 3 && *p != '\0'; ++k) {
         numbers[k] = static_cast<int>(std::strtol(p, const_cast<char**>(&p), 10));
-        while (*p != '\0' && (*p < '0' || *p > '9')) ++p;
+        while (*p != '\0' && (*p < '0' || *p > '9'))
+            ++p;
     }
     os.major = numbers[0];
     os.minor = numbers[1];
@@ -176,7 +191,8 @@ std::vector<std::string> LinuxPlatform::list_disks() const {
     const fs::path block = fs::path(sysfs_root_) / "block";
     for (const fs::directory_entry& entry : fs::directory_iterator(block, ec)) {
         // Real disks have a device link; loop, ram, zram, dm and md devices do not.
-        if (!fs::exists(entry.path() / "device", ec)) continue;
+        if (!fs::exists(entry.path() / "device", ec))
+            continue;
         disks.push_back(entry.path().filename().string());
     }
     std::sort(disks.begin(), disks.end(), natural_name_less);
@@ -201,7 +217,8 @@ DriveHandle LinuxPlatform::open_drive(const char* path, std::uint32_t /*flags*/)
 }
 
 LinuxPlatform::OpenDrive* LinuxPlatform::find(DriveHandle drive) {
-    if (drive < 0 || static_cast<std::size_t>(drive) >= drives_.size()) return nullptr;
+    if (drive < 0 || static_cast<std::size_t>(drive) >= drives_.size())
+        return nullptr;
     OpenDrive& open = drives_[static_cast<std::size_t>(drive)];
     return open.fd >= 0 ? &open : nullptr;
 }
@@ -216,14 +233,20 @@ void LinuxPlatform::close_drive(DriveHandle drive) {
 std::uint8_t LinuxPlatform::bus_type_of(const std::string& name) const {
     std::error_code ec;
     const fs::path real = fs::canonical(fs::path(sysfs_root_) / "block" / name, ec);
-    if (ec) return 0;
+    if (ec)
+        return 0;
     const std::string p = real.generic_string();
     // A device path that passes through a USB device ("/usb1/1-1/...") is on the USB bus.
-    if (p.find("/usb") != std::string::npos) return kBusTypeUsb;
-    if (p.find("/nvme") != std::string::npos) return kBusTypeNvme;
-    if (p.find("/ata") != std::string::npos) return kBusTypeSata;
-    if (p.find("/mmc") != std::string::npos) return kBusTypeMmc;
-    if (p.find("/virtio") != std::string::npos) return kBusTypeVirtual;
+    if (p.find("/usb") != std::string::npos)
+        return kBusTypeUsb;
+    if (p.find("/nvme") != std::string::npos)
+        return kBusTypeNvme;
+    if (p.find("/ata") != std::string::npos)
+        return kBusTypeSata;
+    if (p.find("/mmc") != std::string::npos)
+        return kBusTypeMmc;
+    if (p.find("/virtio") != std::string::npos)
+        return kBusTypeVirtual;
     return kBusTypeScsi;
 }
 
@@ -239,13 +262,14 @@ bool LinuxPlatform::query_storage_property(const OpenDrive& drive, void* out,
         last_error_ = EINVAL;
         return false;
     }
-    if (returned != nullptr) *returned = static_cast<std::uint32_t>(n);
+    if (returned != nullptr)
+        *returned = static_cast<std::uint32_t>(n);
     return true;
 }
 
 bool LinuxPlatform::device_io_control(DriveHandle drive, std::uint32_t code, void* /*in*/,
-                                      std::uint32_t /*in_size*/, void* out,
-                                      std::uint32_t out_size, std::uint32_t* returned) {
+                                      std::uint32_t /*in_size*/, void* out, std::uint32_t out_size,
+                                      std::uint32_t* returned) {
     OpenDrive* open = find(drive);
     if (open == nullptr) {
         last_error_ = EBADF;
@@ -260,7 +284,8 @@ bool LinuxPlatform::device_io_control(DriveHandle drive, std::uint32_t code, voi
 
 std::FILE* LinuxPlatform::create_file(const char* name, const char* mode) {
     std::FILE* file = std::fopen(name, mode);
-    if (file == nullptr) last_error_ = static_cast<std::uint32_t>(errno);
+    if (file == nullptr)
+        last_error_ = static_cast<std::uint32_t>(errno);
     return file;
 }
 
@@ -268,8 +293,9 @@ std::intptr_t LinuxPlatform::shell_open(const char* file) {
     constexpr std::intptr_t kFileNotFound = 2;
     constexpr std::intptr_t kNoAssociation = 31;
     constexpr std::intptr_t kSuccess = 42;
-    struct stat st{};
-    if (::stat(file, &st) != 0) return kFileNotFound;
+    struct stat st {};
+    if (::stat(file, &st) != 0)
+        return kFileNotFound;
     char opener[] = "xdg-open";
     char* argv[] = {opener, const_cast<char*>(file), nullptr};
     pid_t pid = 0;
@@ -284,11 +310,13 @@ std::intptr_t LinuxPlatform::shell_open(const char* file) {
 }
 
 KeyState LinuxPlatform::wait_key(int timeout_ms) {
-    if (!::isatty(STDIN_FILENO)) return KeyState::closed;
+    if (!::isatty(STDIN_FILENO))
+        return KeyState::closed;
     if (!raw_console_) {
         // Keys are read one at a time without echo, as a console's _getch reads them.
         termios saved{};
-        if (::tcgetattr(STDIN_FILENO, &saved) != 0) return KeyState::closed;
+        if (::tcgetattr(STDIN_FILENO, &saved) != 0)
+            return KeyState::closed;
         std::memcpy(saved_termios_, &saved, sizeof saved);
         termios raw = saved;
         raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
@@ -299,20 +327,28 @@ KeyState LinuxPlatform::wait_key(int timeout_ms) {
     }
     pollfd pfd{STDIN_FILENO, POLLIN, 0};
     const int n = ::poll(&pfd, 1, timeout_ms);
-    if (n < 0) return errno == EINTR ? KeyState::none : KeyState::closed;
-    if (n == 0) return KeyState::none;
-    if ((pfd.revents & POLLIN) != 0) return KeyState::pending;
+    if (n < 0)
+        return errno == EINTR ? KeyState::none : KeyState::closed;
+    if (n == 0)
+        return KeyState::none;
+    if ((pfd.revents & POLLIN) != 0)
+        return KeyState::pending;
     return KeyState::closed;
 }
 
 int LinuxPlatform::read_key() {
     unsigned char c = 0;
-    if (::read(STDIN_FILENO, &c, 1) != 1) return -1;
+    if (::read(STDIN_FILENO, &c, 1) != 1)
+        return -1;
     return c;
 }
 
-std::unique_ptr<Platform> make_host_platform() { return std::make_unique<LinuxPlatform>(); }
+std::unique_ptr<Platform> make_host_platform() {
+    return std::make_unique<LinuxPlatform>();
+}
 
-const char* host_platform_name() { return "Linux"; }
+const char* host_platform_name() {
+    return "Linux";
+}
 
 }  // namespace torvik

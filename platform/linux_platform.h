@@ -11,7 +11,7 @@
 namespace torvik {
 
 class LinuxPlatform : public Platform {
-public:
+  public:
     // Both roots can be pointed at a fake tree in tests.
     explicit LinuxPlatform(std::string sysfs_root = "/sys", std::string dev_root = "/dev",
                            std::string os_release = "/etc/os-release");
@@ -33,7 +33,7 @@ public:
     // The whole disks in drive-number order (block device names such as "sda").
     std::vector<std::string> list_disks() const;
 
-private:
+  private:
     struct OpenDrive {
         int fd = -1;
         std::string name;  // block device name, e.g. "sdb"

@@ -45,7 +45,7 @@ enum class KeyState {
 };
 
 class Platform {
-public:
+  public:
     virtual ~Platform() = default;
 
     // GetVersionExA with a record of os.record_size bytes; false when the call fails.

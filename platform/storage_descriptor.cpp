@@ -8,14 +8,17 @@ namespace torvik {
 
 std::size_t build_storage_descriptor(std::uint8_t* out, std::size_t out_size, const char* vendor,
                                      const char* product, std::uint8_t bus_type) {
-    if (out_size < kDescHeaderSize) return 0;
+    if (out_size < kDescHeaderSize)
+        return 0;
     std::memset(out, 0, out_size);
     std::size_t at = kDescHeaderSize;
     // Each text goes in only when it fits with its NUL; a text that does not fit is absent.
     auto place = [&](const char* text, std::size_t field) {
-        if (text == nullptr) return;
+        if (text == nullptr)
+            return;
         const std::size_t n = std::strlen(text) + 1;
-        if (at + n > out_size) return;
+        if (at + n > out_size)
+            return;
         std::memcpy(out + at, text, n);
         put_le32(out + field, static_cast<std::uint32_t>(at));
         at += n;

@@ -1,7 +1,7 @@
 // Windows: the tool's home platform. Every operation is the Win32 call of the same name.
-#include <windows.h>
 #include <conio.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <cerrno>
 #include <cstring>
@@ -13,7 +13,7 @@ namespace torvik {
 namespace {
 
 class WindowsPlatform : public Platform {
-public:
+  public:
     bool get_version(OsVersion& os) override {
         OSVERSIONINFOEXA info;
         std::memset(&info, 0, sizeof info);
@@ -24,7 +24,8 @@ public:
         os.build = static_cast<std::int32_t>(info.dwBuildNumber);
         static_assert(sizeof info.szCSDVersion == sizeof os.service_pack);
         std::memcpy(os.service_pack, info.szCSDVersion, sizeof os.service_pack);
-        if (!ok) last_error_ = ::GetLastError();
+        if (!ok)
+            last_error_ = ::GetLastError();
         return ok != FALSE;
     }
 
@@ -39,17 +40,17 @@ public:
         return reinterpret_cast<DriveHandle>(handle);
     }
 
-    void close_drive(DriveHandle drive) override {
-        ::CloseHandle(reinterpret_cast<HANDLE>(drive));
-    }
+    void close_drive(DriveHandle drive) override { ::CloseHandle(reinterpret_cast<HANDLE>(drive)); }
 
     bool device_io_control(DriveHandle drive, std::uint32_t code, void* in, std::uint32_t in_size,
                            void* out, std::uint32_t out_size, std::uint32_t* returned) override {
         DWORD bytes = 0;
         const BOOL ok = ::DeviceIoControl(reinterpret_cast<HANDLE>(drive), code, in, in_size, out,
                                           out_size, &bytes, nullptr);
-        if (!ok) last_error_ = ::GetLastError();
-        if (returned != nullptr) *returned = bytes;
+        if (!ok)
+            last_error_ = ::GetLastError();
+        if (returned != nullptr)
+            *returned = bytes;
         return ok != FALSE;
     }
 
@@ -57,7 +58,8 @@ public:
 
     std::FILE* create_file(const char* name, const char* mode) override {
         std::FILE* file = std::fopen(name, mode);
-        if (file == nullptr) last_error_ = static_cast<std::uint32_t>(errno);
+        if (file == nullptr)
+            last_error_ = static_cast<std::uint32_t>(errno);
         return file;
     }
 
@@ -71,21 +73,27 @@ public:
         if (::GetFileType(::GetStdHandle(STD_INPUT_HANDLE)) != FILE_TYPE_CHAR) {
             return KeyState::closed;
         }
-        if (::_kbhit()) return KeyState::pending;
-        if (timeout_ms > 0) ::Sleep(static_cast<DWORD>(timeout_ms));
+        if (::_kbhit())
+            return KeyState::pending;
+        if (timeout_ms > 0)
+            ::Sleep(static_cast<DWORD>(timeout_ms));
         return ::_kbhit() ? KeyState::pending : KeyState::none;
     }
 
     int read_key() override { return ::_getch(); }
 
-private:
+  private:
     std::uint32_t last_error_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<Platform> make_host_platform() { return std::make_unique<WindowsPlatform>(); }
+std::unique_ptr<Platform> make_host_platform() {
+    return std::make_unique<WindowsPlatform>();
+}
 
-const char* host_platform_name() { return "Windows"; }
+const char* host_platform_name() {
+    return "Windows";
+}
 
 }  // namespace torvik

@@ -32,15 +32,15 @@ struct SimRequest {
     std::uint8_t cdb_length = 0;
     bool data_in = true;
     std::uint32_t transfer_length = 0;
-    std::uint32_t in_size = 0;   // the two buffer sizes handed to the I/O control
+    std::uint32_t in_size = 0;  // the two buffer sizes handed to the I/O control
     std::uint32_t out_size = 0;
 };
 
 struct SimAnswer {
     enum class Status { good, check_condition, platform_error };
     Status status = Status::good;
-    std::uint32_t error_code = 0;   // for platform_error
-    std::uint32_t data_length = 0;  // bytes placed at the start of the data area
+    std::uint32_t error_code = 0;          // for platform_error
+    std::uint32_t data_length = 0;         // bytes placed at the start of the data area
     std::array<std::uint8_t, 18> sense{};  // fixed-format sense for check_condition
 };
 

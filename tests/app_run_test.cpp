@@ -42,10 +42,18 @@ TEST(DriveArgument, NumberAndLettersFollowStrtolRules) {
         std::int32_t drive;
         bool y;
     } cases[] = {
-        {"", 0, false},      {"3y", 3, true},     {"y3", 0, true},     {"3Y", 3, true},
-        {"  12b", 12, false}, {"-1", -1, false},  {"+7", 7, false},    {"150", 150, false},
-        {"99999999999", 2147483647, false},       {"-99999999999", -2147483647 - 1, false},
-        {"1y2", 1, true},    {"abc", 0, false},
+        {"", 0, false},
+        {"3y", 3, true},
+        {"y3", 0, true},
+        {"3Y", 3, true},
+        {"  12b", 12, false},
+        {"-1", -1, false},
+        {"+7", 7, false},
+        {"150", 150, false},
+        {"99999999999", 2147483647, false},
+        {"-99999999999", -2147483647 - 1, false},
+        {"1y2", 1, true},
+        {"abc", 0, false},
     };
     for (const Case& c : cases) {
         const DriveArgument arg = parse_drive_argument(c.text);
@@ -60,10 +68,8 @@ TEST(RunPrompt, TypedAnswersChooseDriveAndOption) {
         const char* drive_line;  // nullptr: no USB drive line expected
         bool closing_prompt;
     } cases[] = {
-        {"\n", "Drive: 0(USB)\n", true},
-        {"3y\n", "Drive: 3(USB)\n", false},
-        {"y3\n", "Drive: 0(USB)\n", false},
-        {"3Y\n", "Drive: 3(USB)\n", false},
+        {"\n", "Drive: 0(USB)\n", true},    {"3y\n", "Drive: 3(USB)\n", false},
+        {"y3\n", "Drive: 0(USB)\n", false}, {"3Y\n", "Drive: 3(USB)\n", false},
         {"3", "Drive: 3(USB)\n", true},  // end of input after the digits still counts
     };
     for (const Case& c : cases) {
@@ -165,8 +171,8 @@ TEST(RunArgument, BannerOsLineAndReportHeader) {
     platform.version = OsVersion{0, 6, 1, 7601, "Service Pack 1"};
     platform.drives[1] = FakeDrive{};
     const Outcome out = run_with(platform, "1y");
-    EXPECT_EQ(out.console, std::string(kBanner) +
-                               "OS: 6.1 build 7601 Service Pack 1\nDrive: 1(USB)\n");
+    EXPECT_EQ(out.console,
+              std::string(kBanner) + "OS: 6.1 build 7601 Service Pack 1\nDrive: 1(USB)\n");
     EXPECT_EQ(platform.calls[0], "version 156");
     EXPECT_EQ(platform.calls[1], "version 148");
     EXPECT_EQ(dir.read("torvik_usb_pssd_flash_id.txt"),
@@ -186,13 +192,14 @@ TEST(RunArgument, DriveNotOnUsbGoesToClosingPrompt) {
     for (const Case& c : cases) {
         ScratchDir dir;
         FakePlatform platform;
-        if (c.present) platform.drives[0] = c.drive;
+        if (c.present)
+            platform.drives[0] = c.drive;
         platform.keys = {' '};
         platform.shell_result = 2;
         const Outcome out = run_with(platform, "0");
         EXPECT_EQ(out.status, kExitNotUsb);
-        EXPECT_TRUE(contains(out.console, std::string(kNotUsb) + kClosing +
-                                              "Open report report file error: 2\n"))
+        EXPECT_TRUE(contains(
+            out.console, std::string(kNotUsb) + kClosing + "Open report report file error: 2\n"))
             << out.console;
         EXPECT_EQ(platform.shell_files, std::vector<std::string>{"torvik_usb_pssd_flash_id.txt"});
         EXPECT_FALSE(dir.exists("torvik_usb_pssd_flash_id.txt"));
@@ -229,9 +236,7 @@ TEST(ClosingPrompt, LastKeyDecides) {
         std::deque<int> keys;
         bool opens;
     } cases[] = {
-        {{'a', ' '}, true},
-        {{' ', 'a'}, false},
-        {{' '}, true},
+        {{'a', ' '}, true},    {{' ', 'a'}, false}, {{' '}, true},
         {{0xE0, 0x48}, false},  // a two-character key leaves its second character last
         {{}, false},            // no console: ends without waiting
     };

@@ -28,8 +28,10 @@ void add_disk(const fs::path& root, const std::string& name, const std::string& 
     fs::create_directories(real);
     if (has_device) {
         const fs::path dev = root / "sys/devices" / device_path;
-        if (!vendor.empty()) write_text(dev / "vendor", vendor + "\n");
-        if (!model.empty()) write_text(dev / "model", model + "\n");
+        if (!vendor.empty())
+            write_text(dev / "vendor", vendor + "\n");
+        if (!model.empty())
+            write_text(dev / "model", model + "\n");
         fs::create_directory_symlink(dev, real / "device");
     }
     fs::create_directories(root / "sys/block");
@@ -38,15 +40,15 @@ void add_disk(const fs::path& root, const std::string& name, const std::string& 
 }
 
 class FakeSysfs : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         const fs::path root = dir.path();
         add_disk(root, "sdb", "pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host3/target3:0:0/3:0:0:0",
                  true, "TORVIK  ", "PSSD T5 EVO     ");
         add_disk(root, "sda", "pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0", true,
                  "ATA     ", "Samsung SSD 870 ");
-        add_disk(root, "nvme0n1", "pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0/nvme0n1",
-                 true, "", "WD Blue SN570");
+        add_disk(root, "nvme0n1", "pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0/nvme0n1", true,
+                 "", "WD Blue SN570");
         add_disk(root, "loop0", "virtual/block/loop0", false, "", "");
         write_text(root / "os-release", "NAME=\"Debian\"\nPRETTY_NAME=\"Debian GNU/Linux 12\"\n");
     }
@@ -70,11 +72,13 @@ Descriptor query(LinuxPlatform& p, int drive) {
     const std::string path = "\\\\.\\PhysicalDrive" + std::to_string(drive);
     const DriveHandle h = p.open_drive(path.c_str(), 0);
     Descriptor d;
-    if (h == kInvalidDriveHandle) return d;
+    if (h == kInvalidDriveHandle)
+        return d;
     std::uint8_t buf[4096] = {};
     std::uint8_t query[12] = {};
     std::uint32_t returned = 0;
-    d.ok = p.device_io_control(h, kIoctlStorageQueryProperty, query, 12, buf, sizeof buf, &returned);
+    d.ok =
+        p.device_io_control(h, kIoctlStorageQueryProperty, query, 12, buf, sizeof buf, &returned);
     p.close_drive(h);
     auto text = [&](std::size_t field) {
         const std::uint32_t off = get_le32(buf + field);
@@ -119,8 +123,8 @@ TEST_F(FakeSysfs, ShellReportsMissingFile) {
 }
 
 TEST(NaturalNameOrder, LettersByLengthNumbersByValue) {
-    std::vector<std::string> names = {"sdaa", "nvme10n1", "sdz", "sda",  "nvme2n1",
-                                      "nvme0n1", "vda",   "sdab", "mmcblk0"};
+    std::vector<std::string> names = {"sdaa",    "nvme10n1", "sdz",  "sda",    "nvme2n1",
+                                      "nvme0n1", "vda",      "sdab", "mmcblk0"};
     std::sort(names.begin(), names.end(), natural_name_less);
     EXPECT_EQ(names, (std::vector<std::string>{"sda", "sdz", "sdaa", "sdab", "vda", "nvme0n1",
                                                "nvme2n1", "nvme10n1", "mmcblk0"}));

@@ -24,10 +24,10 @@ enum class CommandId {
 };
 
 enum class CommandForm {
-    scsi,       // a standard SCSI command
-    vendor12,   // vendor command, 12-byte CDB, 16-bit code
-    vendor16,   // vendor command, 16-byte CDB, 32-bit code
-    tunnel,     // NVMe admin command through the bridge's 0xE6 tunnel
+    scsi,      // a standard SCSI command
+    vendor12,  // vendor command, 12-byte CDB, 16-bit code
+    vendor16,  // vendor command, 16-byte CDB, 32-bit code
+    tunnel,    // NVMe admin command through the bridge's 0xE6 tunnel
 };
 
 struct CommandInfo {

@@ -73,7 +73,8 @@ bool FakePlatform::device_io_control(DriveHandle drive, std::uint32_t code, void
     }
     const std::size_t n = build_storage_descriptor(static_cast<std::uint8_t*>(out), out_size,
                                                    d.vendor, d.product, d.bus_type);
-    if (returned != nullptr) *returned = static_cast<std::uint32_t>(n);
+    if (returned != nullptr)
+        *returned = static_cast<std::uint32_t>(n);
     return true;
 }
 
@@ -84,7 +85,8 @@ std::FILE* FakePlatform::create_file(const char* name, const char* mode) {
         return nullptr;
     }
     std::FILE* file = std::fopen(name, mode);
-    if (file == nullptr) last_error_ = static_cast<std::uint32_t>(errno);
+    if (file == nullptr)
+        last_error_ = static_cast<std::uint32_t>(errno);
     return file;
 }
 
@@ -99,7 +101,8 @@ KeyState FakePlatform::wait_key(int /*timeout_ms*/) {
 }
 
 int FakePlatform::read_key() {
-    if (keys.empty()) return -1;
+    if (keys.empty())
+        return -1;
     const int key = keys.front();
     keys.pop_front();
     return key;
@@ -107,7 +110,8 @@ int FakePlatform::read_key() {
 
 int FakePlatform::count_calls(const std::string& prefix) const {
     int n = 0;
-    for (const std::string& call : calls) n += call.rfind(prefix, 0) == 0 ? 1 : 0;
+    for (const std::string& call : calls)
+        n += call.rfind(prefix, 0) == 0 ? 1 : 0;
     return n;
 }
 

@@ -18,21 +18,21 @@ struct FakeDrive {
     const char* vendor = "TORVIK  ";  // nullptr: no vendor text in the descriptor
     const char* product = "PSSD            ";
     std::uint8_t bus_type = 7;
-    bool query_fails = false;       // IOCTL_STORAGE_QUERY_PROPERTY fails
-    bool disk_open_fails = false;   // the report's open (with flags) fails
-    std::uint32_t error = 5;        // last error for either failure
+    bool query_fails = false;      // IOCTL_STORAGE_QUERY_PROPERTY fails
+    bool disk_open_fails = false;  // the report's open (with flags) fails
+    std::uint32_t error = 5;       // last error for either failure
 };
 
 class FakePlatform : public Platform {
-public:
+  public:
     std::map<std::int32_t, FakeDrive> drives;
     OsVersion version{0, 10, 0, 19045, "Service Pack 9"};
     bool extended_version_fails = false;  // the 156-byte query fails, the 148-byte one works
     std::deque<int> keys;                 // typed at the closing prompt; empty: console closed
     std::intptr_t shell_result = 42;
-    std::set<std::string> uncreatable;    // output files whose creation fails
+    std::set<std::string> uncreatable;  // output files whose creation fails
 
-    std::vector<std::string> calls;       // "open \\.\PhysicalDrive3 0x0", "ioctl 0x2d1400", ...
+    std::vector<std::string> calls;  // "open \\.\PhysicalDrive3 0x0", "ioctl 0x2d1400", ...
     std::vector<std::string> shell_files;
     int open_handles = 0;
 
@@ -50,7 +50,7 @@ public:
     // How many recorded calls begin with prefix.
     int count_calls(const std::string& prefix) const;
 
-private:
+  private:
     std::uint32_t last_error_ = 0;
 };
 

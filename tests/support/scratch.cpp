@@ -12,7 +12,8 @@ namespace fs = std::filesystem;
 ScratchDir::ScratchDir() : previous_(fs::current_path()) {
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        fs::path candidate = fs::temp_directory_path() / ("torvik_test_" + std::to_string(random()));
+        fs::path candidate =
+            fs::temp_directory_path() / ("torvik_test_" + std::to_string(random()));
         if (fs::create_directory(candidate)) {
             dir_ = candidate;
             fs::current_path(dir_);
@@ -29,7 +30,9 @@ ScratchDir::~ScratchDir() {
     fs::remove_all(dir_, ec);
 }
 
-bool ScratchDir::exists(const std::string& name) const { return fs::exists(dir_ / name); }
+bool ScratchDir::exists(const std::string& name) const {
+    return fs::exists(dir_ / name);
+}
 
 std::string ScratchDir::read(const std::string& name) const {
     std::ifstream in(dir_ / name, std::ios::binary);
@@ -42,10 +45,13 @@ std::vector<unsigned char> ScratchDir::read_bytes(const std::string& name) const
 }
 
 Capture::Capture() : file_(std::tmpfile()) {
-    if (file_ == nullptr) throw std::runtime_error("tmpfile failed");
+    if (file_ == nullptr)
+        throw std::runtime_error("tmpfile failed");
 }
 
-Capture::~Capture() { std::fclose(file_); }
+Capture::~Capture() {
+    std::fclose(file_);
+}
 
 std::string Capture::text() const {
     std::fflush(file_);
@@ -60,7 +66,8 @@ std::string Capture::text() const {
 
 std::FILE* input_from(const std::string& text) {
     std::FILE* file = std::tmpfile();
-    if (file == nullptr) throw std::runtime_error("tmpfile failed");
+    if (file == nullptr)
+        throw std::runtime_error("tmpfile failed");
     std::fwrite(text.data(), 1, text.size(), file);
     std::rewind(file);
     return file;

@@ -10,7 +10,7 @@ namespace torvik::testing {
 
 // Makes a fresh directory and works in it for the lifetime of the object.
 class ScratchDir {
-public:
+  public:
     ScratchDir();
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
@@ -21,14 +21,14 @@ public:
     std::string read(const std::string& name) const;  // whole file, binary
     std::vector<unsigned char> read_bytes(const std::string& name) const;
 
-private:
+  private:
     std::filesystem::path dir_;
     std::filesystem::path previous_;
 };
 
 // A FILE* that collects what is written to it.
 class Capture {
-public:
+  public:
     Capture();
     ~Capture();
     Capture(const Capture&) = delete;
@@ -37,7 +37,7 @@ public:
     std::FILE* file() const { return file_; }
     std::string text() const;
 
-private:
+  private:
     std::FILE* file_;
 };
 

@@ -1,0 +1,17 @@
+// Whole-number output for the "%1.0f" and "%13.0f" fields of the report and health log.
+//
+// Those fields round an exact half away from zero (62.5 -> 63, -62.5 -> -63). The C libraries the
+// tool is built with all round such a half to even, and some write large values with only 17
+// significant digits, so these fields never go through printf's floating-point conversion.
+#pragma once
+
+namespace torvik {
+
+struct WholeNumber {
+    char text[352];  // room for any finite double written out in full, its sign and the width
+};
+
+// value rounded to a whole number, exactly, right-aligned in at least width characters.
+WholeNumber whole_number(double value, int width);
+
+}  // namespace torvik
