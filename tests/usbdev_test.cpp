@@ -9,6 +9,7 @@
 
 #include "common/bytes.h"
 #include "tests/e2e/usbdev/bot.h"
+#include "tests/e2e/usbdev/drive_responder.h"
 #include "tests/e2e/usbdev/fault_responder.h"
 #include "tests/e2e/usbdev/ffs_device.h"
 #include "tests/e2e/usbdev/standard_responder.h"
@@ -366,6 +367,161 @@ TEST(UsbdevFaults, CdbPrefixText) {
             EXPECT_EQ(prefix, c.expect) << c.text;
         }
     }
+}
+
+// A drive model that answers from a table by operation code and records what it was asked.
+struct TableModel {
+    std::vector<SimRequest> requests;
+    SimAnswer operator()(const SimRequest& request, std::uint8_t* data) {
+        requests.push_back(request);
+        SimAnswer answer;
+        switch (request.cdb[0]) {
+            case 0x12: {
+                const char inquiry[] = "\0\0\x06\x02\x33\0\0\0VENDOR01PRODUCT NAME 16 REV1";
+                answer.data_length = std::min<std::uint32_t>(request.transfer_length, 36);
+                std::memcpy(data, inquiry, answer.data_length);
+                break;
+            }
+            case 0x25:
+                put_be32(data, 0xFFFFFFFF);
+                put_be32(data + 4, 512);
+                answer.data_length = 8;
+                break;
+            case 0x9E:
+                put_be64(data, 0x1'0000'0000);
+                put_be32(data + 8, 512);
+                answer.data_length = 32;
+                break;
+            case 0x06:
+                if (request.cdb[1] == 0x56) {
+                    std::memset(data, 0x5A, request.transfer_length);
+                    answer.data_length = request.transfer_length + 100;  // claims too much
+                } else if (request.cdb[1] == 0x05) {
+                    answer.status = SimAnswer::Status::check_condition;
+                    answer.sense[0] = 0x70;
+                    answer.sense[2] = 0x05;
+                    answer.sense[12] = 0x20;
+                } else {
+                    answer.status = SimAnswer::Status::platform_error;
+                    answer.error_code = 0x79;
+                }
+                break;
+            default:
+                ADD_FAILURE() << "the model was asked a host command";
+        }
+        return answer;
+    }
+};
+
+ScsiCommand command_of(const Bytes& cdb, std::uint32_t length, bool in = true) {
+    ScsiCommand command;
+    std::copy(cdb.begin(), cdb.end(), command.cdb.begin());
+    command.cdb_length = static_cast<std::uint8_t>(cdb.size());
+    command.transfer_length = length;
+    command.data_in = in;
+    return command;
+}
+
+TEST(UsbdevDriveResponder, WhichCommandsTheDriveAnswers) {
+    struct Case {
+        Bytes cdb;
+        bool drive;
+    };
+    const Case cases[] = {
+        {{0x12, 0x00, 0x00, 0x00, 0x38, 0x00}, true},   // standard INQUIRY
+        {{0x12, 0x01, 0x80, 0x00, 0xFF, 0x00}, false},  // vital product data
+        {{0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, true},
+        {{0x9E, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0}, true},
+        {{0x9E, 0x11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0}, false},
+        {{0x06, 0x56, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, true},
+        {{0x06, 0x00, 0xB1, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, true},
+        {{0xE6, 0x06, 0x00, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, true},
+        {{0x00, 0, 0, 0, 0, 0}, false},
+        {{0x1A, 0, 0x3F, 0, 192, 0}, false},
+        {{0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(is_drive_command(command_of(c.cdb, 0)), c.drive) << int{c.cdb[0]};
+    }
+}
+
+TEST(UsbdevDriveResponder, RequestSizesAreThoseOfTheToolsPassThrough) {
+    struct Case {
+        Bytes cdb;
+        std::uint32_t length;
+        std::uint32_t in_size;
+        std::uint32_t out_size;
+    };
+    const Case cases[] = {
+        {{0x12, 0, 0, 0, 56, 0}, 56, 44, 132},
+        {{0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8, 76, 76},
+        {{0x9E, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0}, 32, 100, 100},
+        {{0x06, 0x00, 0xB1, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 6144, 6212, 6212},
+        {{0xE6, 0x02, 0x00, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 512, 580, 580},
+    };
+    for (const Case& c : cases) {
+        const SimRequest request = to_sim_request(command_of(c.cdb, c.length));
+        EXPECT_EQ(request.in_size, c.in_size) << int{c.cdb[0]};
+        EXPECT_EQ(request.out_size, c.out_size) << int{c.cdb[0]};
+        EXPECT_EQ(request.transfer_length, c.length);
+        EXPECT_EQ(request.cdb_length, c.cdb.size());
+        EXPECT_TRUE(std::equal(c.cdb.begin(), c.cdb.end(), request.cdb.begin()));
+    }
+}
+
+TEST(UsbdevDriveResponder, AnswersMapOntoTheWire) {
+    TableModel model;
+    StandardResponder host{DiskIdentity{}};
+    DriveResponder drive([&model](const SimRequest& r, std::uint8_t* d) { return model(r, d); },
+                         host);
+    std::vector<std::uint8_t> data(512);
+
+    ScsiReply reply = drive.answer(command_of({0x06, 0x56, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 512),
+                                   data.data(), data.size());
+    EXPECT_EQ(reply.kind, ScsiReply::Kind::good);
+    EXPECT_EQ(reply.data_length, 512u);  // never more than the host asked for
+    EXPECT_EQ(data[511], 0x5A);
+
+    reply = drive.answer(command_of({0x06, 0x05, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 528), data.data(),
+                         data.size());
+    EXPECT_EQ(reply.kind, ScsiReply::Kind::check_condition);
+    EXPECT_EQ(reply.sense[2], 0x05);
+    EXPECT_EQ(reply.sense[12], 0x20);
+
+    reply =
+        drive.answer(command_of({0x06, 0x00, 0xFD, 0x13, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 4096),
+                     data.data(), data.size());
+    EXPECT_EQ(reply.kind, ScsiReply::Kind::no_reply);
+    // The data area the model saw was cut to what the device can carry.
+    EXPECT_EQ(model.requests.back().transfer_length, 512u);
+
+    const std::size_t asked = model.requests.size();
+    reply = drive.answer(command_of({0x00, 0, 0, 0, 0, 0}, 0), data.data(), 0);
+    EXPECT_EQ(reply.kind, ScsiReply::Kind::good);
+    EXPECT_EQ(model.requests.size(), asked);  // TEST UNIT READY is the host responder's
+}
+
+TEST(UsbdevDriveResponder, IdentityFollowsTheModel) {
+    TableModel model;
+    const DriveModel drive = [&model](const SimRequest& r, std::uint8_t* d) { return model(r, d); };
+    const DiskIdentity identity = identity_of(drive, DiskIdentity{});
+    EXPECT_EQ(identity.vendor, "VENDOR01");
+    EXPECT_EQ(identity.product, "PRODUCT NAME 16 ");
+    EXPECT_EQ(identity.revision, "REV1");
+    EXPECT_EQ(identity.last_lba, 0x1'0000'0000u);  // READ CAPACITY (16) after FFFFFFFF
+    EXPECT_EQ(identity.block_size, 512u);
+
+    // A model that refuses everything leaves the defaults.
+    const DriveModel refusing = [](const SimRequest&, std::uint8_t*) {
+        SimAnswer answer;
+        answer.status = SimAnswer::Status::check_condition;
+        return answer;
+    };
+    DiskIdentity base;
+    base.vendor = "BASE";
+    const DiskIdentity kept = identity_of(refusing, base);
+    EXPECT_EQ(kept.vendor, "BASE");
+    EXPECT_EQ(kept.last_lba, base.last_lba);
 }
 
 TEST(UsbdevFunctionFs, DescriptorBlock) {
