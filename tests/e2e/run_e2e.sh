@@ -217,7 +217,7 @@ boot() {
         -drive "file=$work/results.img,if=none,format=raw,id=results" \
         -device virtio-blk-pci,drive=results &
     qemu_pid=$!
-    # A KVM that does not reach init within $limit seconds is given up for TCG.
+    # A KVM that does not reach init within $limit seconds (it boots in one or two) is given up.
     local waited=0
     while kill -0 "$qemu_pid" 2> /dev/null; do
         if ! grep -q "E2E: init started" "$image" && [ "$waited" -ge "$limit" ]; then
@@ -234,6 +234,10 @@ boot() {
         waited=$((waited + 1))
     done
     wait "$qemu_pid"
+    local status=$?
+    # QEMU that ends before init (a KVM that refuses the CPU model, say) did not boot either.
+    grep -q "E2E: init started" "$image" || return 2
+    return $status
 }
 
 accel=${TORVIK_E2E_ACCEL:-}
@@ -242,7 +246,7 @@ if [ -z "$accel" ]; then
     kvm_usable && accel=kvm
 fi
 log "booting ($accel)"
-boot "$accel" 60
+boot "$accel" 20
 result=$?
 if [ $result -eq 2 ] && [ "$accel" = kvm ]; then
     log "KVM did not reach init: falling back to TCG"
