@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux_sg_io.h"
 #include "platform/platform.h"
 
 namespace torvik {
@@ -33,14 +34,21 @@ class LinuxPlatform : public Platform {
     // The whole disks in drive-number order (block device names such as "sda").
     std::vector<std::string> list_disks() const;
 
+    // Replaces the SG_IO ioctl (tests run the translation against a fake).
+    void set_sg_io(SgIoFunction sg_io) { sg_io_ = std::move(sg_io); }
+
   private:
     struct OpenDrive {
         int fd = -1;
         std::string name;  // block device name, e.g. "sdb"
+        int sg_fd = -1;    // the disk's SCSI generic node, when it has one
     };
 
     bool query_storage_property(const OpenDrive& drive, void* out, std::uint32_t out_size,
                                 std::uint32_t* returned);
+    bool pass_through(const OpenDrive& drive, void* in, std::uint32_t in_size, void* out,
+                      std::uint32_t out_size, std::uint32_t* returned);
+    int open_scsi_generic(const std::string& name) const;
     std::uint8_t bus_type_of(const std::string& name) const;
     OpenDrive* find(DriveHandle drive);
 
@@ -48,6 +56,7 @@ class LinuxPlatform : public Platform {
     std::string dev_root_;
     std::string os_release_;
     std::vector<OpenDrive> drives_;  // the handle is an index into this table
+    SgIoFunction sg_io_ = sg_io_ioctl;
     std::uint32_t last_error_ = 0;
     bool raw_console_ = false;
     unsigned char saved_termios_[128] = {};  // struct termios, kept opaque in this header

@@ -6,9 +6,12 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "platform/storage_descriptor.h"
 #include "transport/commands.h"
 
 namespace torvik {
@@ -20,10 +23,19 @@ enum class FaultKind {
     short_data,       // the drive sends only short_length bytes
 };
 
+// Sense keys and additional sense codes the simulated drive reports.
+inline constexpr std::uint8_t kSenseIllegalRequest = 0x05;
+inline constexpr std::uint8_t kAscInvalidOpcode = 0x20;
+inline constexpr std::uint8_t kAscInvalidFieldInCdb = 0x24;
+
 struct Fault {
     FaultKind kind = FaultKind::none;
     std::uint32_t error_code = 0;
     std::uint32_t short_length = 0;
+    // The sense of a check_condition fault.
+    std::uint8_t sense_key = kSenseIllegalRequest;
+    std::uint8_t asc = kAscInvalidOpcode;
+    std::uint8_t ascq = 0;
 };
 
 // One request as it arrived: what the transport put on the wire.
@@ -42,6 +54,55 @@ struct SimAnswer {
     std::uint32_t error_code = 0;          // for platform_error
     std::uint32_t data_length = 0;         // bytes placed at the start of the data area
     std::array<std::uint8_t, 18> sense{};  // fixed-format sense for check_condition
+};
+
+// What the drive tells the OS about itself in its storage device descriptor.
+struct SimDescriptor {
+    std::string vendor = "TORVIK  ";
+    std::string product = "PSSD            ";
+    std::uint8_t bus_type = kBusTypeUsb;
+};
+
+// ERROR_IO_DEVICE: what a bridge that does not know the tunnel opcode fails the call with.
+inline constexpr std::uint32_t kTunnelUnknownError = 1117;
+
+// The command a CDB asks for, if the drive knows it.
+std::optional<CommandId> command_of(const std::uint8_t* cdb, std::uint8_t cdb_length);
+
+class SimDrive {
+  public:
+    // A minimal drive: standard INQUIRY data, a 1 TB capacity, zeros in every vendor page, an
+    // Identify with a model number, a zero SMART log.
+    SimDrive();
+
+    // Each command is answered from its page: cut to the transfer length (and to the allocation
+    // length a CDB carries); a shorter page is sent as it is, as a drive that sent less.
+    void set_page(CommandId command, std::vector<std::uint8_t> bytes);
+    const std::vector<std::uint8_t>& page(CommandId command) const;
+
+    void set_fault(CommandId command, Fault fault);
+    void clear_faults();
+
+    // A bridge without the 0xE6 tunnel fails every tunnel request with error_code.
+    void set_tunnel_supported(bool supported, std::uint32_t error_code = kTunnelUnknownError);
+
+    void set_descriptor(SimDescriptor descriptor) { descriptor_ = std::move(descriptor); }
+    const SimDescriptor& descriptor() const { return descriptor_; }
+
+    // Answers one command by its CDB. data receives up to request.transfer_length bytes of a
+    // data-in command (may be null when there is no data). Every request is recorded.
+    SimAnswer execute(const SimRequest& request, std::uint8_t* data);
+
+    const std::vector<SimRequest>& requests() const { return requests_; }
+    void clear_requests() { requests_.clear(); }
+
+  private:
+    std::array<std::vector<std::uint8_t>, kCommandCount> pages_;
+    std::array<Fault, kCommandCount> faults_{};
+    bool tunnel_supported_ = true;
+    std::uint32_t tunnel_error_ = kTunnelUnknownError;
+    SimDescriptor descriptor_;
+    std::vector<SimRequest> requests_;
 };
 
 }  // namespace torvik

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "sim/sim_drive.h"
+
 namespace torvik::usbdev {
 
 // One command as the host wrapped it in a Command Block Wrapper.
@@ -44,11 +46,10 @@ class Responder {
 // Fixed-format sense data (response code 0x70) with the key, code and qualifier.
 Sense make_sense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq);
 
-inline constexpr std::uint8_t kSenseIllegalRequest = 0x05;
+// ILLEGAL REQUEST, INVALID COMMAND OPERATION CODE and INVALID FIELD IN CDB are the simulated
+// drive's (sim/sim_drive.h).
 inline constexpr std::uint8_t kSenseDataProtect = 0x07;
-inline constexpr std::uint8_t kAscInvalidOpcode = 0x20;
 inline constexpr std::uint8_t kAscLbaOutOfRange = 0x21;
-inline constexpr std::uint8_t kAscInvalidFieldInCdb = 0x24;
 inline constexpr std::uint8_t kAscLunNotSupported = 0x25;
 inline constexpr std::uint8_t kAscWriteProtected = 0x27;
 

@@ -1,0 +1,16 @@
+// The --decode extension: describes flash IDs typed on the command line or read from a stream,
+// without any drive.
+#pragma once
+
+#include <cstdio>
+
+namespace torvik {
+
+// args are the arguments after "--decode". Either 6 to 8 hex bytes (with or without 0x,
+// separated by spaces and/or commas, in one argument or several), or a single "-": then every
+// line of in holds one ID and gets exactly one line on out, its description, empty for an
+// unknown maker or a bad line. Messages go to err. Returns the process exit status.
+int run_decode_command(int argc, const char* const* argv, std::FILE* in, std::FILE* out,
+                       std::FILE* err);
+
+}  // namespace torvik

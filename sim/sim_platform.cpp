@@ -1,0 +1,154 @@
+#include "sim/sim_platform.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/bytes.h"
+#include "platform/pass_through_decoder.h"
+#include "platform/storage_descriptor.h"
+
+namespace torvik {
+
+namespace {
+
+constexpr std::uint32_t kErrorInvalidFunction = 1;
+constexpr std::uint8_t kStatusGood = 0x00;
+constexpr std::uint8_t kStatusCheckCondition = 0x02;
+
+// STORAGE_PROPERTY_QUERY: PropertyId and QueryType, both 0 for the standard device descriptor.
+constexpr std::uint32_t kQueryHeaderSize = 8;
+
+}  // namespace
+
+bool SimPlatform::fail(std::uint32_t error) {
+    last_error_ = error;
+    return false;
+}
+
+bool SimPlatform::get_version(OsVersion& os) {
+    const bool ok = host_.get_version(os);
+    if (!ok) {
+        last_error_ = host_.last_error();
+    }
+    return ok;
+}
+
+DriveHandle SimPlatform::open_drive(const char* path, std::uint32_t /*flags*/) {
+    if (path == nullptr || std::strcmp(path, kSimDrivePath) != 0) {
+        last_error_ = kErrorFileNotFound;
+        return kInvalidDriveHandle;
+    }
+    const DriveHandle handle = next_handle_++;
+    open_.insert(handle);
+    return handle;
+}
+
+void SimPlatform::close_drive(DriveHandle drive) {
+    open_.erase(drive);
+}
+
+bool SimPlatform::device_io_control(DriveHandle drive, std::uint32_t code, void* in,
+                                    std::uint32_t in_size, void* out, std::uint32_t out_size,
+                                    std::uint32_t* returned) {
+    if (returned != nullptr) {
+        *returned = 0;
+    }
+    if (open_.count(drive) == 0) {
+        return fail(kErrorInvalidHandle);
+    }
+    if (code == kIoctlStorageQueryProperty) {
+        return query_property(in, in_size, out, out_size, returned);
+    }
+    if (code == kIoctlScsiPassThrough) {
+        return pass_through(in, in_size, out, out_size, returned);
+    }
+    return fail(kErrorInvalidFunction);
+}
+
+bool SimPlatform::query_property(const void* in, std::uint32_t in_size, void* out,
+                                 std::uint32_t out_size, std::uint32_t* returned) {
+    if (in == nullptr || in_size < kQueryHeaderSize || out == nullptr) {
+        return fail(kErrorInvalidParameter);
+    }
+    const auto* query = static_cast<const std::uint8_t*>(in);
+    if (get_le32(query) != 0 || get_le32(query + 4) != 0) {
+        return fail(kErrorInvalidParameter);
+    }
+    const SimDescriptor& d = drive_.descriptor();
+    const std::size_t n = build_storage_descriptor(static_cast<std::uint8_t*>(out), out_size,
+                                                   d.vendor.c_str(), d.product.c_str(), d.bus_type);
+    if (n == 0) {
+        return fail(kErrorInvalidParameter);
+    }
+    if (returned != nullptr) {
+        *returned = static_cast<std::uint32_t>(n);
+    }
+    return true;
+}
+
+bool SimPlatform::pass_through(void* in, std::uint32_t in_size, void* out, std::uint32_t out_size,
+                               std::uint32_t* returned) {
+    const auto execute = [&](const PassThroughView& view, std::uint8_t* data, std::uint8_t* sense) {
+        SimRequest request;
+        request.cdb = view.cdb;
+        request.cdb_length = view.cdb_length;
+        request.data_in = view.direction == PassThroughDirection::in;
+        request.transfer_length = view.transfer_length;
+        request.in_size = in_size;
+        request.out_size = out_size;
+        const SimAnswer answer = drive_.execute(request, data);
+
+        PassThroughResult result;
+        switch (answer.status) {
+            case SimAnswer::Status::platform_error:
+                result.error = answer.error_code;
+                return result;
+            case SimAnswer::Status::check_condition: {
+                const std::size_t n = std::min<std::size_t>(answer.sense.size(), view.sense_length);
+                if (n != 0) {
+                    std::memcpy(sense, answer.sense.data(), n);
+                }
+                result.scsi_status = kStatusCheckCondition;
+                result.sense_written = static_cast<std::uint32_t>(n);
+                break;
+            }
+            case SimAnswer::Status::good:
+                result.scsi_status = kStatusGood;
+                break;
+        }
+        result.completed = true;
+        result.data_transferred = answer.data_length;
+        return result;
+    };
+    const PassThroughCall call =
+        answer_pass_through(in, in_size, out, out_size, kErrorInvalidParameter, execute);
+    if (!call.ok) {
+        return fail(call.error);
+    }
+    if (returned != nullptr) {
+        *returned = call.returned;
+    }
+    return true;
+}
+
+std::FILE* SimPlatform::create_file(const char* name, const char* mode) {
+    std::FILE* file = host_.create_file(name, mode);
+    if (file == nullptr) {
+        last_error_ = host_.last_error();
+    }
+    return file;
+}
+
+std::intptr_t SimPlatform::shell_open(const char* file) {
+    return host_.shell_open(file);
+}
+
+KeyState SimPlatform::wait_key(int timeout_ms) {
+    return host_.wait_key(timeout_ms);
+}
+
+int SimPlatform::read_key() {
+    return host_.read_key();
+}
+
+}  // namespace torvik

@@ -1,0 +1,49 @@
+// A platform whose drive 0 is a simulated drive. Everything that is not about the drive (OS
+// version, output files, the shell, the keyboard) is the host platform's.
+#pragma once
+
+#include <cstdint>
+#include <set>
+
+#include "platform/platform.h"
+#include "sim/sim_drive.h"
+
+namespace torvik {
+
+// The one drive the simulated platform has.
+inline constexpr const char* kSimDrivePath = "\\\\.\\PhysicalDrive0";
+
+class SimPlatform : public Platform {
+  public:
+    SimPlatform(Platform& host, SimDrive& drive) : host_(host), drive_(drive) {}
+
+    bool get_version(OsVersion& os) override;
+    DriveHandle open_drive(const char* path, std::uint32_t flags) override;
+    void close_drive(DriveHandle drive) override;
+    // IOCTL_STORAGE_QUERY_PROPERTY from the drive's descriptor; IOCTL_SCSI_PASS_THROUGH decoded
+    // and answered by the drive.
+    bool device_io_control(DriveHandle drive, std::uint32_t code, void* in, std::uint32_t in_size,
+                           void* out, std::uint32_t out_size, std::uint32_t* returned) override;
+    std::uint32_t last_error() override { return last_error_; }
+    std::FILE* create_file(const char* name, const char* mode) override;
+    std::intptr_t shell_open(const char* file) override;
+    KeyState wait_key(int timeout_ms) override;
+    int read_key() override;
+
+    std::size_t open_handles() const { return open_.size(); }
+
+  private:
+    bool query_property(const void* in, std::uint32_t in_size, void* out, std::uint32_t out_size,
+                        std::uint32_t* returned);
+    bool pass_through(void* in, std::uint32_t in_size, void* out, std::uint32_t out_size,
+                      std::uint32_t* returned);
+    bool fail(std::uint32_t error);
+
+    Platform& host_;
+    SimDrive& drive_;
+    std::set<DriveHandle> open_;
+    DriveHandle next_handle_ = 0x5100;
+    std::uint32_t last_error_ = 0;
+};
+
+}  // namespace torvik

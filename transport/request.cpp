@@ -1,0 +1,47 @@
+#include "transport/request.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/bytes.h"
+#include "transport/operations.h"
+
+namespace torvik {
+
+RequestSizes request_sizes(const RequestParams& params, const PassThroughLayout& layout) {
+    RequestSizes sizes;
+    sizes.data_offset =
+        params.inquiry ? inquiry_data_area_offset(layout) : data_area_offset(layout);
+    sizes.out_size = sizes.data_offset + params.transfer_length;
+    // INQUIRY hands in the record alone; every other request the whole buffer up to its data.
+    sizes.in_size = params.inquiry ? layout.record_size : sizes.out_size;
+    sizes.buffer_size = sizes.data_offset + std::max(kMaxTransfer, params.transfer_length);
+    return sizes;
+}
+
+Request::Request(const RequestParams& params, const PassThroughLayout& layout)
+    : sizes_(request_sizes(params, layout)), buffer_(sizes_.buffer_size, 0) {
+    std::uint8_t* record = buffer_.data();
+    put_le16(record + kSptLength, static_cast<std::uint16_t>(layout.record_size));
+    record[kSptCdbLength] = params.cdb.length;
+    record[kSptSenseInfoLength] = params.sense_length;
+    record[kSptDataIn] = params.data_in ? kScsiIoctlDataIn : kScsiIoctlDataOut;
+    put_le32(record + kSptDataTransferLength, params.transfer_length);
+    put_le32(record + kSptTimeOutValue, kRequestTimeoutSeconds);
+    if (layout.data_buffer_offset_width == 8) {
+        put_le64(record + layout.data_buffer_offset_at, sizes_.data_offset);
+    } else {
+        put_le32(record + layout.data_buffer_offset_at, sizes_.data_offset);
+    }
+    put_le32(record + layout.sense_info_offset_at, sense_area_offset(layout));
+    std::memcpy(record + layout.cdb_at, params.cdb.bytes.data(), params.cdb.bytes.size());
+}
+
+bool Request::send(DriveLink& link) {
+    std::uint32_t returned = 0;
+    return link.platform.device_io_control(link.disk, kIoctlScsiPassThrough, buffer_.data(),
+                                           sizes_.in_size, buffer_.data(), sizes_.out_size,
+                                           &returned);
+}
+
+}  // namespace torvik
