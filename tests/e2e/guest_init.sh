@@ -71,7 +71,8 @@ start_device() {
     name=$1
     shift
     rm -f /tmp/ready
-    /e2e/torvik_usbdev --log "$R/usbdev-$name.log" --ready /tmp/ready "$@" /dev/ffs &
+    /e2e/torvik_usbdev --profile patterned --log "$R/usbdev-$name.log" --ready /tmp/ready \
+        "$@" /dev/ffs &
     DEVICE_PID=$!
     wait_for '[ -e /tmp/ready ]' 100 || { note "device $name did not start"; return 1; }
     echo dummy_udc.0 > $GADGET/UDC

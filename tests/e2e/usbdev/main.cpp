@@ -1,8 +1,10 @@
 // torvik_usbdev: a USB mass-storage device in user space, for end-to-end tests of the tool
 // through a real kernel's usb-storage driver (FunctionFS function of a configfs gadget).
 //
-//   torvik_usbdev [--check-condition CDB] [--no-reply CDB] [--log FILE] [--ready FILE] FFS_DIR
+//   torvik_usbdev [--profile NAME] [--check-condition CDB] [--no-reply CDB] [--log FILE]
+//                 [--ready FILE] FFS_DIR
 //
+// --profile names the drive model (tests/e2e/usbdev/profiles.h; "patterned" when not given).
 // --check-condition and --no-reply take the first CDB bytes in hex ("0600fd13") of the commands
 // to refuse with CHECK CONDITION or to leave unanswered; both may be given several times.
 #include <cerrno>
@@ -11,9 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "sim/sim_drive.h"
 #include "tests/e2e/usbdev/bot.h"
+#include "tests/e2e/usbdev/drive_responder.h"
 #include "tests/e2e/usbdev/fault_responder.h"
 #include "tests/e2e/usbdev/ffs_device.h"
+#include "tests/e2e/usbdev/profiles.h"
 #include "tests/e2e/usbdev/standard_responder.h"
 
 namespace {
@@ -22,8 +27,8 @@ using namespace torvik::usbdev;
 
 void usage() {
     std::fputs(
-        "usage: torvik_usbdev [--check-condition CDB] [--no-reply CDB] [--log FILE]\n"
-        "                     [--ready FILE] FFS_DIR\n",
+        "usage: torvik_usbdev [--profile NAME] [--check-condition CDB] [--no-reply CDB]\n"
+        "                     [--log FILE] [--ready FILE] FFS_DIR\n",
         stderr);
 }
 
@@ -33,6 +38,7 @@ int main(int argc, char** argv) {
     DeviceOptions options;
     std::vector<FaultRule> rules;
     std::string log_path;
+    std::string profile = "patterned";
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool has_value = i + 1 < argc;
@@ -45,6 +51,8 @@ int main(int argc, char** argv) {
                 return 2;
             }
             rules.push_back(rule);
+        } else if (arg == "--profile" && has_value) {
+            profile = argv[++i];
         } else if (arg == "--log" && has_value) {
             log_path = argv[++i];
         } else if (arg == "--ready" && has_value) {
@@ -69,11 +77,21 @@ int main(int argc, char** argv) {
     std::setvbuf(log, nullptr, _IOLBF, 0);
     options.log = log;
 
-    StandardResponder disk{DiskIdentity{}};
+    torvik::SimDrive drive;
+    if (!apply_profile(profile, drive)) {
+        std::fprintf(stderr, "usbdev: unknown profile '%s'\n", profile.c_str());
+        return 2;
+    }
+    const DriveModel model = [&drive](const torvik::SimRequest& request, std::uint8_t* data) {
+        return drive.execute(request, data);
+    };
+    StandardResponder disk{identity_of(model, DiskIdentity{})};
+    DriveResponder responder(model, disk);
     // The texts as INQUIRY carries them, for the checks of the drive listing.
+    std::fprintf(log, "profile: %s\n", profile.c_str());
     std::fprintf(log, "identity: vendor='%-8.8s' product='%-16.16s'\n",
                  disk.identity().vendor.c_str(), disk.identity().product.c_str());
-    FaultResponder faults(disk, rules);
+    FaultResponder faults(responder, rules);
     BotSession session(faults);
     return run_ffs_device(options, session);
 }

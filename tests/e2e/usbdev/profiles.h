@@ -1,0 +1,18 @@
+// The drive models the end-to-end device can carry, by name. The host builds the same model to
+// know what the tool must write, so both sides agree byte for byte.
+#pragma once
+
+#include <string>
+
+#include "sim/sim_drive.h"
+
+namespace torvik::usbdev {
+
+// "minimal": the simulated drive as it is constructed (zero pages, fails the controller gate).
+// "patterned": a supported controller (0x5017) with a plausible flash ID in the fid page and in
+//   four banks, and every other page byte non-zero, in a pattern that differs per page, so that
+//   a byte lost, moved or zeroed on the way shows in the dumps.
+// False for an unknown name; the drive is then left as it was.
+bool apply_profile(const std::string& name, SimDrive& drive);
+
+}  // namespace torvik::usbdev
