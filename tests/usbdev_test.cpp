@@ -12,6 +12,7 @@
 #include "tests/e2e/usbdev/drive_responder.h"
 #include "tests/e2e/usbdev/fault_responder.h"
 #include "tests/e2e/usbdev/ffs_device.h"
+#include "tests/e2e/usbdev/profiles.h"
 #include "tests/e2e/usbdev/standard_responder.h"
 
 namespace torvik::testing {
@@ -522,6 +523,75 @@ TEST(UsbdevDriveResponder, IdentityFollowsTheModel) {
     const DiskIdentity kept = identity_of(refusing, base);
     EXPECT_EQ(kept.vendor, "BASE");
     EXPECT_EQ(kept.last_lba, base.last_lba);
+}
+
+TEST(UsbdevProfiles, PatternedDrivePassesTheGateAndHasNoZeroRuns) {
+    SimDrive drive;
+    ASSERT_TRUE(apply_profile("patterned", drive));
+    EXPECT_EQ(get_be16(drive.page(CommandId::read_info).data() + 382), 0x5017);
+    EXPECT_EQ(
+        Bytes(drive.page(CommandId::read_fid).begin(), drive.page(CommandId::read_fid).begin() + 8),
+        (Bytes{0x98, 0x3C, 0x98, 0xB3, 0x76, 0xF2, 0x00, 0x00}));
+    const Bytes& fidall = drive.page(CommandId::fidall);
+    ASSERT_EQ(fidall.size(), 512u);
+    for (std::size_t bank = 0; bank < 64; ++bank) {
+        EXPECT_EQ(fidall[bank * 8], bank < 4 ? 0x98 : 0x00) << bank;
+    }
+    // Pages whose bytes only travel: every byte non-zero, and no two pages alike.
+    const CommandId travelling[] = {CommandId::sysinfo,  CommandId::infoblock,
+                                    CommandId::id,       CommandId::smart,
+                                    CommandId::smartext, CommandId::nvme_smart_log};
+    for (const CommandId id : travelling) {
+        const Bytes& page = drive.page(id);
+        EXPECT_EQ(page.size(), command_info(id).length);
+        EXPECT_EQ(std::count(page.begin(), page.end(), 0), 0) << command_info(id).dump_name;
+    }
+    EXPECT_NE(Bytes(drive.page(CommandId::smart).begin(), drive.page(CommandId::smart).end()),
+              Bytes(drive.page(CommandId::nvme_smart_log).begin(),
+                    drive.page(CommandId::nvme_smart_log).end()));
+
+    SimDrive untouched;
+    EXPECT_FALSE(apply_profile("no such profile", untouched));
+    EXPECT_EQ(
+        std::count(untouched.page(CommandId::id).begin(), untouched.page(CommandId::id).end(), 0),
+        4096);
+}
+
+TEST(UsbdevProfiles, FaultText) {
+    struct Case {
+        const char* text;
+        bool ok;
+        CommandId command;
+        FaultKind kind;
+        std::uint32_t code;
+    };
+    const Case cases[] = {
+        {"id=check_condition", true, CommandId::id, FaultKind::check_condition, 0},
+        {"nvme_id=platform_error:110", true, CommandId::nvme_identify, FaultKind::platform_error,
+         110},
+        {"fid=platform_error:2", true, CommandId::read_fid, FaultKind::platform_error, 2},
+        {"inq=check_condition", true, CommandId::inquiry, FaultKind::check_condition, 0},
+        {"idx=check_condition", false, {}, {}, 0},
+        {"id=", false, {}, {}, 0},
+        {"=check_condition", false, {}, {}, 0},
+        {"id", false, {}, {}, 0},
+        {"id=platform_error:", false, {}, {}, 0},
+        {"id=platform_error:12a", false, {}, {}, 0},
+        {"id=platform_error:99999999999", false, {}, {}, 0},
+        {"id=timeout", false, {}, {}, 0},
+    };
+    for (const Case& c : cases) {
+        CommandId command = CommandId::smartext;
+        Fault fault;
+        ASSERT_EQ(parse_fault(c.text, command, fault), c.ok) << c.text;
+        if (!c.ok) {
+            EXPECT_EQ(command, CommandId::smartext) << c.text;  // left as it was
+            continue;
+        }
+        EXPECT_EQ(command, c.command) << c.text;
+        EXPECT_EQ(fault.kind, c.kind) << c.text;
+        EXPECT_EQ(fault.error_code, c.code) << c.text;
+    }
 }
 
 TEST(UsbdevFunctionFs, DescriptorBlock) {

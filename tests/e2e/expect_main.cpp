@@ -1,11 +1,13 @@
 // torvik_e2e_expect: the tool's run against a drive model of the end-to-end device, on the host,
 // to know what the tool in the guest must write.
 //
-//   torvik_e2e_expect PROFILE [ARGUMENT]
+//   torvik_e2e_expect [--fault PAGE=check_condition|PAGE=platform_error:CODE]... PROFILE [ARGUMENT]
 //
 // Runs in the current directory, as the tool would with ARGUMENT as its first argument (none:
-// the drive prompt, answered from standard input).
+// the drive prompt, answered from standard input). A fault stands for what the device's fault
+// rule makes of the command on the way through the kernel.
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "app/run.h"
@@ -15,17 +17,27 @@
 #include "tests/e2e/usbdev/profiles.h"
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fputs("usage: torvik_e2e_expect PROFILE [ARGUMENT]\n", stderr);
+    torvik::SimDrive drive;
+    int i = 1;
+    for (; i + 1 < argc && std::strcmp(argv[i], "--fault") == 0; i += 2) {
+        torvik::CommandId command{};
+        torvik::Fault fault;
+        if (!torvik::usbdev::parse_fault(argv[i + 1], command, fault)) {
+            std::fprintf(stderr, "torvik_e2e_expect: bad fault '%s'\n", argv[i + 1]);
+            return 2;
+        }
+        drive.set_fault(command, fault);
+    }
+    if (i >= argc) {
+        std::fputs("usage: torvik_e2e_expect [--fault PAGE=KIND]... PROFILE [ARGUMENT]\n", stderr);
         return 2;
     }
-    torvik::SimDrive drive;
-    if (!torvik::usbdev::apply_profile(argv[1], drive)) {
-        std::fprintf(stderr, "torvik_e2e_expect: unknown profile '%s'\n", argv[1]);
+    if (!torvik::usbdev::apply_profile(argv[i], drive)) {
+        std::fprintf(stderr, "torvik_e2e_expect: unknown profile '%s'\n", argv[i]);
         return 2;
     }
     std::unique_ptr<torvik::Platform> host = torvik::make_host_platform();
     torvik::SimPlatform platform(*host, drive);
     torvik::RunContext ctx{platform, stdout, stdin};
-    return torvik::run(ctx, argc > 2 ? argv[2] : nullptr);
+    return torvik::run(ctx, i + 1 < argc ? argv[i + 1] : nullptr);
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "common/bytes.h"
@@ -63,6 +64,41 @@ void apply_patterned(SimDrive& drive) {
 }
 
 }  // namespace
+
+bool parse_fault(const std::string& text, CommandId& command, Fault& fault) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string::npos) {
+        return false;
+    }
+    const std::string page = text.substr(0, equals);
+    const std::string kind = text.substr(equals + 1);
+    const CommandInfo* found = nullptr;
+    for (const CommandInfo& info : kCommands) {
+        const std::string dump = info.dump_name;
+        if (dump == "torvik_usb_" + page + ".bin" || dump == "torvik_pssd_" + page + ".bin") {
+            found = &info;
+        }
+    }
+    if (found == nullptr || page.empty()) {
+        return false;
+    }
+    Fault parsed;
+    const std::string error_prefix = "platform_error:";
+    if (kind == "check_condition") {
+        parsed.kind = FaultKind::check_condition;
+    } else if (kind.rfind(error_prefix, 0) == 0 && kind.size() > error_prefix.size() &&
+               kind.size() <= error_prefix.size() + 9 &&
+               kind.find_first_not_of("0123456789", error_prefix.size()) == std::string::npos) {
+        parsed.kind = FaultKind::platform_error;
+        parsed.error_code =
+            static_cast<std::uint32_t>(std::stoul(kind.substr(error_prefix.size())));
+    } else {
+        return false;
+    }
+    command = found->id;
+    fault = parsed;
+    return true;
+}
 
 bool apply_profile(const std::string& name, SimDrive& drive) {
     if (name == "minimal") {
