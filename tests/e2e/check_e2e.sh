@@ -157,7 +157,9 @@ if [ $reads_id = 1 ]; then
         check "$n: the device left 06 00 fd 13 unanswered" \
             grep -qE '^cmd .*cdb=\[06 00 fd 13 .*\] -> no reply' "$log"
         check "$n: the device answered again after the host's reset" \
-            bash -c "grep -A3 -E 'cdb=\[06 00 fd 13 .*no reply' '$log' | grep -qE 'cdb=\[06 00 89 01 .*status=0'"
+            awk '/cdb=\[06 00 fd 13 .*no reply/ { silent = 1; next }
+                 silent && /^cmd / && !seen { seen = 1; ok = /cdb=\[06 00 89 01 .*status=0/ }
+                 END { exit !ok }' "$log"
         read -r s0 e0 < "$u/uptime"
         read -r s1 e1 < "$d/uptime"
         delay=$(awk -v a="$s0" -v b="$e0" -v c="$s1" -v d="$e1" \
