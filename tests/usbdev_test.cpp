@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "sim/profiles.h"
 #include "tests/e2e/usbdev/bot.h"
 #include "tests/e2e/usbdev/drive_responder.h"
 #include "tests/e2e/usbdev/fault_responder.h"
@@ -555,6 +556,25 @@ TEST(UsbdevProfiles, PatternedDrivePassesTheGateAndHasNoZeroRuns) {
     EXPECT_EQ(
         std::count(untouched.page(CommandId::id).begin(), untouched.page(CommandId::id).end(), 0),
         4096);
+}
+
+TEST(UsbdevProfiles, TheToolsOwnSimulatedDrives) {
+    // "sim" is the tool's default profile, "sim:NAME" any other: the same pages as --sim loads.
+    SimDrive by_default;
+    ASSERT_TRUE(apply_profile("sim", by_default));
+    SimDrive named;
+    ASSERT_TRUE(apply_profile(std::string("sim:") + sim_profiles().front().name, named));
+    SimDrive large;
+    ASSERT_TRUE(apply_profile("sim:large", large));
+    for (const CommandInfo& info : kCommands) {
+        EXPECT_EQ(by_default.page(info.id), named.page(info.id)) << info.dump_name;
+    }
+    EXPECT_EQ(get_be32(large.page(CommandId::read_capacity10).data()), 0xFFFFFFFFu);
+    EXPECT_NE(by_default.page(CommandId::read_capacity10), large.page(CommandId::read_capacity10));
+
+    SimDrive unknown;
+    EXPECT_FALSE(apply_profile("sim:no such profile", unknown));
+    EXPECT_FALSE(apply_profile("simx", unknown));
 }
 
 TEST(UsbdevProfiles, FaultText) {

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "app/run.h"
 #include "platform/host_platform.h"
@@ -17,7 +19,7 @@
 #include "tests/e2e/usbdev/profiles.h"
 
 int main(int argc, char** argv) {
-    torvik::SimDrive drive;
+    std::vector<std::pair<torvik::CommandId, torvik::Fault>> faults;
     int i = 1;
     for (; i + 1 < argc && std::strcmp(argv[i], "--fault") == 0; i += 2) {
         torvik::CommandId command{};
@@ -26,15 +28,20 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "torvik_e2e_expect: bad fault '%s'\n", argv[i + 1]);
             return 2;
         }
-        drive.set_fault(command, fault);
+        faults.emplace_back(command, fault);
     }
     if (i >= argc) {
         std::fputs("usage: torvik_e2e_expect [--fault PAGE=KIND]... PROFILE [ARGUMENT]\n", stderr);
         return 2;
     }
+    torvik::SimDrive drive;
     if (!torvik::usbdev::apply_profile(argv[i], drive)) {
         std::fprintf(stderr, "torvik_e2e_expect: unknown profile '%s'\n", argv[i]);
         return 2;
+    }
+    // After the profile, which brings faults of its own.
+    for (const auto& [command, fault] : faults) {
+        drive.set_fault(command, fault);
     }
     std::unique_ptr<torvik::Platform> host = torvik::make_host_platform();
     torvik::SimPlatform platform(*host, drive);

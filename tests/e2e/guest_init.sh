@@ -69,13 +69,12 @@ usb_disk() {
     return 1
 }
 
-# start_device NAME [device options...]: the device with that profile, bound and seen as a disk
+# start_device NAME [device options...]: the device, bound and seen as a disk
 start_device() {
     name=$1
     shift
     rm -f /tmp/ready
-    /e2e/torvik_usbdev --profile patterned --log "$R/usbdev-$name.log" --ready /tmp/ready \
-        "$@" /dev/ffs &
+    /e2e/torvik_usbdev --log "$R/usbdev-$name.log" --ready /tmp/ready "$@" /dev/ffs &
     DEVICE_PID=$!
     wait_for '[ -e /tmp/ready ]' 100 || { note "device $name did not start"; return 1; }
     echo dummy_udc.0 > $GADGET/UDC
@@ -114,27 +113,38 @@ run_case() {
 }
 
 wait_for '[ -b /dev/vda ]' 100 || note "no virtio disk"
-start_device default || finish
-for d in /sys/block/*; do echo "${d##*/} $(readlink -f "$d")"; done > $R/sysfs-block.txt
 
+# The tool's own simulated drive (--sim) behind USB.
+start_device sim --profile sim || finish
+for d in /sys/block/*; do echo "${d##*/} $(readlink -f "$d")"; done > $R/sysfs-block.txt
 # Drive numbers follow the natural order of /sys/block: the USB disk sda is 0, vda is 1.
 run_case usb 0y
 run_case virtio 1y
 run_case listing "" 99y
 stop_device
 
-if start_device checkcond --check-condition 0600fd13; then
+# Every page byte non-zero: a byte lost or moved on the way shows in the dumps.
+if start_device patterned --profile patterned; then
+    run_case patterned 0y
+    stop_device
+fi
+# Larger than 2 TiB: READ CAPACITY (16), for the kernel and for the tool.
+if start_device large --profile sim:large; then
+    run_case large 0y
+    stop_device
+fi
+if start_device checkcond --profile sim --check-condition 0600fd13; then
     run_case checkcond 0y
     stop_device
 fi
-if start_device noreply --no-reply 0600fd13; then
+if start_device noreply --profile sim --no-reply 0600fd13; then
     run_case noreply 0y
     # The device must answer again after the host's reset.
     run_case noreply-after 0y
     stop_device
 fi
 # Without the sg driver the tool has only the block node, whose time-out is at least 7 s.
-if rmmod sg && start_device blocknode --no-reply 0600fd13; then
+if rmmod sg && start_device blocknode --profile sim --no-reply 0600fd13; then
     run_case noreply-block 0y
     stop_device
 fi

@@ -8,7 +8,8 @@
 # controller carries our user-space mass-storage device (torvik_usbdev); usb-storage and sd_mod
 # make a disk of it. The tool runs against that disk, against a virtio disk and at its drive
 # prompt; the results come back on the virtio disk and are compared here with what the tool
-# writes on the host against the same drive model (torvik_e2e_expect).
+# writes on the host against the same drive model (--sim, or torvik_e2e_expect for the models
+# with a fault).
 #
 # Exit status: 0 all checks passed, 1 a check failed or the guest did not finish,
 # 77 skipped: QEMU or the kernel could not be had (never counted as passed).
@@ -81,12 +82,13 @@ static_busybox || skip "/bin/busybox is not the static build"
 
 tool_static=$build/tests/e2e/torvik_usb_pssd_flash_id_static
 usbdev=$build/tests/e2e/torvik_usbdev
+tool_host=$build/torvik_usb_pssd_flash_id
 expect=$build/tests/e2e/torvik_e2e_expect
-if [ ! -x "$tool_static" ] || [ ! -x "$usbdev" ] || [ ! -x "$expect" ]; then
+if [ ! -x "$tool_static" ] || [ ! -x "$usbdev" ] || [ ! -x "$expect" ] || [ ! -x "$tool_host" ]; then
     log "building the guest programs in $build"
     cmake -S "$repo" -B "$build" -DTORVIK_BUILD_E2E=ON > /dev/null || die "cmake failed"
-    cmake --build "$build" -j2 --target torvik_e2e_expect torvik_usb_pssd_flash_id_static \
-        torvik_usbdev > /dev/null || die "build failed"
+    cmake --build "$build" -j2 --target torvik_usb_pssd_flash_id torvik_e2e_expect \
+        torvik_usb_pssd_flash_id_static torvik_usbdev > /dev/null || die "build failed"
 fi
 
 # ---- the stock kernel, cached in the build folder ----------------------------------------------
@@ -264,7 +266,7 @@ tar -xf "$work/results.img" -C "$work/results" 2> /dev/null || die "no results o
 
 # ---- checks ----------------------------------------------------------------------------------------
 
-"$here/check_e2e.sh" "$work/results" "$expect" "$work"
+"$here/check_e2e.sh" "$work/results" "$tool_host" "$expect" "$work"
 status=$?
 boot_to_result=$(awk '{ printf "%.1f", $1 }' "$work/results/uptime-done")
 log "boot to result: ${boot_to_result} s of guest uptime; wall time $(elapsed "$t_start") s"

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "sim/profiles.h"
 
 namespace torvik::usbdev {
 
@@ -101,6 +102,17 @@ bool parse_fault(const std::string& text, CommandId& command, Fault& fault) {
 }
 
 bool apply_profile(const std::string& name, SimDrive& drive) {
+    const std::string sim_prefix = "sim:";
+    if (name == "sim" || name.rfind(sim_prefix, 0) == 0) {
+        const SimProfile* profile = name == "sim"
+                                        ? &sim_profiles().front()
+                                        : find_sim_profile(name.substr(sim_prefix.size()));
+        if (profile == nullptr) {
+            return false;
+        }
+        load_profile(drive, profile->make());
+        return true;
+    }
     if (name == "minimal") {
         return true;
     }

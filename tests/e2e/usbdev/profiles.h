@@ -8,6 +8,7 @@
 
 namespace torvik::usbdev {
 
+// "sim": the tool's own --sim drive (its first, default profile); "sim:NAME": its profile NAME.
 // "minimal": the simulated drive as it is constructed (zero pages, fails the controller gate).
 // "patterned": a supported controller (0x5017) with a plausible flash ID in the fid page and in
 //   four banks, and every other page byte non-zero, in a pattern that differs per page, so that
