@@ -1,0 +1,88 @@
+#include "app/entry.h"
+
+#include <string>
+
+#include "app/command_line.h"
+#include "app/decode_command.h"
+#include "app/exit_status.h"
+#include "app/run.h"
+#include "platform/host_platform.h"
+#include "sim/profiles.h"
+#include "sim/replay.h"
+#include "sim/sim_drive.h"
+#include "sim/sim_platform.h"
+
+namespace torvik {
+
+namespace {
+
+void list_profiles(std::FILE* out) {
+    for (const SimProfile& profile : sim_profiles()) {
+        std::fprintf(out, "%-14s %s\n", profile.name, profile.summary);
+    }
+}
+
+int unknown_profile(const std::string& name, const Console& console) {
+    std::fprintf(console.err, "torvik_usb_pssd_flash_id: unknown simulated drive '%s'; one of:\n",
+                 name.c_str());
+    list_profiles(console.err);
+    return kExitUsage;
+}
+
+// Runs the tool with drive 0 answered by the simulated drive loaded with data.
+int run_simulated(const SimProfileData& data, Platform& host, const Console& console,
+                  const char* first_arg) {
+    SimDrive drive;
+    load_profile(drive, data);
+    SimPlatform platform(host, drive);
+    RunContext ctx{platform, console.out, console.in};
+    return run(ctx, first_arg);
+}
+
+}  // namespace
+
+int run_program(int argc, const char* const* argv, Platform& host, const Console& console) {
+    const CommandLine cl = parse_command_line(argc, argv);
+    switch (cl.mode) {
+        case Mode::help:
+            std::fputs(usage_text(), console.out);
+            return kExitOk;
+        case Mode::version:
+            std::fprintf(console.out, "torvik_usb_pssd_flash_id %s (%s)\n", kProgramVersion,
+                         host_platform_name());
+            return kExitOk;
+        case Mode::decode:
+            return run_decode_command(argc - cl.next, argv + cl.next, console.in, console.out,
+                                      console.err);
+        case Mode::sim_list:
+            list_profiles(console.out);
+            return kExitOk;
+        case Mode::error:
+            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n", cl.message.c_str());
+            return kExitUsage;
+        case Mode::run:
+            break;
+    }
+
+    if (cl.sim) {
+        const std::string name = cl.sim_profile.empty() ? "default" : cl.sim_profile;
+        const SimProfile* profile = find_sim_profile(name);
+        if (profile == nullptr)
+            return unknown_profile(name, console);
+        return run_simulated(profile->make(), host, console, cl.first_arg);
+    }
+    if (cl.replay) {
+        // Every file is read before anything is written, so the directory may be the current one.
+        SimProfileData data;
+        std::string error;
+        if (!load_replay(cl.replay_dir, data, error)) {
+            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n", error.c_str());
+            return kExitUsage;
+        }
+        return run_simulated(data, host, console, cl.first_arg);
+    }
+    RunContext ctx{host, console.out, console.in};
+    return run(ctx, cl.first_arg);
+}
+
+}  // namespace torvik

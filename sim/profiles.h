@@ -1,0 +1,40 @@
+// Built-in simulated drives: what each command is answered with, which commands fail, and how
+// the drive presents itself to the listing.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/sim_drive.h"
+#include "transport/commands.h"
+
+namespace torvik {
+
+struct SimProfileData {
+    std::array<std::vector<std::uint8_t>, kCommandCount> replies;  // by CommandId
+    std::array<Fault, kCommandCount> faults{};
+    bool tunnel_supported = true;  // the bridge knows the 0xE6 NVMe tunnel
+    std::string vendor = "TORVIK  ";
+    std::string product = "PSSD T7         ";
+};
+
+struct SimProfile {
+    const char* name;
+    const char* summary;
+    SimProfileData (*make)();
+};
+
+// The profiles in the order --sim=list shows them; the first is the default.
+const std::vector<SimProfile>& sim_profiles();
+
+// nullptr when no profile has that name.
+const SimProfile* find_sim_profile(std::string_view name);
+
+// Makes the drive answer as the profile says: every reply, every fault, the tunnel, and the
+// descriptor the listing shows.
+void load_profile(SimDrive& drive, const SimProfileData& data);
+
+}  // namespace torvik
