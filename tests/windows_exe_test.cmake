@@ -1,6 +1,7 @@
 # Checks of the cross-built Windows executable, run by CTest in the Windows build tree:
 #   cmake -DCHECK=manifest -DEXE=... -P windows_exe_test.cmake
 #   cmake -DCHECK=run -DEXE=... -DEMULATOR=wine_run.sh|PREFIX -DWORK_DIR=... -P windows_exe_test.cmake
+#   cmake -DCHECK=sim -DEXE=... -DEMULATOR=... -DNATIVE_EXE=... -DWORK_DIR=... -P windows_exe_test.cmake
 cmake_minimum_required(VERSION 3.25)
 
 set(failures 0)
@@ -71,8 +72,83 @@ elseif(CHECK STREQUAL "run")
         endif()
     endforeach()
 
+elseif(CHECK STREQUAL "sim")
+    # Every simulated drive gives the same files on Windows as on the build machine: the dumps
+    # byte for byte, the two text files line for line with CRLF line ends, and the same console
+    # output. Only the OS line differs, as it names the system the tool runs on.
+    string(REPLACE "|" ";" emulator "${EMULATOR}")
+    execute_process(COMMAND "${NATIVE_EXE}" --sim=list OUTPUT_VARIABLE listing
+                    RESULT_VARIABLE result)
+    string(REGEX MATCHALL "(^|\n)[a-z0-9-]+" profiles "${listing}")
+    list(TRANSFORM profiles STRIP)
+    if(NOT result EQUAL 0 OR NOT "default" IN_LIST profiles)
+        fail("no profile list from ${NATIVE_EXE}: ${listing}")
+    endif()
+    foreach(profile IN LISTS profiles)
+        file(REMOVE_RECURSE "${WORK_DIR}")
+        foreach(side native windows)
+            file(MAKE_DIRECTORY "${WORK_DIR}/${side}")
+            if(side STREQUAL "native")
+                set(command "${NATIVE_EXE}")
+            else()
+                set(command ${emulator} "${EXE}")
+            endif()
+            execute_process(COMMAND ${command} --sim=${profile} 0y
+                            WORKING_DIRECTORY "${WORK_DIR}/${side}"
+                            INPUT_FILE /dev/null
+                            OUTPUT_VARIABLE console_${side}
+                            RESULT_VARIABLE status_${side}
+                            TIMEOUT 60)
+            string(REGEX REPLACE "OS: [^\n]*\n" "OS:\n" console_${side} "${console_${side}}")
+            file(GLOB files_${side} RELATIVE "${WORK_DIR}/${side}" "${WORK_DIR}/${side}/*")
+            list(SORT files_${side})
+        endforeach()
+        if(NOT status_windows STREQUAL status_native)
+            fail("${profile}: exit status ${status_windows} on Windows, ${status_native} here")
+        endif()
+        if(NOT console_windows STREQUAL console_native)
+            fail("${profile}: the console output differs:\n${console_windows}")
+        endif()
+        if(NOT files_windows STREQUAL files_native OR files_native STREQUAL "")
+            fail("${profile}: files ${files_windows} on Windows, ${files_native} here")
+            continue()
+        endif()
+        foreach(name IN LISTS files_native)
+            if(name MATCHES "\\.txt$")
+                # file(READ) drops carriage returns, so the line ends are checked by size: none
+                # here, one before every line feed on Windows.
+                foreach(side native windows)
+                    file(READ "${WORK_DIR}/${side}/${name}" ${side})
+                    file(SIZE "${WORK_DIR}/${side}/${name}" size)
+                    string(LENGTH "${${side}}" length)
+                    string(REGEX MATCHALL "\n" line_feeds "${${side}}")
+                    list(LENGTH line_feeds lines)
+                    math(EXPR carriage_returns "${size} - ${length}")
+                    set(cr_${side} ${carriage_returns})
+                    set(lf_${side} ${lines})
+                endforeach()
+                if(NOT cr_native EQUAL 0 OR NOT cr_windows EQUAL lf_windows)
+                    fail("${profile}: ${name} has ${cr_windows} CRs for ${lf_windows} lines on "
+                         "Windows, ${cr_native} here")
+                endif()
+                foreach(side native windows)
+                    string(REGEX REPLACE "OS: [^\n]*\n" "OS:\n" ${side} "${${side}}")
+                endforeach()
+                if(NOT windows STREQUAL native)
+                    fail("${profile}: ${name} differs")
+                endif()
+            else()
+                file(SHA256 "${WORK_DIR}/native/${name}" native)
+                file(SHA256 "${WORK_DIR}/windows/${name}" windows)
+                if(NOT windows STREQUAL native)
+                    fail("${profile}: ${name} differs")
+                endif()
+            endif()
+        endforeach()
+    endforeach()
+
 else()
-    message(FATAL_ERROR "CHECK must be manifest or run")
+    message(FATAL_ERROR "CHECK must be manifest, run or sim")
 endif()
 
 if(failures GREATER 0)

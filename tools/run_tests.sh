@@ -49,8 +49,10 @@ ctest --test-dir "$build" --output-on-failure -j"$(nproc)" -LE e2e
 if [ "$windows" = 1 ]; then
     build_win=${WIN_BUILD_DIR:-build-win}
     started=$SECONDS
+    # The Windows suite compares the simulated drives' output with the native executable's.
     cmake -S . -B "$build_win" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DCMAKE_TOOLCHAIN_FILE=tools/mingw-w64-x86_64.cmake
+        -DCMAKE_TOOLCHAIN_FILE=tools/mingw-w64-x86_64.cmake \
+        -DTORVIK_NATIVE_EXE="$(realpath "$build")/torvik_usb_pssd_flash_id"
     cmake --build "$build_win" -j"$(nproc)"
     echo "Windows build took $((SECONDS - started)) s"
     ctest --test-dir "$build_win" --output-on-failure -j"$(nproc)"
