@@ -523,6 +523,30 @@ TEST(JsonReport, EachSimulatedDriveAgreesWithItsTextReport) {
     }
 }
 
+// The example of docs/json.md is what the default simulated drive gives, but for the machine it
+// was made on.
+TEST(JsonReport, DocumentedExampleIsTheDefaultDrivesOutput) {
+    const std::string doc_text = read_file(fs::path(TORVIK_SOURCE_DIR) / "docs" / "json.md");
+    const std::size_t example = doc_text.find("## Example");
+    ASSERT_NE(example, std::string::npos);
+    const std::size_t start = doc_text.find("```json\n", example);
+    ASSERT_NE(start, std::string::npos);
+    const std::size_t end = doc_text.find("```", start + 8);
+    json documented = json::parse(doc_text.substr(start + 8, end - start - 8), nullptr, false);
+    ASSERT_FALSE(documented.is_discarded());
+
+    ScratchDir dir;
+    FakePlatform host;
+    ASSERT_EQ(run_program_with(host, {"--json", "--sim", "0y"}).status, kExitOk);
+    json produced = read_json();
+    for (json* doc : {&documented, &produced}) {
+        doc->erase("os");
+        (*doc)["tool"].erase("platform");
+    }
+    EXPECT_EQ(documented, produced);
+    EXPECT_EQ(documented["json_format_version"], kJsonFormatVersion);
+}
+
 TEST(JsonReport, ProfilesReachEveryPart) {
     // What the profiles are for: a gate stop, failed bridge reads, failed controller pages.
     const struct {
