@@ -1,6 +1,5 @@
 #include "report/json_report.h"
 
-#include <cstring>
 #include <iterator>
 #include <limits>
 #include <string>
