@@ -31,18 +31,19 @@ int unknown_profile(const std::string& name, const Console& console) {
 
 // Runs the tool with drive 0 answered by the simulated drive loaded with data.
 int run_simulated(const SimProfileData& data, Platform& host, const Console& console,
-                  const char* first_arg) {
+                  const CommandLine& cl, const std::string& source) {
     SimDrive drive;
     load_profile(drive, data);
-    return run_on_simulated_drive(drive, host, console, first_arg);
+    const SimulatedRun how{cl.json, cl.sim ? "sim" : "replay", source};
+    return run_on_simulated_drive(drive, host, console, cl.first_arg, how);
 }
 
 }  // namespace
 
 int run_on_simulated_drive(SimDrive& drive, Platform& host, const Console& console,
-                           const char* first_arg) {
+                           const char* first_arg, const SimulatedRun& how) {
     SimPlatform platform(host, drive);
-    RunContext ctx{platform, console.out, console.in};
+    RunContext ctx{platform, console.out, console.in, how.json, how.simulation, how.source};
     return run(ctx, first_arg);
 }
 
@@ -74,7 +75,7 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
         const SimProfile* profile = find_sim_profile(name);
         if (profile == nullptr)
             return unknown_profile(name, console);
-        return run_simulated(profile->make(), host, console, cl.first_arg);
+        return run_simulated(profile->make(), host, console, cl, name);
     }
     if (cl.replay) {
         // Every file is read before anything is written, so the directory may be the current one.
@@ -84,9 +85,9 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
             std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n", error.c_str());
             return kExitUsage;
         }
-        return run_simulated(data, host, console, cl.first_arg);
+        return run_simulated(data, host, console, cl, cl.replay_dir);
     }
-    RunContext ctx{host, console.out, console.in};
+    RunContext ctx{host, console.out, console.in, cl.json, "", ""};
     return run(ctx, cl.first_arg);
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -20,9 +21,17 @@ struct Console {
 // no simulated drive is asked for). Returns the process exit status.
 int run_program(int argc, const char* const* argv, Platform& host, const Console& console);
 
+// How a run on a simulated drive is described: whether it writes the JSON report, and what the
+// report says the drive is ("sim" with the profile name, or "replay" with the directory).
+struct SimulatedRun {
+    bool json = false;
+    std::string simulation = "sim";
+    std::string source = "default";
+};
+
 // The run of --sim and --replay: the tool with drive 0 answered by drive, everything else by host.
 // first_arg is the drive argument (nullptr: the prompt). Returns the process exit status.
 int run_on_simulated_drive(SimDrive& drive, Platform& host, const Console& console,
-                           const char* first_arg);
+                           const char* first_arg, const SimulatedRun& how = {});
 
 }  // namespace torvik

@@ -5,8 +5,11 @@
 #include "app/drive_argument.h"
 #include "app/drives.h"
 #include "app/exit_status.h"
+#include "platform/host_platform.h"
 #include "platform/storage_descriptor.h"
 #include "report/drive_report.h"
+#include "report/json_report.h"
+#include "report/report_recorder.h"
 
 namespace torvik {
 
@@ -77,6 +80,28 @@ std::FILE* open_report_file(RunContext& ctx, std::int32_t drive, const OsVersion
     return report;
 }
 
+// Closes the report file and tells whether everything reached it.
+FileOutcome close_report_file(std::FILE* report) {
+    if (report == nullptr)
+        return FileOutcome::not_created;
+    const bool written = std::ferror(report) == 0;
+    const bool closed = std::fclose(report) == 0;
+    return written && closed ? FileOutcome::written : FileOutcome::write_failed;
+}
+
+void write_json(RunContext& ctx, std::int32_t drive, const OsVersion& os,
+                const ReportRecorder& recorder) {
+    JsonRunInfo info;
+    info.tool_version = kProgramVersion;
+    info.platform = host_platform_name();
+    info.os = os;
+    info.drive = drive;
+    info.bus = "USB";
+    info.simulation = ctx.simulation;
+    info.simulation_source = ctx.simulation_source;
+    write_json_report(ctx.platform, ctx.out, json_report(info, recorder));
+}
+
 }  // namespace
 
 int run(RunContext& ctx, const char* first_arg) {
@@ -121,10 +146,15 @@ int run(RunContext& ctx, const char* first_arg) {
             return kExitOpenFailed;
         }
         std::FILE* report = open_report_file(ctx, choice.drive, os);
-        ReportContext report_ctx{ctx.platform, ctx.out, disk, report};
+        ReportRecorder recorder;
+        ReportContext report_ctx{ctx.platform, ctx.out, disk, report,
+                                 ctx.json ? &recorder : nullptr};
         drive_report(report_ctx);
-        if (report != nullptr)
-            std::fclose(report);
+        const FileOutcome report_outcome = close_report_file(report);
+        if (ctx.json) {
+            recorder.file(kReportFileName, report_outcome);
+            write_json(ctx, choice.drive, os, recorder);
+        }
         ctx.platform.close_drive(disk);
     }
 

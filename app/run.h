@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -9,8 +10,13 @@ namespace torvik {
 
 struct RunContext {
     Platform& platform;
-    std::FILE* out;  // console output
-    std::FILE* in;   // where the drive prompt reads its answer
+    std::FILE* out;     // console output
+    std::FILE* in;      // where the drive prompt reads its answer
+    bool json = false;  // --json: also write the JSON report
+    // How drive 0 is simulated, for the JSON report: "sim" or "replay" and the profile name or
+    // directory; empty for a real drive.
+    std::string simulation{};
+    std::string simulation_source{};
 };
 
 inline constexpr const char* kProgramVersion = "0.2a";

@@ -2,11 +2,11 @@
 // the input, with some output files that cannot be created.
 //
 // Input: a profile number, a tunnel flag, a 16-bit mask of output files that cannot be created
-// (bits 0-12 the dumps in command order, 13 the report, 14 the health log), then edits until the
-// input ends. Each edit starts with a byte naming the command (byte % the number of commands)
-// and the edit (byte / that number % 4): 0 a fault (kind, 32-bit error code, 16-bit short length),
-// 1 a new page length (16 bits), 2 a patch (16-bit offset, count, bytes), 3 the page filled with
-// one byte value.
+// (bits 0-12 the dumps in command order, 13 the report, 14 the health log, 15 the JSON report),
+// then edits until the input ends. Each edit starts with a byte naming the command (byte % the
+// number of commands) and the edit (byte / that number % 4): 0 a fault (kind, 32-bit error code,
+// 16-bit short length), 1 a new page length (16 bits), 2 a patch (16-bit offset, count, bytes), 3
+// the page filled with one byte value.
 #include <cstdint>
 #include <set>
 #include <string>
@@ -16,6 +16,7 @@
 #include "fuzz/fuzz_support.h"
 #include "fuzz/report_check.h"
 #include "report/health_log.h"
+#include "report/json_report.h"
 #include "sim/profiles.h"
 #include "sim/sim_drive.h"
 #include "transport/commands.h"
@@ -80,6 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         uncreatable.insert(torvik::kReportFileName);
     if (mask & (1u << 14))
         uncreatable.insert(torvik::kHealthLogFileName);
+    if (mask & (1u << 15))
+        uncreatable.insert(torvik::kJsonReportFileName);
 
     while (!in.empty())
         apply_edit(in, drive);

@@ -13,6 +13,7 @@
 #include "app/run.h"
 #include "fuzz/fuzz_support.h"
 #include "report/health_log.h"
+#include "report/json_report.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/read_only_rule.h"
 #include "transport/commands.h"
@@ -50,7 +51,7 @@ std::optional<Bytes> delivered(const SimDrive& drive, CommandId id, bool tunnel_
 
 const std::set<std::string>& output_file_names() {
     static const std::set<std::string> names = [] {
-        std::set<std::string> all = {kReportFileName, kHealthLogFileName};
+        std::set<std::string> all = {kReportFileName, kHealthLogFileName, kJsonReportFileName};
         for (const CommandInfo& command : kCommands)
             all.insert(command.dump_name);
         return all;
@@ -69,7 +70,9 @@ void run_and_check(SimDrive& drive, const std::set<std::string>& uncreatable) {
     std::FILE* out = std::tmpfile();
     std::FILE* in = std::tmpfile();
     FUZZ_CHECK(out != nullptr && in != nullptr);
-    const int status = run_on_simulated_drive(drive, host, Console{out, out, in}, "0y");
+    // With the JSON report: it decodes every page the text report does, and more.
+    const int status =
+        run_on_simulated_drive(drive, host, Console{out, out, in}, "0y", SimulatedRun{true});
     std::fclose(in);
     std::fclose(out);
     FUZZ_CHECK(status == kExitOk);
@@ -106,6 +109,7 @@ void run_and_check(SimDrive& drive, const std::set<std::string>& uncreatable) {
             FUZZ_CHECK(read_whole(command.dump_name) == expected);
     }
     FUZZ_CHECK(fs::exists(kReportFileName) == (uncreatable.count(kReportFileName) == 0));
+    FUZZ_CHECK(fs::exists(kJsonReportFileName) == (uncreatable.count(kJsonReportFileName) == 0));
     const bool gate_passed = sent.count(CommandId::sysinfo) != 0;
     FUZZ_CHECK(fs::exists(kHealthLogFileName) ==
                (gate_passed && uncreatable.count(kHealthLogFileName) == 0));

@@ -13,7 +13,7 @@ namespace torvik::fuzz {
 // The output files whose creation fails are named in uncreatable. Aborts on a broken property.
 void run_and_check(SimDrive& drive, const std::set<std::string>& uncreatable);
 
-// The output files of a run: the report, the health log and every dump.
+// The output files of a run: the report, the health log, the JSON report and every dump.
 const std::set<std::string>& output_file_names();
 
 }  // namespace torvik::fuzz

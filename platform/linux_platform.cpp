@@ -278,7 +278,11 @@ std::uint8_t LinuxPlatform::bus_type_of(const std::string& name) const {
 bool LinuxPlatform::query_storage_property(const OpenDrive& drive, void* out,
                                            std::uint32_t out_size, std::uint32_t* returned) {
     const fs::path device = fs::path(sysfs_root_) / "block" / drive.name / "device";
-    const std::string vendor = read_attribute(device / "vendor");
+    // Only a SCSI device's vendor attribute is the identification text; a virtio or PCI device
+    // keeps a numeric vendor id ("0x1af4") there.
+    std::error_code ec;
+    const bool scsi = fs::exists(device / "scsi_level", ec);
+    const std::string vendor = scsi ? read_attribute(device / "vendor") : std::string();
     const std::string model = read_attribute(device / "model");
     const std::size_t n = build_storage_descriptor(
         static_cast<std::uint8_t*>(out), out_size, vendor.empty() ? nullptr : vendor.c_str(),

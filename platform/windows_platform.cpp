@@ -5,31 +5,87 @@
 #include <conio.h>
 #include <fcntl.h>
 #include <io.h>
+#include <ntddscsi.h>
 #include <shellapi.h>
+#include <winioctl.h>
 
-#include <cerrno>
+#include <cstddef>
 #include <cstring>
 
 #include "platform/host_platform.h"
+#include "platform/pass_through_record.h"
+#include "platform/storage_descriptor.h"
 
 namespace torvik {
+
+// The seam carries Windows values unchanged; the OS headers are the authority on each of them.
+static_assert(kIoctlStorageQueryProperty == IOCTL_STORAGE_QUERY_PROPERTY);
+static_assert(kIoctlScsiPassThrough == IOCTL_SCSI_PASS_THROUGH);
+static_assert(kDiskOpenFlags ==
+              (FILE_FLAG_NO_BUFFERING | FILE_FLAG_RANDOM_ACCESS | FILE_ATTRIBUTE_NORMAL));
+static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND);
+static_assert(kErrorInvalidHandle == ERROR_INVALID_HANDLE);
+static_assert(kErrorInvalidParameter == ERROR_INVALID_PARAMETER);
+
+static_assert(kOsVersionExSize == sizeof(OSVERSIONINFOEXA));
+static_assert(kOsVersionSize == sizeof(OSVERSIONINFOA));
+static_assert(sizeof(OsVersion::service_pack) == sizeof(OSVERSIONINFOA::szCSDVersion));
+
+// The property query the listing sends is all zeros: StorageDeviceProperty, PropertyStandardQuery.
+static_assert(kPropertyQuerySize == sizeof(STORAGE_PROPERTY_QUERY));
+static_assert(StorageDeviceProperty == 0 && PropertyStandardQuery == 0);
+static_assert(kDescVersion == offsetof(STORAGE_DEVICE_DESCRIPTOR, Version));
+static_assert(kDescSize == offsetof(STORAGE_DEVICE_DESCRIPTOR, Size));
+static_assert(kDescRemovableMedia == offsetof(STORAGE_DEVICE_DESCRIPTOR, RemovableMedia));
+static_assert(kDescVendorIdOffset == offsetof(STORAGE_DEVICE_DESCRIPTOR, VendorIdOffset));
+static_assert(kDescProductIdOffset == offsetof(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffset));
+static_assert(kDescBusType == offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType));
+static_assert(kDescHeaderSize == sizeof(STORAGE_DEVICE_DESCRIPTOR));
+static_assert(kBusTypeScsi == BusTypeScsi && kBusTypeAta == BusTypeAta &&
+              kBusTypeUsb == BusTypeUsb && kBusTypeSata == BusTypeSata && kBusTypeSd == BusTypeSd &&
+              kBusTypeMmc == BusTypeMmc && kBusTypeVirtual == BusTypeVirtual &&
+              kBusTypeNvme == BusTypeNvme);
+
+// The transport builds the OS's own SCSI_PASS_THROUGH record from byte offsets.
+static_assert(sizeof(SCSI_PASS_THROUGH) == kPassThroughLayout.record_size);
+static_assert(offsetof(SCSI_PASS_THROUGH, Length) == kSptLength);
+static_assert(offsetof(SCSI_PASS_THROUGH, ScsiStatus) == kSptScsiStatus);
+static_assert(offsetof(SCSI_PASS_THROUGH, PathId) == kSptPathId);
+static_assert(offsetof(SCSI_PASS_THROUGH, TargetId) == kSptTargetId);
+static_assert(offsetof(SCSI_PASS_THROUGH, Lun) == kSptLun);
+static_assert(offsetof(SCSI_PASS_THROUGH, CdbLength) == kSptCdbLength);
+static_assert(offsetof(SCSI_PASS_THROUGH, SenseInfoLength) == kSptSenseInfoLength);
+static_assert(offsetof(SCSI_PASS_THROUGH, DataIn) == kSptDataIn);
+static_assert(offsetof(SCSI_PASS_THROUGH, DataTransferLength) == kSptDataTransferLength);
+static_assert(offsetof(SCSI_PASS_THROUGH, TimeOutValue) == kSptTimeOutValue);
+static_assert(offsetof(SCSI_PASS_THROUGH, DataBufferOffset) ==
+              kPassThroughLayout.data_buffer_offset_at);
+static_assert(sizeof(SCSI_PASS_THROUGH::DataBufferOffset) ==
+              kPassThroughLayout.data_buffer_offset_width);
+static_assert(offsetof(SCSI_PASS_THROUGH, SenseInfoOffset) ==
+              kPassThroughLayout.sense_info_offset_at);
+static_assert(offsetof(SCSI_PASS_THROUGH, Cdb) == kPassThroughLayout.cdb_at);
+static_assert(sizeof(SCSI_PASS_THROUGH::Cdb) == kSptCdbSize);
+static_assert(kScsiIoctlDataOut == SCSI_IOCTL_DATA_OUT && kScsiIoctlDataIn == SCSI_IOCTL_DATA_IN &&
+              kScsiIoctlDataUnspecified == SCSI_IOCTL_DATA_UNSPECIFIED);
 
 namespace {
 
 class WindowsPlatform : public Platform {
   public:
     bool get_version(OsVersion& os) override {
+        // OSVERSIONINFOEXA begins with the OSVERSIONINFOA fields, so one record serves both sizes;
+        // the size field tells the call which one it is given.
         OSVERSIONINFOEXA info;
         std::memset(&info, 0, sizeof info);
         info.dwOSVersionInfoSize = os.record_size;
         const BOOL ok = ::GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info));
+        if (!ok)
+            last_error_ = ::GetLastError();
         os.major = static_cast<std::int32_t>(info.dwMajorVersion);
         os.minor = static_cast<std::int32_t>(info.dwMinorVersion);
         os.build = static_cast<std::int32_t>(info.dwBuildNumber);
-        static_assert(sizeof info.szCSDVersion == sizeof os.service_pack);
         std::memcpy(os.service_pack, info.szCSDVersion, sizeof os.service_pack);
-        if (!ok)
-            last_error_ = ::GetLastError();
         return ok != FALSE;
     }
 
@@ -99,14 +155,15 @@ class WindowsPlatform : public Platform {
             return nullptr;
         }
         const int fd = ::_open_osfhandle(reinterpret_cast<std::intptr_t>(handle), crt_mode);
+        // Both fail only when the C runtime's tables of descriptors or streams are full.
         if (fd < 0) {
-            last_error_ = ERROR_INVALID_HANDLE;
+            last_error_ = ERROR_TOO_MANY_OPEN_FILES;
             ::CloseHandle(handle);
             return nullptr;
         }
         std::FILE* file = ::_fdopen(fd, mode);
         if (file == nullptr) {
-            last_error_ = static_cast<std::uint32_t>(errno);
+            last_error_ = ERROR_TOO_MANY_OPEN_FILES;
             ::_close(fd);  // closes the handle too
         }
         return file;
@@ -118,10 +175,11 @@ class WindowsPlatform : public Platform {
     }
 
     KeyState wait_key(int timeout_ms) override {
-        // Without a console (input redirected) no key will ever come.
-        if (::GetFileType(::GetStdHandle(STD_INPUT_HANDLE)) != FILE_TYPE_CHAR) {
+        // Only a console delivers key presses. Input redirected from a file, a pipe or the NUL
+        // device never will; NUL is a character device too, so the file type cannot tell.
+        DWORD mode = 0;
+        if (!::GetConsoleMode(::GetStdHandle(STD_INPUT_HANDLE), &mode))
             return KeyState::closed;
-        }
         if (::_kbhit())
             return KeyState::pending;
         if (timeout_ms > 0)

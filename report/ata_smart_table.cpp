@@ -20,26 +20,36 @@ namespace {
 //   10..15         (not shown)
 constexpr std::size_t kFirstRecord = 0x600;
 constexpr std::size_t kRecordSize = 16;
-constexpr std::size_t kRecordCount = 32;
 
 }  // namespace
+
+AttributeSlot read_attribute_slot(const std::uint8_t* infoblock, std::size_t k) {
+    const std::uint8_t* record = infoblock + kFirstRecord + kRecordSize * k;
+    AttributeSlot slot;
+    slot.attr = record[0];
+    slot.threshold = record[1];
+    slot.flags = record[2];
+    slot.value_id = get_le16(record + 4);
+    slot.worst_id = get_le16(record + 6);
+    slot.raw_id = get_be16(record + 8);
+    return slot;
+}
 
 void write_ata_smart_table(std::FILE* report_file, const std::uint8_t* infoblock) {
     if (report_file == nullptr)
         return;
     std::fputs("Torvik ATA-style smart configuration:\n", report_file);
     std::fputs("Attr Tresh Flags ValId WrstId  RawId   Description\n", report_file);
-    for (std::size_t k = 0; k < kRecordCount; ++k) {
-        const std::uint8_t* record = infoblock + kFirstRecord + kRecordSize * k;
+    for (std::size_t k = 0; k < kAttributeSlotCount; ++k) {
+        const AttributeSlot slot = read_attribute_slot(infoblock, k);
         // Attr 0 marks an empty slot; the slots after it may still be in use.
-        if (record[0] == 0)
+        if (slot.attr == 0)
             continue;
-        const std::uint16_t raw_id = get_be16(record + 8);
         std::fprintf(report_file, "0x%02X: 0x%02X 0x%02X 0x%04X 0x%04X 0x%04X",
-                     static_cast<unsigned>(record[0]), static_cast<unsigned>(record[1]),
-                     static_cast<unsigned>(record[2]), static_cast<unsigned>(get_le16(record + 4)),
-                     static_cast<unsigned>(get_le16(record + 6)), static_cast<unsigned>(raw_id));
-        if (const char* text = find_attribute_description(raw_id)) {
+                     static_cast<unsigned>(slot.attr), static_cast<unsigned>(slot.threshold),
+                     static_cast<unsigned>(slot.flags), static_cast<unsigned>(slot.value_id),
+                     static_cast<unsigned>(slot.worst_id), static_cast<unsigned>(slot.raw_id));
+        if (const char* text = find_attribute_description(slot.raw_id)) {
             std::fprintf(report_file, " - %s", text);
         }
         std::fputc('\n', report_file);

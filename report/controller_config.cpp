@@ -28,21 +28,6 @@ constexpr std::size_t kPeLimitSecond = 0x290;  // read as 16 bits
 constexpr std::size_t kSlcCacheFirst = 0x984;
 constexpr std::size_t kSlcCacheSecond = 0x988;
 
-const char* cell_type_suffix(unsigned bits_per_cell) {
-    switch (bits_per_cell) {
-        case 1:
-            return "(SLC)";
-        case 2:
-            return "(MLC)";
-        case 3:
-            return "(TLC)";
-        case 4:
-            return "(QLC)";
-        default:
-            return "";
-    }
-}
-
 // 32 marks, bit 0 leftmost, in four groups of eight.
 void format_ce_mask(std::uint32_t mask, char* out) {
     std::size_t n = 0;
@@ -56,12 +41,48 @@ void format_ce_mask(std::uint32_t mask, char* out) {
 
 }  // namespace
 
+FlashGeometry read_flash_geometry(const std::uint8_t* sysinfo) {
+    FlashGeometry g;
+    g.ce_count = sysinfo[kCeCount];
+    g.channels = sysinfo[kChannels];
+    g.interleave = sysinfo[kInterleave];
+    g.bits_per_cell = sysinfo[kBitsPerCell];
+    g.pages_per_block = get_le16(sysinfo + kPagesPerBlock);
+    g.blocks_per_ce = get_le16(sysinfo + kBlocksPerCe);
+    g.dies_per_ce = sysinfo[kDiesPerCe];
+    g.ce_mask = get_le32(sysinfo + kCeMask);
+    g.cpu_clock = get_le16(sysinfo + kCpuClock);
+    g.flash_clock = get_le16(sysinfo + kFlashClock);
+    g.pe_limit_first = get_le32(sysinfo + kPeLimitFirst);
+    g.pe_limit_second = get_le16(sysinfo + kPeLimitSecond);
+    return g;
+}
+
+SlcCache read_slc_cache(const std::uint8_t* infoblock) {
+    return SlcCache{get_le32(infoblock + kSlcCacheFirst), get_le32(infoblock + kSlcCacheSecond)};
+}
+
+const char* bits_per_cell_name(unsigned bits_per_cell) {
+    switch (bits_per_cell) {
+        case 1:
+            return "SLC";
+        case 2:
+            return "MLC";
+        case 3:
+            return "TLC";
+        case 4:
+            return "QLC";
+        default:
+            return nullptr;
+    }
+}
+
 void format_configuration_block(const ControllerPages& pages, char* out, std::size_t out_size) {
-    const std::uint8_t* sys = pages.sysinfo.data();
-    const std::uint8_t* info = pages.infoblock.data();
+    const FlashGeometry g = read_flash_geometry(pages.sysinfo.data());
+    const SlcCache slc = read_slc_cache(pages.infoblock.data());
     char mask[40];
-    format_ce_mask(get_le32(sys + kCeMask), mask);
-    const unsigned bits_per_cell = sys[kBitsPerCell];
+    format_ce_mask(g.ce_mask, mask);
+    const char* cell = bits_per_cell_name(g.bits_per_cell);
     std::snprintf(out, out_size,
                   "CPU Clk       : %u\n"
                   "Flash CE      : %u\n"
@@ -72,18 +93,15 @@ void format_configuration_block(const ControllerPages& pages, char* out, std::si
                   "Die per CE    : %u\n"
                   "Block per CE  : %u\n"
                   "Page per Block: %u\n"
-                  "Bit Per Cell  : %u%s\n"
+                  "Bit Per Cell  : %u%s%s%s\n"
                   "PE Cycle Limit: %u/%u\n"
                   "SLC cache     : 0x%X/0x%X\n",
-                  unsigned{get_le16(sys + kCpuClock)}, unsigned{sys[kCeCount]},
-                  unsigned{sys[kChannels]}, unsigned{sys[kInterleave]}, mask,
-                  unsigned{get_le16(sys + kFlashClock)}, unsigned{sys[kDiesPerCe]},
-                  unsigned{get_le16(sys + kBlocksPerCe)}, unsigned{get_le16(sys + kPagesPerBlock)},
-                  bits_per_cell, cell_type_suffix(bits_per_cell),
-                  static_cast<unsigned>(get_le32(sys + kPeLimitFirst)),
-                  unsigned{get_le16(sys + kPeLimitSecond)},
-                  static_cast<unsigned>(get_le32(info + kSlcCacheFirst)),
-                  static_cast<unsigned>(get_le32(info + kSlcCacheSecond)));
+                  g.cpu_clock, g.ce_count, g.channels, g.interleave, mask, g.flash_clock,
+                  g.dies_per_ce, g.blocks_per_ce, g.pages_per_block, g.bits_per_cell,
+                  cell != nullptr ? "(" : "", cell != nullptr ? cell : "",
+                  cell != nullptr ? ")" : "", static_cast<unsigned>(g.pe_limit_first),
+                  g.pe_limit_second, static_cast<unsigned>(slc.first),
+                  static_cast<unsigned>(slc.second));
 }
 
 }  // namespace torvik

@@ -12,6 +12,7 @@
 #include "report/health_log.h"
 #include "report/number_format.h"
 #include "report/report_output.h"
+#include "report/report_recorder.h"
 #include "transport/commands.h"
 #include "transport/operations.h"
 
@@ -46,14 +47,25 @@ struct ReportRun {
     ReportPages& pages;
 };
 
-void failure_line(ReportRun& run) {
+void failure_line(ReportRun& run, CommandId id) {
+    const std::uint32_t error = run.ctx.platform.last_error();
     report_printf(run.ctx, "IOCtl: %s failed 0x%x!\n", run.command_name,
-                  static_cast<unsigned>(run.ctx.platform.last_error()));
+                  static_cast<unsigned>(error));
+    if (run.ctx.recorder != nullptr)
+        run.ctx.recorder->failed(id, error, run.command_name);
+}
+
+void record_reply(ReportRun& run, CommandId id, const std::uint8_t* area) {
+    if (run.ctx.recorder != nullptr)
+        run.ctx.recorder->sent(id, area);
 }
 
 void dump(ReportRun& run, CommandId id, const std::uint8_t* data) {
     const CommandInfo& command = command_info(id);
-    write_dump(run.ctx.platform, run.ctx.console, command.dump_name, data, command.length);
+    const FileOutcome outcome =
+        write_dump(run.ctx.platform, run.ctx.console, command.dump_name, data, command.length);
+    if (run.ctx.recorder != nullptr)
+        run.ctx.recorder->file(command.dump_name, outcome);
 }
 
 // One query: name it, clear its area, send it, report a failure, and dump the area either way.
@@ -62,8 +74,10 @@ void query_step(ReportRun& run, const char* name, CommandId id, std::uint8_t* ar
                 std::size_t area_size, Send send) {
     run.command_name = name;
     std::memset(area, 0, area_size);
-    if (!send())
-        failure_line(run);
+    const bool ok = send();
+    record_reply(run, id, area);
+    if (!ok)
+        failure_line(run, id);
     dump(run, id, area);
 }
 
@@ -91,15 +105,20 @@ std::uint64_t identity_steps(ReportRun& run) {
                    return last_lba32 != 0;
                });
     std::uint64_t last_lba = last_lba32;
+    bool known = last_lba32 != 0;  // zero is READ CAPACITY(10)'s failure
     if (last_lba32 == kLastLba32) {
+        known = false;
         query_step(run, "ReadCapacity16", CommandId::read_capacity16, p.capacity16.data(),
                    p.capacity16.size(), [&] {
                        if (scsi_read_capacity16(run.link, p.capacity16.data()) == 0)
                            return false;
                        last_lba = get_be64(p.capacity16.data());
+                       known = true;
                        return true;
                    });
     }
+    if (run.ctx.recorder != nullptr && known)
+        run.ctx.recorder->last_lba = last_lba;
     return last_lba;
 }
 
@@ -110,6 +129,11 @@ void identity_lines(ReportRun& run, std::uint64_t last_lba) {
     inquiry_text(run.pages.inquiry.data() + 8, 24, model);
     inquiry_text(run.pages.inquiry.data() + 32, 4, revision);
     inquiry_text(run.pages.inquiry.data() + 36, 8, serial);
+    if (ReportRecorder* recorder = run.ctx.recorder) {
+        recorder->model = model;
+        recorder->revision = revision;
+        recorder->serial = serial;
+    }
     report_printf(run.ctx, "Model   : %s\n", model);
     report_printf(run.ctx, "Rev/sn  : %s/%s\n", revision, serial);
     // The count is the last LBA itself, in 512-byte sectors.
@@ -159,9 +183,11 @@ bool controller_supported(std::uint16_t id) {
 void read_controller_page(ReportRun& run, CommandId id, std::uint8_t* page) {
     const CommandInfo& command = command_info(id);
     std::memset(page, 0, command.length);
-    if (vendor_command16(run.link, page, command.code, command.length, Direction::data_in) == 0) {
-        failure_line(run);
-    }
+    const bool ok =
+        vendor_command16(run.link, page, command.code, command.length, Direction::data_in) != 0;
+    record_reply(run, id, page);
+    if (!ok)
+        failure_line(run, id);
     dump(run, id, page);
 }
 
@@ -204,19 +230,37 @@ void ata_smart_table(ReportRun& run) {
 // The health log file with its four sections; closed before the bridge reads.
 void health_log(ReportRun& run) {
     const ControllerPages& c = run.pages.controller;
-    write_health_log(run.ctx.platform, run.ctx.console, c.smart.data(), c.smartext.data(),
-                     c.sysinfo.data());
+    const FileOutcome outcome = write_health_log(run.ctx.platform, run.ctx.console, c.smart.data(),
+                                                 c.smartext.data(), c.sysinfo.data());
+    if (run.ctx.recorder != nullptr)
+        run.ctx.recorder->file(kHealthLogFileName, outcome);
+}
+
+// A bridge read has no failure line of its own (the transport prints one); it is kept for the
+// record all the same.
+void record_bridge_read(ReportRun& run, CommandId id, const std::uint8_t* area, bool failed) {
+    ReportRecorder* recorder = run.ctx.recorder;
+    if (recorder == nullptr)
+        return;
+    recorder->sent(id, area);
+    if (failed)
+        recorder->failed(id, run.ctx.platform.last_error(), nullptr);
 }
 
 // The two NVMe pages through the bridge; dumped only when the read succeeded.
 void bridge_reads(ReportRun& run) {
     ReportPages& p = run.pages;
     p.nvme_identify.fill(0);
-    if (nvme_identify(run.link, p.nvme_identify.data()) != 0) {
+    bool identify_failed = false;
+    const bool identified = nvme_identify(run.link, p.nvme_identify.data(), &identify_failed) != 0;
+    record_bridge_read(run, CommandId::nvme_identify, p.nvme_identify.data(), identify_failed);
+    if (identified) {
         dump(run, CommandId::nvme_identify, p.nvme_identify.data());
     }
     p.nvme_smart.fill(0);
-    if (nvme_smart_log(run.link, p.nvme_smart.data()) != 0) {
+    const bool smart_read = nvme_smart_log(run.link, p.nvme_smart.data()) != 0;
+    record_bridge_read(run, CommandId::nvme_smart_log, p.nvme_smart.data(), !smart_read);
+    if (smart_read) {
         dump(run, CommandId::nvme_smart_log, p.nvme_smart.data());
     }
 }
@@ -230,7 +274,12 @@ void drive_report(ReportContext& ctx) {
     const std::uint64_t last_lba = identity_steps(run);
     identity_lines(run, last_lba);
     const std::uint16_t controller = controller_steps(run);
-    if (!controller_supported(controller))
+    const bool supported = controller_supported(controller);
+    if (ctx.recorder != nullptr) {
+        ctx.recorder->controller_id = controller;
+        ctx.recorder->controller_supported = supported;
+    }
+    if (!supported)
         return;
 
     controller_pages_and_configuration(run);

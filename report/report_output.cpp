@@ -20,18 +20,21 @@ void report_printf(ReportContext& ctx, const char* format, ...) {
     report_text(ctx, line);
 }
 
-void write_dump(Platform& platform, std::FILE* console, const char* name, const std::uint8_t* data,
-                std::size_t length) {
+FileOutcome write_dump(Platform& platform, std::FILE* console, const char* name,
+                       const std::uint8_t* data, std::size_t length) {
     std::FILE* file = platform.create_file(name, "w+b");
     if (file == nullptr) {
         std::fprintf(console, "%s: Create File Error\n", name);
-        return;
+        return FileOutcome::not_created;
     }
     // Data still buffered when the file is closed counts as written only if the close succeeds.
     const bool written = std::fwrite(data, 1, length, file) == length;
     const bool closed = std::fclose(file) == 0;
-    if (!written || !closed)
+    if (!written || !closed) {
         std::fprintf(console, "%s: Write File Error\n", name);
+        return FileOutcome::write_failed;
+    }
+    return FileOutcome::written;
 }
 
 }  // namespace torvik

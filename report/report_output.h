@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "report/drive_report.h"
+#include "report/file_outcome.h"
 
 namespace torvik {
 
@@ -17,7 +18,7 @@ void report_text(ReportContext& ctx, const char* text);
 
 // Writes `length` bytes of data to the dump file `name` ("w+b"). A file that cannot be created or
 // written gets its message on the console only; the caller goes on either way.
-void write_dump(Platform& platform, std::FILE* console, const char* name, const std::uint8_t* data,
-                std::size_t length);
+FileOutcome write_dump(Platform& platform, std::FILE* console, const char* name,
+                       const std::uint8_t* data, std::size_t length);
 
 }  // namespace torvik

@@ -6,6 +6,7 @@
 #include "app/drive_argument.h"
 #include "app/exit_status.h"
 #include "app/run.h"
+#include "platform/host_platform.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/scratch.h"
 
@@ -177,8 +178,10 @@ TEST(RunArgument, BannerOsLineAndReportHeader) {
     EXPECT_EQ(out.console.substr(0, head.size()), head);
     EXPECT_EQ(platform.calls[0], "version 156");
     EXPECT_EQ(platform.calls[1], "version 148");
-    const std::string header =
-        "v0.2a\nDrive: 1(USB)\nOS: 6.1 build 7601 Service Pack 1\nIOCtl: Inquiry";
+    // The report is a text file: its line ends are the platform's own (CRLF on Windows).
+    const std::string eol = std::string(host_platform_name()) == "Windows" ? "\r\n" : "\n";
+    const std::string header = "v0.2a" + eol + "Drive: 1(USB)" + eol +
+                               "OS: 6.1 build 7601 Service Pack 1" + eol + "IOCtl: Inquiry";
     EXPECT_EQ(dir.read("torvik_usb_pssd_flash_id.txt").substr(0, header.size()), header);
     EXPECT_EQ(platform.open_handles, 0);
 }

@@ -30,10 +30,12 @@ struct Outcome {
     std::vector<std::string> wire;  // the first four CDB bytes of every request, in hex
 };
 
-// A file of the current working directory (tests switch into nested scratch directories).
+// A text file of the current working directory (tests switch into nested scratch directories),
+// with the CRLF line ends of Windows text mode read back as LF.
 std::string read_file(const char* name) {
     std::ifstream in(name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return without_cr(
+        std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
 }
 
 bool contains(const std::string& text, const std::string& part) {

@@ -18,6 +18,7 @@
 #include "app/run.h"
 #include "common/bytes.h"
 #include "report/health_log.h"
+#include "report/json_report.h"
 #include "sim/profiles.h"
 #include "tests/support/checked_drive.h"
 #include "tests/support/fake_platform.h"
@@ -197,8 +198,9 @@ void sweep_one(const SimProfileData& data, const Scenario& s) {
         host.uncreatable.insert(s.uncreatable);
     Capture out;
     std::FILE* in = input_from("");
-    const int status =
-        run_on_simulated_drive(drive, host, Console{out.file(), out.file(), in}, "0y");
+    // With the JSON report, so that it too is written after every fault.
+    const int status = run_on_simulated_drive(drive, host, Console{out.file(), out.file(), in},
+                                              "0y", SimulatedRun{true});
     std::fclose(in);
     const std::string console = out.text();
     const Expected e = expect(data, s);
@@ -236,6 +238,10 @@ void sweep_one(const SimProfileData& data, const Scenario& s) {
             s.uncreatable == kHealthLogFileName)
             create_errors.push_back(create_error(kHealthLogFileName));
     }
+    const bool json_refused = s.uncreatable == kJsonReportFileName;
+    EXPECT_EQ(dir.exists(kJsonReportFileName), !json_refused);
+    if (json_refused)
+        create_errors.push_back(create_error(kJsonReportFileName));
     EXPECT_EQ(lines_with(console, "Create "), create_errors);
 }
 
@@ -261,6 +267,7 @@ std::vector<Scenario> file_failures() {
     std::vector<Scenario> scenarios = {
         {"report file", std::nullopt, Fault{}, kReportFileName},
         {"health log", std::nullopt, Fault{}, kHealthLogFileName},
+        {"JSON report", std::nullopt, Fault{}, kJsonReportFileName},
     };
     for (const CommandInfo& command : kCommands)
         scenarios.push_back({command.dump_name, std::nullopt, Fault{}, command.dump_name});

@@ -407,7 +407,7 @@ TEST(HealthLog, SectionsInOrderInTheirOwnFile) {
     write_health_log(platform, console.file(), smart.data(), smartext.data(), sysinfo.data());
     EXPECT_EQ(console.text(), "");
     EXPECT_EQ(platform.count_calls("create torvik_pssd_flash_id_smart.txt w"), 1);
-    const std::string log = dir.read(kHealthLogFileName);  // complete only once closed
+    const std::string log = dir.read_text(kHealthLogFileName);  // complete only once closed
     EXPECT_EQ(log, nvme_of(smart) + ext_of(smartext) + status_of(sysinfo));
     EXPECT_TRUE(log.starts_with(kNvmeHeading));
     EXPECT_TRUE(contains(log, std::string(kExtHeadings) + " 0 0100:"));
@@ -419,7 +419,7 @@ TEST(HealthLog, ZeroPagesLeaveOnlyTheStatusLogs) {
     Capture console;
     const Page smart(512, 0), smartext(4096, 0), sysinfo(4096, 0);
     write_health_log(platform, console.file(), smart.data(), smartext.data(), sysinfo.data());
-    const std::string log = dir.read(kHealthLogFileName);
+    const std::string log = dir.read_text(kHealthLogFileName);
     EXPECT_TRUE(log.starts_with(kSystemHeading)) << log;
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2 + 35 + 34);
 }

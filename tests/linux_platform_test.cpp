@@ -32,6 +32,9 @@ void add_disk(const fs::path& root, const std::string& name, const std::string& 
             write_text(dev / "vendor", vendor + "\n");
         if (!model.empty())
             write_text(dev / "model", model + "\n");
+        // SCSI devices (behind a "hostN") carry a scsi_level; virtio and NVMe ones do not.
+        if (device_path.find("/host") != std::string::npos)
+            write_text(dev / "scsi_level", "7\n");
         fs::create_directory_symlink(dev, real / "device");
     }
     fs::create_directories(root / "sys/block");
@@ -50,6 +53,7 @@ class FakeSysfs : public ::testing::Test {
         add_disk(root, "nvme0n1", "pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0/nvme0n1", true,
                  "", "WD Blue SN570");
         add_disk(root, "loop0", "virtual/block/loop0", false, "", "");
+        add_disk(root, "vda", "pci0000:00/0000:00:04.0/virtio1", true, "0x1af4", "");
         write_text(root / "os-release", "NAME=\"Debian\"\nPRETTY_NAME=\"Debian GNU/Linux 12\"\n");
     }
 
@@ -92,7 +96,7 @@ Descriptor query(LinuxPlatform& p, int drive) {
 
 TEST_F(FakeSysfs, WholeDisksInNaturalOrderWithTheirBus) {
     LinuxPlatform p = platform();
-    EXPECT_EQ(p.list_disks(), (std::vector<std::string>{"sda", "sdb", "nvme0n1"}));
+    EXPECT_EQ(p.list_disks(), (std::vector<std::string>{"sda", "sdb", "vda", "nvme0n1"}));
     const Descriptor sata = query(p, 0);
     EXPECT_TRUE(sata.ok);
     EXPECT_EQ(sata.vendor, "ATA     ");
@@ -101,11 +105,16 @@ TEST_F(FakeSysfs, WholeDisksInNaturalOrderWithTheirBus) {
     EXPECT_EQ(usb.vendor, "TORVIK  ");
     EXPECT_EQ(usb.product, "PSSD T5 EVO     ");  // spaces kept
     EXPECT_EQ(usb.bus, kBusTypeUsb);
-    const Descriptor nvme = query(p, 2);
+    const Descriptor virtio = query(p, 2);
+    EXPECT_TRUE(virtio.ok);
+    EXPECT_EQ(virtio.vendor, "");  // its vendor attribute is a PCI id, not a text
+    EXPECT_EQ(virtio.product, "");
+    EXPECT_EQ(virtio.bus, kBusTypeVirtual);
+    const Descriptor nvme = query(p, 3);
     EXPECT_EQ(nvme.vendor, "");
     EXPECT_EQ(nvme.product, "WD Blue SN570");
     EXPECT_EQ(nvme.bus, kBusTypeNvme);
-    EXPECT_FALSE(query(p, 3).ok);  // the loop device is not a drive
+    EXPECT_FALSE(query(p, 4).ok);  // the loop device is not a drive
     EXPECT_EQ(p.last_error(), 2u);
 }
 

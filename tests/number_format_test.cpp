@@ -1,6 +1,7 @@
 // The whole-number fields: an exact half rounds away from zero, everything else as printf would.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 #include "report/number_format.h"
@@ -45,6 +46,29 @@ TEST(WholeNumber, RoundsHalvesAwayFromZeroAndIsExactForLargeValues) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(std::string(whole_number(c.value, c.width).text), c.text) << c.text;
+    }
+}
+
+TEST(DecimalText, Exact128BitValues) {
+    constexpr std::uint64_t kAll = ~std::uint64_t{0};
+    struct Case {
+        Uint128 value;
+        const char* text;
+    } cases[] = {
+        {{0, 0}, "0"},
+        {{0, 9}, "9"},
+        {{0, 10}, "10"},
+        {{0, 4294967296}, "4294967296"},                                           // 2^32
+        {{0, 9007199254740993}, "9007199254740993"},                               // 2^53 + 1
+        {{0, kAll}, "18446744073709551615"},                                       // 2^64 - 1
+        {{1, 0}, "18446744073709551616"},                                          // 2^64
+        {{5, 7766279631452241920}, "100000000000000000000"},                       // 10^20
+        {{0xFFFFFFFF, kAll}, "79228162514264337593543950335"},                     // 2^96 - 1
+        {{kAll, kAll}, "340282366920938463463374607431768211455"},                 // 2^128 - 1
+        {{std::uint64_t{1} << 63, 0}, "170141183460469231731687303715884105728"},  // 2^127
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(std::string(decimal_text(c.value).text), c.text) << c.text;
     }
 }
 

@@ -13,6 +13,7 @@
 #include "app/run.h"
 #include "platform/linux_platform.h"
 #include "report/health_log.h"
+#include "report/json_report.h"
 #include "sim/profiles.h"
 #include "tests/support/checked_drive.h"
 #include "tests/support/scratch.h"
@@ -79,6 +80,7 @@ std::vector<OutputFile> output_files() {
     std::vector<OutputFile> files = {
         {kReportFileName, "Create log file error\n"},
         {kHealthLogFileName, "Create Smart Log File Error\n"},
+        {kJsonReportFileName, std::string(kJsonReportFileName) + ": Create File Error\n"},
     };
     for (const CommandInfo& command : kCommands)
         files.push_back(
@@ -100,7 +102,8 @@ TEST(SafeOutputFiles, ARunRefusesEveryPlantedLink) {
         LinuxPlatform host;
         Capture out;
         std::FILE* in = input_from("");
-        EXPECT_EQ(run_on_simulated_drive(drive, host, Console{out.file(), out.file(), in}, "0y"),
+        EXPECT_EQ(run_on_simulated_drive(drive, host, Console{out.file(), out.file(), in}, "0y",
+                                         SimulatedRun{true}),
                   kExitOk);
         std::fclose(in);
 

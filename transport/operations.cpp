@@ -117,12 +117,15 @@ int nvme_tunnel(DriveLink& link, std::uint8_t* buffer, std::uint32_t length,
     return transfer(link, params, buffer, FailureLine::tunnel) ? 1 : 0;
 }
 
-int nvme_identify(DriveLink& link, std::uint8_t* buffer) {
+int nvme_identify(DriveLink& link, std::uint8_t* buffer, bool* request_failed) {
     const CommandInfo& info = command_info(CommandId::nvme_identify);
     const NvmeCommandBlock block =
         nvme_command_block(static_cast<std::uint8_t>(info.code), 0, kNvmeIdentifyCnsController);
     std::array<std::uint8_t, command_info(CommandId::nvme_identify).length> reply{};
-    if (!nvme_tunnel(link, reply.data(), info.length, block)) {
+    const bool sent = nvme_tunnel(link, reply.data(), info.length, block) != 0;
+    if (request_failed != nullptr)
+        *request_failed = !sent;
+    if (!sent) {
         return 0;
     }
     if (buffer != nullptr) {

@@ -43,8 +43,9 @@ int nvme_tunnel(DriveLink& link, std::uint8_t* buffer, std::uint32_t length,
                 const NvmeCommandBlock& block);
 
 // NVMe Identify Controller through the bridge (4096 bytes): 1 only when the request succeeded and
-// at least one returned byte is not zero.
-int nvme_identify(DriveLink& link, std::uint8_t* buffer);
+// at least one returned byte is not zero. request_failed (when not null) tells the two zero
+// results apart: true when the request itself failed, false when it brought only zeros.
+int nvme_identify(DriveLink& link, std::uint8_t* buffer, bool* request_failed = nullptr);
 
 // NVMe SMART / Health log through the bridge (512 bytes).
 int nvme_smart_log(DriveLink& link, std::uint8_t* buffer);

@@ -39,15 +39,16 @@ std::string ScratchDir::read(const std::string& name) const {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::string ScratchDir::read_text(const std::string& name) const {
+    return without_cr(read(name));
+}
+
 std::vector<unsigned char> ScratchDir::read_bytes(const std::string& name) const {
     const std::string text = read(name);
     return std::vector<unsigned char>(text.begin(), text.end());
 }
 
-Capture::Capture() : file_(std::tmpfile()) {
-    if (file_ == nullptr)
-        throw std::runtime_error("tmpfile failed");
-}
+Capture::Capture() : file_(anonymous_file()) {}
 
 Capture::~Capture() {
     std::fclose(file_);
@@ -64,10 +65,41 @@ std::string Capture::text() const {
     return text;
 }
 
-std::FILE* input_from(const std::string& text) {
+std::FILE* anonymous_file() {
+#ifdef _WIN32
+    // The Windows C runtime's tmpfile() creates its file in the root of the current drive, which
+    // only an administrator may write. Mode 'D' removes the file when it is closed.
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate =
+            fs::temp_directory_path() / ("torvik_tmp_" + std::to_string(random()));
+        if (fs::exists(candidate))
+            continue;
+        if (std::FILE* file = std::fopen(candidate.string().c_str(), "w+bD"))
+            return file;
+    }
+    throw std::runtime_error("cannot make a temporary file");
+#else
     std::FILE* file = std::tmpfile();
     if (file == nullptr)
         throw std::runtime_error("tmpfile failed");
+    return file;
+#endif
+}
+
+std::string without_cr(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue;
+        out += text[i];
+    }
+    return out;
+}
+
+std::FILE* input_from(const std::string& text) {
+    std::FILE* file = anonymous_file();
     std::fwrite(text.data(), 1, text.size(), file);
     std::rewind(file);
     return file;

@@ -19,6 +19,8 @@ class ScratchDir {
     const std::filesystem::path& path() const { return dir_; }
     bool exists(const std::string& name) const;
     std::string read(const std::string& name) const;  // whole file, binary
+    // A text file as the program meant it: CRLF line ends (Windows text mode) read back as LF.
+    std::string read_text(const std::string& name) const;
     std::vector<unsigned char> read_bytes(const std::string& name) const;
 
   private:
@@ -41,7 +43,14 @@ class Capture {
     std::FILE* file_;
 };
 
-// A FILE* that reads the given text (for the drive prompt).
+// A FILE* that reads the given text (for the drive prompt). Close it with std::fclose; the file
+// behind it disappears then.
 std::FILE* input_from(const std::string& text);
+
+// An anonymous binary read/write file, gone when closed: std::tmpfile() where it is usable.
+std::FILE* anonymous_file();
+
+// Text with every CRLF turned into LF.
+std::string without_cr(const std::string& text);
 
 }  // namespace torvik::testing

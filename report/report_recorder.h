@@ -1,0 +1,54 @@
+// What a run learned, kept for the machine-readable report. The drive report fills it in as it
+// goes when the run asks for one; nothing of the text output depends on it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "report/file_outcome.h"
+#include "transport/commands.h"
+
+namespace torvik {
+
+// One command as the report saw it.
+struct RecordedCommand {
+    bool sent = false;
+    bool failed = false;
+    std::vector<std::uint8_t> reply;  // its reply area after the command, the dump's length
+};
+
+struct FailedCommand {
+    CommandId command;
+    std::uint32_t error;      // the system's last error code
+    const char* report_name;  // the name in the report's failure line; nullptr when it prints none
+};
+
+struct OutputFile {
+    std::string name;
+    FileOutcome outcome;
+};
+
+struct ReportRecorder {
+    std::array<RecordedCommand, kCommandCount> commands{};  // by CommandId
+    std::vector<FailedCommand> failures;                    // in the order they happened
+    std::vector<OutputFile> files;                          // in the order they were written
+    std::string model;  // the INQUIRY texts as the report shows them
+    std::string revision;
+    std::string serial;
+    std::optional<std::uint64_t> last_lba;  // absent when the capacity commands did not give it
+    std::uint16_t controller_id = 0;
+    bool controller_supported = false;  // the gate let the report go on
+
+    // A command was sent; area holds its reply (command_info(id).length bytes).
+    void sent(CommandId id, const std::uint8_t* area);
+    void failed(CommandId id, std::uint32_t error, const char* report_name);
+    void file(const char* name, FileOutcome outcome);
+
+    // The reply of a command that was sent and succeeded, in full; nullptr otherwise.
+    const std::uint8_t* page(CommandId id) const;
+};
+
+}  // namespace torvik

@@ -1,0 +1,187 @@
+#!/usr/bin/env bash
+# Checks what the end-to-end guest brought back against what the tool writes on the host against
+# the same drive model.
+#
+#   tests/e2e/check_e2e.sh RESULTS_DIR TOOL EXPECT_TOOL WORK_DIR
+#
+# TOOL is the host build of torvik_usb_pssd_flash_id (its --sim drives are what the device
+# carries); EXPECT_TOOL is torvik_e2e_expect, the same run against a named model with a fault.
+# Every check prints one line; a difference prints the first lines of its diff. The exit status is
+# 1 when any check failed.
+set -uo pipefail
+export LC_ALL=C
+
+results=$(cd "$1" && pwd)
+tool=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+expect_tool=$(cd "$(dirname "$3")" && pwd)/$(basename "$3")
+work=$(cd "$4" && pwd)
+failed=0
+passed=0
+
+# The error code the Linux platform gives a command that timed out: ETIMEDOUT.
+timeout_code=110
+
+pass() {
+    passed=$((passed + 1))
+    echo "  ok    $*"
+}
+fail() {
+    failed=$((failed + 1))
+    echo "  FAIL  $*"
+}
+# check DESCRIPTION COMMAND...: passes when the command succeeds
+check() {
+    local what=$1
+    shift
+    if "$@"; then pass "$what"; else fail "$what"; fi
+}
+# same_text DESCRIPTION EXPECTED_FILE ACTUAL_FILE
+same_text() {
+    if diff -u "$2" "$3" > "$work/diff.txt"; then
+        pass "$1"
+    else
+        fail "$1"
+        head -n 30 "$work/diff.txt" | sed 's/^/        /'
+    fi
+}
+
+line() { sed -n "${2}p" "$1"; }
+# A console or report without its OS and Drive header lines (the second and third).
+body() { [ -f "$1" ] && sed '2,3d' "$1"; }
+
+echo "e2e checks:"
+cases="usb virtio listing patterned large checkcond noreply noreply-after noreply-block"
+for c in $cases; do
+    [ -f "$results/$c/status" ] || fail "case $c did not run (see guest.log and console.log)"
+done
+
+# ---- what the tool writes on the host --------------------------------------------------------------
+
+host=$work/host
+# on_host NAME COMMAND...: a run in its own directory, its console and exit status kept
+on_host() {
+    local name=$1
+    shift
+    mkdir -p "$host/$name"
+    (cd "$host/$name" && "$@" < /dev/null > stdout 2> stderr
+        echo $? > status)
+}
+on_host usb "$tool" --sim 0y
+on_host large "$tool" --sim=large 0y
+on_host patterned "$expect_tool" patterned 0y
+# What the device's fault rules must come to through the kernel: CHECK CONDITION stays a
+# successful call with zeros; a command never answered fails the call with the time-out code.
+on_host checkcond "$expect_tool" --fault id=check_condition sim 0y
+on_host noreply "$expect_tool" --fault id=platform_error:$timeout_code sim 0y
+on_host sim-by-expect "$expect_tool" sim 0y
+mkdir -p "$host/listing"
+(cd "$host/listing" && echo 99y | "$tool" --sim > stdout 2> stderr; echo $? > status)
+
+# compare_run NAME GUEST_DIR EXPECTED_DIR: exit status, console and report (after the OS and Drive
+# lines), health log and every dump of a run equal to the expected run's.
+compare_run() {
+    local name=$1 guest=$2 expected=$3 f bad=""
+    check "$name: exit status as expected" [ "$(cat "$guest/status")" = "$(cat "$expected/status")" ]
+    body "$expected/stdout" > "$work/expected.txt"
+    body "$guest/stdout" > "$work/actual.txt"
+    same_text "$name: console as expected" "$work/expected.txt" "$work/actual.txt"
+    body "$expected/torvik_usb_pssd_flash_id.txt" > "$work/expected.txt"
+    body "$guest/torvik_usb_pssd_flash_id.txt" > "$work/actual.txt"
+    same_text "$name: report as expected" "$work/expected.txt" "$work/actual.txt"
+    if [ -f "$expected/torvik_pssd_flash_id_smart.txt" ] ||
+        [ -f "$guest/torvik_pssd_flash_id_smart.txt" ]; then
+        same_text "$name: health log as expected" \
+            "$expected/torvik_pssd_flash_id_smart.txt" "$guest/torvik_pssd_flash_id_smart.txt"
+    fi
+    (cd "$expected" && ls *.bin 2> /dev/null) > "$work/expected.txt"
+    (cd "$guest" && ls *.bin 2> /dev/null) > "$work/actual.txt"
+    same_text "$name: the same dump files" "$work/expected.txt" "$work/actual.txt"
+    for f in $(sort -u "$work/expected.txt" "$work/actual.txt"); do
+        cmp -s "$expected/$f" "$guest/$f" || bad="$bad $f"
+    done
+    check "$name: every dump byte for byte${bad:+ - differ:$bad}" [ -z "$bad" ]
+}
+
+check "host: --sim ran" [ "$(cat "$host/usb/status")" = 0 ]
+check "host: the id page is read (the fault cases act on it)" [ -f "$host/usb/torvik_pssd_id.bin" ]
+# The fault cases' expectations rest on the same model as --sim.
+compare_run "host: torvik_e2e_expect sim = --sim" "$host/sim-by-expect" "$host/usb"
+
+# ---- the tool's simulated drive behind USB ---------------------------------------------------------
+u=$results/usb
+check "usb: console header" [ "$(line "$u/stdout" 3)" = "Drive: 0(USB)" ]
+check "usb: report header" [ "$(head -n 2 "$u/torvik_usb_pssd_flash_id.txt" 2> /dev/null)" = \
+    "$(printf 'v0.2a\nDrive: 0(USB)')" ]
+compare_run usb "$u" "$host/usb"
+compare_run patterned "$results/patterned" "$host/patterned"
+compare_run large "$results/large" "$host/large"
+check "large: the kernel saw the size through READ CAPACITY (16)" \
+    grep -qE '^cmd .*cdb=\[9e 10 ' "$results/usbdev-large.log"
+
+# ---- the virtio disk is refused -------------------------------------------------------------------
+v=$results/virtio
+check "virtio: banner" [ "$(line "$v/stdout" 1)" = "Torvik usb/pssd flash id v0.2a by tarn" ]
+check "virtio: refused as not USB, nothing else" \
+    [ "$(tail -n +3 "$v/stdout")" = "Drive interface is not USB, exit!" ]
+check "virtio: exit status 3" [ "$(cat "$v/status")" = 3 ]
+check "virtio: no report file" [ ! -e "$v/torvik_usb_pssd_flash_id.txt" ]
+
+# ---- the listing at the prompt --------------------------------------------------------------------
+l=$results/listing
+identity=$(sed -n 's/^identity: //p' "$results/usbdev-sim.log")
+vendor=$(printf '%s\n' "$identity" | sed -n "s/^vendor='\(.*\)' product='.*'$/\1/p")
+product=$(printf '%s\n' "$identity" | sed -n "s/^vendor='.*' product='\(.*\)'$/\1/p")
+listed=$(grep -E '^ ?[0-9]+: ' "$l/stdout")
+check "listing: the USB disk as drive 0 with the device's vendor and product texts" \
+    [ "$(printf '%s\n' "$listed" | sed -n 1p)" = " 0: ${vendor}${product}" ]
+check "listing: drive 0 as the simulated drive lists itself on the host" \
+    [ "$(printf '%s\n' "$listed" | sed -n 1p)" = "$(grep -E '^ 0: ' "$host/listing/stdout")" ]
+check "listing: the virtio disk as drive 1" \
+    [ "$(printf '%s\n' "$listed" | sed -n 2p | cut -c1-4)" = " 1: " ]
+check "listing: two drives" [ "$(printf '%s\n' "$listed" | wc -l)" = 2 ]
+check "listing: prompt, then drive 99 refused" \
+    grep -qF "Please select drive number:Drive interface is not USB, exit!" "$l/stdout"
+
+# ---- a vendor command refused with CHECK CONDITION: success, with zeros --------------------------
+check "checkcond: the device refused 06 00 fd 13 with CHECK CONDITION" \
+    grep -qE '^cmd .*cdb=\[06 00 fd 13 .*\] -> status=1 ' "$results/usbdev-checkcond.log"
+check "checkcond: the kernel fetched the sense next" \
+    awk '/cdb=\[06 00 fd 13 .*status=1/ { failed = 1; next }
+         failed && /^cmd / && !seen { seen = 1; ok = /cdb=\[03 / }
+         END { exit !ok }' "$results/usbdev-checkcond.log"
+compare_run checkcond "$results/checkcond" "$host/checkcond"
+
+# ---- a vendor command never answered: a failure line after the time-out, and the report goes on ---
+# On the sg node the time-out is the tool's 2 s; the block node raises it to 7 s. The port reset
+# that follows adds about a second under emulation.
+for n in noreply:1.5:6.5 noreply-after:1.5:6.5 noreply-block:6.5:12; do
+    IFS=: read -r n low high <<< "$n"
+    d=$results/$n
+    log=$results/usbdev-noreply.log
+    [ $n = noreply-block ] && log=$results/usbdev-blocknode.log
+    check "$n: the device left 06 00 fd 13 unanswered" \
+        grep -qE '^cmd .*cdb=\[06 00 fd 13 .*\] -> no reply' "$log"
+    check "$n: the device answered again after the host's reset" \
+        awk '/cdb=\[06 00 fd 13 .*no reply/ { silent = 1; next }
+             silent && /^cmd / && !seen { seen = 1; ok = /cdb=\[06 00 89 01 .*status=0/ }
+             END { exit !ok }' "$log"
+    read -r s0 e0 < "$u/uptime"
+    read -r s1 e1 < "$d/uptime"
+    delay=$(awk -v a="$s0" -v b="$e0" -v c="$s1" -v d="$e1" \
+        'BEGIN { printf "%.1f", (d - c) - (b - a) }')
+    check "$n: the time-out cost ${delay} s (expected $low to $high)" \
+        awk -v x="$delay" -v lo="$low" -v hi="$high" 'BEGIN { exit !(x >= lo && x <= hi) }'
+    compare_run "$n" "$d" "$host/noreply"
+done
+
+# ---- the device never saw anything that writes -------------------------------------------------------
+for f in "$results"/usbdev-*.log; do
+    name=$(basename "$f" .log)
+    check "$name: no data-out command" \
+        bash -c "! grep -qE '^cmd .* out len=[1-9]' '$f'"
+    check "$name: no writing command" \
+        bash -c "! grep -qE '^cmd .*cdb=\[(04|0a|15|2a|2e|3b|41|42|55|89|8a|8e|93|aa|ae|b5)( |\])' '$f'"
+done
+
+echo "e2e checks: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

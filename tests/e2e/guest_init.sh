@@ -1,0 +1,151 @@
+#!/bin/busybox sh
+# /init of the end-to-end guest: loads the USB, SCSI and virtio modules, builds a configfs gadget
+# whose one function is our user-space mass-storage device, binds it to the dummy host
+# controller, runs the tool against the disk usb-storage makes of it and against the virtio disk,
+# and writes everything it saw as a tar archive onto the virtio disk. The host reads that back.
+
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mount -t tmpfs tmpfs /tmp
+echo "E2E: init started at $(cut -d' ' -f1 /proc/uptime)"
+
+R=/results
+mkdir -p $R
+cut -d' ' -f1 /proc/uptime > $R/uptime-init
+TOOL=/e2e/torvik_usb_pssd_flash_id
+GADGET=/sys/kernel/config/usb_gadget/e2e
+DEVICE_PID=
+
+note() { echo "E2E: $*"; echo "$*" >> $R/guest.log; }
+
+finish() {
+    cut -d' ' -f1 /proc/uptime > $R/uptime-done
+    dmesg > $R/dmesg.txt
+    [ -n "$DEVICE_PID" ] && kill "$DEVICE_PID" 2>/dev/null
+    # The results disk is the virtio disk the tool was refused on: written only now.
+    (cd $R && tar -cf /dev/vda .) && sync
+    note "results written"
+    echo "E2E: done"
+    poweroff -f
+}
+
+# waits up to $2 tenths of a second for the shell condition $1
+wait_for() {
+    n=0
+    while ! eval "$1"; do
+        n=$((n + 1))
+        [ $n -ge "$2" ] && return 1
+        sleep 0.1
+    done
+    return 0
+}
+
+while read -r module args; do
+    insmod "/lib/e2e/$module" $args 2>> $R/insmod.log || note "insmod $module failed (see insmod.log)"
+done < /lib/e2e/modules.list
+
+mount -t configfs configfs /sys/kernel/config || { note "no configfs"; finish; }
+mkdir $GADGET $GADGET/strings/0x409 $GADGET/configs/c.1 $GADGET/functions/ffs.storage
+echo 0x1d6b > $GADGET/idVendor   # Linux Foundation: no usb-storage quirk entry matches it
+echo 0x0104 > $GADGET/idProduct
+echo 0x0200 > $GADGET/bcdUSB
+echo "E2E0001" > $GADGET/strings/0x409/serialnumber
+echo "Torvik e2e" > $GADGET/strings/0x409/manufacturer
+echo "USB storage" > $GADGET/strings/0x409/product
+ln -s $GADGET/functions/ffs.storage $GADGET/configs/c.1/
+mkdir -p /dev/ffs
+mount -t functionfs storage /dev/ffs || { note "no functionfs"; finish; }
+
+usb_disk() {
+    for d in /sys/block/sd*; do
+        [ -b "/dev/${d##*/}" ] || continue
+        [ -e "$d/device/scsi_generic" ] || ! grep -qw '^sg' /proc/modules || continue
+        echo "${d##*/}"
+        return 0
+    done
+    return 1
+}
+
+# start_device NAME [device options...]: the device, bound and seen as a disk
+start_device() {
+    name=$1
+    shift
+    rm -f /tmp/ready
+    /e2e/torvik_usbdev --log "$R/usbdev-$name.log" --ready /tmp/ready "$@" /dev/ffs &
+    DEVICE_PID=$!
+    wait_for '[ -e /tmp/ready ]' 100 || { note "device $name did not start"; return 1; }
+    echo dummy_udc.0 > $GADGET/UDC
+    if ! wait_for 'usb_disk > /dev/null' 300; then
+        note "device $name: no disk after 30 s"
+        return 1
+    fi
+    disk=$(usb_disk)
+    sg=$(ls "/sys/block/$disk/device/scsi_generic" 2> /dev/null)
+    [ -n "$sg" ] && wait_for "[ -c /dev/$sg ]" 50
+    note "device $name: /dev/$disk ${sg:+/dev/$sg }at $(cut -d' ' -f1 /proc/uptime)"
+    return 0
+}
+
+stop_device() {
+    echo "" > $GADGET/UDC
+    wait_for '! usb_disk > /dev/null' 100 || note "the USB disk did not go away"
+    kill "$DEVICE_PID" 2>/dev/null
+    wait "$DEVICE_PID" 2>/dev/null
+    DEVICE_PID=
+}
+
+# run_case NAME ARGUMENT [INPUT]: the tool in its own directory, its console and exit status kept
+run_case() {
+    mkdir -p "$R/$1"
+    start=$(cut -d' ' -f1 /proc/uptime)
+    if [ -n "$3" ]; then
+        (cd "$R/$1" && echo "$3" | timeout 120 $TOOL > stdout 2> stderr)
+    elif [ -n "$2" ]; then
+        (cd "$R/$1" && timeout 120 $TOOL "$2" < /dev/null > stdout 2> stderr)
+    fi
+    echo $? > "$R/$1/status"
+    end=$(cut -d' ' -f1 /proc/uptime)
+    echo "$start $end" > "$R/$1/uptime"
+    note "case $1: status $(cat "$R/$1/status"), $start..$end"
+}
+
+wait_for '[ -b /dev/vda ]' 100 || note "no virtio disk"
+
+# The tool's own simulated drive (--sim) behind USB.
+start_device sim --profile sim || finish
+for d in /sys/block/*; do echo "${d##*/} $(readlink -f "$d")"; done > $R/sysfs-block.txt
+# Drive numbers follow the natural order of /sys/block: the USB disk sda is 0, vda is 1.
+run_case usb 0y
+run_case virtio 1y
+run_case listing "" 99y
+stop_device
+
+# Every page byte non-zero: a byte lost or moved on the way shows in the dumps.
+if start_device patterned --profile patterned; then
+    run_case patterned 0y
+    stop_device
+fi
+# Larger than 2 TiB: READ CAPACITY (16), for the kernel and for the tool.
+if start_device large --profile sim:large; then
+    run_case large 0y
+    stop_device
+fi
+if start_device checkcond --profile sim --check-condition 0600fd13; then
+    run_case checkcond 0y
+    stop_device
+fi
+if start_device noreply --profile sim --no-reply 0600fd13; then
+    run_case noreply 0y
+    # The device must answer again after the host's reset.
+    run_case noreply-after 0y
+    stop_device
+fi
+# Without the sg driver the tool has only the block node, whose time-out is at least 7 s.
+if rmmod sg && start_device blocknode --profile sim --no-reply 0600fd13; then
+    run_case noreply-block 0y
+    stop_device
+fi
+finish

@@ -1,0 +1,97 @@
+// torvik_usbdev: a USB mass-storage device in user space, for end-to-end tests of the tool
+// through a real kernel's usb-storage driver (FunctionFS function of a configfs gadget).
+//
+//   torvik_usbdev [--profile NAME] [--check-condition CDB] [--no-reply CDB] [--log FILE]
+//                 [--ready FILE] FFS_DIR
+//
+// --profile names the drive model (tests/e2e/usbdev/profiles.h; "patterned" when not given).
+// --check-condition and --no-reply take the first CDB bytes in hex ("0600fd13") of the commands
+// to refuse with CHECK CONDITION or to leave unanswered; both may be given several times.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sim/sim_drive.h"
+#include "tests/e2e/usbdev/bot.h"
+#include "tests/e2e/usbdev/drive_responder.h"
+#include "tests/e2e/usbdev/fault_responder.h"
+#include "tests/e2e/usbdev/ffs_device.h"
+#include "tests/e2e/usbdev/profiles.h"
+#include "tests/e2e/usbdev/standard_responder.h"
+
+namespace {
+
+using namespace torvik::usbdev;
+
+void usage() {
+    std::fputs(
+        "usage: torvik_usbdev [--profile NAME] [--check-condition CDB] [--no-reply CDB]\n"
+        "                     [--log FILE] [--ready FILE] FFS_DIR\n",
+        stderr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    DeviceOptions options;
+    std::vector<FaultRule> rules;
+    std::string log_path;
+    std::string profile = "patterned";
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool has_value = i + 1 < argc;
+        if ((arg == "--check-condition" || arg == "--no-reply") && has_value) {
+            FaultRule rule;
+            rule.kind =
+                arg == "--no-reply" ? ScsiReply::Kind::no_reply : ScsiReply::Kind::check_condition;
+            if (!parse_cdb_prefix(argv[++i], rule.cdb_prefix)) {
+                std::fprintf(stderr, "usbdev: bad CDB bytes '%s'\n", argv[i]);
+                return 2;
+            }
+            rules.push_back(rule);
+        } else if (arg == "--profile" && has_value) {
+            profile = argv[++i];
+        } else if (arg == "--log" && has_value) {
+            log_path = argv[++i];
+        } else if (arg == "--ready" && has_value) {
+            options.ready_file = argv[++i];
+        } else if (!arg.empty() && arg[0] != '-' && options.ffs_dir.empty()) {
+            options.ffs_dir = arg;
+        } else {
+            usage();
+            return 2;
+        }
+    }
+    if (options.ffs_dir.empty()) {
+        usage();
+        return 2;
+    }
+    std::FILE* log = log_path.empty() ? stderr : std::fopen(log_path.c_str(), "w");
+    if (log == nullptr) {
+        std::fprintf(stderr, "usbdev: cannot create %s: %s\n", log_path.c_str(),
+                     std::strerror(errno));
+        return 2;
+    }
+    std::setvbuf(log, nullptr, _IOLBF, 0);
+    options.log = log;
+
+    torvik::SimDrive drive;
+    if (!apply_profile(profile, drive)) {
+        std::fprintf(stderr, "usbdev: unknown profile '%s'\n", profile.c_str());
+        return 2;
+    }
+    const DriveModel model = [&drive](const torvik::SimRequest& request, std::uint8_t* data) {
+        return drive.execute(request, data);
+    };
+    StandardResponder disk{identity_of(model, DiskIdentity{})};
+    DriveResponder responder(model, disk);
+    // The texts as INQUIRY carries them, for the checks of the drive listing.
+    std::fprintf(log, "profile: %s\n", profile.c_str());
+    std::fprintf(log, "identity: vendor='%-8.8s' product='%-16.16s'\n",
+                 disk.identity().vendor.c_str(), disk.identity().product.c_str());
+    FaultResponder faults(responder, rules);
+    BotSession session(faults);
+    return run_ffs_device(options, session);
+}

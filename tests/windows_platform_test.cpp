@@ -1,0 +1,124 @@
+// The Windows platform itself: the Win32 calls behind the seam, on the machine the tests run on
+// (Windows, or Wine under CTest).
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "common/bytes.h"
+#include "platform/host_platform.h"
+#include "platform/storage_descriptor.h"
+#include "tests/support/scratch.h"
+
+namespace torvik::testing {
+namespace {
+
+constexpr std::uint32_t kErrorPathNotFound = 3;
+constexpr std::uint32_t kErrorInsufficientBuffer = 122;
+constexpr std::intptr_t kShellFileNotFound = 2;
+
+TEST(WindowsPlatform, IsTheHostPlatform) {
+    EXPECT_STREQ(host_platform_name(), "Windows");
+}
+
+TEST(WindowsPlatform, VersionQueryUsesTheGivenRecordSize) {
+    struct Case {
+        std::uint32_t record_size;
+        bool ok;
+    } cases[] = {
+        {kOsVersionExSize, true},
+        {kOsVersionSize, true},
+        {100, false},  // neither record: the call refuses it
+        {0, false},
+    };
+    std::unique_ptr<Platform> platform = make_host_platform();
+    OsVersion first;
+    first.record_size = kOsVersionExSize;
+    ASSERT_TRUE(platform->get_version(first));
+    EXPECT_GE(first.major, 5);
+    for (const Case& c : cases) {
+        OsVersion os;
+        os.record_size = c.record_size;
+        EXPECT_EQ(platform->get_version(os), c.ok) << c.record_size;
+        if (c.ok) {
+            // Both records carry the same version and service-pack text.
+            EXPECT_EQ(os.major, first.major) << c.record_size;
+            EXPECT_EQ(os.minor, first.minor) << c.record_size;
+            EXPECT_EQ(os.build, first.build) << c.record_size;
+            EXPECT_STREQ(os.service_pack, first.service_pack) << c.record_size;
+        } else {
+            EXPECT_EQ(platform->last_error(), kErrorInsufficientBuffer) << c.record_size;
+            EXPECT_EQ(os.major, 0) << c.record_size;
+        }
+    }
+}
+
+TEST(WindowsPlatform, MissingDevicesAreNotFound) {
+    std::unique_ptr<Platform> platform = make_host_platform();
+    for (const char* path : {"\\\\.\\PhysicalDrive98", "\\\\.\\NoSuchTorvikDevice"}) {
+        for (const std::uint32_t flags : {kQueryOpenFlags, kDiskOpenFlags}) {
+            EXPECT_EQ(platform->open_drive(path, flags), kInvalidDriveHandle) << path;
+            EXPECT_EQ(platform->last_error(), kErrorFileNotFound) << path;
+        }
+    }
+}
+
+TEST(WindowsPlatform, FirstDriveAnswersTheStorageQuery) {
+    std::unique_ptr<Platform> platform = make_host_platform();
+    const DriveHandle drive = platform->open_drive("\\\\.\\PhysicalDrive0", kQueryOpenFlags);
+    if (drive == kInvalidDriveHandle) {
+        GTEST_SKIP() << "drive 0 cannot be opened (error " << platform->last_error()
+                     << "); raw disk access needs an administrator";
+    }
+    std::uint8_t query[kPropertyQuerySize] = {};
+    std::uint8_t descriptor[4096] = {};
+    std::uint32_t returned = 0;
+    const bool ok =
+        platform->device_io_control(drive, kIoctlStorageQueryProperty, query, sizeof query,
+                                    descriptor, sizeof descriptor, &returned);
+    platform->close_drive(drive);
+    ASSERT_TRUE(ok) << platform->last_error();
+    EXPECT_GE(returned, kDescHeaderSize);
+    EXPECT_EQ(get_le32(descriptor + kDescVersion), kDescHeaderSize);
+    EXPECT_GE(get_le32(descriptor + kDescSize), kDescHeaderSize);
+    EXPECT_NE(descriptor[kDescBusType], 0);
+}
+
+TEST(WindowsPlatform, TextFilesEndLinesWithCrLfDumpsStayExact) {
+    ScratchDir dir;
+    std::unique_ptr<Platform> platform = make_host_platform();
+    const std::string bytes("a\nb\r\n\x1a\0c\n", 9);
+    struct Case {
+        const char* name;
+        const char* mode;
+        std::string expected;
+    } cases[] = {
+        {"report.txt", "w", std::string("a\r\nb\r\r\n\x1a\0c\r\n", 12)},
+        {"reply.bin", "w+b", bytes},
+    };
+    for (const Case& c : cases) {
+        std::FILE* file = platform->create_file(c.name, c.mode);
+        ASSERT_NE(file, nullptr) << c.name;
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        std::fclose(file);
+        EXPECT_EQ(dir.read(c.name), c.expected) << c.name;
+    }
+}
+
+TEST(WindowsPlatform, FileInMissingFolderReportsTheWindowsError) {
+    ScratchDir dir;
+    std::unique_ptr<Platform> platform = make_host_platform();
+    EXPECT_EQ(platform->create_file("no_such_folder\\report.txt", "w"), nullptr);
+    EXPECT_EQ(platform->last_error(), kErrorPathNotFound);
+}
+
+TEST(WindowsPlatform, ShellReportsMissingFile) {
+    ScratchDir dir;
+    std::unique_ptr<Platform> platform = make_host_platform();
+    EXPECT_EQ(platform->shell_open("torvik_usb_pssd_flash_id.txt"), kShellFileNotFound);
+}
+
+}  // namespace
+}  // namespace torvik::testing
