@@ -30,6 +30,7 @@
 #include "sim/profiles.h"
 #include "sim/sim_drive.h"
 #include "sim/sim_platform.h"
+#include "tests/support/checked_drive.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/flash_id_examples.h"
 #include "tests/support/scratch.h"
@@ -706,7 +707,7 @@ class JsonEdited : public ::testing::Test {
     }
 
     ScratchDir dir;
-    SimDrive drive;
+    CheckedSimDrive drive;
     FakePlatform host;
     std::string console;
 };
