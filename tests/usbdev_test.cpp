@@ -99,7 +99,8 @@ class ScriptedResponder : public Responder {
         last = command;
         ++calls;
         const std::size_t n = std::min<std::size_t>(fill, capacity);
-        std::memset(data, 0xAB, n);
+        if (n != 0)  // data is null when there is no data phase
+            std::memset(data, 0xAB, n);
         return reply;
     }
     ScsiReply reply;
