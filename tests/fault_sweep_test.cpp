@@ -170,6 +170,8 @@ std::vector<std::string> lines_with(const std::string& text, const std::string& 
     std::vector<std::string> found;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();  // a text file written on Windows
         if (line.find(part) != std::string::npos)
             found.push_back(line + "\n");
     }
