@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "app/exit_status.h"
+#include "common/hex.h"
 #include "flashid/flash_id.h"
 
 namespace torvik {
@@ -19,16 +20,6 @@ constexpr std::size_t kShownTokenMax = 24;
 
 bool is_separator(char c) {
     return c == ' ' || c == '\t' || c == ',' || c == '\r' || c == '\n';
-}
-
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // One or two hex digits, with or without a 0x prefix.

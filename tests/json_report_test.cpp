@@ -33,6 +33,7 @@
 #include "tests/support/checked_drive.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/flash_id_examples.h"
+#include "tests/support/program_run.h"
 #include "tests/support/scratch.h"
 
 namespace torvik::testing {
@@ -493,32 +494,13 @@ void check_against_text(const json& doc, const std::string& console) {
     check_health_log(doc);
 }
 
-struct Result {
-    int status = 0;
-    std::string out;
-};
-
-Result run_program_with(FakePlatform& host, std::vector<const char*> args,
-                        const std::string& typed = "") {
-    args.insert(args.begin(), "torvik_usb_pssd_flash_id");
-    Capture out;
-    Capture err;
-    std::FILE* in = input_from(typed);
-    Result r;
-    r.status = run_program(static_cast<int>(args.size()), args.data(), host,
-                           Console{out.file(), err.file(), in});
-    std::fclose(in);
-    r.out = out.text();
-    return r;
-}
-
 TEST(JsonReport, EachSimulatedDriveAgreesWithItsTextReport) {
     for (const SimProfile& profile : sim_profiles()) {
         SCOPED_TRACE(profile.name);
         ScratchDir dir;
         FakePlatform host;
         const std::string sim = std::string("--sim=") + profile.name;
-        const Result r = run_program_with(host, {"--json", sim.c_str(), "0y"});
+        const ProgramRun r = run_whole_program(host, {"--json", sim.c_str(), "0y"});
         ASSERT_EQ(r.status, kExitOk);
         const json doc = read_json();
         EXPECT_EQ(doc["drive"]["simulated"], json({{"kind", "sim"}, {"source", profile.name}}));
@@ -542,7 +524,7 @@ TEST(JsonReport, DocumentedExampleIsTheDefaultDrivesOutput) {
 
     ScratchDir dir;
     FakePlatform host;
-    ASSERT_EQ(run_program_with(host, {"--json", "--sim", "0y"}).status, kExitOk);
+    ASSERT_EQ(run_whole_program(host, {"--json", "--sim", "0y"}).status, kExitOk);
     json produced = read_json();
     for (json* doc : {&documented, &produced}) {
         doc->erase("os");
@@ -578,7 +560,7 @@ TEST(JsonReport, ProfilesReachEveryPart) {
         ScratchDir dir;
         FakePlatform host;
         const std::string sim = std::string("--sim=") + c.profile;
-        ASSERT_EQ(run_program_with(host, {"--json", sim.c_str(), "0y"}).status, kExitOk);
+        ASSERT_EQ(run_whole_program(host, {"--json", sim.c_str(), "0y"}).status, kExitOk);
         const json doc = read_json();
         for (const char* key : c.present)
             EXPECT_TRUE(doc.contains(key)) << key;
@@ -594,11 +576,11 @@ TEST(JsonReport, ProfilesReachEveryPart) {
 TEST(JsonReport, ReplayedDumpsGiveTheSameJson) {
     ScratchDir recorded;
     FakePlatform host;
-    ASSERT_EQ(run_program_with(host, {"--json", "--sim", "0y"}).status, kExitOk);
+    ASSERT_EQ(run_whole_program(host, {"--json", "--sim", "0y"}).status, kExitOk);
     json original = read_json();
     const std::string dir = recorded.path().string();
     ScratchDir replayed;
-    ASSERT_EQ(run_program_with(host, {"--json", "--replay", dir.c_str(), "0y"}).status, kExitOk);
+    ASSERT_EQ(run_whole_program(host, {"--json", "--replay", dir.c_str(), "0y"}).status, kExitOk);
     json replay = read_json();
     EXPECT_EQ(replay["drive"]["simulated"], json({{"kind", "replay"}, {"source", dir}}));
     original.erase("drive");
@@ -615,7 +597,7 @@ TEST(JsonReport, JsonChangesNoOtherOutput) {
         std::vector<const char*> args = {"--sim", "0y"};
         if (json_on)
             args.insert(args.begin(), "--json");
-        console[json_on] = run_program_with(host, args).out;
+        console[json_on] = run_whole_program(host, args).out;
         for (const fs::directory_entry& e : fs::directory_iterator(dir.path()))
             files[json_on][e.path().filename().string()] = read_file(e.path());
     }
@@ -657,7 +639,7 @@ TEST(JsonReport, RefusedRunsWriteNone) {
         std::ofstream(kJson) << "left from an earlier run";
         FakePlatform host;
         c.setup(host);
-        EXPECT_EQ(run_program_with(host, c.args, c.typed).status, c.status);
+        EXPECT_EQ(run_whole_program(host, c.args, c.typed).status, c.status);
         EXPECT_EQ(read_file(kJson), "left from an earlier run");
         EXPECT_EQ(host.count_calls(std::string("create ") + kJson), 0);
     }
@@ -667,7 +649,7 @@ TEST(JsonReport, DriveThatAnswersNothingStillGetsItsJson) {
     ScratchDir dir;
     FakePlatform host;
     host.drives[0] = FakeDrive{};  // on USB, but every pass-through request fails
-    const Result r = run_program_with(host, {"--json", "0y"});
+    const ProgramRun r = run_whole_program(host, {"--json", "0y"});
     ASSERT_EQ(r.status, kExitOk);
     const json doc = read_json();
     EXPECT_FALSE(doc["drive"].contains("simulated"));

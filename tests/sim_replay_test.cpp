@@ -14,6 +14,7 @@
 #include "app/exit_status.h"
 #include "sim/profiles.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/program_run.h"
 #include "tests/support/scratch.h"
 #include "transport/commands.h"
 
@@ -25,25 +26,9 @@ namespace fs = std::filesystem;
 constexpr const char* kReport = "torvik_usb_pssd_flash_id.txt";
 constexpr const char* kHealthLog = "torvik_pssd_flash_id_smart.txt";
 
-struct Result {
-    int status = 0;
-    std::string out;
-    std::string err;
-};
-
-Result run_program_with(std::vector<const char*> args, const std::string& typed = "") {
-    args.insert(args.begin(), "torvik_usb_pssd_flash_id");
+ProgramRun run_program_with(std::vector<const char*> args, const std::string& typed = "") {
     FakePlatform host;
-    Capture out;
-    Capture err;
-    std::FILE* in = input_from(typed);
-    Result r;
-    r.status = run_program(static_cast<int>(args.size()), args.data(), host,
-                           Console{out.file(), err.file(), in});
-    std::fclose(in);
-    r.out = out.text();
-    r.err = err.text();
-    return r;
+    return run_whole_program(host, std::move(args), typed);
 }
 
 std::string read_file(const fs::path& path) {
@@ -92,7 +77,7 @@ TEST(SimProfiles, EachRunsEndToEnd) {
     for (const Case& c : cases) {
         ScratchDir dir;
         const std::string option = std::string("--sim=") + c.profile;
-        const Result r = run_program_with({option.c_str(), "0y"});
+        const ProgramRun r = run_program_with({option.c_str(), "0y"});
         EXPECT_EQ(r.status, kExitOk) << c.profile;
         for (const char* line : c.lines)
             EXPECT_TRUE(contains(r.out, line)) << c.profile << line;
@@ -111,7 +96,7 @@ TEST(SimProfiles, EachRunsEndToEnd) {
 
 TEST(SimProfiles, ListAndUnknownProfile) {
     ScratchDir dir;
-    Result r = run_program_with({"--sim=list"});
+    ProgramRun r = run_program_with({"--sim=list"});
     EXPECT_EQ(r.status, kExitOk);
     for (const SimProfile& p : sim_profiles())
         EXPECT_TRUE(contains(r.out, p.name));
@@ -139,7 +124,7 @@ TEST(SimProfiles, FirstArgumentRulesStillHold) {
     };
     for (const Case& c : cases) {
         ScratchDir dir;
-        const Result r = run_program_with(c.args, c.typed);
+        const ProgramRun r = run_program_with(c.args, c.typed);
         EXPECT_TRUE(contains(r.out, c.expect)) << c.args.back() << r.out;
         EXPECT_EQ(contains(r.out, "Press any key"), c.closing_prompt) << c.args.back();
     }
@@ -150,12 +135,12 @@ TEST(Replay, ReproducesASimulatedRunByteForByte) {
     for (const char* profile : {"default", "large", "unsupported"}) {
         ScratchDir recorded;
         const std::string option = std::string("--sim=") + profile;
-        const Result first = run_program_with({option.c_str(), "0y"});
+        const ProgramRun first = run_program_with({option.c_str(), "0y"});
         const auto original = files_here();
 
         ScratchDir replayed;
         const std::string from = recorded.path().string();
-        const Result second = run_program_with({"--replay", from.c_str(), "0y"});
+        const ProgramRun second = run_program_with({"--replay", from.c_str(), "0y"});
         EXPECT_EQ(second.out, first.out) << profile;
         EXPECT_EQ(files_here(), original) << profile;
     }
@@ -163,9 +148,9 @@ TEST(Replay, ReproducesASimulatedRunByteForByte) {
 
 TEST(Replay, DirectoryMayBeTheCurrentOne) {
     ScratchDir dir;
-    const Result first = run_program_with({"--sim", "0y"});
+    const ProgramRun first = run_program_with({"--sim", "0y"});
     const auto original = files_here();
-    const Result second = run_program_with({"--replay", ".", "0y"});
+    const ProgramRun second = run_program_with({"--replay", ".", "0y"});
     EXPECT_EQ(second.out, first.out);
     EXPECT_EQ(files_here(), original);
 }
@@ -176,7 +161,7 @@ TEST(Replay, MissingFilesFailTheirCommandsWithError2) {
     fs::remove("torvik_usb_fid.bin");
     fs::remove("torvik_pssd_smart.bin");
     fs::remove("torvik_pssd_nvme_id.bin");
-    const Result r = run_program_with({"--replay", ".", "0y"});
+    const ProgramRun r = run_program_with({"--replay", ".", "0y"});
     EXPECT_TRUE(contains(r.out, "IOCtl: failed 0x2!\nIOCtl: ReadFID failed 0x2!\n"));
     EXPECT_TRUE(contains(r.out, "IOCtl: failed 0x2!\nIOCtl: ReadInfo failed 0x2!\n"));
     EXPECT_TRUE(contains(r.out, "IOCtl: ASM Id/Smart failed 0x2!\n"));
@@ -197,7 +182,7 @@ TEST(Replay, LongerFilesAreCutShorterOnesPaddedWithZeros) {
         std::ofstream info("torvik_usb_info.bin", std::ios::binary | std::ios::trunc);
         info << "short";  // the controller id at 382 is then zero
     }
-    const Result r = run_program_with({"--replay", ".", "0y"});
+    const ProgramRun r = run_program_with({"--replay", ".", "0y"});
     EXPECT_TRUE(contains(r.out, "Model   : TORVIK  PSSD T7         \n"));
     EXPECT_EQ(read_file("torvik_usb_inq.bin").size(), 56u);
     EXPECT_TRUE(contains(r.out, "Controller: TK0000 (from firmware)\n"));
@@ -211,7 +196,7 @@ TEST(Replay, BadDirectoryIsAClearErrorAndWritesNothing) {
     for (const char* where : {"no_such_dir", kReport}) {
         if (std::string(where) == kReport)
             std::ofstream(kReport) << "a file, not a directory";
-        const Result r = run_program_with({"--replay", where, "0y"});
+        const ProgramRun r = run_program_with({"--replay", where, "0y"});
         EXPECT_EQ(r.status, kExitUsage) << where;
         EXPECT_TRUE(contains(r.err, where)) << r.err;
         EXPECT_EQ(r.out, "");
@@ -229,7 +214,7 @@ TEST(Replay, WhatIsNotARegularFileIsMissing) {
     fs::remove("torvik_usb_info.bin");
     const bool pipe = std::system("mkfifo torvik_usb_info.bin 2>/dev/null") == 0 &&
                       fs::status("torvik_usb_info.bin").type() == fs::file_type::fifo;
-    const Result r = run_program_with({"--replay", ".", "0y"});
+    const ProgramRun r = run_program_with({"--replay", ".", "0y"});
     EXPECT_EQ(r.status, kExitOk);
     EXPECT_TRUE(contains(r.out, "IOCtl: failed 0x2!\nIOCtl: ReadFID failed 0x2!\n")) << r.out;
     if (!pipe)
@@ -239,7 +224,7 @@ TEST(Replay, WhatIsNotARegularFileIsMissing) {
 
 TEST(Extensions, HelpAndVersion) {
     ScratchDir dir;
-    Result r = run_program_with({"--help"});
+    ProgramRun r = run_program_with({"--help"});
     EXPECT_EQ(r.status, kExitOk);
     for (const char* part : {"--sim", "--replay", "--decode", "--json", "--version", kReport,
                              kHealthLog, "/sys/block", "Exit status"}) {

@@ -2,19 +2,11 @@
 
 #include <algorithm>
 
+#include "common/hex.h"
+
 namespace torvik::usbdev {
 
 namespace {
-
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 bool matches(const FaultRule& rule, const ScsiCommand& command) {
     if (rule.cdb_prefix.empty() || rule.cdb_prefix.size() > command.cdb_length)
