@@ -15,6 +15,10 @@ command -v cmake >/dev/null || need+=(cmake)
 command -v g++ >/dev/null || need+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev libgmock-dev)
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
+# clang and its libFuzzer runtime, for the bounded fuzzing runs.
+command -v clang++ >/dev/null || need+=(clang)
+compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
+    need+=(libclang-rt-dev)
 if [ "$windows" = 1 ]; then
     command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
     # GoogleTest is compiled from its source for the cross build (package googletest).
