@@ -99,7 +99,7 @@ void write_json(RunContext& ctx, std::int32_t drive, const OsVersion& os,
     info.bus = "USB";
     info.simulation = ctx.simulation;
     info.simulation_source = ctx.simulation_source;
-    write_json_report(ctx.platform, ctx.out, json_report(info, recorder));
+    write_json_report(ctx.platform, ctx.out, info, recorder);
 }
 
 }  // namespace
@@ -147,9 +147,8 @@ int run(RunContext& ctx, const char* first_arg) {
         }
         std::FILE* report = open_report_file(ctx, choice.drive, os);
         ReportRecorder recorder;
-        ReportContext report_ctx{ctx.platform, ctx.out, disk, report,
-                                 ctx.json ? &recorder : nullptr};
-        drive_report(report_ctx);
+        ReportContext report_ctx{DriveLink{ctx.platform, disk, ctx.out}, report, recorder};
+        run_drive_report(report_ctx);
         const FileOutcome report_outcome = close_report_file(report);
         if (ctx.json) {
             recorder.file(kReportFileName, report_outcome);

@@ -17,9 +17,9 @@
 #include "fuzz/report_check.h"
 #include "report/health_log.h"
 #include "report/json_report.h"
+#include "scsi/commands.h"
 #include "sim/profiles.h"
 #include "sim/sim_drive.h"
-#include "transport/commands.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 
 #include "fuzz/fuzz_support.h"
 #include "fuzz/report_check.h"
+#include "scsi/commands.h"
 #include "sim/profiles.h"
 #include "sim/replay.h"
 #include "sim/sim_drive.h"
-#include "transport/commands.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include "fuzz/fuzz_support.h"
 #include "report/health_log.h"
 #include "report/json_report.h"
+#include "scsi/commands.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/read_only_rule.h"
-#include "transport/commands.h"
 
 namespace torvik::fuzz {
 

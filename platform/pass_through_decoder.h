@@ -28,6 +28,18 @@ struct PassThroughView {
     std::uint8_t sense_length = 0;
 };
 
+// The only operation codes a request may carry: INQUIRY, READ CAPACITY (10) and (16), the
+// controller's vendor reads and the bridge's NVMe tunnel. Every one of them reads.
+inline constexpr std::uint8_t kReadOnlyOpcodes[] = {0x12, 0x25, 0x9E, 0x06, 0xE6};
+
+constexpr bool is_read_only_opcode(std::uint8_t opcode) {
+    for (const std::uint8_t allowed : kReadOnlyOpcodes) {
+        if (opcode == allowed)
+            return true;
+    }
+    return false;
+}
+
 // The largest buffer a request may name; anything larger is refused rather than copied.
 inline constexpr std::uint32_t kMaxPassThroughBuffer = 16u << 20;
 

@@ -104,4 +104,12 @@ void format_configuration_block(const ControllerPages& pages, char* out, std::si
                   static_cast<unsigned>(slc.second));
 }
 
+bool controller_supported(std::uint16_t controller_id) {
+    for (const std::uint16_t supported : kSupportedControllers) {
+        if (controller_id == supported)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace torvik

@@ -5,17 +5,28 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "scsi/commands.h"
+
 namespace torvik {
 
+// Controller id: info page bytes 382 (high) and 383 (low). Only these controllers go on past
+// the identity lines.
+inline constexpr std::size_t kInfoControllerId = 382;
+inline constexpr std::uint16_t kSupportedControllers[] = {0x5017, 0x5018, 0x5021};
+
+bool controller_supported(std::uint16_t controller_id);
+
 inline constexpr unsigned kFlashBanks = 32;  // fidall page: 32 flash IDs of 8 bytes
+static_assert(kFlashBanks * 8 <= command_info(CommandId::fidall).length);
+static_assert(kInfoControllerId + 2 <= command_info(CommandId::read_info).length);
 
 struct ControllerPages {
-    std::array<std::uint8_t, 4096> sysinfo{};
-    std::array<std::uint8_t, 512> fidall{};
-    std::array<std::uint8_t, 6144> infoblock{};
-    std::array<std::uint8_t, 4096> id{};
-    std::array<std::uint8_t, 512> smart{};
-    std::array<std::uint8_t, 4096> smartext{};
+    ReplyArea<CommandId::sysinfo> sysinfo{};
+    ReplyArea<CommandId::fidall> fidall{};
+    ReplyArea<CommandId::infoblock> infoblock{};
+    ReplyArea<CommandId::id> id{};
+    ReplyArea<CommandId::smart> smart{};
+    ReplyArea<CommandId::smartext> smartext{};
 };
 
 // The configuration fields of the sysinfo page, as read (all unsigned).

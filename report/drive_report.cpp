@@ -13,7 +13,7 @@
 #include "report/number_format.h"
 #include "report/report_output.h"
 #include "report/report_recorder.h"
-#include "transport/commands.h"
+#include "scsi/commands.h"
 #include "transport/operations.h"
 
 namespace torvik {
@@ -22,63 +22,53 @@ namespace {
 
 constexpr std::uint32_t kLastLba32 = 0xFFFFFFFF;
 
-// Controller id: info page bytes 382 (high) and 383 (low).
-constexpr std::size_t kInfoControllerId = 382;
-constexpr std::uint16_t kSupportedControllers[] = {0x5017, 0x5018, 0x5021};
-
-// The report's working storage. Later sections print from pages read earlier, so every page
-// lives until the report returns.
+// The report's working storage, each area sized from the command table. Later sections print
+// from pages read earlier, so every page lives until the report returns.
 struct ReportPages {
-    std::array<std::uint8_t, 64> inquiry{};
-    std::array<std::uint8_t, 8> capacity10{};
-    std::array<std::uint8_t, 32> capacity16{};
-    std::array<std::uint8_t, 512> fid{};
-    std::array<std::uint8_t, 528> info{};
+    ReplyArea<CommandId::inquiry> inquiry{};
+    ReplyArea<CommandId::read_capacity10> capacity10{};
+    ReplyArea<CommandId::read_capacity16> capacity16{};
+    ReplyArea<CommandId::read_fid> fid{};
+    ReplyArea<CommandId::read_info> info{};
     ControllerPages controller;
-    std::array<std::uint8_t, 4096> nvme_identify{};
-    std::array<std::uint8_t, 512> nvme_smart{};
+    ReplyArea<CommandId::nvme_identify> nvme_identify{};
+    ReplyArea<CommandId::nvme_smart_log> nvme_smart{};
     char flash_description[128] = {};
 };
 
 struct ReportRun {
     ReportContext& ctx;
-    DriveLink link;
-    const char* command_name = "";
     ReportPages& pages;
 };
 
-void failure_line(ReportRun& run, CommandId id) {
-    const std::uint32_t error = run.ctx.platform.last_error();
-    report_printf(run.ctx, "IOCtl: %s failed 0x%x!\n", run.command_name,
+// The report's failure line, with the command's name and the code the command left.
+void print_failure_line(ReportRun& run, CommandId id, std::uint32_t error) {
+    report_printf(run.ctx, "IOCtl: %s failed 0x%x!\n", command_info(id).failure_name,
                   static_cast<unsigned>(error));
-    if (run.ctx.recorder != nullptr)
-        run.ctx.recorder->failed(id, error, run.command_name);
+    run.ctx.recorder.failed(id, error);
 }
 
-void record_reply(ReportRun& run, CommandId id, const std::uint8_t* area) {
-    if (run.ctx.recorder != nullptr)
-        run.ctx.recorder->sent(id, area);
-}
-
-void dump(ReportRun& run, CommandId id, const std::uint8_t* data) {
+void write_command_dump(ReportRun& run, CommandId id, const std::uint8_t* data) {
     const CommandInfo& command = command_info(id);
-    const FileOutcome outcome =
-        write_dump(run.ctx.platform, run.ctx.console, command.dump_name, data, command.length);
-    if (run.ctx.recorder != nullptr)
-        run.ctx.recorder->file(command.dump_name, outcome);
+    const FileOutcome outcome = write_dump(run.ctx.link.platform, run.ctx.link.console,
+                                           command.dump_name, data, command.length);
+    run.ctx.recorder.file(command.dump_name, outcome);
 }
 
-// One query: name it, clear its area, send it, report a failure, and dump the area either way.
-template <typename Send>
-void query_step(ReportRun& run, const char* name, CommandId id, std::uint8_t* area,
-                std::size_t area_size, Send send) {
-    run.command_name = name;
-    std::memset(area, 0, area_size);
-    const bool ok = send();
-    record_reply(run, id, area);
-    if (!ok)
-        failure_line(run, id);
-    dump(run, id, area);
+// One query: clear its area, send it, print a failure line when the step's test fails, and dump
+// the area either way. `succeeded` is the step's test of the transport's result.
+template <CommandId id, typename Send, typename Succeeded>
+void run_query_step(ReportRun& run, ReplyArea<id>& area, Send send, Succeeded succeeded) {
+    area.fill(0);
+    const CommandResult result = send(area.data());
+    run.ctx.recorder.sent(id, area.data(), result);
+    if (!succeeded(result))
+        print_failure_line(run, id, result.error);
+    write_command_dump(run, id, area.data());
+}
+
+bool done(const CommandResult& result) {
+    return result.ok();
 }
 
 // A text field of the INQUIRY data: it ends at its first NUL or after its last byte; spaces stay.
@@ -91,49 +81,56 @@ void inquiry_text(const std::uint8_t* field, std::size_t size, char* out) {
     out[n] = '\0';
 }
 
-std::uint64_t identity_steps(ReportRun& run) {
+std::uint64_t run_identity_steps(ReportRun& run) {
     ReportPages& p = run.pages;
-    query_step(run, "Inquiry", CommandId::inquiry, p.inquiry.data(), p.inquiry.size(), [&] {
-        return scsi_inquiry(run.link, p.inquiry.data(), command_info(CommandId::inquiry).length) !=
-               0;
-    });
+    DriveLink& link = run.ctx.link;
+    run_query_step<CommandId::inquiry>(
+        run, p.inquiry,
+        [&](std::uint8_t* area) {
+            return scsi_inquiry(link, area, command_info(CommandId::inquiry).length);
+        },
+        done);
 
+    // A block address of zero counts as a failure of READ CAPACITY(10), whatever the call said.
     std::uint32_t last_lba32 = 0;
-    query_step(run, "ReadCapacity", CommandId::read_capacity10, p.capacity10.data(),
-               p.capacity10.size(), [&] {
-                   last_lba32 = scsi_read_capacity10(run.link, p.capacity10.data());
-                   return last_lba32 != 0;
-               });
+    run_query_step<CommandId::read_capacity10>(
+        run, p.capacity10,
+        [&](std::uint8_t* area) {
+            const CommandResult result = scsi_read_capacity10(link, area);
+            if (result.ok())
+                last_lba32 = get_be32(area);
+            return result;
+        },
+        [&](const CommandResult&) { return last_lba32 != 0; });
     std::uint64_t last_lba = last_lba32;
-    bool known = last_lba32 != 0;  // zero is READ CAPACITY(10)'s failure
+    bool known = last_lba32 != 0;
     if (last_lba32 == kLastLba32) {
         known = false;
-        query_step(run, "ReadCapacity16", CommandId::read_capacity16, p.capacity16.data(),
-                   p.capacity16.size(), [&] {
-                       if (scsi_read_capacity16(run.link, p.capacity16.data()) == 0)
-                           return false;
-                       last_lba = get_be64(p.capacity16.data());
-                       known = true;
-                       return true;
-                   });
+        run_query_step<CommandId::read_capacity16>(
+            run, p.capacity16, [&](std::uint8_t* area) { return scsi_read_capacity16(link, area); },
+            [&](const CommandResult& result) {
+                if (result.ok()) {
+                    last_lba = get_be64(p.capacity16.data());
+                    known = true;
+                }
+                return result.ok();
+            });
     }
-    if (run.ctx.recorder != nullptr && known)
-        run.ctx.recorder->last_lba = last_lba;
+    if (known)
+        run.ctx.recorder.last_lba = last_lba;
     return last_lba;
 }
 
-void identity_lines(ReportRun& run, std::uint64_t last_lba) {
+void print_identity_lines(ReportRun& run, std::uint64_t last_lba) {
     char model[25];
     char revision[5];
     char serial[9];
     inquiry_text(run.pages.inquiry.data() + 8, 24, model);
     inquiry_text(run.pages.inquiry.data() + 32, 4, revision);
     inquiry_text(run.pages.inquiry.data() + 36, 8, serial);
-    if (ReportRecorder* recorder = run.ctx.recorder) {
-        recorder->model = model;
-        recorder->revision = revision;
-        recorder->serial = serial;
-    }
+    run.ctx.recorder.model = model;
+    run.ctx.recorder.revision = revision;
+    run.ctx.recorder.serial = serial;
     report_printf(run.ctx, "Model   : %s\n", model);
     report_printf(run.ctx, "Rev/sn  : %s/%s\n", revision, serial);
     // The count is the last LBA itself, in 512-byte sectors.
@@ -150,18 +147,24 @@ void print_flash_id_line(ReportRun& run, const char* label, const std::uint8_t* 
 }
 
 // Returns the controller id read from the info page.
-std::uint16_t controller_steps(ReportRun& run) {
+template <CommandId id>
+CommandResult read_vendor12_page(DriveLink& link, std::uint8_t* area) {
+    constexpr CommandInfo command = command_info(id);
+    static_assert(command.form == CommandForm::vendor12);
+    return vendor_command12(link, area, static_cast<std::uint16_t>(command.code), command.length);
+}
+
+std::uint16_t run_controller_steps(ReportRun& run) {
     ReportPages& p = run.pages;
-    query_step(run, "ReadFID", CommandId::read_fid, p.fid.data(), p.fid.size(), [&] {
-        return vendor_command12(run.link, p.fid.data(),
-                                static_cast<std::uint16_t>(command_info(CommandId::read_fid).code),
-                                command_info(CommandId::read_fid).length, Direction::data_in) != 0;
-    });
-    query_step(run, "ReadInfo", CommandId::read_info, p.info.data(), p.info.size(), [&] {
-        return vendor_command12(run.link, p.info.data(),
-                                static_cast<std::uint16_t>(command_info(CommandId::read_info).code),
-                                command_info(CommandId::read_info).length, Direction::data_in) != 0;
-    });
+    DriveLink& link = run.ctx.link;
+    run_query_step<CommandId::read_fid>(
+        run, p.fid,
+        [&](std::uint8_t* area) { return read_vendor12_page<CommandId::read_fid>(link, area); },
+        done);
+    run_query_step<CommandId::read_info>(
+        run, p.info,
+        [&](std::uint8_t* area) { return read_vendor12_page<CommandId::read_info>(link, area); },
+        done);
 
     report_printf(run.ctx, "Controller: TK%02X%02X (from firmware)\n", p.info[kInfoControllerId],
                   p.info[kInfoControllerId + 1]);
@@ -170,28 +173,21 @@ std::uint16_t controller_steps(ReportRun& run) {
     return get_be16(p.info.data() + kInfoControllerId);
 }
 
-bool controller_supported(std::uint16_t id) {
-    for (std::uint16_t supported : kSupportedControllers) {
-        if (id == supported)
-            return true;
-    }
-    return false;
+// A controller page. Each is cleared before its read, so a failed read dumps and prints zeros
+// rather than whatever memory held.
+template <CommandId id>
+void read_controller_page(ReportRun& run, ReplyArea<id>& page) {
+    constexpr CommandInfo command = command_info(id);
+    static_assert(command.form == CommandForm::vendor16);
+    run_query_step<id>(
+        run, page,
+        [&](std::uint8_t* area) {
+            return vendor_command16(run.ctx.link, area, command.code, command.length);
+        },
+        done);
 }
 
-// The six controller pages keep the command name "ReadInfo". Each is cleared before its read,
-// so a failed read dumps and prints zeros rather than whatever memory held.
-void read_controller_page(ReportRun& run, CommandId id, std::uint8_t* page) {
-    const CommandInfo& command = command_info(id);
-    std::memset(page, 0, command.length);
-    const bool ok =
-        vendor_command16(run.link, page, command.code, command.length, Direction::data_in) != 0;
-    record_reply(run, id, page);
-    if (!ok)
-        failure_line(run, id);
-    dump(run, id, page);
-}
-
-void bank_lines(ReportRun& run) {
+void print_bank_lines(ReportRun& run) {
     const std::uint8_t* fidall = run.pages.controller.fidall.data();
     for (unsigned bank = 0; bank < kFlashBanks; ++bank) {
         const std::uint8_t* id = fidall + 8 * bank;
@@ -203,19 +199,19 @@ void bank_lines(ReportRun& run) {
     }
 }
 
-void controller_pages_and_configuration(ReportRun& run) {
+void read_controller_pages_and_print_configuration(ReportRun& run) {
     ControllerPages& c = run.pages.controller;
-    read_controller_page(run, CommandId::sysinfo, c.sysinfo.data());
-    read_controller_page(run, CommandId::fidall, c.fidall.data());
-    bank_lines(run);
-    read_controller_page(run, CommandId::infoblock, c.infoblock.data());
-    read_controller_page(run, CommandId::id, c.id.data());
-    read_controller_page(run, CommandId::smart, c.smart.data());
-    read_controller_page(run, CommandId::smartext, c.smartext.data());
+    read_controller_page<CommandId::sysinfo>(run, c.sysinfo);
+    read_controller_page<CommandId::fidall>(run, c.fidall);
+    print_bank_lines(run);
+    read_controller_page<CommandId::infoblock>(run, c.infoblock);
+    read_controller_page<CommandId::id>(run, c.id);
+    read_controller_page<CommandId::smart>(run, c.smart);
+    read_controller_page<CommandId::smartext>(run, c.smartext);
 
     char block[kConfigurationBlockSize];
     format_configuration_block(c, block, sizeof block);
-    std::fputs(block, run.ctx.console);
+    std::fputs(block, run.ctx.link.console);
     if (run.ctx.report_file != nullptr) {
         std::fputs(block, run.ctx.report_file);
         std::fputs("\n", run.ctx.report_file);
@@ -223,69 +219,64 @@ void controller_pages_and_configuration(ReportRun& run) {
 }
 
 // The ATA-style SMART configuration table, report file only.
-void ata_smart_table(ReportRun& run) {
+void write_ata_smart_table_section(ReportRun& run) {
     write_ata_smart_table(run.ctx.report_file, run.pages.controller.infoblock.data());
 }
 
 // The health log file with its four sections; closed before the bridge reads.
-void health_log(ReportRun& run) {
+void write_health_log_file(ReportRun& run) {
     const ControllerPages& c = run.pages.controller;
-    const FileOutcome outcome = write_health_log(run.ctx.platform, run.ctx.console, c.smart.data(),
-                                                 c.smartext.data(), c.sysinfo.data());
-    if (run.ctx.recorder != nullptr)
-        run.ctx.recorder->file(kHealthLogFileName, outcome);
+    const FileOutcome outcome =
+        write_health_log(run.ctx.link.platform, run.ctx.link.console, c.smart.data(),
+                         c.smartext.data(), c.sysinfo.data());
+    run.ctx.recorder.file(kHealthLogFileName, outcome);
 }
 
-// A bridge read has no failure line of its own (the transport prints one); it is kept for the
-// record all the same.
-void record_bridge_read(ReportRun& run, CommandId id, const std::uint8_t* area, bool failed) {
-    ReportRecorder* recorder = run.ctx.recorder;
-    if (recorder == nullptr)
-        return;
-    recorder->sent(id, area);
-    if (failed)
-        recorder->failed(id, run.ctx.platform.last_error(), nullptr);
+// A bridge read has no failure line of the report's own (the transport prints one); a failed
+// request is kept for the record all the same.
+void record_bridge_read(ReportRun& run, CommandId id, const std::uint8_t* area,
+                        const CommandResult& result) {
+    run.ctx.recorder.sent(id, area, result);
+    if (!result.ok())
+        run.ctx.recorder.failed(id, result.error);
 }
 
-// The two NVMe pages through the bridge; dumped only when the read succeeded.
-void bridge_reads(ReportRun& run) {
+// The two NVMe pages through the bridge; dumped only when the read counts.
+void run_bridge_reads(ReportRun& run) {
     ReportPages& p = run.pages;
     p.nvme_identify.fill(0);
-    bool identify_failed = false;
-    const bool identified = nvme_identify(run.link, p.nvme_identify.data(), &identify_failed) != 0;
-    record_bridge_read(run, CommandId::nvme_identify, p.nvme_identify.data(), identify_failed);
-    if (identified) {
-        dump(run, CommandId::nvme_identify, p.nvme_identify.data());
+    const IdentifyResult identify = nvme_identify(run.ctx.link, p.nvme_identify.data());
+    record_bridge_read(run, CommandId::nvme_identify, p.nvme_identify.data(), identify.request);
+    if (identify.identified) {
+        write_command_dump(run, CommandId::nvme_identify, p.nvme_identify.data());
     }
     p.nvme_smart.fill(0);
-    const bool smart_read = nvme_smart_log(run.link, p.nvme_smart.data()) != 0;
-    record_bridge_read(run, CommandId::nvme_smart_log, p.nvme_smart.data(), !smart_read);
-    if (smart_read) {
-        dump(run, CommandId::nvme_smart_log, p.nvme_smart.data());
+    const CommandResult smart = nvme_smart_log(run.ctx.link, p.nvme_smart.data());
+    record_bridge_read(run, CommandId::nvme_smart_log, p.nvme_smart.data(), smart);
+    if (smart.ok()) {
+        write_command_dump(run, CommandId::nvme_smart_log, p.nvme_smart.data());
     }
 }
 
 }  // namespace
 
-void drive_report(ReportContext& ctx) {
+void run_drive_report(ReportContext& ctx) {
     const std::unique_ptr<ReportPages> pages = std::make_unique<ReportPages>();
-    ReportRun run{ctx, DriveLink{ctx.platform, ctx.disk, ctx.console}, "", *pages};
+    ReportRun run{ctx, *pages};
 
-    const std::uint64_t last_lba = identity_steps(run);
-    identity_lines(run, last_lba);
-    const std::uint16_t controller = controller_steps(run);
+    const std::uint64_t last_lba = run_identity_steps(run);
+    print_identity_lines(run, last_lba);
+    const std::uint16_t controller = run_controller_steps(run);
     const bool supported = controller_supported(controller);
-    if (ctx.recorder != nullptr) {
-        ctx.recorder->controller_id = controller;
-        ctx.recorder->controller_supported = supported;
-    }
+    ctx.recorder.controller_id = controller;
+    ctx.recorder.controller_supported = supported;
     if (!supported)
         return;
 
-    controller_pages_and_configuration(run);
-    ata_smart_table(run);
-    health_log(run);
-    bridge_reads(run);
+    read_controller_pages_and_print_configuration(run);
+    write_ata_smart_table_section(run);
+    write_health_log_file(run);
+    run_bridge_reads(run);
 }
 
 }  // namespace torvik

@@ -8,7 +8,7 @@
 #include "report/attribute_table.h"
 #include "report/health_log_fields.h"
 #include "report/number_format.h"
-#include "transport/commands.h"
+#include "scsi/commands.h"
 
 namespace torvik {
 

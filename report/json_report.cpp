@@ -4,6 +4,8 @@
 #include <limits>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "common/bytes.h"
 #include "flashid/flash_id.h"
 #include "report/ata_smart_table.h"
@@ -11,10 +13,22 @@
 #include "report/controller_config.h"
 #include "report/health_log.h"
 #include "report/health_log_fields.h"
+#include "report/number_format.h"
 
 namespace torvik {
 
 namespace {
+
+// Keys keep the order in which they are written, so the file reads like the text report.
+using Json = nlohmann::ordered_json;
+
+Json flash_id_json(const std::uint8_t* id);
+
+// Whole numbers up to 2^53 in magnitude as JSON numbers, larger ones as decimal strings, so that
+// no reader that keeps numbers as doubles can round them.
+Json json_integer(std::uint64_t value);
+Json json_integer(std::int64_t value);
+Json json_integer(Uint128 value);
 
 constexpr std::uint64_t kLargestExactInteger = std::uint64_t{1} << 53;
 constexpr std::size_t kFlashIdSize = 8;
@@ -27,15 +41,6 @@ Uint128 read_le128(const std::uint8_t* p) {
 // A text of the tables that joins the description after a space, without that space.
 const char* without_leading_space(const char* text) {
     return text[0] == ' ' ? text + 1 : text;
-}
-
-// The command's name is its dump file's, without the "torvik_usb_" or "torvik_pssd_" prefix and
-// the ".bin" suffix, as the pages are called everywhere: "inq", "sysinfo", "nvme_id".
-std::string command_name(CommandId id) {
-    std::string name = command_info(id).dump_name;
-    const std::size_t prefix_end = name.find('_', name.find('_') + 1);
-    name = name.substr(prefix_end + 1);
-    return name.substr(0, name.rfind('.'));
 }
 
 Json field_value(const std::uint8_t* page, const FieldLine& line) {
@@ -211,11 +216,11 @@ Json status_log(const std::uint8_t* sysinfo, bool flash) {
 Json failed_commands(const ReportRecorder& record) {
     Json out = Json::array();
     for (const FailedCommand& f : record.failures) {
-        Json entry = {{"command", command_name(f.command)},
-                      {"dump_file", command_info(f.command).dump_name},
-                      {"error", f.error}};
-        if (f.report_name != nullptr)
-            entry["report_name"] = f.report_name;
+        const CommandInfo& command = command_info(f.command);
+        Json entry = {
+            {"command", command.page_name}, {"dump_file", command.dump_name}, {"error", f.error}};
+        if (command.failure_name != nullptr)
+            entry["report_name"] = command.failure_name;
         out.push_back(std::move(entry));
     }
     return out;
@@ -240,8 +245,6 @@ Json files(const ReportRecorder& record) {
     }
     return out;
 }
-
-}  // namespace
 
 Json json_integer(std::uint64_t value) {
     if (value <= kLargestExactInteger)
@@ -338,7 +341,15 @@ Json json_report(const JsonRunInfo& run, const ReportRecorder& record) {
     return doc;
 }
 
-FileOutcome write_json_report(Platform& platform, std::FILE* console, const Json& report) {
+}  // namespace
+
+std::string flash_id_json_text(const std::uint8_t* id) {
+    return flash_id_json(id).dump();
+}
+
+FileOutcome write_json_report(Platform& platform, std::FILE* console, const JsonRunInfo& run,
+                              const ReportRecorder& record) {
+    const Json report = json_report(run, record);
     std::FILE* file = platform.create_file(kJsonReportFileName, "w");
     if (file == nullptr) {
         std::fprintf(console, "%s: Create File Error\n", kJsonReportFileName);

@@ -7,11 +7,8 @@
 #include <cstdio>
 #include <string>
 
-#include <nlohmann/json.hpp>
-
 #include "platform/platform.h"
 #include "report/file_outcome.h"
-#include "report/number_format.h"
 #include "report/report_recorder.h"
 
 namespace torvik {
@@ -20,9 +17,6 @@ inline constexpr const char* kJsonReportFileName = "torvik_usb_pssd_flash_id.jso
 
 // Raised whenever a key changes meaning or disappears; new keys alone do not raise it.
 inline constexpr int kJsonFormatVersion = 1;
-
-// Keys keep the order in which they are written, so the file reads like the text report.
-using Json = nlohmann::ordered_json;
 
 // What the run knows besides the drive report.
 struct JsonRunInfo {
@@ -35,20 +29,13 @@ struct JsonRunInfo {
     std::string simulation_source;  // the profile name or the replayed directory
 };
 
-Json json_report(const JsonRunInfo& run, const ReportRecorder& record);
+// Writes the document of the run to kJsonReportFileName in the current directory. A file that
+// cannot be created or written gets its message on the console.
+FileOutcome write_json_report(Platform& platform, std::FILE* console, const JsonRunInfo& run,
+                              const ReportRecorder& record);
 
-// One flash ID: its 8 bytes, the description the text report shows and the decoded fields, each
-// absent when the decoder did not find it.
-Json flash_id_json(const std::uint8_t* id);
-
-// Whole numbers up to 2^53 in magnitude as JSON numbers, larger ones as decimal strings, so that
-// no reader that keeps numbers as doubles can round them.
-Json json_integer(std::uint64_t value);
-Json json_integer(std::int64_t value);
-Json json_integer(Uint128 value);
-
-// Writes the document to kJsonReportFileName in the current directory. A file that cannot be
-// created or written gets its message on the console.
-FileOutcome write_json_report(Platform& platform, std::FILE* console, const Json& report);
+// One flash ID as a JSON object: its 8 bytes, the description the text report shows and the
+// decoded fields, each absent when the decoder did not find it.
+std::string flash_id_json_text(const std::uint8_t* id);
 
 }  // namespace torvik

@@ -6,7 +6,7 @@
 namespace torvik {
 
 void report_text(ReportContext& ctx, const char* text) {
-    std::fputs(text, ctx.console);
+    std::fputs(text, ctx.link.console);
     if (ctx.report_file != nullptr)
         std::fputs(text, ctx.report_file);
 }

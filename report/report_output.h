@@ -5,8 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "report/drive_report.h"
+#include "platform/platform.h"
 #include "report/file_outcome.h"
+#include "report/report_context.h"
 
 namespace torvik {
 

@@ -2,15 +2,16 @@
 
 namespace torvik {
 
-void ReportRecorder::sent(CommandId id, const std::uint8_t* area) {
+void ReportRecorder::sent(CommandId id, const std::uint8_t* area, const CommandResult& result) {
     RecordedCommand& command = commands[static_cast<std::size_t>(id)];
     command.sent = true;
+    command.result = result;
     command.reply.assign(area, area + command_info(id).length);
 }
 
-void ReportRecorder::failed(CommandId id, std::uint32_t error, const char* report_name) {
+void ReportRecorder::failed(CommandId id, std::uint32_t error) {
     commands[static_cast<std::size_t>(id)].failed = true;
-    failures.push_back(FailedCommand{id, error, report_name});
+    failures.push_back(FailedCommand{id, error});
 }
 
 void ReportRecorder::file(const char* name, FileOutcome outcome) {

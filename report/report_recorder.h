@@ -1,5 +1,5 @@
-// What a run learned, kept for the machine-readable report. The drive report fills it in as it
-// goes when the run asks for one; nothing of the text output depends on it.
+// What a run learned, kept for the machine-readable report and the run's manifest. The drive
+// report fills it in as it goes; nothing of the text output depends on it.
 #pragma once
 
 #include <array>
@@ -9,21 +9,22 @@
 #include <vector>
 
 #include "report/file_outcome.h"
-#include "transport/commands.h"
+#include "scsi/commands.h"
+#include "transport/request.h"
 
 namespace torvik {
 
 // One command as the report saw it.
 struct RecordedCommand {
     bool sent = false;
-    bool failed = false;
+    bool failed = false;              // the report counted it failed
+    CommandResult result;             // what the transport said of it
     std::vector<std::uint8_t> reply;  // its reply area after the command, the dump's length
 };
 
 struct FailedCommand {
     CommandId command;
-    std::uint32_t error;      // the system's last error code
-    const char* report_name;  // the name in the report's failure line; nullptr when it prints none
+    std::uint32_t error;  // the system's last error code
 };
 
 struct OutputFile {
@@ -43,8 +44,8 @@ struct ReportRecorder {
     bool controller_supported = false;  // the gate let the report go on
 
     // A command was sent; area holds its reply (command_info(id).length bytes).
-    void sent(CommandId id, const std::uint8_t* area);
-    void failed(CommandId id, std::uint32_t error, const char* report_name);
+    void sent(CommandId id, const std::uint8_t* area, const CommandResult& result);
+    void failed(CommandId id, std::uint32_t error);
     void file(const char* name, FileOutcome outcome);
 
     // The reply of a command that was sent and succeeded, in full; nullptr otherwise.

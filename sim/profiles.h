@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "scsi/commands.h"
 #include "sim/sim_drive.h"
-#include "transport/commands.h"
 
 namespace torvik {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "common/bytes.h"
-#include "transport/cdb.h"
+#include "scsi/cdb.h"
 
 namespace torvik {
 
@@ -66,33 +66,33 @@ std::optional<CommandId> command_of(const std::uint8_t* cdb, std::uint8_t cdb_le
         return std::nullopt;
     }
     for (const CommandInfo& info : kCommands) {
+        if (cdb_length != info.cdb_length || cdb[0] != command_opcode(info)) {
+            continue;
+        }
         bool match = false;
         switch (info.form) {
             case CommandForm::scsi:
-                if (cdb[0] != info.code) {
-                    break;
-                }
                 if (info.id == CommandId::inquiry) {
                     // Standard data only: no vital product data page.
-                    match = cdb_length == 6 && cdb[1] == 0 && cdb[2] == 0;
+                    match = cdb[1] == 0 && cdb[2] == 0;
                 } else if (info.id == CommandId::read_capacity10) {
-                    match = cdb_length == 10;
+                    match = true;
                 } else {
-                    match = cdb_length == 16 && (cdb[1] & 0x1F) == kReadCapacity16ServiceAction;
+                    match = (cdb[1] & 0x1F) == kReadCapacity16ServiceAction;
                 }
                 break;
             case CommandForm::vendor12:
-                match = cdb_length == 12 && get_be16(cdb) == info.code && zero_from(cdb, 2, 12);
+                match = get_be16(cdb) == info.code && zero_from(cdb, 2, 12);
                 break;
             case CommandForm::vendor16:
-                match = cdb_length == 16 && get_be32(cdb) == info.code && zero_from(cdb, 4, 16);
+                match = get_be32(cdb) == info.code && zero_from(cdb, 4, 16);
                 break;
             case CommandForm::tunnel: {
                 const std::uint32_t cdw10 = info.id == CommandId::nvme_identify
                                                 ? kNvmeIdentifyCnsController
                                                 : kNvmeSmartHealthLogId;
-                match = cdb_length == 16 && cdb[0] == kTunnelOpcode && cdb[1] == info.code &&
-                        cdb[2] == 0 && cdb[3] == cdw10 && zero_from(cdb, 4, 16);
+                match =
+                    cdb[1] == info.code && cdb[2] == 0 && cdb[3] == cdw10 && zero_from(cdb, 4, 16);
                 break;
             }
         }

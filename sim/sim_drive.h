@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/storage_descriptor.h"
-#include "transport/commands.h"
+#include "scsi/commands.h"
 
 namespace torvik {
 

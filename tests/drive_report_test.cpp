@@ -12,6 +12,7 @@
 #include "common/bytes.h"
 #include "report/controller_config.h"
 #include "report/drive_report.h"
+#include "report/report_recorder.h"
 #include "sim/profiles.h"
 #include "sim/sim_drive.h"
 #include "sim/sim_platform.h"
@@ -70,8 +71,9 @@ class DriveReport : public ::testing::Test {
         Capture console;
         const DriveHandle disk = platform.open_drive("\\\\.\\PhysicalDrive0", kDiskOpenFlags);
         std::FILE* report = with_report_file ? std::fopen("report.txt", "w") : nullptr;
-        ReportContext ctx{platform, console.file(), disk, report};
-        drive_report(ctx);
+        ReportRecorder recorder;
+        ReportContext ctx{DriveLink{platform, disk, console.file()}, report, recorder};
+        run_drive_report(ctx);
         if (report != nullptr)
             std::fclose(report);
         platform.close_drive(disk);

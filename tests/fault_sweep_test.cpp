@@ -17,13 +17,14 @@
 #include "app/exit_status.h"
 #include "app/run.h"
 #include "common/bytes.h"
+#include "report/controller_config.h"
 #include "report/health_log.h"
 #include "report/json_report.h"
+#include "scsi/commands.h"
 #include "sim/profiles.h"
 #include "tests/support/checked_drive.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/scratch.h"
-#include "transport/commands.h"
 
 namespace torvik::testing {
 namespace {
@@ -31,25 +32,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint32_t kErrorCodes[] = {0x1, 0x5, 0x1f, 0x79, 0x45d, 0xffffffff};
-constexpr std::uint16_t kSupportedControllers[] = {0x5017, 0x5018, 0x5021};
-constexpr std::size_t kControllerIdAt = 382;  // in the info page, big-endian
-
-// The name the report's failure line gives each command up to the controller gate; the pages
-// after it keep the last one, and the bridge reads have none.
-const char* report_name(CommandId id) {
-    switch (id) {
-        case CommandId::inquiry:
-            return "Inquiry";
-        case CommandId::read_capacity10:
-            return "ReadCapacity";
-        case CommandId::read_capacity16:
-            return "ReadCapacity16";
-        case CommandId::read_fid:
-            return "ReadFID";
-        default:
-            return command_info(id).form == CommandForm::tunnel ? nullptr : "ReadInfo";
-    }
-}
 
 std::string hex_line(const char* format, const char* name, std::uint32_t code) {
     char line[96];
@@ -106,7 +88,7 @@ Expected expect(const SimProfileData& data, const Scenario& s) {
         const std::optional<Bytes> got = delivered(data, s, id);
         if (!got) {
             last_error = s.fault.error_code;
-            const char* name = report_name(id);
+            const char* name = command_info(id).failure_name;
             if (id != CommandId::inquiry) {
                 e.console_failures.push_back(hex_line(name == nullptr
                                                           ? "IOCtl: ASM Id/Smart failed 0x%x!\n"
@@ -133,8 +115,9 @@ Expected expect(const SimProfileData& data, const Scenario& s) {
     if (cap10 && lba == 0) {
         // The drive answered without a block address: READ CAPACITY (10) returned zero all the
         // same.
-        e.console_failures.push_back(
-            hex_line("IOCtl: %s failed 0x%x!\n", "ReadCapacity", last_error));
+        e.console_failures.push_back(hex_line("IOCtl: %s failed 0x%x!\n",
+                                              command_info(CommandId::read_capacity10).failure_name,
+                                              last_error));
         e.report_failures.push_back(e.console_failures.back());
     }
     if (lba == 0xFFFFFFFF)
@@ -144,9 +127,8 @@ Expected expect(const SimProfileData& data, const Scenario& s) {
     dump(CommandId::read_info, info);
 
     const std::uint16_t controller =
-        get_be16(area(info, CommandId::read_info).data() + kControllerIdAt);
-    if (std::find(std::begin(kSupportedControllers), std::end(kSupportedControllers), controller) ==
-        std::end(kSupportedControllers)) {
+        get_be16(area(info, CommandId::read_info).data() + kInfoControllerId);
+    if (!controller_supported(controller)) {
         return e;
     }
     for (const CommandInfo& command : kCommands) {

@@ -14,10 +14,10 @@
 #include "platform/linux_platform.h"
 #include "report/health_log.h"
 #include "report/json_report.h"
+#include "scsi/commands.h"
 #include "sim/profiles.h"
 #include "tests/support/checked_drive.h"
 #include "tests/support/scratch.h"
-#include "transport/commands.h"
 
 namespace torvik::testing {
 namespace {

@@ -145,7 +145,7 @@ TEST_F(SgIo, DataInRequestGoesToTheScsiGenericNode) {
 
 TEST_F(SgIo, WithoutAnSgNodeTheBlockNodeCarriesIt) {
     DriveLink link{platform, open(0), stdout};
-    EXPECT_EQ(vendor_command12(link, nullptr, 0x0656, 0, Direction::data_in), 1);
+    EXPECT_TRUE(vendor_command12(link, nullptr, 0x0656, 0).ok());
     EXPECT_EQ(fake.node, "sda");
     EXPECT_EQ(fake.request.dxfer_direction, -1);  // SG_DXFER_NONE
     EXPECT_EQ(fake.request.mx_sb_len, 0);
@@ -208,7 +208,7 @@ TEST_F(SgIo, TransportSeesTimeOutAndCheckCondition) {
     DriveLink link{platform, open(1), console.file()};
     Bytes page(512, 0xAA);
     fake.host_status = 0x03;
-    EXPECT_EQ(nvme_smart_log(link, page.data()), 0);
+    EXPECT_FALSE(nvme_smart_log(link, page.data()).ok());
     EXPECT_EQ(console.text(), "IOCtl: ASM Id/Smart failed 0x6e!\n");
     EXPECT_EQ(page, Bytes(512, 0xAA));
 
@@ -216,7 +216,8 @@ TEST_F(SgIo, TransportSeesTimeOutAndCheckCondition) {
     fake.status = 0x02;
     fake.masked_status = 0x01;
     fake.driver_status = 0x08;
-    EXPECT_EQ(vendor_command16(link, page.data(), 0x06008901, 512, Direction::data_in), 1);
+    EXPECT_EQ(vendor_command16(link, page.data(), 0x06008901, 512).outcome,
+              CommandResult::Outcome::check_condition);
     EXPECT_EQ(page, Bytes(512, 0));
     EXPECT_EQ(console.text(), "IOCtl: ASM Id/Smart failed 0x6e!\n");  // nothing more
 }

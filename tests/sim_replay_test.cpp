@@ -12,11 +12,11 @@
 
 #include "app/entry.h"
 #include "app/exit_status.h"
+#include "scsi/commands.h"
 #include "sim/profiles.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/program_run.h"
 #include "tests/support/scratch.h"
-#include "transport/commands.h"
 
 namespace torvik::testing {
 namespace {

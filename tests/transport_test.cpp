@@ -59,7 +59,7 @@ Bytes zeros_after(Bytes head, std::size_t total) {
     return head;
 }
 
-using Operation = std::function<int(DriveLink&, std::uint8_t*)>;
+using Operation = std::function<CommandResult(DriveLink&, std::uint8_t*)>;
 
 struct WireCase {
     const char* name;
@@ -83,7 +83,7 @@ const std::vector<WireCase>& wire_cases() {
          44,
          132},
         {"read capacity 10",
-         [](DriveLink& l, std::uint8_t* b) { return static_cast<int>(scsi_read_capacity10(l, b)); },
+         [](DriveLink& l, std::uint8_t* b) { return scsi_read_capacity10(l, b); },
          zeros_after({0x25}, 10), 24, 68, 8, 76, 76},
         {"read capacity 16",
          [](DriveLink& l, std::uint8_t* b) { return scsi_read_capacity16(l, b); },
@@ -93,37 +93,23 @@ const std::vector<WireCase>& wire_cases() {
          32,
          100,
          100},
-        {"fid",
-         [](DriveLink& l, std::uint8_t* b) {
-             return vendor_command12(l, b, 0x0656, 512, Direction::data_in);
-         },
+        {"fid", [](DriveLink& l, std::uint8_t* b) { return vendor_command12(l, b, 0x0656, 512); },
          zeros_after({0x06, 0x56}, 12), 0, 68, 512, 580, 580},
-        {"info",
-         [](DriveLink& l, std::uint8_t* b) {
-             return vendor_command12(l, b, 0x0605, 528, Direction::data_in);
-         },
+        {"info", [](DriveLink& l, std::uint8_t* b) { return vendor_command12(l, b, 0x0605, 528); },
          zeros_after({0x06, 0x05}, 12), 0, 68, 528, 596, 596},
         {"infoblock",
-         [](DriveLink& l, std::uint8_t* b) {
-             return vendor_command16(l, b, 0x0600B100, 6144, Direction::data_in);
-         },
+         [](DriveLink& l, std::uint8_t* b) { return vendor_command16(l, b, 0x0600B100, 6144); },
          zeros_after({0x06, 0x00, 0xB1, 0x00}, 16), 0, 68, 6144, 6212, 6212},
         {"id",
-         [](DriveLink& l, std::uint8_t* b) {
-             return vendor_command16(l, b, 0x0600FD13, 4096, Direction::data_in);
-         },
+         [](DriveLink& l, std::uint8_t* b) { return vendor_command16(l, b, 0x0600FD13, 4096); },
          zeros_after({0x06, 0x00, 0xFD, 0x13}, 16), 0, 68, 4096, 4164, 4164},
         {"largest vendor transfer",
-         [](DriveLink& l, std::uint8_t* b) {
-             return vendor_command16(l, b, 0x06008000, 65536, Direction::data_in);
-         },
+         [](DriveLink& l, std::uint8_t* b) { return vendor_command16(l, b, 0x06008000, 65536); },
          zeros_after({0x06, 0x00, 0x80, 0x00}, 16), 0, 68, 65536, 65604, 65604},
         {"empty vendor transfer",
-         [](DriveLink& l, std::uint8_t* b) {
-             return vendor_command12(l, b, 0x0656, 0, Direction::data_in);
-         },
+         [](DriveLink& l, std::uint8_t* b) { return vendor_command12(l, b, 0x0656, 0); },
          zeros_after({0x06, 0x56}, 12), 0, 68, 0, 68, 68},
-        {"nvme identify", [](DriveLink& l, std::uint8_t* b) { return nvme_identify(l, b); },
+        {"nvme identify", [](DriveLink& l, std::uint8_t* b) { return nvme_identify(l, b).request; },
          zeros_after({0xE6, 0x06, 0x00, 0x01}, 16), 24, 68, 4096, 4164, 4164},
         {"nvme smart log", [](DriveLink& l, std::uint8_t* b) { return nvme_smart_log(l, b); },
          zeros_after({0xE6, 0x02, 0x00, 0x02}, 16), 24, 68, 512, 580, 580},
@@ -158,7 +144,7 @@ TEST_F(Transport, EveryCommandOnTheWireByteForByte) {
         wire.reply = {0x01};  // something, so the Identify succeeds
         Bytes buffer(65536, 0);
         DriveLink l = link();
-        EXPECT_NE(c.run(l, buffer.data()), 0);
+        EXPECT_TRUE(c.run(l, buffer.data()).ok());
         ASSERT_EQ(wire.sent.size(), 1u);
         const WirePlatform::Sent& s = wire.sent[0];
         EXPECT_EQ(s.in_size, c.in_size);
@@ -183,13 +169,9 @@ TEST_F(Transport, EveryCommandOnTheWireByteForByte) {
 TEST_F(Transport, LengthsAbove65536AreRefusedWithoutSending) {
     const std::vector<std::pair<const char*, Operation>> ops = {
         {"vendor 12",
-         [](DriveLink& l, std::uint8_t* b) {
-             return vendor_command12(l, b, 0x0656, 65537, Direction::data_in);
-         }},
+         [](DriveLink& l, std::uint8_t* b) { return vendor_command12(l, b, 0x0656, 65537); }},
         {"vendor 16",
-         [](DriveLink& l, std::uint8_t* b) {
-             return vendor_command16(l, b, 0x06008000, 65537, Direction::data_in);
-         }},
+         [](DriveLink& l, std::uint8_t* b) { return vendor_command16(l, b, 0x06008000, 65537); }},
         {"tunnel",
          [](DriveLink& l, std::uint8_t* b) {
              return nvme_tunnel(l, b, 65537, nvme_command_block(0x06, 0, 1));
@@ -200,7 +182,7 @@ TEST_F(Transport, LengthsAbove65536AreRefusedWithoutSending) {
         Capture out;
         DriveLink l{wire, 7, out.file()};
         Bytes buffer(65537, 0xAA);
-        EXPECT_EQ(run(l, buffer.data()), 0);
+        EXPECT_FALSE(run(l, buffer.data()).ok());
         EXPECT_EQ(out.text(), "Max Size exceed(65537>65536)!\n");
         EXPECT_TRUE(wire.sent.empty());
         EXPECT_EQ(buffer, Bytes(65537, 0xAA));
@@ -220,7 +202,9 @@ TEST_F(Transport, FailedCallLeavesTheBufferAndPrintsOneLine) {
         Capture out;
         DriveLink l{wire, 7, out.file()};
         Bytes buffer(8192, 0xAA);
-        EXPECT_EQ(c.run(l, buffer.data()), 0);
+        const CommandResult result = c.run(l, buffer.data());
+        EXPECT_EQ(result.outcome, CommandResult::Outcome::failed);
+        EXPECT_EQ(result.error, 0xABCu);
         EXPECT_EQ(out.text(), line);
         EXPECT_EQ(buffer, Bytes(8192, 0xAA));
     }
@@ -230,7 +214,7 @@ TEST_F(Transport, FailedInquiryHandsBackZerosSilently) {
     wire.error = 5;
     Bytes buffer(64, 0xAA);
     DriveLink l = link();
-    EXPECT_EQ(scsi_inquiry(l, buffer.data(), 56), 0);
+    EXPECT_FALSE(scsi_inquiry(l, buffer.data(), 56).ok());
     EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 56), Bytes(56, 0));
     EXPECT_EQ(Bytes(buffer.begin() + 56, buffer.end()), Bytes(8, 0xAA));
     EXPECT_EQ(console.text(), "");
@@ -239,7 +223,7 @@ TEST_F(Transport, FailedInquiryHandsBackZerosSilently) {
 TEST_F(Transport, InquiryAboveTheOneByteLengthIsNotSent) {
     Bytes buffer(256, 0xAA);
     DriveLink l = link();
-    EXPECT_EQ(scsi_inquiry(l, buffer.data(), 256), 0);
+    EXPECT_FALSE(scsi_inquiry(l, buffer.data(), 256).ok());
     EXPECT_TRUE(wire.sent.empty());
     EXPECT_EQ(buffer, Bytes(256, 0));
     EXPECT_EQ(console.text(), "");
@@ -248,20 +232,9 @@ TEST_F(Transport, InquiryAboveTheOneByteLengthIsNotSent) {
 TEST_F(Transport, InquiryOnTheInvalidHandleSendsNothing) {
     Bytes buffer(64, 0xAA);
     DriveLink l{wire, kInvalidDriveHandle, console.file()};
-    EXPECT_EQ(scsi_inquiry(l, buffer.data(), 56), 0);
+    EXPECT_FALSE(scsi_inquiry(l, buffer.data(), 56).ok());
     EXPECT_TRUE(wire.sent.empty());
     EXPECT_EQ(buffer, Bytes(64, 0xAA));
-}
-
-TEST_F(Transport, DataOutCopiesTheCallersBytesIntoTheDataArea) {
-    Bytes buffer = {1, 2, 3, 4, 5};
-    DriveLink l = link();
-    EXPECT_EQ(vendor_command12(l, buffer.data(), 0x0601, 5, Direction::data_out), 1);
-    ASSERT_EQ(wire.sent.size(), 1u);
-    const WirePlatform::Sent& s = wire.sent[0];
-    const std::uint32_t data_at = data_area_offset(kPassThroughLayout);
-    EXPECT_EQ(s.in[8], 0);  // data out
-    EXPECT_EQ(Bytes(s.in.begin() + data_at, s.in.end()), (Bytes{1, 2, 3, 4, 5}));
 }
 
 // The 64-bit Windows record moves DataBufferOffset, SenseInfoOffset and the CDB; every offset of
@@ -273,9 +246,9 @@ TEST(RequestLayout, OffsetsFollowTheRecordSize) {
         const PassThroughLayout* layout;
         std::uint32_t data_offset, in_size, out_size, buffer_size;
     };
-    const RequestParams inquiry{inquiry_cdb(56), 24, true, true, 56};
-    const RequestParams capacity{read_capacity10_cdb(), 24, false, true, 8};
-    const RequestParams infoblock{vendor16_cdb(0x0600B100), 0, false, true, 6144};
+    const RequestParams inquiry{inquiry_cdb(56), 24, true, 56};
+    const RequestParams capacity{read_capacity10_cdb(), 24, false, 8};
+    const RequestParams infoblock{vendor16_cdb(0x0600B100), 0, false, 6144};
     const Case cases[] = {
         {"inquiry, 44", inquiry, &kPassThroughLayout32, 76, 44, 132, 65612},
         {"capacity, 44", capacity, &kPassThroughLayout32, 68, 76, 76, 65604},
@@ -325,21 +298,22 @@ TEST_F(AgainstSim, CheckConditionIsSuccessWithZeros) {
     struct Case {
         CommandId id;
         Operation run;
-        int result;
     };
     const Case cases[] = {
-        {CommandId::inquiry, wire_case("inquiry").run, 1},
-        {CommandId::read_capacity10, wire_case("read capacity 10").run, 0},  // the LBA: zero
-        {CommandId::read_capacity16, wire_case("read capacity 16").run, 1},
-        {CommandId::infoblock, wire_case("infoblock").run, 1},
-        {CommandId::nvme_smart_log, wire_case("nvme smart log").run, 1},
+        {CommandId::inquiry, wire_case("inquiry").run},
+        {CommandId::read_capacity10, wire_case("read capacity 10").run},
+        {CommandId::read_capacity16, wire_case("read capacity 16").run},
+        {CommandId::infoblock, wire_case("infoblock").run},
+        {CommandId::nvme_smart_log, wire_case("nvme smart log").run},
     };
     DriveLink l = open();
     for (const Case& c : cases) {
         SCOPED_TRACE(command_info(c.id).dump_name);
         drive.set_fault(c.id, Fault{FaultKind::check_condition});
         Bytes buffer(command_info(c.id).length, 0xAA);
-        EXPECT_EQ(c.run(l, buffer.data()), c.result);
+        const CommandResult result = c.run(l, buffer.data());
+        EXPECT_EQ(result.outcome, CommandResult::Outcome::check_condition);
+        EXPECT_EQ(result.received, 0u);
         EXPECT_EQ(buffer, Bytes(buffer.size(), 0));
     }
     EXPECT_EQ(out.text(), "");
@@ -354,7 +328,9 @@ TEST_F(AgainstSim, ShortDataLeavesZerosBehindWhatCame) {
     drive.set_fault(CommandId::infoblock, Fault{FaultKind::short_data, 0, 100});
     Bytes buffer(6144, 0xAA);
     DriveLink l = open();
-    EXPECT_EQ(vendor_command16(l, buffer.data(), 0x0600B100, 6144, Direction::data_in), 1);
+    const CommandResult result = vendor_command16(l, buffer.data(), 0x0600B100, 6144);
+    EXPECT_EQ(result.outcome, CommandResult::Outcome::data);
+    EXPECT_EQ(result.received, 100u);
     EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 100), Bytes(page.begin(), page.begin() + 100));
     EXPECT_EQ(Bytes(buffer.begin() + 100, buffer.end()), Bytes(6044, 0));
 }
@@ -363,7 +339,8 @@ TEST_F(AgainstSim, ReadCapacity10ReturnsTheLbaAndKeepsTheBlockLength) {
     drive.set_page(CommandId::read_capacity10, {0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0x02, 0x00});
     std::uint8_t reply[8] = {};
     DriveLink l = open();
-    EXPECT_EQ(scsi_read_capacity10(l, reply), 65535u);
+    EXPECT_TRUE(scsi_read_capacity10(l, reply).ok());
+    EXPECT_EQ(get_be32(reply), 65535u);
     EXPECT_EQ(Bytes(reply + 4, reply + 8), (Bytes{0x00, 0x00, 0x02, 0x00}));
 }
 
@@ -371,22 +348,24 @@ TEST_F(AgainstSim, IdentifyCountsOnlyWhenSomeByteIsSet) {
     struct Case {
         const char* name;
         Bytes page;
-        int result;
+        bool identified;
     };
     Bytes last_set(4096, 0);
     last_set[4095] = 0x80;
     const Case cases[] = {
-        {"all zeros", Bytes(4096, 0), 0},
-        {"no data at all", Bytes{}, 0},
-        {"last byte set", last_set, 1},
-        {"first byte set", zeros_after({0x4B}, 4096), 1},
+        {"all zeros", Bytes(4096, 0), false},
+        {"no data at all", Bytes{}, false},
+        {"last byte set", last_set, true},
+        {"first byte set", zeros_after({0x4B}, 4096), true},
     };
     DriveLink l = open();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         drive.set_page(CommandId::nvme_identify, c.page);
         Bytes buffer(4096, 0);
-        EXPECT_EQ(nvme_identify(l, buffer.data()), c.result);
+        const IdentifyResult result = nvme_identify(l, buffer.data());
+        EXPECT_TRUE(result.request.ok());
+        EXPECT_EQ(result.identified, c.identified);
     }
     EXPECT_EQ(out.text(), "");
 }
@@ -396,8 +375,8 @@ TEST_F(AgainstSim, BridgeWithoutTheTunnelPrintsOnceForEachRead) {
     Bytes identify(4096, 0xAA);
     Bytes smart(512, 0xAA);
     DriveLink l = open();
-    EXPECT_EQ(nvme_identify(l, identify.data()), 0);
-    EXPECT_EQ(nvme_smart_log(l, smart.data()), 0);
+    EXPECT_FALSE(nvme_identify(l, identify.data()).request.ok());
+    EXPECT_FALSE(nvme_smart_log(l, smart.data()).ok());
     EXPECT_EQ(out.text(), "IOCtl: ASM Id/Smart failed 0x45d!\nIOCtl: ASM Id/Smart failed 0x45d!\n");
     EXPECT_EQ(identify, Bytes(4096, 0xAA));
     EXPECT_EQ(smart, Bytes(512, 0xAA));
@@ -408,7 +387,7 @@ TEST_F(AgainstSim, PlatformErrorReachesTheFailureLine) {
     drive.set_fault(CommandId::read_fid, Fault{FaultKind::platform_error, 0x1F});
     Bytes buffer(512, 0xAA);
     DriveLink l = open();
-    EXPECT_EQ(vendor_command12(l, buffer.data(), 0x0656, 512, Direction::data_in), 0);
+    EXPECT_EQ(vendor_command12(l, buffer.data(), 0x0656, 512).error, 0x1Fu);
     EXPECT_EQ(out.text(), "IOCtl: failed 0x1f!\n");
     EXPECT_EQ(platform.last_error(), 0x1Fu);
     EXPECT_EQ(buffer, Bytes(512, 0xAA));

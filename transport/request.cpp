@@ -4,9 +4,14 @@
 #include <cstring>
 
 #include "common/bytes.h"
-#include "transport/operations.h"
 
 namespace torvik {
+
+namespace {
+
+constexpr std::uint8_t kStatusCheckCondition = 0x02;
+
+}  // namespace
 
 RequestSizes request_sizes(const RequestParams& params, const PassThroughLayout& layout) {
     RequestSizes sizes;
@@ -20,12 +25,14 @@ RequestSizes request_sizes(const RequestParams& params, const PassThroughLayout&
 }
 
 Request::Request(const RequestParams& params, const PassThroughLayout& layout)
-    : sizes_(request_sizes(params, layout)), buffer_(sizes_.buffer_size, 0) {
+    : sizes_(request_sizes(params, layout)),
+      transfer_length_(params.transfer_length),
+      buffer_(sizes_.buffer_size, 0) {
     std::uint8_t* record = buffer_.data();
     put_le16(record + kSptLength, static_cast<std::uint16_t>(layout.record_size));
     record[kSptCdbLength] = params.cdb.length;
     record[kSptSenseInfoLength] = params.sense_length;
-    record[kSptDataIn] = params.data_in ? kScsiIoctlDataIn : kScsiIoctlDataOut;
+    record[kSptDataIn] = kScsiIoctlDataIn;
     put_le32(record + kSptDataTransferLength, params.transfer_length);
     put_le32(record + kSptTimeOutValue, kRequestTimeoutSeconds);
     if (layout.data_buffer_offset_width == 8) {
@@ -37,11 +44,22 @@ Request::Request(const RequestParams& params, const PassThroughLayout& layout)
     std::memcpy(record + layout.cdb_at, params.cdb.bytes.data(), params.cdb.bytes.size());
 }
 
-bool Request::send(DriveLink& link) {
+CommandResult Request::send(DriveLink& link) {
     std::uint32_t returned = 0;
-    return link.platform.device_io_control(link.disk, kIoctlScsiPassThrough, buffer_.data(),
-                                           sizes_.in_size, buffer_.data(), sizes_.out_size,
-                                           &returned);
+    const bool ok =
+        link.platform.device_io_control(link.disk, kIoctlScsiPassThrough, buffer_.data(),
+                                        sizes_.in_size, buffer_.data(), sizes_.out_size, &returned);
+    CommandResult result;
+    result.error = link.platform.last_error();
+    if (!ok)
+        return result;
+    // The platform writes back the SCSI status and the number of data bytes that came.
+    const std::uint8_t* record = buffer_.data();
+    result.outcome = record[kSptScsiStatus] == kStatusCheckCondition
+                         ? CommandResult::Outcome::check_condition
+                         : CommandResult::Outcome::data;
+    result.received = std::min(get_le32(record + kSptDataTransferLength), transfer_length_);
+    return result;
 }
 
 }  // namespace torvik

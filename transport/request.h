@@ -6,19 +6,48 @@
 #include <vector>
 
 #include "platform/pass_through_record.h"
-#include "transport/cdb.h"
+#include "scsi/cdb.h"
 #include "transport/drive_link.h"
 
 namespace torvik {
 
 inline constexpr std::uint32_t kRequestTimeoutSeconds = 2;
+// The largest transfer a command with a length limit may ask for.
+inline constexpr std::uint32_t kMaxTransfer = 65536;
 
-// What differs from one command to the next; every other record field is fixed.
+constexpr bool every_command_fits_a_request() {
+    for (const CommandInfo& info : kCommands) {
+        if (info.length > kMaxTransfer)
+            return false;
+    }
+    return true;
+}
+static_assert(every_command_fits_a_request());
+
+// What one command did.
+struct CommandResult {
+    enum class Outcome : std::uint8_t {
+        data,             // the call succeeded and the drive ended the command well
+        check_condition,  // the call succeeded, the drive ended the command with CHECK CONDITION
+        failed,           // the platform call failed, or the request was refused before it
+    };
+    Outcome outcome = Outcome::failed;
+    std::uint32_t received = 0;  // data bytes the drive sent (0 for a failed command)
+    // The platform's last error code once the command is done: the code of this command's
+    // failed call; after a refusal or a success, the code the last failed call left behind (the
+    // report prints it where a request that succeeded fails the step's test all the same).
+    std::uint32_t error = 0;
+
+    // A CHECK CONDITION is not a failed call: the command counts as done.
+    bool ok() const { return outcome != Outcome::failed; }
+};
+
+// What differs from one command to the next; every other record field is fixed. Every request
+// reads from the drive: there is no other direction.
 struct RequestParams {
     Cdb cdb;
     std::uint8_t sense_length = 0;  // kSenseAreaSize, or 0 when no sense data is asked for
     bool inquiry = false;           // data area kInquiryGap later, and only the record goes in
-    bool data_in = true;
     std::uint32_t transfer_length = 0;
 };
 
@@ -40,8 +69,9 @@ class Request {
     explicit Request(const RequestParams& params,
                      const PassThroughLayout& layout = kPassThroughLayout);
 
-    // One DeviceIoControl(IOCTL_SCSI_PASS_THROUGH) on the disk; true when the call succeeded.
-    bool send(DriveLink& link);
+    // One DeviceIoControl(IOCTL_SCSI_PASS_THROUGH) on the disk. After a successful call the
+    // record tells the SCSI status and how many data bytes came.
+    CommandResult send(DriveLink& link);
 
     std::uint8_t* data() { return buffer_.data() + sizes_.data_offset; }
     const std::vector<std::uint8_t>& bytes() const { return buffer_; }
@@ -49,6 +79,7 @@ class Request {
 
   private:
     RequestSizes sizes_;
+    std::uint32_t transfer_length_;
     std::vector<std::uint8_t> buffer_;
 };
 

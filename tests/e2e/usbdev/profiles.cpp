@@ -73,14 +73,8 @@ bool parse_fault(const std::string& text, CommandId& command, Fault& fault) {
     }
     const std::string page = text.substr(0, equals);
     const std::string kind = text.substr(equals + 1);
-    const CommandInfo* found = nullptr;
-    for (const CommandInfo& info : kCommands) {
-        const std::string dump = info.dump_name;
-        if (dump == "torvik_usb_" + page + ".bin" || dump == "torvik_pssd_" + page + ".bin") {
-            found = &info;
-        }
-    }
-    if (found == nullptr || page.empty()) {
+    const CommandInfo* found = command_by_page_name(page);
+    if (found == nullptr) {
         return false;
     }
     Fault parsed;

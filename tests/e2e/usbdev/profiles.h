@@ -17,8 +17,8 @@ namespace torvik::usbdev {
 bool apply_profile(const std::string& name, SimDrive& drive);
 
 // A fault of the simulated drive written as PAGE=check_condition or PAGE=platform_error:CODE,
-// PAGE being the page's dump name without prefix and suffix ("id" for torvik_pssd_id.bin, "fid"
-// for torvik_usb_fid.bin), CODE a decimal error code. False for anything else.
+// PAGE being the command's page name ("id" for torvik_pssd_id.bin, "fid" for torvik_usb_fid.bin),
+// CODE a decimal error code. False for anything else.
 bool parse_fault(const std::string& text, CommandId& command, Fault& fault);
 
 }  // namespace torvik::usbdev

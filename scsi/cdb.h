@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "scsi/commands.h"
+
 namespace torvik {
 
 struct Cdb {
@@ -14,7 +16,6 @@ struct Cdb {
 };
 
 inline constexpr std::uint8_t kReadCapacity16ServiceAction = 0x10;
-inline constexpr std::uint8_t kTunnelOpcode = 0xE6;  // the bridge's NVMe admin pass-through
 
 // INQUIRY, 6 bytes, standard data (no vital product data page):
 //   0: 0x12   1-3: 0   4: allocation length   5: 0

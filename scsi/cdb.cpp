@@ -1,37 +1,33 @@
-#include "transport/cdb.h"
+#include "scsi/cdb.h"
 
 #include "common/bytes.h"
-#include "transport/commands.h"
 
 namespace torvik {
 
 namespace {
 
-std::uint8_t scsi_opcode(CommandId id) {
-    return static_cast<std::uint8_t>(command_info(id).code);
+// A CDB of the command's length with its opcode in byte 0.
+Cdb cdb_of(CommandId id) {
+    Cdb cdb;
+    cdb.length = command_info(id).cdb_length;
+    cdb.bytes[0] = command_opcode(command_info(id));
+    return cdb;
 }
 
 }  // namespace
 
 Cdb inquiry_cdb(std::uint8_t allocation_length) {
-    Cdb cdb;
-    cdb.length = 6;
-    cdb.bytes[0] = scsi_opcode(CommandId::inquiry);
+    Cdb cdb = cdb_of(CommandId::inquiry);
     cdb.bytes[4] = allocation_length;
     return cdb;
 }
 
 Cdb read_capacity10_cdb() {
-    Cdb cdb;
-    cdb.length = 10;
-    cdb.bytes[0] = scsi_opcode(CommandId::read_capacity10);
-    return cdb;
+    return cdb_of(CommandId::read_capacity10);
 }
 
 Cdb read_capacity16_cdb(std::uint32_t allocation_length) {
-    Cdb cdb;
-    cdb.length = 16;
-    cdb.bytes[0] = scsi_opcode(CommandId::read_capacity16);
+    Cdb cdb = cdb_of(CommandId::read_capacity16);
     cdb.bytes[1] = kReadCapacity16ServiceAction;
     put_be32(cdb.bytes.data() + 10, allocation_length);
     return cdb;
@@ -61,12 +57,18 @@ NvmeCommandBlock nvme_command_block(std::uint8_t opcode, std::uint32_t namespace
 }
 
 Cdb tunnel_cdb(const NvmeCommandBlock& block) {
-    Cdb cdb;
-    cdb.length = 16;
-    cdb.bytes[0] = kTunnelOpcode;
+    Cdb cdb = cdb_of(CommandId::nvme_identify);
     cdb.bytes[1] = block[kNvmeOpcodeByte];
     cdb.bytes[3] = block[kNvmeCdw10Byte];
     return cdb;
+}
+
+const CommandInfo* command_by_page_name(std::string_view name) {
+    for (const CommandInfo& info : kCommands) {
+        if (name == info.page_name)
+            return &info;
+    }
+    return nullptr;
 }
 
 }  // namespace torvik

@@ -1,0 +1,18 @@
+// What the drive report works with; owned by the run, shared for the length of the call.
+#pragma once
+
+#include <cstdio>
+
+#include "transport/drive_link.h"
+
+namespace torvik {
+
+struct ReportRecorder;
+
+struct ReportContext {
+    DriveLink link;            // the open disk and the console the report prints on
+    std::FILE* report_file;    // nullptr when it could not be created
+    ReportRecorder& recorder;  // keeps what the run learns
+};
+
+}  // namespace torvik
