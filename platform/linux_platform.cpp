@@ -302,7 +302,8 @@ bool LinuxPlatform::pass_through(const OpenDrive& drive, void* in, std::uint32_t
     const auto execute = [&](const PassThroughView& view, std::uint8_t* data, std::uint8_t* sense) {
         return run_sg_io(sg_io_, fd, view, data, sense);
     };
-    const PassThroughCall call = answer_pass_through(in, in_size, out, out_size, EINVAL, execute);
+    const PassThroughCall call = answer_pass_through(in, in_size, out, out_size,
+                                                     PassThroughRefusals{EINVAL, EPERM}, execute);
     if (!call.ok) {
         last_error_ = call.error;
         return false;

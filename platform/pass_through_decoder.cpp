@@ -87,11 +87,27 @@ bool decode_pass_through(const std::uint8_t* buffer, std::uint32_t in_size, std:
     return true;
 }
 
+bool is_read_request(const PassThroughView& view) {
+    return view.direction == PassThroughDirection::in && view.cdb_length != 0 &&
+           is_read_only_opcode(view.cdb[0]);
+}
+
+std::uint32_t check_pass_through(const void* in, std::uint32_t in_size, std::uint32_t out_size,
+                                 const PassThroughRefusals& refusals,
+                                 const PassThroughLayout& layout) {
+    PassThroughView view;
+    if (in == nullptr || !decode_pass_through(static_cast<const std::uint8_t*>(in), in_size,
+                                              out_size, view, layout)) {
+        return refusals.invalid_parameter;
+    }
+    return is_read_request(view) ? 0 : refusals.access_denied;
+}
+
 PassThroughCall answer_pass_through(const void* in, std::uint32_t in_size, void* out,
-                                    std::uint32_t out_size, std::uint32_t invalid_parameter_error,
+                                    std::uint32_t out_size, const PassThroughRefusals& refusals,
                                     const PassThroughExecutor& execute,
                                     const PassThroughLayout& layout) {
-    const PassThroughCall invalid{false, invalid_parameter_error, 0};
+    const PassThroughCall invalid{false, refusals.invalid_parameter, 0};
     if (in == nullptr || out == nullptr) {
         return invalid;
     }
@@ -107,6 +123,9 @@ PassThroughCall answer_pass_through(const void* in, std::uint32_t in_size, void*
     PassThroughView view;
     if (!decode_pass_through(system.data(), in_size, out_size, view, layout)) {
         return invalid;
+    }
+    if (!is_read_request(view)) {
+        return PassThroughCall{false, refusals.access_denied, 0};
     }
 
     std::uint8_t* data = view.transfer_length != 0 ? system.data() + view.data_offset : nullptr;

@@ -49,6 +49,21 @@ bool decode_pass_through(const std::uint8_t* buffer, std::uint32_t in_size, std:
                          PassThroughView& view,
                          const PassThroughLayout& layout = kPassThroughLayout);
 
+// The read-only rule, which every platform applies before a request reaches the OS or the drive:
+// only a data-in request whose CDB begins with one of kReadOnlyOpcodes is carried out.
+bool is_read_request(const PassThroughView& view);
+
+// The error codes a platform reports for a request it does not carry out.
+struct PassThroughRefusals {
+    std::uint32_t invalid_parameter;  // the record is malformed
+    std::uint32_t access_denied;      // the request breaks the read-only rule
+};
+
+// 0 when the request in `in` may be sent; otherwise the code it is refused with.
+std::uint32_t check_pass_through(const void* in, std::uint32_t in_size, std::uint32_t out_size,
+                                 const PassThroughRefusals& refusals,
+                                 const PassThroughLayout& layout = kPassThroughLayout);
+
 // How the device answered one decoded request.
 struct PassThroughResult {
     bool completed = false;  // false: the platform call fails with error
@@ -72,10 +87,10 @@ struct PassThroughCall {
 // Answers IOCTL_SCSI_PASS_THROUGH the way the OS's buffered I/O control does: the request is
 // copied into a private buffer, decoded, run, the record is updated (ScsiStatus,
 // DataTransferLength, SenseInfoLength), and the answered part of the buffer is copied back to out.
-// A malformed record fails with invalid_parameter_error without running anything; a failed run
-// leaves out untouched. in and out may name the same buffer.
+// A malformed record, or one that breaks the read-only rule, fails with the refusal's code without
+// running anything; a failed run leaves out untouched. in and out may name the same buffer.
 PassThroughCall answer_pass_through(const void* in, std::uint32_t in_size, void* out,
-                                    std::uint32_t out_size, std::uint32_t invalid_parameter_error,
+                                    std::uint32_t out_size, const PassThroughRefusals& refusals,
                                     const PassThroughExecutor& execute,
                                     const PassThroughLayout& layout = kPassThroughLayout);
 

@@ -23,6 +23,9 @@ inline constexpr std::uint32_t kQueryOpenFlags = 0;
 
 // Windows error codes the other platforms report where the meaning is the same.
 inline constexpr std::uint32_t kErrorFileNotFound = 2;
+// A pass-through request that would not only read from the drive (ERROR_ACCESS_DENIED; Linux
+// reports EPERM).
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
 inline constexpr std::uint32_t kErrorInvalidHandle = 6;
 inline constexpr std::uint32_t kErrorInvalidParameter = 87;
 
@@ -56,7 +59,10 @@ class Platform {
     virtual DriveHandle open_drive(const char* path, std::uint32_t flags) = 0;
     virtual void close_drive(DriveHandle drive) = 0;
 
-    // DeviceIoControl on an open drive. in and out may name the same buffer.
+    // DeviceIoControl on an open drive. in and out may name the same buffer. A pass-through
+    // request is refused before it reaches the OS unless it reads from the drive: data in, with
+    // one of the five read opcodes (kReadOnlyOpcodes); the error is then kErrorAccessDenied
+    // (EPERM on Linux).
     virtual bool device_io_control(DriveHandle drive, std::uint32_t code, void* in,
                                    std::uint32_t in_size, void* out, std::uint32_t out_size,
                                    std::uint32_t* returned) = 0;

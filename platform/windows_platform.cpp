@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "platform/host_platform.h"
+#include "platform/pass_through_decoder.h"
 #include "platform/pass_through_record.h"
 #include "platform/storage_descriptor.h"
 
@@ -24,6 +25,7 @@ static_assert(kIoctlScsiPassThrough == IOCTL_SCSI_PASS_THROUGH);
 static_assert(kDiskOpenFlags ==
               (FILE_FLAG_NO_BUFFERING | FILE_FLAG_RANDOM_ACCESS | FILE_ATTRIBUTE_NORMAL));
 static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND);
+static_assert(kErrorAccessDenied == ERROR_ACCESS_DENIED);
 static_assert(kErrorInvalidHandle == ERROR_INVALID_HANDLE);
 static_assert(kErrorInvalidParameter == ERROR_INVALID_PARAMETER);
 
@@ -104,6 +106,18 @@ class WindowsPlatform : public Platform {
 
     bool device_io_control(DriveHandle drive, std::uint32_t code, void* in, std::uint32_t in_size,
                            void* out, std::uint32_t out_size, std::uint32_t* returned) override {
+        if (code == IOCTL_SCSI_PASS_THROUGH) {
+            // The read-only rule holds here as on every platform: the OS never sees anything else.
+            const std::uint32_t refused = check_pass_through(
+                in, in_size, out_size,
+                PassThroughRefusals{ERROR_INVALID_PARAMETER, ERROR_ACCESS_DENIED});
+            if (refused != 0) {
+                last_error_ = refused;
+                if (returned != nullptr)
+                    *returned = 0;
+                return false;
+            }
+        }
         DWORD bytes = 0;
         const BOOL ok = ::DeviceIoControl(reinterpret_cast<HANDLE>(drive), code, in, in_size, out,
                                           out_size, &bytes, nullptr);

@@ -120,8 +120,9 @@ bool SimPlatform::pass_through(void* in, std::uint32_t in_size, void* out, std::
         result.data_transferred = answer.data_length;
         return result;
     };
-    const PassThroughCall call =
-        answer_pass_through(in, in_size, out, out_size, kErrorInvalidParameter, execute);
+    const PassThroughCall call = answer_pass_through(
+        in, in_size, out, out_size, PassThroughRefusals{kErrorInvalidParameter, kErrorAccessDenied},
+        execute);
     if (!call.ok) {
         return fail(call.error);
     }

@@ -124,6 +124,21 @@ Bytes request_buffer(const Bytes& cdb, std::uint32_t transfer, std::uint8_t sens
     return b;
 }
 
+TEST_F(SgIo, OnlyReadsReachTheIoctl) {
+    const DriveHandle h = open(1);
+    ASSERT_NE(h, kInvalidDriveHandle);
+    Bytes write10 = request_buffer({0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 512, 24);
+    Bytes inquiry_out = request_buffer({0x12, 0, 0, 0, 56, 0}, 56, 24);
+    inquiry_out[8] = 0;  // data out
+    for (Bytes* b : {&write10, &inquiry_out}) {
+        const std::uint32_t size = static_cast<std::uint32_t>(b->size());
+        EXPECT_FALSE(
+            platform.device_io_control(h, 0x4D004, b->data(), size, b->data(), size, nullptr));
+        EXPECT_EQ(platform.last_error(), 1u);  // EPERM
+    }
+    EXPECT_EQ(fake.calls, 0);
+}
+
 TEST_F(SgIo, DataInRequestGoesToTheScsiGenericNode) {
     const DriveHandle h = open(1);
     ASSERT_NE(h, kInvalidDriveHandle);

@@ -15,6 +15,7 @@
 #include "sim/sim_platform.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/scratch.h"
+#include "transport/request.h"
 
 namespace torvik::testing {
 namespace {
@@ -336,6 +337,60 @@ TEST(SimPlatformDrives, EverythingElseIsTheHosts) {
     EXPECT_EQ(platform.shell_open("report.txt"), 42);
     EXPECT_EQ(host.count_calls("create "), 2);
     EXPECT_EQ(host.count_calls("shell report.txt"), 1);
+}
+
+}  // namespace
+}  // namespace torvik::testing
+
+namespace torvik::testing {
+namespace {
+
+Cdb raw_cdb(std::initializer_list<std::uint8_t> head, std::uint8_t length) {
+    Cdb cdb;
+    std::copy(head.begin(), head.end(), cdb.bytes.begin());
+    cdb.length = length;
+    return cdb;
+}
+
+// The read-only rule of the platform: only a data-in request with one of the five read opcodes
+// reaches the drive; anything else is refused with access denied before it.
+TEST(SimReadOnlyRule, OnlyReadsReachTheDrive) {
+    struct Case {
+        const char* what;
+        Cdb cdb;
+        std::uint32_t transfer;
+        std::uint8_t data_in;
+        bool sent;
+    };
+    const Case cases[] = {
+        {"INQUIRY", inquiry_cdb(56), 56, kScsiIoctlDataIn, true},
+        {"vendor read", vendor16_cdb(0x06008000), 4096, kScsiIoctlDataIn, true},
+        {"vendor code sending data", vendor12_cdb(0x0601), 5, kScsiIoctlDataOut, false},
+        {"INQUIRY without data, no direction", inquiry_cdb(0), 0, kScsiIoctlDataUnspecified, false},
+        {"WRITE (10) asking for data in", raw_cdb({0x2A}, 10), 512, kScsiIoctlDataIn, false},
+        {"SYNCHRONIZE CACHE", raw_cdb({0x35}, 10), 0, kScsiIoctlDataIn, false},
+        {"FORMAT UNIT", raw_cdb({0x04}, 6), 0, kScsiIoctlDataIn, false},
+        {"UNMAP", raw_cdb({0x42}, 10), 24, kScsiIoctlDataOut, false},
+    };
+    FakePlatform host;
+    SimDrive drive;
+    SimPlatform platform{host, drive};
+    const DriveHandle disk = platform.open_drive(kSimDrivePath, 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        drive.clear_requests();
+        // Built as the transport builds it (in the build's record layout), then DataIn set.
+        const Request request(RequestParams{c.cdb, kSenseAreaSize, false, c.transfer});
+        Bytes buffer = request.bytes();
+        buffer[kSptDataIn] = c.data_in;
+        std::uint32_t returned = 0;
+        const bool ok = platform.device_io_control(disk, kIoctlScsiPassThrough, buffer.data(),
+                                                   request.sizes().in_size, buffer.data(),
+                                                   request.sizes().out_size, &returned);
+        EXPECT_EQ(ok, c.sent);
+        EXPECT_EQ(drive.requests().size(), c.sent ? 1u : 0u);
+        EXPECT_EQ(platform.last_error(), c.sent ? 0u : 5u);
+    }
 }
 
 }  // namespace

@@ -6,11 +6,13 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/bytes.h"
 #include "platform/host_platform.h"
 #include "platform/storage_descriptor.h"
 #include "tests/support/scratch.h"
+#include "transport/request.h"
 
 namespace torvik::testing {
 namespace {
@@ -18,6 +20,28 @@ namespace {
 constexpr std::uint32_t kErrorPathNotFound = 3;
 constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 constexpr std::intptr_t kShellFileNotFound = 2;
+
+// A request that does not only read is refused before the OS sees it: on a handle that is not
+// open the OS would answer ERROR_INVALID_HANDLE; the rule answers ERROR_ACCESS_DENIED first.
+TEST(WindowsPlatform, OnlyReadsReachTheOs) {
+    std::unique_ptr<Platform> platform = make_host_platform();
+    Cdb write10;
+    write10.bytes[0] = 0x2A;
+    write10.length = 10;
+    const Request request(RequestParams{write10, kSenseAreaSize, false, 512});
+    std::vector<std::uint8_t> buffer = request.bytes();
+    EXPECT_FALSE(platform->device_io_control(kInvalidDriveHandle, kIoctlScsiPassThrough,
+                                             buffer.data(), request.sizes().in_size, buffer.data(),
+                                             request.sizes().out_size, nullptr));
+    EXPECT_EQ(platform->last_error(), kErrorAccessDenied);
+
+    const Request read(RequestParams{inquiry_cdb(56), kSenseAreaSize, true, 56});
+    buffer = read.bytes();
+    EXPECT_FALSE(platform->device_io_control(kInvalidDriveHandle, kIoctlScsiPassThrough,
+                                             buffer.data(), read.sizes().in_size, buffer.data(),
+                                             read.sizes().out_size, nullptr));
+    EXPECT_EQ(platform->last_error(), kErrorInvalidHandle);
+}
 
 TEST(WindowsPlatform, IsTheHostPlatform) {
     EXPECT_STREQ(host_platform_name(), "Windows");
