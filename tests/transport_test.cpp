@@ -250,11 +250,12 @@ TEST(RequestLayout, OffsetsFollowTheRecordSize) {
     const RequestParams capacity{read_capacity10_cdb(), 24, false, 8};
     const RequestParams infoblock{vendor16_cdb(0x0600B100), 0, false, 6144};
     const Case cases[] = {
-        {"inquiry, 44", inquiry, &kPassThroughLayout32, 76, 44, 132, 65612},
-        {"capacity, 44", capacity, &kPassThroughLayout32, 68, 76, 76, 65604},
-        {"inquiry, 56", inquiry, &kPassThroughLayout64, 88, 56, 144, 65624},
-        {"capacity, 56", capacity, &kPassThroughLayout64, 80, 88, 88, 65616},
-        {"infoblock, 56", infoblock, &kPassThroughLayout64, 80, 6224, 6224, 65616},
+        {"inquiry, 44", inquiry, &kPassThroughLayout32, 76, 44, 132, 132},
+        {"capacity, 44", capacity, &kPassThroughLayout32, 68, 76, 76, 76},
+        {"infoblock, 44", infoblock, &kPassThroughLayout32, 68, 6212, 6212, 6212},
+        {"inquiry, 56", inquiry, &kPassThroughLayout64, 88, 56, 144, 144},
+        {"capacity, 56", capacity, &kPassThroughLayout64, 80, 88, 88, 88},
+        {"infoblock, 56", infoblock, &kPassThroughLayout64, 80, 6224, 6224, 6224},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -20,7 +20,7 @@ RequestSizes request_sizes(const RequestParams& params, const PassThroughLayout&
     sizes.out_size = sizes.data_offset + params.transfer_length;
     // INQUIRY hands in the record alone; every other request the whole buffer up to its data.
     sizes.in_size = params.inquiry ? layout.record_size : sizes.out_size;
-    sizes.buffer_size = sizes.data_offset + std::max(kMaxTransfer, params.transfer_length);
+    sizes.buffer_size = std::max(sizes.in_size, sizes.out_size);
     return sizes;
 }
 

@@ -51,8 +51,9 @@ struct RequestParams {
     std::uint32_t transfer_length = 0;
 };
 
-// Where the data area starts and the two sizes handed to the I/O control. The buffer always has
-// room for the largest transfer, whatever this one's length.
+// Where the data area starts, the two sizes handed to the I/O control, and the buffer behind
+// them: exactly as large as the larger of the two, since the OS reads and writes nothing past
+// them, so a request clears only what its command can carry.
 struct RequestSizes {
     std::uint32_t data_offset = 0;
     std::uint32_t in_size = 0;
