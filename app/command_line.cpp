@@ -92,6 +92,8 @@ const char* usage_text() {
            "  torvik_usb_pssd_flash_id.txt     the report\n"
            "  torvik_pssd_flash_id_smart.txt   the health log (supported controllers only)\n"
            "  torvik_usb_*.bin, torvik_pssd_*.bin   the raw reply of every command\n"
+           "  torvik_pssd_manifest.txt         each command's outcome and each dump's checksum,\n"
+           "                                   so --replay repeats the run exactly\n"
            "  torvik_usb_pssd_flash_id.json    with --json: the run as data (docs/json.md)\n"
            "\n"
            "Drive numbers: on Windows N is \\\\.\\PhysicalDriveN. On Linux N is the N-th whole "

@@ -147,7 +147,7 @@ int run(RunContext& ctx, const char* first_arg) {
         }
         std::FILE* report = open_report_file(ctx, choice.drive, os);
         ReportRecorder recorder;
-        ReportContext report_ctx{DriveLink{ctx.platform, disk, ctx.out}, report, recorder};
+        ReportContext report_ctx{DriveLink{ctx.platform, disk, ctx.out}, report, recorder, ctx.err};
         run_drive_report(report_ctx);
         const FileOutcome report_outcome = close_report_file(report);
         if (ctx.json) {

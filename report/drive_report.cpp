@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "common/bytes.h"
 #include "flashid/flash_id.h"
@@ -14,6 +15,7 @@
 #include "report/report_output.h"
 #include "report/report_recorder.h"
 #include "scsi/commands.h"
+#include "scsi/run_manifest.h"
 #include "transport/operations.h"
 
 namespace torvik {
@@ -258,9 +260,16 @@ void run_bridge_reads(ReportRun& run) {
     }
 }
 
-}  // namespace
+// The manifest beside the dumps, so that replay can answer every command as this run saw it.
+void write_run_manifest(ReportContext& ctx) {
+    const std::string text = format_manifest(ctx.recorder.manifest());
+    const FileOutcome outcome =
+        write_dump(ctx.link.platform, ctx.diagnostics, kManifestFileName,
+                   reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    ctx.recorder.file(kManifestFileName, outcome);
+}
 
-void run_drive_report(ReportContext& ctx) {
+void run_report_sequence(ReportContext& ctx) {
     const std::unique_ptr<ReportPages> pages = std::make_unique<ReportPages>();
     ReportRun run{ctx, *pages};
 
@@ -277,6 +286,13 @@ void run_drive_report(ReportContext& ctx) {
     write_ata_smart_table_section(run);
     write_health_log_file(run);
     run_bridge_reads(run);
+}
+
+}  // namespace
+
+void run_drive_report(ReportContext& ctx) {
+    run_report_sequence(ctx);
+    write_run_manifest(ctx);
 }
 
 }  // namespace torvik

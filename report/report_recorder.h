@@ -10,6 +10,7 @@
 
 #include "report/file_outcome.h"
 #include "scsi/commands.h"
+#include "scsi/run_manifest.h"
 #include "transport/request.h"
 
 namespace torvik {
@@ -50,6 +51,10 @@ struct ReportRecorder {
 
     // The reply of a command that was sent and succeeded, in full; nullptr otherwise.
     const std::uint8_t* page(CommandId id) const;
+
+    // What replay needs to answer every command as this run saw it: each command's outcome, and
+    // the length and checksum of each dump that was written in full.
+    RunManifest manifest() const;
 };
 
 }  // namespace torvik

@@ -36,6 +36,13 @@ enum class CommandForm {
     tunnel,    // NVMe admin command through the bridge's 0xE6 tunnel
 };
 
+// How a command ended, as the transport saw it.
+enum class CommandOutcome : std::uint8_t {
+    data,             // the call succeeded and the drive ended the command well
+    check_condition,  // the call succeeded, the drive ended the command with CHECK CONDITION
+    failed,           // the platform call failed, or the request was refused before it
+};
+
 inline constexpr std::uint8_t kTunnelOpcode = 0xE6;  // the bridge's NVMe admin pass-through
 
 struct CommandInfo {

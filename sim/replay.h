@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "sim/profiles.h"
 
@@ -14,7 +15,16 @@ inline constexpr std::uint32_t kReplayMissingFileError = 2;
 // Reads every dump file of dir. A present file answers its command with its bytes (cut to the
 // command's length; a shorter file is a drive that sent less); a missing file fails the command
 // with kReplayMissingFileError. The vendor and product texts come from the INQUIRY file.
-// False, with a message in error, when dir does not exist or cannot be read.
-bool load_replay(const std::string& dir, SimProfileData& data, std::string& error);
+//
+// When dir holds the run's manifest, each command is answered as that run saw it instead: a
+// command that failed fails with its recorded code, one that ended with CHECK CONDITION does so
+// again after the same bytes, one that was not sent fails as missing, and only the dumps the
+// run wrote are used. A dump whose length or checksum differs from the manifest's counts as
+// missing, with a line in notes saying so.
+//
+// False, with a message in error, when dir does not exist or cannot be read, or its manifest is
+// not one.
+bool load_replay(const std::string& dir, SimProfileData& data, std::string& error,
+                 std::vector<std::string>* notes = nullptr);
 
 }  // namespace torvik

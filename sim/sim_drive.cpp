@@ -181,15 +181,12 @@ SimAnswer SimDrive::execute(const SimRequest& request, std::uint8_t* data) {
         answer.error_code = fault.error_code;
         return answer;
     }
-    if (fault.kind == FaultKind::check_condition) {
-        return check_condition(fault.sense_key, fault.asc, fault.ascq);
-    }
 
     const std::vector<std::uint8_t>& page = pages_[index_of(*id)];
     std::uint32_t length =
         std::min<std::uint32_t>(static_cast<std::uint32_t>(page.size()), request.transfer_length);
     length = std::min(length, allocation_length(*id, request.cdb.data()));
-    if (fault.kind == FaultKind::short_data) {
+    if (fault.kind == FaultKind::short_data || fault.kind == FaultKind::check_condition) {
         length = std::min(length, fault.short_length);
     }
     if (data == nullptr || !request.data_in) {
@@ -199,8 +196,9 @@ SimAnswer SimDrive::execute(const SimRequest& request, std::uint8_t* data) {
         std::memcpy(data, page.data(), length);
     }
 
-    SimAnswer answer;
-    answer.status = SimAnswer::Status::good;
+    SimAnswer answer = fault.kind == FaultKind::check_condition
+                           ? check_condition(fault.sense_key, fault.asc, fault.ascq)
+                           : SimAnswer{};
     answer.data_length = length;
     return answer;
 }

@@ -19,7 +19,7 @@ namespace torvik {
 enum class FaultKind {
     none,
     platform_error,   // the platform call fails with error_code
-    check_condition,  // the drive ends the command with CHECK CONDITION and sends no data
+    check_condition,  // the drive ends the command with CHECK CONDITION after short_length bytes
     short_data,       // the drive sends only short_length bytes
 };
 
@@ -31,7 +31,7 @@ inline constexpr std::uint8_t kAscInvalidFieldInCdb = 0x24;
 struct Fault {
     FaultKind kind = FaultKind::none;
     std::uint32_t error_code = 0;
-    std::uint32_t short_length = 0;
+    std::uint32_t short_length = 0;  // short_data, check_condition: the bytes that still come
     // The sense of a check_condition fault.
     std::uint8_t sense_key = kSenseIllegalRequest;
     std::uint8_t asc = kAscInvalidOpcode;

@@ -13,6 +13,7 @@
 #include "app/entry.h"
 #include "app/exit_status.h"
 #include "scsi/commands.h"
+#include "scsi/run_manifest.h"
 #include "sim/profiles.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/program_run.h"
@@ -61,17 +62,17 @@ TEST(SimProfiles, EachRunsEndToEnd) {
          {"Drive: 0(USB)\n", "Size    : 953869 MB [1000.2 GB]\n",
           "Controller: TK5021 (from firmware)\n", "Bank03: ", "Bit Per Cell  : 3(TLC)\n"},
          {"torvik_usb_cap16.bin"},
-         14},
+         15},
         {"unsupported",
          {"Controller: TK5019 (from firmware)\nFlashID: "},
          {kHealthLog, "torvik_pssd_sysinfo.bin", "torvik_pssd_nvme_id.bin"},
-         5},
+         6},
         {"no-tunnel",
          {"IOCtl: ASM Id/Smart failed 0x45d!\nIOCtl: ASM Id/Smart failed 0x45d!\n"},
          {"torvik_pssd_nvme_id.bin", "torvik_pssd_nvme_smart.bin"},
-         12},
-        {"large", {"Size    : 3815447 MB [4000.8 GB]\n"}, {}, 15},
-        {"failing-pages", {"IOCtl: failed 0x1f!\nIOCtl: ReadInfo failed 0x1f!\n"}, {}, 14},
+         13},
+        {"large", {"Size    : 3815447 MB [4000.8 GB]\n"}, {}, 16},
+        {"failing-pages", {"IOCtl: failed 0x1f!\nIOCtl: ReadInfo failed 0x1f!\n"}, {}, 15},
     };
     ASSERT_EQ(sim_profiles().size(), std::size(cases));
     for (const Case& c : cases) {
@@ -130,19 +131,86 @@ TEST(SimProfiles, FirstArgumentRulesStillHold) {
     }
 }
 
-TEST(Replay, ReproducesASimulatedRunByteForByte) {
-    // Only runs without failed commands: a dump keeps the reply, not the failure or its code.
-    for (const char* profile : {"default", "large", "unsupported"}) {
-        ScratchDir recorded;
-        const std::string option = std::string("--sim=") + profile;
-        const ProgramRun first = run_program_with({option.c_str(), "0y"});
-        const auto original = files_here();
+// The console from the Drive line on.
+std::string from_drive_line(const std::string& out) {
+    const std::size_t at = out.find("Drive: ");
+    return at == std::string::npos ? std::string() : out.substr(at);
+}
 
+// Every file of the current directory but the manifest, which names the run it belongs to.
+std::map<std::string, std::string> outputs_here() {
+    std::map<std::string, std::string> files = files_here();
+    files.erase(kManifestFileName);
+    return files;
+}
+
+// A folder of recorded runs, replayed, gives the last run back byte for byte: its console from
+// the Drive line on, its report, health log and dumps, failures and their codes included, and
+// nothing of the files an earlier run on another drive left in the folder.
+TEST(Replay, ReproducesTheLastRunOfAFolderExactly) {
+    std::vector<std::vector<std::string>> folders;  // the profiles run in one folder, in order
+    for (const SimProfile& profile : sim_profiles())
+        folders.push_back({profile.name});
+    folders.push_back({"large", "no-tunnel"});
+    folders.push_back({"default", "unsupported"});
+    for (const std::vector<std::string>& runs : folders) {
+        const std::string last = "--sim=" + runs.back();
+        SCOPED_TRACE(last + " after " + std::to_string(runs.size() - 1) + " other run(s)");
+        ScratchDir alone;
+        const ProgramRun expected = run_program_with({last.c_str(), "0y"});
+        const auto expected_files = outputs_here();
+
+        ScratchDir recorded;
+        for (const std::string& profile : runs) {
+            const std::string option = "--sim=" + profile;
+            run_program_with({option.c_str(), "0y"});
+        }
         ScratchDir replayed;
         const std::string from = recorded.path().string();
-        const ProgramRun second = run_program_with({"--replay", from.c_str(), "0y"});
-        EXPECT_EQ(second.out, first.out) << profile;
-        EXPECT_EQ(files_here(), original) << profile;
+        const ProgramRun replay = run_program_with({"--replay", from.c_str(), "0y"});
+        EXPECT_EQ(replay.status, kExitOk);
+        EXPECT_EQ(replay.err, "");
+        EXPECT_EQ(from_drive_line(replay.out), from_drive_line(expected.out));
+        EXPECT_EQ(outputs_here(), expected_files);
+    }
+}
+
+// With a manifest, a dump that is not the one the run wrote is named on standard error and
+// counts as missing; a manifest that is not one stops the replay before anything is written.
+TEST(Replay, ManifestCatchesChangedDumpsAndIsItselfChecked) {
+    struct Case {
+        const char* what;
+        const char* file;
+        std::string append;    // added to the file
+        const char* out_line;  // in the console, "" for a usage error
+        const char* err_part;
+    } cases[] = {
+        {"a byte more", "torvik_usb_fid.bin", "X", "IOCtl: ReadFID failed 0x2!\n",
+         "torvik_usb_fid.bin' does not match"},
+        {"a byte changed", "torvik_pssd_smart.bin", "", "IOCtl: ReadInfo failed 0x2!\n",
+         "torvik_pssd_smart.bin' does not match"},
+        {"a manifest line it does not know", kManifestFileName, "bogus data=1\n", "",
+         "line 15: unknown page name"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        run_program_with({"--sim", "0y"});
+        std::string bytes = read_file(c.file);
+        if (c.append.empty())
+            bytes[100] = static_cast<char>(bytes[100] ^ 1);
+        std::ofstream(c.file, std::ios::binary | std::ios::trunc) << bytes << c.append;
+
+        ScratchDir replayed;
+        const std::string from = dir.path().string();
+        const ProgramRun r = run_program_with({"--replay", from.c_str(), "0y"});
+        EXPECT_TRUE(contains(r.err, c.err_part)) << r.err;
+        if (*c.out_line == '\0') {
+            EXPECT_EQ(r.status, kExitUsage);
+            EXPECT_TRUE(files_here().empty());
+        } else {
+            EXPECT_TRUE(contains(r.out, c.out_line)) << r.out;
+        }
     }
 }
 
@@ -173,9 +241,10 @@ TEST(Replay, MissingFilesFailTheirCommandsWithError2) {
     EXPECT_TRUE(dir.exists("torvik_pssd_nvme_smart.bin"));
 }
 
-TEST(Replay, LongerFilesAreCutShorterOnesPaddedWithZeros) {
+TEST(Replay, WithoutAManifestLongerFilesAreCutShorterOnesPaddedWithZeros) {
     ScratchDir dir;
     run_program_with({"--sim", "0y"});
+    fs::remove(kManifestFileName);  // a folder put together by hand
     {
         std::ofstream inq("torvik_usb_inq.bin", std::ios::binary | std::ios::app);
         inq << std::string(1000, 'Z');  // 1056 bytes: only 56 are sent

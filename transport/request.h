@@ -26,11 +26,7 @@ static_assert(every_command_fits_a_request());
 
 // What one command did.
 struct CommandResult {
-    enum class Outcome : std::uint8_t {
-        data,             // the call succeeded and the drive ended the command well
-        check_condition,  // the call succeeded, the drive ended the command with CHECK CONDITION
-        failed,           // the platform call failed, or the request was refused before it
-    };
+    using Outcome = CommandOutcome;
     Outcome outcome = Outcome::failed;
     std::uint32_t received = 0;  // data bytes the drive sent (0 for a failed command)
     // The platform's last error code once the command is done: the code of this command's

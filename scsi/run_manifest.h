@@ -1,0 +1,59 @@
+// The run's manifest: a small text file beside the dumps that says, for every command of the
+// sequence, whether it was sent and how it ended, and for every dump this run wrote its length
+// and CRC-32. Replay reads it to answer each command exactly as the drive did, failures
+// included, and to tell this run's dumps from files an earlier run left behind.
+//
+// One line a command, in the order of the command table, after a first line naming the format:
+//
+//   torvik_pssd_manifest 1
+//   inq data=56 dump=56 crc32=1c291ca3
+//   cap16 not_sent
+//   fid failed=0x1f dump=512 crc32=b2aa7578
+//   nvme_id check_condition=0 zeros
+//
+// data=N: the drive sent N bytes; check_condition=N: it ended the command with CHECK CONDITION
+// after N bytes; failed=0xE: the platform call failed with error E (hexadecimal). dump=L
+// crc32=C: this run wrote the command's dump, L bytes with that checksum. zeros: the reply area
+// held only zero bytes (a reply the run did not dump can still be replayed when it was empty).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "scsi/commands.h"
+
+namespace torvik {
+
+inline constexpr const char* kManifestFileName = "torvik_pssd_manifest.txt";
+
+struct ManifestDump {
+    std::uint32_t length = 0;
+    std::uint32_t crc32 = 0;
+
+    bool operator==(const ManifestDump&) const = default;
+};
+
+struct ManifestEntry {
+    bool sent = false;
+    CommandOutcome outcome = CommandOutcome::failed;
+    std::uint32_t received = 0;  // data bytes that came (data, check_condition)
+    std::uint32_t error = 0;     // the platform's error code (failed)
+    bool zeros = false;          // the reply area held only zeros
+    std::optional<ManifestDump> dump;
+
+    bool operator==(const ManifestEntry&) const = default;
+};
+
+using RunManifest = std::array<ManifestEntry, kCommandCount>;  // by CommandId
+
+std::string format_manifest(const RunManifest& manifest);
+
+// False, with the line and what is wrong in error, for a text that is not a manifest: an unknown
+// first line, page or field, a number out of range, a page named twice. Pages it does not name
+// were not sent.
+bool parse_manifest(std::string_view text, RunManifest& manifest, std::string& error);
+
+}  // namespace torvik
