@@ -264,8 +264,8 @@ void run_bridge_reads(ReportRun& run) {
 void write_run_manifest(ReportContext& ctx) {
     const std::string text = format_manifest(ctx.recorder.manifest());
     const FileOutcome outcome =
-        write_dump(ctx.link.platform, ctx.diagnostics, kManifestFileName,
-                   reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+        write_output_file(ctx.link.platform, ctx.diagnostics, kManifestFileName, "w",
+                          reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     ctx.recorder.file(kManifestFileName, outcome);
 }
 

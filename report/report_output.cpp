@@ -22,7 +22,12 @@ void report_printf(ReportContext& ctx, const char* format, ...) {
 
 FileOutcome write_dump(Platform& platform, std::FILE* console, const char* name,
                        const std::uint8_t* data, std::size_t length) {
-    std::FILE* file = platform.create_file(name, "w+b");
+    return write_output_file(platform, console, name, "w+b", data, length);
+}
+
+FileOutcome write_output_file(Platform& platform, std::FILE* console, const char* name,
+                              const char* mode, const std::uint8_t* data, std::size_t length) {
+    std::FILE* file = platform.create_file(name, mode);
     if (file == nullptr) {
         std::fprintf(console, "%s: Create File Error\n", name);
         return FileOutcome::not_created;

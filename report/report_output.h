@@ -17,8 +17,13 @@ void report_printf(ReportContext& ctx, const char* format, ...);
 // Prints already formatted text to the console, then to the report file.
 void report_text(ReportContext& ctx, const char* text);
 
-// Writes `length` bytes of data to the dump file `name` ("w+b"). A file that cannot be created or
-// written gets its message on the console only; the caller goes on either way.
+// Writes `length` bytes of data to the output file `name`, opened with `mode` ("w+b" for binary
+// files, "w" for text files, whose line ends are the platform's). A file that cannot be created
+// or written gets its message on `console` only; the caller goes on either way.
+FileOutcome write_output_file(Platform& platform, std::FILE* console, const char* name,
+                              const char* mode, const std::uint8_t* data, std::size_t length);
+
+// A dump file ("w+b").
 FileOutcome write_dump(Platform& platform, std::FILE* console, const char* name,
                        const std::uint8_t* data, std::size_t length);
 

@@ -45,8 +45,8 @@ bool read_manifest(const fs::path& root, RunManifest& manifest, bool& present, s
     text.resize(static_cast<std::size_t>(in.gcount()));
     std::string why;
     if (in.bad() || !parse_manifest(text, manifest, why)) {
-        error =
-            "'" + file.string() + "' is not a usable manifest: " + (in.bad() ? "read error" : why);
+        error = "replay manifest '" + file.string() +
+                "' is not usable: " + (in.bad() ? std::string("read error") : why);
         return false;
     }
     present = true;
@@ -74,9 +74,12 @@ void apply_manifest(const RunManifest& manifest, const fs::path& root, SimProfil
             if (!dump_present || reply.size() != entry.dump->length ||
                 crc32(reply.data(), reply.size()) != entry.dump->crc32) {
                 if (notes != nullptr) {
-                    notes->push_back("'" + (root / command.dump_name).string() +
-                                     "' does not match the length or checksum the manifest "
-                                     "records; treated as missing");
+                    std::string note = "'";
+                    note += (root / command.dump_name).string();
+                    note +=
+                        "' does not match the length or checksum the manifest records; "
+                        "treated as missing";
+                    notes->push_back(std::move(note));
                 }
                 reply.clear();
                 fault = missing;
