@@ -282,7 +282,8 @@ int decode_lines(std::FILE* in, std::FILE* out, std::FILE* err) {
         std::size_t length = 0;
         IdBytes id;
         if (result == LineReader::Result::too_long) {
-            std::fprintf(err, "--decode: line %lu: longer than %zu bytes\n", number, kMaxLineBytes);
+            std::fprintf(err, "--decode: line %lu: longer than %lu bytes\n", number,
+                         static_cast<unsigned long>(kMaxLineBytes));
             status = kExitUsage;
         } else if (!add_line_bytes(line, id) || (id.count > 0 && id.count < kMinIdBytes)) {
             // A blank line (no bytes) is no ID at all: it keeps its place in the output without

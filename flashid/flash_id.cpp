@@ -49,9 +49,9 @@ std::optional<std::uint16_t> page_size_kib(const PageRule& rule, const std::uint
 
 std::optional<FlashCapacity> capacity(const MakerFamilyRules& rules, const std::uint8_t* id,
                                       bool node_per_die) {
-    if (!rules.has_capacity)
+    if (!rules.capacity)
         return std::nullopt;
-    const CapacityRow* row = find_capacity(rules.capacity, id[1]);
+    const CapacityRow* row = find_capacity(*rules.capacity, id[1]);
     if (row == nullptr)
         return std::nullopt;
     const std::uint32_t dies = 1u << die_exponent(id);

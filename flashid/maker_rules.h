@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "flashid/capacity_table.h"
 #include "flashid/flash_id.h"
@@ -42,38 +43,44 @@ struct PlaneRule {
 
 struct MakerFamilyRules {
     MakerFamily family;
-    bool has_capacity;
-    CapacityColumn capacity;
-    const NodeLookup* nodes;  // nullptr: the family names no node
-    IdField node_key;
-    PartTable parts;
-    PageRule page;
-    PlaneRule planes;
+    std::optional<CapacityColumn> capacity;  // the column of byte 1's capacity codes
+    const NodeLookup* nodes = nullptr;       // nullptr: the family names no node
+    IdField node_key = {0, 0, 0};
+    PartTable parts = PartTable::none;
+    PageRule page = {0, 0};
+    PlaneRule planes = {false, {0, 0, 0}, 0, false};
 };
 
-// ID byte 1 of a family's IDs is the capacity code; the others are read as documented at their
-// tables: node_tables.h for the node fields.
-inline constexpr IdField kNoField = {0, 0, 0};
-inline constexpr PlaneRule kNoPlanes = {false, kNoField, 0, false};
-
-// clang-format off
-// family, capacity column, node lookup and key field, part table, page rule, plane rule;
-// in the order of MakerFamily
+// One row per family, in the order of MakerFamily.
 inline constexpr MakerFamilyRules kMakerFamilyRules[] = {
-    {MakerFamily::other,   false, CapacityColumn::ymtc,                 nullptr,                {0, 0, 0},
-     PartTable::none,   {0, 0}, kNoPlanes},
-    {MakerFamily::micron,  true,  CapacityColumn::micron_intel_spectek, nullptr,                {0, 0, 0},
-     PartTable::micron, {0, 0}, kNoPlanes},
-    {MakerFamily::toshiba, true,  CapacityColumn::toshiba_sandisk,      &kToshibaNodeLookup,    {5, 0, kToshibaNodeMask},
-     PartTable::none,   {2, 3}, {true, {4, 2, 3}, 3, true}},
-    {MakerFamily::hynix,   true,  CapacityColumn::hynix,                &kHynixNodeLookup,      {5, 0, 0xFF},
-     PartTable::none,   {2, 3}, kNoPlanes},
-    {MakerFamily::samsung, true,  CapacityColumn::samsung,              &kSamsungNodeLookup,    {5, 0, kSamsungNodeMask},
-     PartTable::none,   {2, 3}, kNoPlanes},
-    {MakerFamily::ymtc,    true,  CapacityColumn::ymtc,                 &kYmtcGenerationLookup, {4, kYmtcGenerationShift, kYmtcGenerationMask},
-     PartTable::ymtc,   {8, 1}, {true, {3, 5, 7}, 2, false}},
+    {.family = MakerFamily::other, .capacity = std::nullopt},
+    {.family = MakerFamily::micron,
+     .capacity = CapacityColumn::micron_intel_spectek,
+     .parts = PartTable::micron},
+    {.family = MakerFamily::toshiba,
+     .capacity = CapacityColumn::toshiba_sandisk,
+     .nodes = &kToshibaNodeLookup,
+     .node_key = {5, 0, kToshibaNodeMask},
+     .page = {2, 3},                         // 2k, 4k, 8k, 16k
+     .planes = {true, {4, 2, 3}, 3, true}},  // byte 4 bits 2-3: planes per CE
+    {.family = MakerFamily::hynix,
+     .capacity = CapacityColumn::hynix,
+     .nodes = &kHynixNodeLookup,
+     .node_key = {5, 0, 0xFF},
+     .page = {2, 3}},
+    {.family = MakerFamily::samsung,
+     .capacity = CapacityColumn::samsung,
+     .nodes = &kSamsungNodeLookup,
+     .node_key = {5, 0, kSamsungNodeMask},
+     .page = {2, 3}},
+    {.family = MakerFamily::ymtc,
+     .capacity = CapacityColumn::ymtc,
+     .nodes = &kYmtcGenerationLookup,
+     .node_key = {4, kYmtcGenerationShift, kYmtcGenerationMask},
+     .parts = PartTable::ymtc,
+     .page = {8, 1},                          // 8k, 16k
+     .planes = {true, {3, 5, 7}, 2, false}},  // byte 3 bits 5-7: 1, 2 or 4 planes per die
 };
-// clang-format on
 
 constexpr const MakerFamilyRules& rules_of(MakerFamily family) {
     return kMakerFamilyRules[static_cast<std::size_t>(family)];
