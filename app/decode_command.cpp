@@ -170,6 +170,9 @@ class LineReader {
 
     explicit LineReader(std::FILE* in) : in_(in) {}
 
+    // The error that ended the input early, 0 for none.
+    int read_error() const { return read_error_; }
+
     // The next line; its text stays valid until the next call.
     Result next(std::string_view& line) {
         for (;;) {
@@ -208,6 +211,8 @@ class LineReader {
         const std::size_t got = std::fread(buffer_.data() + end_, 1, wanted, in_);
         end_ += got;
         at_end_ = got < wanted;  // the end of the input, or an error reading it
+        if (at_end_ && std::ferror(in_) != 0)
+            read_error_ = errno != 0 ? errno : EIO;
     }
 
     // Drops the rest of a line that is too long, its '\n' included.
@@ -230,6 +235,7 @@ class LineReader {
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     bool at_end_ = false;
+    int read_error_ = 0;
 };
 static_assert(kBlockBytes > kMaxLineBytes, "a line of the longest length fits a block");
 
@@ -298,6 +304,12 @@ int decode_lines(std::FILE* in, std::FILE* out, std::FILE* err) {
     }
     if (!output.finish())
         return output_failed(err);
+    if (reader.read_error() != 0) {
+        // The lines up to the failure are answered; the rest of the input is not.
+        std::fprintf(err, "--decode: reading the input failed: %s\n",
+                     std::strerror(reader.read_error()));
+        return kExitUsage;
+    }
     return status;
 }
 

@@ -159,8 +159,9 @@ TEST(DecodeCommand, LongLinesAreReportedAndSkipped) {
 }
 
 // Output that cannot be written fails the command with a message, whether the stream refuses
-// every write (opened for reading only) or only its flush (a full device).
-TEST(DecodeCommand, FailedOutputIsReportedWithStatus1) {
+// every write (opened for reading only) or only its flush (a full device); so does input that
+// cannot be read.
+TEST(DecodeCommand, FailedOutputOrInputIsReportedWithStatus1) {
     ScratchDir dir;
     { std::ofstream(dir.path() / "read_only.txt") << ""; }
     const std::string many = decode_input_lines(kDecodeInputSeed, 20000);
@@ -196,6 +197,16 @@ TEST(DecodeCommand, FailedOutputIsReportedWithStatus1) {
                 << sink.name << ", " << run.name << ": " << err.text();
         }
     }
+
+    // Input that cannot be read is no silent end of the input either.
+    std::FILE* in = std::fopen((dir.path() / "read_only.txt").string().c_str(), "a");
+    ASSERT_NE(in, nullptr);
+    Capture out;
+    Capture err;
+    const char* const dash[] = {"-"};
+    EXPECT_EQ(run_decode_command(1, dash, in, out.file(), err.file()), kExitUsage);
+    std::fclose(in);
+    EXPECT_TRUE(contains(err.text(), "--decode: reading the input failed: ")) << err.text();
 }
 
 // The benchmark's million lines of input (bench/make_decode_input), decoded in bulk: output and
