@@ -198,8 +198,16 @@ TEST(DecodeCommand, FailedOutputOrInputIsReportedWithStatus1) {
         }
     }
 
-    // Input that cannot be read is no silent end of the input either.
-    std::FILE* in = std::fopen((dir.path() / "read_only.txt").string().c_str(), "a");
+    // Input that cannot be read is no silent end of the input either. (A stream opened for
+    // appending refuses reads with an error on Linux; some C runtimes just report its end.)
+    const std::string append_only = (dir.path() / "read_only.txt").string();
+    std::FILE* probe = std::fopen(append_only.c_str(), "a");
+    ASSERT_NE(probe, nullptr);
+    const bool read_fails = std::fgetc(probe) == EOF && std::ferror(probe) != 0;
+    std::fclose(probe);
+    if (!read_fails)
+        GTEST_SKIP() << "this C runtime reads an append-only stream as empty";
+    std::FILE* in = std::fopen(append_only.c_str(), "a");
     ASSERT_NE(in, nullptr);
     Capture out;
     Capture err;
