@@ -121,7 +121,7 @@ constexpr bool family_rules_are_consistent() {
             return false;
     }
     for (const CellTypeOverride& o : kCellTypeOverrides) {
-        if (o.key_length < 1 || o.key_length > 4 || find_maker(o.maker) == nullptr)
+        if (o.key_length < 1 || o.key_length > 4 || kMakerIndex[o.maker] == 0)
             return false;
     }
     return std::size(kMakerFamilyRules) == static_cast<std::size_t>(MakerFamily::ymtc) + 1;
