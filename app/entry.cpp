@@ -34,7 +34,7 @@ int run_simulated(const SimProfileData& data, Platform& host, const Console& con
                   const CommandLine& cl, const std::string& source) {
     SimDrive drive;
     load_profile(drive, data);
-    const SimulatedRun how{cl.json, cl.sim ? "sim" : "replay", source};
+    const SimulatedRun how{cl.json, cl.sim ? "sim" : "replay", source, cl.health, cl.html};
     return run_on_simulated_drive(drive, host, console, cl.first_arg, how);
 }
 
@@ -43,7 +43,8 @@ int run_simulated(const SimProfileData& data, Platform& host, const Console& con
 int run_on_simulated_drive(SimDrive& drive, Platform& host, const Console& console,
                            const char* first_arg, const SimulatedRun& how) {
     SimPlatform platform(host, drive);
-    RunContext ctx{platform, console.out, console.in, how.json, how.simulation, how.source};
+    RunContext ctx{platform,       console.out, console.in, how.json,
+                   how.simulation, how.source,  how.health, how.html};
     return run(ctx, first_arg);
 }
 
@@ -87,7 +88,7 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
         }
         return run_simulated(data, host, console, cl, cl.replay_dir);
     }
-    RunContext ctx{host, console.out, console.in, cl.json, "", ""};
+    RunContext ctx{host, console.out, console.in, cl.json, "", "", cl.health, cl.html};
     return run(ctx, cl.first_arg);
 }
 

@@ -11,6 +11,7 @@
 #include "report/controller_config.h"
 #include "report/health_log.h"
 #include "report/health_log_fields.h"
+#include "report/health_verdict.h"
 
 namespace torvik {
 
@@ -221,6 +222,22 @@ Json failed_commands(const ReportRecorder& record) {
     return out;
 }
 
+Json health(const HealthAssessment& assessment) {
+    Json reasons = Json::array();
+    for (const HealthReason& r : assessment.reasons) {
+        reasons.push_back({{"level", level_name(r.level)},
+                           {"field", r.field},
+                           {"value", json_integer(r.value)},
+                           {"unit", r.unit},
+                           {"text", r.text},
+                           {"source", r.source}});
+    }
+    const char* source = source_name(assessment.source);
+    return Json{{"verdict", verdict_name(assessment.verdict)},
+                {"source", source != nullptr ? Json(source) : Json(nullptr)},
+                {"reasons", std::move(reasons)}};
+}
+
 Json files(const ReportRecorder& record) {
     Json out = {{"written", Json::array()},
                 {"not_created", Json::array()},
@@ -308,6 +325,7 @@ Json json_report(const JsonRunInfo& run, const ReportRecorder& record) {
     }
     doc["identity"] = identity(record);
     doc["controller"] = controller(record);
+    doc["health"] = health(assess_health(health_pages(record)));
 
     if (const std::uint8_t* fid = record.page(CommandId::read_fid); fid && flash_id_present(fid))
         doc["flash_id"] = flash_id_json(fid);
