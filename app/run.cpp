@@ -10,6 +10,7 @@
 #include "platform/storage_descriptor.h"
 #include "report/drive_report.h"
 #include "report/health_verdict.h"
+#include "report/html_report.h"
 #include "report/json_report.h"
 #include "report/report_recorder.h"
 
@@ -91,8 +92,7 @@ FileOutcome close_report_file(std::FILE* report) {
     return written && closed ? FileOutcome::written : FileOutcome::write_failed;
 }
 
-void write_json(RunContext& ctx, std::int32_t drive, const OsVersion& os,
-                const ReportRecorder& recorder) {
+JsonRunInfo run_info(const RunContext& ctx, std::int32_t drive, const OsVersion& os) {
     JsonRunInfo info;
     info.tool_version = kProgramVersion;
     info.platform = host_platform_name();
@@ -101,7 +101,7 @@ void write_json(RunContext& ctx, std::int32_t drive, const OsVersion& os,
     info.bus = "USB";
     info.simulation = ctx.simulation;
     info.simulation_source = ctx.simulation_source;
-    write_json_report(ctx.platform, ctx.out, json_report(info, recorder));
+    return info;
 }
 
 // The --health block, last on the console.
@@ -183,8 +183,13 @@ int run(RunContext& ctx, const char* first_arg) {
         drive_report(report_ctx);
         const FileOutcome report_outcome = close_report_file(report);
         recorder.file(kReportFileName, report_outcome);
-        if (ctx.json)
-            write_json(ctx, choice.drive, os, recorder);
+        if (ctx.json || ctx.html) {
+            const JsonRunInfo info = run_info(ctx, choice.drive, os);
+            if (ctx.json)
+                write_json_report(ctx.platform, ctx.out, json_report(info, recorder));
+            if (ctx.html)
+                write_html_report(ctx.platform, ctx.out, html_report(info, recorder));
+        }
         ctx.platform.close_drive(disk);
         health = assess_health(health_pages(recorder));
     }

@@ -147,8 +147,10 @@ void nvme_rules(const std::uint8_t* smart, const std::uint8_t* identify, const c
     const std::uint16_t kelvin = composite_temperature(smart);
     if (kelvin == 0)
         return;  // the drive reports no composite temperature
-    const std::uint16_t warn = identify != nullptr ? get_le16(identify + kWarningTemperature) : 0;
-    const std::uint16_t crit = identify != nullptr ? get_le16(identify + kCriticalTemperature) : 0;
+    const TemperatureThresholds limits =
+        identify != nullptr ? read_temperature_thresholds(identify) : TemperatureThresholds{};
+    const std::uint16_t warn = limits.warning;
+    const std::uint16_t crit = limits.critical;
     const std::int32_t celsius = kelvin_to_celsius(kelvin);
     std::string source = at("bytes 1-2");
     HealthLevel level = HealthLevel::ok;
@@ -276,6 +278,11 @@ HealthAssessment assess_health(const HealthPages& pages) {
     }
     health.verdict = verdict_of(health.reasons);
     return health;
+}
+
+TemperatureThresholds read_temperature_thresholds(const std::uint8_t* identify) {
+    return TemperatureThresholds{get_le16(identify + kWarningTemperature),
+                                 get_le16(identify + kCriticalTemperature)};
 }
 
 HealthPages health_pages(const ReportRecorder& record) {

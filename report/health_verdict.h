@@ -53,6 +53,14 @@ struct HealthPages {
 
 HealthAssessment assess_health(const HealthPages& pages);
 
+// The warning and critical composite temperature thresholds of the NVMe Identify Controller page
+// (WCTEMP, CCTEMP), in kelvins; 0 when the drive declares none.
+struct TemperatureThresholds {
+    std::uint16_t warning = 0;
+    std::uint16_t critical = 0;
+};
+TemperatureThresholds read_temperature_thresholds(const std::uint8_t* identify);
+
 // The pages a run recorded: those sent and answered in full.
 HealthPages health_pages(const ReportRecorder& record);
 
