@@ -43,7 +43,7 @@ td.n{text-align:right;font-variant-numeric:tabular-nums}
 table.kv{width:auto;min-width:50%}table.kv th{font-weight:400;color:#374151}
 .gauges{display:grid;grid-template-columns:repeat(auto-fill,minmax(320px,1fr));gap:12px 24px}
 .gauge .label{display:flex;justify-content:space-between;font-size:13px}
-.gauge .value{font-weight:700}
+.gauge .value{font-weight:700;white-space:nowrap}.gauge svg{display:block}
 .alert{background:#fef2f2;border:2px solid #b91c1c}
 .alert h2{color:#b91c1c}
 tr.failed td{background:#fef2f2;color:#991b1b;font-weight:600}
@@ -160,7 +160,9 @@ class Page {
                                                   : "#6b7280";
         add("<div class=\"gauge\"><div class=\"label\"><span>" + title +
             "</span><span class=\"value " + level_class(level) + "\">" + shown + "</span></div>");
-        add("<svg width=\"300\" height=\"22\" viewBox=\"0 0 300 22\" role=\"img\" aria-label=\"" +
+        // As wide as its column; the scale stretches with it.
+        add("<svg width=\"100%\" height=\"22\" viewBox=\"0 0 300 22\" preserveAspectRatio=\"none\" "
+            "role=\"img\" aria-label=\"" +
             title + ": " + shown + "\">");
         add("<rect x=\"0\" y=\"4\" width=\"300\" height=\"14\" rx=\"3\" fill=\"#e5e7eb\"/>");
         add("<rect x=\"0\" y=\"4\" width=\"" + fixed(filled, 1) +

@@ -4,7 +4,7 @@
 For each profile of --sim=list: run the tool with --html, parse the page with html5lib in strict
 mode (any parse error fails), render it with headless Chromium to a PNG, and check that the
 render is not blank and that the browser logged no console message. A page with a deliberate
-console error and a blank page are rendered first, to prove both checks can fail.
+console error, a blank page and a malformed one are checked first, to prove the checks can fail.
 
 Usage: html_render_check.py TOOL [SCREENSHOT]   (SCREENSHOT: also keep the default drive's render)
 Exit status 77 (skipped) when chromium, html5lib or PIL is missing.
@@ -77,6 +77,36 @@ def check_page(html_path, png_path):
     return problems
 
 
+def hostile_dump(tool, work):
+    """A replayed drive whose INQUIRY texts are markup: the DOM the browser builds must hold no
+    element of theirs."""
+    source = os.path.join(work, "default")
+    replay = os.path.join(work, "hostile-dumps")
+    shutil.copytree(source, replay)
+    with open(os.path.join(replay, "torvik_usb_inq.bin"), "r+b") as f:
+        f.seek(8)
+        f.write(b"<img src=x onerror=a()>\xff" + b"<b>x" + b"</table>")
+    out = os.path.join(work, "hostile-run")
+    os.mkdir(out)
+    subprocess.run([tool, "--html", "--replay", replay, "0y"], cwd=out, capture_output=True,
+                   timeout=60, check=True)
+    page = os.path.join(out, PAGE)
+    problems = check_page(page, os.path.join(out, "page.png"))
+    with tempfile.TemporaryDirectory() as profile:
+        dom = subprocess.run(
+            [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+             "--disable-background-networking", "--disable-component-update", "--disable-sync",
+             f"--user-data-dir={profile}", "--dump-dom", "file://" + page],
+            capture_output=True, text=True, timeout=120).stdout
+    for element in ("<img", "<b>x"):
+        if element in dom:
+            problems.append(f"the drive's text made an element: {element}")
+    if "&lt;img src=x onerror=a()&gt;" not in dom:
+        problems.append("the drive's model is not shown as text")
+    print(f"hostile dump: {'ok' if not problems else 'FAILED'}")
+    return [f"hostile dump: {p}" for p in problems]
+
+
 def main():
     tool = os.path.abspath(sys.argv[1])
     keep = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 else None
@@ -95,6 +125,12 @@ def main():
         render(blank, os.path.join(work, "blank.png"))
         if distinct_colours(os.path.join(work, "blank.png")) >= 32:
             failures.append("self-check: a blank page passed as drawn")
+
+        try:
+            html5lib.HTMLParser(strict=True).parse(b"<!DOCTYPE html><title>x</title><p>a</div>")
+            failures.append("self-check: html5lib took a stray end tag")
+        except Exception:
+            pass
 
         listing = subprocess.run([tool, "--sim=list"], capture_output=True, text=True, check=True)
         profiles = [line.split()[0] for line in listing.stdout.splitlines() if line.strip()]
@@ -116,6 +152,7 @@ def main():
             if keep and profile == "default" and not problems:
                 with Image.open(png) as image:
                     image.convert("RGB").quantize(colors=256).save(keep, optimize=True)
+        failures += hostile_dump(tool, work)
     for failure in failures:
         print(failure)
     return 1 if failures else 0
