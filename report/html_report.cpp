@@ -80,9 +80,16 @@ std::string label_of(const std::string& key) {
     return html_escape(label);
 }
 
+// The value of key in an object, or nullptr: never indexes a const object by a missing key.
 const Json* find(const Json& doc, const char* key) {
+    if (!doc.is_object())
+        return nullptr;
     const auto it = doc.find(key);
     return it != doc.end() && !it->is_null() ? &*it : nullptr;
+}
+
+const Json* find(const Json* doc, const char* key) {
+    return doc != nullptr ? find(*doc, key) : nullptr;
 }
 
 // A number of the document, when it is one (large values are decimal strings: no bar for them).
@@ -306,7 +313,7 @@ void key_figures(Page& page, const Json& doc) {
                      reason_level(health, "available_spare"),
                      {{threshold, "drive's threshold " + fixed(threshold, 0) + "%"}});
         }
-        if (number(find(s["composite_temperature"], "celsius"), v)) {
+        if (number(find(find(s, "composite_temperature"), "celsius"), v)) {
             std::vector<std::pair<double, std::string>> marks;
             double full = 100;
             if (const Json* id = find(doc, "nvme_identify")) {
@@ -348,7 +355,7 @@ void key_figures(Page& page, const Json& doc) {
         if (const Json* r = ext_record(doc, 0x020B); r != nullptr && number(&(*r)["raw"], v)) {
             double limit = 0;
             if (const Json* conf = find(doc, "configuration");
-                conf != nullptr && number(find((*conf)["pe_cycle_limit"], "second"), limit) &&
+                conf != nullptr && number(find(find(*conf, "pe_cycle_limit"), "second"), limit) &&
                 limit > 0) {
                 page.bar("Average erase count against the PE cycle limit",
                          fixed(v, 0) + " / " + fixed(limit, 0), v, limit,
