@@ -79,14 +79,14 @@ HealthLevel wear_level(std::uint64_t percent_used) {
     return HealthLevel::ok;
 }
 
-const char* wear_rule(HealthLevel level) {
+std::string wear_rule(HealthLevel level) {
     switch (level) {
         case HealthLevel::failed:
-            return "at or past the rated life (100%)";
+            return format("at or past the rated life (%u%%)", kWornOut);
         case HealthLevel::warning:
-            return "at or above 90% of the rated life";
+            return format("at or above %u%% of the rated life", kWearWarning);
         default:
-            return "below 90% of the rated life";
+            return format("below %u%% of the rated life", kWearWarning);
     }
 }
 
@@ -134,7 +134,8 @@ void nvme_rules(const std::uint8_t* smart, const std::uint8_t* identify, const c
     const unsigned used = smart[kPercentageUsed];
     const HealthLevel wear = wear_level(used);
     out.push_back(reason(wear, "percentage_used", small(used), "%",
-                         format("Percentage used %u%%: %s", used, wear_rule(wear)), at("byte 5")));
+                         format("Percentage used %u%%: %s", used, wear_rule(wear).c_str()),
+                         at("byte 5")));
 
     const Uint128 errors = read_le128(smart + kMediaErrors);
     const bool any_errors = errors.high != 0 || errors.low != 0;
@@ -206,32 +207,35 @@ void extended_rules(const std::uint8_t* smartext, const std::uint8_t* sysinfo,
     if (find(kLifeRemaining, r)) {
         const std::uint64_t remaining = r.raw;
         const HealthLevel level = wear_level(remaining >= kWornOut ? 0 : kWornOut - remaining);
-        out.push_back(reason(
-            level, "life_remaining", small(remaining), "%",
-            format("SSD life remaining %llu%%: %s", static_cast<unsigned long long>(remaining),
-                   level == HealthLevel::failed    ? "no rated life left"
-                   : level == HealthLevel::warning ? "10% or less of the rated "
-                                                     "life left"
-                                                   : "more than 10% left"),
-            at(r)));
+        // The wear rule seen from the other side: 10% or less left warns, none left fails.
+        const std::string rule =
+            level == HealthLevel::failed ? std::string("no rated life left")
+            : level == HealthLevel::warning
+                ? format("%u%% or less of the rated life left", kWornOut - kWearWarning)
+                : format("more than %u%% left", kWornOut - kWearWarning);
+        out.push_back(reason(level, "life_remaining", small(remaining), "%",
+                             format("SSD life remaining %llu%%: %s",
+                                    static_cast<unsigned long long>(remaining), rule.c_str()),
+                             at(r)));
     }
     if (find(kLifeUsed, r)) {
         const HealthLevel level = wear_level(r.raw);
-        out.push_back(reason(level, "life_used", small(r.raw), "%",
-                             format("SSD life used %llu%%: %s",
-                                    static_cast<unsigned long long>(r.raw), wear_rule(level)),
-                             at(r)));
+        out.push_back(
+            reason(level, "life_used", small(r.raw), "%",
+                   format("SSD life used %llu%%: %s", static_cast<unsigned long long>(r.raw),
+                          wear_rule(level).c_str()),
+                   at(r)));
     }
     const unsigned pe_limit = sysinfo != nullptr ? read_flash_geometry(sysinfo).pe_limit_second : 0;
     if (pe_limit != 0 && find(kAverageEraseCount, r)) {
         const std::uint64_t erases = r.raw;
         const HealthLevel level =
             wear_level(erases >= pe_limit ? kWornOut : erases * kWornOut / pe_limit);
-        out.push_back(
-            reason(level, "average_erase_count", small(erases), "",
-                   format("D2/D3 average erase count %llu of the flash's PE cycle limit %u: %s",
-                          static_cast<unsigned long long>(erases), pe_limit, wear_rule(level)),
-                   at(r) + "; sysinfo, bytes 0x290-0x291"));
+        out.push_back(reason(
+            level, "average_erase_count", small(erases), "",
+            format("D2/D3 average erase count %llu of the flash's PE cycle limit %u: %s",
+                   static_cast<unsigned long long>(erases), pe_limit, wear_rule(level).c_str()),
+            at(r) + "; sysinfo, bytes 0x290-0x291"));
     }
 }
 
