@@ -1,10 +1,10 @@
 #include "report/json_report.h"
 
+#include "report/json_document.h"
+
 #include <iterator>
 #include <limits>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 #include "common/bytes.h"
 #include "flashid/flash_id.h"
@@ -13,14 +13,13 @@
 #include "report/controller_config.h"
 #include "report/health_log.h"
 #include "report/health_log_fields.h"
+#include "report/health_verdict.h"
 #include "report/number_format.h"
+#include "report/report_output.h"
 
 namespace torvik {
 
 namespace {
-
-// Keys keep the order in which they are written, so the file reads like the text report.
-using Json = nlohmann::ordered_json;
 
 Json flash_id_json(const std::uint8_t* id);
 
@@ -226,6 +225,22 @@ Json failed_commands(const ReportRecorder& record) {
     return out;
 }
 
+Json health(const HealthAssessment& assessment) {
+    Json reasons = Json::array();
+    for (const HealthReason& r : assessment.reasons) {
+        reasons.push_back({{"level", level_name(r.level)},
+                           {"field", r.field},
+                           {"value", json_integer(r.value)},
+                           {"unit", r.unit},
+                           {"text", r.text},
+                           {"source", r.source}});
+    }
+    const char* source = source_name(assessment.source);
+    return Json{{"verdict", verdict_name(assessment.verdict)},
+                {"source", source != nullptr ? Json(source) : Json(nullptr)},
+                {"reasons", std::move(reasons)}};
+}
+
 Json files(const ReportRecorder& record) {
     Json out = {{"written", Json::array()},
                 {"not_created", Json::array()},
@@ -295,6 +310,8 @@ Json flash_id_json(const std::uint8_t* id) {
     return out;
 }
 
+}  // namespace
+
 Json json_report(const JsonRunInfo& run, const ReportRecorder& record) {
     Json doc;
     doc["json_format_version"] = kJsonFormatVersion;
@@ -311,6 +328,7 @@ Json json_report(const JsonRunInfo& run, const ReportRecorder& record) {
     }
     doc["identity"] = identity(record);
     doc["controller"] = controller(record);
+    doc["health"] = health(assess_health(health_pages(record)));
 
     if (const std::uint8_t* fid = record.page(CommandId::read_fid); fid && flash_id_present(fid))
         doc["flash_id"] = flash_id_json(fid);
@@ -328,6 +346,20 @@ Json json_report(const JsonRunInfo& run, const ReportRecorder& record) {
         smart != nullptr && nvme_smart_section_due(smart)) {
         doc["nvme_smart"] = nvme_smart(smart);
     }
+    // The same log as read through the bridge, which the health verdict prefers.
+    if (const std::uint8_t* bridge = record.page(CommandId::nvme_smart_log);
+        bridge != nullptr && nvme_smart_section_due(bridge)) {
+        doc["bridge_nvme_smart"] = nvme_smart(bridge);
+    }
+    if (const std::uint8_t* identify = record.page(CommandId::nvme_identify)) {
+        const TemperatureThresholds limits = read_temperature_thresholds(identify);
+        Json out = Json::object();
+        if (limits.warning != 0)
+            out["warning_composite_temperature_threshold"] = temperature(limits.warning);
+        if (limits.critical != 0)
+            out["critical_composite_temperature_threshold"] = temperature(limits.critical);
+        doc["nvme_identify"] = std::move(out);
+    }
     if (const std::uint8_t* smartext = record.page(CommandId::smartext);
         smartext != nullptr && ext_smart_section_due(smartext)) {
         doc["extended_smart"] = extended_smart(smartext);
@@ -341,8 +373,6 @@ Json json_report(const JsonRunInfo& run, const ReportRecorder& record) {
     return doc;
 }
 
-}  // namespace
-
 std::string flash_id_json_text(const std::uint8_t* id) {
     return flash_id_json(id).dump();
 }
@@ -350,22 +380,11 @@ std::string flash_id_json_text(const std::uint8_t* id) {
 FileOutcome write_json_report(Platform& platform, std::FILE* console, const JsonRunInfo& run,
                               const ReportRecorder& record) {
     const Json report = json_report(run, record);
-    std::FILE* file = platform.create_file(kJsonReportFileName, "w");
-    if (file == nullptr) {
-        std::fprintf(console, "%s: Create File Error\n", kJsonReportFileName);
-        return FileOutcome::not_created;
-    }
     // Texts from the drive may hold any bytes: those that are not UTF-8 become U+FFFD, and the
     // file stays ASCII.
     const std::string text =
         report.dump(2, ' ', true, nlohmann::ordered_json::error_handler_t::replace) + "\n";
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
-        std::fprintf(console, "%s: Write File Error\n", kJsonReportFileName);
-        return FileOutcome::write_failed;
-    }
-    return FileOutcome::written;
+    return write_text_file(platform, console, kJsonReportFileName, text);
 }
 
 }  // namespace torvik

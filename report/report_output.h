@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/platform.h"
 #include "report/file_outcome.h"
@@ -17,14 +18,13 @@ void report_printf(ReportContext& ctx, const char* format, ...);
 // Prints already formatted text to the console, then to the report file.
 void report_text(ReportContext& ctx, const char* text);
 
-// Writes `length` bytes of data to the output file `name`, opened with `mode` ("w+b" for binary
-// files, "w" for text files, whose line ends are the platform's). A file that cannot be created
-// or written gets its message on `console` only; the caller goes on either way.
-FileOutcome write_output_file(Platform& platform, std::FILE* console, const char* name,
-                              const char* mode, const std::uint8_t* data, std::size_t length);
-
-// A dump file ("w+b").
+// Writes `length` bytes of data to the dump file `name` ("w+b"). A file that cannot be created or
+// written gets its message on the console only; the caller goes on either way.
 FileOutcome write_dump(Platform& platform, std::FILE* console, const char* name,
                        const std::uint8_t* data, std::size_t length);
+
+// Writes a whole text file (text mode: CRLF line ends on Windows), with the same messages.
+FileOutcome write_text_file(Platform& platform, std::FILE* console, const char* name,
+                            const std::string& text);
 
 }  // namespace torvik

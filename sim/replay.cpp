@@ -1,17 +1,12 @@
 #include "sim/replay.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <system_error>
 
 #include "common/crc32.h"
+#include "platform/folder_reader.h"
 #include "scsi/run_manifest.h"
 
 namespace torvik {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -29,24 +24,31 @@ std::string inquiry_text(const std::vector<std::uint8_t>& inquiry, std::size_t o
 
 constexpr std::size_t kMaxManifestFile = 64 * 1024;
 
-// Reads the manifest of dir when there is one. False with error when it cannot be read or is
-// not a manifest; present tells whether there was one.
-bool read_manifest(const fs::path& root, RunManifest& manifest, bool& present, std::string& error) {
-    std::error_code ec;
-    const fs::path file = root / kManifestFileName;
+// Reads the manifest of the folder when there is one (a regular file, as the dumps). False with
+// error when it cannot be read or is not a manifest; present tells whether there was one.
+bool read_manifest(const FolderReader& folder, const std::string& dir, RunManifest& manifest,
+                   bool& present, std::string& error, std::vector<std::string>* notes) {
     present = false;
-    if (!fs::is_regular_file(file, ec))
-        return true;
-    std::ifstream in(file, std::ios::binary);
-    if (!in.is_open())
-        return true;
-    std::string text(kMaxManifestFile + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
+    std::vector<std::uint8_t> bytes;
+    std::string reason;
+    switch (folder.read(kManifestFileName, kMaxManifestFile + 1, bytes, reason)) {
+        case FileRead::ok:
+            break;
+        case FileRead::not_regular:
+            if (notes != nullptr)
+                notes->push_back("replay manifest '" + dir + "/" + kManifestFileName +
+                                 "' is not a regular file: replaying without it");
+            return true;
+        case FileRead::missing:
+            return true;
+        case FileRead::failed:
+            error = "cannot read '" + dir + "/" + kManifestFileName + "': " + reason;
+            return false;
+    }
+    const std::string text(bytes.begin(), bytes.end());
     std::string why;
-    if (in.bad() || !parse_manifest(text, manifest, why)) {
-        error = "replay manifest '" + file.string() +
-                "' is not usable: " + (in.bad() ? std::string("read error") : why);
+    if (!parse_manifest(text, manifest, why)) {
+        error = "replay manifest '" + dir + "/" + kManifestFileName + "' is not usable: " + why;
         return false;
     }
     present = true;
@@ -55,7 +57,7 @@ bool read_manifest(const fs::path& root, RunManifest& manifest, bool& present, s
 
 // Answers each command as the manifest says the recorded run saw it. replies hold the dump
 // files as read (one byte more than the command's length, so a longer file shows).
-void apply_manifest(const RunManifest& manifest, const fs::path& root, SimProfileData& data,
+void apply_manifest(const RunManifest& manifest, const std::string& dir, SimProfileData& data,
                     std::vector<std::string>* notes) {
     for (const CommandInfo& command : kCommands) {
         const std::size_t index = static_cast<std::size_t>(command.id);
@@ -75,7 +77,9 @@ void apply_manifest(const RunManifest& manifest, const fs::path& root, SimProfil
                 crc32(reply.data(), reply.size()) != entry.dump->crc32) {
                 if (notes != nullptr) {
                     std::string note = "'";
-                    note += (root / command.dump_name).string();
+                    note += dir;
+                    note += '/';
+                    note += command.dump_name;
                     note +=
                         "' does not match the length or checksum the manifest records; "
                         "treated as missing";
@@ -103,49 +107,49 @@ void apply_manifest(const RunManifest& manifest, const fs::path& root, SimProfil
 
 bool load_replay(const std::string& dir, SimProfileData& data, std::string& error,
                  std::vector<std::string>* notes) {
-    std::error_code ec;
-    const fs::path root(dir);
-    if (!fs::is_directory(root, ec)) {
-        error = "replay directory '" + dir + "' does not exist or is not a directory";
-        return false;
-    }
-    fs::directory_iterator probe(root, ec);
-    if (ec) {
-        error = "cannot read replay directory '" + dir + "': " + ec.message();
-        return false;
+    FolderReader folder;
+    std::string reason;
+    switch (folder.open(dir, reason)) {
+        case FolderOpen::ok:
+            break;
+        case FolderOpen::not_a_directory:
+            error = "replay directory '" + dir + "' does not exist or is not a directory";
+            return false;
+        case FolderOpen::unreadable:
+            error = "cannot read replay directory '" + dir + "': " + reason;
+            return false;
     }
 
     data = SimProfileData{};
     for (const CommandInfo& command : kCommands) {
         const std::size_t index = static_cast<std::size_t>(command.id);
-        const fs::path file = root / command.dump_name;
-        // Only a regular file answers: opening a named pipe or a device could wait forever.
-        std::ifstream in;
-        if (fs::is_regular_file(file, ec))
-            in.open(file, std::ios::binary);
-        if (!in.is_open()) {
-            data.replies[index].clear();
-            data.faults[index] = Fault{FaultKind::platform_error, kReplayMissingFileError, 0};
-            continue;
-        }
         // Only the command's length can ever be sent, so a larger file is read no further (one
         // byte more tells a manifest's check that the file is longer than the dump was).
-        std::vector<std::uint8_t> bytes(command.length + 1);
-        in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        bytes.resize(static_cast<std::size_t>(in.gcount()));
-        if (in.bad()) {
-            error = "cannot read '" + file.string() + "'";
-            return false;
+        std::vector<std::uint8_t> bytes;
+        switch (folder.read(command.dump_name, command.length + 1, bytes, reason)) {
+            case FileRead::ok:
+                data.replies[index] = std::move(bytes);
+                continue;
+            case FileRead::not_regular:
+                if (notes != nullptr)
+                    notes->push_back("'" + dir + "/" + command.dump_name +
+                                     "' is not a regular file: taken as missing");
+                break;
+            case FileRead::missing:
+                break;
+            case FileRead::failed:
+                error = "cannot read '" + dir + "/" + command.dump_name + "': " + reason;
+                return false;
         }
-        data.replies[index] = std::move(bytes);
+        data.replies[index].clear();
+        data.faults[index] = Fault{FaultKind::platform_error, kReplayMissingFileError, 0};
     }
     RunManifest manifest;
     bool has_manifest = false;
-    if (!read_manifest(root, manifest, has_manifest, error))
+    if (!read_manifest(folder, dir, manifest, has_manifest, error, notes))
         return false;
-    if (has_manifest) {
-        apply_manifest(manifest, root, data, notes);
-    }
+    if (has_manifest)
+        apply_manifest(manifest, dir, data, notes);
     for (const CommandInfo& command : kCommands) {
         std::vector<std::uint8_t>& reply = data.replies[static_cast<std::size_t>(command.id)];
         reply.resize(std::min<std::size_t>(reply.size(), command.length));

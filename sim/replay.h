@@ -12,9 +12,11 @@ namespace torvik {
 // The error code a command gets when its file is missing (ERROR_FILE_NOT_FOUND).
 inline constexpr std::uint32_t kReplayMissingFileError = 2;
 
-// Reads every dump file of dir. A present file answers its command with its bytes (cut to the
+// Reads every dump file of dir. A regular file answers its command with its bytes (cut to the
 // command's length; a shorter file is a drive that sent less); a missing file fails the command
-// with kReplayMissingFileError. The vendor and product texts come from the INQUIRY file.
+// with kReplayMissingFileError, and so does anything else under a dump name (a symbolic link, a
+// FIFO, a directory, a device), with a line in notes when given. The vendor and product texts
+// come from the INQUIRY file.
 //
 // When dir holds the run's manifest, each command is answered as that run saw it instead: a
 // command that failed fails with its recorded code, one that ended with CHECK CONDITION does so
@@ -22,8 +24,8 @@ inline constexpr std::uint32_t kReplayMissingFileError = 2;
 // run wrote are used. A dump whose length or checksum differs from the manifest's counts as
 // missing, with a line in notes saying so.
 //
-// False, with a message in error, when dir does not exist or cannot be read, or its manifest is
-// not one.
+// False, with a message in error, when dir does not exist or is not a directory, a dump file or
+// the manifest cannot be read, or the manifest is not one.
 bool load_replay(const std::string& dir, SimProfileData& data, std::string& error,
                  std::vector<std::string>* notes = nullptr);
 
