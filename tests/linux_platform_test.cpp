@@ -47,11 +47,11 @@ class FakeSysfs : public ::testing::Test {
     void SetUp() override {
         const fs::path root = dir.path();
         add_disk(root, "sdb", "pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host3/target3:0:0/3:0:0:0",
-                 true, "TORVIK  ", "PSSD T5 EVO     ");
+                 true, "TORVIK  ", "PSSD SIM 2TB    ");
         add_disk(root, "sda", "pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0", true,
-                 "ATA     ", "Samsung SSD 870 ");
+                 "ATA     ", "SIM SATA DISK   ");
         add_disk(root, "nvme0n1", "pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0/nvme0n1", true,
-                 "", "WD Blue SN570");
+                 "", "SIM NVME DISK");
         add_disk(root, "loop0", "virtual/block/loop0", false, "", "");
         add_disk(root, "vda", "pci0000:00/0000:00:04.0/virtio1", true, "0x1af4", "");
         write_text(root / "os-release", "NAME=\"Debian\"\nPRETTY_NAME=\"Debian GNU/Linux 12\"\n");
@@ -103,7 +103,7 @@ TEST_F(FakeSysfs, WholeDisksInNaturalOrderWithTheirBus) {
     EXPECT_EQ(sata.bus, kBusTypeSata);
     const Descriptor usb = query(p, 1);
     EXPECT_EQ(usb.vendor, "TORVIK  ");
-    EXPECT_EQ(usb.product, "PSSD T5 EVO     ");  // spaces kept
+    EXPECT_EQ(usb.product, "PSSD SIM 2TB    ");  // spaces kept
     EXPECT_EQ(usb.bus, kBusTypeUsb);
     const Descriptor virtio = query(p, 2);
     EXPECT_TRUE(virtio.ok);
@@ -112,7 +112,7 @@ TEST_F(FakeSysfs, WholeDisksInNaturalOrderWithTheirBus) {
     EXPECT_EQ(virtio.bus, kBusTypeVirtual);
     const Descriptor nvme = query(p, 3);
     EXPECT_EQ(nvme.vendor, "");
-    EXPECT_EQ(nvme.product, "WD Blue SN570");
+    EXPECT_EQ(nvme.product, "SIM NVME DISK");
     EXPECT_EQ(nvme.bus, kBusTypeNvme);
     EXPECT_FALSE(query(p, 4).ok);  // the loop device is not a drive
     EXPECT_EQ(p.last_error(), 2u);

@@ -31,15 +31,6 @@ ProgramRun run_program_with(std::vector<const char*> args, const std::string& ty
     return run_whole_program(host, std::move(args), typed);
 }
 
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 // Every file the run left in the current directory, by name.
 std::map<std::string, std::string> files_here() {
     std::map<std::string, std::string> files;
@@ -118,7 +109,7 @@ TEST(SimProfiles, FirstArgumentRulesStillHold) {
         {{"--sim", "3y"}, "", "Drive interface is not USB, exit!", false},
         {{"--sim", "150"}, "", "Drive interface is not USB, exit!", true},
         {{"--sim", "0", "y"}, "", "Drive: 0(USB)\n", true},
-        {{"--sim"}, "0y\n", " 0: TORVIK  PSSD T7         \nPlease select drive number:", false},
+        {{"--sim"}, "0y\n", " 0: TORVIK  PSSD SIM 1TB    \nPlease select drive number:", false},
         {{"--replay", "."}, "0y\n", "Please select drive number:Drive: 0(USB)\n", false},
         {{"--replay", ".", "3y"}, "", "Drive interface is not USB, exit!", false},
     };
@@ -183,7 +174,7 @@ TEST(Replay, LongerFilesAreCutShorterOnesPaddedWithZeros) {
         info << "short";  // the controller id at 382 is then zero
     }
     const ProgramRun r = run_program_with({"--replay", ".", "0y"});
-    EXPECT_TRUE(contains(r.out, "Model   : TORVIK  PSSD T7         \n"));
+    EXPECT_TRUE(contains(r.out, "Model   : TORVIK  PSSD SIM 1TB    \n"));
     EXPECT_EQ(read_file("torvik_usb_inq.bin").size(), 56u);
     EXPECT_TRUE(contains(r.out, "Controller: TK0000 (from firmware)\n"));
     EXPECT_FALSE(contains(r.out, "failed"));
