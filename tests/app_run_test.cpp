@@ -33,10 +33,6 @@ Outcome run_with(FakePlatform& platform, const char* first_arg, const std::strin
     return outcome;
 }
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 TEST(DriveArgument, NumberAndLettersFollowStrtolRules) {
     struct Case {
         const char* text;
