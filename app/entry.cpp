@@ -1,6 +1,7 @@
 #include "app/entry.h"
 
 #include <string>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/decode_command.h"
@@ -34,7 +35,7 @@ int run_simulated(const SimProfileData& data, Platform& host, const Console& con
                   const CommandLine& cl, const std::string& source) {
     SimDrive drive;
     load_profile(drive, data);
-    const SimulatedRun how{cl.json, cl.sim ? "sim" : "replay", source};
+    const SimulatedRun how{cl.json, cl.sim ? "sim" : "replay", source, cl.health, cl.html};
     return run_on_simulated_drive(drive, host, console, cl.first_arg, how);
 }
 
@@ -43,7 +44,8 @@ int run_simulated(const SimProfileData& data, Platform& host, const Console& con
 int run_on_simulated_drive(SimDrive& drive, Platform& host, const Console& console,
                            const char* first_arg, const SimulatedRun& how) {
     SimPlatform platform(host, drive);
-    RunContext ctx{platform, console.out, console.in, how.json, how.simulation, how.source};
+    RunContext ctx{platform,       console.out, console.in, how.json,
+                   how.simulation, how.source,  how.health, how.html};
     return run(ctx, first_arg);
 }
 
@@ -81,13 +83,17 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
         // Every file is read before anything is written, so the directory may be the current one.
         SimProfileData data;
         std::string error;
-        if (!load_replay(cl.replay_dir, data, error)) {
+        std::vector<std::string> notes;
+        const bool loaded = load_replay(cl.replay_dir, data, error, &notes);
+        for (const std::string& note : notes)
+            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n", note.c_str());
+        if (!loaded) {
             std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n", error.c_str());
             return kExitUsage;
         }
         return run_simulated(data, host, console, cl, cl.replay_dir);
     }
-    RunContext ctx{host, console.out, console.in, cl.json, "", ""};
+    RunContext ctx{host, console.out, console.in, cl.json, "", "", cl.health, cl.html};
     return run(ctx, cl.first_arg);
 }
 
