@@ -31,8 +31,6 @@ static_assert(sizeof(termios) <= 128, "saved_termios_ must hold a struct termios
 
 namespace {
 
-constexpr const char* kDrivePrefix = "\\\\.\\PhysicalDrive";
-
 // Reads the first line of a sysfs attribute, without its line end; spaces are kept.
 std::string read_attribute(const fs::path& path) {
     std::ifstream in(path);
@@ -40,25 +38,6 @@ std::string read_attribute(const fs::path& path) {
     if (!in || !std::getline(in, line))
         return {};
     return line;
-}
-
-bool parse_drive_number(const char* path, std::size_t& index) {
-    const std::size_t prefix = std::strlen(kDrivePrefix);
-    if (std::strncmp(path, kDrivePrefix, prefix) != 0)
-        return false;
-    const char* digits = path + prefix;
-    if (*digits == '\0')
-        return false;
-    std::size_t value = 0;
-    for (const char* p = digits; *p != '\0'; ++p) {
-        if (*p < '0' || *p > '9')
-            return false;
-        value = value * 10 + static_cast<std::size_t>(*p - '0');
-        if (value > 1000000)
-            return false;
-    }
-    index = value;
-    return true;
 }
 
 // "PRETTY_NAME=..." of os-release, without its quotes.
@@ -79,75 +58,6 @@ std::string pretty_name(const std::string& os_release) {
 }
 
 }  // namespace
-
-namespace {
-
-// Disk families in drive-number order. The first four number their disks with letters after the
-// prefix (sda..sdz, sdaa..), the others with digits.
-constexpr const char* kFamilies[] = {"sd", "hd", "vd", "xvd", "nvme", "mmcblk"};
-constexpr std::size_t kLetterFamilies = 4;
-
-struct NameKey {
-    std::size_t rank;
-    std::string family;
-    std::string rest;
-};
-
-NameKey name_key(const std::string& name) {
-    for (std::size_t k = 0; k < std::size(kFamilies); ++k) {
-        const std::string family = kFamilies[k];
-        if (name.rfind(family, 0) != 0)
-            continue;
-        const std::string rest = name.substr(family.size());
-        const bool letters = !rest.empty() && rest[0] >= 'a' && rest[0] <= 'z';
-        const bool digits = !rest.empty() && rest[0] >= '0' && rest[0] <= '9';
-        if ((k < kLetterFamilies && letters) || (k >= kLetterFamilies && digits)) {
-            return NameKey{k, family, rest};
-        }
-    }
-    return NameKey{std::size(kFamilies), {}, name};
-}
-
-// Digit runs compare as numbers; letter runs by length first, so "z" < "aa".
-bool runs_less(const std::string& a, const std::string& b) {
-    auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
-    std::size_t i = 0;
-    std::size_t j = 0;
-    while (i < a.size() && j < b.size()) {
-        const bool digits = is_digit(a[i]);
-        if (digits != is_digit(b[j]))
-            return digits;
-        std::size_t ei = i;
-        std::size_t ej = j;
-        while (ei < a.size() && is_digit(a[ei]) == digits)
-            ++ei;
-        while (ej < b.size() && is_digit(b[ej]) == digits)
-            ++ej;
-        std::string ra = a.substr(i, ei - i);
-        std::string rb = b.substr(j, ej - j);
-        if (digits) {
-            ra.erase(0, std::min(ra.find_first_not_of('0'), ra.size()));
-            rb.erase(0, std::min(rb.find_first_not_of('0'), rb.size()));
-        }
-        if (ra.size() != rb.size())
-            return ra.size() < rb.size();
-        if (ra != rb)
-            return ra < rb;
-        i = ei;
-        j = ej;
-    }
-    return a.size() - i < b.size() - j;
-}
-
-}  // namespace
-
-bool natural_name_less(const std::string& a, const std::string& b) {
-    const NameKey ka = name_key(a);
-    const NameKey kb = name_key(b);
-    if (ka.rank != kb.rank)
-        return ka.rank < kb.rank;
-    return runs_less(ka.rest, kb.rest);
-}
 
 LinuxPlatform::LinuxPlatform(std::string sysfs_root, std::string dev_root, std::string os_release)
     : sysfs_root_(std::move(sysfs_root)),
@@ -191,17 +101,7 @@ bool LinuxPlatform::get_version(OsVersion& os) {
 }
 
 std::vector<std::string> LinuxPlatform::list_disks() const {
-    std::vector<std::string> disks;
-    std::error_code ec;
-    const fs::path block = fs::path(sysfs_root_) / "block";
-    for (const fs::directory_entry& entry : fs::directory_iterator(block, ec)) {
-        // Real disks have a device link; loop, ram, zram, dm and md devices do not.
-        if (!fs::exists(entry.path() / "device", ec))
-            continue;
-        disks.push_back(entry.path().filename().string());
-    }
-    std::sort(disks.begin(), disks.end(), natural_name_less);
-    return disks;
+    return list_whole_disks(sysfs_root_);
 }
 
 DriveHandle LinuxPlatform::open_drive(const char* path, std::uint32_t /*flags*/) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux_disk_names.h"
 #include "platform/linux_sg_io.h"
 #include "platform/platform.h"
 
@@ -61,9 +62,5 @@ class LinuxPlatform : public Platform {
     bool raw_console_ = false;
     unsigned char saved_termios_[128] = {};  // struct termios, kept opaque in this header
 };
-
-// Natural order of block device names: by family (sd, hd, vd, xvd, nvme, mmcblk, others), then
-// digit runs as numbers and letter runs by length first, so sdz < sdaa and sd* < nvme*.
-bool natural_name_less(const std::string& a, const std::string& b);
 
 }  // namespace torvik
