@@ -16,8 +16,8 @@
 
 #include "app/command_line.h"
 #include "app/drive_argument.h"
-#include "app/entry.h"
 #include "app/exit_status.h"
+#include "app/program.h"
 #include "fuzz/fuzz_support.h"
 #include "sim/profiles.h"
 #include "tests/support/fake_platform.h"

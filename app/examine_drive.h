@@ -1,4 +1,4 @@
-// One run of the tool: banner, drive choice, USB check, report, closing prompt.
+// Examining one drive: banner, drive choice, USB check, report, closing prompt.
 #pragma once
 
 #include <cstdio>
@@ -24,6 +24,6 @@ inline constexpr const char* kReportFileName = "torvik_usb_pssd_flash_id.txt";
 
 // first_arg is the first command-line argument after any extension, or nullptr for the prompt.
 // Returns the process exit status.
-int run(RunContext& ctx, const char* first_arg);
+int examine_drive(RunContext& ctx, const char* first_arg);
 
 }  // namespace torvik

@@ -1,9 +1,9 @@
-#include "app/run.h"
+#include "app/examine_drive.h"
 
 #include <cstring>
 
 #include "app/drive_argument.h"
-#include "app/drives.h"
+#include "app/drive_listing.h"
 #include "app/exit_status.h"
 #include "platform/host_platform.h"
 #include "platform/storage_descriptor.h"
@@ -104,7 +104,7 @@ void write_json(RunContext& ctx, std::int32_t drive, const OsVersion& os,
 
 }  // namespace
 
-int run(RunContext& ctx, const char* first_arg) {
+int examine_drive(RunContext& ctx, const char* first_arg) {
     const OsVersion os = query_os_version(ctx.platform);
     std::fprintf(ctx.out, "Torvik usb/pssd flash id v%s by tarn\n", kProgramVersion);
     std::fprintf(ctx.out, "OS: %d.%d build %d %s\n", os.major, os.minor, os.build, os.service_pack);

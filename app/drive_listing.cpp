@@ -1,4 +1,4 @@
-#include "app/drives.h"
+#include "app/drive_listing.h"
 
 #include <array>
 #include <cstring>

@@ -1,11 +1,11 @@
-#include "app/entry.h"
+#include "app/program.h"
 
 #include <string>
 
 #include "app/command_line.h"
 #include "app/decode_command.h"
+#include "app/examine_drive.h"
 #include "app/exit_status.h"
-#include "app/run.h"
 #include "platform/host_platform.h"
 #include "sim/profiles.h"
 #include "sim/replay.h"
@@ -44,7 +44,7 @@ int run_on_simulated_drive(SimDrive& drive, Platform& host, const Console& conso
                            const char* first_arg, const SimulatedRun& how) {
     SimPlatform platform(host, drive);
     RunContext ctx{platform, console.out, console.in, how.json, how.simulation, how.source};
-    return run(ctx, first_arg);
+    return examine_drive(ctx, first_arg);
 }
 
 int run_program(int argc, const char* const* argv, Platform& host, const Console& console) {
@@ -88,7 +88,7 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
         return run_simulated(data, host, console, cl, cl.replay_dir);
     }
     RunContext ctx{host, console.out, console.in, cl.json, "", ""};
-    return run(ctx, cl.first_arg);
+    return examine_drive(ctx, cl.first_arg);
 }
 
 }  // namespace torvik
