@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/bytes.h"
+#include "platform/host_platform.h"
 #include "platform/storage_descriptor.h"
 
 namespace torvik {
@@ -15,20 +16,37 @@ constexpr std::int32_t kListedDrives = 99;  // 0..98: drive 99 is accepted but n
 
 using DescriptorBuffer = std::array<std::uint8_t, kDescriptorBufferSize>;
 
-// Opens the drive, asks for its storage device descriptor and closes it again.
-bool query_descriptor(Platform& platform, std::int32_t drive, DescriptorBuffer& descriptor) {
-    char path[32];
+// Opens the drive and asks for its storage device descriptor; `also` then runs on the open
+// handle before it is closed again.
+template <typename Also>
+BusQuery query_descriptor(Platform& platform, std::int32_t drive, DescriptorBuffer& descriptor,
+                          Also also) {
+    BusQuery result;
+    char path[kDrivePathSize];
     format_drive_path(path, sizeof path, drive);
     const DriveHandle handle = platform.open_drive(path, kQueryOpenFlags);
-    if (handle == kInvalidDriveHandle)
-        return false;
+    if (handle == kInvalidDriveHandle) {
+        result.error = platform.last_error();
+        return result;
+    }
+    result.opened = true;
     std::uint8_t query[kPropertyQuerySize] = {};  // StorageDeviceProperty, PropertyStandardQuery
     std::uint32_t returned = 0;
-    const bool ok =
+    result.answered =
         platform.device_io_control(handle, kIoctlStorageQueryProperty, query, sizeof query,
                                    descriptor.data(), kDescriptorBufferSize, &returned);
+    if (result.answered) {
+        result.bus_type = descriptor[kDescBusType];
+        also(handle);
+    } else {
+        result.error = platform.last_error();
+    }
     platform.close_drive(handle);
-    return ok;
+    return result;
+}
+
+BusQuery query_descriptor(Platform& platform, std::int32_t drive, DescriptorBuffer& descriptor) {
+    return query_descriptor(platform, drive, descriptor, [](DriveHandle) {});
 }
 
 // A text of the descriptor at the offset stored in `field`; empty for offset 0. An offset outside
@@ -45,14 +63,10 @@ const char* descriptor_text(const DescriptorBuffer& descriptor, std::size_t fiel
 
 }  // namespace
 
-void format_drive_path(char* out, std::size_t out_size, std::int32_t drive) {
-    std::snprintf(out, out_size, "\\\\.\\PhysicalDrive%d", static_cast<int>(drive));
-}
-
 void list_drives(Platform& platform, std::FILE* out) {
     DescriptorBuffer descriptor{};
     for (std::int32_t drive = 0; drive < kListedDrives; ++drive) {
-        if (!query_descriptor(platform, drive, descriptor))
+        if (!query_descriptor(platform, drive, descriptor).answered)
             continue;
         std::fprintf(out, "%2u: %s%s\n", static_cast<unsigned>(drive),
                      descriptor_text(descriptor, kDescVendorIdOffset),
@@ -60,11 +74,44 @@ void list_drives(Platform& platform, std::FILE* out) {
     }
 }
 
-std::uint8_t query_bus_type(Platform& platform, std::int32_t drive, std::uint8_t current) {
+BusQuery query_bus(Platform& platform, std::int32_t drive) {
     DescriptorBuffer descriptor{};
-    if (!query_descriptor(platform, drive, descriptor))
-        return current;
-    return descriptor[kDescBusType];
+    return query_descriptor(platform, drive, descriptor);
+}
+
+const char* privilege_hint() {
+    return std::strcmp(host_platform_name(), "Windows") == 0 ? "run as administrator"
+                                                             : "run as root";
+}
+
+DriveList scan_drives(Platform& platform) {
+    DriveList list;
+    for (std::int32_t drive = 0; drive < kListedDrives; ++drive) {
+        DescriptorBuffer descriptor{};
+        std::optional<std::uint64_t> size;
+        const BusQuery found = query_descriptor(platform, drive, descriptor, [&](DriveHandle h) {
+            std::uint8_t length[kDiskLengthInfoSize] = {};
+            std::uint32_t returned = 0;
+            if (platform.device_io_control(h, kIoctlDiskGetLengthInfo, nullptr, 0, length,
+                                           sizeof length, &returned) &&
+                returned == sizeof length) {
+                size = get_le64(length);
+            }
+        });
+        if (!found.opened && platform.error_kind(found.error) == ErrorKind::access_denied)
+            list.access_denied = true;
+        if (!found.answered)
+            continue;
+        ListedDrive entry;
+        entry.number = drive;
+        entry.names = platform.drive_names(drive);
+        entry.bus_type = found.bus_type;
+        entry.vendor = descriptor_text(descriptor, kDescVendorIdOffset);
+        entry.product = descriptor_text(descriptor, kDescProductIdOffset);
+        entry.size = size;
+        list.drives.push_back(std::move(entry));
+    }
+    return list;
 }
 
 }  // namespace torvik

@@ -1,21 +1,33 @@
-// The drive listing shown before the prompt, and the bus-type query that admits USB drives only.
+// The drives: the listing shown before the prompt, the bus-type query that admits USB drives
+// only, and the scan behind --list and the messages that name the drives there are.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/drive_path.h"
 #include "platform/platform.h"
+#include "report/drive_list.h"
 
 namespace torvik {
-
-// Formats "\\.\PhysicalDrive%d" into out (at least 32 bytes).
-void format_drive_path(char* out, std::size_t out_size, std::int32_t drive);
 
 // Prints "%2u: %s%s\n" with vendor and product text for every drive 0..98 that answers.
 void list_drives(Platform& platform, std::FILE* out);
 
-// The lowest byte of the descriptor's BusType, or `current` when the drive cannot be opened or
-// the query fails.
-std::uint8_t query_bus_type(Platform& platform, std::int32_t drive, std::uint8_t current);
+// What the bus-type query found.
+struct BusQuery {
+    bool opened = false;    // the drive could be opened
+    bool answered = false;  // and it answered the storage query
+    std::uint8_t bus_type = 0;
+    std::uint32_t error = 0;  // the platform's error when it was not opened or did not answer
+};
+
+BusQuery query_bus(Platform& platform, std::int32_t drive);
+
+// What a user without the rights to open a drive should do: "run as root", or as administrator.
+const char* privilege_hint();
+
+// Every drive 0..98 that answers, with its OS names, bus, texts and size.
+DriveList scan_drives(Platform& platform);
 
 }  // namespace torvik

@@ -1,11 +1,15 @@
 #include "app/program.h"
 
+#include <cstring>
+#include <optional>
 #include <string>
 
 #include "app/command_line.h"
 #include "app/decode_command.h"
+#include "app/drive_listing.h"
 #include "app/examine_drive.h"
 #include "app/exit_status.h"
+#include "app/output_dir.h"
 #include "platform/host_platform.h"
 #include "sim/profiles.h"
 #include "sim/replay.h"
@@ -16,6 +20,8 @@ namespace torvik {
 
 namespace {
 
+constexpr const char* kProgramName = "torvik_usb_pssd_flash_id";
+
 void list_profiles(std::FILE* out) {
     for (const SimProfile& profile : sim_profiles()) {
         std::fprintf(out, "%-14s %s\n", profile.name, profile.summary);
@@ -23,19 +29,88 @@ void list_profiles(std::FILE* out) {
 }
 
 int unknown_profile(const std::string& name, const Console& console) {
-    std::fprintf(console.err, "torvik_usb_pssd_flash_id: unknown simulated drive '%s'; one of:\n",
+    std::fprintf(console.err, "%s: unknown simulated drive '%s'; one of:\n", kProgramName,
                  name.c_str());
     list_profiles(console.err);
     return kExitUsage;
 }
 
-// Runs the tool with drive 0 answered by the simulated drive loaded with data.
+// --list: the drives, as text or JSON, on standard output; why a list is empty or short on
+// standard error as well when the output is JSON.
+int list_command(Platform& platform, const Console& console, bool json) {
+    const DriveList list = scan_drives(platform);
+    if (json) {
+        std::fputs(drive_list_json(list, kProgramVersion, host_platform_name()).c_str(),
+                   console.out);
+    } else {
+        print_drive_list(list, privilege_hint(), console.out);
+    }
+    if (list.access_denied && (json || !list.drives.empty())) {
+        std::fprintf(
+            console.err, "%s: %s: permission denied; %s\n", kProgramName,
+            list.drives.empty() ? "no drive could be opened" : "some drives could not be opened",
+            privilege_hint());
+    }
+    return kExitOk;
+}
+
+// The drive number of --device PATH, or an error message.
+std::optional<std::int32_t> named_drive(Platform& platform, const std::string& path,
+                                        const Console& console) {
+    bool missing = false;
+    const std::int32_t drive = platform.find_drive(path.c_str(), missing);
+    if (drive >= 0)
+        return drive;
+    if (missing) {
+        std::fprintf(console.err, "%s: --device %s: no such file or device\n", kProgramName,
+                     path.c_str());
+    } else {
+        std::fprintf(console.err,
+                     "%s: --device %s: not a whole disk the tool can name (\\\\.\\PhysicalDriveN; "
+                     "on Linux /dev/sdX, /dev/sgN or a link to one; see --list)\n",
+                     kProgramName, path.c_str());
+    }
+    return std::nullopt;
+}
+
+// Everything but help, version and --decode, once the drive's platform is chosen.
+int run_on(Platform& platform, const Console& console, const CommandLine& cl,
+           const SimulatedRun& how) {
+    if (cl.mode == Mode::list)
+        return list_command(platform, console, cl.json);
+    std::optional<std::int32_t> drive;
+    if (!cl.device.empty()) {
+        drive = named_drive(platform, cl.device, console);
+        if (!drive)
+            return kExitBadDrive;
+    }
+    std::optional<OutputDirPlatform> in_dir;
+    if (!cl.output_dir.empty()) {
+        std::string error;
+        if (!prepare_output_dir(cl.output_dir, error)) {
+            std::fprintf(console.err, "%s: %s\n", kProgramName, error.c_str());
+            return kExitUsage;
+        }
+        in_dir.emplace(platform, cl.output_dir);
+    }
+    RunContext ctx{in_dir ? static_cast<Platform&>(*in_dir) : platform,
+                   console.out,
+                   console.in,
+                   how.json,
+                   how.simulation,
+                   how.source};
+    ctx.err = console.err;
+    ctx.named_drive = drive;
+    return examine_drive(ctx, cl.first_arg);
+}
+
+// Runs with drive 0 answered by a simulated drive loaded with data.
 int run_simulated(const SimProfileData& data, Platform& host, const Console& console,
                   const CommandLine& cl, const std::string& source) {
     SimDrive drive;
     load_profile(drive, data);
-    const SimulatedRun how{cl.json, cl.sim ? "sim" : "replay", source};
-    return run_on_simulated_drive(drive, host, console, cl.first_arg, how);
+    SimPlatform platform(host, drive);
+    return run_on(platform, console, cl, SimulatedRun{cl.json, cl.sim ? "sim" : "replay", source});
 }
 
 }  // namespace
@@ -44,6 +119,7 @@ int run_on_simulated_drive(SimDrive& drive, Platform& host, const Console& conso
                            const char* first_arg, const SimulatedRun& how) {
     SimPlatform platform(host, drive);
     RunContext ctx{platform, console.out, console.in, how.json, how.simulation, how.source};
+    ctx.err = console.err;
     return examine_drive(ctx, first_arg);
 }
 
@@ -51,10 +127,10 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
     const CommandLine cl = parse_command_line(argc, argv);
     switch (cl.mode) {
         case Mode::help:
-            std::fputs(usage_text(), console.out);
+            std::fputs(usage_text().c_str(), console.out);
             return kExitOk;
         case Mode::version:
-            std::fprintf(console.out, "torvik_usb_pssd_flash_id %s (%s)\n", kProgramVersion,
+            std::fprintf(console.out, "%s %s (%s)\n", kProgramName, kProgramVersion,
                          host_platform_name());
             return kExitOk;
         case Mode::decode:
@@ -64,8 +140,9 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
             list_profiles(console.out);
             return kExitOk;
         case Mode::error:
-            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n", cl.message.c_str());
+            std::fprintf(console.err, "%s: %s\n%s", kProgramName, cl.message.c_str(), usage_line());
             return kExitUsage;
+        case Mode::list:
         case Mode::run:
             break;
     }
@@ -78,17 +155,17 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
         return run_simulated(profile->make(), host, console, cl, name);
     }
     if (cl.replay) {
-        // Every file is read before anything is written, so the directory may be the current one.
+        // Every file is read before anything is written, so the directory may be the current one
+        // or the output directory.
         SimProfileData data;
         std::string error;
         if (!load_replay(cl.replay_dir, data, error)) {
-            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n", error.c_str());
+            std::fprintf(console.err, "%s: %s\n", kProgramName, error.c_str());
             return kExitUsage;
         }
         return run_simulated(data, host, console, cl, cl.replay_dir);
     }
-    RunContext ctx{host, console.out, console.in, cl.json, "", ""};
-    return examine_drive(ctx, cl.first_arg);
+    return run_on(host, console, cl, SimulatedRun{cl.json, "", ""});
 }
 
 }  // namespace torvik

@@ -12,31 +12,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kDrivePrefix = "\\\\.\\PhysicalDrive";
-
-}  // namespace
-
-bool parse_drive_number(const char* path, std::size_t& index) {
-    const std::size_t prefix = std::strlen(kDrivePrefix);
-    if (std::strncmp(path, kDrivePrefix, prefix) != 0)
-        return false;
-    const char* digits = path + prefix;
-    if (*digits == '\0')
-        return false;
-    std::size_t value = 0;
-    for (const char* p = digits; *p != '\0'; ++p) {
-        if (*p < '0' || *p > '9')
-            return false;
-        value = value * 10 + static_cast<std::size_t>(*p - '0');
-        if (value > 1000000)
-            return false;
-    }
-    index = value;
-    return true;
-}
-
-namespace {
-
 // Disk families in drive-number order. The first four number their disks with letters after the
 // prefix (sda..sdz, sdaa..), the others with digits.
 constexpr const char* kFamilies[] = {"sd", "hd", "vd", "xvd", "nvme", "mmcblk"};
@@ -116,6 +91,36 @@ std::vector<std::string> list_whole_disks(const std::string& sysfs_root) {
     }
     std::sort(disks.begin(), disks.end(), natural_name_less);
     return disks;
+}
+
+std::string scsi_generic_name(const std::string& sysfs_root, const std::string& disk) {
+    std::error_code ec;
+    const fs::path dir = fs::path(sysfs_root) / "block" / disk / "device" / "scsi_generic";
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec))
+        return entry.path().filename().string();
+    return {};
+}
+
+std::int32_t disk_number_of_node(const std::string& sysfs_root, const std::string& dev_root,
+                                 const std::string& node, bool& missing) {
+    std::error_code ec;
+    missing = false;
+    // Links are followed to the end, so /dev/disk/by-id/... names the node it points at.
+    const fs::path target = fs::canonical(node, ec);
+    if (ec) {
+        missing = true;
+        return -1;
+    }
+    const fs::path dev = fs::canonical(dev_root, ec);
+    if (ec || target.parent_path() != dev)
+        return -1;
+    const std::string name = target.filename().string();
+    const std::vector<std::string> disks = list_whole_disks(sysfs_root);
+    for (std::size_t i = 0; i < disks.size(); ++i) {
+        if (disks[i] == name || scsi_generic_name(sysfs_root, disks[i]) == name)
+            return static_cast<std::int32_t>(i);
+    }
+    return -1;
 }
 
 }  // namespace torvik

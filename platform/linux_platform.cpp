@@ -18,6 +18,8 @@
 #include <iterator>
 #include <system_error>
 
+#include "common/bytes.h"
+#include "platform/drive_path.h"
 #include "platform/pass_through_decoder.h"
 #include "platform/storage_descriptor.h"
 
@@ -227,8 +229,58 @@ bool LinuxPlatform::device_io_control(DriveHandle drive, std::uint32_t code, voi
     if (code == kIoctlScsiPassThrough) {
         return pass_through(*open, in, in_size, out, out_size, returned);
     }
+    if (code == kIoctlDiskGetLengthInfo) {
+        return query_length(*open, out, out_size, returned);
+    }
     last_error_ = EINVAL;
     return false;
+}
+
+// The size attribute counts 512-byte sectors, whatever the disk's own block size.
+bool LinuxPlatform::query_length(const OpenDrive& drive, void* out, std::uint32_t out_size,
+                                 std::uint32_t* returned) {
+    const std::string sectors =
+        read_attribute(fs::path(sysfs_root_) / "block" / drive.name / "size");
+    char* end = nullptr;
+    const unsigned long long count = std::strtoull(sectors.c_str(), &end, 10);
+    if (out == nullptr || out_size < kDiskLengthInfoSize || sectors.empty() || *end != '\0') {
+        last_error_ = EINVAL;
+        return false;
+    }
+    put_le64(static_cast<std::uint8_t*>(out), static_cast<std::uint64_t>(count) * 512);
+    if (returned != nullptr)
+        *returned = kDiskLengthInfoSize;
+    return true;
+}
+
+DriveNames LinuxPlatform::drive_names(std::int32_t drive) {
+    const std::vector<std::string> disks = list_disks();
+    if (drive < 0 || static_cast<std::size_t>(drive) >= disks.size())
+        return Platform::drive_names(drive);
+    const std::string& disk = disks[static_cast<std::size_t>(drive)];
+    const std::string generic = scsi_generic_name(sysfs_root_, disk);
+    return DriveNames{dev_root_ + "/" + disk, generic.empty() ? "" : dev_root_ + "/" + generic};
+}
+
+std::int32_t LinuxPlatform::find_drive(const char* os_path, bool& missing) {
+    const std::int32_t number = Platform::find_drive(os_path, missing);
+    if (number >= 0)
+        return number;
+    return disk_number_of_node(sysfs_root_, dev_root_, os_path, missing);
+}
+
+ErrorKind LinuxPlatform::error_kind(std::uint32_t error) const {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+            return ErrorKind::access_denied;
+        case ENOENT:
+        case ENXIO:
+        case ENODEV:
+            return ErrorKind::not_found;
+        default:
+            return ErrorKind::other;
+    }
 }
 
 // The tool runs as root, often in a directory that others can write to. A symbolic link planted

@@ -31,6 +31,10 @@ class LinuxPlatform : public Platform {
     std::intptr_t shell_open(const char* file) override;
     KeyState wait_key(int timeout_ms) override;
     int read_key() override;
+    // /dev/sdX and its /dev/sgN; a /dev node, or a link to one, as its drive number.
+    DriveNames drive_names(std::int32_t drive) override;
+    std::int32_t find_drive(const char* os_path, bool& missing) override;
+    ErrorKind error_kind(std::uint32_t error) const override;
 
     // The whole disks in drive-number order (block device names such as "sda").
     std::vector<std::string> list_disks() const;
@@ -47,6 +51,8 @@ class LinuxPlatform : public Platform {
 
     bool query_storage_property(const OpenDrive& drive, void* out, std::uint32_t out_size,
                                 std::uint32_t* returned);
+    bool query_length(const OpenDrive& drive, void* out, std::uint32_t out_size,
+                      std::uint32_t* returned);
     bool pass_through(const OpenDrive& drive, void* in, std::uint32_t in_size, void* out,
                       std::uint32_t out_size, std::uint32_t* returned);
     int open_scsi_generic(const std::string& name) const;
