@@ -231,9 +231,9 @@ std::string usage_text() {
         "permission, no such drive, another bus, a controller the report does not cover, a\n"
         "bridge that refuses vendor commands) is said on standard error.\n"
         "\n"
-        "Exit status: 0 the report ran (or the list was shown); 1 bad option or unknown flash\n"
-        "maker (--decode); 2 bad drive number or no answer; 3 drive not on USB; 4 disk cannot be\n"
-        "opened.\n";
+        "Exit status: 0 the report ran (or the list was shown); 1 bad option, unusable output\n"
+        "folder or unknown flash maker (--decode); 2 bad drive number, no answer, or a --device\n"
+        "path that names no drive; 3 drive not on USB; 4 disk cannot be opened.\n";
     return text;
 }
 
