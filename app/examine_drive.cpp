@@ -126,8 +126,10 @@ std::string present_drives(Platform& platform) {
     if (list.drives.empty())
         return "no drive answers";
     std::string numbers = "the drives are";
-    for (const ListedDrive& drive : list.drives)
-        numbers += " " + std::to_string(drive.number);
+    for (const ListedDrive& drive : list.drives) {
+        numbers += ' ';
+        numbers += std::to_string(drive.number);
+    }
     return numbers + " (see --list)";
 }
 
