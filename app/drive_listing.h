@@ -1,15 +1,17 @@
-// The drives: the listing shown before the prompt, the bus-type query that admits USB drives
-// only, and the scan behind --list and the messages that name the drives there are.
+// The drive listing shown before the prompt, and the bus-type query that admits USB drives only.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 
 #include "platform/drive_path.h"
 #include "platform/platform.h"
-#include "report/drive_list.h"
 
 namespace torvik {
+
+inline constexpr std::int32_t kListedDrives = 99;  // 0..98: drive 99 is accepted but never listed
 
 // Prints "%2u: %s%s\n" with vendor and product text for every drive 0..98 that answers.
 void list_drives(Platform& platform, std::FILE* out);
@@ -24,10 +26,14 @@ struct BusQuery {
 
 BusQuery query_bus(Platform& platform, std::int32_t drive);
 
-// What a user without the rights to open a drive should do: "run as root", or as administrator.
-const char* privilege_hint();
+using DescriptorBuffer = std::array<std::uint8_t, 4096>;
 
-// Every drive 0..98 that answers, with its OS names, bus, texts and size.
-DriveList scan_drives(Platform& platform);
+// Opens the drive, asks for its storage device descriptor and, when size is given, for the disk's
+// size (left empty when the OS does not tell it), and closes it again.
+BusQuery query_descriptor(Platform& platform, std::int32_t drive, DescriptorBuffer& descriptor,
+                          std::optional<std::uint64_t>* size = nullptr);
+
+// A text of the descriptor at the offset stored in `field`; empty for offset 0.
+const char* descriptor_text(const DescriptorBuffer& descriptor, std::size_t field);
 
 }  // namespace torvik

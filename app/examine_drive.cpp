@@ -1,12 +1,11 @@
 #include "app/examine_drive.h"
 
-#include <cstdarg>
 #include <cstring>
-#include <string>
 
 #include "app/drive_argument.h"
 #include "app/drive_listing.h"
 #include "app/exit_status.h"
+#include "app/failure_messages.h"
 #include "platform/host_platform.h"
 #include "platform/storage_descriptor.h"
 #include "report/drive_report.h"
@@ -104,100 +103,6 @@ void write_json(RunContext& ctx, std::int32_t drive, const OsVersion& os,
     write_json_report(ctx.platform, ctx.out, json_report(info, recorder));
 }
 
-// The explanations on standard error, beside the unchanged console lines.
-void explain(const RunContext& ctx, const char* format, ...) __attribute__((format(printf, 2, 3)));
-
-void explain(const RunContext& ctx, const char* format, ...) {
-    if (ctx.err == nullptr)
-        return;
-    std::fputs("torvik_usb_pssd_flash_id: ", ctx.err);
-    std::va_list args;
-    va_start(args, format);
-    std::vfprintf(ctx.err, format, args);
-    va_end(args);
-    std::fputc('\n', ctx.err);
-}
-
-// The drive numbers there are, for a message about one that is not.
-std::string present_drives(Platform& platform) {
-    const DriveList list = scan_drives(platform);
-    if (list.drives.empty() && list.access_denied)
-        return std::string("no drive could be opened: permission denied; ") + privilege_hint();
-    if (list.drives.empty())
-        return "no drive answers";
-    std::string numbers = "the drives are";
-    for (const ListedDrive& drive : list.drives) {
-        numbers += ' ';
-        numbers += std::to_string(drive.number);
-    }
-    return numbers + " (see --list)";
-}
-
-// Why a drive could not be opened, from the platform's error code.
-void explain_open_failure(RunContext& ctx, std::int32_t drive, std::uint32_t error) {
-    if (ctx.err == nullptr)
-        return;  // nowhere to say it: spare the scan of the drives
-    const std::string path = ctx.platform.drive_names(drive).path;
-    switch (ctx.platform.error_kind(error)) {
-        case ErrorKind::access_denied:
-            explain(ctx, "cannot open drive %d (%s): permission denied; %s",
-                    static_cast<int>(drive), path.c_str(), privilege_hint());
-            break;
-        case ErrorKind::not_found:
-            explain(ctx, "there is no drive %d (%s); %s", static_cast<int>(drive), path.c_str(),
-                    present_drives(ctx.platform).c_str());
-            break;
-        case ErrorKind::other:
-            explain(ctx, "cannot open drive %d (%s): error 0x%x", static_cast<int>(drive),
-                    path.c_str(), static_cast<unsigned>(error));
-            break;
-    }
-}
-
-void explain_not_usb(RunContext& ctx, std::int32_t drive, const BusQuery& bus) {
-    if (!bus.opened) {
-        explain_open_failure(ctx, drive, bus.error);
-    } else if (!bus.answered) {
-        explain(ctx, "drive %d did not tell its bus (storage query error 0x%x)",
-                static_cast<int>(drive), static_cast<unsigned>(bus.error));
-    } else {
-        explain(ctx, "drive %d (%s) is on the %s bus: the tool examines USB drives only",
-                static_cast<int>(drive), ctx.platform.drive_names(drive).path.c_str(),
-                bus_type_name(bus.bus_type));
-    }
-}
-
-// What the report's own lines leave unsaid: why it stopped at the controller gate, and a bridge
-// that let no vendor command through.
-void explain_report(const RunContext& ctx, const ReportRecorder& recorder) {
-    int vendor_sent = 0;
-    int vendor_failed = 0;
-    for (const CommandInfo& command : kCommands) {
-        if (command.form != CommandForm::vendor12 && command.form != CommandForm::vendor16)
-            continue;
-        const RecordedCommand& recorded = recorder.commands[static_cast<std::size_t>(command.id)];
-        vendor_sent += recorded.sent ? 1 : 0;
-        vendor_failed += recorded.failed ? 1 : 0;
-    }
-    if (vendor_sent > 0 && vendor_failed == vendor_sent) {
-        explain(ctx,
-                "every vendor command failed: the USB bridge probably refuses them, so nothing "
-                "could be read from the controller");
-    }
-    if (recorder.controller_supported)
-        return;
-    if (recorder.commands[static_cast<std::size_t>(CommandId::read_info)].failed) {
-        explain(ctx,
-                "the controller id could not be read (ReadInfo failed): the report stops after "
-                "the identity lines");
-    } else {
-        explain(ctx,
-                "the controller id read is 0x%04x, not a controller the report covers: it stops "
-                "after the identity lines",
-                static_cast<unsigned>(recorder.controller_id));
-    }
-}
-
 }  // namespace
 
 int examine_drive(RunContext& ctx, const char* first_arg) {
@@ -236,7 +141,7 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
     if (bus.bus_type != kBusTypeUsb) {
         std::fputs("Drive interface is not USB, exit!", ctx.out);
         std::fflush(ctx.out);
-        explain_not_usb(ctx, choice.drive, bus);
+        explain_not_usb(ctx.platform, ctx.err, choice.drive, bus);
         status = kExitNotUsb;
     } else {
         std::fprintf(ctx.out, "Drive: %u(%s)\n", static_cast<unsigned>(choice.drive), "USB");
@@ -247,7 +152,7 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
             const std::uint32_t error = ctx.platform.last_error();
             std::fputs("Error open disk\n", ctx.out);
             std::fflush(ctx.out);
-            explain_open_failure(ctx, choice.drive, error);
+            explain_open_failure(ctx.platform, ctx.err, choice.drive, error);
             return kExitOpenFailed;
         }
         std::FILE* report = open_report_file(ctx, choice.drive, os);
@@ -255,7 +160,7 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         ReportContext report_ctx{ctx.platform, ctx.out, disk, report, &recorder};
         drive_report(report_ctx);
         std::fflush(ctx.out);
-        explain_report(ctx, recorder);
+        explain_report(ctx.err, recorder);
         const FileOutcome report_outcome = close_report_file(report);
         if (ctx.json) {
             recorder.file(kReportFileName, report_outcome);

@@ -6,7 +6,7 @@
 
 #include "app/command_line.h"
 #include "app/decode_command.h"
-#include "app/drive_listing.h"
+#include "app/drive_lookup.h"
 #include "app/examine_drive.h"
 #include "app/exit_status.h"
 #include "app/output_dir.h"
@@ -20,8 +20,6 @@ namespace torvik {
 
 namespace {
 
-constexpr const char* kProgramName = "torvik_usb_pssd_flash_id";
-
 void list_profiles(std::FILE* out) {
     for (const SimProfile& profile : sim_profiles()) {
         std::fprintf(out, "%-14s %s\n", profile.name, profile.summary);
@@ -29,58 +27,20 @@ void list_profiles(std::FILE* out) {
 }
 
 int unknown_profile(const std::string& name, const Console& console) {
-    std::fprintf(console.err, "%s: unknown simulated drive '%s'; one of:\n", kProgramName,
+    std::fprintf(console.err, "torvik_usb_pssd_flash_id: unknown simulated drive '%s'; one of:\n",
                  name.c_str());
     list_profiles(console.err);
     return kExitUsage;
-}
-
-// --list: the drives, as text or JSON, on standard output; why a list is empty or short on
-// standard error as well when the output is JSON.
-int list_command(Platform& platform, const Console& console, bool json) {
-    const DriveList list = scan_drives(platform);
-    if (json) {
-        std::fputs(drive_list_json(list, kProgramVersion, host_platform_name()).c_str(),
-                   console.out);
-    } else {
-        print_drive_list(list, privilege_hint(), console.out);
-    }
-    if (list.access_denied && (json || !list.drives.empty())) {
-        std::fprintf(
-            console.err, "%s: %s: permission denied; %s\n", kProgramName,
-            list.drives.empty() ? "no drive could be opened" : "some drives could not be opened",
-            privilege_hint());
-    }
-    return kExitOk;
-}
-
-// The drive number of --device PATH, or an error message.
-std::optional<std::int32_t> named_drive(Platform& platform, const std::string& path,
-                                        const Console& console) {
-    bool missing = false;
-    const std::int32_t drive = platform.find_drive(path.c_str(), missing);
-    if (drive >= 0)
-        return drive;
-    if (missing) {
-        std::fprintf(console.err, "%s: --device %s: no such file or device\n", kProgramName,
-                     path.c_str());
-    } else {
-        std::fprintf(console.err,
-                     "%s: --device %s: not a whole disk the tool can name (\\\\.\\PhysicalDriveN; "
-                     "on Linux /dev/sdX, /dev/sgN or a link to one; see --list)\n",
-                     kProgramName, path.c_str());
-    }
-    return std::nullopt;
 }
 
 // Everything but help, version and --decode, once the drive's platform is chosen.
 int run_on(Platform& platform, const Console& console, const CommandLine& cl,
            const SimulatedRun& how) {
     if (cl.mode == Mode::list)
-        return list_command(platform, console, cl.json);
+        return list_command(platform, console.out, console.err, cl.json);
     std::optional<std::int32_t> drive;
     if (!cl.device.empty()) {
-        drive = named_drive(platform, cl.device, console);
+        drive = find_named_drive(platform, cl.device, console.err);
         if (!drive)
             return kExitBadDrive;
     }
@@ -88,7 +48,7 @@ int run_on(Platform& platform, const Console& console, const CommandLine& cl,
     if (!cl.output_dir.empty()) {
         std::string error;
         if (!prepare_output_dir(cl.output_dir, error)) {
-            std::fprintf(console.err, "%s: %s\n", kProgramName, error.c_str());
+            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n", error.c_str());
             return kExitUsage;
         }
         in_dir.emplace(platform, cl.output_dir);
@@ -130,7 +90,7 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
             std::fputs(usage_text().c_str(), console.out);
             return kExitOk;
         case Mode::version:
-            std::fprintf(console.out, "%s %s (%s)\n", kProgramName, kProgramVersion,
+            std::fprintf(console.out, "torvik_usb_pssd_flash_id %s (%s)\n", kProgramVersion,
                          host_platform_name());
             return kExitOk;
         case Mode::decode:
@@ -140,7 +100,8 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
             list_profiles(console.out);
             return kExitOk;
         case Mode::error:
-            std::fprintf(console.err, "%s: %s\n%s", kProgramName, cl.message.c_str(), usage_line());
+            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n%s", cl.message.c_str(),
+                         usage_line());
             return kExitUsage;
         case Mode::list:
         case Mode::run:
@@ -160,7 +121,7 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
         SimProfileData data;
         std::string error;
         if (!load_replay(cl.replay_dir, data, error)) {
-            std::fprintf(console.err, "%s: %s\n", kProgramName, error.c_str());
+            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n", error.c_str());
             return kExitUsage;
         }
         return run_simulated(data, host, console, cl, cl.replay_dir);
