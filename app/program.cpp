@@ -3,6 +3,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/decode_command.h"
@@ -120,7 +121,11 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
         // or the output directory.
         SimProfileData data;
         std::string error;
-        if (!load_replay(cl.replay_dir, data, error)) {
+        std::vector<std::string> notes;
+        const bool loaded = load_replay(cl.replay_dir, data, error, &notes);
+        for (const std::string& note : notes)
+            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n", note.c_str());
+        if (!loaded) {
             std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n", error.c_str());
             return kExitUsage;
         }

@@ -33,6 +33,11 @@ static_assert(sizeof(termios) <= 128, "saved_termios_ must hold a struct termios
 
 namespace {
 
+// Every disk node (block and SCSI generic, for the listing, the bus query and the examined drive)
+// is opened read-only: SG_IO as root needs no write access, a write-protected disk refuses a
+// write open (EROFS), and closing a descriptor opened for writing makes udev re-probe the disk.
+constexpr int kDiskNodeOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+
 // Reads the first line of a sysfs attribute, without its line end; spaces are kept.
 std::string read_attribute(const fs::path& path) {
     std::ifstream in(path);
@@ -114,7 +119,7 @@ DriveHandle LinuxPlatform::open_drive(const char* path, std::uint32_t /*flags*/)
         return kInvalidDriveHandle;
     }
     const std::string node = dev_root_ + "/" + disks[index];
-    const int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(node.c_str(), kDiskNodeOpenFlags);
     if (fd < 0) {
         last_error_ = static_cast<std::uint32_t>(errno);
         return kInvalidDriveHandle;
@@ -131,7 +136,7 @@ int LinuxPlatform::open_scsi_generic(const std::string& name) const {
     const fs::path dir = fs::path(sysfs_root_) / "block" / name / "device" / "scsi_generic";
     for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec)) {
         const std::string node = dev_root_ + "/" + entry.path().filename().string();
-        const int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        const int fd = ::open(node.c_str(), kDiskNodeOpenFlags);
         if (fd >= 0) {
             return fd;
         }

@@ -1,5 +1,6 @@
 #include "report/drive_list.h"
 
+#include "common/printable_text.h"
 #include "platform/storage_descriptor.h"
 
 namespace torvik {
@@ -25,10 +26,10 @@ std::string size_text(const std::optional<std::uint64_t>& size) {
 
 }  // namespace
 
-std::string printable_text(const std::string& text) {
+std::string listed_text(const std::string& text) {
     std::string shown;
     for (char c : text)
-        shown += (c >= 0x20 && c < 0x7F) ? c : '?';
+        shown += printable_char(c);
     const std::size_t first = shown.find_first_not_of(' ');
     if (first == std::string::npos)
         return {};
@@ -50,13 +51,13 @@ void print_drive_list(const DriveList& list, const char* privilege_hint, std::FI
         std::string path = drive.names.path;
         if (!drive.names.generic_path.empty())
             path += " " + drive.names.generic_path;
-        std::string identity = printable_text(drive.vendor);
-        const std::string product = printable_text(drive.product);
+        std::string identity = listed_text(drive.vendor);
+        const std::string product = listed_text(drive.product);
         if (!identity.empty() && !product.empty())
             identity += " ";
         identity += product;
         std::fprintf(out, "%5d  %-24s %-7s %10s  %s\n", static_cast<int>(drive.number),
-                     printable_text(path).c_str(), bus_type_name(drive.bus_type),
+                     listed_text(path).c_str(), bus_type_name(drive.bus_type),
                      size_text(drive.size).c_str(), identity.c_str());
     }
 }

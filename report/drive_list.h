@@ -32,8 +32,7 @@ void print_drive_list(const DriveList& list, const char* privilege_hint, std::FI
 // The list as one JSON document (docs/json.md), with the tool's version and platform.
 std::string drive_list_json(const DriveList& list, const char* tool_version, const char* platform);
 
-// A drive's text made fit for one console line: padding dropped, bytes outside printable ASCII
-// shown as '?'.
-std::string printable_text(const std::string& text);
+// A drive's text as the list shows it: padding dropped, control bytes shown as '?'.
+std::string listed_text(const std::string& text);
 
 }  // namespace torvik

@@ -377,8 +377,8 @@ std::string drive_list_json(const DriveList& list, const char* tool_version, con
             drive.names.generic_path.empty() ? Json() : Json(drive.names.generic_path);
         entry["bus"] = bus_type_name(drive.bus_type);
         entry["bus_type"] = drive.bus_type;
-        entry["vendor"] = printable_text(drive.vendor);
-        entry["product"] = printable_text(drive.product);
+        entry["vendor"] = listed_text(drive.vendor);
+        entry["product"] = listed_text(drive.product);
         entry["size_bytes"] = drive.size ? json_integer(*drive.size) : Json();
         drives.push_back(std::move(entry));
     }
