@@ -55,6 +55,11 @@ constexpr Option kOptions[] = {
      "also write the JSON report (docs/json.md); with --list, the list as\n"
      "JSON on standard output",
      [](Parsed& p, std::string_view) { p.cl.json = true; }},
+    {"--health", Value::none, "--health",
+     "print the health verdict after the run; the exit status tells it",
+     [](Parsed& p, std::string_view) { p.cl.health = true; }},
+    {"--html", Value::none, "--html", "also write the HTML report (one web page)",
+     [](Parsed& p, std::string_view) { p.cl.html = true; }},
     {"--sim", Value::attached, "--sim[=PROFILE]",
      "examine a built-in simulated drive as drive 0; --sim=list lists them",
      [](Parsed& p, std::string_view v) {
@@ -222,6 +227,7 @@ std::string usage_text() {
         "  torvik_pssd_flash_id_smart.txt   the health log (supported controllers only)\n"
         "  torvik_usb_*.bin, torvik_pssd_*.bin   the raw reply of every command\n"
         "  torvik_usb_pssd_flash_id.json    with --json: the run as data (docs/json.md)\n"
+        "  torvik_usb_pssd_flash_id.html    with --html: the report as one web page\n"
         "\n"
         "Drive numbers: on Windows N is \\\\.\\PhysicalDriveN. On Linux N is the N-th whole disk\n"
         "of /sys/block in natural name order (sda, sdb, ... sdz, sdaa, ..., vda, ..., nvme0n1,\n"
@@ -233,7 +239,9 @@ std::string usage_text() {
         "\n"
         "Exit status: 0 the report ran (or the list was shown); 1 bad option, unusable output\n"
         "folder or unknown flash maker (--decode); 2 bad drive number, no answer, or a --device\n"
-        "path that names no drive; 3 drive not on USB; 4 disk cannot be opened.\n";
+        "path that names no drive; 3 drive not on USB; 4 disk cannot be opened.\n"
+        "With --health, a run that examined the drive ends with the verdict instead of 0:\n"
+        "0 PASSED, 10 WARNING, 11 FAILED, 12 UNKNOWN.\n";
     return text;
 }
 

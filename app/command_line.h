@@ -28,6 +28,8 @@ struct CommandLine {
     bool replay = false;
     std::string replay_dir;
     bool json = false;
+    bool health = false;
+    bool html = false;
     std::string device;      // --device: the drive's OS path; empty: the drive argument's number
     std::string output_dir;  // --output-dir: where every file goes; empty: the current directory
     int next = 1;            // --decode: index of the first argument after it

@@ -1,6 +1,7 @@
 #include "app/examine_drive.h"
 
 #include <cstring>
+#include <optional>
 
 #include "app/drive_argument.h"
 #include "app/drive_listing.h"
@@ -9,6 +10,8 @@
 #include "platform/host_platform.h"
 #include "platform/storage_descriptor.h"
 #include "report/drive_report.h"
+#include "report/health_verdict.h"
+#include "report/html_report.h"
 #include "report/json_report.h"
 #include "report/report_recorder.h"
 
@@ -90,8 +93,7 @@ FileOutcome close_report_file(std::FILE* report) {
     return written && closed ? FileOutcome::written : FileOutcome::write_failed;
 }
 
-void write_json(RunContext& ctx, std::int32_t drive, const OsVersion& os,
-                const ReportRecorder& recorder) {
+JsonRunInfo run_info(const RunContext& ctx, std::int32_t drive, const OsVersion& os) {
     JsonRunInfo info;
     info.tool_version = kProgramVersion;
     info.platform = host_platform_name();
@@ -100,7 +102,34 @@ void write_json(RunContext& ctx, std::int32_t drive, const OsVersion& os,
     info.bus = "USB";
     info.simulation = ctx.simulation;
     info.simulation_source = ctx.simulation_source;
-    write_json_report(ctx.platform, ctx.out, json_report(info, recorder));
+    return info;
+}
+
+// The --health block, last on the console.
+void print_health(const RunContext& ctx, const HealthAssessment& health) {
+    if (ctx.health)
+        std::fputs(health_block(health).c_str(), ctx.out);
+}
+
+// A refused run keeps its own status; the block says why there is no verdict.
+int refused(const RunContext& ctx, int status, const char* why) {
+    print_health(ctx, health_not_examined(why));
+    std::fflush(ctx.out);
+    return status;
+}
+
+int health_exit_status(HealthVerdict verdict, int run_status) {
+    switch (verdict) {
+        case HealthVerdict::passed:
+            return run_status;
+        case HealthVerdict::warning:
+            return kExitHealthWarning;
+        case HealthVerdict::failed:
+            return kExitHealthFailed;
+        case HealthVerdict::unknown:
+            break;
+    }
+    return kExitHealthUnknown;
 }
 
 }  // namespace
@@ -125,24 +154,27 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         char answer[kAnswerSize] = {};
         if (!read_answer(ctx.in, answer)) {
             std::fputs("\nError: no drive number given (end of input)\n", ctx.out);
-            return kExitBadDrive;
+            return refused(ctx, kExitBadDrive, "no drive number given");
         }
         choice = parse_drive_argument(answer);
         if (choice.drive < 0 || choice.drive > 99) {
             std::fputs("Error: bad drive number\n", ctx.out);
-            return kExitBadDrive;
+            return refused(ctx, kExitBadDrive, "bad drive number");
         }
     } else {
         choice = parse_drive_argument(first_arg);
     }
 
     int status = kExitOk;
+    std::optional<HealthAssessment> health;
     const BusQuery bus = query_bus(ctx.platform, choice.drive);
     if (bus.bus_type != kBusTypeUsb) {
         std::fputs("Drive interface is not USB, exit!", ctx.out);
         std::fflush(ctx.out);
         explain_not_usb(ctx.platform, ctx.err, choice.drive, bus);
         status = kExitNotUsb;
+        if (ctx.health && choice.no_requests)
+            std::fputc('\n', ctx.out);  // the line above has no end of its own
     } else {
         std::fprintf(ctx.out, "Drive: %u(%s)\n", static_cast<unsigned>(choice.drive), "USB");
         char path[kDrivePathSize];
@@ -153,7 +185,7 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
             std::fputs("Error open disk\n", ctx.out);
             std::fflush(ctx.out);
             explain_open_failure(ctx.platform, ctx.err, choice.drive, error);
-            return kExitOpenFailed;
+            return refused(ctx, kExitOpenFailed, "the disk could not be opened");
         }
         std::FILE* report = open_report_file(ctx, choice.drive, os);
         ReportRecorder recorder;
@@ -162,17 +194,25 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         std::fflush(ctx.out);
         explain_report(ctx.err, recorder);
         const FileOutcome report_outcome = close_report_file(report);
-        if (ctx.json) {
-            recorder.file(kReportFileName, report_outcome);
-            write_json(ctx, choice.drive, os, recorder);
+        recorder.file(kReportFileName, report_outcome);
+        if (ctx.json || ctx.html) {
+            const JsonRunInfo info = run_info(ctx, choice.drive, os);
+            if (ctx.json)
+                write_json_report(ctx.platform, ctx.out, json_report(info, recorder));
+            if (ctx.html)
+                write_html_report(ctx.platform, ctx.out, html_report(info, recorder));
         }
         ctx.platform.close_drive(disk);
+        health = assess_health(health_pages(recorder));
     }
 
     if (!choice.no_requests)
         closing_prompt(ctx);
+    if (!health)
+        return refused(ctx, status, "the drive is not on USB");
+    print_health(ctx, *health);
     std::fflush(ctx.out);
-    return status;
+    return ctx.health ? health_exit_status(health->verdict, status) : status;
 }
 
 }  // namespace torvik

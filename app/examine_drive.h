@@ -19,6 +19,8 @@ struct RunContext {
     // directory; empty for a real drive.
     std::string simulation{};
     std::string simulation_source{};
+    bool health = false;  // --health: the verdict block after the run, and its exit status
+    bool html = false;    // --html: also write the HTML report
     // Where the explanations of a failure go (standard error); nullptr: nowhere.
     std::FILE* err = nullptr;
     // The drive --device named; the drive argument then holds option letters only.

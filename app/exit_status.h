@@ -10,4 +10,10 @@ inline constexpr int kExitBadDrive = 2;    // drive number out of range, or no a
 inline constexpr int kExitNotUsb = 3;      // the drive is not on the USB bus (or not there)
 inline constexpr int kExitOpenFailed = 4;  // the disk could not be opened
 
+// With --health, a run that reached the drive report ends with its verdict: PASSED keeps the
+// run's own status, the others replace it (they outrank a file problem, being what was asked).
+inline constexpr int kExitHealthWarning = 10;
+inline constexpr int kExitHealthFailed = 11;
+inline constexpr int kExitHealthUnknown = 12;
+
 }  // namespace torvik

@@ -59,7 +59,9 @@ int run_on(Platform& platform, const Console& console, const CommandLine& cl,
                    console.in,
                    how.json,
                    how.simulation,
-                   how.source};
+                   how.source,
+                   how.health,
+                   how.html};
     ctx.err = console.err;
     ctx.named_drive = drive;
     return examine_drive(ctx, cl.first_arg);
@@ -71,7 +73,8 @@ int run_simulated(const SimProfileData& data, Platform& host, const Console& con
     SimDrive drive;
     load_profile(drive, data);
     SimPlatform platform(host, drive);
-    return run_on(platform, console, cl, SimulatedRun{cl.json, cl.sim ? "sim" : "replay", source});
+    const SimulatedRun how{cl.json, cl.sim ? "sim" : "replay", source, cl.health, cl.html};
+    return run_on(platform, console, cl, how);
 }
 
 }  // namespace
@@ -79,7 +82,8 @@ int run_simulated(const SimProfileData& data, Platform& host, const Console& con
 int run_on_simulated_drive(SimDrive& drive, Platform& host, const Console& console,
                            const char* first_arg, const SimulatedRun& how) {
     SimPlatform platform(host, drive);
-    RunContext ctx{platform, console.out, console.in, how.json, how.simulation, how.source};
+    RunContext ctx{platform,       console.out, console.in, how.json,
+                   how.simulation, how.source,  how.health, how.html};
     ctx.err = console.err;
     return examine_drive(ctx, first_arg);
 }
@@ -131,7 +135,7 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
         }
         return run_simulated(data, host, console, cl, cl.replay_dir);
     }
-    return run_on(host, console, cl, SimulatedRun{cl.json, "", ""});
+    return run_on(host, console, cl, SimulatedRun{cl.json, "", "", cl.health, cl.html});
 }
 
 }  // namespace torvik

@@ -13,6 +13,8 @@
 #include "report/drive_list.h"
 #include "report/health_log.h"
 #include "report/health_log_fields.h"
+#include "report/health_verdict.h"
+#include "report/report_output.h"
 
 namespace torvik {
 
@@ -223,6 +225,22 @@ Json failed_commands(const ReportRecorder& record) {
     return out;
 }
 
+Json health(const HealthAssessment& assessment) {
+    Json reasons = Json::array();
+    for (const HealthReason& r : assessment.reasons) {
+        reasons.push_back({{"level", level_name(r.level)},
+                           {"field", r.field},
+                           {"value", json_integer(r.value)},
+                           {"unit", r.unit},
+                           {"text", r.text},
+                           {"source", r.source}});
+    }
+    const char* source = source_name(assessment.source);
+    return Json{{"verdict", verdict_name(assessment.verdict)},
+                {"source", source != nullptr ? Json(source) : Json(nullptr)},
+                {"reasons", std::move(reasons)}};
+}
+
 Json files(const ReportRecorder& record) {
     Json out = {{"written", Json::array()},
                 {"not_created", Json::array()},
@@ -310,6 +328,7 @@ Json json_report(const JsonRunInfo& run, const ReportRecorder& record) {
     }
     doc["identity"] = identity(record);
     doc["controller"] = controller(record);
+    doc["health"] = health(assess_health(health_pages(record)));
 
     if (const std::uint8_t* fid = record.page(CommandId::read_fid); fid && flash_id_present(fid))
         doc["flash_id"] = flash_id_json(fid);
@@ -327,6 +346,20 @@ Json json_report(const JsonRunInfo& run, const ReportRecorder& record) {
         smart != nullptr && nvme_smart_section_due(smart)) {
         doc["nvme_smart"] = nvme_smart(smart);
     }
+    // The same log as read through the bridge, which the health verdict prefers.
+    if (const std::uint8_t* bridge = record.page(CommandId::nvme_smart_log);
+        bridge != nullptr && nvme_smart_section_due(bridge)) {
+        doc["bridge_nvme_smart"] = nvme_smart(bridge);
+    }
+    if (const std::uint8_t* identify = record.page(CommandId::nvme_identify)) {
+        const TemperatureThresholds limits = read_temperature_thresholds(identify);
+        Json out = Json::object();
+        if (limits.warning != 0)
+            out["warning_composite_temperature_threshold"] = temperature(limits.warning);
+        if (limits.critical != 0)
+            out["critical_composite_temperature_threshold"] = temperature(limits.critical);
+        doc["nvme_identify"] = std::move(out);
+    }
     if (const std::uint8_t* smartext = record.page(CommandId::smartext);
         smartext != nullptr && ext_smart_section_due(smartext)) {
         doc["extended_smart"] = extended_smart(smartext);
@@ -341,22 +374,11 @@ Json json_report(const JsonRunInfo& run, const ReportRecorder& record) {
 }
 
 FileOutcome write_json_report(Platform& platform, std::FILE* console, const Json& report) {
-    std::FILE* file = platform.create_file(kJsonReportFileName, "w");
-    if (file == nullptr) {
-        std::fprintf(console, "%s: Create File Error\n", kJsonReportFileName);
-        return FileOutcome::not_created;
-    }
     // Texts from the drive may hold any bytes: those that are not UTF-8 become U+FFFD, and the
     // file stays ASCII.
     const std::string text =
         report.dump(2, ' ', true, nlohmann::ordered_json::error_handler_t::replace) + "\n";
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
-        std::fprintf(console, "%s: Write File Error\n", kJsonReportFileName);
-        return FileOutcome::write_failed;
-    }
-    return FileOutcome::written;
+    return write_text_file(platform, console, kJsonReportFileName, text);
 }
 
 }  // namespace torvik

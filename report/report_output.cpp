@@ -20,9 +20,11 @@ void report_printf(ReportContext& ctx, const char* format, ...) {
     report_text(ctx, line);
 }
 
-FileOutcome write_dump(Platform& platform, std::FILE* console, const char* name,
-                       const std::uint8_t* data, std::size_t length) {
-    std::FILE* file = platform.create_file(name, "w+b");
+namespace {
+
+FileOutcome write_file(Platform& platform, std::FILE* console, const char* name, const char* mode,
+                       const void* data, std::size_t length) {
+    std::FILE* file = platform.create_file(name, mode);
     if (file == nullptr) {
         std::fprintf(console, "%s: Create File Error\n", name);
         return FileOutcome::not_created;
@@ -35,6 +37,18 @@ FileOutcome write_dump(Platform& platform, std::FILE* console, const char* name,
         return FileOutcome::write_failed;
     }
     return FileOutcome::written;
+}
+
+}  // namespace
+
+FileOutcome write_dump(Platform& platform, std::FILE* console, const char* name,
+                       const std::uint8_t* data, std::size_t length) {
+    return write_file(platform, console, name, "w+b", data, length);
+}
+
+FileOutcome write_text_file(Platform& platform, std::FILE* console, const char* name,
+                            const std::string& text) {
+    return write_file(platform, console, name, "w", text.data(), text.size());
 }
 
 }  // namespace torvik

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "report/drive_report.h"
 #include "report/file_outcome.h"
@@ -20,5 +21,9 @@ void report_text(ReportContext& ctx, const char* text);
 // written gets its message on the console only; the caller goes on either way.
 FileOutcome write_dump(Platform& platform, std::FILE* console, const char* name,
                        const std::uint8_t* data, std::size_t length);
+
+// Writes a whole text file (text mode: CRLF line ends on Windows), with the same messages.
+FileOutcome write_text_file(Platform& platform, std::FILE* console, const char* name,
+                            const std::string& text);
 
 }  // namespace torvik

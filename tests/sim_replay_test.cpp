@@ -74,6 +74,11 @@ TEST(SimProfiles, EachRunsEndToEnd) {
          12},
         {"large", {"Size    : 3815447 MB [4000.8 GB]\n"}, {}, 15},
         {"failing-pages", {"IOCtl: failed 0x1f!\nIOCtl: ReadInfo failed 0x1f!\n"}, {}, 14},
+        {"hot", {"Model   : TORVIK  PSSD SIM HOT    \n"}, {}, 14},
+        {"media-errors", {"Rev/sn  : 1.03/SIM00102\n"}, {}, 14},
+        {"spare-low", {"Rev/sn  : 1.03/SIM00103\n"}, {}, 14},
+        {"worn-out", {"Rev/sn  : 1.03/SIM00104\n"}, {}, 14},
+        {"vendor-life", {"IOCtl: ReadInfo failed 0x1f!\n"}, {"torvik_pssd_nvme_smart.bin"}, 12},
     };
     ASSERT_EQ(sim_profiles().size(), std::size(cases));
     for (const Case& c : cases) {
