@@ -98,9 +98,14 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
             std::fprintf(console.out, "torvik_usb_pssd_flash_id %s (%s)\n", kProgramVersion,
                          host_platform_name());
             return kExitOk;
-        case Mode::decode:
-            return run_decode_command(argc - cl.next, argv + cl.next, console.in, console.out,
-                                      console.err);
+        case Mode::decode: {
+            const int status = run_decode_command(argc - cl.next, argv + cl.next, console.in,
+                                                  console.out, console.err);
+            // Standard output is closed here rather than at exit, where a failure goes unseen.
+            if (console.out == stdout)
+                return close_decode_output(stdout, console.err, status);
+            return status;
+        }
         case Mode::sim_list:
             list_profiles(console.out);
             return kExitOk;

@@ -11,11 +11,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <system_error>
 
 #include "common/bytes.h"
@@ -47,11 +49,27 @@ std::string read_attribute(const fs::path& path) {
     return line;
 }
 
+// One line of in without its line end, as std::getline reads it; false at the end of the input.
+// (stdio rather than a stream: a stream's locale set-up costs more than the whole file.)
+bool read_line(std::FILE* in, std::string& line) {
+    line.clear();
+    char chunk[256];
+    while (std::fgets(chunk, sizeof chunk, in) != nullptr) {
+        line += chunk;
+        if (line.back() == '\n') {
+            line.pop_back();
+            return true;
+        }
+    }
+    return !line.empty();
+}
+
 // "PRETTY_NAME=..." of os-release, without its quotes.
 std::string pretty_name(const std::string& os_release) {
-    std::ifstream in(os_release);
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(os_release.c_str(), "r"),
+                                                             &std::fclose);
     std::string line;
-    while (std::getline(in, line)) {
+    while (in != nullptr && read_line(in.get(), line)) {
         if (line.rfind("PRETTY_NAME=", 0) != 0)
             continue;
         std::string value = line.substr(std::strlen("PRETTY_NAME="));
