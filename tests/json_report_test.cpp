@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "app/entry.h"
+#include "app/examine_drive.h"
 #include "app/exit_status.h"
-#include "app/run.h"
+#include "app/program.h"
 #include "common/bytes.h"
 #include "flashid/flash_id.h"
 #include "report/json_report.h"
@@ -678,7 +678,7 @@ class JsonEdited : public ::testing::Test {
         Capture out;
         std::FILE* in = input_from("");
         RunContext ctx{platform, out.file(), in, true};
-        EXPECT_EQ(run(ctx, "0y"), kExitOk);
+        EXPECT_EQ(examine_drive(ctx, "0y"), kExitOk);
         std::fclose(in);
         console = out.text();
         return read_json();
@@ -844,7 +844,7 @@ TEST_F(JsonEdited, JsonFileThatCannotBeCreated) {
     Capture out;
     std::FILE* in = input_from("");
     RunContext ctx{platform, out.file(), in, true};
-    EXPECT_EQ(run(ctx, "0y"), kExitOk);
+    EXPECT_EQ(examine_drive(ctx, "0y"), kExitOk);
     std::fclose(in);
     EXPECT_NE(out.text().find("torvik_usb_pssd_flash_id.json: Create File Error\n"),
               std::string::npos);

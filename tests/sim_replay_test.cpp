@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/entry.h"
 #include "app/exit_status.h"
+#include "app/program.h"
 #include "common/printable_text.h"
 #include "sim/profiles.h"
 #include "tests/support/fake_platform.h"
