@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/entry.h"
+#include "app/program.h"
 #include "platform/host_platform.h"
 
 int main(int argc, char** argv) {

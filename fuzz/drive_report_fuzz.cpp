@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run.h"
+#include "app/examine_drive.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/report_check.h"
 #include "report/health_log.h"

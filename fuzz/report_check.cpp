@@ -8,9 +8,9 @@
 #include <optional>
 #include <vector>
 
-#include "app/entry.h"
+#include "app/examine_drive.h"
 #include "app/exit_status.h"
-#include "app/run.h"
+#include "app/program.h"
 #include "fuzz/fuzz_support.h"
 #include "report/health_log.h"
 #include "report/json_report.h"

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux_disk_names.h"
 #include "platform/linux_sg_io.h"
 #include "platform/platform.h"
 
@@ -30,6 +31,10 @@ class LinuxPlatform : public Platform {
     std::intptr_t shell_open(const char* file) override;
     KeyState wait_key(int timeout_ms) override;
     int read_key() override;
+    // /dev/sdX and its /dev/sgN; a /dev node, or a link to one, as its drive number.
+    DriveNames drive_names(std::int32_t drive) override;
+    std::int32_t find_drive(const char* os_path, bool& missing) override;
+    ErrorKind error_kind(std::uint32_t error) const override;
 
     // The whole disks in drive-number order (block device names such as "sda").
     std::vector<std::string> list_disks() const;
@@ -46,6 +51,8 @@ class LinuxPlatform : public Platform {
 
     bool query_storage_property(const OpenDrive& drive, void* out, std::uint32_t out_size,
                                 std::uint32_t* returned);
+    bool query_length(const OpenDrive& drive, void* out, std::uint32_t out_size,
+                      std::uint32_t* returned);
     bool pass_through(const OpenDrive& drive, void* in, std::uint32_t in_size, void* out,
                       std::uint32_t out_size, std::uint32_t* returned);
     int open_scsi_generic(const std::string& name) const;
@@ -61,9 +68,5 @@ class LinuxPlatform : public Platform {
     bool raw_console_ = false;
     unsigned char saved_termios_[128] = {};  // struct termios, kept opaque in this header
 };
-
-// Natural order of block device names: by family (sd, hd, vd, xvd, nvme, mmcblk, others), then
-// digit runs as numbers and letter runs by length first, so sdz < sdaa and sd* < nvme*.
-bool natural_name_less(const std::string& a, const std::string& b);
 
 }  // namespace torvik

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace torvik {
 
@@ -16,6 +17,9 @@ inline constexpr DriveHandle kInvalidDriveHandle = -1;
 // Windows constants that travel across the seam unchanged on every platform.
 inline constexpr std::uint32_t kIoctlStorageQueryProperty = 0x2D1400;
 inline constexpr std::uint32_t kIoctlScsiPassThrough = 0x4D004;
+// The disk's size in bytes: GET_LENGTH_INFORMATION, one little-endian 64-bit number.
+inline constexpr std::uint32_t kIoctlDiskGetLengthInfo = 0x7405C;
+inline constexpr std::uint32_t kDiskLengthInfoSize = 8;
 // FILE_FLAG_NO_BUFFERING | FILE_FLAG_RANDOM_ACCESS | FILE_ATTRIBUTE_NORMAL: the report's open.
 inline constexpr std::uint32_t kDiskOpenFlags = 0x30000080;
 // No flags: the open of the listing and the bus-type query.
@@ -23,6 +27,7 @@ inline constexpr std::uint32_t kQueryOpenFlags = 0;
 
 // Windows error codes the other platforms report where the meaning is the same.
 inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorPathNotFound = 3;
 // A pass-through request that would not only read from the drive (ERROR_ACCESS_DENIED; Linux
 // reports EPERM).
 inline constexpr std::uint32_t kErrorAccessDenied = 5;
@@ -45,6 +50,19 @@ enum class KeyState {
     none,     // nothing typed yet
     pending,  // a key press is waiting to be read
     closed,   // no console input will ever come (not a terminal, or end of input)
+};
+
+// What a failed open means to the user, whatever the platform's own code for it.
+enum class ErrorKind {
+    other,
+    access_denied,  // the user lacks the rights: run as root / as administrator
+    not_found,      // no such drive or file
+};
+
+// The names the operating system itself gives a drive.
+struct DriveNames {
+    std::string path;          // "\\.\PhysicalDrive3" on Windows, "/dev/sdb" on Linux
+    std::string generic_path;  // Linux: the disk's SCSI generic node ("/dev/sg1"), when it has one
 };
 
 class Platform {
@@ -80,6 +98,16 @@ class Platform {
     // _kbhit, waiting at most timeout_ms for a key; and _getch.
     virtual KeyState wait_key(int timeout_ms) = 0;
     virtual int read_key() = 0;
+
+    // Beyond the Windows services: naming drives the way the OS does (--list, --device) and
+    // telling what an error code means. The defaults serve every platform whose drives are
+    // "\\.\PhysicalDriveN" and whose error codes are Windows's.
+
+    // The OS's names for drive number `drive`.
+    virtual DriveNames drive_names(std::int32_t drive);
+    // The number of the drive an OS path names, or -1; missing is set when nothing is there.
+    virtual std::int32_t find_drive(const char* os_path, bool& missing);
+    virtual ErrorKind error_kind(std::uint32_t error) const;
 };
 
 }  // namespace torvik

@@ -1,10 +1,47 @@
 #include "platform/storage_descriptor.h"
 
 #include <cstring>
+#include <iterator>
+#include <string_view>
 
 #include "common/bytes.h"
 
 namespace torvik {
+
+namespace {
+
+// STORAGE_BUS_TYPE names, by value.
+constexpr const char* kBusTypeNames[] = {
+    "unknown",
+    "SCSI",
+    "ATAPI",
+    "ATA",
+    "1394",
+    "SSA",
+    "Fibre Channel",
+    "USB",
+    "RAID",
+    "iSCSI",
+    "SAS",
+    "SATA",
+    "SD",
+    "MMC",
+    "virtual",
+    "file-backed virtual",
+    "storage spaces",
+    "NVMe",
+    "SCM",
+    "UFS",
+};
+static_assert(std::string_view(kBusTypeNames[kBusTypeUsb]) == "USB" &&
+              std::string_view(kBusTypeNames[kBusTypeSata]) == "SATA" &&
+              std::string_view(kBusTypeNames[kBusTypeNvme]) == "NVMe");
+
+}  // namespace
+
+const char* bus_type_name(std::uint8_t bus_type) {
+    return bus_type < std::size(kBusTypeNames) ? kBusTypeNames[bus_type] : "unknown";
+}
 
 std::size_t build_storage_descriptor(std::uint8_t* out, std::size_t out_size, const char* vendor,
                                      const char* product, std::uint8_t bus_type) {

@@ -28,6 +28,9 @@ inline constexpr std::uint8_t kBusTypeMmc = 0x0D;
 inline constexpr std::uint8_t kBusTypeVirtual = 0x0E;
 inline constexpr std::uint8_t kBusTypeNvme = 0x11;
 
+// A STORAGE_BUS_TYPE value as the listing and the messages name it ("USB", "SATA", "NVMe").
+const char* bus_type_name(std::uint8_t bus_type);
+
 // Writes a descriptor with the two texts placed after the header (nullptr: offset 0, absent).
 // Returns the bytes written, or 0 when out_size cannot hold the header.
 std::size_t build_storage_descriptor(std::uint8_t* out, std::size_t out_size, const char* vendor,

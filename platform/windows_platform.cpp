@@ -22,9 +22,12 @@ namespace torvik {
 // The seam carries Windows values unchanged; the OS headers are the authority on each of them.
 static_assert(kIoctlStorageQueryProperty == IOCTL_STORAGE_QUERY_PROPERTY);
 static_assert(kIoctlScsiPassThrough == IOCTL_SCSI_PASS_THROUGH);
+static_assert(kIoctlDiskGetLengthInfo == IOCTL_DISK_GET_LENGTH_INFO);
+static_assert(kDiskLengthInfoSize == sizeof(GET_LENGTH_INFORMATION));
 static_assert(kDiskOpenFlags ==
               (FILE_FLAG_NO_BUFFERING | FILE_FLAG_RANDOM_ACCESS | FILE_ATTRIBUTE_NORMAL));
 static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND);
+static_assert(kErrorPathNotFound == ERROR_PATH_NOT_FOUND);
 static_assert(kErrorAccessDenied == ERROR_ACCESS_DENIED);
 static_assert(kErrorInvalidHandle == ERROR_INVALID_HANDLE);
 static_assert(kErrorInvalidParameter == ERROR_INVALID_PARAMETER);

@@ -8,9 +8,11 @@
 
 #include "common/bytes.h"
 #include "flashid/flash_id.h"
+#include "platform/storage_descriptor.h"
 #include "report/ata_smart_table.h"
 #include "report/attribute_table.h"
 #include "report/controller_config.h"
+#include "report/drive_list.h"
 #include "report/health_log.h"
 #include "report/health_log_fields.h"
 #include "report/health_verdict.h"
@@ -385,6 +387,34 @@ FileOutcome write_json_report(Platform& platform, std::FILE* console, const Json
     const std::string text =
         report.dump(2, ' ', true, nlohmann::ordered_json::error_handler_t::replace) + "\n";
     return write_text_file(platform, console, kJsonReportFileName, text);
+}
+
+}  // namespace torvik
+
+// The drive list lives here too, so the JSON library stays inside this one file.
+namespace torvik {
+
+std::string drive_list_json(const DriveList& list, const char* tool_version, const char* platform) {
+    // The list's own layout version, raised as kJsonFormatVersion is.
+    constexpr int kDriveListFormatVersion = 1;
+    Json doc = {{"format_version", kDriveListFormatVersion},
+                {"tool_version", tool_version},
+                {"platform", platform}};
+    Json drives = Json::array();
+    for (const ListedDrive& drive : list.drives) {
+        Json entry = {{"number", drive.number}, {"path", drive.names.path}};
+        entry["generic_path"] =
+            drive.names.generic_path.empty() ? Json() : Json(drive.names.generic_path);
+        entry["bus"] = bus_type_name(drive.bus_type);
+        entry["bus_type"] = drive.bus_type;
+        entry["vendor"] = listed_text(drive.vendor);
+        entry["product"] = listed_text(drive.product);
+        entry["size_bytes"] = drive.size ? json_integer(*drive.size) : Json();
+        drives.push_back(std::move(entry));
+    }
+    doc["drives"] = std::move(drives);
+    doc["access_denied"] = list.access_denied;
+    return doc.dump(2, ' ', true, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace torvik

@@ -188,7 +188,7 @@ void attribute_configuration(SimProfileData& data) {
 void identification(SimProfileData& data) {
     Page& id = reply(data, CommandId::id);
     put_text(id, 0, "TK5021");
-    put_text(id, 16, "PSSD-T7-1TB");
+    put_text(id, 16, "PSSD-SIM-1TB");
     put_text(id, 48, "1.0.3 2026-03-14");
 }
 
@@ -248,8 +248,8 @@ void nvme_pages(SimProfileData& data) {
     Page& id = reply(data, CommandId::nvme_identify);
     put_le16(id.data() + 0, 0x1D79);  // PCI vendor id
     put_le16(id.data() + 2, 0x1D79);
-    put_text(id, 4, "TV21A0F31C7E58D2    ");
-    put_text(id, 24, "TORVIK PSSD T7 1TB                      ");
+    put_text(id, 4, "SIM00000000000001   ");
+    put_text(id, 24, "TORVIK PSSD SIM 1TB                     ");
     put_text(id, 64, "TK5021.3");
     id[77] = 7;  // maximum data transfer size
     health(reply(data, CommandId::nvme_smart_log));
@@ -257,7 +257,7 @@ void nvme_pages(SimProfileData& data) {
 
 SimProfileData make_default() {
     SimProfileData data;
-    standard_inquiry(data, "1.03", "TV21A0F3");
+    standard_inquiry(data, "1.03", "SIM00001");
     capacity(data, 1953525167);  // 1 TB
     controller_identity(data, 0x5021);
     system_info(data);
@@ -284,8 +284,8 @@ SimProfileData make_no_tunnel() {
 
 SimProfileData make_large() {
     SimProfileData data = make_default();
-    data.product = "PSSD T7 4TB     ";
-    standard_inquiry(data, "1.03", "TV40B1D9");
+    data.product = "PSSD SIM 4TB    ";
+    standard_inquiry(data, "1.03", "SIM00004");
     capacity(data, 7814037167);  // 4 TB: READ CAPACITY(10) answers 0xFFFFFFFF
     return data;
 }

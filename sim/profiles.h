@@ -18,7 +18,7 @@ struct SimProfileData {
     std::array<Fault, kCommandCount> faults{};
     bool tunnel_supported = true;  // the bridge knows the 0xE6 NVMe tunnel
     std::string vendor = "TORVIK  ";
-    std::string product = "PSSD T7         ";
+    std::string product = "PSSD SIM 1TB    ";
 };
 
 struct SimProfile {

@@ -62,7 +62,32 @@ bool SimPlatform::device_io_control(DriveHandle drive, std::uint32_t code, void*
     if (code == kIoctlScsiPassThrough) {
         return pass_through(in, in_size, out, out_size, returned);
     }
+    if (code == kIoctlDiskGetLengthInfo) {
+        return query_length(out, out_size, returned);
+    }
     return fail(kErrorInvalidFunction);
+}
+
+// The size the drive's capacity pages give: READ CAPACITY (16) when it holds one, else (10).
+bool SimPlatform::query_length(void* out, std::uint32_t out_size, std::uint32_t* returned) {
+    if (out == nullptr || out_size < kDiskLengthInfoSize) {
+        return fail(kErrorInvalidParameter);
+    }
+    const std::vector<std::uint8_t>& cap16 = drive_.page(CommandId::read_capacity16);
+    const std::vector<std::uint8_t>& cap10 = drive_.page(CommandId::read_capacity10);
+    std::uint64_t size = 0;
+    if (cap16.size() >= 12 && get_be64(cap16.data()) != 0) {
+        size = (get_be64(cap16.data()) + 1) * get_be32(cap16.data() + 8);
+    } else if (cap10.size() >= 8) {
+        size = (std::uint64_t{get_be32(cap10.data())} + 1) * get_be32(cap10.data() + 4);
+    } else {
+        return fail(kErrorInvalidFunction);
+    }
+    put_le64(static_cast<std::uint8_t*>(out), size);
+    if (returned != nullptr) {
+        *returned = kDiskLengthInfoSize;
+    }
+    return true;
 }
 
 bool SimPlatform::query_property(const void* in, std::uint32_t in_size, void* out,

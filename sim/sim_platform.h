@@ -21,7 +21,7 @@ class SimPlatform : public Platform {
     DriveHandle open_drive(const char* path, std::uint32_t flags) override;
     void close_drive(DriveHandle drive) override;
     // IOCTL_STORAGE_QUERY_PROPERTY from the drive's descriptor; IOCTL_SCSI_PASS_THROUGH decoded
-    // and answered by the drive.
+    // and answered by the drive; IOCTL_DISK_GET_LENGTH_INFO from its capacity pages.
     bool device_io_control(DriveHandle drive, std::uint32_t code, void* in, std::uint32_t in_size,
                            void* out, std::uint32_t out_size, std::uint32_t* returned) override;
     std::uint32_t last_error() override { return last_error_; }
@@ -35,6 +35,7 @@ class SimPlatform : public Platform {
   private:
     bool query_property(const void* in, std::uint32_t in_size, void* out, std::uint32_t out_size,
                         std::uint32_t* returned);
+    bool query_length(void* out, std::uint32_t out_size, std::uint32_t* returned);
     bool pass_through(void* in, std::uint32_t in_size, void* out, std::uint32_t out_size,
                       std::uint32_t* returned);
     bool fail(std::uint32_t error);

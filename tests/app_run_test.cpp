@@ -4,8 +4,8 @@
 #include <string>
 
 #include "app/drive_argument.h"
+#include "app/examine_drive.h"
 #include "app/exit_status.h"
-#include "app/run.h"
 #include "platform/host_platform.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/scratch.h"
@@ -27,14 +27,10 @@ Outcome run_with(FakePlatform& platform, const char* first_arg, const std::strin
     std::FILE* in = input_from(typed);
     RunContext ctx{platform, console.file(), in};
     Outcome outcome;
-    outcome.status = run(ctx, first_arg);
+    outcome.status = examine_drive(ctx, first_arg);
     outcome.console = console.text();
     std::fclose(in);
     return outcome;
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
 }
 
 TEST(DriveArgument, NumberAndLettersFollowStrtolRules) {

@@ -36,10 +36,6 @@ Outcome decode(const std::vector<const char*>& args, const std::string& input = 
     return outcome;
 }
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 TEST(DecodeCommand, AcceptsTheWaysBytesArePasted) {
     const std::vector<std::vector<const char*>> cases = {
         {"98", "3C", "98", "B3", "76", "F2", "00", "00"},

@@ -31,18 +31,6 @@ struct Outcome {
     std::vector<std::string> wire;  // the first four CDB bytes of every request, in hex
 };
 
-// A text file of the current working directory (tests switch into nested scratch directories),
-// with the CRLF line ends of Windows text mode read back as LF.
-std::string read_file(const char* name) {
-    std::ifstream in(name, std::ios::binary);
-    return without_cr(
-        std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 int count(const std::string& text, const std::string& part) {
     int n = 0;
     for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
@@ -80,7 +68,7 @@ class DriveReport : public ::testing::Test {
         Outcome out;
         out.console = console.text();
         if (with_report_file)
-            out.report = read_file("report.txt");
+            out.report = read_text_file("report.txt");
         for (const SimRequest& request : drive.requests()) {
             char head[16];
             std::snprintf(head, sizeof head, "%02x%02x%02x%02x", request.cdb[0], request.cdb[1],

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "app/entry.h"
+#include "app/examine_drive.h"
 #include "app/exit_status.h"
-#include "app/run.h"
+#include "app/program.h"
 #include "common/bytes.h"
 #include "report/controller_config.h"
 #include "report/health_log.h"

@@ -1,6 +1,7 @@
 // The health log: its four sections, their gates and exact lines, and the file around them.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -36,10 +37,6 @@ std::string status_of(const Page& sysinfo) {
     Capture log;
     write_status_logs(log.file(), sysinfo.data());
     return log.text();
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
 }
 
 // An extended SMART record: number, IntId, 64-bit raw value.
@@ -253,8 +250,9 @@ TEST(ExtSmartSection, EndMarkCountsOnlyFromRecordThree) {
             put_ext_record(smartext, k, k, 0x0601, k);
         std::string expected = kExtHeadings;
         for (int k = 0; k < 5; ++k) {
-            expected += " " + std::to_string(k) + " 0601: 000" + std::to_string(k) +
-                        "_0000_0000             " + std::to_string(k) + "\n";
+            char line[64];
+            std::snprintf(line, sizeof line, " %d 0601: 000%d_0000_0000             %d\n", k, k, k);
+            expected += line;
         }
         EXPECT_EQ(ext_of(smartext), expected);
     }

@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "app/entry.h"
+#include "app/examine_drive.h"
 #include "app/exit_status.h"
-#include "app/run.h"
+#include "app/program.h"
 #include "common/bytes.h"
 #include "flashid/flash_id.h"
 #include "report/json_report.h"
@@ -46,11 +46,6 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr const char* kJson = "torvik_usb_pssd_flash_id.json";
 constexpr const char* kReport = "torvik_usb_pssd_flash_id.txt";
 constexpr const char* kHealthLog = "torvik_pssd_flash_id_smart.txt";
-
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // The lines of a text file, without their ends (CRLF where Windows wrote it in text mode).
 std::vector<std::string> lines_of(const std::string& text) {
@@ -115,7 +110,8 @@ std::optional<std::string> line_after(const std::vector<std::string>& lines,
 
 void check_header_and_identity(const json& doc, const std::vector<std::string>& report) {
     ASSERT_GE(report.size(), 3u);
-    EXPECT_EQ(report[0], "v" + doc["tool"]["version"].get<std::string>());
+    const std::string version = doc["tool"]["version"];
+    EXPECT_EQ(report[0], "v" + version);
     EXPECT_EQ(report[1], format("Drive: %d(%s)", doc["drive"]["number"].get<int>(),
                                 doc["drive"]["bus"].get<std::string>().c_str()));
     const json& os = doc["os"];
@@ -215,7 +211,7 @@ void check_configuration(const json& doc, const std::vector<std::string>& report
     EXPECT_EQ(line_after(report, "Flash CE Mask : "), "[" + mask + "]");
     std::string cell = decimal(c["bits_per_cell"]);
     if (c.contains("cell_type"))
-        cell += "(" + c["cell_type"].get<std::string>() + ")";
+        cell.append("(").append(c["cell_type"].get<std::string>()).append(")");
     EXPECT_EQ(line_after(report, "Bit Per Cell  : "), cell);
     EXPECT_EQ(line_after(report, "PE Cycle Limit: "),
               decimal(c["pe_cycle_limit"]["first"]) + "/" + decimal(c["pe_cycle_limit"]["second"]));
@@ -682,7 +678,7 @@ class JsonEdited : public ::testing::Test {
         Capture out;
         std::FILE* in = input_from("");
         RunContext ctx{platform, out.file(), in, true};
-        EXPECT_EQ(run(ctx, "0y"), kExitOk);
+        EXPECT_EQ(examine_drive(ctx, "0y"), kExitOk);
         std::fclose(in);
         console = out.text();
         return read_json();
@@ -848,7 +844,7 @@ TEST_F(JsonEdited, JsonFileThatCannotBeCreated) {
     Capture out;
     std::FILE* in = input_from("");
     RunContext ctx{platform, out.file(), in, true};
-    EXPECT_EQ(run(ctx, "0y"), kExitOk);
+    EXPECT_EQ(examine_drive(ctx, "0y"), kExitOk);
     std::fclose(in);
     EXPECT_NE(out.text().find("torvik_usb_pssd_flash_id.json: Create File Error\n"),
               std::string::npos);
@@ -880,7 +876,7 @@ void check_fields_against_description(const json& j, const std::string& text) {
     ASSERT_TRUE(std::regex_match(text, m, pieces)) << text;
     std::string head = j["maker"];
     if (j.contains("node"))
-        head += " " + j["node"].get<std::string>();
+        head.append(" ").append(j["node"].get<std::string>());
     if (j.contains("part")) {
         const std::string part = j["part"];
         head += (part[0] == '(' || part[0] == '-' ? "" : " ") + part;

@@ -1,6 +1,7 @@
 // The Linux drive mapping and storage descriptor, on a fake sysfs tree.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -47,11 +48,11 @@ class FakeSysfs : public ::testing::Test {
     void SetUp() override {
         const fs::path root = dir.path();
         add_disk(root, "sdb", "pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host3/target3:0:0/3:0:0:0",
-                 true, "TORVIK  ", "PSSD T5 EVO     ");
+                 true, "TORVIK  ", "PSSD SIM 2TB    ");
         add_disk(root, "sda", "pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0", true,
-                 "ATA     ", "Samsung SSD 870 ");
+                 "ATA     ", "SIM SATA DISK   ");
         add_disk(root, "nvme0n1", "pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0/nvme0n1", true,
-                 "", "WD Blue SN570");
+                 "", "SIM NVME DISK");
         add_disk(root, "loop0", "virtual/block/loop0", false, "", "");
         add_disk(root, "vda", "pci0000:00/0000:00:04.0/virtio1", true, "0x1af4", "");
         write_text(root / "os-release", "NAME=\"Debian\"\nPRETTY_NAME=\"Debian GNU/Linux 12\"\n");
@@ -103,7 +104,7 @@ TEST_F(FakeSysfs, WholeDisksInNaturalOrderWithTheirBus) {
     EXPECT_EQ(sata.bus, kBusTypeSata);
     const Descriptor usb = query(p, 1);
     EXPECT_EQ(usb.vendor, "TORVIK  ");
-    EXPECT_EQ(usb.product, "PSSD T5 EVO     ");  // spaces kept
+    EXPECT_EQ(usb.product, "PSSD SIM 2TB    ");  // spaces kept
     EXPECT_EQ(usb.bus, kBusTypeUsb);
     const Descriptor virtio = query(p, 2);
     EXPECT_TRUE(virtio.ok);
@@ -112,10 +113,68 @@ TEST_F(FakeSysfs, WholeDisksInNaturalOrderWithTheirBus) {
     EXPECT_EQ(virtio.bus, kBusTypeVirtual);
     const Descriptor nvme = query(p, 3);
     EXPECT_EQ(nvme.vendor, "");
-    EXPECT_EQ(nvme.product, "WD Blue SN570");
+    EXPECT_EQ(nvme.product, "SIM NVME DISK");
     EXPECT_EQ(nvme.bus, kBusTypeNvme);
     EXPECT_FALSE(query(p, 4).ok);  // the loop device is not a drive
     EXPECT_EQ(p.last_error(), 2u);
+}
+
+// The names --list shows and --device takes: block node, SCSI generic node, links to either.
+TEST_F(FakeSysfs, DevicePathsNameTheirDriveNumber) {
+    const fs::path root = dir.path();
+    fs::create_directories(root / "sys/block/sdb/device/scsi_generic/sg1");
+    write_text(root / "dev/sg1", "");
+    write_text(root / "dev/sdb1", "");  // a partition: not a whole disk
+    write_text(root / "elsewhere/sdb", "");
+    write_text(root / "sys/block/sdb/size", "1953525168\n");
+    fs::create_directories(root / "dev/disk/by-id");
+    fs::create_symlink("../../sdb", root / "dev/disk/by-id/usb-Test_Disk-0:0");
+    LinuxPlatform p = platform();
+    const std::string dev = (root / "dev").string();
+
+    EXPECT_EQ(p.drive_names(0).path, dev + "/sda");
+    EXPECT_EQ(p.drive_names(0).generic_path, "");
+    EXPECT_EQ(p.drive_names(1).path, dev + "/sdb");
+    EXPECT_EQ(p.drive_names(1).generic_path, dev + "/sg1");
+
+    struct Case {
+        std::string path;
+        std::int32_t drive;
+        bool missing;
+    } cases[] = {
+        {dev + "/sdb", 1, false},
+        {dev + "/sg1", 1, false},
+        {dev + "/disk/by-id/usb-Test_Disk-0:0", 1, false},
+        {dev + "/nvme0n1", 3, false},
+        {"\\\\.\\PhysicalDrive2", 2, false},
+        {dev + "/sdb1", -1, false},
+        {(root / "elsewhere/sdb").string(), -1, false},  // the right name outside the device folder
+        {dev + "/sdq", -1, true},
+    };
+    for (const Case& c : cases) {
+        bool missing = !c.missing;
+        EXPECT_EQ(p.find_drive(c.path.c_str(), missing), c.drive) << c.path;
+        EXPECT_EQ(missing, c.missing) << c.path;
+    }
+
+    // The size counts 512-byte sectors; a disk without the attribute has none.
+    std::uint8_t length[8] = {};
+    std::uint32_t returned = 0;
+    const DriveHandle usb = p.open_drive("\\\\.\\PhysicalDrive1", 0);
+    ASSERT_NE(usb, kInvalidDriveHandle);
+    EXPECT_TRUE(
+        p.device_io_control(usb, kIoctlDiskGetLengthInfo, nullptr, 0, length, 8, &returned));
+    EXPECT_EQ(get_le64(length), 1953525168ull * 512);
+    EXPECT_EQ(returned, 8u);
+    p.close_drive(usb);
+    const DriveHandle sata = p.open_drive("\\\\.\\PhysicalDrive0", 0);
+    EXPECT_FALSE(
+        p.device_io_control(sata, kIoctlDiskGetLengthInfo, nullptr, 0, length, 8, &returned));
+    p.close_drive(sata);
+
+    EXPECT_EQ(p.error_kind(EACCES), ErrorKind::access_denied);
+    EXPECT_EQ(p.error_kind(ENOENT), ErrorKind::not_found);
+    EXPECT_EQ(p.error_kind(EIO), ErrorKind::other);
 }
 
 // The access mode of every descriptor this process holds on `node`, read from /proc/self/fdinfo

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/entry.h"
 #include "app/exit_status.h"
+#include "app/program.h"
 #include "sim/profiles.h"
 #include "sim/replay.h"
 #include "tests/support/checked_drive.h"

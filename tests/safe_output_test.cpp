@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/entry.h"
+#include "app/examine_drive.h"
 #include "app/exit_status.h"
-#include "app/run.h"
+#include "app/program.h"
 #include "platform/linux_platform.h"
 #include "report/health_log.h"
 #include "report/json_report.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/entry.h"
 #include "app/exit_status.h"
+#include "app/program.h"
 #include "common/printable_text.h"
 #include "scsi/commands.h"
 #include "scsi/run_manifest.h"
@@ -32,15 +32,6 @@ constexpr const char* kJson = "torvik_usb_pssd_flash_id.json";
 ProgramRun run_program_with(std::vector<const char*> args, const std::string& typed = "") {
     FakePlatform host;
     return run_whole_program(host, std::move(args), typed);
-}
-
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
 }
 
 // Every file the run left in the current directory, by name.
@@ -126,7 +117,7 @@ TEST(SimProfiles, FirstArgumentRulesStillHold) {
         {{"--sim", "3y"}, "", "Drive interface is not USB, exit!", false},
         {{"--sim", "150"}, "", "Drive interface is not USB, exit!", true},
         {{"--sim", "0", "y"}, "", "Drive: 0(USB)\n", true},
-        {{"--sim"}, "0y\n", " 0: TORVIK  PSSD T7         \nPlease select drive number:", false},
+        {{"--sim"}, "0y\n", " 0: TORVIK  PSSD SIM 1TB    \nPlease select drive number:", false},
         {{"--replay", "."}, "0y\n", "Please select drive number:Drive: 0(USB)\n", false},
         {{"--replay", ".", "3y"}, "", "Drive interface is not USB, exit!", false},
     };
@@ -176,7 +167,7 @@ TEST(Replay, ReproducesTheLastRunOfAFolderExactly) {
         const std::string from = recorded.path().string();
         const ProgramRun replay = run_program_with({"--replay", from.c_str(), "0y"});
         EXPECT_EQ(replay.status, kExitOk);
-        EXPECT_EQ(replay.err, "");
+        EXPECT_EQ(replay.err, expected.err);
         EXPECT_EQ(from_drive_line(replay.out), from_drive_line(expected.out));
         EXPECT_EQ(outputs_here(), expected_files);
     }
@@ -259,7 +250,7 @@ TEST(Replay, WithoutAManifestLongerFilesAreCutShorterOnesPaddedWithZeros) {
         info << "short";  // the controller id at 382 is then zero
     }
     const ProgramRun r = run_program_with({"--replay", ".", "0y"});
-    EXPECT_TRUE(contains(r.out, "Model   : TORVIK  PSSD T7         \n"));
+    EXPECT_TRUE(contains(r.out, "Model   : TORVIK  PSSD SIM 1TB    \n"));
     EXPECT_EQ(read_file("torvik_usb_inq.bin").size(), 56u);
     EXPECT_TRUE(contains(r.out, "Controller: TK0000 (from firmware)\n"));
     EXPECT_FALSE(contains(r.out, "failed"));
@@ -362,8 +353,8 @@ TEST(DriveText, ControlBytesPrintAsQuestionMarks) {
         std::string rev_sn;
         std::string listed;  // the listing's vendor and product
     } cases[] = {
-        {bytes("TORVIK  PSSD T7         0001SN000042"), "TORVIK  PSSD T7         ", "0001/SN000042",
-         "TORVIK  PSSD T7         "},
+        {bytes("TORVIK  PSSD SIM 1TB    0001SIM00042"), "TORVIK  PSSD SIM 1TB    ", "0001/SIM00042",
+         "TORVIK  PSSD SIM 1TB    "},
         // Retitle the terminal (OSC), reset it (ESC c), clear it with an 8-bit CSI, DEL.
         {bytes("\x1b]0;pwned\x07              \x1b"
                "c00\x9b"

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian machine lacks, builds everything and runs every test suite: the
-# native build, the same under AddressSanitizer/UndefinedBehaviorSanitizer, each fuzz target for
-# FUZZ_SECONDS (25) when clang++ is there, then the Windows cross build with its tests under Wine
-# and the end-to-end test.
-# TORVIK_SKIP_WINDOWS=1 runs the native suite only.
+# Installs what a fresh Debian machine lacks, checks the formatting, builds everything with
+# warnings as errors and runs every test suite: the Release build users make (tests included),
+# the same suite under AddressSanitizer/UndefinedBehaviorSanitizer, each fuzz target for
+# FUZZ_SECONDS (25) when clang++ is there, then the Windows Release cross build with its tests
+# under Wine and the end-to-end test. Each phase's time is printed at the end.
+# TORVIK_SKIP_WINDOWS=1 runs the native suite only; TORVIK_E2E=0 leaves out the end-to-end test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. tools/install_missing.sh
 
 windows=1
 [ "${TORVIK_SKIP_WINDOWS:-0}" = 1 ] && windows=0
@@ -14,7 +16,12 @@ need=()
 command -v cmake >/dev/null || need+=(cmake)
 command -v g++ >/dev/null || need+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev libgmock-dev)
+command -v make >/dev/null || need+=(make)
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
+command -v help2man >/dev/null || need+=(help2man)
+command -v clang-format >/dev/null || need+=(clang-format)
+command -v git >/dev/null || need+=(git)
+command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
 # clang and its libFuzzer runtime, for the bounded fuzzing runs.
 command -v clang++ >/dev/null || need+=(clang)
 compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
@@ -32,49 +39,67 @@ if [ "$windows" = 1 ]; then
         need+=(wine wine64)
     fi
 fi
-if [ ${#need[@]} -gt 0 ]; then
-    sudo_cmd=""
-    [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-    started=$SECONDS
-    # Another apt may be running on this machine: wait for its lock instead of failing.
-    log=$(mktemp)
-    if ! { $sudo_cmd apt-get -o DPkg::Lock::Timeout=600 update -qq &&
-        DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
-            --no-install-recommends "${need[@]}"; } >"$log" 2>&1; then
-        cat "$log"
-        exit 1
-    fi
-    rm -f "$log"
-    echo "Installed ${need[*]} in $((SECONDS - started)) s"
-fi
+install_missing "${need[@]}"
 
 jobs=$(nproc)
+phases=()
+phase_started=$SECONDS
+# Records the time since the previous phase ended under the given name.
+phase_done() {
+    phases+=("$(printf '%-28s %5d s' "$1" $((SECONDS - phase_started)))")
+    phase_started=$SECONDS
+}
+summary() {
+    echo "---- phase times ----"
+    printf '%s\n' "${phases[@]}"
+}
+trap summary EXIT
+phase_done "install"
+
+tools/check_format.sh
+phase_done "clang-format check"
+
+# The Release build users make, tests included. The end-to-end test under QEMU runs on Linux
+# unless TORVIK_E2E=0; it installs QEMU when it can and reports itself skipped (never passed)
+# when QEMU or the kernel cannot be had.
 build=${BUILD_DIR:-build}
-# The end-to-end test under QEMU runs on Linux unless TORVIK_E2E=0; it installs QEMU when it can
-# and reports itself skipped (never passed) when QEMU or the kernel cannot be had.
 e2e=OFF
 [ "$(uname -s)" = Linux ] && [ "${TORVIK_E2E:-1}" != 0 ] && e2e=ON
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORVIK_BUILD_E2E=$e2e
+cmake --preset release -B "$build" -DTORVIK_WERROR=ON -DTORVIK_BUILD_E2E=$e2e
 cmake --build "$build" -j"$jobs"
+phase_done "release build"
 ctest --test-dir "$build" --output-on-failure -j"$jobs" -LE e2e
+phase_done "release tests"
+
+# What `cmake --install` and `cpack` make of it: the executable and its manual page, the .deb.
+staging=$(realpath "$build")/install-check
+rm -rf "$staging"
+cmake --install "$build" --prefix "$staging" >/dev/null
+for file in bin/torvik_usb_pssd_flash_id share/man/man1/torvik_usb_pssd_flash_id.1; do
+    [ -f "$staging/$file" ] || { echo "cmake --install left out $file" >&2; exit 1; }
+done
+(cd "$build" && cpack -G DEB >/dev/null && dpkg-deb --contents ./*.deb | grep -q 'man1/torvik_usb_pssd_flash_id.1')
+phase_done "install and package"
 
 # The same suite (and the fuzz corpora) under AddressSanitizer and UndefinedBehaviorSanitizer;
 # every report aborts its test, so any report fails the run.
 asan=${ASAN_BUILD_DIR:-build-asan}
-cmake -S . -B "$asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORVIK_SANITIZE=ON -DTORVIK_BUILD_E2E=OFF
+cmake --preset asan -B "$asan" -DTORVIK_WERROR=ON
 cmake --build "$asan" -j"$jobs"
+phase_done "sanitizer build"
 ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir "$asan" --output-on-failure -j"$jobs" -LE e2e
+phase_done "sanitizer tests"
 
 # Each libFuzzer target for a bounded time (FUZZ_SECONDS each), starting from the seed corpus.
 # New inputs go to a scratch corpus in the build directory, never into the repository.
 fuzz_seconds=${FUZZ_SECONDS:-25}
 if command -v clang++ >/dev/null; then
     fuzz=$(pwd)/${FUZZ_BUILD_DIR:-build-fuzz}
-    cmake -S . -B "$fuzz" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DTORVIK_FUZZ=ON -DTORVIK_SANITIZE=ON -DTORVIK_BUILD_TESTS=OFF
+    cmake --preset fuzz -B "$fuzz" -DTORVIK_WERROR=ON
     cmake --build "$fuzz" -j"$jobs"
+    phase_done "fuzz build"
     for target in flash_id drive_report command_line replay; do
         work="$fuzz/work/$target"
         mkdir -p "$work"
@@ -90,24 +115,27 @@ if command -v clang++ >/dev/null; then
         runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
         echo "fuzz $target: ${runs:-?} runs in ${fuzz_seconds}s, no failure"
     done
+    phase_done "fuzzing"
 else
     echo "fuzz: skipped (clang++ not installed)"
 fi
 
 if [ "$windows" = 1 ]; then
+    # The README's Windows Release cross build; its suite also compares the simulated drives'
+    # output with the native executable's.
     build_win=${WIN_BUILD_DIR:-build-win}
-    started=$SECONDS
-    # The Windows suite compares the simulated drives' output with the native executable's.
-    cmake -S . -B "$build_win" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DCMAKE_TOOLCHAIN_FILE=tools/mingw-w64-x86_64.cmake \
+    cmake --preset windows -B "$build_win" -DTORVIK_WERROR=ON \
         -DTORVIK_NATIVE_EXE="$(realpath "$build")/torvik_usb_pssd_flash_id"
     cmake --build "$build_win" -j"$jobs"
-    echo "Windows build took $((SECONDS - started)) s"
+    (cd "$build_win" && cpack -G ZIP >/dev/null)
+    phase_done "windows build and zip"
     ctest --test-dir "$build_win" --output-on-failure -j"$jobs"
+    phase_done "windows tests (wine)"
 fi
 
 if [ "$e2e" = ON ]; then
     ctest --test-dir "$build" --output-on-failure -L e2e | tee "$build/e2e-ctest.log"
+    phase_done "end-to-end test"
     if grep -qE 'Skipped|Not Run' "$build/e2e-ctest.log"; then
         echo "**** the end-to-end test was SKIPPED: see $build/e2e-ctest.log ****" >&2
     fi

@@ -51,6 +51,7 @@ body() { [ -f "$1" ] && sed '2,3d' "$1"; }
 
 echo "e2e checks:"
 cases="usb virtio listing patterned large checkcond noreply noreply-after noreply-block"
+cases="$cases device device-byid device-sg list list-json outdir"
 for c in $cases; do
     [ -f "$results/$c/status" ] || fail "case $c did not run (see guest.log and console.log)"
 done
@@ -159,6 +160,31 @@ check "listing: the virtio disk as drive 1" \
 check "listing: two drives" [ "$(printf '%s\n' "$listed" | wc -l)" = 2 ]
 check "listing: prompt, then drive 99 refused" \
     grep -qF "Please select drive number:Drive interface is not USB, exit!" "$l/stdout"
+
+# ---- the drive by its OS names, the drive list, an output folder ---------------------------------
+for n in device device-byid device-sg; do
+    check "$n: the Drive line numbers the disk as the listing does" \
+        [ "$(line "$results/$n/stdout" 3)" = "Drive: 0(USB)" ]
+    compare_run "$n" "$results/$n" "$host/usb"
+done
+check "list: exit status 0" [ "$(cat "$results/list/status")" = 0 ]
+check "list: nothing written" [ -z "$(ls "$results/list" | grep -v '^std\|^status$')" ]
+row0=$(grep -E '^ +0  ' "$results/list/stdout")
+check "list: the USB disk as drive 0 with its sg node, bus and size" \
+    grep -qE '^ +0  /dev/sda /dev/sg[0-9]+ +USB +[0-9.]+ [GT]B  ' <<< "$row0"
+texts="$(sed 's/^ *//; s/ *$//' <<< "$vendor") $(sed 's/^ *//; s/ *$//' <<< "$product")"
+check "list: drive 0 with the device's vendor and product texts" [ "${row0##*B  }" = "$texts" ]
+check "list: the virtio disk as drive 1" \
+    grep -qE '^ +1  /dev/vda +virtual ' "$results/list/stdout"
+check "list --json: drive 0 is /dev/sda on USB" \
+    bash -c "tr -d ' \n' < '$results/list-json/stdout' |
+        grep -qE '\"number\":0,\"path\":\"/dev/sda\",\"generic_path\":\"/dev/sg[0-9]+\",\"bus\":\"USB\"'"
+o=$work/outdir
+rm -rf "$o" && mkdir -p "$o" && cp "$results/outdir/files/"* "$results/outdir/status" \
+    "$results/outdir/stdout" "$o/" 2> /dev/null
+check "outdir: no file beside the output folder" \
+    [ -z "$(ls "$results/outdir" | grep -v '^std\|^status$\|^files$')" ]
+compare_run outdir "$o" "$host/usb"
 
 # ---- a vendor command refused with CHECK CONDITION: success, with zeros --------------------------
 check "checkcond: the device refused 06 00 fd 13 with CHECK CONDITION" \

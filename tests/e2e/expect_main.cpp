@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/run.h"
+#include "app/examine_drive.h"
 #include "platform/host_platform.h"
 #include "sim/sim_drive.h"
 #include "sim/sim_platform.h"
@@ -46,5 +46,5 @@ int main(int argc, char** argv) {
     std::unique_ptr<torvik::Platform> host = torvik::make_host_platform();
     torvik::SimPlatform platform(*host, drive);
     torvik::RunContext ctx{platform, stdout, stdin};
-    return torvik::run(ctx, i + 1 < argc ? argv[i + 1] : nullptr);
+    return torvik::examine_drive(ctx, i + 1 < argc ? argv[i + 1] : nullptr);
 }

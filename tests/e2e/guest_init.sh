@@ -151,6 +151,27 @@ run_case usb 0y
 run_case virtio 1y
 run_case listing "" 99y
 stop_watch
+
+# ---- the drive by its OS names, the drive list, an output folder ----
+# run_args NAME ARGUMENT...: as run_case, with any number of arguments
+run_args() {
+    name=$1
+    shift
+    mkdir -p "$R/$name"
+    (cd "$R/$name" && timeout 120 $TOOL "$@" < /dev/null > stdout 2> stderr)
+    echo $? > "$R/$name/status"
+    note "case $name: status $(cat "$R/$name/status")"
+}
+# No udev in this guest: the by-id link is made as udev would make it.
+mkdir -p /dev/disk/by-id
+ln -sf ../../sda /dev/disk/by-id/usb-Test_Disk-0:0
+run_args device --device /dev/sda y
+run_args device-byid y --device /dev/disk/by-id/usb-Test_Disk-0:0
+run_args device-sg --device "/dev/$(ls /sys/block/sda/device/scsi_generic)" y
+run_args list --list
+run_args list-json --list --json
+run_args outdir 0y --output-dir files
+# ---- end of the OS names block ----
 stop_device
 
 # Every page byte non-zero: a byte lost or moved on the way shows in the dumps.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/bytes.h"
 #include "platform/storage_descriptor.h"
 
 namespace torvik::testing {
@@ -43,7 +44,7 @@ DriveHandle FakePlatform::open_drive(const char* path, std::uint32_t flags) {
         last_error_ = 2;
         return kInvalidDriveHandle;
     }
-    if (flags != 0 && it->second.disk_open_fails) {
+    if (it->second.open_fails || (flags != 0 && it->second.disk_open_fails)) {
         last_error_ = it->second.error;
         return kInvalidDriveHandle;
     }
@@ -62,11 +63,21 @@ bool FakePlatform::device_io_control(DriveHandle drive, std::uint32_t code, void
     calls.push_back("ioctl " + hex(code) + " " + std::to_string(in_size) + " " +
                     std::to_string(out_size));
     const auto it = drives.find(static_cast<std::int32_t>(drive - 100));
-    if (it == drives.end() || code != kIoctlStorageQueryProperty) {
+    if (it == drives.end()) {
         last_error_ = kErrorInvalidHandle;
         return false;
     }
     const FakeDrive& d = it->second;
+    if (code == kIoctlDiskGetLengthInfo && d.size != 0 && out_size >= kDiskLengthInfoSize) {
+        put_le64(static_cast<std::uint8_t*>(out), d.size);
+        if (returned != nullptr)
+            *returned = kDiskLengthInfoSize;
+        return true;
+    }
+    if (code != kIoctlStorageQueryProperty) {
+        last_error_ = kErrorInvalidHandle;
+        return false;
+    }
     if (d.query_fails) {
         last_error_ = d.error;
         return false;

@@ -21,6 +21,8 @@ struct FakeDrive {
     bool query_fails = false;      // IOCTL_STORAGE_QUERY_PROPERTY fails
     bool disk_open_fails = false;  // the report's open (with flags) fails
     std::uint32_t error = 5;       // last error for either failure
+    std::uint64_t size = 0;        // IOCTL_DISK_GET_LENGTH_INFO; 0: the query fails
+    bool open_fails = false;       // every open fails with `error` (no rights, say)
 };
 
 class FakePlatform : public Platform {

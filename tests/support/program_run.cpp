@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/entry.h"
+#include "app/program.h"
 #include "tests/support/scratch.h"
 
 namespace torvik::testing {

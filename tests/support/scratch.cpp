@@ -35,8 +35,7 @@ bool ScratchDir::exists(const std::string& name) const {
 }
 
 std::string ScratchDir::read(const std::string& name) const {
-    std::ifstream in(dir_ / name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return read_file(dir_ / name);
 }
 
 std::string ScratchDir::read_text(const std::string& name) const {
@@ -103,6 +102,19 @@ std::FILE* input_from(const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), file);
     std::rewind(file);
     return file;
+}
+
+std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string read_text_file(const fs::path& path) {
+    return without_cr(read_file(path));
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
 }
 
 }  // namespace torvik::testing

@@ -53,4 +53,11 @@ std::FILE* anonymous_file();
 // Text with every CRLF turned into LF.
 std::string without_cr(const std::string& text);
 
+// The whole file as it is on disk (empty when it cannot be read).
+std::string read_file(const std::filesystem::path& path);
+// A text file as the program meant it: CRLF line ends read back as LF.
+std::string read_text_file(const std::filesystem::path& path);
+
+bool contains(const std::string& text, const std::string& part);
+
 }  // namespace torvik::testing

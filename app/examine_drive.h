@@ -1,7 +1,9 @@
-// One run of the tool: banner, drive choice, USB check, report, closing prompt.
+// Examining one drive: banner, drive choice, USB check, report, closing prompt.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "platform/platform.h"
@@ -17,16 +19,20 @@ struct RunContext {
     // directory; empty for a real drive.
     std::string simulation{};
     std::string simulation_source{};
-    bool health = false;      // --health: the verdict block after the run, and its exit status
-    bool html = false;        // --html: also write the HTML report
-    std::FILE* err = stderr;  // what an extension adds to explain a failure
+    bool health = false;  // --health: the verdict block after the run, and its exit status
+    bool html = false;    // --html: also write the HTML report
+    // Where the explanations of a failure go (standard error); nullptr: nowhere.
+    std::FILE* err = nullptr;
+    // The drive --device named; the drive argument then holds option letters only.
+    std::optional<std::int32_t> named_drive{};
 };
 
 inline constexpr const char* kProgramVersion = "0.2a";
 inline constexpr const char* kReportFileName = "torvik_usb_pssd_flash_id.txt";
 
-// first_arg is the first command-line argument after any extension, or nullptr for the prompt.
+// first_arg is the drive argument (the first argument that is not an option), or nullptr for the
+// prompt.
 // Returns the process exit status.
-int run(RunContext& ctx, const char* first_arg);
+int examine_drive(RunContext& ctx, const char* first_arg);
 
 }  // namespace torvik

@@ -1,5 +1,6 @@
-// The whole program behind main(): the command-line extensions, the choice of the drive's
-// platform (the host's, a built-in simulated drive, or a replayed one), and the run.
+// The whole program behind main(): the options, the choice of the drive's platform (the host's,
+// a built-in simulated drive, or a replayed one), and what the options ask for: a run, the drive
+// list, help, version, --decode.
 #pragma once
 
 #include <cstdio>

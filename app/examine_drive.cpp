@@ -1,11 +1,12 @@
-#include "app/run.h"
+#include "app/examine_drive.h"
 
 #include <cstring>
 #include <optional>
 
 #include "app/drive_argument.h"
-#include "app/drives.h"
+#include "app/drive_listing.h"
 #include "app/exit_status.h"
+#include "app/failure_messages.h"
 #include "platform/host_platform.h"
 #include "platform/storage_descriptor.h"
 #include "report/drive_report.h"
@@ -133,13 +134,17 @@ int health_exit_status(HealthVerdict verdict, int run_status) {
 
 }  // namespace
 
-int run(RunContext& ctx, const char* first_arg) {
+int examine_drive(RunContext& ctx, const char* first_arg) {
     const OsVersion os = query_os_version(ctx.platform);
     std::fprintf(ctx.out, "Torvik usb/pssd flash id v%s by tarn\n", kProgramVersion);
     std::fprintf(ctx.out, "OS: %d.%d build %d %s\n", os.major, os.minor, os.build, os.service_pack);
 
     DriveArgument choice;
-    if (first_arg == nullptr) {
+    if (ctx.named_drive) {
+        if (first_arg != nullptr)
+            choice = parse_drive_argument(first_arg);
+        choice.drive = *ctx.named_drive;
+    } else if (first_arg == nullptr) {
         std::fputs("Use: torvik_usb_pssd_flash_id[b][y]\n", ctx.out);
         std::fputs("     - b for save binary\n", ctx.out);
         std::fputs("     - y disable any requests to user\n\n", ctx.out);
@@ -162,25 +167,33 @@ int run(RunContext& ctx, const char* first_arg) {
 
     int status = kExitOk;
     std::optional<HealthAssessment> health;
-    const std::uint8_t bus_type = query_bus_type(ctx.platform, choice.drive, 0);
-    if (bus_type != kBusTypeUsb) {
+    const BusQuery bus = query_bus(ctx.platform, choice.drive);
+    if (bus.bus_type != kBusTypeUsb) {
         std::fputs("Drive interface is not USB, exit!", ctx.out);
+        std::fflush(ctx.out);
+        explain_not_usb(ctx.platform, ctx.err, choice.drive, bus);
         status = kExitNotUsb;
         if (ctx.health && choice.no_requests)
             std::fputc('\n', ctx.out);  // the line above has no end of its own
     } else {
         std::fprintf(ctx.out, "Drive: %u(%s)\n", static_cast<unsigned>(choice.drive), "USB");
-        char path[32];
+        char path[kDrivePathSize];
         format_drive_path(path, sizeof path, choice.drive);
         const DriveHandle disk = ctx.platform.open_drive(path, kDiskOpenFlags);
         if (disk == kInvalidDriveHandle) {
+            const std::uint32_t error = ctx.platform.last_error();
             std::fputs("Error open disk\n", ctx.out);
+            std::fflush(ctx.out);
+            explain_open_failure(ctx.platform, ctx.err, choice.drive, error);
             return refused(ctx, kExitOpenFailed, "the disk could not be opened");
         }
         std::FILE* report = open_report_file(ctx, choice.drive, os);
         ReportRecorder recorder;
-        ReportContext report_ctx{DriveLink{ctx.platform, disk, ctx.out}, report, recorder, ctx.err};
+        ReportContext report_ctx{DriveLink{ctx.platform, disk, ctx.out}, report, recorder,
+                                 ctx.err != nullptr ? ctx.err : stderr};
         run_drive_report(report_ctx);
+        std::fflush(ctx.out);
+        explain_report(ctx.err, recorder);
         const FileOutcome report_outcome = close_report_file(report);
         recorder.file(kReportFileName, report_outcome);
         if (ctx.json || ctx.html) {

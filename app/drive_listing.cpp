@@ -1,6 +1,5 @@
-#include "app/drives.h"
+#include "app/drive_listing.h"
 
-#include <array>
 #include <cstring>
 
 #include "common/bytes.h"
@@ -9,27 +8,37 @@
 
 namespace torvik {
 
-namespace {
-
-constexpr std::uint32_t kDescriptorBufferSize = 4096;
-constexpr std::int32_t kListedDrives = 99;  // 0..98: drive 99 is accepted but never listed
-
-using DescriptorBuffer = std::array<std::uint8_t, kDescriptorBufferSize>;
-
 // Opens the drive, asks for its storage device descriptor and closes it again.
-bool query_descriptor(Platform& platform, std::int32_t drive, DescriptorBuffer& descriptor) {
-    char path[32];
+BusQuery query_descriptor(Platform& platform, std::int32_t drive, DescriptorBuffer& descriptor,
+                          std::optional<std::uint64_t>* size) {
+    BusQuery result;
+    char path[kDrivePathSize];
     format_drive_path(path, sizeof path, drive);
     const DriveHandle handle = platform.open_drive(path, kQueryOpenFlags);
-    if (handle == kInvalidDriveHandle)
-        return false;
+    if (handle == kInvalidDriveHandle) {
+        result.error = platform.last_error();
+        return result;
+    }
+    result.opened = true;
     std::uint8_t query[kPropertyQuerySize] = {};  // StorageDeviceProperty, PropertyStandardQuery
     std::uint32_t returned = 0;
-    const bool ok =
+    result.answered =
         platform.device_io_control(handle, kIoctlStorageQueryProperty, query, sizeof query,
-                                   descriptor.data(), kDescriptorBufferSize, &returned);
+                                   descriptor.data(), descriptor.size(), &returned);
+    if (result.answered) {
+        result.bus_type = descriptor[kDescBusType];
+    } else {
+        result.error = platform.last_error();
+    }
+    std::uint8_t length[kDiskLengthInfoSize] = {};
+    if (result.answered && size != nullptr &&
+        platform.device_io_control(handle, kIoctlDiskGetLengthInfo, nullptr, 0, length,
+                                   sizeof length, &returned) &&
+        returned == sizeof length) {
+        *size = get_le64(length);
+    }
     platform.close_drive(handle);
-    return ok;
+    return result;
 }
 
 // A text of the descriptor at the offset stored in `field`; empty for offset 0. An offset outside
@@ -44,16 +53,10 @@ const char* descriptor_text(const DescriptorBuffer& descriptor, std::size_t fiel
     return text;
 }
 
-}  // namespace
-
-void format_drive_path(char* out, std::size_t out_size, std::int32_t drive) {
-    std::snprintf(out, out_size, "\\\\.\\PhysicalDrive%d", static_cast<int>(drive));
-}
-
 void list_drives(Platform& platform, std::FILE* out) {
     DescriptorBuffer descriptor{};
     for (std::int32_t drive = 0; drive < kListedDrives; ++drive) {
-        if (!query_descriptor(platform, drive, descriptor))
+        if (!query_descriptor(platform, drive, descriptor).answered)
             continue;
         // The texts come from the drive (or a dump file): control bytes are shown as '?'.
         std::fprintf(out, "%2u: %s%s\n", static_cast<unsigned>(drive),
@@ -62,11 +65,9 @@ void list_drives(Platform& platform, std::FILE* out) {
     }
 }
 
-std::uint8_t query_bus_type(Platform& platform, std::int32_t drive, std::uint8_t current) {
+BusQuery query_bus(Platform& platform, std::int32_t drive) {
     DescriptorBuffer descriptor{};
-    if (!query_descriptor(platform, drive, descriptor))
-        return current;
-    return descriptor[kDescBusType];
+    return query_descriptor(platform, drive, descriptor);
 }
 
 }  // namespace torvik

@@ -1,12 +1,16 @@
-#include "app/entry.h"
+#include "app/program.h"
 
+#include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
 #include "app/decode_command.h"
+#include "app/drive_lookup.h"
+#include "app/examine_drive.h"
 #include "app/exit_status.h"
-#include "app/run.h"
+#include "app/output_dir.h"
 #include "platform/host_platform.h"
 #include "sim/profiles.h"
 #include "sim/replay.h"
@@ -30,13 +34,47 @@ int unknown_profile(const std::string& name, const Console& console) {
     return kExitUsage;
 }
 
-// Runs the tool with drive 0 answered by the simulated drive loaded with data.
+// Everything but help, version and --decode, once the drive's platform is chosen.
+int run_on(Platform& platform, const Console& console, const CommandLine& cl,
+           const SimulatedRun& how) {
+    if (cl.mode == Mode::list)
+        return list_command(platform, console.out, console.err, cl.json);
+    std::optional<std::int32_t> drive;
+    if (!cl.device.empty()) {
+        drive = find_named_drive(platform, cl.device, console.err);
+        if (!drive)
+            return kExitBadDrive;
+    }
+    std::optional<OutputDirPlatform> in_dir;
+    if (!cl.output_dir.empty()) {
+        std::string error;
+        if (!prepare_output_dir(cl.output_dir, error)) {
+            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n", error.c_str());
+            return kExitUsage;
+        }
+        in_dir.emplace(platform, cl.output_dir);
+    }
+    RunContext ctx{in_dir ? static_cast<Platform&>(*in_dir) : platform,
+                   console.out,
+                   console.in,
+                   how.json,
+                   how.simulation,
+                   how.source,
+                   how.health,
+                   how.html};
+    ctx.err = console.err;
+    ctx.named_drive = drive;
+    return examine_drive(ctx, cl.first_arg);
+}
+
+// Runs with drive 0 answered by a simulated drive loaded with data.
 int run_simulated(const SimProfileData& data, Platform& host, const Console& console,
                   const CommandLine& cl, const std::string& source) {
     SimDrive drive;
     load_profile(drive, data);
+    SimPlatform platform(host, drive);
     const SimulatedRun how{cl.json, cl.sim ? "sim" : "replay", source, cl.health, cl.html};
-    return run_on_simulated_drive(drive, host, console, cl.first_arg, how);
+    return run_on(platform, console, cl, how);
 }
 
 }  // namespace
@@ -44,16 +82,17 @@ int run_simulated(const SimProfileData& data, Platform& host, const Console& con
 int run_on_simulated_drive(SimDrive& drive, Platform& host, const Console& console,
                            const char* first_arg, const SimulatedRun& how) {
     SimPlatform platform(host, drive);
-    RunContext ctx{platform,   console.out, console.in, how.json,   how.simulation,
-                   how.source, how.health,  how.html,   console.err};
-    return run(ctx, first_arg);
+    RunContext ctx{platform,       console.out, console.in, how.json,
+                   how.simulation, how.source,  how.health, how.html};
+    ctx.err = console.err;
+    return examine_drive(ctx, first_arg);
 }
 
 int run_program(int argc, const char* const* argv, Platform& host, const Console& console) {
     const CommandLine cl = parse_command_line(argc, argv);
     switch (cl.mode) {
         case Mode::help:
-            std::fputs(usage_text(), console.out);
+            std::fputs(usage_text().c_str(), console.out);
             return kExitOk;
         case Mode::version:
             std::fprintf(console.out, "torvik_usb_pssd_flash_id %s (%s)\n", kProgramVersion,
@@ -71,8 +110,10 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
             list_profiles(console.out);
             return kExitOk;
         case Mode::error:
-            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n", cl.message.c_str());
+            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n%s", cl.message.c_str(),
+                         usage_line());
             return kExitUsage;
+        case Mode::list:
         case Mode::run:
             break;
     }
@@ -85,7 +126,8 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
         return run_simulated(profile->make(), host, console, cl, name);
     }
     if (cl.replay) {
-        // Every file is read before anything is written, so the directory may be the current one.
+        // Every file is read before anything is written, so the directory may be the current one
+        // or the output directory.
         SimProfileData data;
         std::string error;
         std::vector<std::string> notes;
@@ -98,8 +140,7 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
         }
         return run_simulated(data, host, console, cl, cl.replay_dir);
     }
-    RunContext ctx{host, console.out, console.in, cl.json, "", "", cl.health, cl.html, console.err};
-    return run(ctx, cl.first_arg);
+    return run_on(host, console, cl, SimulatedRun{cl.json, "", "", cl.health, cl.html});
 }
 
 }  // namespace torvik

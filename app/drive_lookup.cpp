@@ -1,0 +1,75 @@
+#include "app/drive_lookup.h"
+
+#include <cstring>
+
+#include "app/drive_listing.h"
+#include "app/examine_drive.h"
+#include "app/exit_status.h"
+#include "platform/host_platform.h"
+#include "platform/storage_descriptor.h"
+
+namespace torvik {
+
+const char* privilege_hint() {
+    return std::strcmp(host_platform_name(), "Windows") == 0 ? "run as administrator"
+                                                             : "run as root";
+}
+
+DriveList scan_drives(Platform& platform) {
+    DriveList list;
+    for (std::int32_t drive = 0; drive < kListedDrives; ++drive) {
+        DescriptorBuffer descriptor{};
+        std::optional<std::uint64_t> size;
+        const BusQuery found = query_descriptor(platform, drive, descriptor, &size);
+        if (!found.opened && platform.error_kind(found.error) == ErrorKind::access_denied)
+            list.access_denied = true;
+        if (!found.answered)
+            continue;
+        ListedDrive entry;
+        entry.number = drive;
+        entry.names = platform.drive_names(drive);
+        entry.bus_type = found.bus_type;
+        entry.vendor = descriptor_text(descriptor, kDescVendorIdOffset);
+        entry.product = descriptor_text(descriptor, kDescProductIdOffset);
+        entry.size = size;
+        list.drives.push_back(std::move(entry));
+    }
+    return list;
+}
+
+int list_command(Platform& platform, std::FILE* out, std::FILE* err, bool json) {
+    const DriveList list = scan_drives(platform);
+    if (json) {
+        std::fputs(drive_list_json(list, kProgramVersion, host_platform_name()).c_str(), out);
+    } else {
+        print_drive_list(list, privilege_hint(), out);
+    }
+    if (list.access_denied && (json || !list.drives.empty())) {
+        std::fprintf(
+            err, "torvik_usb_pssd_flash_id: %s: permission denied; %s\n",
+            list.drives.empty() ? "no drive could be opened" : "some drives could not be opened",
+            privilege_hint());
+    }
+    return kExitOk;
+}
+
+std::optional<std::int32_t> find_named_drive(Platform& platform, const std::string& path,
+                                             std::FILE* err) {
+    bool missing = false;
+    const std::int32_t drive = platform.find_drive(path.c_str(), missing);
+    if (drive >= 0)
+        return drive;
+    if (missing) {
+        std::fprintf(err, "torvik_usb_pssd_flash_id: --device %s: no such file or device\n",
+                     path.c_str());
+    } else {
+        std::fprintf(err,
+                     "torvik_usb_pssd_flash_id: --device %s: not a whole disk the tool can name "
+                     "(\\\\.\\PhysicalDriveN; on Linux /dev/sdX, /dev/sgN or a link to one; see "
+                     "--list)\n",
+                     path.c_str());
+    }
+    return std::nullopt;
+}
+
+}  // namespace torvik

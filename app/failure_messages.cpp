@@ -1,0 +1,110 @@
+#include "app/failure_messages.h"
+
+#include <cstdarg>
+#include <string>
+
+#include "app/drive_lookup.h"
+#include "platform/storage_descriptor.h"
+
+namespace torvik {
+
+namespace {
+
+// The explanations on standard error, beside the unchanged console lines.
+void explain(std::FILE* err, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+void explain(std::FILE* err, const char* format, ...) {
+    if (err == nullptr)
+        return;
+    std::fputs("torvik_usb_pssd_flash_id: ", err);
+    std::va_list args;
+    va_start(args, format);
+    std::vfprintf(err, format, args);
+    va_end(args);
+    std::fputc('\n', err);
+}
+
+// The drive numbers there are, for a message about one that is not.
+std::string present_drives(Platform& platform) {
+    const DriveList list = scan_drives(platform);
+    if (list.drives.empty() && list.access_denied)
+        return std::string("no drive could be opened: permission denied; ") + privilege_hint();
+    if (list.drives.empty())
+        return "no drive answers";
+    std::string numbers = "the drives are";
+    for (const ListedDrive& drive : list.drives) {
+        numbers += ' ';
+        numbers += std::to_string(drive.number);
+    }
+    return numbers + " (see --list)";
+}
+
+}  // namespace
+
+// Why a drive could not be opened, from the platform's error code.
+void explain_open_failure(Platform& platform, std::FILE* err, std::int32_t drive,
+                          std::uint32_t error) {
+    if (err == nullptr)
+        return;  // nowhere to say it: spare the scan of the drives
+    const std::string path = platform.drive_names(drive).path;
+    switch (platform.error_kind(error)) {
+        case ErrorKind::access_denied:
+            explain(err, "cannot open drive %d (%s): permission denied; %s",
+                    static_cast<int>(drive), path.c_str(), privilege_hint());
+            break;
+        case ErrorKind::not_found:
+            explain(err, "there is no drive %d (%s); %s", static_cast<int>(drive), path.c_str(),
+                    present_drives(platform).c_str());
+            break;
+        case ErrorKind::other:
+            explain(err, "cannot open drive %d (%s): error 0x%x", static_cast<int>(drive),
+                    path.c_str(), static_cast<unsigned>(error));
+            break;
+    }
+}
+
+void explain_not_usb(Platform& platform, std::FILE* err, std::int32_t drive, const BusQuery& bus) {
+    if (!bus.opened) {
+        explain_open_failure(platform, err, drive, bus.error);
+    } else if (!bus.answered) {
+        explain(err, "drive %d did not tell its bus (storage query error 0x%x)",
+                static_cast<int>(drive), static_cast<unsigned>(bus.error));
+    } else {
+        explain(err, "drive %d (%s) is on the %s bus: the tool examines USB drives only",
+                static_cast<int>(drive), platform.drive_names(drive).path.c_str(),
+                bus_type_name(bus.bus_type));
+    }
+}
+
+// What the report's own lines leave unsaid: why it stopped at the controller gate, and a bridge
+// that let no vendor command through.
+void explain_report(std::FILE* err, const ReportRecorder& recorder) {
+    int vendor_sent = 0;
+    int vendor_failed = 0;
+    for (const CommandInfo& command : kCommands) {
+        if (command.form != CommandForm::vendor12 && command.form != CommandForm::vendor16)
+            continue;
+        const RecordedCommand& recorded = recorder.commands[static_cast<std::size_t>(command.id)];
+        vendor_sent += recorded.sent ? 1 : 0;
+        vendor_failed += recorded.failed ? 1 : 0;
+    }
+    if (vendor_sent > 0 && vendor_failed == vendor_sent) {
+        explain(err,
+                "every vendor command failed: the USB bridge probably refuses them, so nothing "
+                "could be read from the controller");
+    }
+    if (recorder.controller_supported)
+        return;
+    if (recorder.commands[static_cast<std::size_t>(CommandId::read_info)].failed) {
+        explain(err,
+                "the controller id could not be read (ReadInfo failed): the report stops after "
+                "the identity lines");
+    } else {
+        explain(err,
+                "the controller id read is 0x%04x, not a controller the report covers: it stops "
+                "after the identity lines",
+                static_cast<unsigned>(recorder.controller_id));
+    }
+}
+
+}  // namespace torvik

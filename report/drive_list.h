@@ -1,0 +1,38 @@
+// The drive list of --list: every drive that answers, as text or as JSON.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace torvik {
+
+struct ListedDrive {
+    std::int32_t number = 0;
+    DriveNames names;
+    std::uint8_t bus_type = 0;
+    std::string vendor;  // the descriptor's texts, without their padding
+    std::string product;
+    std::optional<std::uint64_t> size;  // bytes; absent when the OS did not tell
+};
+
+struct DriveList {
+    std::vector<ListedDrive> drives;
+    bool access_denied = false;  // some drive could not be opened for lack of rights
+};
+
+// One line per drive under a heading; an empty list says why instead. privilege_hint is what
+// to do about missing rights ("run as root").
+void print_drive_list(const DriveList& list, const char* privilege_hint, std::FILE* out);
+
+// The list as one JSON document (docs/json.md), with the tool's version and platform.
+std::string drive_list_json(const DriveList& list, const char* tool_version, const char* platform);
+
+// A drive's text as the list shows it: padding dropped, control bytes shown as '?'.
+std::string listed_text(const std::string& text);
+
+}  // namespace torvik

@@ -1,0 +1,145 @@
+// The whole program on every simulated drive, compared with the outputs kept under
+// tests/golden/<profile>/: the console, the exit status, every text file and the JSON as they are,
+// and the dumps as a list of sizes and digests. The host is the fake platform, so the OS line
+// is the same on every machine.
+//
+// After an intended change of the outputs, rewrite them and review the difference with git:
+//   TORVIK_UPDATE_GOLDEN=1 ctest --test-dir build -R Golden
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sim/profiles.h"
+#include "tests/support/fake_platform.h"
+#include "tests/support/program_run.h"
+#include "tests/support/scratch.h"
+
+namespace torvik::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+using Outputs = std::map<std::string, std::string>;  // file name in the golden folder -> content
+
+// 64-bit FNV-1a: enough to see that a dump changed; the dumps themselves stay out of the tree.
+std::uint64_t digest(const std::string& bytes) {
+    std::uint64_t hash = 0xcbf29ce484222325;
+    for (const char c : bytes) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001b3;
+    }
+    return hash;
+}
+
+Outputs run_profile(const std::string& profile) {
+    ScratchDir dir;
+    FakePlatform host;
+    const std::string sim = "--sim=" + profile;
+    const ProgramRun run = run_whole_program(host, {"--json", sim.c_str(), "0y"});
+
+    Outputs outputs;
+    outputs["console.txt"] = run.out;
+    outputs["status.txt"] = std::to_string(run.status) + "\n" + run.err;
+    std::vector<std::string> dumps;
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir.path())) {
+        const std::string name = entry.path().filename().string();
+        const std::string bytes = read_file(entry.path());
+        if (entry.path().extension() == ".bin") {
+            char line[160];
+            std::snprintf(line, sizeof line, "%s %zu %016" PRIx64 "\n", name.c_str(), bytes.size(),
+                          digest(bytes));
+            dumps.push_back(line);
+        } else {
+            outputs[name] = bytes;
+        }
+    }
+    std::sort(dumps.begin(), dumps.end());
+    for (const std::string& line : dumps)
+        outputs["dumps.txt"] += line;
+    return outputs;
+}
+
+fs::path golden_dir(const std::string& profile) {
+    return fs::path(TORVIK_SOURCE_DIR) / "tests" / "golden" / profile;
+}
+
+Outputs read_golden(const fs::path& dir) {
+    Outputs golden;
+    if (fs::is_directory(dir)) {
+        for (const fs::directory_entry& entry : fs::directory_iterator(dir))
+            golden[entry.path().filename().string()] = read_file(entry.path());
+    }
+    return golden;
+}
+
+void write_golden(const fs::path& dir, const Outputs& outputs) {
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    for (const auto& [name, content] : outputs) {
+        std::ofstream out(dir / name, std::ios::binary);
+        out << content;
+        ASSERT_TRUE(out.good()) << dir / name;
+    }
+}
+
+std::vector<std::string> profile_names() {
+    std::vector<std::string> names;
+    for (const SimProfile& profile : sim_profiles())
+        names.emplace_back(profile.name);
+    return names;
+}
+
+class Golden : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(Golden, OutputsMatchTheKeptFiles) {
+    const Outputs outputs = run_profile(GetParam());
+    const fs::path dir = golden_dir(GetParam());
+    const char* update = std::getenv("TORVIK_UPDATE_GOLDEN");
+    if (update != nullptr && std::string(update) == "1") {
+        write_golden(dir, outputs);
+        GTEST_SKIP() << "rewrote " << dir;
+    }
+    const Outputs golden = read_golden(dir);
+    ASSERT_FALSE(golden.empty()) << "no golden files in " << dir
+                                 << ": make them with TORVIK_UPDATE_GOLDEN=1";
+    for (const auto& [name, content] : golden) {
+        const auto found = outputs.find(name);
+        if (found == outputs.end()) {
+            ADD_FAILURE() << name << " was not written";
+            continue;
+        }
+        EXPECT_EQ(found->second, content) << "differs from " << dir / name;
+    }
+    for (const auto& [name, content] : outputs)
+        EXPECT_TRUE(golden.count(name) != 0) << name << " was written but is not in " << dir;
+}
+
+INSTANTIATE_TEST_SUITE_P(Profiles, Golden, ::testing::ValuesIn(profile_names()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                             std::string name = info.param;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
+
+// Every folder under tests/golden/ belongs to a profile, so none is left behind when one goes.
+TEST(GoldenFolders, EachBelongsToAProfile) {
+    const std::vector<std::string> names = profile_names();
+    for (const fs::directory_entry& entry :
+         fs::directory_iterator(fs::path(TORVIK_SOURCE_DIR) / "tests" / "golden")) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_NE(std::find(names.begin(), names.end(), name), names.end())
+            << "tests/golden/" << name << " has no simulated drive";
+    }
+}
+
+}  // namespace
+}  // namespace torvik::testing
