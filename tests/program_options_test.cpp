@@ -10,11 +10,11 @@
 
 #include "app/exit_status.h"
 #include "app/program.h"
+#include "scsi/commands.h"
 #include "sim/sim_drive.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/program_run.h"
 #include "tests/support/scratch.h"
-#include "scsi/commands.h"
 
 namespace torvik::testing {
 namespace {
