@@ -19,15 +19,14 @@ using DescriptorBuffer = std::array<std::uint8_t, kDescriptorBufferSize>;
 bool query_descriptor(Platform& platform, std::int32_t drive, DescriptorBuffer& descriptor) {
     char path[32];
     format_drive_path(path, sizeof path, drive);
-    const DriveHandle handle = platform.open_drive(path, kQueryOpenFlags);
-    if (handle == kInvalidDriveHandle)
+    const DriveGuard drive_handle(platform, platform.open_drive(path, kQueryOpenFlags));
+    if (!drive_handle.is_open())
         return false;
     std::uint8_t query[kPropertyQuerySize] = {};  // StorageDeviceProperty, PropertyStandardQuery
     std::uint32_t returned = 0;
-    const bool ok =
-        platform.device_io_control(handle, kIoctlStorageQueryProperty, query, sizeof query,
-                                   descriptor.data(), kDescriptorBufferSize, &returned);
-    platform.close_drive(handle);
+    const bool ok = platform.device_io_control(drive_handle.get(), kIoctlStorageQueryProperty,
+                                               query, sizeof query, descriptor.data(),
+                                               kDescriptorBufferSize, &returned);
     return ok;
 }
 

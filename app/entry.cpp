@@ -43,7 +43,8 @@ int run_simulated(const SimProfileData& data, Platform& host, const Console& con
 int run_on_simulated_drive(SimDrive& drive, Platform& host, const Console& console,
                            const char* first_arg, const SimulatedRun& how) {
     SimPlatform platform(host, drive);
-    RunContext ctx{platform, console.out, console.in, how.json, how.simulation, how.source};
+    RunContext ctx{platform,       console.out, console.in, how.json,
+                   how.simulation, how.source,  console.err};
     return run(ctx, first_arg);
 }
 
@@ -87,7 +88,7 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
         }
         return run_simulated(data, host, console, cl, cl.replay_dir);
     }
-    RunContext ctx{host, console.out, console.in, cl.json, "", ""};
+    RunContext ctx{host, console.out, console.in, cl.json, "", "", console.err};
     return run(ctx, cl.first_arg);
 }
 

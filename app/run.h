@@ -17,6 +17,7 @@ struct RunContext {
     // directory; empty for a real drive.
     std::string simulation{};
     std::string simulation_source{};
+    std::FILE* err = stderr;  // why an output file could not be written
 };
 
 inline constexpr const char* kProgramVersion = "0.2a";

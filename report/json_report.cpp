@@ -11,6 +11,7 @@
 #include "report/controller_config.h"
 #include "report/health_log.h"
 #include "report/health_log_fields.h"
+#include "report/report_output.h"
 
 namespace torvik {
 
@@ -225,7 +226,7 @@ Json files(const ReportRecorder& record) {
     Json out = {{"written", Json::array()},
                 {"not_created", Json::array()},
                 {"write_failed", Json::array()}};
-    for (const OutputFile& file : record.files) {
+    for (const FileRecord& file : record.files) {
         switch (file.outcome) {
             case FileOutcome::written:
                 out["written"].push_back(file.name);
@@ -338,23 +339,13 @@ Json json_report(const JsonRunInfo& run, const ReportRecorder& record) {
     return doc;
 }
 
-FileOutcome write_json_report(Platform& platform, std::FILE* console, const Json& report) {
-    std::FILE* file = platform.create_file(kJsonReportFileName, "w");
-    if (file == nullptr) {
-        std::fprintf(console, "%s: Create File Error\n", kJsonReportFileName);
-        return FileOutcome::not_created;
-    }
+FileResult write_json_report(Platform& platform, std::FILE* console, const Json& report) {
     // Texts from the drive may hold any bytes: those that are not UTF-8 become U+FFFD, and the
     // file stays ASCII.
     const std::string text =
         report.dump(2, ' ', true, nlohmann::ordered_json::error_handler_t::replace) + "\n";
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
-        std::fprintf(console, "%s: Write File Error\n", kJsonReportFileName);
-        return FileOutcome::write_failed;
-    }
-    return FileOutcome::written;
+    return write_whole_file(platform, console, kJsonReportFileName, text.data(), text.size(),
+                            FileKind::text);
 }
 
 }  // namespace torvik

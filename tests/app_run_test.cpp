@@ -26,6 +26,7 @@ Outcome run_with(FakePlatform& platform, const char* first_arg, const std::strin
     Capture console;
     std::FILE* in = input_from(typed);
     RunContext ctx{platform, console.file(), in};
+    ctx.err = console.file();
     Outcome outcome;
     outcome.status = run(ctx, first_arg);
     outcome.console = console.text();
@@ -232,7 +233,7 @@ TEST(RunArgument, ReportFileThatCannotBeCreated) {
     platform.drives[0] = FakeDrive{};
     platform.uncreatable.insert("torvik_usb_pssd_flash_id.txt");
     const Outcome out = run_with(platform, "0y");
-    EXPECT_EQ(out.status, kExitOk);
+    EXPECT_EQ(out.status, kExitFilesIncomplete);
     EXPECT_TRUE(contains(out.console, "Drive: 0(USB)\nCreate log file error\n"));
     EXPECT_EQ(platform.count_calls("close 0"), 2);  // bus query, then the disk after the report
 }

@@ -5,6 +5,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "tests/support/fake_platform.h"
+
 namespace torvik::testing {
 
 namespace fs = std::filesystem;
@@ -103,6 +105,17 @@ std::FILE* input_from(const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), file);
     std::rewind(file);
     return file;
+}
+
+std::string written_text(const std::function<void(OutputFile*)>& writer) {
+    ScratchDir dir;
+    FakePlatform platform;
+    {
+        OutputFile file(platform, "written.txt", FileKind::text);
+        writer(&file);
+        file.commit();
+    }
+    return dir.read("written.txt");
 }
 
 }  // namespace torvik::testing
