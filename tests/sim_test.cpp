@@ -331,7 +331,7 @@ TEST(SimPlatformDrives, EverythingElseIsTheHosts) {
     OutputFile file(platform, "report.txt", FileKind::text);
     file.print("text\n");
     EXPECT_EQ(file.commit().outcome, FileOutcome::written);
-    EXPECT_EQ(dir.read("report.txt"), "text\n");
+    EXPECT_EQ(dir.read_text("report.txt"), "text\n");
     OutputFile blocked(platform, "blocked.txt", FileKind::text);
     EXPECT_EQ(blocked.commit().error, 5u);
     EXPECT_EQ(platform.shell_open("report.txt"), 42);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/host_platform.h"
 #include "platform/storage_descriptor.h"
 #include "platform/temp_file_table.h"
 
@@ -20,6 +21,10 @@ std::string hex(std::uint32_t v) {
 }
 
 }  // namespace
+
+bool host_text_crlf() {
+    return std::strcmp(host_platform_name(), "Windows") == 0;
+}
 
 bool FakePlatform::get_version(OsVersion& os) {
     calls.push_back("version " + std::to_string(os.record_size));

@@ -33,6 +33,9 @@ struct FileFault {
     std::uint32_t replace_error = 0;
 };
 
+// Whether the platform the tests run on ends text lines with CR LF.
+bool host_text_crlf();
+
 class FakePlatform : public Platform {
   public:
     std::map<std::int32_t, FakeDrive> drives;
@@ -42,7 +45,7 @@ class FakePlatform : public Platform {
     std::intptr_t shell_result = 42;
     std::set<std::string> uncreatable;  // output files whose creation fails (error 5)
     std::map<std::string, FileFault> file_faults;
-    bool crlf = false;  // text files end lines with CR LF
+    bool crlf = host_text_crlf();  // text files end lines with CR LF, as on the host
 
     std::vector<std::string> calls;  // "open \\.\PhysicalDrive3 0x0", "ioctl 0x2d1400", ...
     std::vector<std::string> shell_files;

@@ -115,7 +115,7 @@ std::string written_text(const std::function<void(OutputFile*)>& writer) {
         writer(&file);
         file.commit();
     }
-    return dir.read("written.txt");
+    return dir.read_text("written.txt");
 }
 
 }  // namespace torvik::testing
