@@ -88,7 +88,8 @@ const char* usage_text() {
            "'y' skips the closing prompt (3y: drive 3, no prompt). Without it the drives are\n"
            "listed and the number is asked for. The simulated and replayed drive is drive 0.\n"
            "\n"
-           "Files written to the current directory (replaced at every run):\n"
+           "Files written to the current directory (each replaced whole at the end of its\n"
+           "writing; a file that cannot be written keeps its previous content):\n"
            "  torvik_usb_pssd_flash_id.txt     the report\n"
            "  torvik_pssd_flash_id_smart.txt   the health log (supported controllers only)\n"
            "  torvik_usb_*.bin, torvik_pssd_*.bin   the raw reply of every command\n"
@@ -100,7 +101,8 @@ const char* usage_text() {
            "...); run as root.\n"
            "\n"
            "Exit status: 0 the report ran; 1 bad option or unknown flash maker (--decode);\n"
-           "2 bad drive number or no answer; 3 drive not on USB; 4 disk cannot be opened.\n";
+           "2 bad drive number or no answer; 3 drive not on USB; 4 disk cannot be opened;\n"
+           "5 the report ran but an output file is missing or incomplete; 130 interrupted.\n";
 }
 
 }  // namespace torvik
