@@ -25,6 +25,10 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
         }
         if (arg == "--json") {
             cl.json = true;
+        } else if (arg == "--health") {
+            cl.health = true;
+        } else if (arg == "--html") {
+            cl.html = true;
         } else if (arg == "--sim" || arg.rfind("--sim=", 0) == 0) {
             cl.sim = true;
             cl.sim_profile = arg.size() > 5 ? std::string(arg.substr(6)) : std::string();
@@ -78,6 +82,9 @@ const char* usage_text() {
            "files\n"
            "  torvik_usb_pssd_flash_id --json [--sim|--replay ...] [N][y]\n"
            "                                                     also write the JSON report\n"
+           "  torvik_usb_pssd_flash_id --health [...] [N][y]     print the health verdict after "
+           "the run\n"
+           "  torvik_usb_pssd_flash_id --html [...] [N][y]       also write the HTML report\n"
            "  torvik_usb_pssd_flash_id --decode B0 B1 B2 B3 B4 B5 [B6 B7]\n"
            "                                                     describe one flash ID (hex "
            "bytes)\n"
@@ -94,6 +101,7 @@ const char* usage_text() {
            "  torvik_pssd_flash_id_smart.txt   the health log (supported controllers only)\n"
            "  torvik_usb_*.bin, torvik_pssd_*.bin   the raw reply of every command\n"
            "  torvik_usb_pssd_flash_id.json    with --json: the run as data (docs/json.md)\n"
+           "  torvik_usb_pssd_flash_id.html    with --html: the report as one web page\n"
            "\n"
            "Drive numbers: on Windows N is \\\\.\\PhysicalDriveN. On Linux N is the N-th whole "
            "disk\n"
@@ -102,7 +110,9 @@ const char* usage_text() {
            "\n"
            "Exit status: 0 the report ran; 1 bad option or unknown flash maker (--decode);\n"
            "2 bad drive number or no answer; 3 drive not on USB; 4 disk cannot be opened;\n"
-           "5 the report ran but an output file is missing or incomplete; 130 interrupted.\n";
+           "5 the report ran but an output file is missing or incomplete; 130 interrupted.\n"
+           "With --health, a run that examined the drive ends with the verdict instead of 0:\n"
+           "0 PASSED, 10 WARNING, 11 FAILED, 12 UNKNOWN.\n";
 }
 
 }  // namespace torvik

@@ -22,6 +22,8 @@ struct CommandLine {
     bool replay = false;
     std::string replay_dir;
     bool json = false;
+    bool health = false;
+    bool html = false;
     int next = 1;                     // index of the first argument after the extensions
     const char* first_arg = nullptr;  // drive number and letters, or nullptr for the prompt
     std::string message;

@@ -1,6 +1,7 @@
 #include "app/decode_command.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -17,24 +18,46 @@ namespace {
 constexpr std::size_t kMinIdBytes = 6;
 constexpr std::size_t kMaxIdBytes = 8;  // a flash ID is 8 bytes; missing bytes 6 and 7 are zero
 constexpr std::size_t kShownTokenMax = 24;
+// The longest line of "--decode -", line end not counted; a longer one is reported and skipped.
+constexpr std::size_t kMaxLineBytes = 4096;
+// Input is read, and output written, in blocks of this size.
+constexpr std::size_t kBlockBytes = 64 * 1024;
 
-bool is_separator(char c) {
-    return c == ' ' || c == '\t' || c == ',' || c == '\r' || c == '\n';
+// Per byte value: the value of a hex digit (0 to 15), or one of these classes.
+constexpr std::uint8_t kSeparator = 16;
+constexpr std::uint8_t kPrefixX = 17;  // x or X, as in 0x
+constexpr std::uint8_t kOther = 18;
+
+constexpr std::array<std::uint8_t, 256> make_char_classes() {
+    std::array<std::uint8_t, 256> classes{};
+    for (int c = 0; c < 256; ++c) {
+        const int digit = hex_digit(static_cast<char>(c));
+        classes[c] = digit < 0 ? kOther : static_cast<std::uint8_t>(digit);
+    }
+    for (char c : {' ', '\t', ',', '\r', '\n'})
+        classes[static_cast<unsigned char>(c)] = kSeparator;
+    classes['x'] = kPrefixX;
+    classes['X'] = kPrefixX;
+    return classes;
+}
+constexpr std::array<std::uint8_t, 256> kCharClasses = make_char_classes();
+
+unsigned class_of(char c) {
+    return kCharClasses[static_cast<unsigned char>(c)];
 }
 
 // One or two hex digits, with or without a 0x prefix.
 bool parse_hex_byte(std::string_view token, std::uint8_t& value) {
-    if (token.size() > 2 && token[0] == '0' && (token[1] == 'x' || token[1] == 'X')) {
+    if (token.size() > 2 && token[0] == '0' && (token[1] == 'x' || token[1] == 'X'))
         token.remove_prefix(2);
-    }
     if (token.empty() || token.size() > 2)
         return false;
     unsigned result = 0;
     for (char c : token) {
-        const int digit = hex_digit(c);
-        if (digit < 0)
+        const unsigned digit = class_of(c);
+        if (digit > 15)
             return false;
-        result = result * 16 + static_cast<unsigned>(digit);
+        result = result * 16 + digit;
     }
     value = static_cast<std::uint8_t>(result);
     return true;
@@ -57,27 +80,69 @@ struct IdBytes {
     std::size_t count = 0;
 };
 
-// Adds the bytes of one piece of text. Returns an empty string, or the message for the first
-// token that is not a hex byte or that would be a ninth byte.
-std::string add_bytes(std::string_view text, IdBytes& id) {
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        if (is_separator(text[pos])) {
-            ++pos;
-            continue;
-        }
-        std::size_t end = pos;
-        while (end < text.size() && !is_separator(text[end]))
-            ++end;
-        const std::string_view token = text.substr(pos, end - pos);
-        pos = end;
+enum class BytesError { none, not_hex, one_too_many };
+
+// Adds the bytes of one piece of text. On an error, bad is the first token that is not a hex
+// byte or that would be a ninth byte.
+BytesError add_bytes(std::string_view text, IdBytes& id, std::string_view& bad) {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    for (;;) {
+        while (p != end && class_of(*p) == kSeparator)
+            ++p;
+        if (p == end)
+            return BytesError::none;
+        const char* const start = p;
+        while (p != end && class_of(*p) != kSeparator)
+            ++p;
+        const std::string_view token(start, static_cast<std::size_t>(p - start));
         std::uint8_t value = 0;
-        if (!parse_hex_byte(token, value))
-            return shown(token) + " is not a hex byte";
+        if (!parse_hex_byte(token, value)) {
+            bad = token;
+            return BytesError::not_hex;
+        }
         if (id.count == kMaxIdBytes) {
-            return shown(token) + " is one byte too many: a flash ID has 6 to 8 bytes";
+            bad = token;
+            return BytesError::one_too_many;
         }
         id.bytes[id.count++] = value;
+    }
+}
+
+// The bytes of a line of "--decode -" in one pass, for lines that are nothing but hex bytes
+// (at most eight); false for any other line, which add_bytes then reads again for its message.
+bool add_line_bytes(std::string_view line, IdBytes& id) {
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    for (;;) {
+        while (p != end && class_of(*p) == kSeparator)
+            ++p;
+        if (p == end)
+            return true;
+        // A token: an optional 0x, then one or two hex digits, then a separator or the end.
+        if (end - p > 2 && p[0] == '0' && class_of(p[1]) == kPrefixX)
+            p += 2;
+        unsigned value = class_of(*p++);
+        if (value > 15)
+            return false;
+        if (p != end && class_of(*p) < 16)
+            value = value * 16 + class_of(*p++);
+        if ((p != end && class_of(*p) != kSeparator) || id.count == kMaxIdBytes)
+            return false;
+        id.bytes[id.count++] = static_cast<std::uint8_t>(value);
+    }
+}
+
+// add_bytes with its error as a message, empty for none.
+std::string add_bytes(std::string_view text, IdBytes& id) {
+    std::string_view bad;
+    switch (add_bytes(text, id, bad)) {
+        case BytesError::not_hex:
+            return shown(bad) + " is not a hex byte";
+        case BytesError::one_too_many:
+            return shown(bad) + " is one byte too many: a flash ID has 6 to 8 bytes";
+        case BytesError::none:
+            break;
     }
     return {};
 }
@@ -89,33 +154,161 @@ std::string check_count(const IdBytes& id) {
            " given: a flash ID has 6 to 8 bytes";
 }
 
-bool read_line(std::FILE* in, std::string& line) {
-    line.clear();
-    int c = std::fgetc(in);
-    if (c == EOF)
-        return false;
-    for (; c != EOF && c != '\n'; c = std::fgetc(in))
-        line += static_cast<char>(c);
-    return true;
+// The message for a bad line (rare: parsed a second time, with the message built).
+std::string line_error(std::string_view line, IdBytes& id) {
+    id = IdBytes{};
+    const std::string error = add_bytes(line, id);
+    return error.empty() ? check_count(id) : error;
+}
+
+// "--decode -" reads its input in blocks and hands out one line at a time, as a view into the
+// block; a line longer than kMaxLineBytes is skipped without being kept whole. A line's bytes are
+// those before its '\n' (a CR before it included); the last line may lack its '\n'.
+class LineReader {
+  public:
+    enum class Result { line, too_long, end };
+
+    explicit LineReader(std::FILE* in) : in_(in) {}
+
+    // The error that ended the input early, 0 for none.
+    int read_error() const { return read_error_; }
+
+    // The next line; its text stays valid until the next call.
+    Result next(std::string_view& line) {
+        for (;;) {
+            const std::size_t pending = end_ - begin_;
+            if (const void* found = std::memchr(buffer_.data() + begin_, '\n', pending)) {
+                const std::size_t length =
+                    static_cast<std::size_t>(static_cast<const char*>(found) - buffer_.data()) -
+                    begin_;
+                line = std::string_view(buffer_.data() + begin_, length);
+                begin_ += length + 1;
+                return length > kMaxLineBytes ? Result::too_long : Result::line;
+            }
+            if (pending > kMaxLineBytes) {
+                skip_to_next_line();
+                return Result::too_long;
+            }
+            if (at_end_) {
+                if (pending == 0)
+                    return Result::end;
+                line = std::string_view(buffer_.data() + begin_, pending);
+                begin_ = end_;
+                return Result::line;
+            }
+            refill();
+        }
+    }
+
+  private:
+    // Moves the start of the line to the front of the buffer and reads after it.
+    void refill() {
+        const std::size_t pending = end_ - begin_;
+        std::memmove(buffer_.data(), buffer_.data() + begin_, pending);
+        begin_ = 0;
+        end_ = pending;
+        const std::size_t wanted = buffer_.size() - end_;
+        const std::size_t got = std::fread(buffer_.data() + end_, 1, wanted, in_);
+        end_ += got;
+        at_end_ = got < wanted;  // the end of the input, or an error reading it
+        if (at_end_ && std::ferror(in_) != 0)
+            read_error_ = errno != 0 ? errno : EIO;
+    }
+
+    // Drops the rest of a line that is too long, its '\n' included.
+    void skip_to_next_line() {
+        for (;;) {
+            if (const void* found = std::memchr(buffer_.data() + begin_, '\n', end_ - begin_)) {
+                begin_ =
+                    static_cast<std::size_t>(static_cast<const char*>(found) - buffer_.data()) + 1;
+                return;
+            }
+            begin_ = end_;
+            if (at_end_)
+                return;
+            refill();
+        }
+    }
+
+    std::FILE* in_;
+    std::array<char, kBlockBytes> buffer_;  // the lines read; [begin_, end_) not handed out yet
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+    bool at_end_ = false;
+    int read_error_ = 0;
+};
+static_assert(kBlockBytes > kMaxLineBytes, "a line of the longest length fits a block");
+
+// The output of "--decode -", gathered in one block and written out when it fills up.
+class OutputBuffer {
+  public:
+    explicit OutputBuffer(std::FILE* out) : out_(out) {}
+
+    // Room for n more bytes; false when writing out what was gathered failed.
+    bool make_room(std::size_t n) { return used_ + n <= buffer_.size() || write_out(); }
+    char* end() { return buffer_.data() + used_; }
+    void commit(std::size_t n) { used_ += n; }
+
+    // Everything gathered written out, and the stream flushed, with every error checked.
+    bool finish() { return write_out() && std::fflush(out_) == 0 && std::ferror(out_) == 0; }
+
+  private:
+    bool write_out() {
+        const std::size_t n = used_;
+        used_ = 0;
+        return std::fwrite(buffer_.data(), 1, n, out_) == n;
+    }
+
+    std::FILE* out_;
+    std::array<char, kBlockBytes> buffer_;
+    std::size_t used_ = 0;
+};
+
+// Writes a failed output's message; returns the status of the failure.
+int output_failed(std::FILE* err) {
+    const int error = errno;
+    std::fprintf(err, "--decode: writing the output failed: %s\n",
+                 error != 0 ? std::strerror(error) : "write error");
+    return kExitUsage;
 }
 
 int decode_lines(std::FILE* in, std::FILE* out, std::FILE* err) {
     int status = kExitOk;
-    std::string line;
-    for (unsigned long number = 1; read_line(in, line); ++number) {
+    LineReader reader(in);
+    OutputBuffer output(out);
+    std::string_view line;
+    errno = 0;
+    for (unsigned long number = 1;; ++number) {
+        const LineReader::Result result = reader.next(line);
+        if (result == LineReader::Result::end)
+            break;
+        if (!output.make_room(kFlashDescriptionSize + 1))
+            return output_failed(err);
+        char* text = output.end();
+        std::size_t length = 0;
         IdBytes id;
-        std::string error = add_bytes(line, id);
-        // A blank line is no ID at all: it keeps its place in the output without a complaint.
-        if (error.empty() && id.count > 0)
-            error = check_count(id);
-        char description[kFlashDescriptionSize] = "";
-        if (!error.empty()) {
-            std::fprintf(err, "--decode: line %lu: %s\n", number, error.c_str());
+        if (result == LineReader::Result::too_long) {
+            std::fprintf(err, "--decode: line %lu: longer than %lu bytes\n", number,
+                         static_cast<unsigned long>(kMaxLineBytes));
             status = kExitUsage;
-        } else if (id.count > 0) {
-            decode_flash_id(id.bytes.data(), description);
+        } else if (!add_line_bytes(line, id) || (id.count > 0 && id.count < kMinIdBytes)) {
+            // A blank line (no bytes) is no ID at all: it keeps its place in the output without
+            // a complaint.
+            std::fprintf(err, "--decode: line %lu: %s\n", number, line_error(line, id).c_str());
+            status = kExitUsage;
+        } else if (id.count > 0 && decode_flash_id(id.bytes.data(), text) != 0) {
+            length = std::strlen(text);
         }
-        std::fprintf(out, "%s\n", description);
+        text[length] = '\n';
+        output.commit(length + 1);
+    }
+    if (!output.finish())
+        return output_failed(err);
+    if (reader.read_error() != 0) {
+        // The lines up to the failure are answered; the rest of the input is not.
+        std::fprintf(err, "--decode: reading the input failed: %s\n",
+                     std::strerror(reader.read_error()));
+        return kExitUsage;
     }
     return status;
 }
@@ -149,8 +342,20 @@ int run_decode_command(int argc, const char* const* argv, std::FILE* in, std::FI
                      static_cast<unsigned>(id.bytes[0]));
         return kExitUsage;
     }
-    std::fprintf(out, "%s\n", description);
+    errno = 0;
+    if (std::fprintf(out, "%s\n", description) < 0 || std::fflush(out) != 0 ||
+        std::ferror(out) != 0)
+        return output_failed(err);
     return kExitOk;
+}
+
+int close_decode_output(std::FILE* out, std::FILE* err, int status) {
+    errno = 0;
+    // After a failed run the close is only tidying up: its failure, if any, repeats the
+    // failure already reported (a closed or full output).
+    if (std::fclose(out) != 0 && status == kExitOk)
+        return output_failed(err);
+    return status;
 }
 
 }  // namespace torvik

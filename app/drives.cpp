@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/bytes.h"
+#include "common/printable_text.h"
 #include "platform/storage_descriptor.h"
 
 namespace torvik {
@@ -53,9 +54,10 @@ void list_drives(Platform& platform, std::FILE* out) {
     for (std::int32_t drive = 0; drive < kListedDrives; ++drive) {
         if (!query_descriptor(platform, drive, descriptor))
             continue;
+        // The texts come from the drive (or a dump file): control bytes are shown as '?'.
         std::fprintf(out, "%2u: %s%s\n", static_cast<unsigned>(drive),
-                     descriptor_text(descriptor, kDescVendorIdOffset),
-                     descriptor_text(descriptor, kDescProductIdOffset));
+                     printable_text(descriptor_text(descriptor, kDescVendorIdOffset)).c_str(),
+                     printable_text(descriptor_text(descriptor, kDescProductIdOffset)).c_str());
     }
 }
 

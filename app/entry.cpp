@@ -1,6 +1,7 @@
 #include "app/entry.h"
 
 #include <string>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/decode_command.h"
@@ -34,7 +35,7 @@ int run_simulated(const SimProfileData& data, Platform& host, const Console& con
                   const CommandLine& cl, const std::string& source) {
     SimDrive drive;
     load_profile(drive, data);
-    const SimulatedRun how{cl.json, cl.sim ? "sim" : "replay", source};
+    const SimulatedRun how{cl.json, cl.sim ? "sim" : "replay", source, cl.health, cl.html};
     return run_on_simulated_drive(drive, host, console, cl.first_arg, how);
 }
 
@@ -44,7 +45,8 @@ int run_on_simulated_drive(SimDrive& drive, Platform& host, const Console& conso
                            const char* first_arg, const SimulatedRun& how) {
     SimPlatform platform(host, drive);
     RunContext ctx{platform,       console.out, console.in, how.json,
-                   how.simulation, how.source,  console.err};
+                   how.simulation, how.source,  how.health, how.html,
+                   console.err};
     return run(ctx, first_arg);
 }
 
@@ -58,9 +60,14 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
             std::fprintf(console.out, "torvik_usb_pssd_flash_id %s (%s)\n", kProgramVersion,
                          host_platform_name());
             return kExitOk;
-        case Mode::decode:
-            return run_decode_command(argc - cl.next, argv + cl.next, console.in, console.out,
-                                      console.err);
+        case Mode::decode: {
+            const int status = run_decode_command(argc - cl.next, argv + cl.next, console.in,
+                                                  console.out, console.err);
+            // Standard output is closed here rather than at exit, where a failure goes unseen.
+            if (console.out == stdout)
+                return close_decode_output(stdout, console.err, status);
+            return status;
+        }
         case Mode::sim_list:
             list_profiles(console.out);
             return kExitOk;
@@ -82,13 +89,17 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
         // Every file is read before anything is written, so the directory may be the current one.
         SimProfileData data;
         std::string error;
-        if (!load_replay(cl.replay_dir, data, error)) {
+        std::vector<std::string> notes;
+        const bool loaded = load_replay(cl.replay_dir, data, error, &notes);
+        for (const std::string& note : notes)
+            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n", note.c_str());
+        if (!loaded) {
             std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n", error.c_str());
             return kExitUsage;
         }
         return run_simulated(data, host, console, cl, cl.replay_dir);
     }
-    RunContext ctx{host, console.out, console.in, cl.json, "", "", console.err};
+    RunContext ctx{host, console.out, console.in, cl.json, "", "", cl.health, cl.html, console.err};
     return run(ctx, cl.first_arg);
 }
 

@@ -21,12 +21,15 @@ struct Console {
 // no simulated drive is asked for). Returns the process exit status.
 int run_program(int argc, const char* const* argv, Platform& host, const Console& console);
 
-// How a run on a simulated drive is described: whether it writes the JSON report, and what the
-// report says the drive is ("sim" with the profile name, or "replay" with the directory).
+// How a run on a simulated drive is described: the extensions it runs with (--json, --health,
+// --html), and what the report says the drive is ("sim" with the profile name, or "replay" with the
+// directory).
 struct SimulatedRun {
     bool json = false;
     std::string simulation = "sim";
     std::string source = "default";
+    bool health = false;
+    bool html = false;
 };
 
 // The run of --sim and --replay: the tool with drive 0 answered by drive, everything else by host.

@@ -16,4 +16,10 @@ inline constexpr int kExitFilesIncomplete = 5;
 // An interrupted run (Ctrl-C, SIGTERM, SIGHUP) ends by the signal, 128 + its number in a shell
 // (130 for Ctrl-C); on Windows with kInterruptedExitStatus (130). See platform/interrupt.h.
 
+// With --health, a run that reached the drive report ends with its verdict: PASSED keeps the
+// run's own status, the others replace it (they outrank a file problem, being what was asked).
+inline constexpr int kExitHealthWarning = 10;
+inline constexpr int kExitHealthFailed = 11;
+inline constexpr int kExitHealthUnknown = 12;
+
 }  // namespace torvik

@@ -1,6 +1,7 @@
 #include "app/run.h"
 
 #include <cstring>
+#include <optional>
 
 #include "app/drive_argument.h"
 #include "app/drives.h"
@@ -9,6 +10,8 @@
 #include "platform/output_file.h"
 #include "platform/storage_descriptor.h"
 #include "report/drive_report.h"
+#include "report/health_verdict.h"
+#include "report/html_report.h"
 #include "report/json_report.h"
 #include "report/report_recorder.h"
 
@@ -94,8 +97,7 @@ bool report_unwritten_files(RunContext& ctx, const ReportRecorder& recorder) {
     return any;
 }
 
-FileResult write_json(RunContext& ctx, std::int32_t drive, const OsVersion& os,
-                      const ReportRecorder& recorder) {
+JsonRunInfo run_info(const RunContext& ctx, std::int32_t drive, const OsVersion& os) {
     JsonRunInfo info;
     info.tool_version = kProgramVersion;
     info.platform = host_platform_name();
@@ -104,7 +106,34 @@ FileResult write_json(RunContext& ctx, std::int32_t drive, const OsVersion& os,
     info.bus = "USB";
     info.simulation = ctx.simulation;
     info.simulation_source = ctx.simulation_source;
-    return write_json_report(ctx.platform, ctx.out, json_report(info, recorder));
+    return info;
+}
+
+// The --health block, last on the console.
+void print_health(const RunContext& ctx, const HealthAssessment& health) {
+    if (ctx.health)
+        std::fputs(health_block(health).c_str(), ctx.out);
+}
+
+// A refused run keeps its own status; the block says why there is no verdict.
+int refused(const RunContext& ctx, int status, const char* why) {
+    print_health(ctx, health_not_examined(why));
+    std::fflush(ctx.out);
+    return status;
+}
+
+int health_exit_status(HealthVerdict verdict, int run_status) {
+    switch (verdict) {
+        case HealthVerdict::passed:
+            return run_status;
+        case HealthVerdict::warning:
+            return kExitHealthWarning;
+        case HealthVerdict::failed:
+            return kExitHealthFailed;
+        case HealthVerdict::unknown:
+            break;
+    }
+    return kExitHealthUnknown;
 }
 
 }  // namespace
@@ -125,22 +154,25 @@ int run(RunContext& ctx, const char* first_arg) {
         char answer[kAnswerSize] = {};
         if (!read_answer(ctx.in, answer)) {
             std::fputs("\nError: no drive number given (end of input)\n", ctx.out);
-            return kExitBadDrive;
+            return refused(ctx, kExitBadDrive, "no drive number given");
         }
         choice = parse_drive_argument(answer);
         if (choice.drive < 0 || choice.drive > 99) {
             std::fputs("Error: bad drive number\n", ctx.out);
-            return kExitBadDrive;
+            return refused(ctx, kExitBadDrive, "bad drive number");
         }
     } else {
         choice = parse_drive_argument(first_arg);
     }
 
     int status = kExitOk;
+    std::optional<HealthAssessment> health;
     const std::uint8_t bus_type = query_bus_type(ctx.platform, choice.drive, 0);
     if (bus_type != kBusTypeUsb) {
         std::fputs("Drive interface is not USB, exit!", ctx.out);
         status = kExitNotUsb;
+        if (ctx.health && choice.no_requests)
+            std::fputc('\n', ctx.out);  // the line above has no end of its own
     } else {
         std::fprintf(ctx.out, "Drive: %u(%s)\n", static_cast<unsigned>(choice.drive), "USB");
         char path[32];
@@ -148,7 +180,7 @@ int run(RunContext& ctx, const char* first_arg) {
         const DriveGuard disk(ctx.platform, ctx.platform.open_drive(path, kDiskOpenFlags));
         if (!disk.is_open()) {
             std::fputs("Error open disk\n", ctx.out);
-            return kExitOpenFailed;
+            return refused(ctx, kExitOpenFailed, "the disk could not be opened");
         }
         // The report file is written all along and replaces the previous one only at the end,
         // complete, before the closing prompt can open it.
@@ -159,16 +191,29 @@ int run(RunContext& ctx, const char* first_arg) {
                                  report.created() ? &report : nullptr, &recorder};
         drive_report(report_ctx);
         recorder.file(kReportFileName, report.commit());
-        if (ctx.json)
-            recorder.file(kJsonReportFileName, write_json(ctx, choice.drive, os, recorder));
+        if (ctx.json || ctx.html) {
+            const JsonRunInfo info = run_info(ctx, choice.drive, os);
+            if (ctx.json) {
+                recorder.file(kJsonReportFileName,
+                              write_json_report(ctx.platform, ctx.out, json_report(info, recorder)));
+            }
+            if (ctx.html) {
+                recorder.file(kHtmlReportFileName,
+                              write_html_report(ctx.platform, ctx.out, html_report(info, recorder)));
+            }
+        }
         if (report_unwritten_files(ctx, recorder))
             status = kExitFilesIncomplete;
+        health = assess_health(health_pages(recorder));
     }
 
     if (!choice.no_requests)
         closing_prompt(ctx);
+    if (!health)
+        return refused(ctx, status, "the drive is not on USB");
+    print_health(ctx, *health);
     std::fflush(ctx.out);
-    return status;
+    return ctx.health ? health_exit_status(health->verdict, status) : status;
 }
 
 }  // namespace torvik

@@ -17,6 +17,8 @@ struct RunContext {
     // directory; empty for a real drive.
     std::string simulation{};
     std::string simulation_source{};
+    bool health = false;  // --health: the verdict block after the run, and its exit status
+    bool html = false;    // --html: also write the HTML report
     std::FILE* err = stderr;  // why an output file could not be written
 };
 

@@ -1,76 +1,43 @@
-// Flash ID decodes per second over mixes of IDs like those a report meets, and the proof that a
-// decode allocates nothing: this program counts every operator new and fails a benchmark whose
-// decodes allocated.
+// Flash ID decodes per second over mixes of IDs like those a report meets, lines per second of
+// "--decode -", and the proof that a decode allocates nothing: this program counts every operator
+// new and fails a benchmark whose decodes allocated.
 #include <benchmark/benchmark.h>
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <random>
+#include <string>
 #include <vector>
 
+#include "app/decode_command.h"
 #include "flashid/flash_id.h"
 #include "flashid/maker_table.h"
 #include "flashid/part_tables.h"
 #include "tests/support/counting_new.h"
+#include "tests/support/flash_id_corpus.h"
 
 namespace torvik {
 namespace {
 
-using Id = std::array<std::uint8_t, 8>;
+using testing::FlashIdBytes;
+using testing::part_key_ids;
+using testing::random_flash_id;
+using testing::realistic_flash_id_mix;
+
+using Id = FlashIdBytes;
 
 constexpr std::size_t kMixSize = 4096;
 
-Id random_id(std::mt19937& random) {
-    Id id{};
-    for (std::uint8_t& b : id)
-        b = static_cast<std::uint8_t>(random());
-    return id;
-}
-
-// The IDs of every part row, on a random background for the bytes a key leaves free.
-std::vector<Id> part_key_ids(std::mt19937& random) {
-    std::vector<Id> ids;
-    for (std::span<const PartRow> table :
-         {std::span<const PartRow>(kMicronPartTable), std::span<const PartRow>(kYmtcPartTable)}) {
-        for (const PartRow& row : table) {
-            Id id = random_id(random);
-            id[0] = &table[0] == &kYmtcPartTable[0] ? kMakerYmtc : kMakerMicron;
-            for (std::size_t i = 0; i < row.key_length; ++i)
-                id[row.key_start + i] = row.key[i];
-            ids.push_back(id);
-        }
-    }
-    return ids;
-}
-
-// A report's mix: mostly known makers (half of them on part keys), some unknown maker codes.
 std::vector<Id> realistic_mix() {
-    std::mt19937 random(2024);
-    const std::vector<Id> keys = part_key_ids(random);
-    std::vector<Id> mix;
-    while (mix.size() < kMixSize) {
-        const unsigned kind = random() % 10;
-        if (kind < 4) {
-            mix.push_back(keys[random() % keys.size()]);
-        } else if (kind < 8) {
-            Id id = random_id(random);
-            id[0] = kMakerTable[random() % std::size(kMakerTable)].code;
-            mix.push_back(id);
-        } else {
-            Id id = random_id(random);
-            while (find_maker_name(id[0]) != nullptr)
-                id[0] = static_cast<std::uint8_t>(random());
-            mix.push_back(id);
-        }
-    }
-    return mix;
+    return realistic_flash_id_mix(2024, kMixSize);
 }
 
 std::vector<Id> known_maker_ids() {
     std::mt19937 random(7);
     std::vector<Id> ids(kMixSize);
     for (Id& id : ids) {
-        id = random_id(random);
+        id = random_flash_id(random);
         id[0] = kMakerTable[random() % std::size(kMakerTable)].code;
     }
     return ids;
@@ -115,10 +82,26 @@ void BM_DecodeUnknownMaker(benchmark::State& state) {
     run_decodes(state, std::vector<Id>{Id{0x37, 0x3C, 0x98, 0xB3, 0x76, 0xF2, 0, 0}});
 }
 
+// "--decode -" over the benchmark's million lines, read from memory, written to /dev/null.
+void BM_DecodeLines(benchmark::State& state) {
+    constexpr std::size_t kLines = 1'000'000;
+    std::string input = testing::decode_input_lines(testing::kDecodeInputSeed, kLines);
+    std::FILE* sink = std::fopen("/dev/null", "w");
+    const char* const args[] = {"-"};
+    for (auto _ : state) {
+        std::FILE* in = fmemopen(input.data(), input.size(), "r");
+        benchmark::DoNotOptimize(run_decode_command(1, args, in, sink, sink));
+        std::fclose(in);
+    }
+    std::fclose(sink);
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kLines));
+}
+
 BENCHMARK(BM_DecodeRealisticMix);
 BENCHMARK(BM_DecodeKnownMakers);
 BENCHMARK(BM_DecodeMicronPartKeys);
 BENCHMARK(BM_DecodeUnknownMaker);
+BENCHMARK(BM_DecodeLines)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace torvik

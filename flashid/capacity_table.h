@@ -2,6 +2,7 @@
 // codes. A row gives the value in gigabits and lists, per maker group, the codes that mean it.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -10,12 +11,13 @@
 namespace torvik {
 
 enum class CapacityColumn : std::uint8_t {
-    kToshibaSandisk,
-    kHynix,
-    kSamsung,
-    kMicronIntelSpectek,
-    kYmtc,
+    toshiba_sandisk,
+    hynix,
+    samsung,
+    micron_intel_spectek,
+    ymtc,
 };
+inline constexpr std::size_t kCapacityColumns = 5;
 
 struct CapacityRow {
     std::uint16_t gb;
@@ -29,15 +31,15 @@ struct CapacityRow {
 
     constexpr const ByteList<3>& codes(CapacityColumn column) const {
         switch (column) {
-            case CapacityColumn::kToshibaSandisk:
+            case CapacityColumn::toshiba_sandisk:
                 return toshiba_sandisk;
-            case CapacityColumn::kHynix:
+            case CapacityColumn::hynix:
                 return hynix;
-            case CapacityColumn::kSamsung:
+            case CapacityColumn::samsung:
                 return samsung;
-            case CapacityColumn::kMicronIntelSpectek:
+            case CapacityColumn::micron_intel_spectek:
                 return micron_intel_spectek;
-            case CapacityColumn::kYmtc:
+            case CapacityColumn::ymtc:
                 break;
         }
         return ymtc;
@@ -68,24 +70,35 @@ inline constexpr CapacityRow kCapacityTable[] = {
 };
 // clang-format on
 
+// Per column and byte 1 code: the number of the row that lists the code, counted from 1; 0 for
+// a code no row lists.
+using CapacityIndex = std::array<std::array<std::uint8_t, 256>, kCapacityColumns>;
+
+constexpr CapacityIndex make_capacity_index() {
+    CapacityIndex index{};
+    for (std::size_t column = 0; column < kCapacityColumns; ++column) {
+        for (std::size_t row = 0; row < std::size(kCapacityTable); ++row) {
+            for (std::uint8_t code : kCapacityTable[row].codes(static_cast<CapacityColumn>(column)))
+                index[column][code] = static_cast<std::uint8_t>(row + 1);
+        }
+    }
+    return index;
+}
+
+inline constexpr CapacityIndex kCapacityIndex = make_capacity_index();
+
 // The row that lists this byte 1 code in the maker group's column, or nullptr.
 constexpr const CapacityRow* find_capacity(CapacityColumn column, std::uint8_t code) {
-    for (const CapacityRow& row : kCapacityTable) {
-        if (row.codes(column).contains(code))
-            return &row;
-    }
-    return nullptr;
+    const std::uint8_t row = kCapacityIndex[static_cast<std::size_t>(column)][code];
+    return row == 0 ? nullptr : &kCapacityTable[row - 1];
 }
 
 // Every code names one value per column, and only 1365 Gb is shown in terabits.
 constexpr bool capacity_table_is_consistent() {
-    constexpr CapacityColumn kColumns[] = {
-        CapacityColumn::kToshibaSandisk, CapacityColumn::kHynix, CapacityColumn::kSamsung,
-        CapacityColumn::kMicronIntelSpectek, CapacityColumn::kYmtc};
-    for (CapacityColumn column : kColumns) {
+    for (std::size_t column = 0; column < kCapacityColumns; ++column) {
         int seen[256] = {};
         for (const CapacityRow& row : kCapacityTable) {
-            for (std::uint8_t code : row.codes(column)) {
+            for (std::uint8_t code : row.codes(static_cast<CapacityColumn>(column))) {
                 if (++seen[code] > 1)
                     return false;
             }
@@ -95,7 +108,7 @@ constexpr bool capacity_table_is_consistent() {
         if (row.terabit != (row.gb == kTerabitCapacityGb))
             return false;
     }
-    return true;
+    return std::size(kCapacityTable) < 256;  // row numbers fit the index
 }
 static_assert(capacity_table_is_consistent());
 

@@ -1,8 +1,10 @@
 #include "flashid/flash_id.h"
 
-#include <cstdio>
+#include <cstring>
+#include <initializer_list>
 
 #include "flashid/capacity_table.h"
+#include "flashid/maker_rules.h"
 #include "flashid/maker_table.h"
 #include "flashid/node_tables.h"
 #include "flashid/part_tables.h"
@@ -19,86 +21,37 @@ namespace {
 //   byte 4  bits 2-3 plane exponent p (2^p planes per CE; Toshiba, Sandisk);
 //           bits 4-6 YMTC generation
 //   byte 5  technology code (Toshiba, Sandisk, Hynix, Samsung)
-
-// Makers that share one treatment.
-enum class Family { kOther, kMicron, kToshiba, kHynix, kSamsung, kYmtc };
-
-Family family_of(std::uint8_t maker) {
-    switch (maker) {
-        case kMakerMicron:
-        case kMakerIntel:
-        case kMakerSpectek:
-            return Family::kMicron;
-        case kMakerToshiba:
-        case kMakerSandisk:
-            return Family::kToshiba;
-        case kMakerHynix:
-            return Family::kHynix;
-        case kMakerSamsung:
-            return Family::kSamsung;
-        case kMakerYmtc:
-            return Family::kYmtc;
-        default:
-            return Family::kOther;
-    }
-}
-
-std::optional<CapacityColumn> capacity_column(Family family) {
-    switch (family) {
-        case Family::kMicron:
-            return CapacityColumn::kMicronIntelSpectek;
-        case Family::kToshiba:
-            return CapacityColumn::kToshibaSandisk;
-        case Family::kHynix:
-            return CapacityColumn::kHynix;
-        case Family::kSamsung:
-            return CapacityColumn::kSamsung;
-        case Family::kYmtc:
-            return CapacityColumn::kYmtc;
-        case Family::kOther:
-            break;
-    }
-    return std::nullopt;
-}
+// Which of them a maker's IDs use is the maker family's row in maker_rules.h.
 
 unsigned die_exponent(const std::uint8_t* id) {
     return id[2] & 3u;
 }
 
-// Intel parts with the per-die capacity codes 0x05 and 0x09 count their cell-type code one level
-// up (1 TLC, 2 QLC, 3 PLC); code 0 still means SLC. One YMTC QLC part reports a TLC code.
 CellType cell_type(const std::uint8_t* id) {
     const unsigned c = (id[2] >> 2) & 3u;
-    if (id[0] == kMakerIntel && (id[1] == 0x05 || id[1] == 0x09) && c != 0) {
-        return static_cast<CellType>(c + 1);
-    }
-    if (id[0] == kMakerYmtc && id[1] == 0xD5 && id[2] == 0x58 && id[3] == 0x8D && id[4] == 0x20) {
-        return CellType::kQlc;
+    for (const CellTypeOverride& o : kCellTypeOverrides) {
+        if (id[0] != o.maker || std::memcmp(id + 1, o.key, o.key_length) != 0)
+            continue;
+        if (!o.one_level_up)
+            return o.cell;
+        if (c != 0)
+            return static_cast<CellType>(c + 1);
     }
     return static_cast<CellType>(c);
 }
 
-std::optional<std::uint16_t> page_size_kib(Family family, std::uint8_t byte3) {
-    const unsigned code = byte3 & 3u;
-    switch (family) {
-        case Family::kToshiba:
-        case Family::kHynix:
-        case Family::kSamsung:
-            return static_cast<std::uint16_t>(2u << code);  // 2k, 4k, 8k, 16k
-        case Family::kYmtc:
-            if (code <= 1)
-                return static_cast<std::uint16_t>(8u << code);  // 8k, 16k
-            return std::nullopt;
-        default:
-            return std::nullopt;
-    }
+std::optional<std::uint16_t> page_size_kib(const PageRule& rule, const std::uint8_t* id) {
+    const unsigned code = id[3] & 3u;
+    if (rule.base_kib == 0 || code > rule.max_code)
+        return std::nullopt;
+    return static_cast<std::uint16_t>(rule.base_kib << code);
 }
 
-std::optional<FlashCapacity> capacity(Family family, const std::uint8_t* id, bool node_per_die) {
-    const std::optional<CapacityColumn> column = capacity_column(family);
-    if (!column)
+std::optional<FlashCapacity> capacity(const MakerFamilyRules& rules, const std::uint8_t* id,
+                                      bool node_per_die) {
+    if (!rules.capacity)
         return std::nullopt;
-    const CapacityRow* row = find_capacity(*column, id[1]);
+    const CapacityRow* row = find_capacity(*rules.capacity, id[1]);
     if (row == nullptr)
         return std::nullopt;
     const std::uint32_t dies = 1u << die_exponent(id);
@@ -114,142 +67,223 @@ std::optional<FlashCapacity> capacity(Family family, const std::uint8_t* id, boo
     return result;
 }
 
-std::optional<std::uint32_t> planes_per_die(Family family, const std::uint8_t* id) {
-    if (family == Family::kToshiba) {
-        // Planes per CE over dies per CE. Fewer planes than dies gives no whole number per die:
-        // such an ID gets no plane piece.
-        const unsigned p = (id[4] >> 2) & 3u;
+std::optional<std::uint32_t> planes_per_die(const PlaneRule& rule, const std::uint8_t* id) {
+    if (!rule.present)
+        return std::nullopt;
+    unsigned code = rule.field.of(id);
+    if (code > rule.max_code)
+        return std::nullopt;
+    if (rule.over_dies) {
         const unsigned d = die_exponent(id);
-        if (p < d)
+        if (code < d)
             return std::nullopt;
-        return 1u << (p - d);
+        code -= d;
     }
-    if (family == Family::kYmtc) {
-        const unsigned code = id[3] >> 5;
-        if (code > 2)
-            return std::nullopt;
-        return 1u << code;  // 1, 2, 4
-    }
-    return std::nullopt;
+    return 1u << code;
 }
 
-// Appends to a fixed buffer, dropping whatever does not fit; the text stays NUL-terminated.
-class TextBuilder {
-  public:
-    TextBuilder(char* out, std::size_t size) : out_(out), size_(size) { out_[0] = '\0'; }
+constexpr const char* kCellTypeTexts[] = {" SLC", " MLC", " TLC", " QLC", " PLC"};
 
-    void append(const char* text) {
-        while (*text != '\0' && used_ + 1 < size_)
-            out_[used_++] = *text++;
-        out_[used_] = '\0';
+// Writes the description at out, which has room for the longest one (checked below); returns
+// the end of the text, not terminated.
+class DescriptionWriter {
+  public:
+    explicit DescriptionWriter(char* out) : end_(out) {}
+
+    char* end() const { return end_; }
+
+    void text(const char* piece) {
+        const std::size_t length = std::strlen(piece);
+        std::memcpy(end_, piece, length);
+        end_ += length;
+    }
+
+    void literal(const char* piece, std::size_t length) {
+        std::memcpy(end_, piece, length);
+        end_ += length;
+    }
+
+    void number(std::uint32_t value) {
+        char digits[10];
+        char* first = digits + sizeof digits;
+        do {
+            *--first = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value != 0);
+        literal(first, static_cast<std::size_t>(digits + sizeof digits - first));
+    }
+
+    // gb / 1024 with two decimals, rounded as printf's "%.2f" rounds the exact value: to the
+    // nearer hundredth, a tie to the even one. gb / 1024 in hundredths is gb * 25 / 256.
+    void terabits(std::uint32_t gb) {
+        const std::uint64_t scaled = std::uint64_t{gb} * 25;
+        std::uint64_t hundredths = scaled >> 8;
+        const unsigned remainder = static_cast<unsigned>(scaled & 0xFF);
+        if (remainder > 128 || (remainder == 128 && (hundredths & 1) != 0))
+            ++hundredths;
+        number(static_cast<std::uint32_t>(hundredths / 100));
+        const unsigned cents = static_cast<unsigned>(hundredths % 100);
+        const char decimals[3] = {'.', static_cast<char>('0' + cents / 10),
+                                  static_cast<char>('0' + cents % 10)};
+        literal(decimals, 3);
     }
 
   private:
-    char* out_;
-    std::size_t size_;
-    std::size_t used_ = 0;
+    char* end_;
 };
+
+template <std::size_t N>
+constexpr std::size_t literal_length(const char (&)[N]) {
+    return N - 1;
+}
+
+void write_description(const FlashFields& fields, DescriptionWriter& out) {
+    out.text(fields.maker);
+    if (fields.node != nullptr)
+        out.text(fields.node);
+    if (fields.part != nullptr)
+        out.text(fields.part);
+    if (fields.cell)
+        out.literal(kCellTypeTexts[static_cast<std::size_t>(*fields.cell)], 4);
+    if (fields.page_kib) {
+        out.literal(" ", 1);
+        out.number(*fields.page_kib);
+        out.literal("k", 1);
+    }
+    if (fields.capacity) {
+        const FlashCapacity& cap = *fields.capacity;
+        out.literal(" ", 1);
+        if (cap.terabit) {
+            out.terabits(cap.per_ce_gb);
+            out.literal("Tb/CE ", literal_length("Tb/CE "));
+            out.terabits(cap.per_die_gb);
+            out.literal("Tb/die", literal_length("Tb/die"));
+        } else {
+            out.number(cap.per_ce_gb);
+            out.literal("Gb/CE ", literal_length("Gb/CE "));
+            out.number(cap.per_die_gb);
+            out.literal("Gb/die", literal_length("Gb/die"));
+        }
+    }
+    if (fields.planes_per_die) {
+        out.literal(" ", 1);
+        out.number(*fields.planes_per_die);
+        out.literal("Plane/die", literal_length("Plane/die"));
+    }
+}
+
+// The longest description, piece by piece, fits the caller's buffer with its NUL: so the writer
+// needs no bounds checks.
+constexpr std::size_t longest_text(auto const& table, auto text_of) {
+    std::size_t longest = 0;
+    for (const auto& row : table) {
+        const char* text = text_of(row);
+        std::size_t length = 0;
+        while (text != nullptr && text[length] != '\0')
+            ++length;
+        longest = length > longest ? length : longest;
+    }
+    return longest;
+}
+constexpr std::size_t kLongestMaker =
+    longest_text(kMakerTable, [](const MakerRow& row) { return row.name; });
+constexpr std::size_t max_of(std::initializer_list<std::size_t> values) {
+    std::size_t m = 0;
+    for (std::size_t v : values)
+        m = v > m ? v : m;
+    return m;
+}
+constexpr std::size_t kLongestNode =
+    max_of({longest_text(kToshibaNodeLookup, [](const NodeEntry& e) { return e.text; }),
+            longest_text(kHynixNodeLookup, [](const NodeEntry& e) { return e.text; }),
+            longest_text(kSamsungNodeLookup, [](const NodeEntry& e) { return e.text; }),
+            longest_text(kYmtcGenerationLookup, [](const NodeEntry& e) { return e.text; })});
+constexpr std::size_t kLongestPart = sizeof(PartRow::text) - 1;
+constexpr std::size_t digits(std::uint32_t value) {
+    return value < 10 ? 1 : 1 + digits(value / 10);
+}
+// Capacities reach the largest value times 8 dies (terabits have fewer digits than gigabits:
+// "10.66" for 10920); at most 2^7 planes; pages of up to 16k.
+constexpr std::uint32_t largest_capacity_gb() {
+    std::uint32_t largest = 0;
+    for (const CapacityRow& row : kCapacityTable)
+        largest = row.gb > largest ? row.gb : largest;
+    return largest;
+}
+constexpr bool pages_have_two_digits() {
+    for (const MakerFamilyRules& rules : kMakerFamilyRules) {
+        if ((rules.page.base_kib << rules.page.max_code) > 99)
+            return false;
+    }
+    return true;
+}
+static_assert(pages_have_two_digits());
+constexpr std::size_t kCapacityDigits = digits(8u * largest_capacity_gb());
+constexpr std::size_t kLongestNumbers =
+    literal_length(" QLC") + literal_length(" 16k") +
+    (1 + kCapacityDigits + literal_length("Gb/CE ") + kCapacityDigits + literal_length("Gb/die")) +
+    (1 + 3 + literal_length("Plane/die"));
+static_assert(kLongestMaker + kLongestNode + kLongestPart + kLongestNumbers <
+              kFlashDescriptionSize);
 
 }  // namespace
 
 bool decode_flash_fields(const std::uint8_t* id, FlashFields& fields) {
     fields = FlashFields{};
-    const char* maker = find_maker_name(id[0]);
+    const MakerRow* maker = find_maker(id[0]);
     if (maker == nullptr)
         return false;
-    fields.maker = maker;
+    fields.maker = maker->name;
 
-    const Family family = family_of(id[0]);
+    const MakerFamilyRules& rules = rules_of(maker->family);
     bool node_per_die = false;
-    switch (family) {
-        case Family::kMicron:
-            fields.part = find_part_text(kMicronPartTable, id);
-            break;
-        case Family::kToshiba:
-            fields.node = find_node_text(kToshibaNodeTable, id[5] & kToshibaNodeMask);
-            break;
-        case Family::kHynix:
-            if (const HynixNodeRow* row = find_hynix_node(id[5])) {
-                fields.node = row->text;
-                node_per_die = row->per_die;
-            }
-            break;
-        case Family::kSamsung:
-            fields.node = find_node_text(kSamsungNodeTable, id[5] & kSamsungNodeMask);
-            break;
-        case Family::kYmtc:
-            fields.node = find_node_text(kYmtcGenerationTable,
-                                         (id[4] >> kYmtcGenerationShift) & kYmtcGenerationMask);
-            fields.part = find_part_text(kYmtcPartTable, id);
-            break;
-        case Family::kOther:
-            break;
+    if (rules.nodes != nullptr) {
+        const NodeEntry& node = (*rules.nodes)[rules.node_key.of(id)];
+        fields.node = node.text;
+        node_per_die = node.per_die;
     }
+    if (rules.parts != PartTable::none)
+        fields.part = find_part_text(rules.parts, id);
     fields.cell = cell_type(id);
-    fields.page_kib = page_size_kib(family, id[3]);
-    fields.capacity = capacity(family, id, node_per_die);
-    fields.planes_per_die = planes_per_die(family, id);
+    fields.page_kib = page_size_kib(rules.page, id);
+    fields.capacity = capacity(rules, id, node_per_die);
+    fields.planes_per_die = planes_per_die(rules.planes, id);
     return true;
 }
 
 const char* cell_type_text(CellType cell) {
-    switch (cell) {
-        case CellType::kSlc:
-            return " SLC";
-        case CellType::kMlc:
-            return " MLC";
-        case CellType::kTlc:
-            return " TLC";
-        case CellType::kQlc:
-            return " QLC";
-        case CellType::kPlc:
-            break;
-    }
-    return " PLC";
+    return kCellTypeTexts[static_cast<std::size_t>(cell)];
 }
 
 void format_flash_description(const FlashFields& fields, char* out, std::size_t out_size) {
-    TextBuilder text(out, out_size);
+    out[0] = '\0';
     if (fields.maker == nullptr)
         return;
-    char piece[48];
-    text.append(fields.maker);
-    if (fields.node != nullptr)
-        text.append(fields.node);
-    if (fields.part != nullptr)
-        text.append(fields.part);
-    if (fields.cell)
-        text.append(cell_type_text(*fields.cell));
-    if (fields.page_kib) {
-        std::snprintf(piece, sizeof piece, " %uk", static_cast<unsigned>(*fields.page_kib));
-        text.append(piece);
+    if (out_size >= kFlashDescriptionSize) {
+        DescriptionWriter writer(out);
+        write_description(fields, writer);
+        *writer.end() = '\0';
+        return;
     }
-    if (fields.capacity) {
-        const FlashCapacity& cap = *fields.capacity;
-        if (cap.terabit) {
-            std::snprintf(piece, sizeof piece, " %0.2fTb/CE %0.2fTb/die",
-                          static_cast<double>(cap.per_ce_gb) * (1.0 / 1024),
-                          static_cast<double>(cap.per_die_gb) * (1.0 / 1024));
-        } else {
-            std::snprintf(piece, sizeof piece, " %uGb/CE %uGb/die",
-                          static_cast<unsigned>(cap.per_ce_gb),
-                          static_cast<unsigned>(cap.per_die_gb));
-        }
-        text.append(piece);
-    }
-    if (fields.planes_per_die) {
-        std::snprintf(piece, sizeof piece, " %uPlane/die",
-                      static_cast<unsigned>(*fields.planes_per_die));
-        text.append(piece);
-    }
+    char whole[kFlashDescriptionSize];
+    DescriptionWriter writer(whole);
+    write_description(fields, writer);
+    std::size_t length = static_cast<std::size_t>(writer.end() - whole);
+    if (length > out_size - 1)
+        length = out_size - 1;
+    std::memcpy(out, whole, length);
+    out[length] = '\0';
 }
 
 int decode_flash_id(const std::uint8_t* id, char* description) {
-    description[0] = '\0';
     FlashFields fields;
-    if (!decode_flash_fields(id, fields))
+    if (!decode_flash_fields(id, fields)) {
+        description[0] = '\0';
         return 0;
-    format_flash_description(fields, description, kFlashDescriptionSize);
+    }
+    DescriptionWriter writer(description);
+    write_description(fields, writer);
+    *writer.end() = '\0';
     return 1;
 }
 

@@ -12,7 +12,7 @@ namespace torvik {
 // Callers supply a description buffer of this size; no description comes near it.
 inline constexpr std::size_t kFlashDescriptionSize = 128;
 
-enum class CellType : std::uint8_t { kSlc, kMlc, kTlc, kQlc, kPlc };
+enum class CellType : std::uint8_t { slc, mlc, tlc, qlc, plc };
 
 struct FlashCapacity {
     std::uint32_t per_ce_gb = 0;

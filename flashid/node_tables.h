@@ -2,6 +2,8 @@
 // Every text carries its leading space, as it joins the description after the maker name.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "flashid/byte_list.h"
@@ -99,24 +101,35 @@ inline constexpr NodeRow kYmtcGenerationTable[] = {
 };
 // clang-format on
 
-// The text of the row with this key, or nullptr.
+// A node table as a lookup by key: every key value 0 to 255 with its text (nullptr for none) and
+// whether it counts capacity per die.
+struct NodeEntry {
+    const char* text = nullptr;
+    bool per_die = false;
+};
+using NodeLookup = std::array<NodeEntry, 256>;
+
 template <std::size_t N>
-constexpr const char* find_node_text(const NodeRow (&table)[N], std::uint8_t key) {
-    for (const NodeRow& row : table) {
-        if (row.key == key)
-            return row.text;
-    }
-    return nullptr;
+constexpr NodeLookup make_node_lookup(const NodeRow (&table)[N]) {
+    NodeLookup lookup{};
+    for (const NodeRow& row : table)
+        lookup[row.key] = {row.text, false};
+    return lookup;
 }
 
-// The Hynix row that lists this byte 5 value, or nullptr.
-constexpr const HynixNodeRow* find_hynix_node(std::uint8_t byte5) {
+constexpr NodeLookup make_hynix_node_lookup() {
+    NodeLookup lookup{};
     for (const HynixNodeRow& row : kHynixNodeTable) {
-        if (row.values.contains(byte5))
-            return &row;
+        for (std::uint8_t value : row.values)
+            lookup[value] = {row.text, row.per_die};
     }
-    return nullptr;
+    return lookup;
 }
+
+inline constexpr NodeLookup kToshibaNodeLookup = make_node_lookup(kToshibaNodeTable);
+inline constexpr NodeLookup kHynixNodeLookup = make_hynix_node_lookup();
+inline constexpr NodeLookup kSamsungNodeLookup = make_node_lookup(kSamsungNodeTable);
+inline constexpr NodeLookup kYmtcGenerationLookup = make_node_lookup(kYmtcGenerationTable);
 
 template <std::size_t N>
 constexpr bool node_keys_unique(const NodeRow (&table)[N]) {

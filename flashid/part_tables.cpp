@@ -1,5 +1,7 @@
 #include "flashid/part_tables.h"
 
+#include <array>
+
 namespace torvik {
 
 // The rows are searched in order and the first match wins. Where keys overlap, a five-byte key
@@ -159,16 +161,87 @@ static_assert(rows_are_well_formed(kYmtcPartTable));
 static_assert(no_id_matches_two_rows(kMicronPartTable));
 static_assert(no_id_matches_two_rows(kYmtcPartTable));
 
+// Every key fixes ID byte 1 (a row from byte 0 on fixes bytes 0 and 1), so the rows are bucketed
+// by byte 1, each bucket in table order. A row's key is matched as a whole: ID bytes 0 to 5 read
+// as one little-endian number, masked to the bytes the row compares.
+struct PartKey {
+    std::uint64_t value;
+    std::uint64_t mask;
+    const char* text;
+};
+
+template <std::size_t N>
+struct PartIndex {
+    std::array<std::uint16_t, 257> start{};  // bucket b holds keys[start[b]] to keys[start[b + 1]]
+    std::array<PartKey, N> keys{};
+};
+
+constexpr std::uint8_t key_byte1(const PartRow& row) {
+    return row.key[1 - row.key_start];
+}
+
+template <std::size_t N>
+constexpr PartIndex<N> make_part_index(const PartRow (&table)[N]) {
+    PartIndex<N> index;
+    std::size_t next = 0;
+    for (unsigned b = 0; b < 256; ++b) {
+        index.start[b] = static_cast<std::uint16_t>(next);
+        for (const PartRow& row : table) {
+            if (key_byte1(row) != b)
+                continue;
+            PartKey key{0, 0, row.text};
+            for (std::size_t i = 0; i < row.key_length; ++i) {
+                const unsigned shift = 8 * (row.key_start + i);
+                key.value |= std::uint64_t{row.key[i]} << shift;
+                key.mask |= std::uint64_t{0xFF} << shift;
+            }
+            index.keys[next++] = key;
+        }
+    }
+    index.start[256] = static_cast<std::uint16_t>(next);
+    return index;
+}
+
+constexpr PartIndex<kMicronPartRows> kMicronPartIndex = make_part_index(kMicronPartTable);
+constexpr PartIndex<kYmtcPartRows> kYmtcPartIndex = make_part_index(kYmtcPartTable);
+static_assert(kMicronPartIndex.start[256] == kMicronPartRows);
+static_assert(kYmtcPartIndex.start[256] == kYmtcPartRows);
+
+template <std::size_t N>
+const char* find_in(const PartIndex<N>& index, const std::uint8_t* id) {
+    // Bytes in ID order whatever the machine's byte order.
+    const std::uint64_t bytes = std::uint64_t{id[0]} | std::uint64_t{id[1]} << 8 |
+                                std::uint64_t{id[2]} << 16 | std::uint64_t{id[3]} << 24 |
+                                std::uint64_t{id[4]} << 32 | std::uint64_t{id[5]} << 40;
+    for (std::size_t k = index.start[id[1]]; k < index.start[id[1] + 1]; ++k) {
+        if ((bytes & index.keys[k].mask) == index.keys[k].value)
+            return index.keys[k].text;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
-const char* find_part_text(std::span<const PartRow> table, const std::uint8_t* id) {
-    for (const PartRow& row : table) {
-        bool match = true;
-        for (std::size_t i = 0; i < row.key_length && match; ++i) {
-            match = id[row.key_start + i] == row.key[i];
-        }
-        if (match)
-            return row.text;
+std::span<const PartRow> part_rows(PartTable table) {
+    switch (table) {
+        case PartTable::micron:
+            return kMicronPartTable;
+        case PartTable::ymtc:
+            return kYmtcPartTable;
+        case PartTable::none:
+            break;
+    }
+    return {};
+}
+
+const char* find_part_text(PartTable table, const std::uint8_t* id) {
+    switch (table) {
+        case PartTable::micron:
+            return find_in(kMicronPartIndex, id);
+        case PartTable::ymtc:
+            return find_in(kYmtcPartIndex, id);
+        case PartTable::none:
+            break;
     }
     return nullptr;
 }

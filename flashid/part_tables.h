@@ -21,8 +21,13 @@ inline constexpr std::size_t kYmtcPartRows = 9;
 extern const PartRow kMicronPartTable[kMicronPartRows];
 extern const PartRow kYmtcPartTable[kYmtcPartRows];
 
+enum class PartTable : std::uint8_t { none, micron, ymtc };
+
+// The rows of a table; none has no rows.
+std::span<const PartRow> part_rows(PartTable table);
+
 // The text of the first row whose key equals the ID bytes from its key start on, or nullptr.
-// Reads ID bytes 0 to 5 at most.
-const char* find_part_text(std::span<const PartRow> table, const std::uint8_t* id);
+// Reads ID bytes 0 to 5 at most; looks only at the rows that share the ID's byte 1.
+const char* find_part_text(PartTable table, const std::uint8_t* id);
 
 }  // namespace torvik

@@ -70,9 +70,9 @@ void run_and_check(SimDrive& drive, const std::set<std::string>& uncreatable) {
     std::FILE* out = std::tmpfile();
     std::FILE* in = std::tmpfile();
     FUZZ_CHECK(out != nullptr && in != nullptr);
-    // With the JSON report: it decodes every page the text report does, and more.
-    const int status =
-        run_on_simulated_drive(drive, host, Console{out, out, in}, "0y", SimulatedRun{true});
+    // With the JSON and HTML reports: they decode every page the text report does, and more.
+    const int status = run_on_simulated_drive(drive, host, Console{out, out, in}, "0y",
+                                              SimulatedRun{true, "sim", "default", false, true});
     std::fclose(in);
     std::fclose(out);
     // Only a refused output file makes the run end with status 5.

@@ -11,11 +11,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <system_error>
 
@@ -35,6 +37,11 @@ static_assert(sizeof(termios) <= 128, "saved_termios_ must hold a struct termios
 namespace {
 
 constexpr const char* kDrivePrefix = "\\\\.\\PhysicalDrive";
+
+// Every disk node (block and SCSI generic, for the listing, the bus query and the examined drive)
+// is opened read-only: SG_IO as root needs no write access, a write-protected disk refuses a
+// write open (EROFS), and closing a descriptor opened for writing makes udev re-probe the disk.
+constexpr int kDiskNodeOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
 
 // Reads the first line of a sysfs attribute, without its line end; spaces are kept.
 std::string read_attribute(const fs::path& path) {
@@ -64,11 +71,27 @@ bool parse_drive_number(const char* path, std::size_t& index) {
     return true;
 }
 
+// One line of in without its line end, as std::getline reads it; false at the end of the input.
+// (stdio rather than a stream: a stream's locale set-up costs more than the whole file.)
+bool read_line(std::FILE* in, std::string& line) {
+    line.clear();
+    char chunk[256];
+    while (std::fgets(chunk, sizeof chunk, in) != nullptr) {
+        line += chunk;
+        if (line.back() == '\n') {
+            line.pop_back();
+            return true;
+        }
+    }
+    return !line.empty();
+}
+
 // "PRETTY_NAME=..." of os-release, without its quotes.
 std::string pretty_name(const std::string& os_release) {
-    std::ifstream in(os_release);
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(os_release.c_str(), "r"),
+                                                             &std::fclose);
     std::string line;
-    while (std::getline(in, line)) {
+    while (in != nullptr && read_line(in.get(), line)) {
         if (line.rfind("PRETTY_NAME=", 0) != 0)
             continue;
         std::string value = line.substr(std::strlen("PRETTY_NAME="));
@@ -217,7 +240,7 @@ DriveHandle LinuxPlatform::open_drive(const char* path, std::uint32_t /*flags*/)
         return kInvalidDriveHandle;
     }
     const std::string node = dev_root_ + "/" + disks[index];
-    const int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(node.c_str(), kDiskNodeOpenFlags);
     if (fd < 0) {
         last_error_ = static_cast<std::uint32_t>(errno);
         return kInvalidDriveHandle;
@@ -234,7 +257,7 @@ int LinuxPlatform::open_scsi_generic(const std::string& name) const {
     const fs::path dir = fs::path(sysfs_root_) / "block" / name / "device" / "scsi_generic";
     for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec)) {
         const std::string node = dev_root_ + "/" + entry.path().filename().string();
-        const int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        const int fd = ::open(node.c_str(), kDiskNodeOpenFlags);
         if (fd >= 0) {
             return fd;
         }

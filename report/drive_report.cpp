@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "common/bytes.h"
+#include "common/printable_text.h"
 #include "flashid/flash_id.h"
 #include "report/ata_smart_table.h"
 #include "report/controller_config.h"
@@ -129,13 +130,16 @@ void identity_lines(ReportRun& run, std::uint64_t last_lba) {
     inquiry_text(run.pages.inquiry.data() + 8, 24, model);
     inquiry_text(run.pages.inquiry.data() + 32, 4, revision);
     inquiry_text(run.pages.inquiry.data() + 36, 8, serial);
+    // The JSON keeps the drive's own bytes (escaped there); the console and the report get them
+    // with control bytes shown as '?'.
     if (ReportRecorder* recorder = run.ctx.recorder) {
         recorder->model = model;
         recorder->revision = revision;
         recorder->serial = serial;
     }
-    report_printf(run.ctx, "Model   : %s\n", model);
-    report_printf(run.ctx, "Rev/sn  : %s/%s\n", revision, serial);
+    report_printf(run.ctx, "Model   : %s\n", printable_text(model).c_str());
+    report_printf(run.ctx, "Rev/sn  : %s/%s\n", printable_text(revision).c_str(),
+                  printable_text(serial).c_str());
     // The count is the last LBA itself, in 512-byte sectors.
     const double megabytes = static_cast<double>(last_lba >> 11);
     const double gigabytes = static_cast<double>(last_lba) * 512 * 0.000000001;

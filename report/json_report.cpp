@@ -11,6 +11,7 @@
 #include "report/controller_config.h"
 #include "report/health_log.h"
 #include "report/health_log_fields.h"
+#include "report/health_verdict.h"
 #include "report/report_output.h"
 
 namespace torvik {
@@ -222,6 +223,22 @@ Json failed_commands(const ReportRecorder& record) {
     return out;
 }
 
+Json health(const HealthAssessment& assessment) {
+    Json reasons = Json::array();
+    for (const HealthReason& r : assessment.reasons) {
+        reasons.push_back({{"level", level_name(r.level)},
+                           {"field", r.field},
+                           {"value", json_integer(r.value)},
+                           {"unit", r.unit},
+                           {"text", r.text},
+                           {"source", r.source}});
+    }
+    const char* source = source_name(assessment.source);
+    return Json{{"verdict", verdict_name(assessment.verdict)},
+                {"source", source != nullptr ? Json(source) : Json(nullptr)},
+                {"reasons", std::move(reasons)}};
+}
+
 Json files(const ReportRecorder& record) {
     Json out = {{"written", Json::array()},
                 {"not_created", Json::array()},
@@ -309,6 +326,7 @@ Json json_report(const JsonRunInfo& run, const ReportRecorder& record) {
     }
     doc["identity"] = identity(record);
     doc["controller"] = controller(record);
+    doc["health"] = health(assess_health(health_pages(record)));
 
     if (const std::uint8_t* fid = record.page(CommandId::read_fid); fid && flash_id_present(fid))
         doc["flash_id"] = flash_id_json(fid);
@@ -325,6 +343,20 @@ Json json_report(const JsonRunInfo& run, const ReportRecorder& record) {
     if (const std::uint8_t* smart = record.page(CommandId::smart);
         smart != nullptr && nvme_smart_section_due(smart)) {
         doc["nvme_smart"] = nvme_smart(smart);
+    }
+    // The same log as read through the bridge, which the health verdict prefers.
+    if (const std::uint8_t* bridge = record.page(CommandId::nvme_smart_log);
+        bridge != nullptr && nvme_smart_section_due(bridge)) {
+        doc["bridge_nvme_smart"] = nvme_smart(bridge);
+    }
+    if (const std::uint8_t* identify = record.page(CommandId::nvme_identify)) {
+        const TemperatureThresholds limits = read_temperature_thresholds(identify);
+        Json out = Json::object();
+        if (limits.warning != 0)
+            out["warning_composite_temperature_threshold"] = temperature(limits.warning);
+        if (limits.critical != 0)
+            out["critical_composite_temperature_threshold"] = temperature(limits.critical);
+        doc["nvme_identify"] = std::move(out);
     }
     if (const std::uint8_t* smartext = record.page(CommandId::smartext);
         smartext != nullptr && ext_smart_section_due(smartext)) {
@@ -344,8 +376,7 @@ FileResult write_json_report(Platform& platform, std::FILE* console, const Json&
     // file stays ASCII.
     const std::string text =
         report.dump(2, ' ', true, nlohmann::ordered_json::error_handler_t::replace) + "\n";
-    return write_whole_file(platform, console, kJsonReportFileName, text.data(), text.size(),
-                            FileKind::text);
+    return write_text_file(platform, console, kJsonReportFileName, text);
 }
 
 }  // namespace torvik

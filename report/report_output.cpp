@@ -20,6 +20,8 @@ void report_printf(ReportContext& ctx, const char* format, ...) {
     report_text(ctx, line);
 }
 
+namespace {
+
 FileResult write_whole_file(Platform& platform, std::FILE* console, const char* name,
                             const void* data, std::size_t length, FileKind kind) {
     OutputFile file(platform, name, kind);
@@ -33,9 +35,16 @@ FileResult write_whole_file(Platform& platform, std::FILE* console, const char* 
     return result;
 }
 
+}  // namespace
+
 FileResult write_dump(Platform& platform, std::FILE* console, const char* name,
                       const std::uint8_t* data, std::size_t length) {
     return write_whole_file(platform, console, name, data, length, FileKind::binary);
+}
+
+FileResult write_text_file(Platform& platform, std::FILE* console, const char* name,
+                           const std::string& text) {
+    return write_whole_file(platform, console, name, text.data(), text.size(), FileKind::text);
 }
 
 }  // namespace torvik

@@ -301,6 +301,67 @@ SimProfileData make_failing_pages() {
     return data;
 }
 
+// The health profiles: the default drive with its two copies of the NVMe SMART / Health log (the
+// controller's and the bridge's) changed alike, under a name and serial of their own.
+SimProfileData health_variant(const char* product, const char* serial, void (*edit)(Page&)) {
+    SimProfileData data = make_default();
+    data.product = product;
+    standard_inquiry(data, "1.03", serial);
+    edit(data.replies[static_cast<std::size_t>(CommandId::smart)]);
+    edit(data.replies[static_cast<std::size_t>(CommandId::nvme_smart_log)]);
+    // Warning and critical composite temperature thresholds in the NVMe Identify page: 70 C, 85 C.
+    Page& id = data.replies[static_cast<std::size_t>(CommandId::nvme_identify)];
+    put_le16(id.data() + 266, 343);
+    put_le16(id.data() + 268, 358);
+    return data;
+}
+
+SimProfileData make_hot() {
+    return health_variant("PSSD SIM HOT    ", "SIM00101", [](Page& smart) {
+        smart[0] = 0x02;                    // temperature outside a threshold
+        put_le16(smart.data() + 1, 347);    // 74 C
+        put_le32(smart.data() + 0xC0, 38);  // minutes above the warning threshold
+        put_le16(smart.data() + 0xC8, 350);
+    });
+}
+
+SimProfileData make_media_errors() {
+    return health_variant("PSSD SIM ERR    ", "SIM00102",
+                          [](Page& smart) { put_le32(smart.data() + 0xA0, 7); });
+}
+
+SimProfileData make_spare_low() {
+    return health_variant("PSSD SIM SPARE  ", "SIM00103", [](Page& smart) {
+        smart[0] = 0x01;  // spare below threshold
+        smart[3] = 4;
+    });
+}
+
+SimProfileData make_worn_out() {
+    SimProfileData data = health_variant("PSSD SIM WORN   ", "SIM00104", [](Page& smart) {
+        smart[0] = 0x04;  // reliability degraded
+        smart[3] = 12;
+        smart[5] = 104;
+    });
+    return data;
+}
+
+// Neither copy of the NVMe log: a bridge without the tunnel and a failing smart page, so the
+// verdict falls back to the extended SMART life figures (8% of the rated life left).
+SimProfileData make_vendor_life() {
+    SimProfileData data = make_default();
+    data.product = "PSSD SIM LIFE   ";
+    standard_inquiry(data, "1.03", "SIM00105");
+    data.tunnel_supported = false;
+    data.faults[static_cast<std::size_t>(CommandId::smart)] =
+        Fault{FaultKind::platform_error, 31, 0};
+    Page& ext = data.replies[static_cast<std::size_t>(CommandId::smartext)];
+    put_le64(ext.data() + 16 * 8 + 8, 92);    // SSD life used percent
+    put_le64(ext.data() + 16 * 9 + 8, 8);     // SSD life remaining percent
+    put_le64(ext.data() + 16 * 6 + 8, 2790);  // average erase count
+    return data;
+}
+
 }  // namespace
 
 const std::vector<SimProfile>& sim_profiles() {
@@ -311,6 +372,12 @@ const std::vector<SimProfile>& sim_profiles() {
         {"no-tunnel", "a bridge that does not know the 0xE6 NVMe tunnel", make_no_tunnel},
         {"large", "4 TB drive: the size comes from READ CAPACITY(16)", make_large},
         {"failing-pages", "the six controller pages fail with error 0x1f", make_failing_pages},
+        {"hot", "74 C against a 70 C warning threshold: health WARNING", make_hot},
+        {"media-errors", "7 media and data integrity errors: health WARNING", make_media_errors},
+        {"spare-low", "available spare 4% below its 10% threshold: health FAILED", make_spare_low},
+        {"worn-out", "percentage used 104%, reliability degraded: health FAILED", make_worn_out},
+        {"vendor-life", "no NVMe SMART log; extended SMART: 8% life left: health WARNING",
+         make_vendor_life},
     };
     return kProfiles;
 }

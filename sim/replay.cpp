@@ -1,12 +1,8 @@
 #include "sim/replay.h"
 
-#include <filesystem>
-#include <fstream>
-#include <system_error>
+#include "platform/folder_reader.h"
 
 namespace torvik {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -24,41 +20,43 @@ std::string inquiry_text(const std::vector<std::uint8_t>& inquiry, std::size_t o
 
 }  // namespace
 
-bool load_replay(const std::string& dir, SimProfileData& data, std::string& error) {
-    std::error_code ec;
-    const fs::path root(dir);
-    if (!fs::is_directory(root, ec)) {
-        error = "replay directory '" + dir + "' does not exist or is not a directory";
-        return false;
-    }
-    fs::directory_iterator probe(root, ec);
-    if (ec) {
-        error = "cannot read replay directory '" + dir + "': " + ec.message();
-        return false;
+bool load_replay(const std::string& dir, SimProfileData& data, std::string& error,
+                 std::vector<std::string>* notes) {
+    FolderReader folder;
+    std::string reason;
+    switch (folder.open(dir, reason)) {
+        case FolderOpen::ok:
+            break;
+        case FolderOpen::not_a_directory:
+            error = "replay directory '" + dir + "' does not exist or is not a directory";
+            return false;
+        case FolderOpen::unreadable:
+            error = "cannot read replay directory '" + dir + "': " + reason;
+            return false;
     }
 
     data = SimProfileData{};
     for (const CommandInfo& command : kCommands) {
         const std::size_t index = static_cast<std::size_t>(command.id);
-        const fs::path file = root / command.dump_name;
-        // Only a regular file answers: opening a named pipe or a device could wait forever.
-        std::ifstream in;
-        if (fs::is_regular_file(file, ec))
-            in.open(file, std::ios::binary);
-        if (!in.is_open()) {
-            data.replies[index].clear();
-            data.faults[index] = Fault{FaultKind::platform_error, kReplayMissingFileError, 0};
-            continue;
-        }
         // Only the command's length can ever be sent, so a larger file is read no further.
-        std::vector<std::uint8_t> bytes(command.length);
-        in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        bytes.resize(static_cast<std::size_t>(in.gcount()));
-        if (in.bad()) {
-            error = "cannot read '" + file.string() + "'";
-            return false;
+        std::vector<std::uint8_t> bytes;
+        switch (folder.read(command.dump_name, command.length, bytes, reason)) {
+            case FileRead::ok:
+                data.replies[index] = std::move(bytes);
+                continue;
+            case FileRead::not_regular:
+                if (notes != nullptr)
+                    notes->push_back("'" + dir + "/" + command.dump_name +
+                                     "' is not a regular file: taken as missing");
+                break;
+            case FileRead::missing:
+                break;
+            case FileRead::failed:
+                error = "cannot read '" + dir + "/" + command.dump_name + "': " + reason;
+                return false;
         }
-        data.replies[index] = std::move(bytes);
+        data.replies[index].clear();
+        data.faults[index] = Fault{FaultKind::platform_error, kReplayMissingFileError, 0};
     }
     const std::vector<std::uint8_t>& inquiry =
         data.replies[static_cast<std::size_t>(CommandId::inquiry)];

@@ -2,11 +2,14 @@
 // bulk mode.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "app/decode_command.h"
 #include "app/exit_status.h"
+#include "tests/support/flash_id_corpus.h"
 #include "tests/support/scratch.h"
 
 namespace torvik::testing {
@@ -116,6 +119,118 @@ TEST(DecodeCommand, BulkModeWritesOneLinePerInputLine) {
     const Outcome empty = decode({"-"}, "");
     EXPECT_EQ(empty.out, "");
     EXPECT_EQ(empty.status, kExitOk);
+}
+
+// Lines of up to 4096 bytes (line end not counted) are read; a longer one is reported with its
+// number, gets an empty output line like any bad line, and the lines after it are read as usual,
+// however far it reaches into the input.
+TEST(DecodeCommand, LongLinesAreReportedAndSkipped) {
+    const std::string id = "98 3C 98 B3 76 F2";
+    const auto padded = [&](std::size_t length) {
+        return id + std::string(length - id.size(), ' ');
+    };
+    const std::string toshiba = std::string(kToshiba) + "\n";
+    const std::string too_long = "--decode: line 2: longer than 4096 bytes\n";
+    const struct {
+        const char* name;
+        std::string input;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {"exactly 4096 bytes", id + "\n" + padded(4096) + "\n" + id + "\n",
+         toshiba + toshiba + toshiba, ""},
+        {"4097 bytes", id + "\n" + padded(4097) + "\n" + id + "\n", toshiba + "\n" + toshiba,
+         too_long},
+        {"a megabyte", id + "\n" + padded(1 << 20) + "\n" + id + "\n", toshiba + "\n" + toshiba,
+         too_long},
+        {"a megabyte of line ends after it", id + "\n" + padded(70000) + std::string(1 << 20, '\n'),
+         toshiba + "\n" + std::string((1 << 20) - 1, '\n'), too_long},
+        {"last, without its line end", id + "\n" + padded(100000), toshiba + "\n", too_long},
+        {"last, 4096 bytes without its line end", id + "\n" + padded(4096), toshiba + toshiba, ""},
+        {"a NUL byte inside a line", id + "\n98 3C" + std::string(1, '\0') + " 98 B3 76 F2\n",
+         toshiba + "\n", "--decode: line 2: \"3C?\" is not a hex byte\n"},
+    };
+    for (const auto& c : cases) {
+        const Outcome r = decode({"-"}, c.input);
+        EXPECT_EQ(r.out, c.out) << c.name;
+        EXPECT_EQ(r.err, c.err) << c.name;
+        EXPECT_EQ(r.status, c.err.empty() ? kExitOk : kExitUsage) << c.name;
+    }
+}
+
+// Output that cannot be written fails the command with a message, whether the stream refuses
+// every write (opened for reading only) or only its flush (a full device); so does input that
+// cannot be read.
+TEST(DecodeCommand, FailedOutputOrInputIsReportedWithStatus1) {
+    ScratchDir dir;
+    { std::ofstream(dir.path() / "read_only.txt") << ""; }
+    const std::string many = decode_input_lines(kDecodeInputSeed, 20000);
+    struct Sink {
+        const char* name;
+        std::filesystem::path path;
+        const char* mode;
+    };
+    std::vector<Sink> sinks = {{"read-only stream", dir.path() / "read_only.txt", "r"}};
+    if (std::filesystem::exists("/dev/full"))
+        sinks.push_back({"full device", "/dev/full", "w"});
+    const struct {
+        const char* name;
+        std::vector<const char*> args;
+        std::string input;
+    } runs[] = {
+        {"one ID", {"98", "3C", "98", "B3", "76", "F2"}, ""},
+        {"one line", {"-"}, "98 3C 98 B3 76 F2\n"},
+        {"many lines", {"-"}, many},
+    };
+    for (const Sink& sink : sinks) {
+        for (const auto& run : runs) {
+            std::FILE* out = std::fopen(sink.path.string().c_str(), sink.mode);
+            ASSERT_NE(out, nullptr) << sink.name;
+            Capture err;
+            std::FILE* in = input_from(run.input);
+            const int status = run_decode_command(static_cast<int>(run.args.size()),
+                                                  run.args.data(), in, out, err.file());
+            std::fclose(in);
+            std::fclose(out);
+            EXPECT_EQ(status, kExitUsage) << sink.name << ", " << run.name;
+            EXPECT_TRUE(contains(err.text(), "--decode: writing the output failed: "))
+                << sink.name << ", " << run.name << ": " << err.text();
+        }
+    }
+
+    // Input that cannot be read is no silent end of the input either. (A stream opened for
+    // appending refuses reads with an error on Linux; some C runtimes just report its end.)
+    const std::string append_only = (dir.path() / "read_only.txt").string();
+    std::FILE* probe = std::fopen(append_only.c_str(), "a");
+    ASSERT_NE(probe, nullptr);
+    const bool read_fails = std::fgetc(probe) == EOF && std::ferror(probe) != 0;
+    std::fclose(probe);
+    if (!read_fails)
+        GTEST_SKIP() << "this C runtime reads an append-only stream as empty";
+    std::FILE* in = std::fopen(append_only.c_str(), "a");
+    ASSERT_NE(in, nullptr);
+    Capture out;
+    Capture err;
+    const char* const dash[] = {"-"};
+    EXPECT_EQ(run_decode_command(1, dash, in, out.file(), err.file()), kExitUsage);
+    std::fclose(in);
+    EXPECT_TRUE(contains(err.text(), "--decode: reading the input failed: ")) << err.text();
+}
+
+// The benchmark's million lines of input (bench/make_decode_input), decoded in bulk: output and
+// messages equal, by digest, what the line-by-line reader gave before bulk decoding was
+// rewritten for speed.
+TEST(DecodeCommand, BulkOutputEqualsTheRecordedOutput) {
+    const Outcome r = decode({"-"}, decode_input_lines(kDecodeInputSeed, 1'000'000));
+    Fnv1a64 out;
+    out.add(r.out);
+    Fnv1a64 err;
+    err.add(r.err);
+    EXPECT_EQ(r.status, kExitUsage);
+    EXPECT_EQ(r.out.size(), 22552172u);
+    EXPECT_EQ(r.err.size(), 1931594u);
+    EXPECT_EQ(out.value(), 2181623111460083361u);
+    EXPECT_EQ(err.value(), 14824420197133505487u);
 }
 
 }  // namespace

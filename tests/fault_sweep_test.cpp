@@ -200,9 +200,10 @@ void sweep_one(const SimProfileData& data, const Scenario& s) {
         host.uncreatable.insert(s.uncreatable);
     Capture out;
     std::FILE* in = input_from("");
-    // With the JSON report, so that it too is written after every fault.
-    const int status = run_on_simulated_drive(drive, host, Console{out.file(), out.file(), in},
-                                              "0y", SimulatedRun{true});
+    // With the JSON and HTML reports, so that they too are written after every fault.
+    const int status =
+        run_on_simulated_drive(drive, host, Console{out.file(), out.file(), in}, "0y",
+                               SimulatedRun{true, "sim", "default", false, true});
     std::fclose(in);
     const std::string console = out.text();
     const Expected e = expect(data, s);

@@ -149,8 +149,9 @@ constexpr PartGroup kYmtcGroups[] = {
 // Each key finds its own text, for every maker that searches the table, whatever the bytes the
 // key does not fix; and every row of the table is reached by exactly one key.
 template <std::size_t G>
-void check_part_table(std::span<const PartRow> table, const PartGroup (&groups)[G],
+void check_part_table(PartTable which, const PartGroup (&groups)[G],
                       std::vector<std::uint8_t> makers) {
+    const std::span<const PartRow> table = part_rows(which);
     std::set<const char*> rows_found;
     std::size_t keys = 0;
     for (const PartGroup& group : groups) {
@@ -164,7 +165,7 @@ void check_part_table(std::span<const PartRow> table, const PartGroup (&groups)[
                         id[0] = maker;
                     if (group.start == 0 && maker != id[0])
                         continue;
-                    const char* text = find_part_text(table, id.data());
+                    const char* text = find_part_text(which, id.data());
                     ASSERT_NE(text, nullptr) << key;
                     EXPECT_STREQ(text, group.text) << key;
                     EXPECT_EQ(text_or_empty(fields_of(id).part), group.text) << key;
@@ -174,7 +175,7 @@ void check_part_table(std::span<const PartRow> table, const PartGroup (&groups)[
                     for (std::uint8_t other : {0x2C, 0xB5, 0x88}) {
                         Id id = id_from(key, filler);
                         id[0] = other;
-                        EXPECT_EQ(find_part_text(table, id.data()), nullptr) << key;
+                        EXPECT_EQ(find_part_text(which, id.data()), nullptr) << key;
                     }
                 }
             }
@@ -185,8 +186,8 @@ void check_part_table(std::span<const PartRow> table, const PartGroup (&groups)[
 }
 
 TEST(FlashPartTables, EveryRowFoundByItsOwnKey) {
-    check_part_table(kMicronPartTable, kMicronGroups, {0x2C, 0x89, 0xB5});
-    check_part_table(kYmtcPartTable, kYmtcGroups, {0x9B});
+    check_part_table(PartTable::micron, kMicronGroups, {0x2C, 0x89, 0xB5});
+    check_part_table(PartTable::ymtc, kYmtcGroups, {0x9B});
 }
 
 // The maker table: code and name.
@@ -357,7 +358,7 @@ TEST(FlashId, CellTypeOverridesAndTheirFallThrough) {
     }
     // The YMTC override needs all four bytes; each one changed falls back to the cell code.
     const Id qlc = id_from("9B D5 58 8D 20 00");
-    EXPECT_EQ(fields_of(qlc).cell, CellType::kQlc);
+    EXPECT_EQ(fields_of(qlc).cell, CellType::qlc);
     for (std::size_t i = 1; i <= 4; ++i) {
         Id id = qlc;
         id[i] ^= 0x40;

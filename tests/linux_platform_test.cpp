@@ -118,6 +118,43 @@ TEST_F(FakeSysfs, WholeDisksInNaturalOrderWithTheirBus) {
     EXPECT_EQ(p.last_error(), 2u);
 }
 
+// The access mode of every descriptor this process holds on `node`, read from /proc/self/fdinfo
+// ("flags:" in octal; the low two bits are the access mode: 0 read-only, 1 write-only, 2 both).
+std::vector<int> access_modes_of(const fs::path& node) {
+    std::vector<int> modes;
+    std::error_code ec;
+    for (const fs::directory_entry& fd : fs::directory_iterator("/proc/self/fd", ec)) {
+        if (fs::read_symlink(fd.path(), ec) != node)
+            continue;
+        std::ifstream info("/proc/self/fdinfo/" + fd.path().filename().string());
+        std::string key;
+        std::string value;
+        while (info >> key >> value) {
+            if (key == "flags:")
+                modes.push_back(static_cast<int>(std::stoul(value, nullptr, 8) & 3));
+        }
+    }
+    return modes;
+}
+
+// The listing and the bus query (no flags) and the examined drive (the report's flags) open the
+// block node and the SCSI generic node read-only.
+TEST_F(FakeSysfs, DiskNodesOpenReadOnly) {
+    const fs::path dev = fs::canonical(dir.path() / "dev");
+    fs::create_directories(dir.path() / "sys/block/sdb/device/scsi_generic/sg1");
+    write_text(dev / "sg1", "");
+    for (const std::uint32_t flags : {kQueryOpenFlags, kDiskOpenFlags}) {
+        LinuxPlatform p = platform();
+        const DriveHandle h = p.open_drive("\\\\.\\PhysicalDrive1", flags);
+        ASSERT_NE(h, kInvalidDriveHandle);
+        EXPECT_EQ(access_modes_of(dev / "sdb"), std::vector<int>{0}) << "flags " << flags;
+        EXPECT_EQ(access_modes_of(dev / "sg1"), std::vector<int>{0}) << "flags " << flags;
+        p.close_drive(h);
+        EXPECT_TRUE(access_modes_of(dev / "sdb").empty());
+        EXPECT_TRUE(access_modes_of(dev / "sg1").empty());
+    }
+}
+
 TEST_F(FakeSysfs, OsLineFromUnameAndOsRelease) {
     LinuxPlatform p = platform();
     OsVersion os;

@@ -12,6 +12,7 @@
 
 #include "app/entry.h"
 #include "app/exit_status.h"
+#include "common/printable_text.h"
 #include "sim/profiles.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/program_run.h"
@@ -25,6 +26,7 @@ namespace fs = std::filesystem;
 
 constexpr const char* kReport = "torvik_usb_pssd_flash_id.txt";
 constexpr const char* kHealthLog = "torvik_pssd_flash_id_smart.txt";
+constexpr const char* kJson = "torvik_usb_pssd_flash_id.json";
 
 ProgramRun run_program_with(std::vector<const char*> args, const std::string& typed = "") {
     FakePlatform host;
@@ -72,6 +74,11 @@ TEST(SimProfiles, EachRunsEndToEnd) {
          12},
         {"large", {"Size    : 3815447 MB [4000.8 GB]\n"}, {}, 15},
         {"failing-pages", {"IOCtl: failed 0x1f!\nIOCtl: ReadInfo failed 0x1f!\n"}, {}, 14},
+        {"hot", {"Model   : TORVIK  PSSD SIM HOT    \n"}, {}, 14},
+        {"media-errors", {"Rev/sn  : 1.03/SIM00102\n"}, {}, 14},
+        {"spare-low", {"Rev/sn  : 1.03/SIM00103\n"}, {}, 14},
+        {"worn-out", {"Rev/sn  : 1.03/SIM00104\n"}, {}, 14},
+        {"vendor-life", {"IOCtl: ReadInfo failed 0x1f!\n"}, {"torvik_pssd_nvme_smart.bin"}, 12},
     };
     ASSERT_EQ(sim_profiles().size(), std::size(cases));
     for (const Case& c : cases) {
@@ -204,23 +211,130 @@ TEST(Replay, BadDirectoryIsAClearErrorAndWritesNothing) {
     EXPECT_EQ(files_here().size(), 1u);  // only the file this test made
 }
 
-// Only a regular file answers a command. A named pipe under a dump name would block the open
-// until something writes to it, a directory cannot be read: both count as missing.
-TEST(Replay, WhatIsNotARegularFileIsMissing) {
-    ScratchDir dir;
-    run_program_with({"--sim", "0y"});
-    fs::remove("torvik_usb_fid.bin");
-    fs::create_directory("torvik_usb_fid.bin");
-    fs::remove("torvik_usb_info.bin");
-    const bool pipe = std::system("mkfifo torvik_usb_info.bin 2>/dev/null") == 0 &&
-                      fs::status("torvik_usb_info.bin").type() == fs::file_type::fifo;
-    const ProgramRun r = run_program_with({"--replay", ".", "0y"});
-    // The directory stays, so its dump cannot be written.
-    EXPECT_EQ(r.status, kExitFilesIncomplete);
-    EXPECT_TRUE(contains(r.out, "IOCtl: failed 0x2!\nIOCtl: ReadFID failed 0x2!\n")) << r.out;
-    if (!pipe)
-        GTEST_SKIP() << "no mkfifo here: the named pipe was not tried";
-    EXPECT_TRUE(contains(r.out, "IOCtl: failed 0x2!\nIOCtl: ReadInfo failed 0x2!\n")) << r.out;
+// Only a regular file inside the folder answers a command; anything else planted under a dump
+// name counts as missing, with a note on standard error: a symbolic link is never followed (here
+// to a file outside the folder), a named pipe never waited on, a directory never read. A hard link
+// is a regular file like any other, so it is read.
+TEST(Replay, OnlyRegularFilesAnswer) {
+    enum class Planted { symlink, fifo, directory, hard_link };
+    const struct {
+        Planted planted;
+        const char* what;
+        bool used;
+    } cases[] = {
+        {Planted::symlink, "symbolic link", false},
+        {Planted::fifo, "named pipe", false},
+        {Planted::directory, "directory", false},
+        {Planted::hard_link, "hard link", true},
+    };
+    const std::string marker = "OUTSIDE THE FOLDER!!!!!!";  // 24 bytes: the whole model text
+    for (const auto& c : cases) {
+        ScratchDir top;
+        fs::create_directory("dumps");
+        fs::current_path("dumps");
+        run_program_with({"--sim", "0y"});
+        fs::current_path(top.path());
+        std::string inquiry = read_file("dumps/torvik_usb_inq.bin");
+        inquiry.replace(8, marker.size(), marker);
+        std::ofstream("outside.bin", std::ios::binary) << inquiry;
+
+        const fs::path planted = "dumps/torvik_usb_inq.bin";
+        fs::remove(planted);
+        std::error_code ec;
+        switch (c.planted) {
+            case Planted::symlink:
+                fs::create_symlink(top.path() / "outside.bin", planted, ec);
+                break;
+            case Planted::fifo:
+                if (std::system("mkfifo dumps/torvik_usb_inq.bin 2>/dev/null") != 0)
+                    ec = std::make_error_code(std::errc::not_supported);
+                break;
+            case Planted::directory:
+                fs::create_directory(planted, ec);
+                break;
+            case Planted::hard_link:
+                fs::create_hard_link("outside.bin", planted, ec);
+                break;
+        }
+        if (ec) {
+            std::printf("[  SKIPPED ] no %s here: %s\n", c.what, ec.message().c_str());
+            continue;
+        }
+
+        fs::create_directory("out");
+        fs::current_path("out");
+        const ProgramRun r = run_program_with({"--json", "--replay", "../dumps", "0y"});
+        std::string written = r.out + r.err;
+        for (const auto& [name, content] : files_here())
+            written += content;
+        EXPECT_EQ(r.status, kExitOk) << c.what;
+        EXPECT_EQ(contains(r.out, "Model   : " + marker + "\n"), c.used) << c.what << r.out;
+        EXPECT_EQ(contains(written, marker), c.used) << c.what;
+        EXPECT_EQ(contains(r.out, "IOCtl: Inquiry failed 0x2!\n"), !c.used) << c.what << r.out;
+        EXPECT_EQ(contains(r.err, "torvik_usb_inq.bin' is not a regular file"), !c.used)
+            << c.what << r.err;
+        EXPECT_TRUE(contains(r.out, "Controller: ")) << c.what << ": the other dumps still answer";
+    }
+}
+
+// The bytes of a string literal, NULs included.
+template <std::size_t N>
+std::string bytes(const char (&literal)[N]) {
+    return std::string(literal, N - 1);
+}
+
+// Drive texts from the drive (here an INQUIRY dump) reach the listing at the prompt, the console
+// and the report with every control byte shown as '?'; the JSON keeps the drive's own bytes.
+TEST(DriveText, ControlBytesPrintAsQuestionMarks) {
+    struct Case {
+        std::string fields;  // INQUIRY bytes 8-43: vendor (8), product (16), revision, serial
+        std::string model;   // the texts as printed
+        std::string rev_sn;
+        std::string listed;  // the listing's vendor and product
+    } cases[] = {
+        {bytes("TORVIK  PSSD T7         0001SN000042"), "TORVIK  PSSD T7         ", "0001/SN000042",
+         "TORVIK  PSSD T7         "},
+        // Retitle the terminal (OSC), reset it (ESC c), clear it with an 8-bit CSI, DEL.
+        {bytes("\x1b]0;pwned\x07              \x1b"
+               "c00\x9b"
+               "2J\x7f"
+               "ABCD"),
+         "?]0;pwned?              ", "?c00/?2J?ABCD", "?]0;pwned?              "},
+        // Tab and line ends, the C1 edges; Latin-1 and UTF-8 bytes above them print as they are.
+        {bytes("A\tB\rC\nD \x80\x9f\xa0\xc3\xa9~          \x7f\x7f\x7f\x7f\x01\x1f ~    "),
+         "A?B?C?D ??\xa0\xc3\xa9~          ",
+         "???"
+         "?/?? ~    ",
+         "A?B?C?D ??\xa0\xc3\xa9~          "},
+        // A field ends at its first NUL: the model at the vendor's, the listing's product
+        // separately at its own.
+        {bytes("AB\0\x1bXXXX\x1b[31mRED        \0\x1b\x1b\x1bS\0\x07     "), "AB", "/S",
+         "AB?[31mRED        "},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(c.fields.size(), 36u) << c.model;
+        ScratchDir dir;
+        run_program_with({"--sim", "0y"});
+        std::string inquiry = read_file("torvik_usb_inq.bin");
+        inquiry.replace(8, 36, c.fields);
+        std::ofstream("torvik_usb_inq.bin", std::ios::binary | std::ios::trunc) << inquiry;
+
+        const ProgramRun r = run_program_with({"--json", "--replay", "."}, "0y\n");
+        const std::string report = dir.read_text(kReport);
+        const std::string lines = "Model   : " + c.model + "\nRev/sn  : " + c.rev_sn + "\n";
+        EXPECT_TRUE(contains(r.out, " 0: " + c.listed + "\n")) << r.out;
+        EXPECT_TRUE(contains(r.out, lines)) << r.out;
+        EXPECT_TRUE(contains(report, lines)) << report;
+        for (const std::string& printed : {r.out, report}) {
+            for (const char ch : printed) {
+                EXPECT_TRUE(ch == '\n' || printable_char(ch) == ch)
+                    << "control byte " << int(static_cast<unsigned char>(ch)) << " printed";
+            }
+        }
+        if (c.fields[0] == '\x1b') {
+            EXPECT_TRUE(contains(read_file(kJson), "\\u001b]0;pwned\\u0007")) << "JSON keeps it";
+        }
+    }
 }
 
 TEST(Extensions, HelpAndVersion) {

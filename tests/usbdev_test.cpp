@@ -309,6 +309,31 @@ TEST(UsbdevStandardResponder, HostCommands) {
     }
 }
 
+// A write-protected medium sets the WP bit of the device-specific parameter byte in both forms
+// of MODE SENSE (the header is otherwise as in the table above).
+TEST(UsbdevStandardResponder, WriteProtectedMedium) {
+    DiskIdentity identity;
+    identity.write_protected = true;
+    const struct {
+        Bytes cdb;
+        Bytes header;
+    } cases[] = {
+        {{0x1A, 0, 0x3F, 0, 192, 0}, {23, 0, 0x80, 0, 0x08}},
+        {{0x5A, 0, 0x08, 0, 0, 0, 0, 0, 255, 0}, {0, 26, 0, 0x80, 0, 0, 0, 0, 0x08}},
+    };
+    for (const auto& c : cases) {
+        StandardResponder responder(identity);
+        ScsiCommand command;
+        std::copy(c.cdb.begin(), c.cdb.end(), command.cdb.begin());
+        command.cdb_length = static_cast<std::uint8_t>(c.cdb.size());
+        command.transfer_length = 255;
+        command.data_in = true;
+        std::vector<std::uint8_t> data(255);
+        ASSERT_EQ(responder.answer(command, data.data(), data.size()).kind, ScsiReply::Kind::good);
+        EXPECT_EQ(Bytes(data.begin(), data.begin() + c.header.size()), c.header);
+    }
+}
+
 TEST(UsbdevFaults, RulesPickCommandsByTheirFirstBytes) {
     StandardResponder disk{DiskIdentity{}};
     std::vector<FaultRule> rules(3);

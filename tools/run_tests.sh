@@ -19,6 +19,10 @@ command -v g++ >/dev/null || need+=(g++)
 command -v clang++ >/dev/null || need+=(clang)
 compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
     need+=(libclang-rt-dev)
+# Headless Chromium and the HTML parser for the browser test of the HTML report.
+command -v chromium >/dev/null || need+=(chromium)
+/usr/bin/python3 -c 'import html5lib' 2>/dev/null || need+=(python3-html5lib)
+/usr/bin/python3 -c 'import PIL' 2>/dev/null || need+=(python3-pil)
 if [ "$windows" = 1 ]; then
     command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
     # GoogleTest is compiled from its source for the cross build (package googletest).

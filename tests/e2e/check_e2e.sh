@@ -118,6 +118,24 @@ compare_run large "$results/large" "$host/large"
 check "large: the kernel saw the size through READ CAPACITY (16)" \
     grep -qE '^cmd .*cdb=\[9e 10 ' "$results/usbdev-large.log"
 
+# ---- a write-protected medium, and no disk node opened for writing ----------------------------------
+# The control shows the watch sees a read-write open; the runs (listing included) must show none.
+usb_node= sg_node= vda_node=
+read -r usb_node sg_node vda_node < "$results/watched-nodes"
+check "open watch: the USB disk's nodes and the virtio disk were watched" [ -n "$vda_node" ]
+check "usb: the kernel marked the write-protected disk read-only" [ "$(cat "$results/usb-ro")" = 1 ]
+check "usb: the kernel refuses a read-write open of its block node" \
+    grep -qE "^$usb_node [1-9]" "$results/rw-open-status"
+for n in $sg_node $vda_node; do
+    check "open watch: a deliberate read-write open of $n shows as close-write" \
+        grep -qx "close-write $n" "$results/opens-control.log"
+done
+for n in $usb_node $sg_node $vda_node; do
+    check "open watch: the runs opened $n read-only" grep -qx "close-read $n" "$results/opens-runs.log"
+done
+check "open watch: the runs opened no disk node for writing" \
+    bash -c "! grep -qE '^(close-write|overflow)' '$results/opens-runs.log'"
+
 # ---- the virtio disk is refused -------------------------------------------------------------------
 v=$results/virtio
 check "virtio: banner" [ "$(line "$v/stdout" 1)" = "Torvik usb/pssd flash id v0.2a by tarn" ]

@@ -97,6 +97,22 @@ stop_device() {
     DEVICE_PID=
 }
 
+# start_watch NAME PATH...: every open and close of the paths, logged to opens-NAME.log
+start_watch() {
+    name=$1
+    shift
+    rm -f /tmp/watching
+    /e2e/torvik_e2e_open_watch --ready /tmp/watching "$@" > "$R/opens-$name.log" 2>&1 &
+    WATCH_PID=$!
+    wait_for '[ -e /tmp/watching ]' 50 || note "watch $name did not start"
+}
+
+stop_watch() {
+    sleep 0.5  # the watcher prints the last close events
+    kill "$WATCH_PID" 2>/dev/null
+    wait "$WATCH_PID" 2>/dev/null
+}
+
 # run_case NAME ARGUMENT [INPUT]: the tool in its own directory, its console and exit status kept
 run_case() {
     mkdir -p "$R/$1"
@@ -114,13 +130,27 @@ run_case() {
 
 wait_for '[ -b /dev/vda ]' 100 || note "no virtio disk"
 
-# The tool's own simulated drive (--sim) behind USB.
-start_device sim --profile sim || finish
+# The tool's own simulated drive (--sim) behind USB, on a write-protected medium: the kernel
+# marks the disk read-only and refuses to open its block node for writing.
+start_device sim --profile sim --write-protected || finish
 for d in /sys/block/*; do echo "${d##*/} $(readlink -f "$d")"; done > $R/sysfs-block.txt
+cat "/sys/block/$disk/ro" > $R/usb-ro
+nodes="/dev/$disk ${sg:+/dev/$sg} /dev/vda"
+echo "$nodes" > $R/watched-nodes
+# The watch must see an open for writing: one read-write open of each node, the block node's
+# refused on this medium.
+start_watch control $nodes
+for node in $nodes; do
+    (exec 3<> "$node") 2> /dev/null
+    echo "$node $?" >> $R/rw-open-status
+done
+stop_watch
 # Drive numbers follow the natural order of /sys/block: the USB disk sda is 0, vda is 1.
+start_watch runs $nodes
 run_case usb 0y
 run_case virtio 1y
 run_case listing "" 99y
+stop_watch
 stop_device
 
 # Every page byte non-zero: a byte lost or moved on the way shows in the dumps.

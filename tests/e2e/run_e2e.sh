@@ -84,11 +84,14 @@ tool_static=$build/tests/e2e/torvik_usb_pssd_flash_id_static
 usbdev=$build/tests/e2e/torvik_usbdev
 tool_host=$build/torvik_usb_pssd_flash_id
 expect=$build/tests/e2e/torvik_e2e_expect
-if [ ! -x "$tool_static" ] || [ ! -x "$usbdev" ] || [ ! -x "$expect" ] || [ ! -x "$tool_host" ]; then
+watch=$build/tests/e2e/torvik_e2e_open_watch
+if [ ! -x "$tool_static" ] || [ ! -x "$usbdev" ] || [ ! -x "$expect" ] || [ ! -x "$tool_host" ] ||
+    [ ! -x "$watch" ]; then
     log "building the guest programs in $build"
     cmake -S "$repo" -B "$build" -DTORVIK_BUILD_E2E=ON > /dev/null || die "cmake failed"
     cmake --build "$build" -j2 --target torvik_usb_pssd_flash_id torvik_e2e_expect \
-        torvik_usb_pssd_flash_id_static torvik_usbdev > /dev/null || die "build failed"
+        torvik_usb_pssd_flash_id_static torvik_usbdev torvik_e2e_open_watch > /dev/null ||
+        die "build failed"
 fi
 
 # ---- the stock kernel, cached in the build folder ----------------------------------------------
@@ -194,6 +197,7 @@ cp /bin/busybox "$root/bin/busybox"
 cp "$kernel"/modules/*.ko "$kernel/modules.list" "$root/lib/e2e/"
 cp "$here/guest_init.sh" "$root/init"
 cp "$usbdev" "$root/e2e/torvik_usbdev"
+cp "$watch" "$root/e2e/torvik_e2e_open_watch"
 cp "$tool_static" "$root/e2e/torvik_usb_pssd_flash_id"
 chmod 755 "$root/init" "$root/e2e/"*
 (cd "$root" && find . | cpio -o -H newc --quiet) > "$work/initramfs.cpio" || die "cpio failed"

@@ -1,12 +1,13 @@
 // torvik_usbdev: a USB mass-storage device in user space, for end-to-end tests of the tool
 // through a real kernel's usb-storage driver (FunctionFS function of a configfs gadget).
 //
-//   torvik_usbdev [--profile NAME] [--check-condition CDB] [--no-reply CDB] [--log FILE]
-//                 [--ready FILE] FFS_DIR
+//   torvik_usbdev [--profile NAME] [--check-condition CDB] [--no-reply CDB] [--write-protected]
+//                 [--log FILE] [--ready FILE] FFS_DIR
 //
 // --profile names the drive model (tests/e2e/usbdev/profiles.h; "patterned" when not given).
 // --check-condition and --no-reply take the first CDB bytes in hex ("0600fd13") of the commands
 // to refuse with CHECK CONDITION or to leave unanswered; both may be given several times.
+// --write-protected presents a write-protected medium (the WP bit in the MODE SENSE replies).
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -28,7 +29,7 @@ using namespace torvik::usbdev;
 void usage() {
     std::fputs(
         "usage: torvik_usbdev [--profile NAME] [--check-condition CDB] [--no-reply CDB]\n"
-        "                     [--log FILE] [--ready FILE] FFS_DIR\n",
+        "                     [--write-protected] [--log FILE] [--ready FILE] FFS_DIR\n",
         stderr);
 }
 
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
     std::vector<FaultRule> rules;
     std::string log_path;
     std::string profile = "patterned";
+    DiskIdentity base;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool has_value = i + 1 < argc;
@@ -51,6 +53,8 @@ int main(int argc, char** argv) {
                 return 2;
             }
             rules.push_back(rule);
+        } else if (arg == "--write-protected") {
+            base.write_protected = true;
         } else if (arg == "--profile" && has_value) {
             profile = argv[++i];
         } else if (arg == "--log" && has_value) {
@@ -85,7 +89,7 @@ int main(int argc, char** argv) {
     const DriveModel model = [&drive](const torvik::SimRequest& request, std::uint8_t* data) {
         return drive.execute(request, data);
     };
-    StandardResponder disk{identity_of(model, DiskIdentity{})};
+    StandardResponder disk{identity_of(model, base)};
     DriveResponder responder(model, disk);
     // The texts as INQUIRY carries them, for the checks of the drive listing.
     std::fprintf(log, "profile: %s\n", profile.c_str());

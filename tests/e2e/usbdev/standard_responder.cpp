@@ -30,6 +30,7 @@ constexpr std::uint8_t kOpRead12 = 0xA8;
 constexpr std::uint8_t kPageCaching = 0x08;
 constexpr std::uint8_t kPageAll = 0x3F;
 constexpr std::size_t kCachingPageSize = 20;
+constexpr std::uint8_t kWriteProtect = 0x80;
 
 // Writing commands: WRITE (6/10/12/16), WRITE AND VERIFY, WRITE SAME, UNMAP, FORMAT UNIT,
 // MODE SELECT, WRITE BUFFER, COMPARE AND WRITE, SEND DIAGNOSTIC, SECURITY PROTOCOL OUT,
@@ -110,7 +111,9 @@ ScsiReply StandardResponder::mode_sense(const ScsiCommand& command, std::uint8_t
         return check_condition(kSenseIllegalRequest, kAscInvalidFieldInCdb);
     }
     std::uint8_t reply[64] = {};
-    const std::size_t header = ten ? 8 : 4;  // no block descriptor; not write-protected
+    const std::size_t header = ten ? 8 : 4;  // no block descriptor
+    if (identity_.write_protected)
+        reply[ten ? 3 : 2] = kWriteProtect;  // the device-specific parameter byte
     std::uint8_t* caching = reply + header;
     caching[0] = kPageCaching;
     caching[1] = kCachingPageSize - 2;

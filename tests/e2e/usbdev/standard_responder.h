@@ -17,6 +17,9 @@ struct DiskIdentity {
     std::string serial = "E2E0000001";  // unit serial number page 0x80
     std::uint64_t last_lba = 0x3FFFF;   // 128 MiB with 512-byte blocks
     std::uint32_t block_size = 512;
+    // The WP bit of MODE SENSE's device-specific parameter: the kernel then marks the disk
+    // read-only and refuses to open its block node for writing.
+    bool write_protected = false;
 };
 
 // Medium reads return zeros; commands that would change the medium are refused as on a

@@ -1,0 +1,30 @@
+// The HTML report: one self-contained page (inline CSS and SVG, no script, nothing fetched) with
+// the drive's identity, the health verdict, the key health figures as bars, the flash IDs and
+// chip-enable layout, and every table of the JSON report. It is drawn from the JSON report's
+// document, so the page and the JSON never disagree.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/output_file.h"
+
+namespace torvik {
+
+struct JsonRunInfo;
+struct ReportRecorder;
+
+inline constexpr const char* kHtmlReportFileName = "torvik_usb_pssd_flash_id.html";
+
+std::string html_report(const JsonRunInfo& run, const ReportRecorder& record);
+
+// Text for an HTML text node or attribute value: markup characters become references, and any
+// byte that is not printable ASCII becomes U+FFFD, so drive texts can neither inject markup nor
+// make the page invalid.
+std::string html_escape(const std::string& text);
+
+// Writes the page to kHtmlReportFileName in the current directory, as the JSON report is written.
+FileResult write_html_report(Platform& platform, std::FILE* console, const std::string& page);
+
+}  // namespace torvik

@@ -1,0 +1,292 @@
+// The health verdict: its rules over NVMe SMART / Health log values, the order in which it picks
+// its source, and the verdict of every simulated drive through the whole program.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/exit_status.h"
+#include "common/bytes.h"
+#include "report/health_verdict.h"
+#include "sim/profiles.h"
+#include "tests/support/fake_platform.h"
+#include "tests/support/program_run.h"
+#include "tests/support/scratch.h"
+
+namespace torvik::testing {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// "field:level" for every reason, in order.
+std::string levels(const HealthAssessment& health) {
+    std::string out;
+    for (const HealthReason& r : health.reasons) {
+        if (!out.empty())
+            out += ' ';
+        out += std::string(r.field) + ':' + level_name(r.level);
+    }
+    return out;
+}
+
+// The levels of the five NVMe reasons, with the changes "field:level ..." applied; a level of "-"
+// means the reason is absent.
+std::string nvme_levels(const std::string& changes) {
+    std::vector<std::pair<std::string, std::string>> fields = {
+        {"critical_warning", "ok"},      {"available_spare", "ok"},
+        {"percentage_used", "ok"},       {"media_and_data_integrity_errors", "ok"},
+        {"composite_temperature", "ok"},
+    };
+    std::size_t at = 0;
+    while (at < changes.size()) {
+        std::size_t end = changes.find(' ', at);
+        if (end == std::string::npos)
+            end = changes.size();
+        const std::string change = changes.substr(at, end - at);
+        const std::size_t colon = change.find(':');
+        for (auto& f : fields) {
+            if (f.first == change.substr(0, colon))
+                f.second = change.substr(colon + 1);
+        }
+        at = end + 1;
+    }
+    std::string out;
+    for (const auto& f : fields) {
+        if (f.second == "-")
+            continue;
+        out += (out.empty() ? "" : " ") + f.first + ':' + f.second;
+    }
+    return out;
+}
+
+using Thresholds = std::pair<std::uint16_t, std::uint16_t>;  // WCTEMP, CCTEMP in kelvins
+
+struct NvmeCase {
+    std::uint8_t warning = 0;
+    std::uint16_t kelvin = 309;
+    std::uint8_t spare = 100, threshold = 10, used = 2;
+    std::uint64_t media_low = 0, media_high = 0;
+    std::optional<Thresholds> identify{};  // absent: no Identify page
+    const char* verdict = "PASSED";
+    const char* changes = "";
+};
+
+TEST(HealthVerdict, NvmeRulesGiveTheVerdictAndOneReasonPerFigure) {
+    const Thresholds t70_85{343, 358};
+    const NvmeCase cases[] = {
+        {},
+        // Bit 1 alone (a temperature) is a warning; every other bit fails the drive.
+        {.warning = 0x02, .verdict = "WARNING", .changes = "critical_warning:warning"},
+        {.warning = 0x01, .verdict = "FAILED", .changes = "critical_warning:failed"},
+        {.warning = 0x04, .verdict = "FAILED", .changes = "critical_warning:failed"},
+        {.warning = 0x08, .verdict = "FAILED", .changes = "critical_warning:failed"},
+        {.warning = 0x10, .verdict = "FAILED", .changes = "critical_warning:failed"},
+        {.warning = 0x20, .verdict = "WARNING", .changes = "critical_warning:warning"},
+        {.warning = 0x03, .verdict = "FAILED", .changes = "critical_warning:failed"},
+        // Spare against the drive's own threshold: equal passes.
+        {.spare = 10},
+        {.spare = 9, .verdict = "FAILED", .changes = "available_spare:failed"},
+        {.spare = 0, .threshold = 0},
+        // Wear: 90 warns, 100 and beyond (the field may exceed 100) fail.
+        {.used = 89},
+        {.used = 90, .verdict = "WARNING", .changes = "percentage_used:warning"},
+        {.used = 100, .verdict = "FAILED", .changes = "percentage_used:failed"},
+        {.used = 255, .verdict = "FAILED", .changes = "percentage_used:failed"},
+        // Media errors: any, in the low or the high half of the 128-bit count.
+        {.media_low = 1,
+         .verdict = "WARNING",
+         .changes = "media_and_data_integrity_errors:warning"},
+        {.media_high = 1,
+         .verdict = "WARNING",
+         .changes = "media_and_data_integrity_errors:warning"},
+        // Temperature against WCTEMP / CCTEMP when the Identify page gives them; none: not judged.
+        {.kelvin = 342, .identify = t70_85},
+        {.kelvin = 343,
+         .identify = t70_85,
+         .verdict = "WARNING",
+         .changes = "composite_temperature:warning"},
+        {.kelvin = 358,
+         .identify = t70_85,
+         .verdict = "FAILED",
+         .changes = "composite_temperature:failed"},
+        {.kelvin = 360,
+         .identify = Thresholds{343, 0},
+         .verdict = "WARNING",
+         .changes = "composite_temperature:warning"},
+        {.kelvin = 360,
+         .identify = Thresholds{0, 358},
+         .verdict = "FAILED",
+         .changes = "composite_temperature:failed"},
+        {.kelvin = 400, .identify = Thresholds{0, 0}},
+        {.kelvin = 400},
+        {.kelvin = 0, .identify = t70_85, .changes = "composite_temperature:-"},
+        // The worst figure decides.
+        {.warning = 0x02,
+         .used = 100,
+         .media_low = 3,
+         .verdict = "FAILED",
+         .changes = "critical_warning:warning percentage_used:failed "
+                    "media_and_data_integrity_errors:warning"},
+    };
+    for (const NvmeCase& c : cases) {
+        Bytes smart(512, 0);
+        smart[0] = c.warning;
+        put_le16(smart.data() + 1, c.kelvin);
+        smart[3] = c.spare;
+        smart[4] = c.threshold;
+        smart[5] = c.used;
+        put_le64(smart.data() + 160, c.media_low);
+        put_le64(smart.data() + 168, c.media_high);
+        smart[0x70] = 1;  // a power cycle: the page is never all zeros
+        Bytes identify(4096, 0);
+        identify[0] = 0x79;
+        if (c.identify) {
+            put_le16(identify.data() + 266, c.identify->first);
+            put_le16(identify.data() + 268, c.identify->second);
+        }
+        HealthPages pages;
+        pages.nvme_smart_bridge = smart.data();
+        pages.nvme_identify = c.identify ? identify.data() : nullptr;
+        const HealthAssessment health = assess_health(pages);
+        SCOPED_TRACE(health_block(health));
+        EXPECT_EQ(verdict_name(health.verdict), std::string(c.verdict));
+        EXPECT_EQ(health.source, HealthSource::nvme_smart_bridge);
+        EXPECT_EQ(levels(health), nvme_levels(c.changes));
+        // Every reason names its page, and shows its value as the page holds it (temperatures
+        // in Celsius).
+        for (const HealthReason& r : health.reasons) {
+            EXPECT_NE(r.source.find("NVMe SMART log via the bridge"), std::string::npos);
+            const std::string shown = r.unit == std::string("K")
+                                          ? std::to_string(static_cast<int>(r.value.low) - 273)
+                                          : decimal_text(r.value).text;
+            EXPECT_NE(r.text.find(" " + shown), std::string::npos) << r.field << ": " << r.text;
+        }
+    }
+}
+
+TEST(HealthVerdict, SourceIsTheFirstPageReadAndNotAllZero) {
+    Bytes bridge(512, 0);
+    bridge[5] = 95;  // percentage used: a warning
+    Bytes controller(512, 0);
+    controller[5] = 100;  // worn out: a failure
+    Bytes zero512(512, 0);
+    Bytes ext(4096, 0);
+    auto record = [&ext](std::size_t k, std::uint16_t int_id, std::uint64_t raw) {
+        put_le16(ext.data() + 16 * k, static_cast<std::uint16_t>(k + 1));
+        put_le16(ext.data() + 16 * k + 2, int_id);
+        put_le64(ext.data() + 16 * k + 8, raw);
+    };
+    record(0, 0x0100, 0);
+    record(1, 0x020F, 0);     // life remaining 0%: a failure
+    record(2, 0x020B, 2700);  // average erases, 90% of the 3000 limit: a warning
+    Bytes sysinfo(4096, 0);
+    put_le16(sysinfo.data() + 0x290, 3000);
+    Bytes ext_without_life(4096, 0);
+    put_le16(ext_without_life.data(), 1);
+    put_le16(ext_without_life.data() + 2, 0x0100);
+
+    struct Case {
+        const char* name;
+        const std::uint8_t *bridge, *controller, *ext, *sys;
+        HealthSource source;
+        const char* verdict;
+        const char* levels;
+    } cases[] = {
+        {"bridge first", bridge.data(), controller.data(), ext.data(), sysinfo.data(),
+         HealthSource::nvme_smart_bridge, "WARNING", nullptr},
+        {"zero bridge page", zero512.data(), controller.data(), ext.data(), sysinfo.data(),
+         HealthSource::nvme_smart_controller, "FAILED", nullptr},
+        {"controller copy", nullptr, controller.data(), nullptr, nullptr,
+         HealthSource::nvme_smart_controller, "FAILED", nullptr},
+        {"extended smart", nullptr, zero512.data(), ext.data(), sysinfo.data(),
+         HealthSource::extended_smart, "FAILED",
+         "life_remaining:failed average_erase_count:warning"},
+        {"no PE limit", nullptr, nullptr, ext.data(), nullptr, HealthSource::extended_smart,
+         "FAILED", "life_remaining:failed"},
+        {"no life figures", nullptr, nullptr, ext_without_life.data(), sysinfo.data(),
+         HealthSource::none, "UNKNOWN", "health_pages:unknown"},
+        {"nothing", nullptr, nullptr, nullptr, sysinfo.data(), HealthSource::none, "UNKNOWN",
+         "health_pages:unknown"},
+    };
+    for (const Case& c : cases) {
+        HealthPages pages;
+        pages.nvme_smart_bridge = c.bridge;
+        pages.nvme_smart_controller = c.controller;
+        pages.smartext = c.ext;
+        pages.sysinfo = c.sys;
+        const HealthAssessment health = assess_health(pages);
+        EXPECT_EQ(health.source, c.source) << c.name;
+        EXPECT_EQ(verdict_name(health.verdict), std::string(c.verdict)) << c.name;
+        if (c.levels != nullptr) {
+            EXPECT_EQ(levels(health), c.levels) << c.name;
+        }
+    }
+}
+
+// Each simulated drive through the whole program: the console block comes last, the exit status
+// tells the verdict, and the JSON carries the same verdict and reasons with or without --health.
+TEST(HealthVerdict, EverySimulatedDriveEndToEnd) {
+    struct Expect {
+        const char* profile;
+        const char* verdict;
+        int status;
+    } expected[] = {
+        {"default", "PASSED", kExitOk},
+        {"unsupported", "UNKNOWN", kExitHealthUnknown},
+        {"no-tunnel", "PASSED", kExitOk},
+        {"large", "PASSED", kExitOk},
+        {"failing-pages", "PASSED", kExitOk},
+        {"hot", "WARNING", kExitHealthWarning},
+        {"media-errors", "WARNING", kExitHealthWarning},
+        {"spare-low", "FAILED", kExitHealthFailed},
+        {"worn-out", "FAILED", kExitHealthFailed},
+        {"vendor-life", "WARNING", kExitHealthWarning},
+    };
+    ASSERT_EQ(std::size(expected), sim_profiles().size()) << "a profile without an expectation";
+    for (const Expect& e : expected) {
+        SCOPED_TRACE(e.profile);
+        ScratchDir dir;
+        FakePlatform host;
+        const std::string sim = std::string("--sim=") + e.profile;
+        const ProgramRun with = run_whole_program(host, {"--health", "--json", sim.c_str(), "0y"});
+        EXPECT_EQ(with.status, e.status);
+        const std::size_t block = with.out.find("Health: ");
+        ASSERT_NE(block, std::string::npos);
+        EXPECT_EQ(with.out.substr(block, with.out.find('\n', block) - block),
+                  std::string("Health: ") + e.verdict);
+        const auto doc = nlohmann::json::parse(dir.read("torvik_usb_pssd_flash_id.json"));
+        EXPECT_EQ(doc["health"]["verdict"], e.verdict);
+        // One line per reason after the verdict line, and nothing after the block.
+        const std::string lines = with.out.substr(with.out.find('\n', block) + 1);
+        std::size_t count = 0;
+        for (char ch : lines)
+            count += ch == '\n';
+        EXPECT_EQ(count, doc["health"]["reasons"].size());
+        EXPECT_EQ(lines.back(), '\n');
+        for (const auto& r : doc["health"]["reasons"])
+            EXPECT_NE(lines.find(r["text"].get<std::string>()), std::string::npos);
+
+        // Without --health: no block, the run's own status, and the same JSON health object.
+        const auto health_object = doc["health"];
+        const ProgramRun without = run_whole_program(host, {"--json", sim.c_str(), "0y"});
+        EXPECT_EQ(without.status, kExitOk);
+        EXPECT_EQ(without.out.find("Health: "), std::string::npos);
+        EXPECT_EQ(nlohmann::json::parse(dir.read("torvik_usb_pssd_flash_id.json"))["health"],
+                  health_object);
+    }
+}
+
+TEST(HealthVerdict, RefusedRunKeepsItsStatusAndSaysWhy) {
+    ScratchDir dir;
+    FakePlatform host;  // no drive 5 on the host: not on USB
+    const ProgramRun r = run_whole_program(host, {"--health", "5y"});
+    EXPECT_EQ(r.status, kExitNotUsb);
+    EXPECT_NE(r.out.find("exit!\nHealth: UNKNOWN\n  unknown The drive was not examined"),
+              std::string::npos)
+        << r.out;
+}
+
+}  // namespace
+}  // namespace torvik::testing
