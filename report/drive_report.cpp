@@ -63,7 +63,7 @@ void record_reply(ReportRun& run, CommandId id, const std::uint8_t* area) {
 
 void dump(ReportRun& run, CommandId id, const std::uint8_t* data) {
     const CommandInfo& command = command_info(id);
-    const FileOutcome outcome =
+    const FileResult outcome =
         write_dump(run.ctx.platform, run.ctx.console, command.dump_name, data, command.length);
     if (run.ctx.recorder != nullptr)
         run.ctx.recorder->file(command.dump_name, outcome);
@@ -221,8 +221,8 @@ void controller_pages_and_configuration(ReportRun& run) {
     format_configuration_block(c, block, sizeof block);
     std::fputs(block, run.ctx.console);
     if (run.ctx.report_file != nullptr) {
-        std::fputs(block, run.ctx.report_file);
-        std::fputs("\n", run.ctx.report_file);
+        run.ctx.report_file->print(block);
+        run.ctx.report_file->print("\n");
     }
 }
 
@@ -234,8 +234,8 @@ void ata_smart_table(ReportRun& run) {
 // The health log file with its four sections; closed before the bridge reads.
 void health_log(ReportRun& run) {
     const ControllerPages& c = run.pages.controller;
-    const FileOutcome outcome = write_health_log(run.ctx.platform, run.ctx.console, c.smart.data(),
-                                                 c.smartext.data(), c.sysinfo.data());
+    const FileResult outcome = write_health_log(run.ctx.platform, run.ctx.console, c.smart.data(),
+                                                c.smartext.data(), c.sysinfo.data());
     if (run.ctx.recorder != nullptr)
         run.ctx.recorder->file(kHealthLogFileName, outcome);
 }

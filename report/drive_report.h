@@ -8,6 +8,7 @@
 
 namespace torvik {
 
+class OutputFile;
 struct ReportRecorder;
 
 // What the drive report works with; owned by the run, shared for the length of the call.
@@ -15,7 +16,7 @@ struct ReportContext {
     Platform& platform;
     std::FILE* console;                  // standard output, or a capture in tests
     DriveHandle disk;                    // open for the whole call
-    std::FILE* report_file;              // nullptr when it could not be created
+    OutputFile* report_file;             // nullptr when it could not be created
     ReportRecorder* recorder = nullptr;  // keeps what the run learns, when asked for
 };
 

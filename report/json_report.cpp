@@ -245,7 +245,7 @@ Json files(const ReportRecorder& record) {
     Json out = {{"written", Json::array()},
                 {"not_created", Json::array()},
                 {"write_failed", Json::array()}};
-    for (const OutputFile& file : record.files) {
+    for (const FileRecord& file : record.files) {
         switch (file.outcome) {
             case FileOutcome::written:
                 out["written"].push_back(file.name);
@@ -373,7 +373,7 @@ Json json_report(const JsonRunInfo& run, const ReportRecorder& record) {
     return doc;
 }
 
-FileOutcome write_json_report(Platform& platform, std::FILE* console, const Json& report) {
+FileResult write_json_report(Platform& platform, std::FILE* console, const Json& report) {
     // Texts from the drive may hold any bytes: those that are not UTF-8 become U+FFFD, and the
     // file stays ASCII.
     const std::string text =

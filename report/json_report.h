@@ -9,8 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/output_file.h"
 #include "platform/platform.h"
-#include "report/file_outcome.h"
 #include "report/number_format.h"
 #include "report/report_recorder.h"
 
@@ -49,6 +49,6 @@ Json json_integer(Uint128 value);
 
 // Writes the document to kJsonReportFileName in the current directory. A file that cannot be
 // created or written gets its message on the console.
-FileOutcome write_json_report(Platform& platform, std::FILE* console, const Json& report);
+FileResult write_json_report(Platform& platform, std::FILE* console, const Json& report);
 
 }  // namespace torvik

@@ -13,8 +13,8 @@ void ReportRecorder::failed(CommandId id, std::uint32_t error, const char* repor
     failures.push_back(FailedCommand{id, error, report_name});
 }
 
-void ReportRecorder::file(const char* name, FileOutcome outcome) {
-    files.push_back(OutputFile{name, outcome});
+void ReportRecorder::file(const char* name, const FileResult& result) {
+    files.push_back(FileRecord{name, result.outcome, result.error});
 }
 
 const std::uint8_t* ReportRecorder::page(CommandId id) const {

@@ -57,11 +57,13 @@ class DriveReport : public ::testing::Test {
         SimPlatform platform(host, drive);
         Capture console;
         const DriveHandle disk = platform.open_drive("\\\\.\\PhysicalDrive0", kDiskOpenFlags);
-        std::FILE* report = with_report_file ? std::fopen("report.txt", "w") : nullptr;
-        ReportContext ctx{platform, console.file(), disk, report};
-        drive_report(ctx);
-        if (report != nullptr)
-            std::fclose(report);
+        {
+            OutputFile report(host, "report.txt", FileKind::text);
+            ReportContext ctx{platform, console.file(), disk, with_report_file ? &report : nullptr};
+            drive_report(ctx);
+            if (with_report_file)
+                report.commit();
+        }
         platform.close_drive(disk);
         Outcome out;
         out.console = console.text();
