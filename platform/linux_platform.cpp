@@ -446,4 +446,8 @@ const char* host_platform_name() {
     return "Linux";
 }
 
+bool is_terminal(std::FILE* stream) {
+    return ::isatty(::fileno(stream)) != 0;
+}
+
 }  // namespace torvik

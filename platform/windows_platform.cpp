@@ -257,4 +257,8 @@ const char* host_platform_name() {
     return "Windows";
 }
 
+bool is_terminal(std::FILE* stream) {
+    return ::_isatty(::_fileno(stream)) != 0;
+}
+
 }  // namespace torvik
