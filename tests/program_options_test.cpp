@@ -70,7 +70,7 @@ TEST(ProgramOptions, CommandLinesAndWhatRuns) {
         {{"-?"}, kExitOk, "Usage: ", "", nullptr},
         {{"/?"}, kExitOk, "Usage: ", "", nullptr},
         {{"0y", "--help"}, kExitOk, "Usage: ", "", nullptr},
-        {{"-V"}, kExitOk, "torvik_usb_pssd_flash_id 0.2a (", "", nullptr},
+        {{"-V"}, kExitOk, "torvik_usb_pssd_flash_id 0.2a\nbuilt for ", "", nullptr},
         {{"--frob", "0y"}, kExitUsage, "", "unknown option '--frob'\nUsage: ", nullptr},
         {{"--sim", "0y", "--json"}, kExitOk, "Drive: 0(USB)\n", "", ".", true},
         {{"0y", "--json"}, kExitOk, "Drive: 0(USB)\n", kNoVendor, ".", true},
