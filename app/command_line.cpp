@@ -222,7 +222,8 @@ std::string usage_text() {
     }
     text +=
         "\n"
-        "Files, written to the current directory or to --output-dir DIR (replaced at every run):\n"
+        "Files, written to the current directory or to --output-dir DIR (each replaced whole at\n"
+        "the end of its writing; a file that cannot be written keeps its previous content):\n"
         "  torvik_usb_pssd_flash_id.txt     the report\n"
         "  torvik_pssd_flash_id_smart.txt   the health log (supported controllers only)\n"
         "  torvik_usb_*.bin, torvik_pssd_*.bin   the raw reply of every command\n"
@@ -241,7 +242,8 @@ std::string usage_text() {
         "\n"
         "Exit status: 0 the report ran (or the list was shown); 1 bad option, unusable output\n"
         "folder or unknown flash maker (--decode); 2 bad drive number, no answer, or a --device\n"
-        "path that names no drive; 3 drive not on USB; 4 disk cannot be opened.\n"
+        "path that names no drive; 3 drive not on USB; 4 disk cannot be opened; 5 the report\n"
+        "ran but an output file is missing or incomplete; 130 interrupted.\n"
         "With --health, a run that examined the drive ends with the verdict instead of 0:\n"
         "0 PASSED, 10 WARNING, 11 FAILED, 12 UNKNOWN.\n";
     return text;

@@ -168,7 +168,9 @@ class LineReader {
   public:
     enum class Result { line, too_long, end };
 
-    explicit LineReader(std::FILE* in) : in_(in) {}
+    // line_at_a_time reads no further than the end of a line, so a typed line is answered
+    // before the next one is waited for.
+    LineReader(std::FILE* in, bool line_at_a_time) : in_(in), line_at_a_time_(line_at_a_time) {}
 
     // The error that ended the input early, 0 for none.
     int read_error() const { return read_error_; }
@@ -208,9 +210,20 @@ class LineReader {
         begin_ = 0;
         end_ = pending;
         const std::size_t wanted = buffer_.size() - end_;
-        const std::size_t got = std::fread(buffer_.data() + end_, 1, wanted, in_);
-        end_ += got;
-        at_end_ = got < wanted;  // the end of the input, or an error reading it
+        if (line_at_a_time_) {
+            // Up to and with the line's '\n', and no further.
+            int c = 0;
+            while (end_ < buffer_.size() && (c = std::getc(in_)) != EOF) {
+                buffer_[end_++] = static_cast<char>(c);
+                if (c == '\n')
+                    break;
+            }
+            at_end_ = c == EOF;
+        } else {
+            const std::size_t got = std::fread(buffer_.data() + end_, 1, wanted, in_);
+            end_ += got;
+            at_end_ = got < wanted;  // the end of the input, or an error reading it
+        }
         if (at_end_ && std::ferror(in_) != 0)
             read_error_ = errno != 0 ? errno : EIO;
     }
@@ -231,6 +244,7 @@ class LineReader {
     }
 
     std::FILE* in_;
+    bool line_at_a_time_;
     std::array<char, kBlockBytes> buffer_;  // the lines read; [begin_, end_) not handed out yet
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
@@ -272,9 +286,9 @@ int output_failed(std::FILE* err) {
     return kExitUsage;
 }
 
-int decode_lines(std::FILE* in, std::FILE* out, std::FILE* err) {
+int decode_lines(std::FILE* in, std::FILE* out, std::FILE* err, bool line_at_a_time) {
     int status = kExitOk;
-    LineReader reader(in);
+    LineReader reader(in, line_at_a_time);
     OutputBuffer output(out);
     std::string_view line;
     errno = 0;
@@ -301,6 +315,8 @@ int decode_lines(std::FILE* in, std::FILE* out, std::FILE* err) {
         }
         text[length] = '\n';
         output.commit(length + 1);
+        if (line_at_a_time && !output.finish())
+            return output_failed(err);
     }
     if (!output.finish())
         return output_failed(err);
@@ -316,9 +332,9 @@ int decode_lines(std::FILE* in, std::FILE* out, std::FILE* err) {
 }  // namespace
 
 int run_decode_command(int argc, const char* const* argv, std::FILE* in, std::FILE* out,
-                       std::FILE* err) {
+                       std::FILE* err, bool line_at_a_time) {
     if (argc == 1 && std::strcmp(argv[0], "-") == 0)
-        return decode_lines(in, out, err);
+        return decode_lines(in, out, err, line_at_a_time);
     if (argc < 1) {
         std::fputs(
             "--decode: give the 6 to 8 hex bytes of a flash ID (98 3C 98 B3 76 F2 or "

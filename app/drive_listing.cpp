@@ -14,8 +14,9 @@ BusQuery query_descriptor(Platform& platform, std::int32_t drive, DescriptorBuff
     BusQuery result;
     char path[kDrivePathSize];
     format_drive_path(path, sizeof path, drive);
-    const DriveHandle handle = platform.open_drive(path, kQueryOpenFlags);
-    if (handle == kInvalidDriveHandle) {
+    const DriveGuard drive_handle(platform, platform.open_drive(path, kQueryOpenFlags));
+    const DriveHandle handle = drive_handle.get();
+    if (!drive_handle.is_open()) {
         result.error = platform.last_error();
         return result;
     }
@@ -37,7 +38,6 @@ BusQuery query_descriptor(Platform& platform, std::int32_t drive, DescriptorBuff
         returned == sizeof length) {
         *size = get_le64(length);
     }
-    platform.close_drive(handle);
     return result;
 }
 

@@ -8,6 +8,7 @@
 #include "app/exit_status.h"
 #include "app/failure_messages.h"
 #include "platform/host_platform.h"
+#include "platform/output_file.h"
 #include "platform/storage_descriptor.h"
 #include "report/drive_report.h"
 #include "report/health_verdict.h"
@@ -72,25 +73,30 @@ void closing_prompt(RunContext& ctx) {
     }
 }
 
-std::FILE* open_report_file(RunContext& ctx, std::int32_t drive, const OsVersion& os) {
-    std::FILE* report = ctx.platform.create_file(kReportFileName, "w");
-    if (report == nullptr) {
+// The report file with its header lines; not created() when it could not be made.
+void open_report_file(RunContext& ctx, OutputFile& report, std::int32_t drive,
+                      const OsVersion& os) {
+    if (!report.created()) {
         std::fputs("Create log file error\n", ctx.out);
-        return nullptr;
+        return;
     }
-    std::fprintf(report, "v%s\nDrive: %u(%s)\n", kProgramVersion, static_cast<unsigned>(drive),
-                 "USB");
-    std::fprintf(report, "OS: %d.%d build %d %s\n", os.major, os.minor, os.build, os.service_pack);
-    return report;
+    report.printf("v%s\nDrive: %u(%s)\n", kProgramVersion, static_cast<unsigned>(drive), "USB");
+    report.printf("OS: %d.%d build %d %s\n", os.major, os.minor, os.build, os.service_pack);
 }
 
-// Closes the report file and tells whether everything reached it.
-FileOutcome close_report_file(std::FILE* report) {
-    if (report == nullptr)
-        return FileOutcome::not_created;
-    const bool written = std::ferror(report) == 0;
-    const bool closed = std::fclose(report) == 0;
-    return written && closed ? FileOutcome::written : FileOutcome::write_failed;
+// One line on standard error for every output file that is missing or incomplete; true when
+// there was one.
+bool report_unwritten_files(RunContext& ctx, const ReportRecorder& recorder) {
+    bool any = false;
+    for (const FileRecord& file : recorder.files) {
+        if (file.outcome == FileOutcome::written)
+            continue;
+        if (ctx.err != nullptr)
+            std::fprintf(ctx.err, "torvik_usb_pssd_flash_id: cannot write %s: %s\n",
+                         file.name.c_str(), ctx.platform.error_text(file.error).c_str());
+        any = true;
+    }
+    return any;
 }
 
 JsonRunInfo run_info(const RunContext& ctx, std::int32_t drive, const OsVersion& os) {
@@ -179,31 +185,39 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         std::fprintf(ctx.out, "Drive: %u(%s)\n", static_cast<unsigned>(choice.drive), "USB");
         char path[kDrivePathSize];
         format_drive_path(path, sizeof path, choice.drive);
-        const DriveHandle disk = ctx.platform.open_drive(path, kDiskOpenFlags);
-        if (disk == kInvalidDriveHandle) {
+        const DriveGuard disk(ctx.platform, ctx.platform.open_drive(path, kDiskOpenFlags));
+        if (!disk.is_open()) {
             const std::uint32_t error = ctx.platform.last_error();
             std::fputs("Error open disk\n", ctx.out);
             std::fflush(ctx.out);
             explain_open_failure(ctx.platform, ctx.err, choice.drive, error);
             return refused(ctx, kExitOpenFailed, "the disk could not be opened");
         }
-        std::FILE* report = open_report_file(ctx, choice.drive, os);
+        // The report file is written all along and replaces the previous one only at the end,
+        // complete, before the closing prompt can open it.
+        OutputFile report(ctx.platform, kReportFileName, FileKind::text);
+        open_report_file(ctx, report, choice.drive, os);
         ReportRecorder recorder;
-        ReportContext report_ctx{DriveLink{ctx.platform, disk, ctx.out}, report, recorder,
+        ReportContext report_ctx{DriveLink{ctx.platform, disk.get(), ctx.out},
+                                 report.created() ? &report : nullptr, recorder,
                                  ctx.err != nullptr ? ctx.err : stderr};
         run_drive_report(report_ctx);
         std::fflush(ctx.out);
         explain_report(ctx.err, recorder);
-        const FileOutcome report_outcome = close_report_file(report);
-        recorder.file(kReportFileName, report_outcome);
+        recorder.file(kReportFileName, report.commit());
         if (ctx.json || ctx.html) {
             const JsonRunInfo info = run_info(ctx, choice.drive, os);
-            if (ctx.json)
-                write_json_report(ctx.platform, ctx.out, info, recorder);
-            if (ctx.html)
-                write_html_report(ctx.platform, ctx.out, html_report(info, recorder));
+            if (ctx.json) {
+                recorder.file(kJsonReportFileName,
+                              write_json_report(ctx.platform, ctx.out, info, recorder));
+            }
+            if (ctx.html) {
+                recorder.file(kHtmlReportFileName, write_html_report(ctx.platform, ctx.out,
+                                                                     html_report(info, recorder)));
+            }
         }
-        ctx.platform.close_drive(disk);
+        if (report_unwritten_files(ctx, recorder))
+            status = kExitFilesIncomplete;
         health = assess_health(health_pages(recorder));
     }
 

@@ -21,8 +21,9 @@ struct RunContext {
     std::string simulation_source{};
     bool health = false;  // --health: the verdict block after the run, and its exit status
     bool html = false;    // --html: also write the HTML report
-    // Where the explanations of a failure go (standard error); nullptr: nowhere.
-    std::FILE* err = nullptr;
+    // Where the explanations of a failure and of an output file that could not be written go
+    // (standard error); nullptr: nowhere.
+    std::FILE* err = stderr;
     // The drive --device named; the drive argument then holds option letters only.
     std::optional<std::int32_t> named_drive{};
 };

@@ -37,8 +37,13 @@ std::string output_path(const std::string& dir, const char* name) {
     return dir + static_cast<char>(fs::path::preferred_separator) + name;
 }
 
-std::FILE* OutputDirPlatform::create_file(const char* name, const char* mode) {
-    return inner_.create_file(output_path(dir_, name).c_str(), mode);
+FileHandle OutputDirPlatform::create_temp_file(const char* final_name, std::string& temp_name,
+                                               std::uint32_t& error) {
+    return inner_.create_temp_file(output_path(dir_, final_name).c_str(), temp_name, error);
+}
+
+std::uint32_t OutputDirPlatform::replace_file(const char* temp_name, const char* final_name) {
+    return inner_.replace_file(temp_name, output_path(dir_, final_name).c_str());
 }
 
 std::intptr_t OutputDirPlatform::shell_open(const char* file) {

@@ -21,8 +21,21 @@ class OutputDirPlatform : public Platform {
   public:
     OutputDirPlatform(Platform& inner, std::string dir) : inner_(inner), dir_(std::move(dir)) {}
 
-    std::FILE* create_file(const char* name, const char* mode) override;
+    FileHandle create_temp_file(const char* final_name, std::string& temp_name,
+                                std::uint32_t& error) override;
+    std::uint32_t replace_file(const char* temp_name, const char* final_name) override;
     std::intptr_t shell_open(const char* file) override;
+
+    // The temporary's name is the one the inner platform made, already inside dir.
+    std::uint32_t write_file(FileHandle file, const void* data, std::size_t size) override {
+        return inner_.write_file(file, data, size);
+    }
+    std::uint32_t close_file(FileHandle file) override { return inner_.close_file(file); }
+    void remove_file(const char* temp_name) override { inner_.remove_file(temp_name); }
+    bool text_files_end_lines_with_crlf() override {
+        return inner_.text_files_end_lines_with_crlf();
+    }
+    std::string error_text(std::uint32_t error) override { return inner_.error_text(error); }
 
     bool get_version(OsVersion& os) override { return inner_.get_version(os); }
     DriveHandle open_drive(const char* path, std::uint32_t flags) override {

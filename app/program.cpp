@@ -95,12 +95,14 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
             std::fputs(usage_text().c_str(), console.out);
             return kExitOk;
         case Mode::version:
-            std::fprintf(console.out, "torvik_usb_pssd_flash_id %s (%s)\n", kProgramVersion,
-                         host_platform_name());
+            // The first line alone is what manual-page tools take for the version.
+            std::fprintf(console.out, "torvik_usb_pssd_flash_id %s\nbuilt for %s\n",
+                         kProgramVersion, host_platform_name());
             return kExitOk;
         case Mode::decode: {
-            const int status = run_decode_command(argc - cl.next, argv + cl.next, console.in,
-                                                  console.out, console.err);
+            const int status =
+                run_decode_command(argc - cl.next, argv + cl.next, console.in, console.out,
+                                   console.err, is_terminal(console.in));
             // Standard output is closed here rather than at exit, where a failure goes unseen.
             if (console.out == stdout)
                 return close_decode_output(stdout, console.err, status);

@@ -1,6 +1,7 @@
 // The platform of the machine the tool runs on: Windows or Linux, chosen at build time.
 #pragma once
 
+#include <cstdio>
 #include <memory>
 
 #include "platform/platform.h"
@@ -11,5 +12,8 @@ std::unique_ptr<Platform> make_host_platform();
 
 // A short name of the platform the tool was built for, for --version and the JSON report.
 const char* host_platform_name();
+
+// Whether the stream is a terminal, where a person types and waits for each answer.
+bool is_terminal(std::FILE* stream);
 
 }  // namespace torvik

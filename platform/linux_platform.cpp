@@ -18,12 +18,15 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <random>
 #include <system_error>
 
 #include "common/bytes.h"
 #include "platform/drive_path.h"
 #include "platform/pass_through_decoder.h"
+#include "platform/posix_interrupt.h"
 #include "platform/storage_descriptor.h"
+#include "platform/temp_file_table.h"
 
 extern char** environ;
 
@@ -87,7 +90,8 @@ std::string pretty_name(const std::string& os_release) {
 LinuxPlatform::LinuxPlatform(std::string sysfs_root, std::string dev_root, std::string os_release)
     : sysfs_root_(std::move(sysfs_root)),
       dev_root_(std::move(dev_root)),
-      os_release_(std::move(os_release)) {}
+      os_release_(std::move(os_release)),
+      random_(std::random_device{}()) {}
 
 LinuxPlatform::~LinuxPlatform() {
     for (OpenDrive& drive : drives_) {
@@ -102,6 +106,7 @@ LinuxPlatform::~LinuxPlatform() {
         termios saved;
         std::memcpy(&saved, saved_termios_, sizeof saved);
         ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+        forget_terminal_mode();
     }
 }
 
@@ -307,32 +312,76 @@ ErrorKind LinuxPlatform::error_kind(std::uint32_t error) const {
     }
 }
 
-// The tool runs as root, often in a directory that others can write to. A symbolic link planted
-// under an output file's name must not make it overwrite the link's target, so the name is opened
-// without following links (ELOOP) and the stream is made from that descriptor. A link that already
-// exists is refused. A new file gets mode 0644 (less the umask).
-std::FILE* LinuxPlatform::create_file(const char* name, const char* mode) {
-    int access = 0;
-    if (std::strcmp(mode, "w") == 0 || std::strcmp(mode, "wb") == 0) {
-        access = O_WRONLY;
-    } else if (std::strcmp(mode, "w+") == 0 || std::strcmp(mode, "w+b") == 0) {
-        access = O_RDWR;
-    } else {
-        last_error_ = EINVAL;
-        return nullptr;
+// The tool runs as root, often in a directory that others can write to. The temporary is created
+// with O_EXCL (and O_NOFOLLOW): it is always a new regular file, so a link, FIFO or device planted
+// under any name is never opened, and nothing blocks. A new file gets mode 0644 (less the umask).
+FileHandle LinuxPlatform::create_temp_file(const char* final_name, std::string& temp_name,
+                                           std::uint32_t& error) {
+    struct stat st {};
+    if (::lstat(final_name, &st) == 0 && S_ISDIR(st.st_mode)) {
+        error = EISDIR;
+        return kInvalidFileHandle;
     }
     constexpr mode_t kFileMode = S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH;
-    const int fd = ::open(name, access | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, kFileMode);
-    if (fd < 0) {
-        last_error_ = static_cast<std::uint32_t>(errno);
-        return nullptr;
+    constexpr int kAttempts = 100;
+    const InterruptHold hold;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        temp_name = temp_file_name(final_name, static_cast<std::uint32_t>(random_()));
+        if (!temp_file_table().add(temp_name.c_str())) {
+            error = temp_name.size() >= TempFileTable::kNameSize ? ENAMETOOLONG : EMFILE;
+            temp_name.clear();
+            return kInvalidFileHandle;
+        }
+        const int fd =
+            ::open(temp_name.c_str(),
+                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, kFileMode);
+        if (fd >= 0)
+            return fd;
+        error = static_cast<std::uint32_t>(errno);
+        temp_file_table().drop(temp_name.c_str());
+        temp_name.clear();
+        if (error != EEXIST)
+            return kInvalidFileHandle;
     }
-    std::FILE* file = ::fdopen(fd, mode);
-    if (file == nullptr) {
-        last_error_ = static_cast<std::uint32_t>(errno);
-        ::close(fd);
+    return kInvalidFileHandle;
+}
+
+std::uint32_t LinuxPlatform::write_file(FileHandle file, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(static_cast<int>(file), bytes, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return static_cast<std::uint32_t>(errno);
+        if (n == 0)
+            return EIO;
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
     }
-    return file;
+    return 0;
+}
+
+std::uint32_t LinuxPlatform::close_file(FileHandle file) {
+    return ::close(static_cast<int>(file)) == 0 ? 0 : static_cast<std::uint32_t>(errno);
+}
+
+std::uint32_t LinuxPlatform::replace_file(const char* temp_name, const char* final_name) {
+    const InterruptHold hold;
+    if (::rename(temp_name, final_name) != 0)
+        return static_cast<std::uint32_t>(errno);
+    temp_file_table().drop(temp_name);
+    return 0;
+}
+
+void LinuxPlatform::remove_file(const char* temp_name) {
+    const InterruptHold hold;
+    ::unlink(temp_name);
+    temp_file_table().drop(temp_name);
+}
+
+std::string LinuxPlatform::error_text(std::uint32_t error) {
+    return std::strerror(static_cast<int>(error));
 }
 
 std::intptr_t LinuxPlatform::shell_open(const char* file) {
@@ -364,6 +413,7 @@ KeyState LinuxPlatform::wait_key(int timeout_ms) {
         if (::tcgetattr(STDIN_FILENO, &saved) != 0)
             return KeyState::closed;
         std::memcpy(saved_termios_, &saved, sizeof saved);
+        remember_terminal_mode(STDIN_FILENO, saved);
         termios raw = saved;
         raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
         raw.c_cc[VMIN] = 1;
@@ -395,6 +445,10 @@ std::unique_ptr<Platform> make_host_platform() {
 
 const char* host_platform_name() {
     return "Linux";
+}
+
+bool is_terminal(std::FILE* stream) {
+    return ::isatty(::fileno(stream)) != 0;
 }
 
 }  // namespace torvik

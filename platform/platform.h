@@ -5,6 +5,7 @@
 // and handed down in a run context; nothing above this layer includes an OS header.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -13,6 +14,9 @@ namespace torvik {
 
 using DriveHandle = std::intptr_t;
 inline constexpr DriveHandle kInvalidDriveHandle = -1;
+
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle kInvalidFileHandle = -1;
 
 // Windows constants that travel across the seam unchanged on every platform.
 inline constexpr std::uint32_t kIoctlStorageQueryProperty = 0x2D1400;
@@ -88,9 +92,27 @@ class Platform {
     // GetLastError: the error code of the last failed call of this interface.
     virtual std::uint32_t last_error() = 0;
 
-    // Creates (or empties) an output file in the current directory: mode "w" for text, "w+b" for
-    // dumps. nullptr when it cannot be created.
-    virtual std::FILE* create_file(const char* name, const char* mode) = 0;
+    // Output files (see platform/output_file.h, which is how the tool uses these). The file
+    // operations give their error code as their result (0: done) and leave last_error() alone,
+    // which belongs to the drive.
+    //
+    // Creates a new, empty file for writing under a name that did not exist before: final_name
+    // with a unique suffix, so in the same directory. Never opens an existing name, so nothing
+    // planted there is followed or blocks. Refuses a final_name that is a directory. The name it
+    // made goes to temp_name; until it is replaced or removed, an interrupted run removes it.
+    virtual FileHandle create_temp_file(const char* final_name, std::string& temp_name,
+                                        std::uint32_t& error) = 0;
+    // Writes all of data, or fails.
+    virtual std::uint32_t write_file(FileHandle file, const void* data, std::size_t size) = 0;
+    virtual std::uint32_t close_file(FileHandle file) = 0;
+    // Renames the closed temporary over final_name, replacing whatever name was there (a link is
+    // replaced, not followed).
+    virtual std::uint32_t replace_file(const char* temp_name, const char* final_name) = 0;
+    virtual void remove_file(const char* temp_name) = 0;
+    // Whether a text file ends its lines with CR LF (Windows) rather than LF.
+    virtual bool text_files_end_lines_with_crlf() = 0;
+    // The system's own words for an error code of this platform.
+    virtual std::string error_text(std::uint32_t error) = 0;
 
     // ShellExecuteA(NULL, "open", file, NULL, NULL, SW_SHOW): above 32 on success.
     virtual std::intptr_t shell_open(const char* file) = 0;
@@ -108,6 +130,25 @@ class Platform {
     // The number of the drive an OS path names, or -1; missing is set when nothing is there.
     virtual std::int32_t find_drive(const char* os_path, bool& missing);
     virtual ErrorKind error_kind(std::uint32_t error) const;
+};
+
+// An open drive that closes itself once, on every path.
+class DriveGuard {
+  public:
+    DriveGuard(Platform& platform, DriveHandle drive) : platform_(platform), drive_(drive) {}
+    ~DriveGuard() {
+        if (drive_ != kInvalidDriveHandle)
+            platform_.close_drive(drive_);
+    }
+    DriveGuard(const DriveGuard&) = delete;
+    DriveGuard& operator=(const DriveGuard&) = delete;
+
+    DriveHandle get() const { return drive_; }
+    bool is_open() const { return drive_ != kInvalidDriveHandle; }
+
+  private:
+    Platform& platform_;
+    DriveHandle drive_;
 };
 
 }  // namespace torvik

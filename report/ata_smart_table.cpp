@@ -35,24 +35,25 @@ AttributeSlot read_attribute_slot(const std::uint8_t* infoblock, std::size_t k) 
     return slot;
 }
 
-void write_ata_smart_table(std::FILE* report_file, const std::uint8_t* infoblock) {
+void write_ata_smart_table(OutputFile* report_file, const std::uint8_t* infoblock) {
     if (report_file == nullptr)
         return;
-    std::fputs("Torvik ATA-style smart configuration:\n", report_file);
-    std::fputs("Attr Tresh Flags ValId WrstId  RawId   Description\n", report_file);
+    report_file->print("Torvik ATA-style smart configuration:\n");
+    report_file->print("Attr Tresh Flags ValId WrstId  RawId   Description\n");
     for (std::size_t k = 0; k < kAttributeSlotCount; ++k) {
         const AttributeSlot slot = read_attribute_slot(infoblock, k);
         // Attr 0 marks an empty slot; the slots after it may still be in use.
         if (slot.attr == 0)
             continue;
-        std::fprintf(report_file, "0x%02X: 0x%02X 0x%02X 0x%04X 0x%04X 0x%04X",
-                     static_cast<unsigned>(slot.attr), static_cast<unsigned>(slot.threshold),
-                     static_cast<unsigned>(slot.flags), static_cast<unsigned>(slot.value_id),
-                     static_cast<unsigned>(slot.worst_id), static_cast<unsigned>(slot.raw_id));
+        report_file->printf("0x%02X: 0x%02X 0x%02X 0x%04X 0x%04X 0x%04X",
+                            static_cast<unsigned>(slot.attr), static_cast<unsigned>(slot.threshold),
+                            static_cast<unsigned>(slot.flags), static_cast<unsigned>(slot.value_id),
+                            static_cast<unsigned>(slot.worst_id),
+                            static_cast<unsigned>(slot.raw_id));
         if (const char* text = find_attribute_description(slot.raw_id)) {
-            std::fprintf(report_file, " - %s", text);
+            report_file->printf(" - %s", text);
         }
-        std::fputc('\n', report_file);
+        report_file->print("\n");
     }
 }
 

@@ -4,7 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
+
+#include "platform/output_file.h"
 
 namespace torvik {
 
@@ -24,6 +25,6 @@ struct AttributeSlot {
 AttributeSlot read_attribute_slot(const std::uint8_t* infoblock, std::size_t k);
 
 // infoblock: the whole infoblock page. Writes nothing when report_file is nullptr.
-void write_ata_smart_table(std::FILE* report_file, const std::uint8_t* infoblock);
+void write_ata_smart_table(OutputFile* report_file, const std::uint8_t* infoblock);
 
 }  // namespace torvik

@@ -30,42 +30,42 @@ unsigned celsius(std::uint16_t kelvin) {
     return static_cast<std::uint32_t>(kelvin_to_celsius(kelvin));
 }
 
-void write_field_line(std::FILE* log, const std::uint8_t* page, const FieldLine& line) {
+void write_field_line(OutputFile* log, const std::uint8_t* page, const FieldLine& line) {
     const std::uint8_t* p = page + line.offset;
     switch (line.field) {
         case Field::u8:
-            std::fprintf(log, "%s: %u\n", line.label, static_cast<unsigned>(p[0]));
+            log->printf("%s: %u\n", line.label, static_cast<unsigned>(p[0]));
             break;
         case Field::u16:
-            std::fprintf(log, "%s: %u\n", line.label, static_cast<unsigned>(get_le16(p)));
+            log->printf("%s: %u\n", line.label, static_cast<unsigned>(get_le16(p)));
             break;
         case Field::u32:
         case Field::count32:
-            std::fprintf(log, "%s: %u\n", line.label, static_cast<unsigned>(get_le32(p)));
+            log->printf("%s: %u\n", line.label, static_cast<unsigned>(get_le32(p)));
             break;
         case Field::s64: {
             const double value = static_cast<double>(static_cast<std::int64_t>(get_le64(p)));
-            std::fprintf(log, "%s: %s\n", line.label, whole_number(value, 1).text);
+            log->printf("%s: %s\n", line.label, whole_number(value, 1).text);
             break;
         }
         case Field::seconds: {
             const std::uint32_t seconds = get_le32(p);
-            std::fprintf(log, "%s: %u(%uh)\n", line.label, static_cast<unsigned>(seconds),
-                         static_cast<unsigned>(seconds / kSecondsPerHour));
+            log->printf("%s: %u(%uh)\n", line.label, static_cast<unsigned>(seconds),
+                        static_cast<unsigned>(seconds / kSecondsPerHour));
             break;
         }
         case Field::data_units:
-            std::fprintf(log, "%s: %s\n", line.label,
-                         whole_number(count96(p) * kMegabytesPerDataUnit, 1).text);
+            log->printf("%s: %s\n", line.label,
+                        whole_number(count96(p) * kMegabytesPerDataUnit, 1).text);
             break;
         case Field::count96:
-            std::fprintf(log, "%s: %s\n", line.label, whole_number(count96(p), 1).text);
+            log->printf("%s: %s\n", line.label, whole_number(count96(p), 1).text);
             break;
     }
 }
 
 template <std::size_t N>
-void write_field_lines(std::FILE* log, const std::uint8_t* page, const FieldLine (&lines)[N]) {
+void write_field_lines(OutputFile* log, const std::uint8_t* page, const FieldLine (&lines)[N]) {
     for (const FieldLine& line : lines)
         write_field_line(log, page, line);
 }
@@ -87,33 +87,33 @@ constexpr std::size_t kExtRecordSize = 16;
 constexpr std::size_t kExtRecordCount = 128;
 constexpr std::size_t kExtFirstEndMark = 3;
 
-void write_critical_warning(std::FILE* log, std::uint8_t warning) {
-    std::fprintf(log, "0 Critical Warning\t\t\t\t: %u", static_cast<unsigned>(warning));
+void write_critical_warning(OutputFile* log, std::uint8_t warning) {
+    log->printf("0 Critical Warning\t\t\t\t: %u", static_cast<unsigned>(warning));
     if (warning != 0) {
-        std::fputs(" (", log);
+        log->print(" (");
         const char* separator = "";
         for (std::size_t bit = 0; bit < std::size(kCriticalWarnings); ++bit) {
             if ((warning >> bit & 1) == 0)
                 continue;
-            std::fprintf(log, "%s%s", separator, kCriticalWarnings[bit]);
+            log->printf("%s%s", separator, kCriticalWarnings[bit]);
             separator = "; ";
         }
-        std::fputc(')', log);
+        log->print(")");
     }
-    std::fputc('\n', log);
+    log->print("\n");
 }
 
-void write_temperature_sensors(std::FILE* log, const std::uint8_t* smart) {
+void write_temperature_sensors(OutputFile* log, const std::uint8_t* smart) {
     for (unsigned i = 0; i < kSensorCount; ++i) {
         const std::uint16_t kelvin = temperature_sensor(smart, i);
         if (kelvin == 0)
             continue;  // no such sensor
         if (kelvin < kLowestKelvinReading) {
-            std::fprintf(log, "%u Temperature Sensor %u\t*\t\t\t: %u\n", kFirstSensorLine + i, i,
-                         static_cast<unsigned>(kelvin));
+            log->printf("%u Temperature Sensor %u\t*\t\t\t: %u\n", kFirstSensorLine + i, i,
+                        static_cast<unsigned>(kelvin));
         } else {
-            std::fprintf(log, "%u Temperature Sensor %u\t\t\t\t: %u\n", kFirstSensorLine + i, i,
-                         celsius(kelvin));
+            log->printf("%u Temperature Sensor %u\t\t\t\t: %u\n", kFirstSensorLine + i, i,
+                        celsius(kelvin));
         }
     }
 }
@@ -154,23 +154,22 @@ ExtSmartRecord read_ext_smart_record(const std::uint8_t* smartext, std::size_t k
     return ExtSmartRecord{get_le16(record), get_le16(record + 2), get_le64(record + 8)};
 }
 
-void write_nvme_smart_section(std::FILE* log, const std::uint8_t* smart) {
+void write_nvme_smart_section(OutputFile* log, const std::uint8_t* smart) {
     if (log == nullptr || !nvme_smart_section_due(smart))
         return;
-    std::fputs("-------- NVME SMART --------\n", log);
+    log->print("-------- NVME SMART --------\n");
     write_critical_warning(log, smart[kCriticalWarningOffset]);
-    std::fprintf(log, "1 Composite Temperature\t\t\t\t: %u\n",
-                 celsius(composite_temperature(smart)));
+    log->printf("1 Composite Temperature\t\t\t\t: %u\n", celsius(composite_temperature(smart)));
     write_field_lines(log, smart, kNvmeLinesBeforeSensors);
     write_temperature_sensors(log, smart);
     write_field_lines(log, smart, kNvmeLinesAfterSensors);
 }
 
-void write_ext_smart_section(std::FILE* log, const std::uint8_t* smartext) {
+void write_ext_smart_section(OutputFile* log, const std::uint8_t* smartext) {
     if (log == nullptr || !ext_smart_section_due(smartext))
         return;
-    std::fputs("-------- EXT.SMART -------- (possible incorrect)\n", log);
-    std::fputs(" # IntId     HexRaw        DecRaw       Description\n", log);
+    log->print("-------- EXT.SMART -------- (possible incorrect)\n");
+    log->print(" # IntId     HexRaw        DecRaw       Description\n");
     const std::size_t count = ext_smart_record_count(smartext);
     for (std::size_t k = 0; k < count; ++k) {
         const ExtSmartRecord r = read_ext_smart_record(smartext, k);
@@ -178,40 +177,38 @@ void write_ext_smart_section(std::FILE* log, const std::uint8_t* smartext) {
         const double raw =
             static_cast<double>(static_cast<std::uint32_t>(r.raw)) +
             static_cast<double>(static_cast<std::uint32_t>(r.raw >> 32)) * 4294967296.0;
-        std::fprintf(log, "%2u %04x: %04x_%04x_%04x %s", static_cast<unsigned>(r.number),
-                     static_cast<unsigned>(r.int_id), static_cast<unsigned>(r.raw & 0xFFFF),
-                     static_cast<unsigned>(r.raw >> 16 & 0xFFFF),
-                     static_cast<unsigned>(r.raw >> 32 & 0xFFFF), whole_number(raw, 13).text);
+        log->printf("%2u %04x: %04x_%04x_%04x %s", static_cast<unsigned>(r.number),
+                    static_cast<unsigned>(r.int_id), static_cast<unsigned>(r.raw & 0xFFFF),
+                    static_cast<unsigned>(r.raw >> 16 & 0xFFFF),
+                    static_cast<unsigned>(r.raw >> 32 & 0xFFFF), whole_number(raw, 13).text);
         if (const char* text = find_attribute_description(r.int_id)) {
-            std::fprintf(log, " - %s", text);
+            log->printf(" - %s", text);
         }
-        std::fputc('\n', log);
+        log->print("\n");
     }
 }
 
-void write_status_logs(std::FILE* log, const std::uint8_t* sysinfo) {
+void write_status_logs(OutputFile* log, const std::uint8_t* sysinfo) {
     if (log == nullptr)
         return;
-    std::fputs("-------- SYSTEM STATUS LOG -------- (possible incorrect)\n", log);
+    log->print("-------- SYSTEM STATUS LOG -------- (possible incorrect)\n");
     write_field_lines(log, sysinfo, kSystemStatusLines);
-    std::fputs("-------- FLASH STATUS LOG -------- (possible incorrect)\n", log);
+    log->print("-------- FLASH STATUS LOG -------- (possible incorrect)\n");
     write_field_lines(log, sysinfo, kFlashStatusLines);
 }
 
-FileOutcome write_health_log(Platform& platform, std::FILE* console, const std::uint8_t* smart,
-                             const std::uint8_t* smartext, const std::uint8_t* sysinfo) {
-    std::FILE* log = platform.create_file(kHealthLogFileName, "w");
-    if (log == nullptr) {
+FileResult write_health_log(Platform& platform, std::FILE* console, const std::uint8_t* smart,
+                            const std::uint8_t* smartext, const std::uint8_t* sysinfo) {
+    OutputFile log(platform, kHealthLogFileName, FileKind::text);
+    if (!log.created()) {
         std::fputs("Create Smart Log File Error\n", console);
-        return FileOutcome::not_created;
+        return log.commit();
     }
-    write_nvme_smart_section(log, smart);
-    write_ext_smart_section(log, smartext);
-    write_status_logs(log, sysinfo);
-    // The log itself says nothing of a failed write; only the outcome tells.
-    const bool written = std::ferror(log) == 0;
-    const bool closed = std::fclose(log) == 0;
-    return written && closed ? FileOutcome::written : FileOutcome::write_failed;
+    write_nvme_smart_section(&log, smart);
+    write_ext_smart_section(&log, smartext);
+    write_status_logs(&log, sysinfo);
+    // The log itself says nothing of a failed write; only the result tells.
+    return log.commit();
 }
 
 }  // namespace torvik

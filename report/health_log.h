@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/output_file.h"
 #include "platform/platform.h"
-#include "report/file_outcome.h"
 
 namespace torvik {
 
@@ -16,8 +16,8 @@ inline constexpr const char* kHealthLogFileName = "torvik_pssd_flash_id_smart.tx
 // Creates the health log, writes its sections in order and closes it. When the file cannot be
 // created, says so on console and writes nothing. The pages are the whole smart, smartext and
 // sysinfo pages.
-FileOutcome write_health_log(Platform& platform, std::FILE* console, const std::uint8_t* smart,
-                             const std::uint8_t* smartext, const std::uint8_t* sysinfo);
+FileResult write_health_log(Platform& platform, std::FILE* console, const std::uint8_t* smart,
+                            const std::uint8_t* smartext, const std::uint8_t* sysinfo);
 
 // What the sections read. The field tables are in report/health_log_fields.h.
 
@@ -49,12 +49,12 @@ ExtSmartRecord read_ext_smart_record(const std::uint8_t* smartext, std::size_t k
 // The sections. Each writes nothing when log is nullptr.
 
 // The NVMe SMART / Health page (512 bytes); left out when every byte of the page is zero.
-void write_nvme_smart_section(std::FILE* log, const std::uint8_t* smart);
+void write_nvme_smart_section(OutputFile* log, const std::uint8_t* smart);
 
 // The extended SMART records (4096-byte page); left out when every byte of the page is zero.
-void write_ext_smart_section(std::FILE* log, const std::uint8_t* smartext);
+void write_ext_smart_section(OutputFile* log, const std::uint8_t* smartext);
 
 // The system and flash status logs from the sysinfo page (4096 bytes); always written.
-void write_status_logs(std::FILE* log, const std::uint8_t* sysinfo);
+void write_status_logs(OutputFile* log, const std::uint8_t* sysinfo);
 
 }  // namespace torvik

@@ -564,7 +564,7 @@ std::string html_report(const JsonRunInfo& run, const ReportRecorder& record) {
     return std::move(page.text());
 }
 
-FileOutcome write_html_report(Platform& platform, std::FILE* console, const std::string& page) {
+FileResult write_html_report(Platform& platform, std::FILE* console, const std::string& page) {
     return write_text_file(platform, console, kHtmlReportFileName, page);
 }
 

@@ -247,7 +247,7 @@ Json files(const ReportRecorder& record) {
     Json out = {{"written", Json::array()},
                 {"not_created", Json::array()},
                 {"write_failed", Json::array()}};
-    for (const OutputFile& file : record.files) {
+    for (const FileRecord& file : record.files) {
         switch (file.outcome) {
             case FileOutcome::written:
                 out["written"].push_back(file.name);
@@ -379,8 +379,8 @@ std::string flash_id_json_text(const std::uint8_t* id) {
     return flash_id_json(id).dump();
 }
 
-FileOutcome write_json_report(Platform& platform, std::FILE* console, const JsonRunInfo& run,
-                              const ReportRecorder& record) {
+FileResult write_json_report(Platform& platform, std::FILE* console, const JsonRunInfo& run,
+                             const ReportRecorder& record) {
     const Json report = json_report(run, record);
     // Texts from the drive may hold any bytes: those that are not UTF-8 become U+FFFD, and the
     // file stays ASCII.

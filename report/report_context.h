@@ -7,11 +7,12 @@
 
 namespace torvik {
 
+class OutputFile;
 struct ReportRecorder;
 
 struct ReportContext {
     DriveLink link;            // the open disk and the console the report prints on
-    std::FILE* report_file;    // nullptr when it could not be created
+    OutputFile* report_file;   // nullptr when it could not be created
     ReportRecorder& recorder;  // keeps what the run learns
     // Where the files that only this tool writes (the run's manifest) report a failure: standard
     // error, so the console stays as it is.

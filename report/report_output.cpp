@@ -8,7 +8,7 @@ namespace torvik {
 void report_text(ReportContext& ctx, const char* text) {
     std::fputs(text, ctx.link.console);
     if (ctx.report_file != nullptr)
-        std::fputs(text, ctx.report_file);
+        ctx.report_file->print(text);
 }
 
 void report_printf(ReportContext& ctx, const char* format, ...) {
@@ -22,33 +22,29 @@ void report_printf(ReportContext& ctx, const char* format, ...) {
 
 namespace {
 
-FileOutcome write_file(Platform& platform, std::FILE* console, const char* name, const char* mode,
-                       const void* data, std::size_t length) {
-    std::FILE* file = platform.create_file(name, mode);
-    if (file == nullptr) {
+FileResult write_whole_file(Platform& platform, std::FILE* console, const char* name,
+                            const void* data, std::size_t length, FileKind kind) {
+    OutputFile file(platform, name, kind);
+    file.write(data, length);
+    const FileResult result = file.commit();
+    if (result.outcome == FileOutcome::not_created) {
         std::fprintf(console, "%s: Create File Error\n", name);
-        return FileOutcome::not_created;
-    }
-    // Data still buffered when the file is closed counts as written only if the close succeeds.
-    const bool written = std::fwrite(data, 1, length, file) == length;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
+    } else if (result.outcome == FileOutcome::write_failed) {
         std::fprintf(console, "%s: Write File Error\n", name);
-        return FileOutcome::write_failed;
     }
-    return FileOutcome::written;
+    return result;
 }
 
 }  // namespace
 
-FileOutcome write_dump(Platform& platform, std::FILE* console, const char* name,
-                       const std::uint8_t* data, std::size_t length) {
-    return write_file(platform, console, name, "w+b", data, length);
+FileResult write_dump(Platform& platform, std::FILE* console, const char* name,
+                      const std::uint8_t* data, std::size_t length) {
+    return write_whole_file(platform, console, name, data, length, FileKind::binary);
 }
 
-FileOutcome write_text_file(Platform& platform, std::FILE* console, const char* name,
-                            const std::string& text) {
-    return write_file(platform, console, name, "w", text.data(), text.size());
+FileResult write_text_file(Platform& platform, std::FILE* console, const char* name,
+                           const std::string& text) {
+    return write_whole_file(platform, console, name, text.data(), text.size(), FileKind::text);
 }
 
 }  // namespace torvik

@@ -6,8 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/platform.h"
-#include "report/file_outcome.h"
+#include "platform/output_file.h"
 #include "report/report_context.h"
 
 namespace torvik {
@@ -18,13 +17,14 @@ void report_printf(ReportContext& ctx, const char* format, ...);
 // Prints already formatted text to the console, then to the report file.
 void report_text(ReportContext& ctx, const char* text);
 
-// Writes `length` bytes of data to the dump file `name` ("w+b"). A file that cannot be created or
-// written gets its message on the console only; the caller goes on either way.
-FileOutcome write_dump(Platform& platform, std::FILE* console, const char* name,
-                       const std::uint8_t* data, std::size_t length);
+// Writes `length` bytes of data to the dump file `name`. A file that cannot be created (or put in
+// place under its name) prints "<name>: Create File Error" on the console only, one that cannot
+// be written "<name>: Write File Error"; the caller goes on either way.
+FileResult write_dump(Platform& platform, std::FILE* console, const char* name,
+                      const std::uint8_t* data, std::size_t length);
 
-// Writes a whole text file (text mode: CRLF line ends on Windows), with the same messages.
-FileOutcome write_text_file(Platform& platform, std::FILE* console, const char* name,
-                            const std::string& text);
+// Writes a whole text file (CRLF line ends on Windows), with the same messages.
+FileResult write_text_file(Platform& platform, std::FILE* console, const char* name,
+                           const std::string& text);
 
 }  // namespace torvik

@@ -19,8 +19,8 @@ void ReportRecorder::failed(CommandId id, std::uint32_t error) {
     failures.push_back(FailedCommand{id, error});
 }
 
-void ReportRecorder::file(const char* name, FileOutcome outcome) {
-    files.push_back(OutputFile{name, outcome});
+void ReportRecorder::file(const char* name, const FileResult& result) {
+    files.push_back(FileRecord{name, result.outcome, result.error});
 }
 
 const std::uint8_t* ReportRecorder::page(CommandId id) const {
@@ -43,7 +43,7 @@ RunManifest ReportRecorder::manifest() const {
         entry.error = command.result.ok() ? 0 : command.result.error;
         entry.zeros = std::all_of(command.reply.begin(), command.reply.end(),
                                   [](std::uint8_t b) { return b == 0; });
-        const bool dumped = std::any_of(files.begin(), files.end(), [&](const OutputFile& f) {
+        const bool dumped = std::any_of(files.begin(), files.end(), [&](const FileRecord& f) {
             return f.name == info.dump_name && f.outcome == FileOutcome::written;
         });
         if (dumped) {

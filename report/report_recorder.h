@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "report/file_outcome.h"
+#include "platform/output_file.h"
 #include "scsi/commands.h"
 #include "scsi/run_manifest.h"
 #include "transport/request.h"
@@ -28,15 +28,16 @@ struct FailedCommand {
     std::uint32_t error;  // the system's last error code
 };
 
-struct OutputFile {
+struct FileRecord {
     std::string name;
     FileOutcome outcome;
+    std::uint32_t error;  // the system's error code when the file is not written
 };
 
 struct ReportRecorder {
     std::array<RecordedCommand, kCommandCount> commands{};  // by CommandId
     std::vector<FailedCommand> failures;                    // in the order they happened
-    std::vector<OutputFile> files;                          // in the order they were written
+    std::vector<FileRecord> files;                          // in the order they were written
     std::string model;  // the INQUIRY texts as the report shows them
     std::string revision;
     std::string serial;
@@ -47,7 +48,7 @@ struct ReportRecorder {
     // A command was sent; area holds its reply (command_info(id).length bytes).
     void sent(CommandId id, const std::uint8_t* area, const CommandResult& result);
     void failed(CommandId id, std::uint32_t error);
-    void file(const char* name, FileOutcome outcome);
+    void file(const char* name, const FileResult& result);
 
     // The reply of a command that was sent and succeeded, in full; nullptr otherwise.
     const std::uint8_t* page(CommandId id) const;

@@ -157,14 +157,6 @@ bool SimPlatform::pass_through(void* in, std::uint32_t in_size, void* out, std::
     return true;
 }
 
-std::FILE* SimPlatform::create_file(const char* name, const char* mode) {
-    std::FILE* file = host_.create_file(name, mode);
-    if (file == nullptr) {
-        last_error_ = host_.last_error();
-    }
-    return file;
-}
-
 std::intptr_t SimPlatform::shell_open(const char* file) {
     return host_.shell_open(file);
 }

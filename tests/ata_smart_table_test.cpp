@@ -9,6 +9,7 @@
 
 #include "report/ata_smart_table.h"
 #include "report/attribute_table.h"
+#include "tests/support/fake_platform.h"
 #include "tests/support/scratch.h"
 
 namespace torvik::testing {
@@ -26,9 +27,8 @@ void put_record(Page& infoblock, std::size_t slot, std::vector<std::uint8_t> byt
 }
 
 std::string table_of(const Page& infoblock) {
-    Capture report;
-    write_ata_smart_table(report.file(), infoblock.data());
-    return report.text();
+    return written_text(
+        [&](OutputFile* report) { write_ata_smart_table(report, infoblock.data()); });
 }
 
 TEST(AtaSmartTable, ShowsRawFieldsAndTheFirstMatchingDescription) {

@@ -23,13 +23,14 @@ struct Outcome {
     std::string err;
 };
 
-Outcome decode(const std::vector<const char*>& args, const std::string& input = "") {
+Outcome decode(const std::vector<const char*>& args, const std::string& input = "",
+               bool line_at_a_time = false) {
     Capture out;
     Capture err;
     std::FILE* in = input_from(input);
     Outcome outcome;
-    outcome.status =
-        run_decode_command(static_cast<int>(args.size()), args.data(), in, out.file(), err.file());
+    outcome.status = run_decode_command(static_cast<int>(args.size()), args.data(), in, out.file(),
+                                        err.file(), line_at_a_time);
     std::fclose(in);
     outcome.out = out.text();
     outcome.err = err.text();
@@ -146,11 +147,14 @@ TEST(DecodeCommand, LongLinesAreReportedAndSkipped) {
         {"a NUL byte inside a line", id + "\n98 3C" + std::string(1, '\0') + " 98 B3 76 F2\n",
          toshiba + "\n", "--decode: line 2: \"3C?\" is not a hex byte\n"},
     };
-    for (const auto& c : cases) {
-        const Outcome r = decode({"-"}, c.input);
-        EXPECT_EQ(r.out, c.out) << c.name;
-        EXPECT_EQ(r.err, c.err) << c.name;
-        EXPECT_EQ(r.status, c.err.empty() ? kExitOk : kExitUsage) << c.name;
+    // Read in blocks, or a line at a time as from a terminal: the same answers.
+    for (const bool line_at_a_time : {false, true}) {
+        for (const auto& c : cases) {
+            const Outcome r = decode({"-"}, c.input, line_at_a_time);
+            EXPECT_EQ(r.out, c.out) << c.name << ", line at a time: " << line_at_a_time;
+            EXPECT_EQ(r.err, c.err) << c.name << ", line at a time: " << line_at_a_time;
+            EXPECT_EQ(r.status, c.err.empty() ? kExitOk : kExitUsage) << c.name;
+        }
     }
 }
 

@@ -58,12 +58,15 @@ class DriveReport : public ::testing::Test {
         SimPlatform platform(host, drive);
         Capture console;
         const DriveHandle disk = platform.open_drive("\\\\.\\PhysicalDrive0", kDiskOpenFlags);
-        std::FILE* report = with_report_file ? std::fopen("report.txt", "w") : nullptr;
-        ReportRecorder recorder;
-        ReportContext ctx{DriveLink{platform, disk, console.file()}, report, recorder};
-        run_drive_report(ctx);
-        if (report != nullptr)
-            std::fclose(report);
+        {
+            OutputFile report(host, "report.txt", FileKind::text);
+            ReportRecorder recorder;
+            ReportContext ctx{DriveLink{platform, disk, console.file()},
+                              with_report_file ? &report : nullptr, recorder};
+            run_drive_report(ctx);
+            if (with_report_file)
+                report.commit();
+        }
         platform.close_drive(disk);
         Outcome out;
         out.console = console.text();

@@ -22,21 +22,15 @@ constexpr const char* kExtHeadings =
 constexpr const char* kSystemHeading = "-------- SYSTEM STATUS LOG -------- (possible incorrect)\n";
 
 std::string nvme_of(const Page& smart) {
-    Capture log;
-    write_nvme_smart_section(log.file(), smart.data());
-    return log.text();
+    return written_text([&](OutputFile* log) { write_nvme_smart_section(log, smart.data()); });
 }
 
 std::string ext_of(const Page& smartext) {
-    Capture log;
-    write_ext_smart_section(log.file(), smartext.data());
-    return log.text();
+    return written_text([&](OutputFile* log) { write_ext_smart_section(log, smartext.data()); });
 }
 
 std::string status_of(const Page& sysinfo) {
-    Capture log;
-    write_status_logs(log.file(), sysinfo.data());
-    return log.text();
+    return written_text([&](OutputFile* log) { write_status_logs(log, sysinfo.data()); });
 }
 
 // An extended SMART record: number, IntId, 64-bit raw value.
@@ -404,7 +398,7 @@ TEST(HealthLog, SectionsInOrderInTheirOwnFile) {
     sysinfo[0x109] = 1;
     write_health_log(platform, console.file(), smart.data(), smartext.data(), sysinfo.data());
     EXPECT_EQ(console.text(), "");
-    EXPECT_EQ(platform.count_calls("create torvik_pssd_flash_id_smart.txt w"), 1);
+    EXPECT_EQ(platform.count_calls("create torvik_pssd_flash_id_smart.txt"), 1);
     const std::string log = dir.read_text(kHealthLogFileName);  // complete only once closed
     EXPECT_EQ(log, nvme_of(smart) + ext_of(smartext) + status_of(sysinfo));
     EXPECT_TRUE(log.starts_with(kNvmeHeading));

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """The HTML report of every simulated drive in a real browser.
 
 For each profile of --sim=list: run the tool with --html, parse the page with html5lib in strict

@@ -673,12 +673,13 @@ class JsonEdited : public ::testing::Test {
         drive.set_page(id, page);
     }
 
-    json run_json() {
+    json run_json(int status = kExitOk) {
         SimPlatform platform(host, drive);
         Capture out;
         std::FILE* in = input_from("");
         RunContext ctx{platform, out.file(), in, true};
-        EXPECT_EQ(examine_drive(ctx, "0y"), kExitOk);
+        ctx.err = out.file();
+        EXPECT_EQ(examine_drive(ctx, "0y"), status);
         std::fclose(in);
         console = out.text();
         return read_json();
@@ -829,7 +830,7 @@ TEST_F(JsonEdited, TextsThatAreNotUtf8StayValidJson) {
 
 TEST_F(JsonEdited, FilesThatCannotBeCreatedAreListed) {
     host.uncreatable = {"torvik_usb_inq.bin", kHealthLog, kReport};
-    const json doc = run_json();
+    const json doc = run_json(kExitFilesIncomplete);
     EXPECT_EQ(doc["files"]["not_created"], json({"torvik_usb_inq.bin", kHealthLog, kReport}));
     for (const json& name : doc["files"]["written"])
         EXPECT_EQ(host.uncreatable.count(name.get<std::string>()), 0u) << name;
@@ -844,7 +845,8 @@ TEST_F(JsonEdited, JsonFileThatCannotBeCreated) {
     Capture out;
     std::FILE* in = input_from("");
     RunContext ctx{platform, out.file(), in, true};
-    EXPECT_EQ(examine_drive(ctx, "0y"), kExitOk);
+    ctx.err = out.file();
+    EXPECT_EQ(examine_drive(ctx, "0y"), kExitFilesIncomplete);
     std::fclose(in);
     EXPECT_NE(out.text().find("torvik_usb_pssd_flash_id.json: Create File Error\n"),
               std::string::npos);

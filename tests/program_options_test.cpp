@@ -36,7 +36,7 @@ constexpr const char* kNoVendor = "every vendor command failed: the USB bridge p
 // text, 4 a USB drive whose open for the report fails.
 FakePlatform host_with_drives() {
     FakePlatform host;
-    host.drives[0] = FakeDrive{"TORVIK  ", "PSSD T7         ", 7};
+    host.drives[0] = FakeDrive{"TORVIK  ", "PSSD SIM 1TB    ", 7};
     host.drives[0].size = 1000204886016;
     host.drives[1] = FakeDrive{"ATA     ", "Example SATA SSD", 11};
     host.drives[1].size = 256060514304;
@@ -70,7 +70,7 @@ TEST(ProgramOptions, CommandLinesAndWhatRuns) {
         {{"-?"}, kExitOk, "Usage: ", "", nullptr},
         {{"/?"}, kExitOk, "Usage: ", "", nullptr},
         {{"0y", "--help"}, kExitOk, "Usage: ", "", nullptr},
-        {{"-V"}, kExitOk, "torvik_usb_pssd_flash_id 0.2a (", "", nullptr},
+        {{"-V"}, kExitOk, "torvik_usb_pssd_flash_id 0.2a\nbuilt for ", "", nullptr},
         {{"--frob", "0y"}, kExitUsage, "", "unknown option '--frob'\nUsage: ", nullptr},
         {{"--sim", "0y", "--json"}, kExitOk, "Drive: 0(USB)\n", "", ".", true},
         {{"0y", "--json"}, kExitOk, "Drive: 0(USB)\n", kNoVendor, ".", true},
@@ -157,7 +157,7 @@ TEST(ProgramOptions, ListShowsEveryDriveOrWhyThereIsNone) {
     ProgramRun r = run_whole_program(host, {"--list"});
     EXPECT_EQ(r.out,
               "Drive  Path                     Bus           Size  Vendor and product\n"
-              "    0  \\\\.\\PhysicalDrive0       USB        1.00 TB  TORVIK PSSD T7\n"
+              "    0  \\\\.\\PhysicalDrive0       USB        1.00 TB  TORVIK PSSD SIM 1TB\n"
               "    1  \\\\.\\PhysicalDrive1       SATA      256.1 GB  ATA Example SATA SSD\n"
               "    3  \\\\.\\PhysicalDrive3       USB              ?  Blank Bridge\n"
               "    4  \\\\.\\PhysicalDrive4       USB              ?  TORVIK PSSD\n");

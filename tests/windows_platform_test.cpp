@@ -4,12 +4,14 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "common/bytes.h"
 #include "platform/host_platform.h"
+#include "platform/output_file.h"
 #include "platform/storage_descriptor.h"
 #include "tests/support/scratch.h"
 #include "transport/request.h"
@@ -116,26 +118,38 @@ TEST(WindowsPlatform, TextFilesEndLinesWithCrLfDumpsStayExact) {
     const std::string bytes("a\nb\r\n\x1a\0c\n", 9);
     struct Case {
         const char* name;
-        const char* mode;
+        FileKind kind;
         std::string expected;
     } cases[] = {
-        {"report.txt", "w", std::string("a\r\nb\r\r\n\x1a\0c\r\n", 12)},
-        {"reply.bin", "w+b", bytes},
+        {"report.txt", FileKind::text, std::string("a\r\nb\r\r\n\x1a\0c\r\n", 12)},
+        {"reply.bin", FileKind::binary, bytes},
     };
     for (const Case& c : cases) {
-        std::FILE* file = platform->create_file(c.name, c.mode);
-        ASSERT_NE(file, nullptr) << c.name;
-        std::fwrite(bytes.data(), 1, bytes.size(), file);
-        std::fclose(file);
+        // Written twice: the second file replaces the first.
+        for (int pass = 0; pass < 2; ++pass) {
+            OutputFile file(*platform, c.name, c.kind);
+            ASSERT_TRUE(file.created()) << c.name;
+            file.write(bytes.data(), bytes.size());
+            EXPECT_EQ(file.commit().outcome, FileOutcome::written) << c.name;
+        }
         EXPECT_EQ(dir.read(c.name), c.expected) << c.name;
     }
+    std::size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        files += entry.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(files, 2u);  // no temporary left
 }
 
 TEST(WindowsPlatform, FileInMissingFolderReportsTheWindowsError) {
     ScratchDir dir;
     std::unique_ptr<Platform> platform = make_host_platform();
-    EXPECT_EQ(platform->create_file("no_such_folder\\report.txt", "w"), nullptr);
-    EXPECT_EQ(platform->last_error(), kErrorPathNotFound);
+    OutputFile file(*platform, "no_such_folder\\report.txt", FileKind::text);
+    EXPECT_FALSE(file.created());
+    EXPECT_EQ(file.commit().error, kErrorPathNotFound);
+    std::filesystem::create_directory("folder");
+    OutputFile directory(*platform, "folder", FileKind::text);
+    EXPECT_EQ(directory.commit().outcome, FileOutcome::not_created);
+    EXPECT_TRUE(std::filesystem::is_directory("folder"));
 }
 
 TEST(WindowsPlatform, ShellReportsMissingFile) {

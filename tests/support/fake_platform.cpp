@@ -1,11 +1,15 @@
 #include "tests/support/fake_platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "common/bytes.h"
+#include "platform/host_platform.h"
 #include "platform/storage_descriptor.h"
+#include "platform/temp_file_table.h"
 
 namespace torvik::testing {
 
@@ -18,6 +22,10 @@ std::string hex(std::uint32_t v) {
 }
 
 }  // namespace
+
+bool host_text_crlf() {
+    return std::strcmp(host_platform_name(), "Windows") == 0;
+}
 
 bool FakePlatform::get_version(OsVersion& os) {
     calls.push_back("version " + std::to_string(os.record_size));
@@ -89,16 +97,67 @@ bool FakePlatform::device_io_control(DriveHandle drive, std::uint32_t code, void
     return true;
 }
 
-std::FILE* FakePlatform::create_file(const char* name, const char* mode) {
-    calls.push_back(std::string("create ") + name + " " + mode);
-    if (uncreatable.count(name) != 0) {
-        last_error_ = 5;
-        return nullptr;
+FileHandle FakePlatform::create_temp_file(const char* final_name, std::string& temp_name,
+                                          std::uint32_t& error) {
+    calls.push_back(std::string("create ") + final_name);
+    const FileFault fault =
+        file_faults.count(final_name) != 0 ? file_faults[final_name] : FileFault{};
+    error = uncreatable.count(final_name) != 0 ? 5 : fault.create_error;
+    std::error_code ec;
+    if (error == 0 && std::filesystem::is_directory(final_name, ec))
+        error = EISDIR;
+    if (error != 0)
+        return kInvalidFileHandle;
+    temp_name = temp_file_name(final_name, ++temp_count_);
+    if (std::filesystem::exists(std::filesystem::symlink_status(temp_name, ec))) {
+        error = EEXIST;
+        return kInvalidFileHandle;
     }
-    std::FILE* file = std::fopen(name, mode);
-    if (file == nullptr)
-        last_error_ = static_cast<std::uint32_t>(errno);
-    return file;
+    std::FILE* file = std::fopen(temp_name.c_str(), "wb");
+    if (file == nullptr) {
+        error = static_cast<std::uint32_t>(errno);
+        return kInvalidFileHandle;
+    }
+    files_.push_back(OpenFile{file, final_name, 0});
+    return static_cast<FileHandle>(files_.size() - 1);
+}
+
+std::uint32_t FakePlatform::write_file(FileHandle file, const void* data, std::size_t size) {
+    OpenFile& open = files_.at(static_cast<std::size_t>(file));
+    const FileFault fault =
+        file_faults.count(open.final_name) != 0 ? file_faults[open.final_name] : FileFault{};
+    const std::size_t room = fault.space > open.written ? fault.space - open.written : 0;
+    const std::size_t n = std::min(size, room);
+    if (std::fwrite(data, 1, n, open.file) != n)
+        return EIO;
+    open.written += n;
+    return n == size ? 0 : fault.write_error;
+}
+
+std::uint32_t FakePlatform::close_file(FileHandle file) {
+    OpenFile& open = files_.at(static_cast<std::size_t>(file));
+    const bool closed = std::fclose(open.file) == 0;
+    open.file = nullptr;
+    if (file_faults.count(open.final_name) != 0 && file_faults[open.final_name].close_error != 0)
+        return file_faults[open.final_name].close_error;
+    return closed ? 0 : EIO;
+}
+
+std::uint32_t FakePlatform::replace_file(const char* temp_name, const char* final_name) {
+    calls.push_back(std::string("replace ") + final_name);
+    if (file_faults.count(final_name) != 0 && file_faults[final_name].replace_error != 0)
+        return file_faults[final_name].replace_error;
+    std::error_code ec;
+    std::filesystem::rename(temp_name, final_name, ec);
+    return ec ? static_cast<std::uint32_t>(ec.value()) : 0;
+}
+
+void FakePlatform::remove_file(const char* temp_name) {
+    std::remove(temp_name);
+}
+
+std::string FakePlatform::error_text(std::uint32_t error) {
+    return std::strerror(static_cast<int>(error));
 }
 
 std::intptr_t FakePlatform::shell_open(const char* file) {

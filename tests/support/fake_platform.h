@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/output_file.h"
 #include "platform/platform.h"
 
 namespace torvik::testing {
@@ -25,6 +26,18 @@ struct FakeDrive {
     bool open_fails = false;       // every open fails with `error` (no rights, say)
 };
 
+// A failure injected into an output file, named by its final name. The codes are errno values.
+struct FileFault {
+    std::uint32_t create_error = 0;                    // the temporary cannot be created
+    std::size_t space = static_cast<std::size_t>(-1);  // bytes that fit before writes fail
+    std::uint32_t write_error = 28;                    // ENOSPC
+    std::uint32_t close_error = 0;
+    std::uint32_t replace_error = 0;
+};
+
+// Whether the platform the tests run on ends text lines with CR LF.
+bool host_text_crlf();
+
 class FakePlatform : public Platform {
   public:
     std::map<std::int32_t, FakeDrive> drives;
@@ -32,7 +45,9 @@ class FakePlatform : public Platform {
     bool extended_version_fails = false;  // the 156-byte query fails, the 148-byte one works
     std::deque<int> keys;                 // typed at the closing prompt; empty: console closed
     std::intptr_t shell_result = 42;
-    std::set<std::string> uncreatable;  // output files whose creation fails
+    std::set<std::string> uncreatable;  // output files whose creation fails (error 5)
+    std::map<std::string, FileFault> file_faults;
+    bool crlf = host_text_crlf();  // text files end lines with CR LF, as on the host
 
     std::vector<std::string> calls;  // "open \\.\PhysicalDrive3 0x0", "ioctl 0x2d1400", ...
     std::vector<std::string> shell_files;
@@ -44,7 +59,14 @@ class FakePlatform : public Platform {
     bool device_io_control(DriveHandle drive, std::uint32_t code, void* in, std::uint32_t in_size,
                            void* out, std::uint32_t out_size, std::uint32_t* returned) override;
     std::uint32_t last_error() override { return last_error_; }
-    std::FILE* create_file(const char* name, const char* mode) override;
+    FileHandle create_temp_file(const char* final_name, std::string& temp_name,
+                                std::uint32_t& error) override;
+    std::uint32_t write_file(FileHandle file, const void* data, std::size_t size) override;
+    std::uint32_t close_file(FileHandle file) override;
+    std::uint32_t replace_file(const char* temp_name, const char* final_name) override;
+    void remove_file(const char* temp_name) override;
+    bool text_files_end_lines_with_crlf() override { return crlf; }
+    std::string error_text(std::uint32_t error) override;
     std::intptr_t shell_open(const char* file) override;
     KeyState wait_key(int timeout_ms) override;
     int read_key() override;
@@ -53,7 +75,14 @@ class FakePlatform : public Platform {
     int count_calls(const std::string& prefix) const;
 
   private:
+    struct OpenFile {
+        std::FILE* file = nullptr;
+        std::string final_name;
+        std::size_t written = 0;
+    };
     std::uint32_t last_error_ = 0;
+    std::vector<OpenFile> files_;  // the handle is an index
+    std::uint32_t temp_count_ = 0;
 };
 
 }  // namespace torvik::testing

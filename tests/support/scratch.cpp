@@ -5,6 +5,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "tests/support/fake_platform.h"
+
 namespace torvik::testing {
 
 namespace fs = std::filesystem;
@@ -115,6 +117,17 @@ std::string read_text_file(const fs::path& path) {
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
+}
+
+std::string written_text(const std::function<void(OutputFile*)>& writer) {
+    ScratchDir dir;
+    FakePlatform platform;
+    {
+        OutputFile file(platform, "written.txt", FileKind::text);
+        writer(&file);
+        file.commit();
+    }
+    return dir.read_text("written.txt");
 }
 
 }  // namespace torvik::testing

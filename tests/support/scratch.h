@@ -3,8 +3,11 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "platform/output_file.h"
 
 namespace torvik::testing {
 
@@ -49,6 +52,10 @@ std::FILE* input_from(const std::string& text);
 
 // An anonymous binary read/write file, gone when closed: std::tmpfile() where it is usable.
 std::FILE* anonymous_file();
+
+// The text that writer puts into an output file (on a fake platform, in a scratch directory),
+// with LF line ends.
+std::string written_text(const std::function<void(OutputFile*)>& writer);
 
 // Text with every CRLF turned into LF.
 std::string without_cr(const std::string& text);

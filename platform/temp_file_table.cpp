@@ -1,0 +1,42 @@
+#include "platform/temp_file_table.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace torvik {
+
+bool TempFileTable::add(const char* name) {
+    const std::size_t length = std::strlen(name);
+    if (length >= kNameSize)
+        return false;
+    for (Slot& slot : slots_) {
+        if (slot.used.load())
+            continue;
+        std::memcpy(slot.name, name, length + 1);
+        slot.used.store(true);  // only now may the handler read it
+        return true;
+    }
+    return false;
+}
+
+void TempFileTable::drop(const char* name) {
+    for (Slot& slot : slots_) {
+        if (slot.used.load() && std::strcmp(slot.name, name) == 0) {
+            slot.used.store(false);
+            return;
+        }
+    }
+}
+
+TempFileTable& temp_file_table() {
+    static TempFileTable table;
+    return table;
+}
+
+std::string temp_file_name(const char* final_name, std::uint32_t random) {
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random));
+    return std::string(final_name) + suffix;
+}
+
+}  // namespace torvik

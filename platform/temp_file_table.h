@@ -1,0 +1,48 @@
+// The temporary output files that exist at this moment, so that an interrupted run can remove
+// them. The table has fixed slots and lock-free flags: the interrupt handler (a signal handler, or
+// the console control handler's thread on Windows) may read it at any moment without allocating
+// or locking. Each platform adds a name right after creating the file (with interruptions held
+// back) and drops it once the file is renamed or removed.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace torvik {
+
+class TempFileTable {
+  public:
+    static constexpr std::size_t kSlots = 16;
+    static constexpr std::size_t kNameSize = 4096;
+
+    // False when the name is too long or every slot is taken.
+    bool add(const char* name);
+    void drop(const char* name);
+
+    // Calls remove(name) for every name in the table; safe inside a signal handler.
+    template <typename Remove>
+    void remove_all(Remove remove) {
+        for (Slot& slot : slots_) {
+            if (slot.used.load())
+                remove(slot.name);
+        }
+    }
+
+  private:
+    struct Slot {
+        std::atomic<bool> used{false};
+        char name[kNameSize] = {};
+    };
+    static_assert(std::atomic<bool>::is_always_lock_free);
+    Slot slots_[kSlots];
+};
+
+// The process's one table (the only process-wide state besides the interrupt handler's own).
+TempFileTable& temp_file_table();
+
+// The temporary name for final_name: the same name with a random suffix, so the same directory.
+std::string temp_file_name(const char* final_name, std::uint32_t random);
+
+}  // namespace torvik
