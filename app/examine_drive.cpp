@@ -198,7 +198,7 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         OutputFile report(ctx.platform, kReportFileName, FileKind::text);
         open_report_file(ctx, report, choice.drive, os);
         ReportRecorder recorder;
-        ReportContext report_ctx{DriveLink{ctx.platform, disk.get(), ctx.out},
+        ReportContext report_ctx{DriveLink{ctx.platform, disk.get(), ctx.out}, ctx.platform,
                                  report.created() ? &report : nullptr, recorder,
                                  ctx.err != nullptr ? ctx.err : stderr};
         run_drive_report(report_ctx);

@@ -8,11 +8,11 @@
 
 namespace torvik {
 
-OutputFile::OutputFile(Platform& platform, const char* name, FileKind kind)
-    : platform_(platform), name_(name) {
-    crlf_ = kind == FileKind::text && platform.text_files_end_lines_with_crlf();
+OutputFile::OutputFile(FileStore& files, const char* name, FileKind kind)
+    : files_(files), name_(name) {
+    crlf_ = kind == FileKind::text && files.text_files_end_lines_with_crlf();
     std::uint32_t error = 0;
-    handle_ = platform.create_temp_file(name, temp_name_, error);
+    handle_ = files.create_temp_file(name, temp_name_, error);
     if (handle_ == kInvalidFileHandle) {
         result_ = FileResult{FileOutcome::not_created, error};
         committed_ = true;
@@ -27,11 +27,11 @@ OutputFile::~OutputFile() {
 
 void OutputFile::discard() {
     if (handle_ != kInvalidFileHandle) {
-        platform_.close_file(handle_);
+        files_.close_file(handle_);
         handle_ = kInvalidFileHandle;
     }
     if (!temp_name_.empty()) {
-        platform_.remove_file(temp_name_.c_str());
+        files_.remove_file(temp_name_.c_str());
         temp_name_.clear();
     }
 }
@@ -45,7 +45,7 @@ void OutputFile::fail(FileOutcome outcome, std::uint32_t error) {
 void OutputFile::flush() {
     if (used_ == 0 || handle_ == kInvalidFileHandle)
         return;
-    const std::uint32_t error = platform_.write_file(handle_, buffer_, used_);
+    const std::uint32_t error = files_.write_file(handle_, buffer_, used_);
     used_ = 0;
     if (error != 0)
         fail(FileOutcome::write_failed, error);
@@ -105,13 +105,13 @@ FileResult OutputFile::commit() {
     flush();
     if (handle_ == kInvalidFileHandle)
         return result_;  // a write failed; the temporary is already gone
-    const std::uint32_t close_error = platform_.close_file(handle_);
+    const std::uint32_t close_error = files_.close_file(handle_);
     handle_ = kInvalidFileHandle;
     if (close_error != 0) {
         fail(FileOutcome::write_failed, close_error);
         return result_;
     }
-    const std::uint32_t rename_error = platform_.replace_file(temp_name_.c_str(), name_.c_str());
+    const std::uint32_t rename_error = files_.replace_file(temp_name_.c_str(), name_.c_str());
     if (rename_error != 0) {
         fail(FileOutcome::not_created, rename_error);
         return result_;

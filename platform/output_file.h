@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/file_store.h"
 
 namespace torvik {
 
@@ -34,7 +34,7 @@ enum class FileKind {
 class OutputFile {
   public:
     // Creates the temporary file; created() tells whether that worked.
-    OutputFile(Platform& platform, const char* name, FileKind kind);
+    OutputFile(FileStore& files, const char* name, FileKind kind);
     // A file that was not committed is removed; the final name stays as it was.
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
@@ -61,7 +61,7 @@ class OutputFile {
     void fail(FileOutcome outcome, std::uint32_t error);
     void discard();
 
-    Platform& platform_;
+    FileStore& files_;
     std::string name_;
     std::string temp_name_;
     FileHandle handle_ = kInvalidFileHandle;

@@ -53,8 +53,8 @@ void print_failure_line(ReportRun& run, CommandId id, std::uint32_t error) {
 
 void write_command_dump(ReportRun& run, CommandId id, const std::uint8_t* data) {
     const CommandInfo& command = command_info(id);
-    const FileResult outcome = write_dump(run.ctx.link.platform, run.ctx.link.console,
-                                          command.dump_name, data, command.length);
+    const FileResult outcome =
+        write_dump(run.ctx.files, run.ctx.link.console, command.dump_name, data, command.length);
     run.ctx.recorder.file(command.dump_name, outcome);
 }
 
@@ -232,9 +232,8 @@ void write_ata_smart_table_section(ReportRun& run) {
 // The health log file with its four sections; closed before the bridge reads.
 void write_health_log_file(ReportRun& run) {
     const ControllerPages& c = run.pages.controller;
-    const FileResult outcome =
-        write_health_log(run.ctx.link.platform, run.ctx.link.console, c.smart.data(),
-                         c.smartext.data(), c.sysinfo.data());
+    const FileResult outcome = write_health_log(run.ctx.files, run.ctx.link.console, c.smart.data(),
+                                                c.smartext.data(), c.sysinfo.data());
     run.ctx.recorder.file(kHealthLogFileName, outcome);
 }
 
@@ -267,8 +266,7 @@ void run_bridge_reads(ReportRun& run) {
 // The manifest beside the dumps, so that replay can answer every command as this run saw it.
 void write_run_manifest(ReportContext& ctx) {
     const std::string text = format_manifest(ctx.recorder.manifest());
-    const FileResult outcome =
-        write_text_file(ctx.link.platform, ctx.diagnostics, kManifestFileName, text);
+    const FileResult outcome = write_text_file(ctx.files, ctx.diagnostics, kManifestFileName, text);
     ctx.recorder.file(kManifestFileName, outcome);
 }
 

@@ -197,9 +197,9 @@ void write_status_logs(OutputFile* log, const std::uint8_t* sysinfo) {
     write_field_lines(log, sysinfo, kFlashStatusLines);
 }
 
-FileResult write_health_log(Platform& platform, std::FILE* console, const std::uint8_t* smart,
+FileResult write_health_log(FileStore& files, std::FILE* console, const std::uint8_t* smart,
                             const std::uint8_t* smartext, const std::uint8_t* sysinfo) {
-    OutputFile log(platform, kHealthLogFileName, FileKind::text);
+    OutputFile log(files, kHealthLogFileName, FileKind::text);
     if (!log.created()) {
         std::fputs("Create Smart Log File Error\n", console);
         return log.commit();

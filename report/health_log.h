@@ -7,7 +7,6 @@
 #include <cstdio>
 
 #include "platform/output_file.h"
-#include "platform/platform.h"
 
 namespace torvik {
 
@@ -16,7 +15,7 @@ inline constexpr const char* kHealthLogFileName = "torvik_pssd_flash_id_smart.tx
 // Creates the health log, writes its sections in order and closes it. When the file cannot be
 // created, says so on console and writes nothing. The pages are the whole smart, smartext and
 // sysinfo pages.
-FileResult write_health_log(Platform& platform, std::FILE* console, const std::uint8_t* smart,
+FileResult write_health_log(FileStore& files, std::FILE* console, const std::uint8_t* smart,
                             const std::uint8_t* smartext, const std::uint8_t* sysinfo);
 
 // What the sections read. The field tables are in report/health_log_fields.h.

@@ -564,8 +564,8 @@ std::string html_report(const JsonRunInfo& run, const ReportRecorder& record) {
     return std::move(page.text());
 }
 
-FileResult write_html_report(Platform& platform, std::FILE* console, const std::string& page) {
-    return write_text_file(platform, console, kHtmlReportFileName, page);
+FileResult write_html_report(FileStore& files, std::FILE* console, const std::string& page) {
+    return write_text_file(files, console, kHtmlReportFileName, page);
 }
 
 }  // namespace torvik

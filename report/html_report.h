@@ -8,7 +8,6 @@
 #include <string>
 
 #include "platform/output_file.h"
-#include "platform/platform.h"
 
 namespace torvik {
 
@@ -25,6 +24,6 @@ std::string html_report(const JsonRunInfo& run, const ReportRecorder& record);
 std::string html_escape(const std::string& text);
 
 // Writes the page to kHtmlReportFileName in the current directory, as the JSON report is written.
-FileResult write_html_report(Platform& platform, std::FILE* console, const std::string& page);
+FileResult write_html_report(FileStore& files, std::FILE* console, const std::string& page);
 
 }  // namespace torvik

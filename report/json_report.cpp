@@ -379,14 +379,14 @@ std::string flash_id_json_text(const std::uint8_t* id) {
     return flash_id_json(id).dump();
 }
 
-FileResult write_json_report(Platform& platform, std::FILE* console, const JsonRunInfo& run,
+FileResult write_json_report(FileStore& files, std::FILE* console, const JsonRunInfo& run,
                              const ReportRecorder& record) {
     const Json report = json_report(run, record);
     // Texts from the drive may hold any bytes: those that are not UTF-8 become U+FFFD, and the
     // file stays ASCII.
     const std::string text =
         report.dump(2, ' ', true, nlohmann::ordered_json::error_handler_t::replace) + "\n";
-    return write_text_file(platform, console, kJsonReportFileName, text);
+    return write_text_file(files, console, kJsonReportFileName, text);
 }
 
 }  // namespace torvik

@@ -8,7 +8,6 @@
 #include <string>
 
 #include "platform/output_file.h"
-#include "platform/platform.h"
 #include "report/report_recorder.h"
 
 namespace torvik {
@@ -31,7 +30,7 @@ struct JsonRunInfo {
 
 // Writes the document of the run to kJsonReportFileName in the current directory. A file that
 // cannot be created or written gets its message on the console.
-FileResult write_json_report(Platform& platform, std::FILE* console, const JsonRunInfo& run,
+FileResult write_json_report(FileStore& files, std::FILE* console, const JsonRunInfo& run,
                              const ReportRecorder& record);
 
 // One flash ID as a JSON object: its 8 bytes, the description the text report shows and the

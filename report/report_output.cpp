@@ -22,9 +22,9 @@ void report_printf(ReportContext& ctx, const char* format, ...) {
 
 namespace {
 
-FileResult write_whole_file(Platform& platform, std::FILE* console, const char* name,
+FileResult write_whole_file(FileStore& files, std::FILE* console, const char* name,
                             const void* data, std::size_t length, FileKind kind) {
-    OutputFile file(platform, name, kind);
+    OutputFile file(files, name, kind);
     file.write(data, length);
     const FileResult result = file.commit();
     if (result.outcome == FileOutcome::not_created) {
@@ -37,14 +37,14 @@ FileResult write_whole_file(Platform& platform, std::FILE* console, const char* 
 
 }  // namespace
 
-FileResult write_dump(Platform& platform, std::FILE* console, const char* name,
+FileResult write_dump(FileStore& files, std::FILE* console, const char* name,
                       const std::uint8_t* data, std::size_t length) {
-    return write_whole_file(platform, console, name, data, length, FileKind::binary);
+    return write_whole_file(files, console, name, data, length, FileKind::binary);
 }
 
-FileResult write_text_file(Platform& platform, std::FILE* console, const char* name,
+FileResult write_text_file(FileStore& files, std::FILE* console, const char* name,
                            const std::string& text) {
-    return write_whole_file(platform, console, name, text.data(), text.size(), FileKind::text);
+    return write_whole_file(files, console, name, text.data(), text.size(), FileKind::text);
 }
 
 }  // namespace torvik

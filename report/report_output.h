@@ -20,11 +20,11 @@ void report_text(ReportContext& ctx, const char* text);
 // Writes `length` bytes of data to the dump file `name`. A file that cannot be created (or put in
 // place under its name) prints "<name>: Create File Error" on the console only, one that cannot
 // be written "<name>: Write File Error"; the caller goes on either way.
-FileResult write_dump(Platform& platform, std::FILE* console, const char* name,
+FileResult write_dump(FileStore& files, std::FILE* console, const char* name,
                       const std::uint8_t* data, std::size_t length);
 
 // Writes a whole text file (CRLF line ends on Windows), with the same messages.
-FileResult write_text_file(Platform& platform, std::FILE* console, const char* name,
+FileResult write_text_file(FileStore& files, std::FILE* console, const char* name,
                            const std::string& text);
 
 }  // namespace torvik
