@@ -38,11 +38,10 @@ std::optional<Bytes> delivered(const SimDrive& drive, CommandId id, bool tunnel_
         return std::nullopt;
     if (fault.kind == FaultKind::platform_error)
         return std::nullopt;
-    if (fault.kind == FaultKind::check_condition)
-        return Bytes{};
     const Bytes& page = drive.page(id);
     std::size_t keep = std::min<std::size_t>(page.size(), command.length);
-    if (fault.kind == FaultKind::short_data)
+    // CHECK CONDITION ends the command after the bytes that still came, as short data does.
+    if (fault.kind == FaultKind::short_data || fault.kind == FaultKind::check_condition)
         keep = std::min<std::size_t>(keep, fault.short_length);
     return Bytes(page.begin(), page.begin() + static_cast<std::ptrdiff_t>(keep));
 }
