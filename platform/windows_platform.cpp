@@ -3,12 +3,14 @@
 #include <windows.h>
 
 #include <conio.h>
+#include <io.h>
 #include <ntddscsi.h>
 #include <shellapi.h>
 #include <winioctl.h>
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
