@@ -197,8 +197,10 @@ compare_run checkcond "$results/checkcond" "$host/checkcond"
 
 # ---- a vendor command never answered: a failure line after the time-out, and the report goes on ---
 # On the sg node the time-out is the tool's 2 s; the block node raises it to 7 s. The port reset
-# that follows adds about a second under emulation.
-for n in noreply:1.5:6.5 noreply-after:1.5:6.5 noreply-block:6.5:12; do
+# that follows adds about a second under emulation. The cost is measured against the plain run,
+# which a busy host slows as well (6.3 s was seen on the block node), so the bound between the two
+# lies half way, where neither comes near it.
+for n in noreply:1.5:4.5 noreply-after:1.5:4.5 noreply-block:4.5:12; do
     IFS=: read -r n low high <<< "$n"
     d=$results/$n
     log=$results/usbdev-noreply.log
