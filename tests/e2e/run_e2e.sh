@@ -142,8 +142,11 @@ prepare_kernel() {
         rm -rf "$tmp"
         return 1
     }
+    # virtio-rng feeds the guest's random number generator: without it the first program that
+    # asks for random bytes (the tool, for its temporary file names) waits seconds under TCG.
     local wanted="usb-common usbcore udc-core dummy_hcd configfs libcomposite usb_f_fs
-        scsi_common scsi_mod usb-storage sd_mod sg virtio virtio_ring virtio_pci virtio_blk"
+        scsi_common scsi_mod usb-storage sd_mod sg virtio virtio_ring virtio_pci virtio_blk
+        virtio-rng"
     local m path name
     # The CPU-specific CRC module is left out: TCG's CPU model lacks the instruction, and the
     # generic module serves the same algorithm.
@@ -171,10 +174,15 @@ prepare_kernel() {
         return 1
     }
     echo "$pkg $version" > "$tmp/out/version"
+    echo "$kernel_layout" > "$tmp/out/layout"
     rm -rf "$dir"
     mv "$tmp/out" "$dir"
     rm -rf "$tmp"
 }
+
+# Raised whenever the cached kernel folder gains something: an older one is prepared again.
+kernel_layout=2
+cached_layout() { [ "$(cat "$1/layout" 2> /dev/null)" = "$kernel_layout" ]; }
 
 mkdir -p "$cache"
 t_kernel=$(date +%s.%N)
@@ -184,7 +192,7 @@ if [ -z "$pkg" ]; then
     pkg=$(current_kernel_package)
 fi
 kernel=
-if [ -n "$pkg" ] && [ -f "$cache/$pkg/version" ] && [ -f "$cache/$pkg/nvme.list" ]; then
+if [ -n "$pkg" ] && [ -f "$cache/$pkg/version" ] && cached_layout "$cache/$pkg"; then
     kernel=$cache/$pkg
 elif [ -n "$pkg" ]; then
     log "fetching $pkg"
@@ -200,7 +208,7 @@ fi
 if [ -z "$kernel" ]; then
     # Offline: any kernel cached by an earlier run still does.
     kernel=$(ls -d "$cache"/linux-image-* 2> /dev/null | tail -1)
-    [ -n "$kernel" ] && [ -f "$kernel/version" ] && [ -f "$kernel/nvme.list" ] ||
+    [ -n "$kernel" ] && [ -f "$kernel/version" ] && cached_layout "$kernel" ||
         skip "cannot fetch the stock kernel (linux-image-amd64: '${pkg:-unresolved}')"
 fi
 log "kernel $(cat "$kernel/version") ($(elapsed "$t_kernel") s to get ready)"
@@ -332,7 +340,7 @@ boot() {
         -serial "file:$image" \
         -chardev "pipe,id=monitor,path=$work/monitor" -mon chardev=monitor,mode=control \
         -drive "file=$work/results.img,if=none,format=raw,id=results" \
-        -device virtio-blk-pci,drive=results \
+        -device virtio-blk-pci,drive=results -device virtio-rng-pci \
         -drive "file=$work/nvme.img,if=none,format=raw,id=nvm" \
         -device "nvme,id=nvme0,serial=E2ENVME0001,drive=nvm" &
     qemu_pid=$!
