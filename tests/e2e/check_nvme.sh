@@ -148,10 +148,13 @@ state restored PASSED 0
 
 # The controller really changed state between the runs (nvme-cli's figures).
 cli() { value "$results/nvme-$1/smart-log.json" ".$2"; }
-for key in data_units_written host_write_commands; do
-    check "written: $key moved with the harness's writes ($(cli normal $key) -> $(cli written $key))" \
+for key in data_units_written host_write_commands data_units_read host_read_commands; do
+    check "written: $key moved with the harness's I/O ($(cli normal $key) -> $(cli written $key))" \
         [ "$(cli written $key)" -gt "$(cli normal $key)" ] 2> /dev/null
 done
+check "written: reads and writes differ, in data units and in commands" \
+    [ "$(cli written data_units_read)" != "$(cli written data_units_written)" -a \
+    "$(cli written host_read_commands)" != "$(cli written host_write_commands)" ]
 # bit_set VALUE MASK: VALUE is a number with a bit of MASK set
 bit_set() { [[ $1 =~ ^[0-9]+$ ]] && (($1 & $2)); }
 check "hot: the controller raised critical warning bit 1 ($(cli hot critical_warning))" \

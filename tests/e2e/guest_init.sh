@@ -231,8 +231,11 @@ nvme_cases() {
     wait_for '[ -c /dev/nvme0 ] && [ -b /dev/nvme0n1 ]' 100 || { note "no NVMe controller"; return; }
     start_device nvme --profile sim --nvme /dev/nvme0 || return
     nvme_state normal
-    # The harness's writes, on the namespace: data units written and host writes move.
+    # The harness's writes and reads on the namespace move the data units and host commands, and
+    # in different amounts, so that a field read at another counter's offset shows.
     dd if=/dev/urandom of=/dev/nvme0n1 bs=64k count=16 conv=fsync 2> /dev/null
+    echo 3 > /proc/sys/vm/drop_caches
+    dd if=/dev/nvme0n1 of=/dev/null bs=64k count=96 2> /dev/null
     nvme_state written
     # An over-temperature threshold below the composite temperature raises warning bit 1.
     threshold=$(nvme_cli get-feature /dev/nvme0 -f 4 2> /dev/null |
