@@ -78,7 +78,13 @@ cmake --install "$build" --prefix "$staging" >/dev/null
 for file in bin/torvik_usb_pssd_flash_id share/man/man1/torvik_usb_pssd_flash_id.1; do
     [ -f "$staging/$file" ] || { echo "cmake --install left out $file" >&2; exit 1; }
 done
+rm -f "$build"/*.deb
 (cd "$build" && cpack -G DEB >/dev/null && dpkg-deb --contents ./*.deb | grep -q 'man1/torvik_usb_pssd_flash_id.1')
+# The package, the manual page and the program carry the same version.
+version=$("$build/torvik_usb_pssd_flash_id" --version | sed -n '1s/^[^ ]* //p')
+[ "$(dpkg-deb -f "$build"/*.deb Version)" = "$version" ] &&
+    grep -q "torvik_usb_pssd_flash_id $version" "$staging/share/man/man1/torvik_usb_pssd_flash_id.1" ||
+    { echo "the package or the manual page does not carry version $version" >&2; exit 1; }
 phase_done "install and package"
 
 # The same suite (and the fuzz corpora) under AddressSanitizer and UndefinedBehaviorSanitizer;
