@@ -22,6 +22,8 @@ command -v help2man >/dev/null || need+=(help2man)
 command -v clang-format >/dev/null || need+=(clang-format)
 command -v git >/dev/null || need+=(git)
 command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
+# callgrind, for the speed floors of the Release tests.
+command -v valgrind >/dev/null || need+=(valgrind)
 # clang and its libFuzzer runtime, for the bounded fuzzing runs.
 command -v clang++ >/dev/null || need+=(clang)
 compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
