@@ -22,6 +22,8 @@ command -v help2man >/dev/null || need+=(help2man)
 command -v clang-format >/dev/null || need+=(clang-format)
 command -v git >/dev/null || need+=(git)
 command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
+# callgrind, for the speed floors of the Release tests.
+command -v valgrind >/dev/null || need+=(valgrind)
 # clang and its libFuzzer runtime, for the bounded fuzzing runs.
 command -v clang++ >/dev/null || need+=(clang)
 compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
@@ -78,7 +80,13 @@ cmake --install "$build" --prefix "$staging" >/dev/null
 for file in bin/torvik_usb_pssd_flash_id share/man/man1/torvik_usb_pssd_flash_id.1; do
     [ -f "$staging/$file" ] || { echo "cmake --install left out $file" >&2; exit 1; }
 done
+rm -f "$build"/*.deb
 (cd "$build" && cpack -G DEB >/dev/null && dpkg-deb --contents ./*.deb | grep -q 'man1/torvik_usb_pssd_flash_id.1')
+# The package, the manual page and the program carry the same version.
+version=$("$build/torvik_usb_pssd_flash_id" --version | sed -n '1s/^[^ ]* //p')
+[ "$(dpkg-deb -f "$build"/*.deb Version)" = "$version" ] &&
+    grep -q "torvik_usb_pssd_flash_id $version" "$staging/share/man/man1/torvik_usb_pssd_flash_id.1" ||
+    { echo "the package or the manual page does not carry version $version" >&2; exit 1; }
 phase_done "install and package"
 
 # The same suite (and the fuzz corpora) under AddressSanitizer and UndefinedBehaviorSanitizer;
