@@ -72,11 +72,6 @@ TEST(AtaSmartTable, EmptySlotsLeaveOnlyTheHeadings) {
     EXPECT_EQ(table_of(infoblock), kHeadings);
 }
 
-TEST(AtaSmartTable, WritesNothingWithoutAReportFile) {
-    Page infoblock(6144, 0x11);
-    write_ata_smart_table(nullptr, infoblock.data());  // must neither write nor touch the stream
-}
-
 TEST(AttributeTable, HoldsBothBlocksInOrderWithTheirDuplicates) {
     ASSERT_EQ(kAttributeDescriptionCount, 159u);
     const AttributeDescription* rows = kAttributeDescriptions;

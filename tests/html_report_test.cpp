@@ -92,5 +92,18 @@ TEST(HtmlReport, FailedCommandsAreMarkedAtTheTop) {
     }
 }
 
+// The CE grid reads the mask from bit 0 up: the simulated drive's mask 0xF sets CE0 to CE3.
+TEST(HtmlReport, CeGridFollowsTheMaskFromBitZero) {
+    ScratchDir dir;
+    FakePlatform host;
+    ASSERT_EQ(run_whole_program(host, {"--html", "--sim", "0y"}).status, kExitOk);
+    const std::string page = dir.read_text(kHtmlReportFileName);
+    for (unsigned ce = 0; ce < 32; ++ce) {
+        const std::string fill = ce < 4 ? "#fff" : "#6b7280";
+        EXPECT_TRUE(contains(page, "fill=\"" + fill + "\">CE" + std::to_string(ce) + "</text>"))
+            << "CE" << ce;
+    }
+}
+
 }  // namespace
 }  // namespace torvik::testing
