@@ -80,8 +80,8 @@ constexpr Option kOptions[] = {
      }},
     {"--decode", Value::none, "--decode B0 B1 ... B7",
      "describe one flash ID of 6 to 8 hex bytes (the arguments after it,\n"
-     "up to the next option);\n"
-     "--decode - reads one ID a line from standard input",
+     "up to the next option); --decode - reads one ID a line from\n"
+     "standard input",
      [](Parsed& p, std::string_view) { p.decode = true; }},
 };
 
