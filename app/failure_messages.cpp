@@ -1,10 +1,17 @@
 #include "app/failure_messages.h"
 
 #include <cstdarg>
+#include <cstring>
 #include <string>
 
 #include "app/drive_lookup.h"
+#include "app/examine_drive.h"
+#include "app/exit_status.h"
+#include "common/printable_text.h"
+#include "platform/host_platform.h"
 #include "platform/storage_descriptor.h"
+#include "report/html_report.h"
+#include "report/json_report.h"
 
 namespace torvik {
 
@@ -28,7 +35,8 @@ void explain(std::FILE* err, const char* format, ...) {
 std::string present_drives(Platform& platform) {
     const DriveList list = scan_drives(platform);
     if (list.drives.empty() && list.access_denied)
-        return std::string("no drive could be opened: permission denied; ") + privilege_hint();
+        return std::string("no drive could be opened: permission denied; ") +
+               privilege_hint(platform);
     if (list.drives.empty())
         return "no drive answers";
     std::string numbers = "the drives are";
@@ -50,7 +58,7 @@ void explain_open_failure(Platform& platform, std::FILE* err, std::int32_t drive
     switch (platform.error_kind(error)) {
         case ErrorKind::access_denied:
             explain(err, "cannot open drive %d (%s): permission denied; %s",
-                    static_cast<int>(drive), path.c_str(), privilege_hint());
+                    static_cast<int>(drive), path.c_str(), privilege_hint(platform));
             break;
         case ErrorKind::not_found:
             explain(err, "there is no drive %d (%s); %s", static_cast<int>(drive), path.c_str(),
@@ -63,17 +71,25 @@ void explain_open_failure(Platform& platform, std::FILE* err, std::int32_t drive
     }
 }
 
-void explain_not_usb(Platform& platform, std::FILE* err, std::int32_t drive, const BusQuery& bus) {
+Refusal explain_not_usb(Platform& platform, std::FILE* err, std::int32_t drive,
+                        const BusQuery& bus) {
+    if (err != nullptr)
+        std::fputc('\n', err);
     if (!bus.opened) {
         explain_open_failure(platform, err, drive, bus.error);
-    } else if (!bus.answered) {
+        if (platform.error_kind(bus.error) == ErrorKind::not_found)
+            return Refusal{kExitBadDrive, "there is no such drive"};
+        return Refusal{kExitOpenFailed, "the drive could not be opened"};
+    }
+    if (!bus.answered) {
         explain(err, "drive %d did not tell its bus (storage query error 0x%x)",
                 static_cast<int>(drive), static_cast<unsigned>(bus.error));
-    } else {
-        explain(err, "drive %d (%s) is on the %s bus: the tool examines USB drives only",
-                static_cast<int>(drive), platform.drive_names(drive).path.c_str(),
-                bus_type_name(bus.bus_type));
+        return Refusal{kExitNotUsb, "the drive did not tell its bus"};
     }
+    explain(err, "drive %d (%s) is on the %s bus: the tool examines USB drives only",
+            static_cast<int>(drive), platform.drive_names(drive).path.c_str(),
+            bus_type_name(bus.bus_type));
+    return Refusal{kExitNotUsb, "the drive is not on USB"};
 }
 
 // What the report's own lines leave unsaid: why it stopped at the controller gate, and a bridge
@@ -105,6 +121,24 @@ void explain_report(std::FILE* err, const ReportRecorder& recorder) {
                 "after the identity lines",
                 static_cast<unsigned>(recorder.controller_id));
     }
+}
+
+void name_asked_files(std::FILE* err, const ReportRecorder& recorder, const AskedFiles& asked) {
+    if (err == nullptr)
+        return;
+    std::string folder = printable_text(asked.output_dir.c_str());
+    if (!folder.empty() && folder.back() != '/' && folder.back() != '\\')
+        folder += std::strcmp(host_platform_name(), "Windows") == 0 ? '\\' : '/';
+    std::string names;
+    for (const FileRecord& file : recorder.files) {
+        const bool asked_for = (file.name == kReportFileName && !asked.output_dir.empty()) ||
+                               (file.name == kJsonReportFileName && asked.json) ||
+                               (file.name == kHtmlReportFileName && asked.html);
+        if (asked_for && file.outcome == FileOutcome::written)
+            names += (names.empty() ? "" : ", ") + folder + file.name;
+    }
+    if (!names.empty())
+        explain(err, "wrote %s", names.c_str());
 }
 
 }  // namespace torvik

@@ -277,7 +277,7 @@ TEST(HealthVerdict, EverySimulatedDriveEndToEnd) {
 // A run the verdict does not decide keeps its own status, the documented number: a refused run
 // says why it has no verdict, and a PASSED run that could not write one of its files ends with 5.
 TEST(HealthVerdict, RunStatusStandsUnlessTheVerdictSaysOtherwise) {
-    enum class Host { no_drives, unopenable_drive0, uncreatable_json };
+    enum class Host { no_drives, sata_drive0, unopenable_drive0, uncreatable_json };
     const struct {
         std::vector<const char*> args;
         Host host;
@@ -289,13 +289,16 @@ TEST(HealthVerdict, RunStatusStandsUnlessTheVerdictSaysOtherwise) {
          Host::no_drives,
          2,
          "\nHealth: UNKNOWN\n  unknown The drive was not examined"},
-        {{"--health", "5y"}, Host::no_drives, 3, "exit!\nHealth: UNKNOWN\n"},
+        {{"--health", "5y"}, Host::no_drives, 2, "exit!\nHealth: UNKNOWN\n"},
+        {{"--health", "0y"}, Host::sata_drive0, 3, "exit!\nHealth: UNKNOWN\n"},
         {{"--health", "0y"}, Host::unopenable_drive0, 4, "Error open disk\nHealth: UNKNOWN\n"},
         {{"--health", "--json", "--sim", "0y"}, Host::uncreatable_json, 5, "\nHealth: PASSED\n"},
     };
     for (const auto& c : cases) {
         ScratchDir dir;
         FakePlatform host;  // no drives of its own: drive 5 is not on USB
+        if (c.host == Host::sata_drive0)
+            host.drives[0] = FakeDrive{.bus_type = 11};
         if (c.host == Host::unopenable_drive0)
             host.drives[0] = FakeDrive{.disk_open_fails = true};
         if (c.host == Host::uncreatable_json)
