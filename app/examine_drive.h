@@ -6,12 +6,18 @@
 #include <optional>
 #include <string>
 
+#include "platform/file_store.h"
 #include "platform/platform.h"
 
 namespace torvik {
 
+// How long a run waits for another run that writes into the same folder: a run on a real drive
+// takes about a second.
+inline constexpr int kFolderLockWaitMs = 10000;
+
 struct RunContext {
     Platform& platform;
+    FileStore& files;   // the output folder
     std::FILE* out;     // console output
     std::FILE* in;      // where the drive prompt reads its answer
     bool json = false;  // --json: also write the JSON report
@@ -26,6 +32,8 @@ struct RunContext {
     std::FILE* err = stderr;
     // The drive --device named; the drive argument then holds option letters only.
     std::optional<std::int32_t> named_drive{};
+    std::string output_dir{};  // --output-dir as given, where the closing prompt opens the report
+    int lock_wait_ms = kFolderLockWaitMs;
 };
 
 inline constexpr const char* kProgramVersion = "0.2a";
