@@ -7,6 +7,7 @@
 #include "app/drive_listing.h"
 #include "app/exit_status.h"
 #include "app/failure_messages.h"
+#include "app/output_dir.h"
 #include "platform/host_platform.h"
 #include "platform/output_file.h"
 #include "platform/storage_descriptor.h"
@@ -67,7 +68,8 @@ void closing_prompt(RunContext& ctx) {
         last = ctx.platform.read_key();
     if (last != ' ')
         return;
-    const std::intptr_t result = ctx.platform.shell_open(kReportFileName);
+    const std::intptr_t result =
+        ctx.platform.shell_open(output_path(ctx.output_dir, kReportFileName).c_str());
     if (result <= kShellSuccessAbove) {
         std::fprintf(ctx.out, "Open report report file error: %u\n", static_cast<unsigned>(result));
     }
@@ -93,7 +95,7 @@ bool report_unwritten_files(RunContext& ctx, const ReportRecorder& recorder) {
             continue;
         if (ctx.err != nullptr)
             std::fprintf(ctx.err, "torvik_usb_pssd_flash_id: cannot write %s: %s\n",
-                         file.name.c_str(), ctx.platform.error_text(file.error).c_str());
+                         file.name.c_str(), ctx.files.error_text(file.error).c_str());
         any = true;
     }
     return any;
@@ -171,6 +173,18 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         choice = parse_drive_argument(first_arg);
     }
 
+    // Held while this run writes, so that two runs into one folder never mix their files.
+    FolderLock lock(ctx.files, ctx.lock_wait_ms);
+    if (!lock.held()) {
+        if (ctx.err != nullptr)
+            std::fprintf(ctx.err,
+                         "torvik_usb_pssd_flash_id: another run is still writing into %s after "
+                         "%d s; try again when it has finished\n",
+                         ctx.output_dir.empty() ? "the current folder"
+                                                : ("'" + ctx.output_dir + "'").c_str(),
+                         ctx.lock_wait_ms / 1000);
+        return refused(ctx, kExitUsage, "another run is writing into the output folder");
+    }
     int status = kExitOk;
     std::optional<HealthAssessment> health;
     Refusal refusal;
@@ -196,10 +210,10 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         }
         // The report file is written all along and replaces the previous one only at the end,
         // complete, before the closing prompt can open it.
-        OutputFile report(ctx.platform, kReportFileName, FileKind::text);
+        OutputFile report(ctx.files, kReportFileName, FileKind::text);
         open_report_file(ctx, report, choice.drive, os);
         ReportRecorder recorder;
-        ReportContext report_ctx{DriveLink{ctx.platform, disk.get(), ctx.out}, ctx.platform,
+        ReportContext report_ctx{DriveLink{ctx.platform, disk.get(), ctx.out}, ctx.files,
                                  report.created() ? &report : nullptr, recorder,
                                  ctx.err != nullptr ? ctx.err : stderr};
         run_drive_report(report_ctx);
@@ -210,19 +224,21 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
             const JsonRunInfo info = run_info(ctx, choice.drive, os);
             if (ctx.json) {
                 recorder.file(kJsonReportFileName,
-                              write_json_report(ctx.platform, ctx.out, info, recorder));
+                              write_json_report(ctx.files, ctx.out, info, recorder));
             }
             if (ctx.html) {
-                recorder.file(kHtmlReportFileName, write_html_report(ctx.platform, ctx.out,
-                                                                     html_report(info, recorder)));
+                recorder.file(kHtmlReportFileName,
+                              write_html_report(ctx.files, ctx.out, html_report(info, recorder)));
             }
         }
+        ctx.files.sync_folder();
         if (report_unwritten_files(ctx, recorder))
             status = kExitFilesIncomplete;
         name_asked_files(ctx.err, recorder, AskedFiles{ctx.json, ctx.html, ctx.output_dir});
         health = assess_health(health_pages(recorder));
     }
 
+    lock.release();
     if (!choice.no_requests)
         closing_prompt(ctx);
     if (!health)

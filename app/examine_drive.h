@@ -6,12 +6,18 @@
 #include <optional>
 #include <string>
 
+#include "platform/file_store.h"
 #include "platform/platform.h"
 
 namespace torvik {
 
+// How long a run waits for another run that writes into the same folder: a run on a real drive
+// takes about a second.
+inline constexpr int kFolderLockWaitMs = 10000;
+
 struct RunContext {
     Platform& platform;
+    FileStore& files;   // the output folder
     std::FILE* out;     // console output
     std::FILE* in;      // where the drive prompt reads its answer
     bool json = false;  // --json: also write the JSON report
@@ -26,8 +32,10 @@ struct RunContext {
     std::FILE* err = stderr;
     // The drive --device named; the drive argument then holds option letters only.
     std::optional<std::int32_t> named_drive{};
-    // --output-dir as given, for the line that names the files asked for; empty: none.
+    // --output-dir as given, for the line that names the files asked for and where the closing
+    // prompt opens the report; empty: none.
     std::string output_dir{};
+    int lock_wait_ms = kFolderLockWaitMs;
 };
 
 // The version text, as the build states it.

@@ -1,5 +1,6 @@
 #include "app/program.h"
 
+#include <cerrno>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -10,7 +11,6 @@
 #include "app/drive_lookup.h"
 #include "app/examine_drive.h"
 #include "app/exit_status.h"
-#include "app/output_dir.h"
 #include "common/printable_text.h"
 #include "platform/host_platform.h"
 #include "sim/profiles.h"
@@ -28,6 +28,18 @@ void list_profiles(std::FILE* out) {
     }
 }
 
+// A run whose output is its product (help, version, the lists) fails when that output does not
+// all reach its destination (a full disk, a closed pipe): said on standard error, status 1.
+int finish_printed_output(const Console& console, int status) {
+    errno = 0;
+    if (std::fflush(console.out) == 0 && std::ferror(console.out) == 0)
+        return status;
+    const int error = errno;
+    std::fprintf(console.err, "torvik_usb_pssd_flash_id: writing the output failed: %s\n",
+                 error != 0 ? std::strerror(error) : "write error");
+    return kExitUsage;
+}
+
 int unknown_profile(const std::string& name, const Console& console) {
     std::fprintf(console.err, "torvik_usb_pssd_flash_id: unknown simulated drive '%s'; one of:\n",
                  printable_text(name.c_str()).c_str());
@@ -35,35 +47,28 @@ int unknown_profile(const std::string& name, const Console& console) {
     return kExitUsage;
 }
 
-// Everything but help, version and --decode, once the drive's platform is chosen.
-int run_on(Platform& platform, const Console& console, const CommandLine& cl,
-           const SimulatedRun& how) {
+// Everything but help, version and --decode, once the drive's platform is chosen. The output
+// folder is opened (and made) before the drive is touched.
+int run_on(Platform& platform, const OutputFolderOpener& open_folder, const Console& console,
+           const CommandLine& cl, const SimulatedRun& how) {
     if (cl.mode == Mode::list)
-        return list_command(platform, console.out, console.err, cl.json);
+        return finish_printed_output(console,
+                                     list_command(platform, console.out, console.err, cl.json));
+    std::string error;
+    const std::unique_ptr<FileStore> files = open_folder(cl.output_dir, error);
+    if (files == nullptr) {
+        std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n",
+                     printable_text(error.c_str()).c_str());
+        return kExitUsage;
+    }
     std::optional<std::int32_t> drive;
     if (!cl.device.empty()) {
         drive = find_named_drive(platform, cl.device, console.err);
         if (!drive)
             return kExitBadDrive;
     }
-    std::optional<OutputDirPlatform> in_dir;
-    if (!cl.output_dir.empty()) {
-        std::string error;
-        if (!prepare_output_dir(cl.output_dir, error)) {
-            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n",
-                         printable_text(error.c_str()).c_str());
-            return kExitUsage;
-        }
-        in_dir.emplace(platform, cl.output_dir);
-    }
-    RunContext ctx{in_dir ? static_cast<Platform&>(*in_dir) : platform,
-                   console.out,
-                   console.in,
-                   how.json,
-                   how.simulation,
-                   how.source,
-                   how.health,
-                   how.html};
+    RunContext ctx{platform,       *files,     console.out, console.in, how.json,
+                   how.simulation, how.source, how.health,  how.html};
     ctx.err = console.err;
     ctx.named_drive = drive;
     ctx.output_dir = cl.output_dir;
@@ -71,37 +76,38 @@ int run_on(Platform& platform, const Console& console, const CommandLine& cl,
 }
 
 // Runs with drive 0 answered by a simulated drive loaded with data.
-int run_simulated(const SimProfileData& data, Platform& host, const Console& console,
-                  const CommandLine& cl, const std::string& source) {
+int run_simulated(const SimProfileData& data, Platform& host, const OutputFolderOpener& open_folder,
+                  const Console& console, const CommandLine& cl, const std::string& source) {
     SimDrive drive;
     load_profile(drive, data);
     SimPlatform platform(host, drive);
     const SimulatedRun how{cl.json, cl.sim ? "sim" : "replay", source, cl.health, cl.html};
-    return run_on(platform, console, cl, how);
+    return run_on(platform, open_folder, console, cl, how);
 }
 
 }  // namespace
 
-int run_on_simulated_drive(SimDrive& drive, Platform& host, const Console& console,
-                           const char* first_arg, const SimulatedRun& how) {
+int run_on_simulated_drive(SimDrive& drive, Platform& host, FileStore& files,
+                           const Console& console, const char* first_arg, const SimulatedRun& how) {
     SimPlatform platform(host, drive);
-    RunContext ctx{platform,       console.out, console.in, how.json,
-                   how.simulation, how.source,  how.health, how.html};
+    RunContext ctx{platform,       files,      console.out, console.in, how.json,
+                   how.simulation, how.source, how.health,  how.html};
     ctx.err = console.err;
     return examine_drive(ctx, first_arg);
 }
 
-int run_program(int argc, const char* const* argv, Platform& host, const Console& console) {
+int run_program(int argc, const char* const* argv, Platform& host,
+                const OutputFolderOpener& open_folder, const Console& console) {
     const CommandLine cl = parse_command_line(argc, argv);
     switch (cl.mode) {
         case Mode::help:
             std::fputs(usage_text().c_str(), console.out);
-            return kExitOk;
+            return finish_printed_output(console, kExitOk);
         case Mode::version:
             // The first line alone is what manual-page tools take for the version.
             std::fprintf(console.out, "torvik_usb_pssd_flash_id %s\nbuilt for %s\n",
                          kProgramVersion, host_platform_name());
-            return kExitOk;
+            return finish_printed_output(console, kExitOk);
         case Mode::decode: {
             const int status =
                 run_decode_command(static_cast<int>(cl.decode_args.size()), cl.decode_args.data(),
@@ -113,7 +119,7 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
         }
         case Mode::sim_list:
             list_profiles(console.out);
-            return kExitOk;
+            return finish_printed_output(console, kExitOk);
         case Mode::error:
             std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n%s", cl.message.c_str(),
                          usage_line());
@@ -128,7 +134,7 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
         const SimProfile* profile = find_sim_profile(name);
         if (profile == nullptr)
             return unknown_profile(name, console);
-        return run_simulated(profile->make(), host, console, cl, name);
+        return run_simulated(profile->make(), host, open_folder, console, cl, name);
     }
     if (cl.replay) {
         // Every file is read before anything is written, so the directory may be the current one
@@ -146,9 +152,10 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
                          printable_text(error.c_str()).c_str());
             return kExitUsage;
         }
-        return run_simulated(data, host, console, cl, cl.replay_dir);
+        return run_simulated(data, host, open_folder, console, cl, cl.replay_dir);
     }
-    return run_on(host, console, cl, SimulatedRun{cl.json, "", "", cl.health, cl.html});
+    return run_on(host, open_folder, console, cl,
+                  SimulatedRun{cl.json, "", "", cl.health, cl.html});
 }
 
 }  // namespace torvik

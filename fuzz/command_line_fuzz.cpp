@@ -155,7 +155,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fwrite(typed.data(), 1, typed.size(), input);
     std::rewind(input);
     const int status =
-        torvik::run_program(argc, argv.data(), host, torvik::Console{out, out, input});
+        torvik::run_program(argc, argv.data(), host, torvik::testing::fake_folders(host),
+                            torvik::Console{out, out, input});
     std::fclose(input);
     std::fclose(out);
     FUZZ_CHECK(host.open_handles == 0);

@@ -70,7 +70,7 @@ void run_and_check(SimDrive& drive, const std::set<std::string>& uncreatable) {
     std::FILE* in = std::tmpfile();
     FUZZ_CHECK(out != nullptr && in != nullptr);
     // With the JSON and HTML reports: they decode every page the text report does, and more.
-    const int status = run_on_simulated_drive(drive, host, Console{out, out, in}, "0y",
+    const int status = run_on_simulated_drive(drive, host, host, Console{out, out, in}, "0y",
                                               SimulatedRun{true, "sim", "default", false, true});
     std::fclose(in);
     std::fclose(out);

@@ -1,5 +1,6 @@
-// The output-file half of the platform seam: what writing the tool's own files needs, and
-// nothing of the drive. The report's writers take this, never the whole platform.
+// The output half of the platform seam: a store of files over one folder, what writing the tool's
+// own files needs and nothing of the drive. It is passed beside the drive platform; the report's
+// writers take this, never the drive platform.
 #pragma once
 
 #include <cstddef>
@@ -15,18 +16,22 @@ class FileStore {
   public:
     virtual ~FileStore() = default;
 
-    // Output files (see platform/output_file.h, which is how the tool uses these). The file
-    // operations give their error code as their result (0: done) and leave last_error() alone,
-    // which belongs to the drive.
+    // Output files (see platform/output_file.h, which is how the tool uses these). Names are
+    // plain file names inside the store's folder. The file operations give their error code as
+    // their result (0: done).
     //
     // Creates a new, empty file for writing under a name that did not exist before: final_name
-    // with a unique suffix, so in the same directory. Never opens an existing name, so nothing
-    // planted there is followed or blocks. Refuses a final_name that is a directory. The name it
-    // made goes to temp_name; until it is replaced or removed, an interrupted run removes it.
+    // with a unique suffix, so in the same folder. Never opens an existing name, so nothing
+    // planted there is followed or blocks. Refuses a final_name that is a directory. When
+    // final_name is an existing file, the new one gets its permission bits, but never more open
+    // than a new file's. The name it made goes to temp_name; until it is replaced or removed, an
+    // interrupted run removes it.
     virtual FileHandle create_temp_file(const char* final_name, std::string& temp_name,
                                         std::uint32_t& error) = 0;
     // Writes all of data, or fails.
     virtual std::uint32_t write_file(FileHandle file, const void* data, std::size_t size) = 0;
+    // The real stores first flush the file's data to the disk, so that a power loss after the
+    // rename never leaves the new name empty.
     virtual std::uint32_t close_file(FileHandle file) = 0;
     // Renames the closed temporary over final_name, replacing whatever name was there (a link is
     // replaced, not followed).
@@ -36,6 +41,34 @@ class FileStore {
     virtual bool text_files_end_lines_with_crlf() = 0;
     // The system's own words for an error code of this platform.
     virtual std::string error_text(std::uint32_t error) = 0;
+
+    // Flushes the folder's own entries (the renames) to the disk, once after the run's last file.
+    virtual void sync_folder() {}
+    // The run's advisory lock on the folder, so that two runs never mix their files: waits at
+    // most wait_ms for another run to release it; false when it is still held. A folder that
+    // cannot be locked at all (a file system without locks) counts as locked.
+    virtual bool lock_folder(int /*wait_ms*/) { return true; }
+    virtual void unlock_folder() {}
+};
+
+// The folder's lock for the length of a scope, once taken.
+class FolderLock {
+  public:
+    FolderLock(FileStore& files, int wait_ms) : files_(files), held_(files.lock_folder(wait_ms)) {}
+    ~FolderLock() { release(); }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+    bool held() const { return held_; }
+    void release() {
+        if (held_)
+            files_.unlock_folder();
+        held_ = false;
+    }
+
+  private:
+    FileStore& files_;
+    bool held_;
 };
 
 }  // namespace torvik

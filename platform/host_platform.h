@@ -16,6 +16,11 @@ const char* host_platform_name();
 // Whether this process runs as root (Linux) or as an elevated administrator (Windows).
 bool process_runs_privileged();
 
+// Opens each standard stream (input, output, error) that is closed at start onto the null device,
+// before anything else is opened: otherwise the next file the tool opens takes its number and
+// receives the console's text. False when that cannot be done.
+bool open_missing_standard_streams();
+
 // Whether the stream is a terminal, where a person types and waits for each answer.
 bool is_terminal(std::FILE* stream);
 

@@ -8,11 +8,12 @@ namespace torvik {
 
 // The exit status of an interrupted run where the system has none of its own (Windows). On
 // Linux the process ends by the signal itself, which a shell shows as 128 + its number (130 for
-// SIGINT, 143 for SIGTERM, 129 for SIGHUP).
+// SIGINT, 143 for SIGTERM, 129 for SIGHUP, 131 for SIGQUIT).
 inline constexpr int kInterruptedExitStatus = 130;
 
 // Installs the handlers; called once by main(). A signal that was ignored when the program
-// started (nohup) stays ignored.
+// started (nohup) stays ignored. A closed pipe or the file size limit (SIGPIPE, SIGXFSZ) no
+// longer ends the process: the write fails and is reported.
 void install_interrupt_cleanup();
 
 }  // namespace torvik

@@ -18,7 +18,6 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <random>
 #include <system_error>
 
 #include "common/bytes.h"
@@ -26,7 +25,6 @@
 #include "platform/pass_through_decoder.h"
 #include "platform/posix_interrupt.h"
 #include "platform/storage_descriptor.h"
-#include "platform/temp_file_table.h"
 
 extern char** environ;
 
@@ -90,8 +88,7 @@ std::string pretty_name(const std::string& os_release) {
 LinuxPlatform::LinuxPlatform(std::string sysfs_root, std::string dev_root, std::string os_release)
     : sysfs_root_(std::move(sysfs_root)),
       dev_root_(std::move(dev_root)),
-      os_release_(std::move(os_release)),
-      random_(std::random_device{}()) {}
+      os_release_(std::move(os_release)) {}
 
 LinuxPlatform::~LinuxPlatform() {
     for (OpenDrive& drive : drives_) {
@@ -312,78 +309,6 @@ ErrorKind LinuxPlatform::error_kind(std::uint32_t error) const {
     }
 }
 
-// The tool runs as root, often in a directory that others can write to. The temporary is created
-// with O_EXCL (and O_NOFOLLOW): it is always a new regular file, so a link, FIFO or device planted
-// under any name is never opened, and nothing blocks. A new file gets mode 0644 (less the umask).
-FileHandle LinuxPlatform::create_temp_file(const char* final_name, std::string& temp_name,
-                                           std::uint32_t& error) {
-    struct stat st {};
-    if (::lstat(final_name, &st) == 0 && S_ISDIR(st.st_mode)) {
-        error = EISDIR;
-        return kInvalidFileHandle;
-    }
-    constexpr mode_t kFileMode = S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH;
-    constexpr int kAttempts = 100;
-    const InterruptHold hold;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        temp_name = temp_file_name(final_name, static_cast<std::uint32_t>(random_()));
-        if (!temp_file_table().add(temp_name.c_str())) {
-            error = temp_name.size() >= TempFileTable::kNameSize ? ENAMETOOLONG : EMFILE;
-            temp_name.clear();
-            return kInvalidFileHandle;
-        }
-        const int fd =
-            ::open(temp_name.c_str(),
-                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, kFileMode);
-        if (fd >= 0)
-            return fd;
-        error = static_cast<std::uint32_t>(errno);
-        temp_file_table().drop(temp_name.c_str());
-        temp_name.clear();
-        if (error != EEXIST)
-            return kInvalidFileHandle;
-    }
-    return kInvalidFileHandle;
-}
-
-std::uint32_t LinuxPlatform::write_file(FileHandle file, const void* data, std::size_t size) {
-    const auto* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(static_cast<int>(file), bytes, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return static_cast<std::uint32_t>(errno);
-        if (n == 0)
-            return EIO;
-        bytes += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return 0;
-}
-
-std::uint32_t LinuxPlatform::close_file(FileHandle file) {
-    return ::close(static_cast<int>(file)) == 0 ? 0 : static_cast<std::uint32_t>(errno);
-}
-
-std::uint32_t LinuxPlatform::replace_file(const char* temp_name, const char* final_name) {
-    const InterruptHold hold;
-    if (::rename(temp_name, final_name) != 0)
-        return static_cast<std::uint32_t>(errno);
-    temp_file_table().drop(temp_name);
-    return 0;
-}
-
-void LinuxPlatform::remove_file(const char* temp_name) {
-    const InterruptHold hold;
-    ::unlink(temp_name);
-    temp_file_table().drop(temp_name);
-}
-
-std::string LinuxPlatform::error_text(std::uint32_t error) {
-    return std::strerror(static_cast<int>(error));
-}
-
 std::intptr_t LinuxPlatform::shell_open(const char* file) {
     constexpr std::intptr_t kFileNotFound = 2;
     constexpr std::intptr_t kNoAssociation = 31;
@@ -393,8 +318,17 @@ std::intptr_t LinuxPlatform::shell_open(const char* file) {
         return kFileNotFound;
     char opener[] = "xdg-open";
     char* argv[] = {opener, const_cast<char*>(file), nullptr};
+    // The opener gets the signals the tool ignores for itself back as their default.
+    posix_spawnattr_t attributes;
+    ::posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    ignored_signals(defaults);
+    ::posix_spawnattr_setsigdefault(&attributes, &defaults);
+    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    if (::posix_spawnp(&pid, opener, nullptr, nullptr, argv, environ) != 0) {
+    const int spawned = ::posix_spawnp(&pid, opener, nullptr, &attributes, argv, environ);
+    ::posix_spawnattr_destroy(&attributes);
+    if (spawned != 0) {
         return kNoAssociation;
     }
     int status = 0;

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -28,14 +27,6 @@ class LinuxPlatform : public Platform {
     bool device_io_control(DriveHandle drive, std::uint32_t code, void* in, std::uint32_t in_size,
                            void* out, std::uint32_t out_size, std::uint32_t* returned) override;
     std::uint32_t last_error() override { return last_error_; }
-    FileHandle create_temp_file(const char* final_name, std::string& temp_name,
-                                std::uint32_t& error) override;
-    std::uint32_t write_file(FileHandle file, const void* data, std::size_t size) override;
-    std::uint32_t close_file(FileHandle file) override;
-    std::uint32_t replace_file(const char* temp_name, const char* final_name) override;
-    void remove_file(const char* temp_name) override;
-    bool text_files_end_lines_with_crlf() override { return false; }
-    std::string error_text(std::uint32_t error) override;
     std::intptr_t shell_open(const char* file) override;
     KeyState wait_key(int timeout_ms) override;
     int read_key() override;
@@ -73,7 +64,6 @@ class LinuxPlatform : public Platform {
     std::vector<OpenDrive> drives_;  // the handle is an index into this table
     SgIoFunction sg_io_ = sg_io_ioctl;
     std::uint32_t last_error_ = 0;
-    std::minstd_rand random_;  // suffixes of temporary names
     bool raw_console_ = false;
     unsigned char saved_termios_[128] = {};  // struct termios, kept opaque in this header
 };

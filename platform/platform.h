@@ -10,8 +10,6 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/file_store.h"
-
 namespace torvik {
 
 using DriveHandle = std::intptr_t;
@@ -68,8 +66,12 @@ struct DriveNames {
     std::string generic_path;  // Linux: the disk's SCSI generic node ("/dev/sg1"), when it has one
 };
 
-class Platform : public FileStore {
+// The drive half of the seam. Output files are the other half (platform/file_store.h), passed
+// beside it.
+class Platform {
   public:
+    virtual ~Platform() = default;
+
     // GetVersionExA with a record of os.record_size bytes; false when the call fails.
     virtual bool get_version(OsVersion& os) = 0;
 

@@ -1,5 +1,6 @@
 #include "platform/posix_interrupt.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,7 +13,13 @@ namespace torvik {
 
 namespace {
 
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// Every signal that ends the process by default and that a user sends from a keyboard, a closed
+// terminal or kill.
+constexpr int kSignals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGUSR1,
+                            SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF};
+// A closed pipe and the file size limit end a process by default, in the middle of a write.
+// Ignored, they make the write fail (EPIPE, EFBIG), and the failure is reported like any other.
+constexpr int kIgnoredSignals[] = {SIGPIPE, SIGXFSZ};
 
 // Written by the main flow only while no handler can read them (flag cleared first).
 termios saved_mode;
@@ -27,9 +34,11 @@ sigset_t interrupt_signals() {
     return set;
 }
 
-// Only async-signal-safe calls: unlink, tcsetattr, sigprocmask, raise, _exit.
+// Only async-signal-safe calls: unlinkat, tcsetattr, sigprocmask, raise, _exit.
 extern "C" void on_interrupt(int signal) {
-    temp_file_table().remove_all([](const char* name) { ::unlink(name); });
+    temp_file_table().remove_all([](std::intptr_t folder, const char* name) {
+        ::unlinkat(static_cast<int>(folder), name, 0);
+    });
     if (mode_saved.load())
         ::tcsetattr(saved_mode_fd, TCSANOW, &saved_mode);
     // The handler was reset to the default on entry: end the process by the same signal.
@@ -74,6 +83,14 @@ void install_interrupt_cleanup() {
             continue;
         ::sigaction(signal, &action, nullptr);
     }
+    for (int signal : kIgnoredSignals)
+        ::signal(signal, SIG_IGN);
+}
+
+void ignored_signals(sigset_t& set) {
+    sigemptyset(&set);
+    for (int signal : kIgnoredSignals)
+        sigaddset(&set, signal);
 }
 
 }  // namespace torvik

@@ -7,7 +7,7 @@
 
 namespace torvik {
 
-// Blocks SIGINT, SIGTERM and SIGHUP for its lifetime, so that creating a file and recording its
+// Blocks the interrupting signals for its lifetime, so that creating a file and recording its
 // name (or renaming it and dropping the name) happen as one step for the handler.
 class InterruptHold {
   public:
@@ -23,5 +23,8 @@ class InterruptHold {
 // The mode the terminal on fd had before the program changed it; restored by the handler.
 void remember_terminal_mode(int fd, const termios& mode);
 void forget_terminal_mode();
+
+// The signals the tool ignores for itself, which a program it starts must get back as default.
+void ignored_signals(sigset_t& set);
 
 }  // namespace torvik

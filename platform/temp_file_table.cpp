@@ -5,7 +5,7 @@
 
 namespace torvik {
 
-bool TempFileTable::add(const char* name) {
+bool TempFileTable::add(std::intptr_t folder, const char* name) {
     const std::size_t length = std::strlen(name);
     if (length >= kNameSize)
         return false;
@@ -13,15 +13,16 @@ bool TempFileTable::add(const char* name) {
         if (slot.used.load())
             continue;
         std::memcpy(slot.name, name, length + 1);
+        slot.folder = folder;
         slot.used.store(true);  // only now may the handler read it
         return true;
     }
     return false;
 }
 
-void TempFileTable::drop(const char* name) {
+void TempFileTable::drop(std::intptr_t folder, const char* name) {
     for (Slot& slot : slots_) {
-        if (slot.used.load() && std::strcmp(slot.name, name) == 0) {
+        if (slot.used.load() && slot.folder == folder && std::strcmp(slot.name, name) == 0) {
             slot.used.store(false);
             return;
         }

@@ -2,7 +2,9 @@
 // them. The table has fixed slots and lock-free flags: the interrupt handler (a signal handler, or
 // the console control handler's thread on Windows) may read it at any moment without allocating
 // or locking. Each platform adds a name right after creating the file (with interruptions held
-// back) and drops it once the file is renamed or removed.
+// back) and drops it once the file is renamed or removed. A name is relative to its folder: a
+// handle of the platform's own (a descriptor on POSIX; unused on Windows, whose names are whole
+// paths).
 #pragma once
 
 #include <atomic>
@@ -18,21 +20,22 @@ class TempFileTable {
     static constexpr std::size_t kNameSize = 4096;
 
     // False when the name is too long or every slot is taken.
-    bool add(const char* name);
-    void drop(const char* name);
+    bool add(std::intptr_t folder, const char* name);
+    void drop(std::intptr_t folder, const char* name);
 
-    // Calls remove(name) for every name in the table; safe inside a signal handler.
+    // Calls remove(folder, name) for every name in the table; safe inside a signal handler.
     template <typename Remove>
     void remove_all(Remove remove) {
         for (Slot& slot : slots_) {
             if (slot.used.load())
-                remove(slot.name);
+                remove(slot.folder, slot.name);
         }
     }
 
   private:
     struct Slot {
         std::atomic<bool> used{false};
+        std::intptr_t folder = 0;
         char name[kNameSize] = {};
     };
     static_assert(std::atomic<bool>::is_always_lock_free);

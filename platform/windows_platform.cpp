@@ -12,7 +12,6 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <string>
 
 #include "platform/host_platform.h"
@@ -138,86 +137,6 @@ class WindowsPlatform : public Platform {
 
     std::uint32_t last_error() override { return last_error_; }
 
-    // The tool runs as administrator, perhaps in a directory that others can write to. The
-    // temporary is created with CREATE_NEW and opened as a reparse point itself, so no existing
-    // name (a link, a junction, a device) is ever opened or followed. It may be deleted while
-    // open, which the interrupt handler relies on.
-    FileHandle create_temp_file(const char* final_name, std::string& temp_name,
-                                std::uint32_t& error) override {
-        const DWORD attributes = ::GetFileAttributesA(final_name);
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-            error = ERROR_ACCESS_DENIED;  // what opening a directory for writing gives
-            return kInvalidFileHandle;
-        }
-        constexpr int kAttempts = 100;
-        for (int attempt = 0; attempt < kAttempts; ++attempt) {
-            temp_name = temp_file_name(final_name, static_cast<std::uint32_t>(random_()));
-            if (!temp_file_table().add(temp_name.c_str())) {
-                error = ERROR_FILENAME_EXCED_RANGE;
-                temp_name.clear();
-                return kInvalidFileHandle;
-            }
-            const HANDLE handle = ::CreateFileA(
-                temp_name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-            if (handle != INVALID_HANDLE_VALUE)
-                return reinterpret_cast<FileHandle>(handle);
-            error = ::GetLastError();
-            temp_file_table().drop(temp_name.c_str());
-            temp_name.clear();
-            if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
-                return kInvalidFileHandle;
-        }
-        return kInvalidFileHandle;
-    }
-
-    std::uint32_t write_file(FileHandle file, const void* data, std::size_t size) override {
-        const auto* bytes = static_cast<const char*>(data);
-        while (size > 0) {
-            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
-            DWORD written = 0;
-            if (!::WriteFile(reinterpret_cast<HANDLE>(file), bytes, chunk, &written, nullptr))
-                return ::GetLastError();
-            if (written == 0)
-                return ERROR_WRITE_FAULT;
-            bytes += written;
-            size -= written;
-        }
-        return 0;
-    }
-
-    std::uint32_t close_file(FileHandle file) override {
-        return ::CloseHandle(reinterpret_cast<HANDLE>(file)) ? 0 : ::GetLastError();
-    }
-
-    std::uint32_t replace_file(const char* temp_name, const char* final_name) override {
-        if (!::MoveFileExA(temp_name, final_name, MOVEFILE_REPLACE_EXISTING))
-            return ::GetLastError();
-        temp_file_table().drop(temp_name);
-        return 0;
-    }
-
-    void remove_file(const char* temp_name) override {
-        ::DeleteFileA(temp_name);
-        temp_file_table().drop(temp_name);
-    }
-
-    bool text_files_end_lines_with_crlf() override { return true; }
-
-    std::string error_text(std::uint32_t error) override {
-        char text[512] = {};
-        const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                         nullptr, error, 0, text, sizeof text, nullptr);
-        std::string message(text, n);
-        while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                                    message.back() == ' ' || message.back() == '.'))
-            message.pop_back();
-        if (message.empty())
-            message = "error " + std::to_string(error);
-        return message;
-    }
-
     std::intptr_t shell_open(const char* file) override {
         const HINSTANCE result = ::ShellExecuteA(nullptr, "open", file, nullptr, nullptr, SW_SHOW);
         return reinterpret_cast<std::intptr_t>(result);
@@ -240,7 +159,6 @@ class WindowsPlatform : public Platform {
 
   private:
     std::uint32_t last_error_ = 0;
-    std::minstd_rand random_{std::random_device{}()};  // suffixes of temporary names
 };
 
 // Runs on a thread of its own. A file still open is deleted once the process has closed it.
@@ -251,7 +169,8 @@ BOOL WINAPI on_console_event(DWORD event) {
         case CTRL_CLOSE_EVENT:
         case CTRL_LOGOFF_EVENT:
         case CTRL_SHUTDOWN_EVENT:
-            temp_file_table().remove_all([](const char* name) { ::DeleteFileA(name); });
+            temp_file_table().remove_all(
+                [](std::intptr_t, const char* name) { ::DeleteFileA(name); });
             ::ExitProcess(static_cast<UINT>(kInterruptedExitStatus));
         default:
             return FALSE;

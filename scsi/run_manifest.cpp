@@ -1,5 +1,6 @@
 #include "scsi/run_manifest.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
@@ -117,7 +118,8 @@ std::string format_manifest(const RunManifest& manifest) {
     return text;
 }
 
-bool parse_manifest(std::string_view text, RunManifest& manifest, std::string& error) {
+bool parse_manifest(std::string_view text, RunManifest& manifest, std::string& error,
+                    std::vector<std::string>* notes) {
     manifest = RunManifest{};
     if (text.size() > kMaxManifestSize) {
         error = "larger than a manifest can be";
@@ -153,8 +155,18 @@ bool parse_manifest(std::string_view text, RunManifest& manifest, std::string& e
         if (named[index])
             return fail("page named twice");
         named[index] = true;
-        if (!parse_fields(line.substr(space + 1), manifest[index]))
+        ManifestEntry& entry = manifest[index];
+        if (!parse_fields(line.substr(space + 1), entry))
             return fail("malformed outcome or dump fields");
+        const std::uint32_t length = std::max(entry.received, entry.dump ? entry.dump->length : 0);
+        if (length > command->length) {
+            if (notes != nullptr)
+                notes->push_back("line " + std::to_string(line_number) + ": " +
+                                 std::to_string(length) + " bytes, more than the " +
+                                 std::to_string(command->length) + " bytes " + command->page_name +
+                                 " transfers; the command replays as missing");
+            entry = ManifestEntry{};
+        }
     }
     if (line_number == 0) {
         error = "empty";

@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "scsi/commands.h"
 
@@ -53,7 +54,9 @@ std::string format_manifest(const RunManifest& manifest);
 
 // False, with the line and what is wrong in error, for a text that is not a manifest: an unknown
 // first line, page or field, a number out of range, a page named twice. Pages it does not name
-// were not sent.
-bool parse_manifest(std::string_view text, RunManifest& manifest, std::string& error);
+// were not sent. A line whose length (data, check_condition or dump) is more than its command's
+// transfer length cannot be a run's: the page is taken as not sent, and notes get the line and why.
+bool parse_manifest(std::string_view text, RunManifest& manifest, std::string& error,
+                    std::vector<std::string>* notes = nullptr);
 
 }  // namespace torvik

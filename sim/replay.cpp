@@ -47,9 +47,14 @@ bool read_manifest(const FolderReader& folder, const std::string& dir, RunManife
     }
     const std::string text(bytes.begin(), bytes.end());
     std::string why;
-    if (!parse_manifest(text, manifest, why)) {
+    std::vector<std::string> refused;
+    if (!parse_manifest(text, manifest, why, &refused)) {
         error = "replay manifest '" + dir + "/" + kManifestFileName + "' is not usable: " + why;
         return false;
+    }
+    for (const std::string& line : refused) {
+        if (notes != nullptr)
+            notes->push_back("replay manifest '" + dir + "/" + kManifestFileName + "' " + line);
     }
     present = true;
     return true;

@@ -1,5 +1,6 @@
 // A platform whose drive 0 is a simulated drive. Everything that is not about the drive (OS
-// version, output files, the shell, the keyboard) is the host platform's.
+// version, the shell, the keyboard) is the host platform's; output files are the run's output
+// store, as on any platform.
 #pragma once
 
 #include <cstdint>
@@ -25,22 +26,6 @@ class SimPlatform : public Platform {
     bool device_io_control(DriveHandle drive, std::uint32_t code, void* in, std::uint32_t in_size,
                            void* out, std::uint32_t out_size, std::uint32_t* returned) override;
     std::uint32_t last_error() override { return last_error_; }
-    FileHandle create_temp_file(const char* final_name, std::string& temp_name,
-                                std::uint32_t& error) override {
-        return host_.create_temp_file(final_name, temp_name, error);
-    }
-    std::uint32_t write_file(FileHandle file, const void* data, std::size_t size) override {
-        return host_.write_file(file, data, size);
-    }
-    std::uint32_t close_file(FileHandle file) override { return host_.close_file(file); }
-    std::uint32_t replace_file(const char* temp_name, const char* final_name) override {
-        return host_.replace_file(temp_name, final_name);
-    }
-    void remove_file(const char* temp_name) override { host_.remove_file(temp_name); }
-    bool text_files_end_lines_with_crlf() override {
-        return host_.text_files_end_lines_with_crlf();
-    }
-    std::string error_text(std::uint32_t error) override { return host_.error_text(error); }
     std::intptr_t shell_open(const char* file) override;
     KeyState wait_key(int timeout_ms) override;
     int read_key() override;

@@ -61,7 +61,7 @@ class DriveReport : public ::testing::Test {
         {
             OutputFile report(host, "report.txt", FileKind::text);
             ReportRecorder recorder;
-            ReportContext ctx{DriveLink{platform, disk, console.file()}, platform,
+            ReportContext ctx{DriveLink{platform, disk, console.file()}, host,
                               with_report_file ? &report : nullptr, recorder};
             run_drive_report(ctx);
             if (with_report_file)

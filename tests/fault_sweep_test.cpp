@@ -184,7 +184,7 @@ void sweep_one(const SimProfileData& data, const Scenario& s) {
     std::FILE* in = input_from("");
     // With the JSON and HTML reports, so that they too are written after every fault.
     const int status =
-        run_on_simulated_drive(drive, host, Console{out.file(), out.file(), in}, "0y",
+        run_on_simulated_drive(drive, host, host, Console{out.file(), out.file(), in}, "0y",
                                SimulatedRun{true, "sim", "default", false, true});
     std::fclose(in);
     const std::string console = out.text();

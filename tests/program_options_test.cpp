@@ -310,7 +310,7 @@ TEST(ProgramOptions, BridgeThatRefusesEveryVendorCommandIsNamed) {
     Capture out;
     Capture err;
     std::FILE* in = input_from("");
-    EXPECT_EQ(run_on_simulated_drive(drive, host, Console{out.file(), err.file(), in}, "0y"),
+    EXPECT_EQ(run_on_simulated_drive(drive, host, host, Console{out.file(), err.file(), in}, "0y"),
               kExitOk);
     std::fclose(in);
     EXPECT_TRUE(contains(err.text(), "every vendor command failed: the USB bridge probably"));

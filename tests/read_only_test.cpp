@@ -60,7 +60,7 @@ int run_tool(CheckedSimDrive& drive, const char* first_arg, const std::string& t
     Capture out;
     std::FILE* in = input_from(typed);
     const int status =
-        run_on_simulated_drive(drive, host, Console{out.file(), out.file(), in}, first_arg);
+        run_on_simulated_drive(drive, host, host, Console{out.file(), out.file(), in}, first_arg);
     std::fclose(in);
     return status;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "common/crc32.h"
 #include "scsi/run_manifest.h"
@@ -67,6 +68,35 @@ TEST(RunManifest, WhatIsNotAManifestIsRefusedWithItsLine) {
         EXPECT_EQ(parse_manifest(c.text, manifest, error), c.error == nullptr);
         if (c.error != nullptr) {
             EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
+        }
+    }
+}
+
+// A length no run of the command can have makes that page replay as missing, and says so; the
+// rest of the manifest stands.
+TEST(RunManifest, LengthsBeyondTheCommandsTransferAreRefusedByLine) {
+    const std::string head = "torvik_pssd_manifest 1\ninq data=56\n";
+    const struct Case {
+        std::string line;
+        const char* note;  // nullptr: kept
+    } cases[] = {
+        {"fid data=512 zeros\n", nullptr},
+        {"fid data=513\n", "line 3: 513 bytes, more than the 512 bytes fid transfers"},
+        {"fid data=4294967295 zeros\n", "line 3: 4294967295 bytes, more than the 512 bytes fid"},
+        {"fid check_condition=600\n", "line 3: 600 bytes"},
+        {"fid data=4 dump=4294967295 crc32=00000000\n", "line 3: 4294967295 bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        RunManifest manifest;
+        std::string error;
+        std::vector<std::string> notes;
+        ASSERT_TRUE(parse_manifest(head + c.line, manifest, error, &notes)) << error;
+        EXPECT_TRUE(manifest[static_cast<std::size_t>(CommandId::inquiry)].sent);
+        EXPECT_EQ(manifest[static_cast<std::size_t>(CommandId::read_fid)].sent, c.note == nullptr);
+        ASSERT_EQ(notes.size(), c.note == nullptr ? 0u : 1u);
+        if (c.note != nullptr) {
+            EXPECT_EQ(notes[0].rfind(c.note, 0), 0u) << notes[0];
         }
     }
 }

@@ -4,17 +4,21 @@
 // terminal.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -23,16 +27,20 @@
 #include "app/examine_drive.h"
 #include "app/exit_status.h"
 #include "app/program.h"
+#include "platform/host_platform.h"
 #include "platform/interrupt.h"
 #include "platform/linux_platform.h"
 #include "platform/output_file.h"
+#include "platform/output_folder.h"
 #include "report/health_log.h"
 #include "report/json_report.h"
 #include "scsi/commands.h"
 #include "scsi/run_manifest.h"
 #include "sim/profiles.h"
+#include "sim/sim_platform.h"
 #include "tests/support/checked_drive.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/program_run.h"
 #include "tests/support/scratch.h"
 
 namespace torvik::testing {
@@ -45,6 +53,24 @@ constexpr const char* kPrevious = "the previous run's file\n";
 
 void write_text(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
+}
+
+// The current folder's real output store, without flushing to the disk (many runs are made).
+std::unique_ptr<FileStore> current_folder() {
+    std::string error;
+    return open_output_folder("", error, OutputFolderOptions{false});
+}
+
+OutputFolderOpener real_folders() {
+    return [](const std::string& dir, std::string& error) {
+        return open_output_folder(dir, error, OutputFolderOptions{false});
+    };
+}
+
+// A child that ends by SIGQUIT leaves no core file among the outputs.
+void no_core_files() {
+    const rlimit none{0, 0};
+    ::setrlimit(RLIMIT_CORE, &none);
 }
 
 // Every output file of a run whose drive answers every command, with the console line that a
@@ -78,15 +104,15 @@ struct RunResult {
 };
 
 // --json on the 4 TB simulated drive, which answers all thirteen commands.
-RunResult run_large(Platform& host) {
+RunResult run_large(Platform& host, FileStore& files) {
     CheckedSimDrive drive;
     load_profile(drive, find_sim_profile("large")->make());
     Capture out;
     Capture err;
     std::FILE* in = input_from("");
     RunResult result;
-    result.status = run_on_simulated_drive(drive, host, Console{out.file(), err.file(), in}, "0y",
-                                           SimulatedRun{true});
+    result.status = run_on_simulated_drive(drive, host, files, Console{out.file(), err.file(), in},
+                                           "0y", SimulatedRun{true});
     std::fclose(in);
     result.out = out.text();
     result.err = err.text();
@@ -117,12 +143,14 @@ enum class Planted {
     read_only,     // injected: the directory refuses new files
     close_fails,   // injected: the close reports a delayed write error
     rename_fails,  // injected
+    old_file,      // a previous file with the mode below, which the new one replaces
 };
 
 struct Hazard {
     const char* label;
     Planted planted;
     std::size_t space = 0;
+    mode_t mode = 0;
 };
 
 constexpr Hazard kHazards[] = {
@@ -138,6 +166,8 @@ constexpr Hazard kHazards[] = {
     {"read-only directory", Planted::read_only},
     {"close fails", Planted::close_fails},
     {"rename fails", Planted::rename_fails},
+    {"a previous file kept private", Planted::old_file, 0, 0600},
+    {"a previous file open to all", Planted::old_file, 0, 0666},
 };
 
 TEST(SafeOutputFiles, EveryOutputNameAgainstEveryHazard) {
@@ -147,17 +177,22 @@ TEST(SafeOutputFiles, EveryOutputNameAgainstEveryHazard) {
         RunResult run;
         std::map<std::string, std::string> files;
     };
-    const auto clean_run_on = [](Platform& host) {
+    // files nullptr: the real store of the scratch folder.
+    const auto clean_run_on = [](Platform& host, FileStore* files) {
         ScratchDir dir;
-        Clean clean{run_large(host), directory_files(dir.path())};
+        const std::unique_ptr<FileStore> real = current_folder();
+        Clean clean{run_large(host, files != nullptr ? *files : *real),
+                    directory_files(dir.path())};
         EXPECT_EQ(clean.run.status, kExitOk) << clean.run.err;
         EXPECT_EQ(clean.files.size(), output_names().size() + 1);  // and the run's manifest
         return clean;
     };
     LinuxPlatform linux_host;
     FakePlatform clean_fake;
-    const Clean linux_clean = clean_run_on(linux_host);
-    const Clean fake_clean = clean_run_on(clean_fake);
+    const mode_t umask_now = ::umask(022);
+    ::umask(umask_now);
+    const Clean linux_clean = clean_run_on(linux_host, nullptr);
+    const Clean fake_clean = clean_run_on(clean_fake, &clean_fake);
 
     for (const OutputName& file : output_names()) {
         for (const Hazard& hazard : kHazards) {
@@ -166,8 +201,11 @@ TEST(SafeOutputFiles, EveryOutputNameAgainstEveryHazard) {
             const fs::path outside =
                 fs::temp_directory_path() / ("kept_" + dir.path().filename().string());
             FakePlatform fake_host;
-            const bool injected = hazard.planted > Planted::directory;
+            const bool injected =
+                hazard.planted > Planted::directory && hazard.planted < Planted::old_file;
             Platform& host = injected ? static_cast<Platform&>(fake_host) : linux_host;
+            const std::unique_ptr<FileStore> real_files = current_folder();
+            FileStore& files = injected ? static_cast<FileStore&>(fake_host) : *real_files;
             const Clean& clean = injected ? fake_clean : linux_clean;
             std::map<std::string, std::string> expected = clean.files;
             // What the run must say, and which error it must give, when the file is not written.
@@ -214,13 +252,17 @@ TEST(SafeOutputFiles, EveryOutputNameAgainstEveryHazard) {
                     message = file.rename_message;
                     error = EXDEV;
                     break;
+                case Planted::old_file:
+                    write_text(file.name, kPrevious);
+                    fs::permissions(file.name, static_cast<fs::perms>(hazard.mode));
+                    break;
             }
             if (error != 0 && hazard.planted != Planted::directory) {
                 write_text(file.name, kPrevious);  // a failed run keeps it whole
                 expected[file.name] = kPrevious;
             }
 
-            const RunResult result = run_large(host);
+            const RunResult result = run_large(host, files);
 
             if (error == 0) {
                 EXPECT_EQ(result.status, kExitOk);
@@ -257,6 +299,12 @@ TEST(SafeOutputFiles, EveryOutputNameAgainstEveryHazard) {
                 EXPECT_TRUE(expected.count(name) == 0 || expected[name] == content) << name;
             }
             EXPECT_EQ(seen.size(), expected.size());
+            if (hazard.planted == Planted::old_file) {
+                // The replaced file's bits, never more open than a new file's.
+                const mode_t new_file = 0644 & ~umask_now;
+                EXPECT_EQ(static_cast<mode_t>(fs::status(file.name).permissions()),
+                          hazard.mode & new_file);
+            }
             if (hazard.planted == Planted::symlink) {
                 std::ifstream in(outside, std::ios::binary);
                 EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), kKept);
@@ -266,13 +314,14 @@ TEST(SafeOutputFiles, EveryOutputNameAgainstEveryHazard) {
     }
 }
 
-// An output name may carry a directory: the temporary is made beside the final name, not in the
-// current directory.
+// The temporary is made in the store's folder, beside the final name, not in the current one.
 TEST(SafeOutputFiles, TemporaryLiesBesideTheFinalName) {
     ScratchDir dir;
     fs::create_directory("sub");
-    LinuxPlatform platform;
-    OutputFile file(platform, "sub/report.txt", FileKind::text);
+    std::string error;
+    const std::unique_ptr<FileStore> store = open_output_folder("sub", error);
+    ASSERT_NE(store, nullptr) << error;
+    OutputFile file(*store, "report.txt", FileKind::text);
     ASSERT_TRUE(file.created());
     file.print("text\n");
     std::vector<std::string> names;
@@ -285,6 +334,231 @@ TEST(SafeOutputFiles, TemporaryLiesBesideTheFinalName) {
     const fs::perms loose = fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec |
                             fs::perms::group_write | fs::perms::others_write;
     EXPECT_EQ(fs::status("sub/report.txt").permissions() & loose, fs::perms::none);
+}
+
+// ---- The output folder -------------------------------------------------------------------------
+
+std::vector<std::string> names_in(const fs::path& dir) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec))
+        names.push_back(entry.path().filename().string());
+    return names;
+}
+
+// --output-dir is opened once, never through a link as its last part however the path is spelt,
+// and only the folders the path names are made. A refusal is one line on standard error with
+// status 1, before the drive is touched.
+TEST(OutputFolder, HostilePathsAreRefusedBeforeTheDrive) {
+    const struct Case {
+        const char* dir;
+        const char* refusal;  // nullptr: the run writes into written_to
+        const char* written_to;
+    } cases[] = {
+        {"link", "is a symbolic link", nullptr},
+        {"link/", "is a symbolic link", nullptr},
+        {"link/.", "is a symbolic link", nullptr},
+        {"link//", "is a symbolic link", nullptr},
+        {"plain", "exists and is not a directory", nullptr},
+        {"plain/sub", "cannot be", nullptr},
+        {"link/sub", nullptr, "target/sub"},  // a link before the last part is followed
+        {"a/../b", nullptr, "b"},
+        {"new/deeper/", nullptr, "new/deeper"},
+        {"target/./", nullptr, "target"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dir);
+        ScratchDir dir;
+        fs::create_directory("target");
+        fs::create_directory_symlink("target", "link");
+        write_text("plain", kKept);
+        FakePlatform host;
+        host.drives[0] = FakeDrive{};
+        const ProgramRun r = run_whole_program(host, {"--sim", "--output-dir", c.dir, "0y"});
+        if (c.refusal != nullptr) {
+            EXPECT_EQ(r.status, kExitUsage);
+            EXPECT_EQ(r.out, "");
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+            EXPECT_TRUE(contains(r.err, std::string("--output-dir ") + c.dir + ": " + c.refusal))
+                << r.err;
+            EXPECT_TRUE(names_in("target").empty());
+        } else {
+            EXPECT_EQ(r.status, kExitOk) << r.err;
+            EXPECT_TRUE(fs::is_regular_file(fs::path(c.written_to) / kReportFileName));
+        }
+        EXPECT_FALSE(fs::exists("a"));
+        EXPECT_EQ(read_file("plain"), kKept);
+    }
+}
+
+// A second run into the same folder waits for the first one's lock, then gives up with a message
+// and status 1, having sent the drive nothing.
+TEST(OutputFolder, ASecondRunWaitsForTheFolderLockThenStops) {
+    ScratchDir dir;
+    const std::unique_ptr<FileStore> first = current_folder();
+    ASSERT_TRUE(first->lock_folder(0));
+    FakePlatform host;
+    CheckedSimDrive drive;
+    load_profile(drive, find_sim_profile("default")->make());
+    const auto run = [&] {
+        const std::unique_ptr<FileStore> second = current_folder();
+        SimPlatform platform(host, drive);
+        Capture out;
+        Capture err;
+        std::FILE* in = input_from("");
+        RunContext ctx{platform, *second, out.file(), in};
+        ctx.err = err.file();
+        ctx.lock_wait_ms = 200;
+        RunResult result{examine_drive(ctx, "0y"), out.text(), err.text()};
+        std::fclose(in);
+        return result;
+    };
+    const RunResult refused = run();
+    EXPECT_EQ(refused.status, kExitUsage);
+    EXPECT_TRUE(contains(refused.err, "another run is still writing into the current folder"))
+        << refused.err;
+    EXPECT_TRUE(drive.requests().empty());
+    EXPECT_TRUE(names_in(dir.path()).empty());
+    first->unlock_folder();
+    EXPECT_EQ(run().status, kExitOk);
+    EXPECT_TRUE(dir.exists(kReportFileName));
+}
+
+// A printed product (help, version, the lists) that does not reach its destination is a failed
+// run: said on standard error, status 1.
+TEST(PrintedOutput, AFailedWriteIsAFailedRun) {
+    const std::vector<std::vector<const char*>> products = {
+        {"--help"}, {"--version"},        {"--sim=list"},
+        {"--list"}, {"--list", "--json"}, {"--sim", "--list", "--json"},
+    };
+    for (const std::vector<const char*>& args : products) {
+        SCOPED_TRACE(args.back());
+        FakePlatform host;
+        host.drives[0] = FakeDrive{};
+        std::vector<const char*> argv = {"torvik_usb_pssd_flash_id"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::FILE* full = std::fopen("/dev/full", "w");
+        ASSERT_NE(full, nullptr);
+        Capture err;
+        std::FILE* in = input_from("");
+        const int status = run_program(static_cast<int>(argv.size()), argv.data(), host,
+                                       fake_folders(host), Console{full, err.file(), in});
+        std::fclose(in);
+        std::fclose(full);
+        EXPECT_EQ(status, kExitUsage);
+        EXPECT_TRUE(contains(err.text(),
+                             std::string("writing the output failed: ") + std::strerror(ENOSPC)))
+            << err.text();
+    }
+}
+
+// ---- The process's edges ------------------------------------------------------------------------
+
+// What a run meets in the process around it before it starts.
+enum class Edge {
+    none,
+    stdin_closed,
+    stdout_closed,
+    stdout_and_stderr_closed,
+    stdout_pipe_closed,  // the reader of the console has gone (| head -1)
+    file_size_limit,     // ulimit -f 8
+};
+
+struct ProcessCase {
+    const char* label;
+    Edge edge;
+    std::vector<const char*> args;
+    int status;
+    bool all_files;  // every output file of the run is in place
+};
+
+// Runs the tool as main() would, in a child process that meets the edge first.
+int run_in_child(const ProcessCase& c) {
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int err = ::open("stderr.log", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        ::dup2(err, 2);
+        int pipe_ends[2];
+        switch (c.edge) {
+            case Edge::none:
+                break;
+            case Edge::stdin_closed:
+                ::close(0);
+                break;
+            case Edge::stdout_closed:
+                ::close(1);
+                break;
+            case Edge::stdout_and_stderr_closed:
+                ::close(1);
+                ::close(2);
+                break;
+            case Edge::stdout_pipe_closed:
+                if (::pipe(pipe_ends) != 0)
+                    ::_exit(98);
+                ::dup2(pipe_ends[1], 1);
+                ::close(pipe_ends[0]);
+                ::close(pipe_ends[1]);
+                break;
+            case Edge::file_size_limit: {
+                const rlimit limit{8192, 8192};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+                break;
+            }
+        }
+        ::close(err);
+        if (!open_missing_standard_streams())
+            ::_exit(97);
+        install_interrupt_cleanup();
+        LinuxPlatform host;
+        std::vector<const char*> argv = {"torvik_usb_pssd_flash_id"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const int status = run_program(static_cast<int>(argv.size()), argv.data(), host,
+                                       real_folders(), Console{stdout, stderr, stdin});
+        std::fflush(nullptr);
+        ::_exit(status);
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -status;
+    return WEXITSTATUS(status);
+}
+
+TEST(ProcessEdges, ClosedStreamsClosedPipesAndTheFileSizeLimit) {
+    const std::vector<const char*> sim = {"--sim=large", "0y", "--json", "--html"};
+    const ProcessCase cases[] = {
+        {"nothing", Edge::none, sim, kExitOk, true},
+        {"standard input closed", Edge::stdin_closed, {"--sim"}, kExitBadDrive, false},
+        {"standard output closed", Edge::stdout_closed, sim, kExitOk, true},
+        // The folder and the report would take descriptors 1 and 2: the notes of standard error
+        // would land in the report.
+        {"standard output and error closed",
+         Edge::stdout_and_stderr_closed,
+         {"--sim=unsupported", "0y"},
+         kExitOk,
+         false},
+        {"console pipe closed", Edge::stdout_pipe_closed, sim, kExitOk, true},
+        {"list into a closed pipe", Edge::stdout_pipe_closed, {"--sim=list"}, kExitUsage, false},
+        {"file size limit", Edge::file_size_limit, sim, kExitFilesIncomplete, false},
+    };
+    for (const ProcessCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        ScratchDir dir;
+        EXPECT_EQ(run_in_child(c), c.status) << read_file("stderr.log");
+        std::map<std::string, std::string> files = directory_files(dir.path());
+        files.erase("stderr.log");
+        for (const auto& [name, content] : files)
+            EXPECT_FALSE(name.ends_with(".tmp")) << name;
+        if (c.all_files) {
+            EXPECT_EQ(files.size(), output_names().size() + 2);  // the manifest and the HTML
+        }
+        // The report holds the report alone: never a console line or a note of standard error.
+        if (files.count(kReportFileName) != 0) {
+            const std::string& report = files[kReportFileName];
+            EXPECT_TRUE(report.starts_with(std::string("v") + kProgramVersion + "\n")) << report;
+            EXPECT_FALSE(contains(report, "torvik_usb_pssd_flash_id:")) << report;
+        }
+    }
 }
 
 // ---- Interruptions -----------------------------------------------------------------------------
@@ -317,7 +591,7 @@ TEST(Interrupt, CtrlCAtTheClosingPromptRestoresTheTerminal) {
         install_interrupt_cleanup();
         LinuxPlatform host;
         const char* argv[] = {"torvik_usb_pssd_flash_id", "--sim", "0"};
-        run_program(3, argv, host, Console{stdout, stderr, stdin});
+        run_program(3, argv, host, real_folders(), Console{stdout, stderr, stdin});
         ::_exit(99);
     }
     ASSERT_GT(child, 0);
@@ -341,16 +615,18 @@ TEST(Interrupt, CtrlCAtTheClosingPromptRestoresTheTerminal) {
 }
 
 TEST(Interrupt, SignalsWhileFilesAreOpenLeaveNoTemporaryAndThePreviousFile) {
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const int signal :
+         {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF}) {
         SCOPED_TRACE(signal);
         ScratchDir dir;
         write_text("report.txt", kPrevious);
         const pid_t child = ::fork();
         if (child == 0) {
+            no_core_files();
             install_interrupt_cleanup();
-            LinuxPlatform host;
-            OutputFile report(host, "report.txt", FileKind::text);
-            OutputFile dump(host, "dump.bin", FileKind::binary);
+            const std::unique_ptr<FileStore> host = current_folder();
+            OutputFile report(*host, "report.txt", FileKind::text);
+            OutputFile dump(*host, "dump.bin", FileKind::binary);
             report.print("half a report");
             dump.write("abc", 3);
             ::raise(signal);
@@ -361,6 +637,63 @@ TEST(Interrupt, SignalsWhileFilesAreOpenLeaveNoTemporaryAndThePreviousFile) {
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
         EXPECT_EQ(directory_files(dir.path()),
                   (std::map<std::string, std::string>{{"report.txt", kPrevious}}));
+    }
+}
+
+// An interruption at each point where the run changes a file, into a folder that holds an
+// earlier complete run: afterwards no temporary is left and every file is whole, either the
+// earlier run's or the new one's.
+TEST(Interrupt, AtEveryWritePointEachFileIsTheOldOrTheNewOne) {
+    ScratchDir dir;
+    const auto run_into = [](const char* folder, const char* profile,
+                             const std::function<void(const char*)>& on_change) {
+        std::string error;
+        const std::unique_ptr<FileStore> real =
+            open_output_folder(folder, error, OutputFolderOptions{false});
+        ForwardingFileStore files(*real);
+        files.on_change = on_change;
+        FakePlatform host;
+        SimDrive drive;
+        load_profile(drive, find_sim_profile(profile)->make());
+        std::FILE* out = std::fopen("/dev/null", "w");
+        std::FILE* in = input_from("");
+        run_on_simulated_drive(drive, host, files, Console{out, out, in}, "0y",
+                               SimulatedRun{true, "sim", profile, false, true});
+        std::fclose(in);
+        std::fclose(out);
+    };
+    run_into("old", "default", nullptr);
+    int points = 0;
+    run_into("new", "worn-out", [&](const char*) { ++points; });
+    const std::map<std::string, std::string> old_files = directory_files("old");
+    const std::map<std::string, std::string> new_files = directory_files("new");
+    ASSERT_GT(points, 4 * static_cast<int>(new_files.size()) - 1);
+
+    constexpr int kSignalsSent[] = {SIGINT, SIGTERM, SIGQUIT, SIGHUP};
+    for (int point = 0; point < points; ++point) {
+        SCOPED_TRACE(point);
+        fs::remove_all("run");
+        fs::copy("old", "run");
+        std::fflush(nullptr);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            no_core_files();
+            install_interrupt_cleanup();
+            int calls = 0;
+            run_into("run", "worn-out", [&](const char*) {
+                if (calls++ == point)
+                    ::raise(kSignalsSent[point % 4]);
+            });
+            ::_exit(99);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == kSignalsSent[point % 4]) << status;
+        for (const auto& [name, content] : directory_files("run")) {
+            const bool is_old = old_files.count(name) != 0 && old_files.at(name) == content;
+            const bool is_new = new_files.count(name) != 0 && new_files.at(name) == content;
+            EXPECT_TRUE(is_old || is_new) << name;
+        }
     }
 }
 

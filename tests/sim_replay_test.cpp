@@ -188,7 +188,7 @@ TEST(Replay, AllZeroReplyWithoutADumpReplaysAsZeros) {
     Capture err;
     std::FILE* in = input_from("");
     FakePlatform host;
-    EXPECT_EQ(run_on_simulated_drive(drive, host, Console{out.file(), err.file(), in}, "0y"),
+    EXPECT_EQ(run_on_simulated_drive(drive, host, host, Console{out.file(), err.file(), in}, "0y"),
               kExitOk);
     std::fclose(in);
     ASSERT_FALSE(recorded.exists("torvik_pssd_nvme_id.bin"));
@@ -211,6 +211,7 @@ TEST(Replay, ManifestCatchesChangedDumpsAndIsItselfChecked) {
         std::string append;    // added to the file
         const char* out_line;  // in the console, "" for a usage error
         const char* err_part;
+        const char* page = nullptr;  // the manifest line that append replaces
     } cases[] = {
         {"a byte more", "torvik_usb_fid.bin", "X", "IOCtl: ReadFID failed 0x2!\n",
          "torvik_usb_fid.bin' does not match"},
@@ -218,15 +219,26 @@ TEST(Replay, ManifestCatchesChangedDumpsAndIsItselfChecked) {
          "torvik_pssd_smart.bin' does not match"},
         {"a manifest line it does not know", kManifestFileName, "bogus data=1\n", "",
          "line 15: unknown page name"},
+        // Replayed within the reply's own length: memory stays bounded whatever a line claims.
+        {"a length of 4 GB", kManifestFileName, "fid data=4294967295 zeros\n",
+         "IOCtl: ReadFID failed 0x2!\n", "line 5: 4294967295 bytes, more than the 512 bytes fid",
+         "fid"},
+        {"a dump of 4 GB", kManifestFileName, "fid data=512 dump=4294967295 crc32=00000000\n",
+         "IOCtl: ReadFID failed 0x2!\n", "line 5: 4294967295 bytes", "fid"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ScratchDir dir;
         run_program_with({"--sim", "0y"});
         std::string bytes = read_file(c.file);
-        if (c.append.empty())
+        if (c.page != nullptr) {
+            const std::size_t at = bytes.find("\n" + std::string(c.page) + " ") + 1;
+            bytes.replace(at, bytes.find('\n', at) + 1 - at, c.append);
+        } else if (c.append.empty()) {
             bytes[100] = static_cast<char>(bytes[100] ^ 1);
-        std::ofstream(c.file, std::ios::binary | std::ios::trunc) << bytes << c.append;
+        }
+        std::ofstream(c.file, std::ios::binary | std::ios::trunc)
+            << bytes << (c.page != nullptr ? "" : c.append);
 
         ScratchDir replayed;
         const std::string from = dir.path().string();

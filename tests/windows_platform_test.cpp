@@ -5,13 +5,16 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/bytes.h"
 #include "platform/host_platform.h"
 #include "platform/output_file.h"
+#include "platform/output_folder.h"
 #include "platform/storage_descriptor.h"
 #include "tests/support/scratch.h"
 #include "transport/request.h"
@@ -112,9 +115,14 @@ TEST(WindowsPlatform, FirstDriveAnswersTheStorageQuery) {
     EXPECT_NE(descriptor[kDescBusType], 0);
 }
 
+std::unique_ptr<FileStore> current_folder() {
+    std::string error;
+    return open_output_folder("", error);
+}
+
 TEST(WindowsPlatform, TextFilesEndLinesWithCrLfDumpsStayExact) {
     ScratchDir dir;
-    std::unique_ptr<Platform> platform = make_host_platform();
+    std::unique_ptr<FileStore> platform = current_folder();
     const std::string bytes("a\nb\r\n\x1a\0c\n", 9);
     struct Case {
         const char* name;
@@ -142,7 +150,7 @@ TEST(WindowsPlatform, TextFilesEndLinesWithCrLfDumpsStayExact) {
 
 TEST(WindowsPlatform, FileInMissingFolderReportsTheWindowsError) {
     ScratchDir dir;
-    std::unique_ptr<Platform> platform = make_host_platform();
+    std::unique_ptr<FileStore> platform = current_folder();
     OutputFile file(*platform, "no_such_folder\\report.txt", FileKind::text);
     EXPECT_FALSE(file.created());
     EXPECT_EQ(file.commit().error, kErrorPathNotFound);
@@ -150,6 +158,61 @@ TEST(WindowsPlatform, FileInMissingFolderReportsTheWindowsError) {
     OutputFile directory(*platform, "folder", FileKind::text);
     EXPECT_EQ(directory.commit().outcome, FileOutcome::not_created);
     EXPECT_TRUE(std::filesystem::is_directory("folder"));
+}
+
+// The output folder: made as the path names it, opened once and kept open, never a reparse
+// point, and locked against a second run (from another thread here: the lock is a mutex, which
+// its own thread could take twice).
+TEST(WindowsPlatform, OutputFolderIsOpenedOnceAndLocked) {
+    ScratchDir dir;
+    std::filesystem::create_directory("target");
+    std::ofstream("plain") << "kept";
+    std::error_code ec;
+    std::filesystem::create_directory_symlink("target", "link", ec);
+    const struct Case {
+        const char* dir;
+        const char* refusal;  // nullptr: opened, and a file written there lands in written_to
+        const char* written_to;
+    } cases[] = {
+        {"a\\..\\b", nullptr, "b"},
+        {"new\\deeper\\", nullptr, "new\\deeper"},
+        {"target/.", nullptr, "target"},
+        {"plain", "exists and is not a directory", nullptr},
+        {"link\\", "is a symbolic link or junction", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dir);
+        if (std::string(c.dir).starts_with("link") && ec)
+            continue;  // the system made no link to refuse
+        std::string error;
+        const std::unique_ptr<FileStore> store = open_output_folder(c.dir, error);
+        if (c.refusal != nullptr) {
+            EXPECT_EQ(store, nullptr);
+            EXPECT_EQ(error, std::string("--output-dir ") + c.dir + ": " + c.refusal);
+            continue;
+        }
+        ASSERT_NE(store, nullptr) << error;
+        OutputFile file(*store, "report.txt", FileKind::text);
+        file.print("text\n");
+        EXPECT_EQ(file.commit().outcome, FileOutcome::written);
+        EXPECT_EQ(dir.read(std::string(c.written_to) + "\\report.txt"), "text\r\n");
+    }
+    EXPECT_FALSE(std::filesystem::exists("a"));
+
+    std::string error;
+    const std::unique_ptr<FileStore> first = open_output_folder("target", error);
+    const std::unique_ptr<FileStore> second = open_output_folder("target\\", error);
+    ASSERT_TRUE(first != nullptr && second != nullptr);
+    ASSERT_TRUE(first->lock_folder(0));
+    bool second_locked = true;
+    std::thread([&] { second_locked = second->lock_folder(100); }).join();
+    EXPECT_FALSE(second_locked);
+    first->unlock_folder();
+    std::thread([&] {
+        second_locked = second->lock_folder(100);
+        second->unlock_folder();
+    }).join();
+    EXPECT_TRUE(second_locked);
 }
 
 TEST(WindowsPlatform, ShellReportsMissingFile) {

@@ -9,11 +9,13 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "app/examine_drive.h"
 #include "platform/host_platform.h"
+#include "platform/output_folder.h"
 #include "sim/sim_drive.h"
 #include "sim/sim_platform.h"
 #include "tests/e2e/usbdev/profiles.h"
@@ -45,6 +47,8 @@ int main(int argc, char** argv) {
     }
     std::unique_ptr<torvik::Platform> host = torvik::make_host_platform();
     torvik::SimPlatform platform(*host, drive);
-    torvik::RunContext ctx{platform, stdout, stdin};
+    std::string error;
+    const std::unique_ptr<torvik::FileStore> files = torvik::open_output_folder("", error);
+    torvik::RunContext ctx{platform, *files, stdout, stdin};
     return torvik::examine_drive(ctx, i + 1 < argc ? argv[i + 1] : nullptr);
 }

@@ -8,6 +8,7 @@
 
 #include "common/bytes.h"
 #include "platform/host_platform.h"
+#include "platform/output_folder.h"
 #include "platform/storage_descriptor.h"
 #include "platform/temp_file_table.h"
 
@@ -183,6 +184,14 @@ int FakePlatform::count_calls(const std::string& prefix) const {
     for (const std::string& call : calls)
         n += call.rfind(prefix, 0) == 0 ? 1 : 0;
     return n;
+}
+
+OutputFolderOpener fake_folders(FakePlatform& host) {
+    return [&host](const std::string& dir, std::string& error) -> std::unique_ptr<FileStore> {
+        if (dir.empty())
+            return std::make_unique<ForwardingFileStore>(host);
+        return open_output_folder(dir, error, OutputFolderOptions{false});
+    };
 }
 
 }  // namespace torvik::testing

@@ -5,11 +5,13 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "app/program.h"
 #include "platform/output_file.h"
 #include "platform/platform.h"
 
@@ -38,7 +40,8 @@ struct FileFault {
 // Whether the platform the tests run on ends text lines with CR LF.
 bool host_text_crlf();
 
-class FakePlatform : public Platform {
+// Both halves of the seam: the drive platform, and the output store of the current folder.
+class FakePlatform : public Platform, public FileStore {
   public:
     std::map<std::int32_t, FakeDrive> drives;
     OsVersion version{0, 10, 0, 19045, "Service Pack 9"};
@@ -86,5 +89,57 @@ class FakePlatform : public Platform {
     std::vector<OpenFile> files_;  // the handle is an index
     std::uint32_t temp_count_ = 0;
 };
+
+}  // namespace torvik::testing
+
+namespace torvik::testing {
+
+// A store that forwards every call to another it does not own; on_change, when set, is called
+// before each call that changes a file (create, write, close, replace, remove), with its name.
+class ForwardingFileStore : public FileStore {
+  public:
+    explicit ForwardingFileStore(FileStore& inner) : inner_(inner) {}
+    std::function<void(const char* call)> on_change;
+
+    FileHandle create_temp_file(const char* final_name, std::string& temp_name,
+                                std::uint32_t& error) override {
+        changing("create");
+        return inner_.create_temp_file(final_name, temp_name, error);
+    }
+    std::uint32_t write_file(FileHandle file, const void* data, std::size_t size) override {
+        changing("write");
+        return inner_.write_file(file, data, size);
+    }
+    std::uint32_t close_file(FileHandle file) override {
+        changing("close");
+        return inner_.close_file(file);
+    }
+    std::uint32_t replace_file(const char* temp_name, const char* final_name) override {
+        changing("replace");
+        return inner_.replace_file(temp_name, final_name);
+    }
+    void remove_file(const char* temp_name) override {
+        changing("remove");
+        inner_.remove_file(temp_name);
+    }
+    bool text_files_end_lines_with_crlf() override {
+        return inner_.text_files_end_lines_with_crlf();
+    }
+    std::string error_text(std::uint32_t error) override { return inner_.error_text(error); }
+    void sync_folder() override { inner_.sync_folder(); }
+    bool lock_folder(int wait_ms) override { return inner_.lock_folder(wait_ms); }
+    void unlock_folder() override { inner_.unlock_folder(); }
+
+  private:
+    void changing(const char* call) {
+        if (on_change)
+            on_change(call);
+    }
+    FileStore& inner_;
+};
+
+// The folders of a test run: the current folder is the fake's own store, any other the host's real
+// output store (without flushing to the disk, as many runs are made).
+OutputFolderOpener fake_folders(FakePlatform& host);
 
 }  // namespace torvik::testing

@@ -14,7 +14,7 @@ ProgramRun run_whole_program(FakePlatform& host, std::vector<const char*> args,
     Capture err;
     std::FILE* in = input_from(typed);
     ProgramRun run;
-    run.status = run_program(static_cast<int>(args.size()), args.data(), host,
+    run.status = run_program(static_cast<int>(args.size()), args.data(), host, fake_folders(host),
                              Console{out.file(), err.file(), in});
     std::fclose(in);
     run.out = out.text();
