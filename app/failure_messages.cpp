@@ -78,7 +78,7 @@ void explain_not_usb(Platform& platform, std::FILE* err, std::int32_t drive, con
 
 // What the report's own lines leave unsaid: why it stopped at the controller gate, and a bridge
 // that let no vendor command through.
-void explain_report(std::FILE* err, const ReportRecorder& recorder) {
+void explain_report(std::FILE* err, const DriveModel& recorder) {
     int vendor_sent = 0;
     int vendor_failed = 0;
     for (const CommandInfo& command : kCommands) {

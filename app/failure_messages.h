@@ -7,8 +7,8 @@
 #include <cstdio>
 
 #include "app/drive_listing.h"
+#include "model/drive_model.h"
 #include "platform/platform.h"
-#include "report/report_recorder.h"
 
 namespace torvik {
 
@@ -20,6 +20,6 @@ void explain_open_failure(Platform& platform, std::FILE* err, std::int32_t drive
 void explain_not_usb(Platform& platform, std::FILE* err, std::int32_t drive, const BusQuery& bus);
 
 // After the report: an unsupported or unread controller id, every vendor command failed.
-void explain_report(std::FILE* err, const ReportRecorder& recorder);
+void explain_report(std::FILE* err, const DriveModel& recorder);
 
 }  // namespace torvik

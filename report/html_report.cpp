@@ -532,8 +532,8 @@ std::string html_escape(const std::string& text) {
     return out;
 }
 
-std::string html_report(const JsonRunInfo& run, const ReportRecorder& record) {
-    const Json doc = json_report(run, record);
+std::string html_report(const JsonRunInfo& run, const DriveModel& drive) {
+    const Json doc = json_report(run, drive);
     Page page;
     const Json* model = find(doc["identity"], "model");
     page.add(

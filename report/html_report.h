@@ -12,11 +12,11 @@
 namespace torvik {
 
 struct JsonRunInfo;
-struct ReportRecorder;
+struct DriveModel;
 
 inline constexpr const char* kHtmlReportFileName = "torvik_usb_pssd_flash_id.html";
 
-std::string html_report(const JsonRunInfo& run, const ReportRecorder& record);
+std::string html_report(const JsonRunInfo& run, const DriveModel& model);
 
 // Text for an HTML text node or attribute value: markup characters become references, and any
 // byte that is not printable ASCII becomes U+FFFD, so drive texts can neither inject markup nor

@@ -11,6 +11,6 @@ namespace torvik {
 // Keys keep the order in which they are written, so the file reads like the text report.
 using Json = nlohmann::ordered_json;
 
-Json json_report(const JsonRunInfo& run, const ReportRecorder& record);
+Json json_report(const JsonRunInfo& run, const DriveModel& model);
 
 }  // namespace torvik

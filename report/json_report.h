@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <string>
 
+#include "model/drive_model.h"
 #include "platform/output_file.h"
-#include "report/report_recorder.h"
 
 namespace torvik {
 
@@ -31,7 +31,7 @@ struct JsonRunInfo {
 // Writes the document of the run to kJsonReportFileName in the current directory. A file that
 // cannot be created or written gets its message on the console.
 FileResult write_json_report(FileStore& files, std::FILE* console, const JsonRunInfo& run,
-                             const ReportRecorder& record);
+                             const DriveModel& model);
 
 // One flash ID as a JSON object: its 8 bytes, the description the text report shows and the
 // decoded fields, each absent when the decoder did not find it.

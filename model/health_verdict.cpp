@@ -1,0 +1,313 @@
+#include "model/health_verdict.h"
+
+#include <cstdio>
+#include <iterator>
+
+#include "model/controller_pages.h"
+#include "model/nvme_pages.h"
+
+namespace torvik {
+
+namespace {
+
+// Critical warning bits that mean the drive can no longer be trusted with data: spare below
+// threshold (0), reliability degraded (2), read-only (3), volatile memory backup failed (4).
+// Bit 1 (a temperature outside a threshold) passes when the drive cools: a warning.
+constexpr std::uint8_t kFailingWarningBits = 0x1D;
+
+std::string format(const char* fmt, auto... args) {
+    char text[256];
+    std::snprintf(text, sizeof text, fmt, args...);
+    return text;
+}
+
+// "byte 5" or "bytes 3-4": where the fields first..last lie, in decimal.
+std::string bytes_of(const FieldDef& first, const FieldDef& last) {
+    const unsigned end = last.offset + last.width - 1u;
+    if (first.offset == end)
+        return format("byte %u", static_cast<unsigned>(first.offset));
+    return format("bytes %u-%u", static_cast<unsigned>(first.offset), end);
+}
+
+std::string bytes_of(const FieldDef& field) {
+    return bytes_of(field, field);
+}
+
+HealthReason reason(HealthLevel level, const char* field, Uint128 value, const char* unit,
+                    std::string text, std::string source) {
+    return HealthReason{level, field, value, unit, std::move(text), std::move(source)};
+}
+
+Uint128 small(std::uint64_t value) {
+    return Uint128{0, value};
+}
+
+// The percentage-used rule, shared by the NVMe figure and the vendor's life-used figure.
+HealthLevel wear_level(std::uint64_t percent_used) {
+    if (percent_used >= kWornOut)
+        return HealthLevel::failed;
+    if (percent_used >= kWearWarning)
+        return HealthLevel::warning;
+    return HealthLevel::ok;
+}
+
+std::string wear_rule(HealthLevel level) {
+    switch (level) {
+        case HealthLevel::failed:
+            return format("at or past the rated life (%u%%)", kWornOut);
+        case HealthLevel::warning:
+            return format("at or above %u%% of the rated life", kWearWarning);
+        default:
+            return format("below %u%% of the rated life", kWearWarning);
+    }
+}
+
+void nvme_rules(const NvmeSmartHealth& smart, const NvmeIdentity* identify, const char* page_name,
+                std::vector<HealthReason>& out) {
+    auto at = [page_name](const std::string& bytes) {
+        return format("%s, %s", page_name, bytes.c_str());
+    };
+    const FieldDef* f = kNvmeSmartFields;
+
+    const auto warning = static_cast<std::uint8_t>(smart[kSmartCriticalWarning]);
+    const std::string warning_at = at(bytes_of(f[kSmartCriticalWarning]));
+    if (warning == 0) {
+        out.push_back(reason(HealthLevel::ok, f[kSmartCriticalWarning].name, small(0), "",
+                             "Critical warning 0: no warning bit set", warning_at));
+    } else {
+        std::string names;
+        for (unsigned bit = 0; bit < 8; ++bit) {
+            if ((warning >> bit & 1) == 0)
+                continue;
+            if (!names.empty())
+                names += "; ";
+            names += bit < std::size(kCriticalWarnings) ? kCriticalWarnings[bit]
+                                                        : format("unnamed bit %u", bit).c_str();
+        }
+        const HealthLevel level =
+            (warning & kFailingWarningBits) != 0 ? HealthLevel::failed : HealthLevel::warning;
+        out.push_back(
+            reason(level, f[kSmartCriticalWarning].name, small(warning), "",
+                   format("Critical warning %u: %s", static_cast<unsigned>(warning), names.c_str()),
+                   warning_at));
+    }
+
+    const auto spare = static_cast<unsigned>(smart[kSmartAvailableSpare]);
+    const auto threshold = static_cast<unsigned>(smart[kSmartSpareThreshold]);
+    const std::string spare_at = at(bytes_of(f[kSmartAvailableSpare], f[kSmartSpareThreshold]));
+    if (spare < threshold) {
+        out.push_back(reason(
+            HealthLevel::failed, f[kSmartAvailableSpare].name, small(spare), "%",
+            format("Available spare %u%% is below the drive's threshold of %u%%", spare, threshold),
+            spare_at));
+    } else {
+        out.push_back(
+            reason(HealthLevel::ok, f[kSmartAvailableSpare].name, small(spare), "%",
+                   format("Available spare %u%% is at or above the drive's threshold of %u%%",
+                          spare, threshold),
+                   spare_at));
+    }
+
+    const auto used = static_cast<unsigned>(smart[kSmartPercentageUsed]);
+    const HealthLevel wear = wear_level(used);
+    out.push_back(reason(wear, f[kSmartPercentageUsed].name, small(used), "%",
+                         format("Percentage used %u%%: %s", used, wear_rule(wear).c_str()),
+                         at(bytes_of(f[kSmartPercentageUsed]))));
+
+    const Uint128 errors = smart.values[kSmartMediaErrors];
+    const bool any_errors = errors.high != 0 || errors.low != 0;
+    out.push_back(reason(any_errors ? HealthLevel::warning : HealthLevel::ok,
+                         f[kSmartMediaErrors].name, errors, "",
+                         format("Media and data integrity errors %s%s", decimal_text(errors).text,
+                                any_errors ? ": the drive met unrecovered data errors" : ""),
+                         at(bytes_of(f[kSmartMediaErrors]))));
+
+    const auto kelvin = static_cast<std::uint16_t>(smart[kSmartCompositeTemperature]);
+    if (kelvin == 0)
+        return;  // the drive reports no composite temperature
+    const std::uint16_t warn = identify != nullptr ? identify->warning_temperature : 0;
+    const std::uint16_t crit = identify != nullptr ? identify->critical_temperature : 0;
+    const std::int32_t celsius = kelvin_to_celsius(kelvin);
+    std::string source = at(bytes_of(f[kSmartCompositeTemperature]));
+    HealthLevel level = HealthLevel::ok;
+    std::string text;
+    if (warn == 0 && crit == 0) {
+        text = format("Composite temperature %d C: the drive gives no temperature thresholds",
+                      static_cast<int>(celsius));
+        if (identify == nullptr)
+            text += " (NVMe Identify not read)";
+    } else {
+        source += "; NVMe Identify, " +
+                  bytes_of(kIdentifyWarningTemperature, kIdentifyCriticalTemperature);
+        if (crit != 0 && kelvin >= crit) {
+            level = HealthLevel::failed;
+            text = format(
+                "Composite temperature %d C is at or above the drive's critical "
+                "threshold of %d C",
+                static_cast<int>(celsius), static_cast<int>(kelvin_to_celsius(crit)));
+        } else if (warn != 0 && kelvin >= warn) {
+            level = HealthLevel::warning;
+            text = format(
+                "Composite temperature %d C is at or above the drive's warning "
+                "threshold of %d C",
+                static_cast<int>(celsius), static_cast<int>(kelvin_to_celsius(warn)));
+        } else {
+            text = format(
+                "Composite temperature %d C is below the drive's warning threshold of "
+                "%d C",
+                static_cast<int>(celsius),
+                static_cast<int>(kelvin_to_celsius(warn != 0 ? warn : crit)));
+        }
+    }
+    out.push_back(
+        reason(level, f[kSmartCompositeTemperature].name, small(kelvin), "K", text, source));
+}
+
+void extended_rules(const ExtendedSmart& ext, const FlashGeometry* sysinfo,
+                    std::vector<HealthReason>& out) {
+    auto at = [](const ExtSmartRecord& r) {
+        return format("extended SMART, IntId 0x%04X", static_cast<unsigned>(r.int_id));
+    };
+
+    if (const ExtSmartRecord* r = ext.find(kExtLifeRemaining)) {
+        const std::uint64_t remaining = r->raw;
+        const HealthLevel level = wear_level(remaining >= kWornOut ? 0 : kWornOut - remaining);
+        // The wear rule seen from the other side: 10% or less left warns, none left fails.
+        const std::string rule =
+            level == HealthLevel::failed ? std::string("no rated life left")
+            : level == HealthLevel::warning
+                ? format("%u%% or less of the rated life left", kWornOut - kWearWarning)
+                : format("more than %u%% left", kWornOut - kWearWarning);
+        out.push_back(reason(level, "life_remaining", small(remaining), "%",
+                             format("SSD life remaining %llu%%: %s",
+                                    static_cast<unsigned long long>(remaining), rule.c_str()),
+                             at(*r)));
+    }
+    if (const ExtSmartRecord* r = ext.find(kExtLifeUsed)) {
+        const HealthLevel level = wear_level(r->raw);
+        out.push_back(
+            reason(level, "life_used", small(r->raw), "%",
+                   format("SSD life used %llu%%: %s", static_cast<unsigned long long>(r->raw),
+                          wear_rule(level).c_str()),
+                   at(*r)));
+    }
+    const unsigned pe_limit = sysinfo != nullptr ? sysinfo->pe_limit_second : 0;
+    const ExtSmartRecord* erases_record = ext.find(kExtAverageEraseCount);
+    if (pe_limit != 0 && erases_record != nullptr) {
+        const std::uint64_t erases = erases_record->raw;
+        const HealthLevel level =
+            wear_level(erases >= pe_limit ? kWornOut : erases * kWornOut / pe_limit);
+        const FieldDef& limit = kGeometryFields[std::size(kGeometryFields) - 1].field;
+        out.push_back(reason(
+            level, "average_erase_count", small(erases), "",
+            format("D2/D3 average erase count %llu of the flash's PE cycle limit %u: %s",
+                   static_cast<unsigned long long>(erases), pe_limit, wear_rule(level).c_str()),
+            at(*erases_record) + format("; sysinfo, bytes 0x%X-0x%X",
+                                        static_cast<unsigned>(limit.offset),
+                                        static_cast<unsigned>(limit.offset + limit.width - 1))));
+    }
+}
+
+HealthVerdict verdict_of(const std::vector<HealthReason>& reasons) {
+    HealthVerdict verdict = HealthVerdict::passed;
+    for (const HealthReason& r : reasons) {
+        if (r.level == HealthLevel::failed)
+            return HealthVerdict::failed;
+        if (r.level == HealthLevel::warning)
+            verdict = HealthVerdict::warning;
+    }
+    return verdict;
+}
+
+}  // namespace
+
+HealthAssessment assess_health(const HealthPages& pages) {
+    HealthAssessment health;
+    // A page of zeros would pass every rule: it counts as not read.
+    const NvmeSmartHealth* bridge =
+        pages.nvme_smart_bridge != nullptr && pages.nvme_smart_bridge->any ? pages.nvme_smart_bridge
+                                                                           : nullptr;
+    const NvmeSmartHealth* controller =
+        pages.nvme_smart_controller != nullptr && pages.nvme_smart_controller->any
+            ? pages.nvme_smart_controller
+            : nullptr;
+    const ExtendedSmart* smartext =
+        pages.smartext != nullptr && pages.smartext->any ? pages.smartext : nullptr;
+    const NvmeIdentity* identify =
+        pages.nvme_identify != nullptr && pages.nvme_identify->any ? pages.nvme_identify : nullptr;
+    if (bridge != nullptr) {
+        health.source = HealthSource::nvme_smart_bridge;
+        nvme_rules(*bridge, identify, "NVMe SMART log via the bridge", health.reasons);
+    } else if (controller != nullptr) {
+        health.source = HealthSource::nvme_smart_controller;
+        nvme_rules(*controller, identify, "NVMe SMART log, controller copy", health.reasons);
+    } else if (smartext != nullptr) {
+        health.source = HealthSource::extended_smart;
+        extended_rules(*smartext, pages.sysinfo, health.reasons);
+    }
+    if (health.reasons.empty()) {
+        health.source = HealthSource::none;
+        health.reasons.push_back(
+            reason(HealthLevel::unknown, "health_pages", small(0), "",
+                   smartext != nullptr ? "The extended SMART page holds no life figures, and no "
+                                         "NVMe SMART/Health log could be read"
+                                       : "No NVMe SMART/Health log and no extended SMART page "
+                                         "could be read (failed, not sent or all zeros)",
+                   "nvme_smart, smart and smartext pages"));
+        health.verdict = HealthVerdict::unknown;
+        return health;
+    }
+    health.verdict = verdict_of(health.reasons);
+    return health;
+}
+
+HealthAssessment health_not_examined(const char* why) {
+    HealthAssessment health;
+    health.reasons.push_back(reason(HealthLevel::unknown, "drive", small(0), "",
+                                    format("The drive was not examined: %s", why), "the run"));
+    return health;
+}
+
+const char* verdict_name(HealthVerdict verdict) {
+    switch (verdict) {
+        case HealthVerdict::passed:
+            return "PASSED";
+        case HealthVerdict::warning:
+            return "WARNING";
+        case HealthVerdict::failed:
+            return "FAILED";
+        case HealthVerdict::unknown:
+            break;
+    }
+    return "UNKNOWN";
+}
+
+const char* level_name(HealthLevel level) {
+    switch (level) {
+        case HealthLevel::ok:
+            return "ok";
+        case HealthLevel::warning:
+            return "warning";
+        case HealthLevel::failed:
+            return "failed";
+        case HealthLevel::unknown:
+            break;
+    }
+    return "unknown";
+}
+
+const char* source_name(HealthSource source) {
+    switch (source) {
+        case HealthSource::nvme_smart_bridge:
+            return "nvme_smart";
+        case HealthSource::nvme_smart_controller:
+            return "smart";
+        case HealthSource::extended_smart:
+            return "smartext";
+        case HealthSource::none:
+            break;
+    }
+    return nullptr;
+}
+
+}  // namespace torvik
