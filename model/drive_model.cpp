@@ -14,6 +14,18 @@ FlashReading read_flash(const FlashIdBytes& bytes) {
     return reading;
 }
 
+const char* file_outcome_name(FileOutcome outcome) {
+    switch (outcome) {
+        case FileOutcome::written:
+            return "written";
+        case FileOutcome::not_created:
+            return "not_created";
+        case FileOutcome::write_failed:
+            break;
+    }
+    return "write_failed";
+}
+
 namespace {
 
 // Decodes the page of one command into its place in the model.

@@ -49,6 +49,9 @@ struct FlashReading {
 
 FlashReading read_flash(const FlashIdBytes& bytes);
 
+// "written", "not_created" or "write_failed".
+const char* file_outcome_name(FileOutcome outcome);
+
 struct DriveModel {
     std::array<RecordedCommand, kCommandCount> commands{};  // by CommandId
     std::vector<FailedCommand> failures;                    // in the order they happened

@@ -126,6 +126,7 @@ inline constexpr const char* kCriticalWarnings[] = {
 };
 
 inline constexpr std::int32_t kKelvinOffset = 273;
+inline constexpr std::uint32_t kBytesPerDataUnit = 512000;  // a thousand 512-byte units
 
 // A kelvin reading in degrees Celsius, negative below 273 K.
 constexpr std::int32_t kelvin_to_celsius(std::uint16_t kelvin) {

@@ -58,5 +58,13 @@ static_assert(fields_fit(kCapacity10Fields, command_info(CommandId::read_capacit
 static_assert(fields_fit(kCapacity16Fields, command_info(CommandId::read_capacity16).length));
 
 inline constexpr std::uint32_t kLastLba32 = 0xFFFFFFFF;
+inline constexpr std::uint32_t kSectorSize = 512;
+
+// The drive's size in bytes: the last LBA counts from 0, so the drive holds one sector more.
+constexpr Uint128 size_in_bytes(std::uint64_t last_lba) {
+    static_assert(kSectorSize == 1u << 9);
+    const Uint128 sectors{last_lba == ~std::uint64_t{0} ? 1u : 0u, last_lba + 1};
+    return Uint128{sectors.high << 9 | sectors.low >> (64 - 9), sectors.low << 9};
+}
 
 }  // namespace torvik

@@ -13,7 +13,7 @@ namespace torvik {
 namespace {
 
 constexpr std::uint32_t kSecondsPerHour = 3600;
-constexpr double kMegabytesPerDataUnit = 0.48828125;  // 1000 * 512 / 2^20
+constexpr double kMegabytesPerDataUnit = kBytesPerDataUnit / 1048576.0;  // exactly 0.48828125
 
 // The low 96 bits of a 128-bit NVMe counter, as three 32-bit words summed in double precision
 // from the lowest word up.

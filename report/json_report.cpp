@@ -1,6 +1,6 @@
 #include "report/json_report.h"
 
-#include "report/json_document.h"
+#include <nlohmann/json.hpp>
 
 #include <iterator>
 #include <limits>
@@ -19,6 +19,9 @@ namespace torvik {
 
 namespace {
 
+// Keys keep the order in which they are written, so the file reads like the text report.
+using Json = nlohmann::ordered_json;
+
 Json flash_id_json(const FlashReading& flash);
 
 // Whole numbers up to 2^53 in magnitude as JSON numbers, larger ones as decimal strings, so that
@@ -28,7 +31,6 @@ Json json_integer(std::int64_t value);
 Json json_integer(Uint128 value);
 
 constexpr std::uint64_t kLargestExactInteger = std::uint64_t{1} << 53;
-constexpr std::size_t kSectorSize = 512;
 
 // A text of the tables that joins the description after a space, without that space.
 const char* without_leading_space(const char* text) {
@@ -65,13 +67,8 @@ Json identity(const DriveModel& model) {
         out["serial"] = model.identity.serial;
     }
     if (model.last_lba) {
-        // The last LBA counts from 0, so the drive holds one sector more.
-        const std::uint64_t lba = *model.last_lba;
-        const Uint128 sectors{lba == std::numeric_limits<std::uint64_t>::max() ? 1u : 0u, lba + 1};
-        const Uint128 bytes{sectors.high << 9 | sectors.low >> (64 - 9), sectors.low << 9};
-        static_assert(kSectorSize == 1u << 9);
-        out["last_lba"] = json_integer(lba);
-        out["size_bytes"] = json_integer(bytes);
+        out["last_lba"] = json_integer(*model.last_lba);
+        out["size_bytes"] = json_integer(size_in_bytes(*model.last_lba));
     }
     return out;
 }
@@ -217,22 +214,12 @@ Json health(const HealthAssessment& assessment) {
 }
 
 Json files(const DriveModel& model) {
-    Json out = {{"written", Json::array()},
-                {"not_created", Json::array()},
-                {"write_failed", Json::array()}};
-    for (const FileRecord& file : model.files) {
-        switch (file.outcome) {
-            case FileOutcome::written:
-                out["written"].push_back(file.name);
-                break;
-            case FileOutcome::not_created:
-                out["not_created"].push_back(file.name);
-                break;
-            case FileOutcome::write_failed:
-                out["write_failed"].push_back(file.name);
-                break;
-        }
-    }
+    Json out = Json::object();
+    for (const FileOutcome outcome :
+         {FileOutcome::written, FileOutcome::not_created, FileOutcome::write_failed})
+        out[file_outcome_name(outcome)] = Json::array();
+    for (const FileRecord& file : model.files)
+        out[file_outcome_name(file.outcome)].push_back(file.name);
     return out;
 }
 
@@ -284,8 +271,7 @@ Json flash_id_json(const FlashReading& flash) {
     return out;
 }
 
-}  // namespace
-
+// The whole document of a run.
 Json json_report(const JsonRunInfo& run, const DriveModel& model) {
     Json doc;
     doc["json_format_version"] = kJsonFormatVersion;
@@ -344,6 +330,8 @@ Json json_report(const JsonRunInfo& run, const DriveModel& model) {
     doc["files"] = files(model);
     return doc;
 }
+
+}  // namespace
 
 std::string flash_id_json_text(const std::uint8_t* id) {
     FlashIdBytes bytes{};
