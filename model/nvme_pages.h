@@ -14,7 +14,7 @@
 
 namespace torvik {
 
-// ---- Identify Controller (4096 bytes) ----------------------------------------------------------
+// ---- Identify Controller ------------------------------------------------------------------------
 
 // Columns: name, offset, width, unit.
 inline constexpr FieldDef kNvmeIdentifyFields[] = {
@@ -51,8 +51,7 @@ struct NvmeIdentity {
 
 NvmeIdentity decode_nvme_identity(const std::uint8_t* identify);
 
-// ---- SMART / Health log (512 bytes)
-// --------------------------------------------------------------
+// ---- SMART / Health log -------------------------------------------------------------------------
 
 // In page order. Columns: name, offset, width, unit.
 inline constexpr FieldDef kNvmeSmartFields[] = {

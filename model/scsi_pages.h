@@ -10,8 +10,7 @@
 
 namespace torvik {
 
-// ---- INQUIRY, standard data (56 bytes asked for)
-// ---------------------------------------------------
+// ---- INQUIRY, standard data ---------------------------------------------------------------------
 
 // Columns: name, offset, width, unit.
 inline constexpr FieldDef kInquiryFields[] = {
@@ -43,8 +42,7 @@ struct InquiryIdentity {
 
 InquiryIdentity decode_inquiry(const std::uint8_t* inquiry);
 
-// ---- READ CAPACITY (8 and 32 bytes), big-endian
-// ------------------------------------------------------
+// ---- READ CAPACITY, big-endian ------------------------------------------------------------------
 
 inline constexpr FieldDef kCapacity10Fields[] = {
     be("last_lba", 0, 4, Unit::blocks),  // 0xFFFFFFFF: ask READ CAPACITY (16)
