@@ -78,6 +78,10 @@ inline constexpr GeometryField kGeometryFields[] = {
     {le("pe_cycle_limit_second", 0x290, 2), &FlashGeometry::pe_limit_second},
 };
 
+// The rated program/erase cycles of a block in native mode, which the verdict reads.
+inline constexpr const FieldDef& kPeLimitSecond = kGeometryFields[11].field;
+static_assert(kGeometryFields[11].member == &FlashGeometry::pe_limit_second);
+
 FlashGeometry decode_flash_geometry(const std::uint8_t* sysinfo);
 
 // "SLC", "MLC", "TLC" or "QLC" for 1 to 4 bits per cell; nullptr for any other count.

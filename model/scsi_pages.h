@@ -23,10 +23,14 @@ inline constexpr FieldDef kInquiryFields[] = {
     text("serial", 36, 8),  // the first eight vendor-specific bytes
 };
 static_assert(fields_fit(kInquiryFields, command_info(CommandId::inquiry).length));
-inline constexpr const FieldDef& kInquiryVendor = kInquiryFields[3];
-inline constexpr const FieldDef& kInquiryProduct = kInquiryFields[4];
-inline constexpr const FieldDef& kInquiryRevision = kInquiryFields[5];
-inline constexpr const FieldDef& kInquirySerial = kInquiryFields[6];
+inline constexpr const FieldDef& kInquiryVendor =
+    kInquiryFields[field_index(kInquiryFields, "vendor")];
+inline constexpr const FieldDef& kInquiryProduct =
+    kInquiryFields[field_index(kInquiryFields, "product")];
+inline constexpr const FieldDef& kInquiryRevision =
+    kInquiryFields[field_index(kInquiryFields, "revision")];
+inline constexpr const FieldDef& kInquirySerial =
+    kInquiryFields[field_index(kInquiryFields, "serial")];
 static_assert(kInquiryVendor.offset + kInquiryVendor.width == kInquiryProduct.offset,
               "the model text runs from the vendor through the product");
 
