@@ -8,14 +8,14 @@
 #include "app/exit_status.h"
 #include "app/failure_messages.h"
 #include "app/output_dir.h"
+#include "model/drive_model.h"
 #include "platform/host_platform.h"
 #include "platform/output_file.h"
 #include "platform/storage_descriptor.h"
 #include "report/drive_report.h"
-#include "report/health_verdict.h"
+#include "report/health_block.h"
 #include "report/html_report.h"
 #include "report/json_report.h"
-#include "report/report_recorder.h"
 
 namespace torvik {
 
@@ -88,9 +88,9 @@ void open_report_file(RunContext& ctx, OutputFile& report, std::int32_t drive,
 
 // One line on standard error for every output file that is missing or incomplete; true when
 // there was one.
-bool report_unwritten_files(RunContext& ctx, const ReportRecorder& recorder) {
+bool report_unwritten_files(RunContext& ctx, const DriveModel& model) {
     bool any = false;
-    for (const FileRecord& file : recorder.files) {
+    for (const FileRecord& file : model.files) {
         if (file.outcome == FileOutcome::written)
             continue;
         if (ctx.err != nullptr)
@@ -212,30 +212,30 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         // complete, before the closing prompt can open it.
         OutputFile report(ctx.files, kReportFileName, FileKind::text);
         open_report_file(ctx, report, choice.drive, os);
-        ReportRecorder recorder;
+        DriveModel model;
         ReportContext report_ctx{DriveLink{ctx.platform, disk.get(), ctx.out}, ctx.files,
-                                 report.created() ? &report : nullptr, recorder,
+                                 report.created() ? &report : nullptr, model,
                                  ctx.err != nullptr ? ctx.err : stderr};
         run_drive_report(report_ctx);
         std::fflush(ctx.out);
-        explain_report(ctx.err, recorder);
-        recorder.file(kReportFileName, report.commit());
+        explain_report(ctx.err, model);
+        model.file(kReportFileName, report.commit());
         if (ctx.json || ctx.html) {
             const JsonRunInfo info = run_info(ctx, choice.drive, os);
             if (ctx.json) {
-                recorder.file(kJsonReportFileName,
-                              write_json_report(ctx.files, ctx.out, info, recorder));
+                model.file(kJsonReportFileName,
+                           write_json_report(ctx.files, ctx.out, info, model));
             }
             if (ctx.html) {
-                recorder.file(kHtmlReportFileName,
-                              write_html_report(ctx.files, ctx.out, html_report(info, recorder)));
+                model.file(kHtmlReportFileName,
+                           write_html_report(ctx.files, ctx.out, html_report(info, model)));
             }
         }
         ctx.files.sync_folder();
-        if (report_unwritten_files(ctx, recorder))
+        if (report_unwritten_files(ctx, model))
             status = kExitFilesIncomplete;
-        name_asked_files(ctx.err, recorder, AskedFiles{ctx.json, ctx.html, ctx.output_dir});
-        health = assess_health(health_pages(recorder));
+        name_asked_files(ctx.err, model, AskedFiles{ctx.json, ctx.html, ctx.output_dir});
+        health = model.health;
     }
 
     lock.release();

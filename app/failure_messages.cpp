@@ -94,7 +94,7 @@ Refusal explain_not_usb(Platform& platform, std::FILE* err, std::int32_t drive,
 
 // What the report's own lines leave unsaid: why it stopped at the controller gate, and a bridge
 // that let no vendor command through.
-void explain_report(std::FILE* err, const ReportRecorder& recorder) {
+void explain_report(std::FILE* err, const DriveModel& recorder) {
     int vendor_sent = 0;
     int vendor_failed = 0;
     for (const CommandInfo& command : kCommands) {
@@ -123,14 +123,14 @@ void explain_report(std::FILE* err, const ReportRecorder& recorder) {
     }
 }
 
-void name_asked_files(std::FILE* err, const ReportRecorder& recorder, const AskedFiles& asked) {
+void name_asked_files(std::FILE* err, const DriveModel& model, const AskedFiles& asked) {
     if (err == nullptr)
         return;
     std::string folder = printable_text(asked.output_dir.c_str());
     if (!folder.empty() && folder.back() != '/' && folder.back() != '\\')
         folder += std::strcmp(host_platform_name(), "Windows") == 0 ? '\\' : '/';
     std::string names;
-    for (const FileRecord& file : recorder.files) {
+    for (const FileRecord& file : model.files) {
         const bool asked_for = (file.name == kReportFileName && !asked.output_dir.empty()) ||
                                (file.name == kJsonReportFileName && asked.json) ||
                                (file.name == kHtmlReportFileName && asked.html);

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "app/drive_listing.h"
+#include "model/drive_model.h"
 #include "platform/platform.h"
-#include "report/report_recorder.h"
 
 namespace torvik {
 
@@ -30,7 +30,7 @@ Refusal explain_not_usb(Platform& platform, std::FILE* err, std::int32_t drive,
                         const BusQuery& bus);
 
 // After the report: an unsupported or unread controller id, every vendor command failed.
-void explain_report(std::FILE* err, const ReportRecorder& recorder);
+void explain_report(std::FILE* err, const DriveModel& recorder);
 
 // The files the user asked for, in one line at the end: the report when output_dir is given (the
 // folder holds the run's other files beside it), the JSON and the HTML report when asked for;
@@ -40,6 +40,6 @@ struct AskedFiles {
     bool html = false;
     std::string output_dir;  // empty: the current directory
 };
-void name_asked_files(std::FILE* err, const ReportRecorder& recorder, const AskedFiles& asked);
+void name_asked_files(std::FILE* err, const DriveModel& model, const AskedFiles& asked);
 
 }  // namespace torvik

@@ -1,5 +1,5 @@
-// The body of a run: every query to the drive in its fixed order, the report lines, the dumps,
-// the health log and the run's manifest.
+// The body of a run: the drive's pages read into the run's model, and as they come in the report
+// lines, the dumps and the health log; the run's manifest at the end.
 #pragma once
 
 #include "report/report_context.h"

@@ -1,94 +1,36 @@
 #include "report/health_log.h"
 
-#include <algorithm>
 #include <cstddef>
 #include <iterator>
 
-#include "common/bytes.h"
-#include "report/attribute_table.h"
+#include "model/attribute_table.h"
+#include "model/drive_model.h"
 #include "report/health_log_fields.h"
 #include "report/number_format.h"
-#include "scsi/commands.h"
 
 namespace torvik {
 
 namespace {
 
 constexpr std::uint32_t kSecondsPerHour = 3600;
-constexpr double kMegabytesPerDataUnit = 0.48828125;  // 1000 * 512 / 2^20
+constexpr double kMegabytesPerDataUnit = kBytesPerDataUnit / 1048576.0;  // exactly 0.48828125
 
-// The low 96 bits of a 128-bit NVMe counter, as three little-endian words summed in double
-// precision from the lowest word up.
-double count96(const std::uint8_t* p) {
-    return static_cast<double>(get_le32(p)) + static_cast<double>(get_le32(p + 4)) * 4294967296.0 +
-           static_cast<double>(get_le32(p + 8)) * 18446744073709551616.0;
+// The low 96 bits of a 128-bit NVMe counter, as three 32-bit words summed in double precision
+// from the lowest word up.
+double count96(Uint128 value) {
+    return static_cast<double>(value.low & 0xFFFFFFFF) +
+           static_cast<double>(value.low >> 32) * 4294967296.0 +
+           static_cast<double>(value.high & 0xFFFFFFFF) * 18446744073709551616.0;
 }
 
 // A kelvin reading in degrees Celsius as the log shows it: a reading below 273 gives a negative
 // difference, which appears as its unsigned 32-bit value.
-unsigned celsius(std::uint16_t kelvin) {
-    return static_cast<std::uint32_t>(kelvin_to_celsius(kelvin));
+unsigned celsius(std::uint64_t kelvin) {
+    return static_cast<std::uint32_t>(kelvin_to_celsius(static_cast<std::uint16_t>(kelvin)));
 }
 
-void write_field_line(OutputFile* log, const std::uint8_t* page, const FieldLine& line) {
-    const std::uint8_t* p = page + line.offset;
-    switch (line.field) {
-        case Field::u8:
-            log->printf("%s: %u\n", line.label, static_cast<unsigned>(p[0]));
-            break;
-        case Field::u16:
-            log->printf("%s: %u\n", line.label, static_cast<unsigned>(get_le16(p)));
-            break;
-        case Field::u32:
-        case Field::count32:
-            log->printf("%s: %u\n", line.label, static_cast<unsigned>(get_le32(p)));
-            break;
-        case Field::s64: {
-            const double value = static_cast<double>(static_cast<std::int64_t>(get_le64(p)));
-            log->printf("%s: %s\n", line.label, whole_number(value, 1).text);
-            break;
-        }
-        case Field::seconds: {
-            const std::uint32_t seconds = get_le32(p);
-            log->printf("%s: %u(%uh)\n", line.label, static_cast<unsigned>(seconds),
-                        static_cast<unsigned>(seconds / kSecondsPerHour));
-            break;
-        }
-        case Field::data_units:
-            log->printf("%s: %s\n", line.label,
-                        whole_number(count96(p) * kMegabytesPerDataUnit, 1).text);
-            break;
-        case Field::count96:
-            log->printf("%s: %s\n", line.label, whole_number(count96(p), 1).text);
-            break;
-    }
-}
-
-template <std::size_t N>
-void write_field_lines(OutputFile* log, const std::uint8_t* page, const FieldLine (&lines)[N]) {
-    for (const FieldLine& line : lines)
-        write_field_line(log, page, line);
-}
-
-bool any_non_zero(const std::uint8_t* page, std::size_t size) {
-    return std::any_of(page, page + size, [](std::uint8_t b) { return b != 0; });
-}
-
-// Extended SMART page: up to 128 records of 16 bytes from byte 0 (little-endian).
-//
-//   offset  width  field
-//   0..1    16     #       record number
-//   2..3    16     IntId   internal attribute id, the key of the description
-//   4..7    32     (not shown)
-//   8..15   64     raw value
-//
-// Bytes 0..3 all zero mark the end of the records, but only from record 3 on.
-constexpr std::size_t kExtRecordSize = 16;
-constexpr std::size_t kExtRecordCount = 128;
-constexpr std::size_t kExtFirstEndMark = 3;
-
-void write_critical_warning(OutputFile* log, std::uint8_t warning) {
-    log->printf("0 Critical Warning\t\t\t\t: %u", static_cast<unsigned>(warning));
+void write_critical_warning(OutputFile* log, const char* label, std::uint64_t warning) {
+    log->printf("%s: %u", label, static_cast<unsigned>(warning));
     if (warning != 0) {
         log->print(" (");
         const char* separator = "";
@@ -103,76 +45,81 @@ void write_critical_warning(OutputFile* log, std::uint8_t warning) {
     log->print("\n");
 }
 
-void write_temperature_sensors(OutputFile* log, const std::uint8_t* smart) {
-    for (unsigned i = 0; i < kSensorCount; ++i) {
-        const std::uint16_t kelvin = temperature_sensor(smart, i);
-        if (kelvin == 0)
-            continue;  // no such sensor
-        if (kelvin < kLowestKelvinReading) {
-            log->printf("%u Temperature Sensor %u\t*\t\t\t: %u\n", kFirstSensorLine + i, i,
-                        static_cast<unsigned>(kelvin));
-        } else {
-            log->printf("%u Temperature Sensor %u\t\t\t\t: %u\n", kFirstSensorLine + i, i,
-                        celsius(kelvin));
-        }
+void write_sensor(OutputFile* log, unsigned i, std::uint64_t kelvin) {
+    if (kelvin == 0)
+        return;  // no such sensor
+    if (kelvin < kLowestKelvinReading) {
+        log->printf("%u Temperature Sensor %u\t*\t\t\t: %u\n", kFirstSensorLine + i, i,
+                    static_cast<unsigned>(kelvin));
+    } else {
+        log->printf("%u Temperature Sensor %u\t\t\t\t: %u\n", kFirstSensorLine + i, i,
+                    celsius(kelvin));
     }
+}
+
+// One line; sensor is the sensor's number for the sensor lines.
+void write_line(OutputFile* log, const FieldLabel& line, Uint128 value, unsigned sensor) {
+    const char* label = line.label;
+    switch (line.shown) {
+        case Shown::number:
+            log->printf("%s: %u\n", label, static_cast<unsigned>(value.low & 0xFFFFFFFF));
+            break;
+        case Shown::whole: {
+            const double whole = static_cast<double>(static_cast<std::int64_t>(value.low));
+            log->printf("%s: %s\n", label, whole_number(whole, 1).text);
+            break;
+        }
+        case Shown::seconds: {
+            const auto seconds = static_cast<std::uint32_t>(value.low);
+            log->printf("%s: %u(%uh)\n", label, static_cast<unsigned>(seconds),
+                        static_cast<unsigned>(seconds / kSecondsPerHour));
+            break;
+        }
+        case Shown::data_units:
+            log->printf("%s: %s\n", label,
+                        whole_number(count96(value) * kMegabytesPerDataUnit, 1).text);
+            break;
+        case Shown::count96:
+            log->printf("%s: %s\n", label, whole_number(count96(value), 1).text);
+            break;
+        case Shown::critical_warning:
+            write_critical_warning(log, label, value.low);
+            break;
+        case Shown::temperature:
+            log->printf("%s: %u\n", label, celsius(value.low));
+            break;
+        case Shown::sensor:
+            write_sensor(log, sensor, value.low);
+            break;
+    }
+}
+
+template <std::size_t N, std::size_t M>
+void write_counter_lines(OutputFile* log, const FieldLabel (&labels)[N],
+                         const std::array<std::uint64_t, M>& values) {
+    static_assert(N == M);
+    for (std::size_t i = 0; i < N; ++i)
+        write_line(log, labels[i], Uint128{0, values[i]}, 0);
 }
 
 }  // namespace
 
-std::int32_t kelvin_to_celsius(std::uint16_t kelvin) {
-    return static_cast<std::int32_t>(kelvin) - kKelvinOffset;
-}
-
-std::uint16_t composite_temperature(const std::uint8_t* smart) {
-    return get_le16(smart + kCompositeTemperatureOffset);
-}
-
-std::uint16_t temperature_sensor(const std::uint8_t* smart, std::size_t i) {
-    return get_le16(smart + kSensorOffset + 2 * i);
-}
-
-bool nvme_smart_section_due(const std::uint8_t* smart) {
-    return any_non_zero(smart, command_info(CommandId::smart).length);
-}
-
-bool ext_smart_section_due(const std::uint8_t* smartext) {
-    return any_non_zero(smartext, command_info(CommandId::smartext).length);
-}
-
-std::size_t ext_smart_record_count(const std::uint8_t* smartext) {
-    std::size_t k = 0;
-    while (k < kExtRecordCount &&
-           (k < kExtFirstEndMark || get_le32(smartext + kExtRecordSize * k) != 0)) {
-        ++k;
-    }
-    return k;
-}
-
-ExtSmartRecord read_ext_smart_record(const std::uint8_t* smartext, std::size_t k) {
-    const std::uint8_t* record = smartext + kExtRecordSize * k;
-    return ExtSmartRecord{get_le16(record), get_le16(record + 2), get_le64(record + 8)};
-}
-
-void write_nvme_smart_section(OutputFile* log, const std::uint8_t* smart) {
-    if (log == nullptr || !nvme_smart_section_due(smart))
+void write_nvme_smart_section(OutputFile* log, const NvmeSmartHealth& smart) {
+    if (log == nullptr || !smart.any)
         return;
     log->print("-------- NVME SMART --------\n");
-    write_critical_warning(log, smart[kCriticalWarningOffset]);
-    log->printf("1 Composite Temperature\t\t\t\t: %u\n", celsius(composite_temperature(smart)));
-    write_field_lines(log, smart, kNvmeLinesBeforeSensors);
-    write_temperature_sensors(log, smart);
-    write_field_lines(log, smart, kNvmeLinesAfterSensors);
+    for (std::size_t i = 0; i < kNvmeSmartFieldCount; ++i) {
+        write_line(log, kNvmeSmartLabels[i], smart.values[i],
+                   static_cast<unsigned>(i - kSmartFirstSensor));
+    }
 }
 
-void write_ext_smart_section(OutputFile* log, const std::uint8_t* smartext) {
-    if (log == nullptr || !ext_smart_section_due(smartext))
+void write_ext_smart_section(OutputFile* log, const ExtendedSmart& ext) {
+    if (log == nullptr || !ext.any)
         return;
     log->print("-------- EXT.SMART -------- (possible incorrect)\n");
     log->print(" # IntId     HexRaw        DecRaw       Description\n");
-    const std::size_t count = ext_smart_record_count(smartext);
-    for (std::size_t k = 0; k < count; ++k) {
-        const ExtSmartRecord r = read_ext_smart_record(smartext, k);
+    for (const ExtSmartRecord& r : ext.records) {
         // HexRaw: the low 48 bits, lowest word first; DecRaw: both 32-bit halves, in double.
         const double raw =
             static_cast<double>(static_cast<std::uint32_t>(r.raw)) +
@@ -188,25 +135,24 @@ void write_ext_smart_section(OutputFile* log, const std::uint8_t* smartext) {
     }
 }
 
-void write_status_logs(OutputFile* log, const std::uint8_t* sysinfo) {
+void write_status_logs(OutputFile* log, const StatusCounters& status) {
     if (log == nullptr)
         return;
     log->print("-------- SYSTEM STATUS LOG -------- (possible incorrect)\n");
-    write_field_lines(log, sysinfo, kSystemStatusLines);
+    write_counter_lines(log, kSystemStatusLabels, status.system);
     log->print("-------- FLASH STATUS LOG -------- (possible incorrect)\n");
-    write_field_lines(log, sysinfo, kFlashStatusLines);
+    write_counter_lines(log, kFlashStatusLabels, status.flash);
 }
 
-FileResult write_health_log(FileStore& files, std::FILE* console, const std::uint8_t* smart,
-                            const std::uint8_t* smartext, const std::uint8_t* sysinfo) {
+FileResult write_health_log(FileStore& files, std::FILE* console, const DriveModel& model) {
     OutputFile log(files, kHealthLogFileName, FileKind::text);
     if (!log.created()) {
         std::fputs("Create Smart Log File Error\n", console);
         return log.commit();
     }
-    write_nvme_smart_section(&log, smart);
-    write_ext_smart_section(&log, smartext);
-    write_status_logs(&log, sysinfo);
+    write_nvme_smart_section(&log, model.smart_controller);
+    write_ext_smart_section(&log, model.extended_smart);
+    write_status_logs(&log, model.status);
     // The log itself says nothing of a failed write; only the result tells.
     return log.commit();
 }

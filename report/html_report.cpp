@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <map>
+#include <iterator>
 #include <string>
 #include <vector>
 
-#include "report/json_document.h"
+#include "common/uint128.h"
+#include "flashid/flash_id.h"
+#include "model/attribute_table.h"
+#include "model/drive_model.h"
 #include "report/json_report.h"
 #include "report/report_output.h"
 
@@ -83,42 +86,10 @@ std::string level_class(const std::string& level) {
     return "unknown";
 }
 
-std::string text_of(const Json& value) {
-    if (value.is_string())
-        return html_escape(value.get<std::string>());
-    if (value.is_boolean())
-        return value.get<bool>() ? "yes" : "no";
-    if (value.is_null())
-        return "";
-    if (value.is_array() || value.is_object())
-        return html_escape(value.dump());
-    return value.dump();  // a number
-}
-
-std::string label_of(const std::string& key) {
-    std::string label = key;
+std::string label_of(const std::string& name) {
+    std::string label = name;
     std::replace(label.begin(), label.end(), '_', ' ');
     return html_escape(label);
-}
-
-// The value of key in an object, or nullptr: never indexes a const object by a missing key.
-const Json* find(const Json& doc, const char* key) {
-    if (!doc.is_object())
-        return nullptr;
-    const auto it = doc.find(key);
-    return it != doc.end() && !it->is_null() ? &*it : nullptr;
-}
-
-const Json* find(const Json* doc, const char* key) {
-    return doc != nullptr ? find(*doc, key) : nullptr;
-}
-
-// A number of the document, when it is one (large values are decimal strings: no bar for them).
-bool number(const Json* value, double& out) {
-    if (value == nullptr || !value->is_number())
-        return false;
-    out = value->get<double>();
-    return true;
 }
 
 std::string fixed(double value, int decimals) {
@@ -127,35 +98,56 @@ std::string fixed(double value, int decimals) {
     return text;
 }
 
+std::string decimal(Uint128 value) {
+    return decimal_text(value).text;
+}
+
+std::string decimal(std::uint64_t value) {
+    return decimal(Uint128{0, value});
+}
+
+std::string decimal(std::int64_t value) {
+    return std::to_string(value);
+}
+
+// Numbers that a reader keeping them as doubles holds exactly: the page draws bars only for them.
+constexpr double kLargestExactInteger = 9007199254740992.0;  // 2^53
+
+bool exact(Uint128 value) {
+    return value.high == 0 && static_cast<double>(value.low) <= kLargestExactInteger;
+}
+
+// One cell of a table: the name of its column or row, the value as shown, and whether the value
+// is a number (right-aligned).
+struct Cell {
+    std::string name;
+    std::string text;
+    bool number = true;
+};
+using Row = std::vector<Cell>;
+
 class Page {
   public:
     void add(const std::string& text) { html_ += text; }
     std::string& text() { return html_; }
 
-    // A two-column table of the keys of an object; nested objects become "key / inner" rows.
-    void key_value_table(const Json& object, const std::string& prefix = "") {
-        if (prefix.empty())
-            add("<table class=\"kv\">");
-        for (const auto& [key, value] : object.items()) {
-            const std::string name =
-                prefix.empty() ? label_of(key) : prefix + " / " + label_of(key);
-            if (value.is_object()) {
-                key_value_table(value, name);
-                continue;
-            }
-            add("<tr><th>" + name + "</th><td class=\"n\">" + text_of(value) + "</td></tr>");
+    // A two-column table of names and values.
+    void key_value_table(const Row& rows) {
+        add("<table class=\"kv\">");
+        for (const Cell& cell : rows) {
+            add("<tr><th>" + label_of(cell.name) + "</th><td class=\"n\">" + cell.text +
+                "</td></tr>");
         }
-        if (prefix.empty())
-            add("</table>");
+        add("</table>");
     }
 
-    // A table of an array of objects: one column per key, in order of first appearance.
-    void array_table(const Json& rows) {
+    // A table of rows: one column per name, in order of first appearance.
+    void array_table(const std::vector<Row>& rows) {
         std::vector<std::string> columns;
-        for (const Json& row : rows) {
-            for (const auto& [key, value] : row.items()) {
-                if (std::find(columns.begin(), columns.end(), key) == columns.end())
-                    columns.push_back(key);
+        for (const Row& row : rows) {
+            for (const Cell& cell : row) {
+                if (std::find(columns.begin(), columns.end(), cell.name) == columns.end())
+                    columns.push_back(cell.name);
             }
         }
         add(kWideTable);
@@ -163,14 +155,14 @@ class Page {
         for (const std::string& column : columns)
             add("<th>" + label_of(column) + "</th>");
         add("</tr>");
-        for (const Json& row : rows) {
+        for (const Row& row : rows) {
             add("<tr>");
             for (const std::string& column : columns) {
-                const auto it = row.find(column);
-                const bool numeric = it != row.end() && it->is_number();
-                add(numeric ? "<td class=\"n\">" : "<td>");
+                const auto it = std::find_if(row.begin(), row.end(),
+                                             [&](const Cell& c) { return c.name == column; });
+                add(it != row.end() && it->number ? "<td class=\"n\">" : "<td>");
                 if (it != row.end())
-                    add(text_of(*it));
+                    add(it->text);
                 add("</td>");
             }
             add("</tr>");
@@ -223,65 +215,66 @@ class Page {
 };
 
 // The level the verdict gave a field, or "" when it did not judge it.
-std::string reason_level(const Json& health, const char* field) {
-    for (const Json& reason : health["reasons"]) {
-        if (reason["field"] == field)
-            return reason["level"].get<std::string>();
+std::string reason_level(const HealthAssessment& health, const char* field) {
+    for (const HealthReason& reason : health.reasons) {
+        if (std::string(reason.field) == field)
+            return level_name(reason.level);
     }
     return "";
 }
 
-void header(Page& page, const Json& doc) {
-    const Json& identity = doc["identity"];
-    const Json& health = doc["health"];
-    const std::string verdict = health["verdict"].get<std::string>();
-    std::string cls = "unknown";
-    if (verdict == "PASSED")
-        cls = "ok";
-    else if (verdict == "WARNING")
-        cls = "warning";
-    else if (verdict == "FAILED")
-        cls = "failed";
-
+void header(Page& page, const JsonRunInfo& run, const DriveModel& drive) {
+    const HealthVerdict verdict = drive.health.verdict;
+    const char* cls = verdict == HealthVerdict::passed    ? "ok"
+                      : verdict == HealthVerdict::warning ? "warning"
+                      : verdict == HealthVerdict::failed  ? "failed"
+                                                          : "unknown";
+    const bool identity = drive.has(CommandId::inquiry);
     page.add("<section class=\"head\"><div>");
-    const Json* model = find(identity, "model");
-    page.add("<h1>" + (model != nullptr ? text_of(*model) : std::string("Drive")) + "</h1>");
+    page.add("<h1>" + (identity ? html_escape(drive.identity.model) : std::string("Drive")) +
+             "</h1>");
     page.add("<p class=\"sub\">Drive report of torvik_usb_pssd_flash_id " +
-             text_of(doc["tool"]["version"]) + "</p><table class=\"kv\">");
+             html_escape(run.tool_version) + "</p><table class=\"kv\">");
     auto row = [&page](const std::string& name, const std::string& value) {
         page.add("<tr><th>" + name + "</th><td>" + value + "</td></tr>");
     };
-    if (model != nullptr) {
-        row("Model", text_of(*model));
-        row("Firmware revision", text_of(identity["revision"]));
-        row("Serial number", text_of(identity["serial"]));
+    if (identity) {
+        row("Model", html_escape(drive.identity.model));
+        row("Firmware revision", html_escape(drive.identity.revision));
+        row("Serial number", html_escape(drive.identity.serial));
     }
-    double bytes = 0;
-    if (number(find(identity, "size_bytes"), bytes))
-        row("Size", fixed(bytes / 1e9, 1) + " GB (" + text_of(identity["size_bytes"]) + " bytes)");
-    const Json& controller = doc["controller"];
-    if (const Json* name = find(controller, "name")) {
-        row("Controller", text_of(*name) + (controller["supported"].get<bool>()
-                                                ? " (supported)"
-                                                : " (not supported: the report stops here)"));
+    if (drive.last_lba) {
+        const Uint128 bytes = size_in_bytes(*drive.last_lba);
+        if (exact(bytes)) {
+            row("Size", fixed(static_cast<double>(bytes.low) / 1e9, 1) + " GB (" + decimal(bytes) +
+                            " bytes)");
+        }
     }
-    std::string drive =
-        "Drive " + text_of(doc["drive"]["number"]) + " on " + text_of(doc["drive"]["bus"]);
-    if (const Json* sim = find(doc["drive"], "simulated"))
-        drive += ", simulated (" + text_of((*sim)["kind"]) + ": " + text_of((*sim)["source"]) + ")";
-    row("Drive", drive);
-    page.add("</table></div><div><div class=\"badge b-" + cls + "\">" + html_escape(verdict) +
-             "</div><ul class=\"reasons\">");
-    for (const Json& reason : health["reasons"]) {
-        const std::string level = level_class(reason["level"].get<std::string>());
-        page.add("<li class=\"" + level + "\"><b>" + level + "</b> " + text_of(reason["text"]) +
-                 " <span class=\"src\">[" + text_of(reason["source"]) + "]</span></li>");
+    if (drive.has(CommandId::read_info)) {
+        char name[8];
+        std::snprintf(name, sizeof name, "TK%04X", static_cast<unsigned>(drive.controller_id));
+        row("Controller", name + std::string(drive.controller_supported
+                                                 ? " (supported)"
+                                                 : " (not supported: the report stops here)"));
+    }
+    std::string where = "Drive " + std::to_string(run.drive) + " on " + html_escape(run.bus);
+    if (!run.simulation.empty()) {
+        where += ", simulated (" + html_escape(run.simulation) + ": " +
+                 html_escape(run.simulation_source) + ")";
+    }
+    row("Drive", where);
+    page.add("</table></div><div><div class=\"badge b-" + std::string(cls) + "\">" +
+             verdict_name(verdict) + "</div><ul class=\"reasons\">");
+    for (const HealthReason& reason : drive.health.reasons) {
+        const std::string level = level_class(level_name(reason.level));
+        page.add("<li class=\"" + level + "\"><b>" + level + "</b> " + html_escape(reason.text) +
+                 " <span class=\"src\">[" + html_escape(reason.source) + "]</span></li>");
     }
     page.add("</ul></div></section>");
 }
 
-void failures_alert(Page& page, const Json& doc) {
-    const Json& failures = doc["failed_commands"];
+void failures_alert(Page& page, const DriveModel& drive) {
+    const std::vector<FailedCommand>& failures = drive.failures;
     if (failures.empty())
         return;
     page.add("<section class=\"alert\" id=\"failed-commands\"><h2>" +
@@ -289,156 +282,178 @@ void failures_alert(Page& page, const Json& doc) {
              " failed: the figures drawn from their pages are missing</h2>" + kWideTable +
              "<tr><th>"
              "command</th><th>dump file</th><th>error</th><th>report name</th></tr>");
-    for (const Json& f : failures) {
+    for (const FailedCommand& f : failures) {
+        const CommandInfo& command = command_info(f.command);
         char error[16];
-        std::snprintf(error, sizeof error, "0x%x", f["error"].get<unsigned>());
-        const Json* name = find(f, "report_name");
-        page.add("<tr class=\"failed\"><td>FAILED " + text_of(f["command"]) + "</td><td>" +
-                 text_of(f["dump_file"]) + "</td><td>" + error + "</td><td>" +
-                 (name != nullptr ? text_of(*name) : std::string()) + "</td></tr>");
+        std::snprintf(error, sizeof error, "0x%x", static_cast<unsigned>(f.error));
+        page.add(
+            "<tr class=\"failed\"><td>FAILED " + html_escape(command.page_name) + "</td><td>" +
+            html_escape(command.dump_name) + "</td><td>" + error + "</td><td>" +
+            (command.failure_name != nullptr ? html_escape(command.failure_name) : std::string()) +
+            "</td></tr>");
     }
     page.add(std::string(kWideTableEnd) + "</section>");
 }
 
-// The extended SMART record with this IntId, or nullptr.
-const Json* ext_record(const Json& doc, unsigned int_id) {
-    if (const Json* ext = find(doc, "extended_smart")) {
-        for (const Json& r : *ext) {
-            if (r["int_id"] == int_id)
-                return &r;
+// The figures of the NVMe log the verdict was judged from.
+void nvme_figures(Page& page, const DriveModel& drive, const NvmeSmartHealth& s) {
+    const HealthAssessment& health = drive.health;
+    const FieldDef* f = kNvmeSmartFields;
+    const auto used = static_cast<double>(s[kSmartPercentageUsed]);
+    const std::string used_level = reason_level(health, f[kSmartPercentageUsed].name);
+    page.bar("Life used (percentage used)", fixed(used, 0) + "%", used, kWornOut, used_level,
+             {{kWearWarning, "warning at " + std::to_string(kWearWarning) + "%"}});
+    const double left = std::max(0.0, kWornOut - used);
+    page.bar("Life remaining", fixed(left, 0) + "%", left, kWornOut, used_level, {});
+    const auto spare = static_cast<double>(s[kSmartAvailableSpare]);
+    const auto threshold = static_cast<double>(s[kSmartSpareThreshold]);
+    page.bar("Available spare", fixed(spare, 0) + "%", spare, 100,
+             reason_level(health, f[kSmartAvailableSpare].name),
+             {{threshold, "drive's threshold " + fixed(threshold, 0) + "%"}});
+
+    const double celsius =
+        kelvin_to_celsius(static_cast<std::uint16_t>(s[kSmartCompositeTemperature]));
+    std::vector<std::pair<double, std::string>> marks;
+    double full = 100;
+    if (drive.has(CommandId::nvme_identify)) {
+        const NvmeIdentity& identify = drive.nvme_identity;
+        for (const auto& [kelvin, name] : {std::pair{identify.warning_temperature, "warning "},
+                                           std::pair{identify.critical_temperature, "critical "}}) {
+            if (kelvin == 0)
+                continue;  // none declared
+            const double limit = kelvin_to_celsius(kelvin);
+            marks.emplace_back(limit, name + fixed(limit, 0) + " C");
+            full = std::max(full, limit + 10);
         }
     }
-    return nullptr;
+    page.bar("Composite temperature", fixed(celsius, 0) + " C", celsius, full,
+             reason_level(health, f[kSmartCompositeTemperature].name), marks);
+
+    page.figure("Media and data integrity errors", decimal(s.values[kSmartMediaErrors]),
+                reason_level(health, f[kSmartMediaErrors].name));
+    page.figure("Power-on hours", decimal(s.values[kSmartPowerOnHours]), "");
+    page.figure("Power cycles", decimal(s.values[kSmartPowerCycles]), "");
+    page.figure("Unsafe shutdowns", decimal(s.values[kSmartUnsafeShutdowns]), "");
+    for (const auto& [field, title] :
+         {std::pair{kSmartDataUnitsRead, "Data read"}, {kSmartDataUnitsWritten, "Data written"}}) {
+        const Uint128 units = s.values[field];
+        page.figure(
+            title,
+            exact(units)
+                ? fixed(static_cast<double>(units.low) * kBytesPerDataUnit / 1e12, 2) + " TB"
+                : decimal(units) + " data units",
+            "");
+    }
 }
 
-void key_figures(Page& page, const Json& doc) {
-    const Json& health = doc["health"];
-    page.add("<section><h2>Key health figures</h2><div class=\"gauges\">");
-    double v = 0;
-    // The figures of the log the verdict was judged from.
-    const Json* smart = nullptr;
-    if (health["source"] == "nvme_smart")
-        smart = find(doc, "bridge_nvme_smart");
-    else if (health["source"] == "smart")
-        smart = find(doc, "nvme_smart");
-    if (smart != nullptr) {
-        const Json& s = *smart;
-        if (number(find(s, "percentage_used"), v)) {
-            page.bar("Life used (percentage used)", fixed(v, 0) + "%", v, 100,
-                     reason_level(health, "percentage_used"), {{90, "warning at 90%"}});
-            page.bar("Life remaining", fixed(std::max(0.0, 100 - v), 0) + "%",
-                     std::max(0.0, 100 - v), 100, reason_level(health, "percentage_used"), {});
-        }
-        double threshold = 0;
-        if (number(find(s, "available_spare"), v) &&
-            number(find(s, "available_spare_threshold"), threshold)) {
-            page.bar("Available spare", fixed(v, 0) + "%", v, 100,
-                     reason_level(health, "available_spare"),
-                     {{threshold, "drive's threshold " + fixed(threshold, 0) + "%"}});
-        }
-        if (number(find(find(s, "composite_temperature"), "celsius"), v)) {
-            std::vector<std::pair<double, std::string>> marks;
-            double full = 100;
-            if (const Json* id = find(doc, "nvme_identify")) {
-                double limit = 0;
-                if (const Json* w = find(*id, "warning_composite_temperature_threshold");
-                    w != nullptr && number(find(*w, "celsius"), limit)) {
-                    marks.emplace_back(limit, "warning " + fixed(limit, 0) + " C");
-                    full = std::max(full, limit + 10);
-                }
-                if (const Json* c = find(*id, "critical_composite_temperature_threshold");
-                    c != nullptr && number(find(*c, "celsius"), limit)) {
-                    marks.emplace_back(limit, "critical " + fixed(limit, 0) + " C");
-                    full = std::max(full, limit + 10);
-                }
-            }
-            page.bar("Composite temperature", fixed(v, 0) + " C", v, full,
-                     reason_level(health, "composite_temperature"), marks);
-        }
-        page.figure("Media and data integrity errors",
-                    text_of(s["media_and_data_integrity_errors"]),
-                    reason_level(health, "media_and_data_integrity_errors"));
-        page.figure("Power-on hours", text_of(s["power_on_hours"]), "");
-        page.figure("Power cycles", text_of(s["power_cycles"]), "");
-        page.figure("Unsafe shutdowns", text_of(s["unsafe_shutdowns"]), "");
-        // Data units are thousands of 512-byte sectors.
-        for (const char* key : {"data_units_read", "data_units_written"}) {
-            const std::string title = key[11] == 'r' ? "Data read" : "Data written";
-            page.figure(title,
-                        number(find(s, key), v) ? fixed(v * 512000 / 1e12, 2) + " TB"
-                                                : text_of(s[key]) + " data units",
-                        "");
-        }
-    } else {
-        // No NVMe log: the vendor's life figures, when the extended SMART page has them.
-        if (const Json* r = ext_record(doc, 0x020F); r != nullptr && number(&(*r)["raw"], v)) {
-            page.bar("Life remaining (extended SMART)", fixed(v, 0) + "%", v, 100,
-                     reason_level(health, "life_remaining"), {{10, "warning at 10%"}});
-        }
-        if (const Json* r = ext_record(doc, 0x020B); r != nullptr && number(&(*r)["raw"], v)) {
-            double limit = 0;
-            if (const Json* conf = find(doc, "configuration");
-                conf != nullptr && number(find(find(*conf, "pe_cycle_limit"), "second"), limit) &&
-                limit > 0) {
-                page.bar("Average erase count against the PE cycle limit",
-                         fixed(v, 0) + " / " + fixed(limit, 0), v, limit,
-                         reason_level(health, "average_erase_count"), {});
-            }
-        }
-        if (page.text().ends_with("<div class=\"gauges\">"))
-            page.add("<p>No health figures could be read from the drive.</p>");
+// No NVMe log: the vendor's life figures, when the extended SMART page has them.
+void vendor_figures(Page& page, const DriveModel& drive) {
+    const HealthAssessment& health = drive.health;
+    bool any = false;
+    const bool ext = drive.has(CommandId::smartext) && drive.extended_smart.any;
+    const ExtSmartRecord* left = ext ? drive.extended_smart.find(kExtLifeRemaining) : nullptr;
+    if (left != nullptr && exact(Uint128{0, left->raw})) {
+        const auto v = static_cast<double>(left->raw);
+        const unsigned warn_left = kWornOut - kWearWarning;
+        page.bar("Life remaining (extended SMART)", fixed(v, 0) + "%", v, kWornOut,
+                 reason_level(health, "life_remaining"),
+                 {{warn_left, "warning at " + std::to_string(warn_left) + "%"}});
+        any = true;
     }
+    const ExtSmartRecord* erases = ext ? drive.extended_smart.find(kExtAverageEraseCount) : nullptr;
+    if (erases != nullptr && exact(Uint128{0, erases->raw}) && drive.has(CommandId::sysinfo) &&
+        drive.geometry.pe_limit_second > 0) {
+        const auto v = static_cast<double>(erases->raw);
+        const auto limit = static_cast<double>(drive.geometry.pe_limit_second);
+        page.bar("Average erase count against the PE cycle limit",
+                 fixed(v, 0) + " / " + fixed(limit, 0), v, limit,
+                 reason_level(health, "average_erase_count"), {});
+        any = true;
+    }
+    if (!any)
+        page.add("<p>No health figures could be read from the drive.</p>");
+}
+
+void key_figures(Page& page, const DriveModel& drive) {
+    page.add("<section><h2>Key health figures</h2><div class=\"gauges\">");
+    if (drive.health.source == HealthSource::nvme_smart_bridge)
+        nvme_figures(page, drive, drive.smart_bridge);
+    else if (drive.health.source == HealthSource::nvme_smart_controller)
+        nvme_figures(page, drive, drive.smart_controller);
+    else
+        vendor_figures(page, drive);
     page.add("</div></section>");
 }
 
-void flash_section(Page& page, const Json& doc) {
+// The decoded fields of a flash ID, as the JSON report names them.
+Row flash_rows(const FlashFields& fields) {
+    auto trimmed = [](const char* text) { return std::string(text[0] == ' ' ? text + 1 : text); };
+    char description[kFlashDescriptionSize];
+    format_flash_description(fields, description, sizeof description);
+    Row rows = {{"description", html_escape(description), false}};
+    if (fields.maker != nullptr)
+        rows.push_back({"maker", html_escape(fields.maker), false});
+    if (fields.node != nullptr)
+        rows.push_back({"node", html_escape(trimmed(fields.node)), false});
+    if (fields.part != nullptr)
+        rows.push_back({"part", html_escape(trimmed(fields.part)), false});
+    if (fields.cell)
+        rows.push_back({"cell_type", html_escape(trimmed(cell_type_text(*fields.cell))), false});
+    if (fields.page_kib)
+        rows.push_back({"page_size_kib", std::to_string(*fields.page_kib)});
+    if (fields.capacity) {
+        rows.push_back({"capacity_per_ce_gb", std::to_string(fields.capacity->per_ce_gb)});
+        rows.push_back({"capacity_per_die_gb", std::to_string(fields.capacity->per_die_gb)});
+    }
+    if (fields.planes_per_die)
+        rows.push_back({"planes_per_die", std::to_string(*fields.planes_per_die)});
+    return rows;
+}
+
+void flash_section(Page& page, const DriveModel& drive) {
     // Distinct flash IDs by their bytes, each with the banks it was read from.
-    std::vector<std::pair<const Json*, std::string>> ids;
-    std::map<std::string, std::size_t> index;
-    auto note = [&](const Json& id, const std::string& where) {
-        const std::string key = id["bytes"].dump();
-        const auto it = index.find(key);
-        if (it == index.end()) {
-            index[key] = ids.size();
+    std::vector<std::pair<const FlashReading*, std::string>> ids;
+    auto note = [&](const FlashReading& id, const std::string& where) {
+        const auto it = std::find_if(ids.begin(), ids.end(), [&](const auto& seen) {
+            return seen.first->bytes == id.bytes;
+        });
+        if (it == ids.end()) {
             ids.emplace_back(&id, where);
         } else if (!where.empty()) {
-            std::string& list = ids[it->second].second;
-            list += (list.empty() ? "" : ", ") + where;
+            it->second += (it->second.empty() ? "" : ", ") + where;
         }
     };
-    if (const Json* fid = find(doc, "flash_id"))
-        note(*fid, "");
+    if (drive.has(CommandId::read_fid) && flash_id_present(drive.flash_id.bytes))
+        note(drive.flash_id, "");
     std::uint32_t banks_present = 0;
-    if (const Json* banks = find(doc, "banks")) {
-        for (const Json& b : *banks) {
-            note(b, std::to_string(b["bank"].get<unsigned>()));
-            banks_present |= std::uint32_t{1} << (b["bank"].get<unsigned>() & 31);
+    if (drive.has(CommandId::fidall)) {
+        for (unsigned bank = 0; bank < kFlashBanks; ++bank) {
+            if (!flash_id_present(drive.banks[bank].bytes))
+                continue;
+            note(drive.banks[bank], std::to_string(bank));
+            banks_present |= std::uint32_t{1} << bank;
         }
     }
-    const Json* conf = find(doc, "configuration");
-    if (ids.empty() && conf == nullptr)
+    const bool sysinfo = drive.has(CommandId::sysinfo);
+    if (ids.empty() && !sysinfo && !drive.has(CommandId::infoblock))
         return;
     page.add("<section><h2>Flash</h2><div class=\"flash\">");
     for (const auto& [id, where] : ids) {
         std::string hex;
-        for (const Json& b : (*id)["bytes"]) {
+        for (const std::uint8_t b : id->bytes) {
             char byte[8];
-            std::snprintf(byte, sizeof byte, "%s%02X", hex.empty() ? "" : " ", b.get<unsigned>());
+            std::snprintf(byte, sizeof byte, "%s%02X", hex.empty() ? "" : " ", b);
             hex += byte;
         }
         page.add("<div><h3><code>" + hex + "</code></h3><table class=\"kv\">");
-        for (const auto& [key, value] : id->items()) {
-            if (key == "bytes" || key == "bank")
-                continue;
-            page.add("<tr><th>" + label_of(key) + "</th><td>" + text_of(value) + "</td></tr>");
-        }
+        for (const Cell& cell : flash_rows(id->fields))
+            page.add("<tr><th>" + label_of(cell.name) + "</th><td>" + cell.text + "</td></tr>");
         page.add("<tr><th>banks</th><td>" + (where.empty() ? std::string("-") : where) +
                  "</td></tr></table></div>");
     }
     page.add("</div>");
-    double mask_value = 0;
-    if (conf != nullptr && number(find(*conf, "flash_ce_mask"), mask_value)) {
-        const auto mask = static_cast<std::uint32_t>(mask_value);
+    if (sysinfo) {
+        const std::uint32_t mask = drive.geometry.ce_mask;
         // One cell per chip enable, wrapping as the style sheet says: eight to a row where
         // there is room, four in a narrow window.
         page.add("<h3>Chip enables (CE mask)</h3><div class=\"ce-grid\">");
@@ -455,59 +470,141 @@ void flash_section(Page& page, const Json& doc) {
     page.add("</section>");
 }
 
-void table_section(Page& page, const Json& doc, const char* key, const char* title) {
-    const Json* value = find(doc, key);
-    if (value == nullptr)
-        return;
+void section(Page& page, const char* title, const Row& rows) {
     page.add(std::string("<section><h2>") + title + "</h2>");
-    if (value->is_array()) {
-        if (value->empty())
-            page.add("<p>None.</p>");
-        else
-            page.array_table(*value);
-    } else {
-        page.key_value_table(*value);
-    }
+    page.key_value_table(rows);
     page.add("</section>");
 }
 
-void nvme_smart_section(Page& page, const Json& doc, const char* key, const char* title) {
-    const Json* smart = find(doc, key);
-    if (smart == nullptr)
+void table_section(Page& page, const char* title, const std::vector<Row>& rows) {
+    page.add(std::string("<section><h2>") + title + "</h2>");
+    if (rows.empty())
+        page.add("<p>None.</p>");
+    else
+        page.array_table(rows);
+    page.add("</section>");
+}
+
+void configuration_section(Page& page, const DriveModel& drive) {
+    const bool sysinfo = drive.has(CommandId::sysinfo);
+    if (!sysinfo && !drive.has(CommandId::infoblock))
         return;
-    Json flat = Json::object();
-    for (const auto& [key, value] : smart->items()) {
-        if (key == "critical_warning") {
+    Row rows;
+    if (sysinfo) {
+        const FlashGeometry& g = drive.geometry;
+        auto add = [&rows](const char* name, std::uint64_t value) {
+            rows.push_back({name, decimal(value)});
+        };
+        add("cpu_clock", g.cpu_clock);
+        add("flash_ce", g.ce_count);
+        add("flash_channels", g.channels);
+        add("interleave", g.interleave);
+        add("flash_ce_mask", g.ce_mask);
+        add("flash_clock_mt", g.flash_clock);
+        add("dies_per_ce", g.dies_per_ce);
+        add("blocks_per_ce", g.blocks_per_ce);
+        add("pages_per_block", g.pages_per_block);
+        add("bits_per_cell", g.bits_per_cell);
+        if (const char* cell = bits_per_cell_name(g.bits_per_cell))
+            rows.push_back({"cell_type", cell});
+        add("pe_cycle_limit / first", g.pe_limit_first);
+        add("pe_cycle_limit / second", g.pe_limit_second);
+    }
+    if (drive.has(CommandId::infoblock)) {
+        rows.push_back({"slc_cache / first", decimal(std::uint64_t{drive.slc_cache.first})});
+        rows.push_back({"slc_cache / second", decimal(std::uint64_t{drive.slc_cache.second})});
+    }
+    section(page, "Controller configuration", rows);
+}
+
+void attribute_section(Page& page, const DriveModel& drive) {
+    if (!drive.has(CommandId::infoblock))
+        return;
+    std::vector<Row> rows;
+    for (std::size_t k = 0; k < kAttributeSlotCount; ++k) {
+        const AttributeSlot& slot = drive.attribute_slots[k];
+        if (slot.attr == 0)
+            continue;  // an empty slot
+        Row row = {{"slot", std::to_string(k)},
+                   {"attr", std::to_string(slot.attr)},
+                   {"threshold", std::to_string(slot.threshold)},
+                   {"flags", std::to_string(slot.flags)},
+                   {"value_id", std::to_string(slot.value_id)},
+                   {"worst_id", std::to_string(slot.worst_id)},
+                   {"raw_id", std::to_string(slot.raw_id)}};
+        if (const char* text = find_attribute_description(slot.raw_id))
+            row.push_back({"description", html_escape(text), false});
+        rows.push_back(std::move(row));
+    }
+    table_section(page, "Attribute slots", rows);
+}
+
+void nvme_smart_section(Page& page, const NvmeSmartHealth& smart, const char* title) {
+    Row rows;
+    for (std::size_t i = 0; i < kNvmeSmartFieldCount; ++i) {
+        const FieldDef& field = kNvmeSmartFields[i];
+        if (i == kSmartCriticalWarning) {
+            const std::uint64_t warning = smart[i];
             std::string texts;
-            for (const Json& t : value["texts"])
-                texts += (texts.empty() ? " (" : "; ") + t.get<std::string>();
-            flat[key] =
-                std::to_string(value["value"].get<unsigned>()) + (texts.empty() ? "" : texts + ")");
-        } else if (key == "composite_temperature") {
-            flat[key] = std::to_string(value["celsius"].get<int>()) + " C";
-        } else if (key == "temperature_sensors") {
-            for (const Json& sensor : value) {
-                flat["temperature_sensor_" + std::to_string(sensor["sensor"].get<unsigned>())] =
-                    std::to_string(sensor["celsius"].get<int>()) + " C";
+            for (std::size_t bit = 0; bit < std::size(kCriticalWarnings); ++bit) {
+                if ((warning >> bit & 1) != 0)
+                    texts += (texts.empty() ? " (" : "; ") + std::string(kCriticalWarnings[bit]);
             }
+            rows.push_back(
+                {field.name, html_escape(decimal(warning) + (texts.empty() ? "" : texts + ")"))});
+        } else if (field.unit == Unit::kelvin) {
+            const auto kelvin = static_cast<std::uint16_t>(smart[i]);
+            const bool sensor = i != kSmartCompositeTemperature;
+            if (sensor && kelvin == 0)
+                continue;  // no such sensor
+            rows.push_back({field.name, std::to_string(kelvin_to_celsius(kelvin)) + " C"});
         } else {
-            flat[key] = value;
+            rows.push_back({field.name, decimal(smart.values[i])});
         }
     }
-    page.add(std::string("<section><h2>") + title + "</h2>");
-    page.key_value_table(flat);
-    page.add("</section>");
+    section(page, title, rows);
 }
 
-void files_section(Page& page, const Json& doc) {
-    const Json& files = doc["files"];
+void extended_smart_section(Page& page, const DriveModel& drive) {
+    if (!drive.has(CommandId::smartext) || !drive.extended_smart.any)
+        return;
+    std::vector<Row> rows;
+    for (const ExtSmartRecord& r : drive.extended_smart.records) {
+        Row row = {{"number", std::to_string(r.number)},
+                   {"int_id", std::to_string(r.int_id)},
+                   {"raw", decimal(r.raw)}};
+        if (const char* text = find_attribute_description(r.int_id))
+            row.push_back({"description", html_escape(text), false});
+        rows.push_back(std::move(row));
+    }
+    table_section(page, "Extended SMART", rows);
+}
+
+template <std::size_t N, std::size_t M>
+void counters_section(Page& page, const char* title, const FieldDef (&fields)[N],
+                      const std::array<std::uint64_t, M>& values) {
+    static_assert(N == M);
+    Row rows;
+    for (std::size_t i = 0; i < N; ++i) {
+        rows.push_back({fields[i].name, fields[i].is_signed
+                                            ? decimal(static_cast<std::int64_t>(values[i]))
+                                            : decimal(values[i])});
+    }
+    section(page, title, rows);
+}
+
+void files_section(Page& page, const DriveModel& drive) {
     page.add(std::string("<section><h2>Files of this run</h2>") + kWideTable +
              "<tr><th>file</th><th>outcome</th></tr>");
-    for (const char* outcome : {"not_created", "write_failed", "written"}) {
-        for (const Json& name : files[outcome]) {
-            const bool ok = std::string(outcome) == "written";
-            page.add(std::string(ok ? "<tr>" : "<tr class=\"failed\">") + "<td>" + text_of(name) +
-                     "</td><td>" + label_of(outcome) + "</td></tr>");
+    for (const FileOutcome outcome :
+         {FileOutcome::not_created, FileOutcome::write_failed, FileOutcome::written}) {
+        for (const FileRecord& file : drive.files) {
+            if (file.outcome != outcome)
+                continue;
+            const bool ok = outcome == FileOutcome::written;
+            page.add(std::string(ok ? "<tr>" : "<tr class=\"failed\">") + "<td>" +
+                     html_escape(file.name) + "</td><td>" + label_of(file_outcome_name(outcome)) +
+                     "</td></tr>");
         }
     }
     page.add(std::string(kWideTableEnd) + "</section>");
@@ -546,35 +643,38 @@ std::string html_escape(const std::string& text) {
     return out;
 }
 
-std::string html_report(const JsonRunInfo& run, const ReportRecorder& record) {
-    const Json doc = json_report(run, record);
+std::string html_report(const JsonRunInfo& run, const DriveModel& drive) {
     Page page;
-    const Json* model = find(doc["identity"], "model");
+    const std::string verdict = verdict_name(drive.health.verdict);
     page.add(
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
         "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
         "<title>" +
-        (model != nullptr ? text_of(*model) + " - " : std::string()) + "Health " +
-        text_of(doc["health"]["verdict"]) + "</title><style>" + kStyle +
-        "</style></head><body><main>");
-    header(page, doc);
-    failures_alert(page, doc);
-    key_figures(page, doc);
-    flash_section(page, doc);
-    table_section(page, doc, "configuration", "Controller configuration");
-    table_section(page, doc, "attribute_configuration", "Attribute slots");
-    nvme_smart_section(page, doc, "bridge_nvme_smart", "NVMe SMART / Health, through the bridge");
-    nvme_smart_section(page, doc, "nvme_smart", "NVMe SMART / Health, controller copy");
-    table_section(page, doc, "extended_smart", "Extended SMART");
-    table_section(page, doc, "system_status", "System status");
-    table_section(page, doc, "flash_status", "Flash status");
-    if (doc["failed_commands"].empty())
+        (drive.has(CommandId::inquiry) ? html_escape(drive.identity.model) + " - "
+                                       : std::string()) +
+        "Health " + verdict + "</title><style>" + kStyle + "</style></head><body><main>");
+    header(page, run, drive);
+    failures_alert(page, drive);
+    key_figures(page, drive);
+    flash_section(page, drive);
+    configuration_section(page, drive);
+    attribute_section(page, drive);
+    if (drive.has(CommandId::nvme_smart_log) && drive.smart_bridge.any)
+        nvme_smart_section(page, drive.smart_bridge, "NVMe SMART / Health, through the bridge");
+    if (drive.has(CommandId::smart) && drive.smart_controller.any)
+        nvme_smart_section(page, drive.smart_controller, "NVMe SMART / Health, controller copy");
+    extended_smart_section(page, drive);
+    if (drive.has(CommandId::sysinfo)) {
+        counters_section(page, "System status", kSystemStatusFields, drive.status.system);
+        counters_section(page, "Flash status", kFlashStatusFields, drive.status.flash);
+    }
+    if (drive.failures.empty())
         page.add(
             "<section><h2>Failed commands</h2><p class=\"ok\">None: every command the "
             "report sent was answered.</p></section>");
-    files_section(page, doc);
-    page.add("<footer>torvik_usb_pssd_flash_id " + text_of(doc["tool"]["version"]) + " (" +
-             text_of(doc["tool"]["platform"]) + ")</footer></main></body></html>\n");
+    files_section(page, drive);
+    page.add("<footer>torvik_usb_pssd_flash_id " + html_escape(run.tool_version) + " (" +
+             html_escape(run.platform) + ")</footer></main></body></html>\n");
     return std::move(page.text());
 }
 

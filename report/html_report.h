@@ -1,7 +1,7 @@
 // The HTML report: one self-contained page (inline CSS and SVG, no script, nothing fetched) with
 // the drive's identity, the health verdict, the key health figures as bars, the flash IDs and
-// chip-enable layout, and every table of the JSON report. It is drawn from the JSON report's
-// document, so the page and the JSON never disagree.
+// chip-enable layout, and every table of the JSON report. It is drawn from the drive model and its
+// verdict, as the JSON report is, with the JSON report's names for its rows.
 #pragma once
 
 #include <cstdio>
@@ -12,18 +12,18 @@
 namespace torvik {
 
 struct JsonRunInfo;
-struct ReportRecorder;
+struct DriveModel;
 
 inline constexpr const char* kHtmlReportFileName = "torvik_usb_pssd_flash_id.html";
 
-std::string html_report(const JsonRunInfo& run, const ReportRecorder& record);
+std::string html_report(const JsonRunInfo& run, const DriveModel& drive);
 
 // Text for an HTML text node or attribute value: markup characters become references, and any
 // byte that is not printable ASCII becomes U+FFFD, so drive texts can neither inject markup nor
 // make the page invalid.
 std::string html_escape(const std::string& text);
 
-// Writes the page to kHtmlReportFileName in the current directory, as the JSON report is written.
+// Writes the page to kHtmlReportFileName in the output folder, as the JSON report is written.
 FileResult write_html_report(FileStore& files, std::FILE* console, const std::string& page);
 
 }  // namespace torvik

@@ -1,29 +1,28 @@
 #include "report/json_report.h"
 
-#include "report/json_document.h"
+#include <nlohmann/json.hpp>
 
 #include <iterator>
 #include <limits>
 #include <string>
 
-#include "common/bytes.h"
+#include <algorithm>
+
 #include "flashid/flash_id.h"
+#include "model/attribute_table.h"
+#include "model/drive_model.h"
 #include "platform/storage_descriptor.h"
-#include "report/ata_smart_table.h"
-#include "report/attribute_table.h"
-#include "report/controller_config.h"
 #include "report/drive_list.h"
-#include "report/health_log.h"
-#include "report/health_log_fields.h"
-#include "report/health_verdict.h"
-#include "report/number_format.h"
 #include "report/report_output.h"
 
 namespace torvik {
 
 namespace {
 
-Json flash_id_json(const std::uint8_t* id);
+// Keys keep the order in which they are written, so the file reads like the text report.
+using Json = nlohmann::ordered_json;
+
+Json flash_id_json(const FlashReading& flash);
 
 // Whole numbers up to 2^53 in magnitude as JSON numbers, larger ones as decimal strings, so that
 // no reader that keeps numbers as doubles can round them.
@@ -32,101 +31,77 @@ Json json_integer(std::int64_t value);
 Json json_integer(Uint128 value);
 
 constexpr std::uint64_t kLargestExactInteger = std::uint64_t{1} << 53;
-constexpr std::size_t kFlashIdSize = 8;
-constexpr std::size_t kSectorSize = 512;
-
-Uint128 read_le128(const std::uint8_t* p) {
-    return Uint128{get_le64(p + 8), get_le64(p)};
-}
 
 // A text of the tables that joins the description after a space, without that space.
 const char* without_leading_space(const char* text) {
     return text[0] == ' ' ? text + 1 : text;
 }
 
-Json field_value(const std::uint8_t* page, const FieldLine& line) {
-    const std::uint8_t* p = page + line.offset;
-    switch (line.field) {
-        case Field::u8:
-            return p[0];
-        case Field::u16:
-            return get_le16(p);
-        case Field::u32:
-        case Field::seconds:
-            return get_le32(p);
-        case Field::s64:
-            return json_integer(static_cast<std::int64_t>(get_le64(p)));
-        case Field::data_units:
-        case Field::count96:
-        case Field::count32:
-            // The whole 128-bit counter, where the log shows only its low bits.
-            return json_integer(read_le128(p));
-    }
-    return nullptr;
+// A field's value: numbers of up to 4 bytes as they are, wider ones exactly (signed where the
+// field is), 128-bit counters in full where the health log shows only their low bits.
+Json field_value(const FieldDef& field, Uint128 value) {
+    if (field.width <= 4)
+        return value.low;
+    if (field.is_signed)
+        return json_integer(static_cast<std::int64_t>(value.low));
+    return json_integer(value);
 }
 
-template <std::size_t N>
-void add_fields(Json& out, const std::uint8_t* page, const FieldLine (&lines)[N]) {
-    for (const FieldLine& line : lines)
-        out[line.key] = field_value(page, line);
+template <std::size_t N, std::size_t M>
+void add_fields(Json& out, const FieldDef (&fields)[N],
+                const std::array<std::uint64_t, M>& values) {
+    static_assert(N == M);
+    for (std::size_t i = 0; i < N; ++i)
+        out[fields[i].name] = field_value(fields[i], Uint128{0, values[i]});
 }
 
 Json temperature(std::uint16_t kelvin) {
     return Json{{"kelvin", kelvin}, {"celsius", kelvin_to_celsius(kelvin)}};
 }
 
-Json identity(const ReportRecorder& record) {
+Json identity(const DriveModel& model) {
     Json out = Json::object();
-    if (record.page(CommandId::inquiry) != nullptr) {
-        out["model"] = record.model;
-        out["revision"] = record.revision;
-        out["serial"] = record.serial;
+    if (model.has(CommandId::inquiry)) {
+        out["model"] = model.identity.model;
+        out["revision"] = model.identity.revision;
+        out["serial"] = model.identity.serial;
     }
-    if (record.last_lba) {
-        // The last LBA counts from 0, so the drive holds one sector more.
-        const std::uint64_t lba = *record.last_lba;
-        const Uint128 sectors{lba == std::numeric_limits<std::uint64_t>::max() ? 1u : 0u, lba + 1};
-        const Uint128 bytes{sectors.high << 9 | sectors.low >> (64 - 9), sectors.low << 9};
-        static_assert(kSectorSize == 1u << 9);
-        out["last_lba"] = json_integer(lba);
-        out["size_bytes"] = json_integer(bytes);
+    if (model.last_lba) {
+        out["last_lba"] = json_integer(*model.last_lba);
+        out["size_bytes"] = json_integer(size_in_bytes(*model.last_lba));
     }
     return out;
 }
 
-Json controller(const ReportRecorder& record) {
+Json controller(const DriveModel& model) {
     Json out = Json::object();
-    if (record.page(CommandId::read_info) != nullptr) {
+    if (model.has(CommandId::read_info)) {
         char name[8];
-        std::snprintf(name, sizeof name, "TK%04X", static_cast<unsigned>(record.controller_id));
-        out["id"] = record.controller_id;
+        std::snprintf(name, sizeof name, "TK%04X", static_cast<unsigned>(model.controller_id));
+        out["id"] = model.controller_id;
         out["name"] = name;
     }
-    out["supported"] = record.controller_supported;
+    out["supported"] = model.controller_supported;
     return out;
 }
 
-bool flash_id_present(const std::uint8_t* id) {
-    return id[0] != 0 || id[1] != 0;
-}
-
-Json banks(const std::uint8_t* fidall) {
+Json banks(const DriveModel& model) {
     Json out = Json::array();
     for (unsigned bank = 0; bank < kFlashBanks; ++bank) {
-        const std::uint8_t* id = fidall + kFlashIdSize * bank;
-        if (!flash_id_present(id))
+        const FlashReading& flash = model.banks[bank];
+        if (!flash_id_present(flash.bytes))
             continue;
         Json entry = {{"bank", bank}};
-        entry.update(flash_id_json(id));
+        entry.update(flash_id_json(flash));
         out.push_back(std::move(entry));
     }
     return out;
 }
 
-Json configuration(const std::uint8_t* sysinfo, const std::uint8_t* infoblock) {
+Json configuration(const DriveModel& model, bool sysinfo, bool infoblock) {
     Json out = Json::object();
-    if (sysinfo != nullptr) {
-        const FlashGeometry g = read_flash_geometry(sysinfo);
+    if (sysinfo) {
+        const FlashGeometry& g = model.geometry;
         out["cpu_clock"] = g.cpu_clock;
         out["flash_ce"] = g.ce_count;
         out["flash_channels"] = g.channels;
@@ -141,17 +116,16 @@ Json configuration(const std::uint8_t* sysinfo, const std::uint8_t* infoblock) {
             out["cell_type"] = cell;
         out["pe_cycle_limit"] = {{"first", g.pe_limit_first}, {"second", g.pe_limit_second}};
     }
-    if (infoblock != nullptr) {
-        const SlcCache slc = read_slc_cache(infoblock);
-        out["slc_cache"] = {{"first", slc.first}, {"second", slc.second}};
+    if (infoblock) {
+        out["slc_cache"] = {{"first", model.slc_cache.first}, {"second", model.slc_cache.second}};
     }
     return out;
 }
 
-Json attribute_configuration(const std::uint8_t* infoblock) {
+Json attribute_configuration(const DriveModel& model) {
     Json out = Json::array();
     for (std::size_t k = 0; k < kAttributeSlotCount; ++k) {
-        const AttributeSlot slot = read_attribute_slot(infoblock, k);
+        const AttributeSlot& slot = model.attribute_slots[k];
         if (slot.attr == 0)
             continue;  // an empty slot
         Json entry = {{"slot", k},
@@ -168,35 +142,40 @@ Json attribute_configuration(const std::uint8_t* infoblock) {
     return out;
 }
 
-Json nvme_smart(const std::uint8_t* smart) {
-    const std::uint8_t warning = smart[kCriticalWarningOffset];
-    Json texts = Json::array();
-    for (std::size_t bit = 0; bit < std::size(kCriticalWarnings); ++bit) {
-        if ((warning >> bit & 1) != 0)
-            texts.push_back(kCriticalWarnings[bit]);
-    }
-    Json out = {{"critical_warning", {{"value", warning}, {"texts", texts}}},
-                {"composite_temperature", temperature(composite_temperature(smart))}};
-    add_fields(out, smart, kNvmeLinesBeforeSensors);
+Json nvme_smart(const NvmeSmartHealth& smart) {
+    Json out = Json::object();
     Json sensors = Json::array();
-    for (std::size_t i = 0; i < kSensorCount; ++i) {
-        const std::uint16_t kelvin = temperature_sensor(smart, i);
-        if (kelvin == 0)
-            continue;  // no such sensor
-        Json sensor = {{"sensor", i}};
-        sensor.update(temperature(kelvin));
-        sensors.push_back(std::move(sensor));
+    for (std::size_t i = 0; i < kNvmeSmartFieldCount; ++i) {
+        const FieldDef& field = kNvmeSmartFields[i];
+        if (i == kSmartCriticalWarning) {
+            const std::uint64_t warning = smart[i];
+            Json texts = Json::array();
+            for (std::size_t bit = 0; bit < std::size(kCriticalWarnings); ++bit) {
+                if ((warning >> bit & 1) != 0)
+                    texts.push_back(kCriticalWarnings[bit]);
+            }
+            out[field.name] = {{"value", warning}, {"texts", texts}};
+        } else if (i == kSmartCompositeTemperature) {
+            out[field.name] = temperature(static_cast<std::uint16_t>(smart[i]));
+        } else if (i >= kSmartFirstSensor && i < kSmartFirstSensor + kSmartSensorCount) {
+            const auto kelvin = static_cast<std::uint16_t>(smart[i]);
+            if (kelvin != 0) {  // 0: no such sensor
+                Json sensor = {{"sensor", i - kSmartFirstSensor}};
+                sensor.update(temperature(kelvin));
+                sensors.push_back(std::move(sensor));
+            }
+            if (i == kSmartFirstSensor + kSmartSensorCount - 1)
+                out["temperature_sensors"] = std::move(sensors);
+        } else {
+            out[field.name] = field_value(field, smart.values[i]);
+        }
     }
-    out["temperature_sensors"] = std::move(sensors);
-    add_fields(out, smart, kNvmeLinesAfterSensors);
     return out;
 }
 
-Json extended_smart(const std::uint8_t* smartext) {
+Json extended_smart(const ExtendedSmart& ext) {
     Json out = Json::array();
-    const std::size_t count = ext_smart_record_count(smartext);
-    for (std::size_t k = 0; k < count; ++k) {
-        const ExtSmartRecord r = read_ext_smart_record(smartext, k);
+    for (const ExtSmartRecord& r : ext.records) {
         Json entry = {{"number", r.number}, {"int_id", r.int_id}, {"raw", json_integer(r.raw)}};
         if (const char* text = find_attribute_description(r.int_id))
             entry["description"] = text;
@@ -205,18 +184,9 @@ Json extended_smart(const std::uint8_t* smartext) {
     return out;
 }
 
-Json status_log(const std::uint8_t* sysinfo, bool flash) {
-    Json out = Json::object();
-    if (flash)
-        add_fields(out, sysinfo, kFlashStatusLines);
-    else
-        add_fields(out, sysinfo, kSystemStatusLines);
-    return out;
-}
-
-Json failed_commands(const ReportRecorder& record) {
+Json failed_commands(const DriveModel& model) {
     Json out = Json::array();
-    for (const FailedCommand& f : record.failures) {
+    for (const FailedCommand& f : model.failures) {
         const CommandInfo& command = command_info(f.command);
         Json entry = {
             {"command", command.page_name}, {"dump_file", command.dump_name}, {"error", f.error}};
@@ -243,23 +213,13 @@ Json health(const HealthAssessment& assessment) {
                 {"reasons", std::move(reasons)}};
 }
 
-Json files(const ReportRecorder& record) {
-    Json out = {{"written", Json::array()},
-                {"not_created", Json::array()},
-                {"write_failed", Json::array()}};
-    for (const FileRecord& file : record.files) {
-        switch (file.outcome) {
-            case FileOutcome::written:
-                out["written"].push_back(file.name);
-                break;
-            case FileOutcome::not_created:
-                out["not_created"].push_back(file.name);
-                break;
-            case FileOutcome::write_failed:
-                out["write_failed"].push_back(file.name);
-                break;
-        }
-    }
+Json files(const DriveModel& model) {
+    Json out = Json::object();
+    for (const FileOutcome outcome :
+         {FileOutcome::written, FileOutcome::not_created, FileOutcome::write_failed})
+        out[file_outcome_name(outcome)] = Json::array();
+    for (const FileRecord& file : model.files)
+        out[file_outcome_name(file.outcome)].push_back(file.name);
     return out;
 }
 
@@ -284,12 +244,11 @@ Json json_integer(Uint128 value) {
     return decimal_text(value).text;
 }
 
-Json flash_id_json(const std::uint8_t* id) {
+Json flash_id_json(const FlashReading& flash) {
     Json out = {{"bytes", Json::array()}};
-    for (std::size_t i = 0; i < kFlashIdSize; ++i)
-        out["bytes"].push_back(id[i]);
-    FlashFields fields;
-    decode_flash_fields(id, fields);
+    for (const std::uint8_t byte : flash.bytes)
+        out["bytes"].push_back(byte);
+    const FlashFields& fields = flash.fields;
     char description[kFlashDescriptionSize];
     format_flash_description(fields, description, sizeof description);
     out["description"] = description;
@@ -312,9 +271,8 @@ Json flash_id_json(const std::uint8_t* id) {
     return out;
 }
 
-}  // namespace
-
-Json json_report(const JsonRunInfo& run, const ReportRecorder& record) {
+// The whole document of a run.
+Json json_report(const JsonRunInfo& run, const DriveModel& model) {
     Json doc;
     doc["json_format_version"] = kJsonFormatVersion;
     doc["tool"] = {{"name", "torvik_usb_pssd_flash_id"},
@@ -328,60 +286,62 @@ Json json_report(const JsonRunInfo& run, const ReportRecorder& record) {
     if (!run.simulation.empty()) {
         doc["drive"]["simulated"] = {{"kind", run.simulation}, {"source", run.simulation_source}};
     }
-    doc["identity"] = identity(record);
-    doc["controller"] = controller(record);
-    doc["health"] = health(assess_health(health_pages(record)));
+    doc["identity"] = identity(model);
+    doc["controller"] = controller(model);
+    doc["health"] = health(model.health);
 
-    if (const std::uint8_t* fid = record.page(CommandId::read_fid); fid && flash_id_present(fid))
-        doc["flash_id"] = flash_id_json(fid);
-    if (const std::uint8_t* fidall = record.page(CommandId::fidall))
-        doc["banks"] = banks(fidall);
+    if (model.has(CommandId::read_fid) && flash_id_present(model.flash_id.bytes))
+        doc["flash_id"] = flash_id_json(model.flash_id);
+    if (model.has(CommandId::fidall))
+        doc["banks"] = banks(model);
 
-    const std::uint8_t* sysinfo = record.page(CommandId::sysinfo);
-    const std::uint8_t* infoblock = record.page(CommandId::infoblock);
-    if (sysinfo != nullptr || infoblock != nullptr)
-        doc["configuration"] = configuration(sysinfo, infoblock);
-    if (infoblock != nullptr)
-        doc["attribute_configuration"] = attribute_configuration(infoblock);
+    const bool sysinfo = model.has(CommandId::sysinfo);
+    const bool infoblock = model.has(CommandId::infoblock);
+    if (sysinfo || infoblock)
+        doc["configuration"] = configuration(model, sysinfo, infoblock);
+    if (infoblock)
+        doc["attribute_configuration"] = attribute_configuration(model);
     // The two SMART sections follow the health log: a page of zeros has nothing to show.
-    if (const std::uint8_t* smart = record.page(CommandId::smart);
-        smart != nullptr && nvme_smart_section_due(smart)) {
-        doc["nvme_smart"] = nvme_smart(smart);
-    }
+    if (model.has(CommandId::smart) && model.smart_controller.any)
+        doc["nvme_smart"] = nvme_smart(model.smart_controller);
     // The same log as read through the bridge, which the health verdict prefers.
-    if (const std::uint8_t* bridge = record.page(CommandId::nvme_smart_log);
-        bridge != nullptr && nvme_smart_section_due(bridge)) {
-        doc["bridge_nvme_smart"] = nvme_smart(bridge);
-    }
-    if (const std::uint8_t* identify = record.page(CommandId::nvme_identify)) {
-        const TemperatureThresholds limits = read_temperature_thresholds(identify);
+    if (model.has(CommandId::nvme_smart_log) && model.smart_bridge.any)
+        doc["bridge_nvme_smart"] = nvme_smart(model.smart_bridge);
+    if (model.has(CommandId::nvme_identify)) {
+        const NvmeIdentity& identify = model.nvme_identity;
         Json out = Json::object();
-        if (limits.warning != 0)
-            out["warning_composite_temperature_threshold"] = temperature(limits.warning);
-        if (limits.critical != 0)
-            out["critical_composite_temperature_threshold"] = temperature(limits.critical);
+        if (identify.warning_temperature != 0)
+            out[kIdentifyWarningTemperature.name] = temperature(identify.warning_temperature);
+        if (identify.critical_temperature != 0)
+            out[kIdentifyCriticalTemperature.name] = temperature(identify.critical_temperature);
         doc["nvme_identify"] = std::move(out);
     }
-    if (const std::uint8_t* smartext = record.page(CommandId::smartext);
-        smartext != nullptr && ext_smart_section_due(smartext)) {
-        doc["extended_smart"] = extended_smart(smartext);
+    if (model.has(CommandId::smartext) && model.extended_smart.any)
+        doc["extended_smart"] = extended_smart(model.extended_smart);
+    if (sysinfo) {
+        Json system = Json::object();
+        add_fields(system, kSystemStatusFields, model.status.system);
+        doc["system_status"] = std::move(system);
+        Json flash = Json::object();
+        add_fields(flash, kFlashStatusFields, model.status.flash);
+        doc["flash_status"] = std::move(flash);
     }
-    if (sysinfo != nullptr) {
-        doc["system_status"] = status_log(sysinfo, false);
-        doc["flash_status"] = status_log(sysinfo, true);
-    }
-    doc["failed_commands"] = failed_commands(record);
-    doc["files"] = files(record);
+    doc["failed_commands"] = failed_commands(model);
+    doc["files"] = files(model);
     return doc;
 }
 
+}  // namespace
+
 std::string flash_id_json_text(const std::uint8_t* id) {
-    return flash_id_json(id).dump();
+    FlashIdBytes bytes{};
+    std::copy(id, id + kFlashIdSize, bytes.begin());
+    return flash_id_json(read_flash(bytes)).dump();
 }
 
 FileResult write_json_report(FileStore& files, std::FILE* console, const JsonRunInfo& run,
-                             const ReportRecorder& record) {
-    const Json report = json_report(run, record);
+                             const DriveModel& model) {
+    const Json report = json_report(run, model);
     // Texts from the drive may hold any bytes: those that are not UTF-8 become U+FFFD, and the
     // file stays ASCII.
     const std::string text =

@@ -1,14 +1,14 @@
 // The machine-readable report: everything a run learned, as one JSON document beside the text
-// files. It is built from the same decoders and field tables as the text report and the health
-// log, so the two never show different fields. The layout is documented in docs/json.md.
+// files. It is drawn from the drive model, as the text report and the health log are, and names
+// each field as its page definition does. The layout is documented in docs/json.md.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
+#include "model/drive_model.h"
 #include "platform/output_file.h"
-#include "report/report_recorder.h"
 
 namespace torvik {
 
@@ -28,10 +28,10 @@ struct JsonRunInfo {
     std::string simulation_source;  // the profile name or the replayed directory
 };
 
-// Writes the document of the run to kJsonReportFileName in the current directory. A file that
+// Writes the document of the run to kJsonReportFileName in the output folder. A file that
 // cannot be created or written gets its message on the console.
 FileResult write_json_report(FileStore& files, std::FILE* console, const JsonRunInfo& run,
-                             const ReportRecorder& record);
+                             const DriveModel& model);
 
 // One flash ID as a JSON object: its 8 bytes, the description the text report shows and the
 // decoded fields, each absent when the decoder did not find it.

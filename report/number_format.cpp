@@ -65,31 +65,4 @@ WholeNumber whole_number(double value, int width) {
     return out;
 }
 
-DecimalText decimal_text(Uint128 value) {
-    // Long division by ten over four 32-bit limbs, most significant first; each step's dividend
-    // (remainder << 32 | limb) stays below 10 * 2^32, well inside 64 bits.
-    std::uint32_t limbs[4] = {
-        static_cast<std::uint32_t>(value.high >> 32), static_cast<std::uint32_t>(value.high),
-        static_cast<std::uint32_t>(value.low >> 32), static_cast<std::uint32_t>(value.low)};
-    char digits[sizeof DecimalText{}.text];  // least significant first
-    std::size_t count = 0;
-    bool zero = false;
-    while (!zero) {
-        std::uint64_t remainder = 0;
-        zero = true;
-        for (std::uint32_t& limb : limbs) {
-            const std::uint64_t dividend = remainder << 32 | limb;
-            limb = static_cast<std::uint32_t>(dividend / 10);
-            remainder = dividend % 10;
-            zero = zero && limb == 0;
-        }
-        digits[count++] = static_cast<char>('0' + remainder);
-    }
-    DecimalText out{};
-    for (std::size_t d = 0; d < count; ++d)
-        out.text[d] = digits[count - 1 - d];
-    out.text[count] = '\0';
-    return out;
-}
-
 }  // namespace torvik

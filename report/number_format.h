@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "common/uint128.h"
+
 namespace torvik {
 
 struct WholeNumber {
@@ -15,18 +17,5 @@ struct WholeNumber {
 
 // value rounded to a whole number, exactly, right-aligned in at least width characters.
 WholeNumber whole_number(double value, int width);
-
-// An unsigned 128-bit whole number, as the NVMe SMART / Health page keeps its counters.
-struct Uint128 {
-    std::uint64_t high = 0;
-    std::uint64_t low = 0;
-};
-
-struct DecimalText {
-    char text[40];  // 2^128 - 1 has 39 digits
-};
-
-// The exact decimal digits of value, without sign or padding.
-DecimalText decimal_text(Uint128 value);
 
 }  // namespace torvik

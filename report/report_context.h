@@ -9,13 +9,13 @@ namespace torvik {
 
 class FileStore;
 class OutputFile;
-struct ReportRecorder;
+struct DriveModel;
 
 struct ReportContext {
-    DriveLink link;            // the open disk and the console the report prints on
-    FileStore& files;          // where the dumps, the health log and the manifest are written
-    OutputFile* report_file;   // nullptr when it could not be created
-    ReportRecorder& recorder;  // keeps what the run learns
+    DriveLink link;           // the open disk and the console the report prints on
+    FileStore& files;         // where the dumps, the health log and the manifest are written
+    OutputFile* report_file;  // nullptr when it could not be created
+    DriveModel& model;        // what the run learns
     // Where the files that only this tool writes (the run's manifest) report a failure: standard
     // error, so the console stays as it is.
     std::FILE* diagnostics = stderr;

@@ -43,11 +43,6 @@ using NvmeCommandBlock = std::array<std::uint8_t, 32>;
 inline constexpr std::size_t kNvmeOpcodeByte = 0;
 inline constexpr std::size_t kNvmeCdw10Byte = 8;
 
-// Command dword 10 of the two bridge reads (low byte: the only part that reaches the drive).
-inline constexpr std::uint32_t kNvmeIdentifyCnsController = 1;
-inline constexpr std::uint32_t kNvmeSmartHealthLogId = 2;
-inline constexpr std::uint32_t kNvmeAllNamespaces = 0xFFFFFFFF;
-
 NvmeCommandBlock nvme_command_block(std::uint8_t opcode, std::uint32_t namespace_id,
                                     std::uint32_t cdw10);
 

@@ -45,6 +45,17 @@ enum class CommandOutcome : std::uint8_t {
 
 inline constexpr std::uint8_t kTunnelOpcode = 0xE6;  // the bridge's NVMe admin pass-through
 
+// NVMe admin command values of the two bridge reads.
+inline constexpr std::uint32_t kNvmeIdentifyCnsController = 1;  // Identify: the controller
+inline constexpr std::uint32_t kNvmeSmartHealthLogId = 2;       // Get Log Page: SMART / Health
+inline constexpr std::uint32_t kNvmeAllNamespaces = 0xFFFFFFFF;
+
+// Command dword 10 of a Get Log Page of length bytes: the number of dwords minus one in the upper
+// half, the log identifier in the low byte.
+constexpr std::uint32_t nvme_log_cdw10(std::uint32_t log_id, std::uint32_t length) {
+    return ((length / 4 - 1) << 16) | log_id;
+}
+
 struct CommandInfo {
     CommandId id;
     CommandForm form;
@@ -54,26 +65,30 @@ struct CommandInfo {
     const char* dump_name;     // "torvik_usb_" or "torvik_pssd_", the page name, ".bin"
     const char* page_name;     // the command's short name
     const char* failure_name;  // the report's failure line; nullptr: it prints none
+    // A bridge read's NVMe command: its namespace id and command dword 10.
+    std::uint32_t nvme_namespace;
+    std::uint32_t nvme_cdw10;
 };
 
 // In the order the report sends them. The six controller pages print the name of the info read
 // that comes before them; the bridge reads have a line of the transport's only.
 // clang-format off
-// Columns: id, form, code, CDB length, reply length, dump file, page name, failure line.
+// Columns: id, form, code, CDB length, reply length, dump file, page name, failure line; for the
+// bridge reads the NVMe namespace id and command dword 10.
 inline constexpr CommandInfo kCommands[] = {
-    {CommandId::inquiry,         CommandForm::scsi,     0x12,       6,  56,   "torvik_usb_inq.bin",         "inq",        "Inquiry"},
-    {CommandId::read_capacity10, CommandForm::scsi,     0x25,       10, 8,    "torvik_usb_cap.bin",         "cap",        "ReadCapacity"},
-    {CommandId::read_capacity16, CommandForm::scsi,     0x9E,       16, 32,   "torvik_usb_cap16.bin",       "cap16",      "ReadCapacity16"},
-    {CommandId::read_fid,        CommandForm::vendor12, 0x0656,     12, 512,  "torvik_usb_fid.bin",         "fid",        "ReadFID"},
-    {CommandId::read_info,       CommandForm::vendor12, 0x0605,     12, 528,  "torvik_usb_info.bin",        "info",       "ReadInfo"},
-    {CommandId::sysinfo,         CommandForm::vendor16, 0x06008000, 16, 4096, "torvik_pssd_sysinfo.bin",    "sysinfo",    "ReadInfo"},
-    {CommandId::fidall,          CommandForm::vendor16, 0x06009000, 16, 512,  "torvik_pssd_fidall.bin",     "fidall",     "ReadInfo"},
-    {CommandId::infoblock,       CommandForm::vendor16, 0x0600B100, 16, 6144, "torvik_pssd_infoblock.bin",  "infoblock",  "ReadInfo"},
-    {CommandId::id,              CommandForm::vendor16, 0x0600FD13, 16, 4096, "torvik_pssd_id.bin",         "id",         "ReadInfo"},
-    {CommandId::smart,           CommandForm::vendor16, 0x06008901, 16, 512,  "torvik_pssd_smart.bin",      "smart",      "ReadInfo"},
-    {CommandId::smartext,        CommandForm::vendor16, 0x06008902, 16, 4096, "torvik_pssd_smartext.bin",   "smartext",   "ReadInfo"},
-    {CommandId::nvme_identify,   CommandForm::tunnel,   0x06,       16, 4096, "torvik_pssd_nvme_id.bin",    "nvme_id",    nullptr},
-    {CommandId::nvme_smart_log,  CommandForm::tunnel,   0x02,       16, 512,  "torvik_pssd_nvme_smart.bin", "nvme_smart", nullptr},
+    {CommandId::inquiry,         CommandForm::scsi,     0x12,       6,  56,   "torvik_usb_inq.bin",         "inq",        "Inquiry", 0, 0},
+    {CommandId::read_capacity10, CommandForm::scsi,     0x25,       10, 8,    "torvik_usb_cap.bin",         "cap",        "ReadCapacity", 0, 0},
+    {CommandId::read_capacity16, CommandForm::scsi,     0x9E,       16, 32,   "torvik_usb_cap16.bin",       "cap16",      "ReadCapacity16", 0, 0},
+    {CommandId::read_fid,        CommandForm::vendor12, 0x0656,     12, 512,  "torvik_usb_fid.bin",         "fid",        "ReadFID", 0, 0},
+    {CommandId::read_info,       CommandForm::vendor12, 0x0605,     12, 528,  "torvik_usb_info.bin",        "info",       "ReadInfo", 0, 0},
+    {CommandId::sysinfo,         CommandForm::vendor16, 0x06008000, 16, 4096, "torvik_pssd_sysinfo.bin",    "sysinfo",    "ReadInfo", 0, 0},
+    {CommandId::fidall,          CommandForm::vendor16, 0x06009000, 16, 512,  "torvik_pssd_fidall.bin",     "fidall",     "ReadInfo", 0, 0},
+    {CommandId::infoblock,       CommandForm::vendor16, 0x0600B100, 16, 6144, "torvik_pssd_infoblock.bin",  "infoblock",  "ReadInfo", 0, 0},
+    {CommandId::id,              CommandForm::vendor16, 0x0600FD13, 16, 4096, "torvik_pssd_id.bin",         "id",         "ReadInfo", 0, 0},
+    {CommandId::smart,           CommandForm::vendor16, 0x06008901, 16, 512,  "torvik_pssd_smart.bin",      "smart",      "ReadInfo", 0, 0},
+    {CommandId::smartext,        CommandForm::vendor16, 0x06008902, 16, 4096, "torvik_pssd_smartext.bin",   "smartext",   "ReadInfo", 0, 0},
+    {CommandId::nvme_identify,   CommandForm::tunnel,   0x06,       16, 4096, "torvik_pssd_nvme_id.bin",    "nvme_id",    nullptr, 0, kNvmeIdentifyCnsController},
+    {CommandId::nvme_smart_log,  CommandForm::tunnel,   0x02,       16, 512,  "torvik_pssd_nvme_smart.bin", "nvme_smart", nullptr, kNvmeAllNamespaces, nvme_log_cdw10(kNvmeSmartHealthLogId, 512)},
 };
 // clang-format on
 
@@ -140,7 +155,8 @@ constexpr bool command_table_is_sound() {
         const CommandInfo& c = kCommands[i];
         if (static_cast<std::size_t>(c.id) != i || c.length == 0 || !cdb_length_fits_form(c) ||
             !dump_name_fits_page(c) || !is_read_only_opcode(command_opcode(c)) ||
-            (c.failure_name == nullptr) != (c.form == CommandForm::tunnel)) {
+            (c.failure_name == nullptr) != (c.form == CommandForm::tunnel) ||
+            (c.form != CommandForm::tunnel && (c.nvme_namespace != 0 || c.nvme_cdw10 != 0))) {
             return false;
         }
         for (std::size_t j = 0; j < i; ++j) {

@@ -1,9 +1,12 @@
 #include "sim/profiles.h"
 
 #include <algorithm>
-#include <cstring>
+#include <initializer_list>
+#include <iterator>
 
-#include "common/bytes.h"
+#include "model/controller_pages.h"
+#include "model/nvme_pages.h"
+#include "model/scsi_pages.h"
 
 namespace torvik {
 
@@ -12,7 +15,13 @@ namespace {
 using Page = std::vector<std::uint8_t>;
 
 // BiCS5 TLC packages of four dies, 2 Tb per chip enable: four of them make the 1 TB drive.
-constexpr std::uint8_t kFlashId[8] = {0x98, 0x49, 0x9A, 0xB3, 0x7E, 0xF4, 0x08, 0x00};
+constexpr FlashIdBytes kFlashId = {0x98, 0x49, 0x9A, 0xB3, 0x7E, 0xF4, 0x08, 0x00};
+
+// One field and the value the simulated drive holds in it.
+struct Value {
+    const FieldDef& field;
+    std::uint64_t value;
+};
 
 Page& reply(SimProfileData& data, CommandId id) {
     Page& page = data.replies[static_cast<std::size_t>(id)];
@@ -20,147 +29,112 @@ Page& reply(SimProfileData& data, CommandId id) {
     return page;
 }
 
-void put_text(Page& page, std::size_t offset, const char* text) {
-    std::memcpy(page.data() + offset, text, std::strlen(text));
+Page& page_of(SimProfileData& data, CommandId id) {
+    return data.replies[static_cast<std::size_t>(id)];
 }
 
-void put_flash_id(Page& page, std::size_t offset, const std::uint8_t (&id)[8]) {
-    std::copy(id, id + 8, page.begin() + static_cast<std::ptrdiff_t>(offset));
+void put(std::uint8_t* page, std::initializer_list<Value> values) {
+    for (const Value& v : values)
+        write_field(page, v.field, v.value);
+}
+
+template <std::size_t N>
+consteval const FieldDef& field(const FieldDef (&fields)[N], std::string_view name) {
+    return fields[field_index(fields, name)];
+}
+
+void put_flash_id(std::uint8_t* at) {
+    std::copy(kFlashId.begin(), kFlashId.end(), at);
 }
 
 // Standard INQUIRY data: direct-access device, SPC-4, vendor and product identification, revision,
 // and the serial number in the first eight vendor-specific bytes.
 void standard_inquiry(SimProfileData& data, const char* revision, const char* serial) {
-    Page& inq = reply(data, CommandId::inquiry);
-    inq[2] = 0x06;
-    inq[3] = 0x02;
-    inq[4] = 51;  // additional length: 56 bytes in all
-    put_text(inq, 8, data.vendor.c_str());
-    put_text(inq, 16, data.product.c_str());
-    put_text(inq, 32, revision);
-    put_text(inq, 36, serial);
+    std::uint8_t* inq = reply(data, CommandId::inquiry).data();
+    put(inq, {{field(kInquiryFields, "version"), 0x06},
+              {field(kInquiryFields, "response_data_format"), 0x02},
+              {field(kInquiryFields, "additional_length"), 51}});  // 56 bytes in all
+    write_text(inq, kInquiryVendor, data.vendor);
+    write_text(inq, kInquiryProduct, data.product);
+    write_text(inq, kInquiryRevision, revision);
+    write_text(inq, kInquirySerial, serial);
 }
 
 void capacity(SimProfileData& data, std::uint64_t last_lba) {
-    Page& cap10 = reply(data, CommandId::read_capacity10);
-    put_be32(cap10.data(),
-             last_lba > 0xFFFFFFFF ? 0xFFFFFFFF : static_cast<std::uint32_t>(last_lba));
-    put_be32(cap10.data() + 4, 512);
-    Page& cap16 = reply(data, CommandId::read_capacity16);
-    put_be64(cap16.data(), last_lba);
-    put_be32(cap16.data() + 8, 512);
+    put(reply(data, CommandId::read_capacity10).data(),
+        {{kCapacity10Fields[0], last_lba > kLastLba32 ? kLastLba32 : last_lba},
+         {kCapacity10Fields[1], 512}});
+    put(reply(data, CommandId::read_capacity16).data(),
+        {{kCapacity16Fields[0], last_lba}, {kCapacity16Fields[1], 512}});
 }
 
 void controller_identity(SimProfileData& data, std::uint16_t controller) {
-    Page& fid = reply(data, CommandId::read_fid);
-    put_flash_id(fid, 0, kFlashId);
-    Page& info = reply(data, CommandId::read_info);
-    put_text(info, 0, "TK5021 PSSD FW 1.0.3");
-    put_be16(info.data() + 382, controller);
+    put_flash_id(reply(data, CommandId::read_fid).data() + kFidFlashId.offset);
+    std::uint8_t* info = reply(data, CommandId::read_info).data();
+    write_text(info, kInfoFirmwareText, "TK5021 PSSD FW 1.0.3");
+    write_field(info, kInfoControllerId, controller);
 }
 
+// The configuration and the system and flash status counters; the two PE cycle limits are
+// configuration fields that the flash status log shows too.
 void system_info(SimProfileData& data) {
-    Page& sys = reply(data, CommandId::sysinfo);
-    std::uint8_t* p = sys.data();
-    p[0x00] = 4;                // chip enables
-    p[0x01] = 4;                // channels
-    p[0x02] = 1;                // interleave
-    p[0x08] = 3;                // bits per cell
-    put_le16(p + 0x0A, 1152);   // pages per block
-    put_le16(p + 0x0C, 14040);  // blocks per CE
-    p[0x0F] = 4;                // dies per CE
-    put_le32(p + 0x18, 0x0000000F);
-    put_le16(p + 0x38, 800);   // CPU clock
-    put_le16(p + 0x3E, 1200);  // flash clock, MT/s
-    // System status log.
-    p[0x109] = 0;
-    put_le16(p + 0x10A, 0x0001);
-    p[0x10C] = 0;
-    p[0x10D] = 0;
-    put_le16(p + 0x10E, 0);
-    put_le32(p + 0x110, 3);  // firmware updates
-    p[0x114] = 1;
-    p[0x115] = 0x0C;
-    put_le32(p + 0x120, 412);  // power cycles
-    put_le32(p + 0x124, 23);
-    put_le32(p + 0x128, 5);
-    put_le32(p + 0x12C, 4968123);  // power-on seconds
-    put_le32(p + 0x134, 2);
-    put_le32(p + 0x138, 0);
-    put_le32(p + 0x13C, 1);
-    put_le32(p + 0x140, 0);
-    put_le32(p + 0x144, 0);
-    put_le32(p + 0x148, 87);
-    put_le32(p + 0x14C, 1532);
-    put_le32(p + 0x150, 6021);
-    put_le32(p + 0x154, 311);
-    p[0x158] = 12;
-    p[0x159] = 35;
-    p[0x15A] = 8;
-    p[0x15B] = 1;
-    p[0x15C] = 0;
-    p[0x15D] = 0;
-    put_le32(p + 0x164, 940);
-    put_le32(p + 0x168, 41);
-    p[0x16C] = 3;
-    put_le32(p + 0x170, 2210);
-    put_le32(p + 0x174, 96);
-    p[0x178] = 5;
-    p[0x179] = 0;
-    p[0x17A] = 0;
-    // Flash status log.
-    put_le32(p + 0x200, 61);
-    put_le32(p + 0x204, 48);
-    put_le32(p + 0x208, 37);
-    put_le32(p + 0x20C, 29);
-    put_le32(p + 0x210, 21);
-    put_le32(p + 0x214, 17);
-    put_le64(p + 0x218, 1204331);
-    put_le64(p + 0x220, 2290876);
-    put_le64(p + 0x228, 354112908);
-    put_le64(p + 0x230, 1730998431);
-    put_le64(p + 0x238, 5123456789);
-    put_le64(p + 0x240, 2085111320);
-    put_le64(p + 0x248, 1877);
-    put_le64(p + 0x250, 5203);
-    put_le32(p + 0x258, 0);
-    put_le32(p + 0x25C, 2);
-    put_le32(p + 0x260, 4);
-    put_le32(p + 0x264, 9);
-    put_le32(p + 0x268, 0);
-    put_le32(p + 0x26C, 0);
-    put_le16(p + 0x270, 1902);
-    put_le16(p + 0x272, 7811);
-    put_le16(p + 0x274, 37);
-    put_le16(p + 0x276, 3);
-    put_le16(p + 0x278, 0);
-    put_le16(p + 0x27A, 1);
-    put_le16(p + 0x27C, 0);
-    put_le16(p + 0x27E, 2);
-    put_le16(p + 0x280, 0);
-    put_le16(p + 0x282, 1);
-    put_le32(p + 0x284, 16);
-    put_le32(p + 0x288, 118);
-    put_le32(p + 0x28C, 30000);  // PE cycle limit, SLC
-    put_le16(p + 0x290, 3000);   // PE cycle limit, TLC
+    std::uint8_t* p = reply(data, CommandId::sysinfo).data();
+    constexpr std::uint32_t kConfiguration[] = {
+        4,      // flash_ce
+        4,      // flash_channels
+        1,      // interleave
+        3,      // bits_per_cell
+        1152,   // pages_per_block
+        14040,  // blocks_per_ce
+        4,      // dies_per_ce
+        0x0F,   // flash_ce_mask
+        800,    // cpu_clock
+        1200,   // flash_clock_mt
+        30000,  // pe_cycle_limit_first, SLC
+        3000,   // pe_cycle_limit_second, TLC
+    };
+    static_assert(std::size(kConfiguration) == std::size(kGeometryFields));
+    for (std::size_t i = 0; i < std::size(kGeometryFields); ++i)
+        write_field(p, kGeometryFields[i].field, kConfiguration[i]);
+    // In the order of kSystemStatusFields.
+    constexpr std::uint64_t kSystemStatus[] = {
+        0,   0x0001, 0,    0,       0,  3,  1, 0x0C,  // init fail .. gpio; 3 firmware updates
+        412, 23,     5,    4968123,     // power cycles, abnormal, internal; power-on seconds
+        2,   0,      1,    0,       0,  // resets and ECC errors
+        87,  1532,   6021, 311,     12, 35, 8,  // garbage collection
+        1,   0,      0,                         // AES key, AXI errors
+        940, 41,     3,    2210,    96, 5,      // wear levelling
+        0,   0,                                 // VUC protection
+    };
+    static_assert(std::size(kSystemStatus) == kSystemStatusCount);
+    for (std::size_t i = 0; i < kSystemStatusCount; ++i)
+        write_field(p, kSystemStatusFields[i], kSystemStatus[i]);
+    // In the order of kFlashStatusFields, but for the two PE cycle limits written above.
+    constexpr std::uint64_t kFlashStatus[] = {
+        61,         48,         37,        29,         21, 17,  // max, average, min erase counts
+        1204331,    2290876,    354112908, 1730998431,          // erase and program totals
+        5123456789, 2085111320, 1877,      5203,                // read and write totals, retries ok
+        0,          2,          4,         9,          0,  0,   // retries failed, RAID recovery
+        1902,       7811,       37,        3,          0,  1,  0, 2, 0, 1,  // block counts
+        16,         118,  // RAID ECC entry, read disturb
+    };
+    static_assert(std::size(kFlashStatus) == kFlashStatusCount - 2);
+    for (std::size_t i = 0; i < std::size(kFlashStatus); ++i)
+        write_field(p, kFlashStatusFields[i], kFlashStatus[i]);
 }
 
 void flash_banks(SimProfileData& data) {
-    Page& fidall = reply(data, CommandId::fidall);
-    for (std::size_t bank = 0; bank < 4; ++bank) {
-        put_flash_id(fidall, 8 * bank, kFlashId);
-    }
+    std::uint8_t* fidall = reply(data, CommandId::fidall).data();
+    for (std::size_t bank = 0; bank < 4; ++bank)
+        put_flash_id(fidall + kFidallBanks.offset + kFidallBanks.size * bank);
 }
 
-// Attribute configuration records at 0x600: Attr, Tresh, Flags, -, ValId (LE), WrstId (LE),
-// RawId (BE). Slot 6 is left empty, as firmware leaves gaps.
+// Attribute configuration records; slot 6 is left empty, as firmware leaves gaps.
 void attribute_configuration(SimProfileData& data) {
-    Page& info = reply(data, CommandId::infoblock);
-    struct Slot {
-        std::uint8_t attr, tresh, flags;
-        std::uint16_t val_id, wrst_id, raw_id;
-    };
-    constexpr Slot kSlots[] = {
+    std::uint8_t* info = reply(data, CommandId::infoblock).data();
+    // Columns in the order of kAttributeSlotFields: attr, threshold, flags, value, worst and raw
+    // ids.
+    constexpr std::uint16_t kSlots[][6] = {
         {0x01, 0x32, 0x0B, 0x0001, 0x0002, 0x0100}, {0x05, 0x0A, 0x33, 0x0001, 0x0002, 0x0300},
         {0x09, 0x00, 0x32, 0x0001, 0x0002, 0x0600}, {0x0C, 0x00, 0x32, 0x0001, 0x0002, 0x0607},
         {0xA1, 0x00, 0x33, 0x0003, 0x0003, 0x0305}, {0xA5, 0x00, 0x32, 0x0004, 0x0004, 0x0201},
@@ -169,65 +143,53 @@ void attribute_configuration(SimProfileData& data) {
         {0xC2, 0x00, 0x22, 0x0006, 0x0007, 0x0803}, {0xF1, 0x00, 0x32, 0x0001, 0x0002, 0x0402},
         {0xF2, 0x00, 0x32, 0x0001, 0x0002, 0x0422},
     };
+    static_assert(std::size(kSlots[0]) == std::size(kAttributeSlotFields));
     std::size_t slot = 0;
-    for (const Slot& s : kSlots) {
+    for (const auto& values : kSlots) {
         if (slot == 6)
             ++slot;
-        std::uint8_t* r = info.data() + 0x600 + 16 * slot++;
-        r[0] = s.attr;
-        r[1] = s.tresh;
-        r[2] = s.flags;
-        put_le16(r + 4, s.val_id);
-        put_le16(r + 6, s.wrst_id);
-        put_be16(r + 8, s.raw_id);
+        std::uint8_t* record = info + kAttributeSlots.offset + kAttributeSlots.size * slot++;
+        for (std::size_t i = 0; i < std::size(kAttributeSlotFields); ++i)
+            write_field(record, kAttributeSlotFields[i], values[i]);
     }
-    put_le32(info.data() + 0x984, 0x00060000);  // SLC cache
-    put_le32(info.data() + 0x988, 0x00000C00);
+    put(info, {{kSlcCacheFields[0], 0x00060000}, {kSlcCacheFields[1], 0x00000C00}});
 }
 
 void identification(SimProfileData& data) {
-    Page& id = reply(data, CommandId::id);
-    put_text(id, 0, "TK5021");
-    put_text(id, 16, "PSSD-SIM-1TB");
-    put_text(id, 48, "1.0.3 2026-03-14");
+    std::uint8_t* id = reply(data, CommandId::id).data();
+    write_text(id, field(kIdPageFields, "controller"), "TK5021");
+    write_text(id, field(kIdPageFields, "product"), "PSSD-SIM-1TB");
+    write_text(id, field(kIdPageFields, "firmware"), "1.0.3 2026-03-14");
 }
 
-// NVMe SMART / Health log layout.
+// The NVMe SMART / Health log of a healthy drive.
 void health(Page& smart) {
-    std::uint8_t* p = smart.data();
-    p[0] = 0;
-    put_le16(p + 1, 309);  // 36 C
-    p[3] = 100;
-    p[4] = 10;
-    p[5] = 2;
-    put_le64(p + 0x20, 40112233);  // data units read
-    put_le64(p + 0x30, 35276512);  // data units written
-    put_le64(p + 0x40, 912345678);
-    put_le64(p + 0x50, 701234567);
-    put_le32(p + 0x60, 1240);  // controller busy minutes
-    put_le32(p + 0x70, 412);   // power cycles
-    put_le32(p + 0x80, 1380);  // power-on hours
-    put_le32(p + 0x90, 23);    // unsafe shutdowns
-    put_le32(p + 0xA0, 0);
-    put_le32(p + 0xB0, 0);
-    put_le32(p + 0xC0, 0);
-    put_le32(p + 0xC4, 0);
-    put_le16(p + 0xC8, 312);  // sensor 0: 39 C
-    put_le16(p + 0xCA, 305);  // sensor 1: 32 C
-    put_le32(p + 0xD8, 4);
-    put_le32(p + 0xDC, 0);
-    put_le32(p + 0xE0, 96);
-    put_le32(p + 0xE4, 0);
+    const FieldDef(&f)[kNvmeSmartFieldCount] = kNvmeSmartFields;
+    put(smart.data(), {
+                          {f[kSmartCompositeTemperature], 309},  // 36 C
+                          {f[kSmartAvailableSpare], 100},
+                          {f[kSmartSpareThreshold], 10},
+                          {f[kSmartPercentageUsed], 2},
+                          {f[kSmartDataUnitsRead], 40112233},
+                          {f[kSmartDataUnitsWritten], 35276512},
+                          {field(kNvmeSmartFields, "host_read_commands"), 912345678},
+                          {field(kNvmeSmartFields, "host_write_commands"), 701234567},
+                          {field(kNvmeSmartFields, "controller_busy_time"), 1240},
+                          {f[kSmartPowerCycles], 412},
+                          {f[kSmartPowerOnHours], 1380},
+                          {f[kSmartUnsafeShutdowns], 23},
+                          {f[kSmartFirstSensor], 312},      // 39 C
+                          {f[kSmartFirstSensor + 1], 305},  // 32 C
+                          {field(kNvmeSmartFields, "thermal_management_temp1_transition_count"), 4},
+                          {field(kNvmeSmartFields, "thermal_management_temp1_total_time"), 96},
+                      });
 }
 
-// Extended SMART records: #, IntId, 4 unused bytes, 64-bit raw value.
+// Extended SMART records, numbered from 1.
 void extended_smart(SimProfileData& data) {
-    Page& ext = reply(data, CommandId::smartext);
-    struct Record {
-        std::uint16_t int_id;
-        std::uint64_t raw;
-    };
-    constexpr Record kRecords[] = {
+    std::uint8_t* ext = reply(data, CommandId::smartext).data();
+    constexpr std::uint64_t kRecords[][2] = {
+        // IntId, raw value
         {0x0100, 0},  {0x0103, 0},  {0x0107, 0},  {0x0204, 3162},    {0x0205, 3495207},
         {0x0209, 61}, {0x020B, 37}, {0x020C, 21}, {0x020E, 2},       {0x020F, 98},
         {0x0300, 40}, {0x0301, 37}, {0x0302, 3},  {0x0410, 1134662}, {0x0430, 1623018},
@@ -235,23 +197,31 @@ void extended_smart(SimProfileData& data) {
         {0x0803, 44}, {0xF013, 0},
     };
     std::size_t k = 0;
-    for (const Record& r : kRecords) {
-        std::uint8_t* rec = ext.data() + 16 * k;
-        put_le16(rec, static_cast<std::uint16_t>(k + 1));
-        put_le16(rec + 2, r.int_id);
-        put_le64(rec + 8, r.raw);
-        ++k;
+    for (const auto& r : kRecords) {
+        std::uint8_t* record = ext + kExtSmartRecords.offset + kExtSmartRecords.size * k++;
+        put(record, {{kExtNumber, k}, {kExtIntId, r[0]}, {kExtRaw, r[1]}});
+    }
+}
+
+// The raw value of the first extended SMART record with that IntId.
+void set_ext_raw(Page& ext, std::uint16_t int_id, std::uint64_t raw) {
+    for (std::size_t k = 0; k < kExtSmartRecords.count; ++k) {
+        std::uint8_t* record = ext.data() + kExtSmartRecords.offset + kExtSmartRecords.size * k;
+        if (read_field(record, kExtIntId) == int_id) {
+            write_field(record, kExtRaw, raw);
+            return;
+        }
     }
 }
 
 void nvme_pages(SimProfileData& data) {
-    Page& id = reply(data, CommandId::nvme_identify);
-    put_le16(id.data() + 0, 0x1D79);  // PCI vendor id
-    put_le16(id.data() + 2, 0x1D79);
-    put_text(id, 4, "SIM00000000000001   ");
-    put_text(id, 24, "TORVIK PSSD SIM 1TB                     ");
-    put_text(id, 64, "TK5021.3");
-    id[77] = 7;  // maximum data transfer size
+    std::uint8_t* id = reply(data, CommandId::nvme_identify).data();
+    put(id, {{field(kNvmeIdentifyFields, "pci_vendor_id"), 0x1D79},
+             {field(kNvmeIdentifyFields, "pci_subsystem_vendor_id"), 0x1D79},
+             {field(kNvmeIdentifyFields, "maximum_data_transfer_size"), 7}});
+    write_text(id, kIdentifySerial, "SIM00000000000001   ");
+    write_text(id, kIdentifyModel, "TORVIK PSSD SIM 1TB                     ");
+    write_text(id, kIdentifyFirmware, "TK5021.3");
     health(reply(data, CommandId::nvme_smart_log));
 }
 
@@ -272,7 +242,7 @@ SimProfileData make_default() {
 
 SimProfileData make_unsupported() {
     SimProfileData data = make_default();
-    put_be16(data.replies[static_cast<std::size_t>(CommandId::read_info)].data() + 382, 0x5019);
+    write_field(page_of(data, CommandId::read_info).data(), kInfoControllerId, 0x5019);
     return data;
 }
 
@@ -303,45 +273,47 @@ SimProfileData make_failing_pages() {
 
 // The health profiles: the default drive with its two copies of the NVMe SMART / Health log (the
 // controller's and the bridge's) changed alike, under a name and serial of their own.
-SimProfileData health_variant(const char* product, const char* serial, void (*edit)(Page&)) {
+SimProfileData health_variant(const char* product, const char* serial,
+                              void (*edit)(std::uint8_t*)) {
     SimProfileData data = make_default();
     data.product = product;
     standard_inquiry(data, "1.03", serial);
-    edit(data.replies[static_cast<std::size_t>(CommandId::smart)]);
-    edit(data.replies[static_cast<std::size_t>(CommandId::nvme_smart_log)]);
+    edit(page_of(data, CommandId::smart).data());
+    edit(page_of(data, CommandId::nvme_smart_log).data());
     // Warning and critical composite temperature thresholds in the NVMe Identify page: 70 C, 85 C.
-    Page& id = data.replies[static_cast<std::size_t>(CommandId::nvme_identify)];
-    put_le16(id.data() + 266, 343);
-    put_le16(id.data() + 268, 358);
+    put(page_of(data, CommandId::nvme_identify).data(),
+        {{kIdentifyWarningTemperature, 343}, {kIdentifyCriticalTemperature, 358}});
     return data;
 }
 
 SimProfileData make_hot() {
-    return health_variant("PSSD SIM HOT    ", "SIM00101", [](Page& smart) {
-        smart[0] = 0x02;                    // temperature outside a threshold
-        put_le16(smart.data() + 1, 347);    // 74 C
-        put_le32(smart.data() + 0xC0, 38);  // minutes above the warning threshold
-        put_le16(smart.data() + 0xC8, 350);
+    return health_variant("PSSD SIM HOT    ", "SIM00101", [](std::uint8_t* smart) {
+        const FieldDef(&f)[kNvmeSmartFieldCount] = kNvmeSmartFields;
+        put(smart, {{f[kSmartCriticalWarning], 0x02},      // temperature outside a threshold
+                    {f[kSmartCompositeTemperature], 347},  // 74 C
+                    {field(kNvmeSmartFields, "warning_composite_temperature_time"), 38},
+                    {f[kSmartFirstSensor], 350}});
     });
 }
 
 SimProfileData make_media_errors() {
-    return health_variant("PSSD SIM ERR    ", "SIM00102",
-                          [](Page& smart) { put_le32(smart.data() + 0xA0, 7); });
+    return health_variant("PSSD SIM ERR    ", "SIM00102", [](std::uint8_t* smart) {
+        write_field(smart, kNvmeSmartFields[kSmartMediaErrors], 7);
+    });
 }
 
 SimProfileData make_spare_low() {
-    return health_variant("PSSD SIM SPARE  ", "SIM00103", [](Page& smart) {
-        smart[0] = 0x01;  // spare below threshold
-        smart[3] = 4;
+    return health_variant("PSSD SIM SPARE  ", "SIM00103", [](std::uint8_t* smart) {
+        put(smart, {{kNvmeSmartFields[kSmartCriticalWarning], 0x01},  // spare below threshold
+                    {kNvmeSmartFields[kSmartAvailableSpare], 4}});
     });
 }
 
 SimProfileData make_worn_out() {
-    SimProfileData data = health_variant("PSSD SIM WORN   ", "SIM00104", [](Page& smart) {
-        smart[0] = 0x04;  // reliability degraded
-        smart[3] = 12;
-        smart[5] = 104;
+    SimProfileData data = health_variant("PSSD SIM WORN   ", "SIM00104", [](std::uint8_t* smart) {
+        put(smart, {{kNvmeSmartFields[kSmartCriticalWarning], 0x04},  // reliability degraded
+                    {kNvmeSmartFields[kSmartAvailableSpare], 12},
+                    {kNvmeSmartFields[kSmartPercentageUsed], 104}});
     });
     return data;
 }
@@ -355,10 +327,10 @@ SimProfileData make_vendor_life() {
     data.tunnel_supported = false;
     data.faults[static_cast<std::size_t>(CommandId::smart)] =
         Fault{FaultKind::platform_error, 31, 0};
-    Page& ext = data.replies[static_cast<std::size_t>(CommandId::smartext)];
-    put_le64(ext.data() + 16 * 8 + 8, 92);    // SSD life used percent
-    put_le64(ext.data() + 16 * 9 + 8, 8);     // SSD life remaining percent
-    put_le64(ext.data() + 16 * 6 + 8, 2790);  // average erase count
+    Page& ext = page_of(data, CommandId::smartext);
+    set_ext_raw(ext, kExtLifeUsed, 92);
+    set_ext_raw(ext, kExtLifeRemaining, 8);
+    set_ext_raw(ext, kExtAverageEraseCount, 2790);
     return data;
 }
 

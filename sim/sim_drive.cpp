@@ -87,14 +87,11 @@ std::optional<CommandId> command_of(const std::uint8_t* cdb, std::uint8_t cdb_le
             case CommandForm::vendor16:
                 match = get_be32(cdb) == info.code && zero_from(cdb, 4, 16);
                 break;
-            case CommandForm::tunnel: {
-                const std::uint32_t cdw10 = info.id == CommandId::nvme_identify
-                                                ? kNvmeIdentifyCnsController
-                                                : kNvmeSmartHealthLogId;
-                match =
-                    cdb[1] == info.code && cdb[2] == 0 && cdb[3] == cdw10 && zero_from(cdb, 4, 16);
+            case CommandForm::tunnel:
+                // Only the low byte of command dword 10 reaches the drive.
+                match = cdb[1] == info.code && cdb[2] == 0 && cdb[3] == (info.nvme_cdw10 & 0xFF) &&
+                        zero_from(cdb, 4, 16);
                 break;
-            }
         }
         if (match) {
             return info.id;

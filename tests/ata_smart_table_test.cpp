@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "model/attribute_table.h"
 #include "report/ata_smart_table.h"
-#include "report/attribute_table.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/scratch.h"
 
@@ -27,8 +27,9 @@ void put_record(Page& infoblock, std::size_t slot, std::vector<std::uint8_t> byt
 }
 
 std::string table_of(const Page& infoblock) {
-    return written_text(
-        [&](OutputFile* report) { write_ata_smart_table(report, infoblock.data()); });
+    return written_text([&](OutputFile* report) {
+        write_ata_smart_table(report, decode_attribute_slots(infoblock.data()));
+    });
 }
 
 TEST(AtaSmartTable, ShowsRawFieldsAndTheFirstMatchingDescription) {

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "model/drive_model.h"
 #include "report/controller_config.h"
 #include "report/drive_report.h"
-#include "report/report_recorder.h"
 #include "sim/profiles.h"
 #include "sim/sim_drive.h"
 #include "sim/sim_platform.h"
@@ -60,7 +60,7 @@ class DriveReport : public ::testing::Test {
         const DriveHandle disk = platform.open_drive("\\\\.\\PhysicalDrive0", kDiskOpenFlags);
         {
             OutputFile report(host, "report.txt", FileKind::text);
-            ReportRecorder recorder;
+            DriveModel recorder;
             ReportContext ctx{DriveLink{platform, disk, console.file()}, host,
                               with_report_file ? &report : nullptr, recorder};
             run_drive_report(ctx);
@@ -314,37 +314,42 @@ TEST_F(DriveReport, ConfigurationBlockOnConsoleThenReportFileWithOneEmptyLine) {
 }
 
 TEST(ConfigurationBlock, FieldExamples) {
+    // The sysinfo and infoblock pages.
+    struct Pages {
+        Bytes sysinfo = Bytes(4096, 0);
+        Bytes infoblock = Bytes(6144, 0);
+    };
     struct Case {
-        std::function<void(ControllerPages&)> set;
+        std::function<void(Pages&)> set;
         const char* line;
     } cases[] = {
-        {[](ControllerPages& c) { put_le32(c.sysinfo.data() + 0x18, 0x80000001); },
+        {[](Pages& c) { put_le32(c.sysinfo.data() + 0x18, 0x80000001); },
          "Flash CE Mask : [+------- -------- -------- -------+]\n"},
-        {[](ControllerPages& c) { c.sysinfo[8] = 5; }, "Bit Per Cell  : 5\n"},
-        {[](ControllerPages& c) { c.sysinfo[8] = 0; }, "Bit Per Cell  : 0\n"},
-        {[](ControllerPages& c) { c.sysinfo[8] = 1; }, "Bit Per Cell  : 1(SLC)\n"},
-        {[](ControllerPages& c) { c.sysinfo[8] = 4; }, "Bit Per Cell  : 4(QLC)\n"},
-        {[](ControllerPages& c) {
+        {[](Pages& c) { c.sysinfo[8] = 5; }, "Bit Per Cell  : 5\n"},
+        {[](Pages& c) { c.sysinfo[8] = 0; }, "Bit Per Cell  : 0\n"},
+        {[](Pages& c) { c.sysinfo[8] = 1; }, "Bit Per Cell  : 1(SLC)\n"},
+        {[](Pages& c) { c.sysinfo[8] = 4; }, "Bit Per Cell  : 4(QLC)\n"},
+        {[](Pages& c) {
              const std::uint8_t bytes[] = {0x30, 0x75, 0x00, 0x00, 0xB8, 0x0B};
              std::copy(bytes, bytes + 6, c.sysinfo.begin() + 0x28C);
          },
          "PE Cycle Limit: 30000/3000\n"},
-        {[](ControllerPages& c) {
+        {[](Pages& c) {
              const std::uint8_t bytes[] = {0x30, 0x75, 0x01, 0x00, 0xB8, 0x0B, 0xFF};
              std::copy(bytes, bytes + 7, c.sysinfo.begin() + 0x28C);
          },
          "PE Cycle Limit: 95536/3000\n"},
-        {[](ControllerPages& c) {
+        {[](Pages& c) {
              const std::uint8_t bytes[] = {0x00, 0x10, 0x00, 0x00, 0xFF, 0x00, 0x00, 0x00};
              std::copy(bytes, bytes + 8, c.infoblock.begin() + 0x984);
          },
          "SLC cache     : 0x1000/0xFF\n"},
     };
     for (const Case& c : cases) {
-        ControllerPages pages;
+        Pages pages;
         c.set(pages);
-        char block[kConfigurationBlockSize];
-        format_configuration_block(pages, block, sizeof block);
+        const std::string block = configuration_block(decode_flash_geometry(pages.sysinfo.data()),
+                                                      decode_slc_cache(pages.infoblock.data()));
         EXPECT_TRUE(contains(block, c.line)) << c.line << block;
     }
 }

@@ -17,7 +17,7 @@
 #include "app/exit_status.h"
 #include "app/program.h"
 #include "common/bytes.h"
-#include "report/controller_config.h"
+#include "model/controller_pages.h"
 #include "report/health_log.h"
 #include "report/json_report.h"
 #include "scsi/commands.h"
@@ -127,7 +127,7 @@ Expected expect(const SimProfileData& data, const Scenario& s) {
     dump(CommandId::read_info, info);
 
     const std::uint16_t controller =
-        get_be16(area(info, CommandId::read_info).data() + kInfoControllerId);
+        get_be16(area(info, CommandId::read_info).data() + kInfoControllerId.offset);
     if (!controller_supported(controller)) {
         return e;
     }

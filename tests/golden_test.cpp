@@ -1,7 +1,7 @@
 // The whole program on every simulated drive, compared with the outputs kept under
-// tests/golden/<profile>/: the console, the exit status, every text file and the JSON as they are,
-// and the dumps as a list of sizes and digests. The host is the fake platform, so the OS line
-// is the same on every machine.
+// tests/golden/<profile>/: the console, the exit status, every text file, the JSON and the HTML
+// page as they are, and the dumps as a list of sizes and digests. The host is the fake platform, so
+// the OS line is the same on every machine.
 //
 // After an intended change of the outputs, rewrite them and review the difference with git:
 //   TORVIK_UPDATE_GOLDEN=1 ctest --test-dir build -R Golden
@@ -44,7 +44,7 @@ Outputs run_profile(const std::string& profile) {
     ScratchDir dir;
     FakePlatform host;
     const std::string sim = "--sim=" + profile;
-    const ProgramRun run = run_whole_program(host, {"--json", sim.c_str(), "0y"});
+    const ProgramRun run = run_whole_program(host, {"--json", "--html", sim.c_str(), "0y"});
 
     Outputs outputs;
     outputs["console.txt"] = run.out;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "model/drive_model.h"
 #include "report/health_log.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/scratch.h"
@@ -22,15 +23,30 @@ constexpr const char* kExtHeadings =
 constexpr const char* kSystemHeading = "-------- SYSTEM STATUS LOG -------- (possible incorrect)\n";
 
 std::string nvme_of(const Page& smart) {
-    return written_text([&](OutputFile* log) { write_nvme_smart_section(log, smart.data()); });
+    return written_text(
+        [&](OutputFile* log) { write_nvme_smart_section(log, decode_nvme_smart(smart.data())); });
 }
 
 std::string ext_of(const Page& smartext) {
-    return written_text([&](OutputFile* log) { write_ext_smart_section(log, smartext.data()); });
+    return written_text([&](OutputFile* log) {
+        write_ext_smart_section(log, decode_extended_smart(smartext.data()));
+    });
 }
 
 std::string status_of(const Page& sysinfo) {
-    return written_text([&](OutputFile* log) { write_status_logs(log, sysinfo.data()); });
+    return written_text(
+        [&](OutputFile* log) { write_status_logs(log, decode_status_counters(sysinfo.data())); });
+}
+
+// The health log of a run whose three pages were read as given.
+void write_log_of(FileStore& files, std::FILE* console, const Page& smart, const Page& smartext,
+                  const Page& sysinfo) {
+    DriveModel model;
+    const CommandResult done{CommandResult::Outcome::data, 0, 0};
+    model.sent(CommandId::smart, smart.data(), done);
+    model.sent(CommandId::smartext, smartext.data(), done);
+    model.sent(CommandId::sysinfo, sysinfo.data(), done);
+    write_health_log(files, console, model);
 }
 
 // An extended SMART record: number, IntId, 64-bit raw value.
@@ -396,7 +412,7 @@ TEST(HealthLog, SectionsInOrderInTheirOwnFile) {
     smart[5] = 1;
     put_ext_record(smartext, 0, 0, 0x0100, 1);
     sysinfo[0x109] = 1;
-    write_health_log(platform, console.file(), smart.data(), smartext.data(), sysinfo.data());
+    write_log_of(platform, console.file(), smart, smartext, sysinfo);
     EXPECT_EQ(console.text(), "");
     EXPECT_EQ(platform.count_calls("create torvik_pssd_flash_id_smart.txt"), 1);
     const std::string log = dir.read_text(kHealthLogFileName);  // complete only once closed
@@ -410,7 +426,7 @@ TEST(HealthLog, ZeroPagesLeaveOnlyTheStatusLogs) {
     FakePlatform platform;
     Capture console;
     const Page smart(512, 0), smartext(4096, 0), sysinfo(4096, 0);
-    write_health_log(platform, console.file(), smart.data(), smartext.data(), sysinfo.data());
+    write_log_of(platform, console.file(), smart, smartext, sysinfo);
     const std::string log = dir.read_text(kHealthLogFileName);
     EXPECT_TRUE(log.starts_with(kSystemHeading)) << log;
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2 + 35 + 34);
@@ -422,7 +438,7 @@ TEST(HealthLog, UncreatableFileIsReportedAndNothingIsWritten) {
     platform.uncreatable.insert(kHealthLogFileName);
     Capture console;
     const Page smart(512, 1), smartext(4096, 1), sysinfo(4096, 1);
-    write_health_log(platform, console.file(), smart.data(), smartext.data(), sysinfo.data());
+    write_log_of(platform, console.file(), smart, smartext, sysinfo);
     EXPECT_EQ(console.text(), "Create Smart Log File Error\n");
     EXPECT_FALSE(dir.exists(kHealthLogFileName));
 }

@@ -8,7 +8,10 @@
 #include <vector>
 
 #include "common/bytes.h"
-#include "report/health_verdict.h"
+#include "model/controller_pages.h"
+#include "model/health_verdict.h"
+#include "model/nvme_pages.h"
+#include "report/health_block.h"
 #include "sim/profiles.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/program_run.h"
@@ -18,6 +21,25 @@ namespace torvik::testing {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// The verdict of pages given as bytes (nullptr: not read), decoded as a run decodes them.
+HealthAssessment assess_bytes(const std::uint8_t* bridge, const std::uint8_t* identify,
+                              const std::uint8_t* controller, const std::uint8_t* ext,
+                              const std::uint8_t* sysinfo) {
+    const NvmeSmartHealth bridge_page = bridge ? decode_nvme_smart(bridge) : NvmeSmartHealth{};
+    const NvmeIdentity identify_page = identify ? decode_nvme_identity(identify) : NvmeIdentity{};
+    const NvmeSmartHealth controller_page =
+        controller ? decode_nvme_smart(controller) : NvmeSmartHealth{};
+    const ExtendedSmart ext_page = ext ? decode_extended_smart(ext) : ExtendedSmart{};
+    const FlashGeometry geometry = sysinfo ? decode_flash_geometry(sysinfo) : FlashGeometry{};
+    HealthPages pages;
+    pages.nvme_smart_bridge = bridge ? &bridge_page : nullptr;
+    pages.nvme_identify = identify ? &identify_page : nullptr;
+    pages.nvme_smart_controller = controller ? &controller_page : nullptr;
+    pages.smartext = ext ? &ext_page : nullptr;
+    pages.sysinfo = sysinfo ? &geometry : nullptr;
+    return assess_health(pages);
+}
 
 // "field:level" for every reason, in order.
 std::string levels(const HealthAssessment& health) {
@@ -145,10 +167,8 @@ TEST(HealthVerdict, NvmeRulesGiveTheVerdictAndOneReasonPerFigure) {
             put_le16(identify.data() + 266, c.identify->first);
             put_le16(identify.data() + 268, c.identify->second);
         }
-        HealthPages pages;
-        pages.nvme_smart_bridge = smart.data();
-        pages.nvme_identify = c.identify ? identify.data() : nullptr;
-        const HealthAssessment health = assess_health(pages);
+        const HealthAssessment health = assess_bytes(
+            smart.data(), c.identify ? identify.data() : nullptr, nullptr, nullptr, nullptr);
         SCOPED_TRACE(health_block(health));
         EXPECT_EQ(verdict_name(health.verdict), std::string(c.verdict));
         EXPECT_EQ(health.source, HealthSource::nvme_smart_bridge);
@@ -212,12 +232,7 @@ TEST(HealthVerdict, SourceIsTheFirstPageReadAndNotAllZero) {
          "health_pages:unknown"},
     };
     for (const Case& c : cases) {
-        HealthPages pages;
-        pages.nvme_smart_bridge = c.bridge;
-        pages.nvme_smart_controller = c.controller;
-        pages.smartext = c.ext;
-        pages.sysinfo = c.sys;
-        const HealthAssessment health = assess_health(pages);
+        const HealthAssessment health = assess_bytes(c.bridge, nullptr, c.controller, c.ext, c.sys);
         EXPECT_EQ(health.source, c.source) << c.name;
         EXPECT_EQ(verdict_name(health.verdict), std::string(c.verdict)) << c.name;
         if (c.levels != nullptr) {

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "app/exit_status.h"
+#include "model/drive_model.h"
 #include "report/html_report.h"
 #include "report/json_report.h"
-#include "report/report_recorder.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/program_run.h"
 #include "tests/support/scratch.h"
@@ -35,12 +35,12 @@ TEST(HtmlReport, EscapeLeavesNoMarkupAndOnlyPrintableAscii) {
 
 // A hostile dump: every text the page shows from the drive or the command line carries markup.
 TEST(HtmlReport, HostileDriveTextsStayText) {
-    ReportRecorder record;
+    DriveModel record;
     const std::uint8_t inquiry[56] = {};
     record.sent(CommandId::inquiry, inquiry, CommandResult{CommandResult::Outcome::data, 56, 0});
-    record.model = "<script>alert(1)</script>";
-    record.revision = "\"><img src=x onerror=alert(1)>";
-    record.serial = "\xff</td>";
+    record.identity.model = "<script>alert(1)</script>";
+    record.identity.revision = "\"><img src=x onerror=alert(1)>";
+    record.identity.serial = "\xff</td>";
     JsonRunInfo run;
     run.simulation = "replay";
     run.simulation_source = "</td><style>body{display:none}</style>";

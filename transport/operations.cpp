@@ -108,8 +108,8 @@ CommandResult nvme_tunnel(DriveLink& link, std::uint8_t* buffer, std::uint32_t l
 
 IdentifyResult nvme_identify(DriveLink& link, std::uint8_t* buffer) {
     const CommandInfo& info = command_info(CommandId::nvme_identify);
-    const NvmeCommandBlock block =
-        nvme_command_block(static_cast<std::uint8_t>(info.code), 0, kNvmeIdentifyCnsController);
+    const NvmeCommandBlock block = nvme_command_block(static_cast<std::uint8_t>(info.code),
+                                                      info.nvme_namespace, info.nvme_cdw10);
     ReplyArea<CommandId::nvme_identify> reply{};
     IdentifyResult result;
     result.request = nvme_tunnel(link, reply.data(), info.length, block);
@@ -130,11 +130,8 @@ IdentifyResult nvme_identify(DriveLink& link, std::uint8_t* buffer) {
 
 CommandResult nvme_smart_log(DriveLink& link, std::uint8_t* buffer) {
     const CommandInfo& info = command_info(CommandId::nvme_smart_log);
-    // Command dword 10: the number of dwords minus one in the upper half, the log identifier in
-    // the low byte.
-    const std::uint32_t cdw10 = ((info.length / 4 - 1) << 16) | kNvmeSmartHealthLogId;
-    const NvmeCommandBlock block =
-        nvme_command_block(static_cast<std::uint8_t>(info.code), kNvmeAllNamespaces, cdw10);
+    const NvmeCommandBlock block = nvme_command_block(static_cast<std::uint8_t>(info.code),
+                                                      info.nvme_namespace, info.nvme_cdw10);
     return nvme_tunnel(link, buffer, info.length, block);
 }
 

@@ -1,4 +1,4 @@
-#include "report/attribute_table.h"
+#include "model/attribute_table.h"
 
 namespace torvik {
 

@@ -1,55 +1,19 @@
-#include "report/health_verdict.h"
+#include "model/health_verdict.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <iterator>
 
-#include "common/bytes.h"
-#include "report/controller_config.h"
-#include "report/health_log.h"
-#include "report/health_log_fields.h"
-#include "report/report_recorder.h"
-#include "scsi/commands.h"
+#include "model/controller_pages.h"
+#include "model/nvme_pages.h"
 
 namespace torvik {
 
 namespace {
 
-// NVMe SMART / Health log (log page 02h) fields the rules read; the others are in
-// report/health_log_fields.h.
-constexpr std::size_t kAvailableSpare = 3;
-constexpr std::size_t kSpareThreshold = 4;
-constexpr std::size_t kPercentageUsed = 5;
-constexpr std::size_t kMediaErrors = 0xA0;  // 128-bit count, bytes 160..175
-
-// NVMe Identify Controller: warning and critical composite temperature thresholds, kelvins,
-// 0 when the controller reports none.
-constexpr std::size_t kWarningTemperature = 266;   // WCTEMP
-constexpr std::size_t kCriticalTemperature = 268;  // CCTEMP
-
 // Critical warning bits that mean the drive can no longer be trusted with data: spare below
 // threshold (0), reliability degraded (2), read-only (3), volatile memory backup failed (4).
 // Bit 1 (a temperature outside a threshold) passes when the drive cools: a warning.
 constexpr std::uint8_t kFailingWarningBits = 0x1D;
-
-// Wear thresholds, in percent of the rated life.
-constexpr unsigned kWornOut = 100;
-constexpr unsigned kWearWarning = 90;
-
-// Extended SMART records the fallback reads, by IntId.
-constexpr std::uint16_t kAverageEraseCount = 0x020B;  // D2/D3 average erase count
-constexpr std::uint16_t kLifeUsed = 0x020E;           // SSD life used percent D3
-constexpr std::uint16_t kLifeRemaining = 0x020F;      // SSD life remaining percent D3
-
-bool all_zero(const std::uint8_t* page, std::size_t size) {
-    return std::all_of(page, page + size, [](std::uint8_t b) { return b == 0; });
-}
-
-const std::uint8_t* usable(const std::uint8_t* page, CommandId id) {
-    if (page == nullptr || all_zero(page, command_info(id).length))
-        return nullptr;
-    return page;
-}
 
 std::string format(const char* fmt, auto... args) {
     char text[256];
@@ -57,8 +21,16 @@ std::string format(const char* fmt, auto... args) {
     return text;
 }
 
-Uint128 read_le128(const std::uint8_t* p) {
-    return Uint128{get_le64(p + 8), get_le64(p)};
+// "byte 5" or "bytes 3-4": where the fields first..last lie, in decimal.
+std::string bytes_of(const FieldDef& first, const FieldDef& last) {
+    const unsigned end = last.offset + last.width - 1u;
+    if (first.offset == end)
+        return format("byte %u", static_cast<unsigned>(first.offset));
+    return format("bytes %u-%u", static_cast<unsigned>(first.offset), end);
+}
+
+std::string bytes_of(const FieldDef& field) {
+    return bytes_of(field, field);
 }
 
 HealthReason reason(HealthLevel level, const char* field, Uint128 value, const char* unit,
@@ -90,14 +62,18 @@ std::string wear_rule(HealthLevel level) {
     }
 }
 
-void nvme_rules(const std::uint8_t* smart, const std::uint8_t* identify, const char* page_name,
+void nvme_rules(const NvmeSmartHealth& smart, const NvmeIdentity* identify, const char* page_name,
                 std::vector<HealthReason>& out) {
-    auto at = [page_name](const char* bytes) { return format("%s, %s", page_name, bytes); };
+    auto at = [page_name](const std::string& bytes) {
+        return format("%s, %s", page_name, bytes.c_str());
+    };
+    const FieldDef* f = kNvmeSmartFields;
 
-    const std::uint8_t warning = smart[kCriticalWarningOffset];
+    const auto warning = static_cast<std::uint8_t>(smart[kSmartCriticalWarning]);
+    const std::string warning_at = at(bytes_of(f[kSmartCriticalWarning]));
     if (warning == 0) {
-        out.push_back(reason(HealthLevel::ok, "critical_warning", small(0), "",
-                             "Critical warning 0: no warning bit set", at("byte 0")));
+        out.push_back(reason(HealthLevel::ok, f[kSmartCriticalWarning].name, small(0), "",
+                             "Critical warning 0: no warning bit set", warning_at));
     } else {
         std::string names;
         for (unsigned bit = 0; bit < 8; ++bit) {
@@ -111,49 +87,48 @@ void nvme_rules(const std::uint8_t* smart, const std::uint8_t* identify, const c
         const HealthLevel level =
             (warning & kFailingWarningBits) != 0 ? HealthLevel::failed : HealthLevel::warning;
         out.push_back(
-            reason(level, "critical_warning", small(warning), "",
+            reason(level, f[kSmartCriticalWarning].name, small(warning), "",
                    format("Critical warning %u: %s", static_cast<unsigned>(warning), names.c_str()),
-                   at("byte 0")));
+                   warning_at));
     }
 
-    const unsigned spare = smart[kAvailableSpare];
-    const unsigned threshold = smart[kSpareThreshold];
+    const auto spare = static_cast<unsigned>(smart[kSmartAvailableSpare]);
+    const auto threshold = static_cast<unsigned>(smart[kSmartSpareThreshold]);
+    const std::string spare_at = at(bytes_of(f[kSmartAvailableSpare], f[kSmartSpareThreshold]));
     if (spare < threshold) {
         out.push_back(reason(
-            HealthLevel::failed, "available_spare", small(spare), "%",
+            HealthLevel::failed, f[kSmartAvailableSpare].name, small(spare), "%",
             format("Available spare %u%% is below the drive's threshold of %u%%", spare, threshold),
-            at("bytes 3-4")));
+            spare_at));
     } else {
         out.push_back(
-            reason(HealthLevel::ok, "available_spare", small(spare), "%",
+            reason(HealthLevel::ok, f[kSmartAvailableSpare].name, small(spare), "%",
                    format("Available spare %u%% is at or above the drive's threshold of %u%%",
                           spare, threshold),
-                   at("bytes 3-4")));
+                   spare_at));
     }
 
-    const unsigned used = smart[kPercentageUsed];
+    const auto used = static_cast<unsigned>(smart[kSmartPercentageUsed]);
     const HealthLevel wear = wear_level(used);
-    out.push_back(reason(wear, "percentage_used", small(used), "%",
+    out.push_back(reason(wear, f[kSmartPercentageUsed].name, small(used), "%",
                          format("Percentage used %u%%: %s", used, wear_rule(wear).c_str()),
-                         at("byte 5")));
+                         at(bytes_of(f[kSmartPercentageUsed]))));
 
-    const Uint128 errors = read_le128(smart + kMediaErrors);
+    const Uint128 errors = smart.values[kSmartMediaErrors];
     const bool any_errors = errors.high != 0 || errors.low != 0;
     out.push_back(reason(any_errors ? HealthLevel::warning : HealthLevel::ok,
-                         "media_and_data_integrity_errors", errors, "",
+                         f[kSmartMediaErrors].name, errors, "",
                          format("Media and data integrity errors %s%s", decimal_text(errors).text,
                                 any_errors ? ": the drive met unrecovered data errors" : ""),
-                         at("bytes 160-175")));
+                         at(bytes_of(f[kSmartMediaErrors]))));
 
-    const std::uint16_t kelvin = composite_temperature(smart);
+    const auto kelvin = static_cast<std::uint16_t>(smart[kSmartCompositeTemperature]);
     if (kelvin == 0)
         return;  // the drive reports no composite temperature
-    const TemperatureThresholds limits =
-        identify != nullptr ? read_temperature_thresholds(identify) : TemperatureThresholds{};
-    const std::uint16_t warn = limits.warning;
-    const std::uint16_t crit = limits.critical;
+    const std::uint16_t warn = identify != nullptr ? identify->warning_temperature : 0;
+    const std::uint16_t crit = identify != nullptr ? identify->critical_temperature : 0;
     const std::int32_t celsius = kelvin_to_celsius(kelvin);
-    std::string source = at("bytes 1-2");
+    std::string source = at(bytes_of(f[kSmartCompositeTemperature]));
     HealthLevel level = HealthLevel::ok;
     std::string text;
     if (warn == 0 && crit == 0) {
@@ -162,7 +137,8 @@ void nvme_rules(const std::uint8_t* smart, const std::uint8_t* identify, const c
         if (identify == nullptr)
             text += " (NVMe Identify not read)";
     } else {
-        source += "; NVMe Identify, bytes 266-269";
+        source += "; NVMe Identify, " +
+                  bytes_of(kIdentifyWarningTemperature, kIdentifyCriticalTemperature);
         if (crit != 0 && kelvin >= crit) {
             level = HealthLevel::failed;
             text = format(
@@ -183,29 +159,18 @@ void nvme_rules(const std::uint8_t* smart, const std::uint8_t* identify, const c
                 static_cast<int>(kelvin_to_celsius(warn != 0 ? warn : crit)));
         }
     }
-    out.push_back(reason(level, "composite_temperature", small(kelvin), "K", text, source));
+    out.push_back(
+        reason(level, f[kSmartCompositeTemperature].name, small(kelvin), "K", text, source));
 }
 
-void extended_rules(const std::uint8_t* smartext, const std::uint8_t* sysinfo,
+void extended_rules(const ExtendedSmart& ext, const FlashGeometry* sysinfo,
                     std::vector<HealthReason>& out) {
-    const std::size_t count = ext_smart_record_count(smartext);
-    auto find = [&](std::uint16_t int_id, ExtSmartRecord& found) {
-        for (std::size_t k = 0; k < count; ++k) {
-            const ExtSmartRecord r = read_ext_smart_record(smartext, k);
-            if (r.int_id == int_id) {
-                found = r;
-                return true;
-            }
-        }
-        return false;
-    };
     auto at = [](const ExtSmartRecord& r) {
         return format("extended SMART, IntId 0x%04X", static_cast<unsigned>(r.int_id));
     };
 
-    ExtSmartRecord r;
-    if (find(kLifeRemaining, r)) {
-        const std::uint64_t remaining = r.raw;
+    if (const ExtSmartRecord* r = ext.find(kExtLifeRemaining)) {
+        const std::uint64_t remaining = r->raw;
         const HealthLevel level = wear_level(remaining >= kWornOut ? 0 : kWornOut - remaining);
         // The wear rule seen from the other side: 10% or less left warns, none left fails.
         const std::string rule =
@@ -216,26 +181,30 @@ void extended_rules(const std::uint8_t* smartext, const std::uint8_t* sysinfo,
         out.push_back(reason(level, "life_remaining", small(remaining), "%",
                              format("SSD life remaining %llu%%: %s",
                                     static_cast<unsigned long long>(remaining), rule.c_str()),
-                             at(r)));
+                             at(*r)));
     }
-    if (find(kLifeUsed, r)) {
-        const HealthLevel level = wear_level(r.raw);
+    if (const ExtSmartRecord* r = ext.find(kExtLifeUsed)) {
+        const HealthLevel level = wear_level(r->raw);
         out.push_back(
-            reason(level, "life_used", small(r.raw), "%",
-                   format("SSD life used %llu%%: %s", static_cast<unsigned long long>(r.raw),
+            reason(level, "life_used", small(r->raw), "%",
+                   format("SSD life used %llu%%: %s", static_cast<unsigned long long>(r->raw),
                           wear_rule(level).c_str()),
-                   at(r)));
+                   at(*r)));
     }
-    const unsigned pe_limit = sysinfo != nullptr ? read_flash_geometry(sysinfo).pe_limit_second : 0;
-    if (pe_limit != 0 && find(kAverageEraseCount, r)) {
-        const std::uint64_t erases = r.raw;
+    const unsigned pe_limit = sysinfo != nullptr ? sysinfo->pe_limit_second : 0;
+    const ExtSmartRecord* erases_record = ext.find(kExtAverageEraseCount);
+    if (pe_limit != 0 && erases_record != nullptr) {
+        const std::uint64_t erases = erases_record->raw;
         const HealthLevel level =
             wear_level(erases >= pe_limit ? kWornOut : erases * kWornOut / pe_limit);
+        const FieldDef& limit = kPeLimitSecond;
         out.push_back(reason(
             level, "average_erase_count", small(erases), "",
             format("D2/D3 average erase count %llu of the flash's PE cycle limit %u: %s",
                    static_cast<unsigned long long>(erases), pe_limit, wear_rule(level).c_str()),
-            at(r) + "; sysinfo, bytes 0x290-0x291"));
+            at(*erases_record) + format("; sysinfo, bytes 0x%X-0x%X",
+                                        static_cast<unsigned>(limit.offset),
+                                        static_cast<unsigned>(limit.offset + limit.width - 1))));
     }
 }
 
@@ -254,19 +223,27 @@ HealthVerdict verdict_of(const std::vector<HealthReason>& reasons) {
 
 HealthAssessment assess_health(const HealthPages& pages) {
     HealthAssessment health;
-    const std::uint8_t* bridge = usable(pages.nvme_smart_bridge, CommandId::nvme_smart_log);
-    const std::uint8_t* controller = usable(pages.nvme_smart_controller, CommandId::smart);
-    const std::uint8_t* smartext = usable(pages.smartext, CommandId::smartext);
-    const std::uint8_t* identify = usable(pages.nvme_identify, CommandId::nvme_identify);
+    // A page of zeros would pass every rule: it counts as not read.
+    const NvmeSmartHealth* bridge =
+        pages.nvme_smart_bridge != nullptr && pages.nvme_smart_bridge->any ? pages.nvme_smart_bridge
+                                                                           : nullptr;
+    const NvmeSmartHealth* controller =
+        pages.nvme_smart_controller != nullptr && pages.nvme_smart_controller->any
+            ? pages.nvme_smart_controller
+            : nullptr;
+    const ExtendedSmart* smartext =
+        pages.smartext != nullptr && pages.smartext->any ? pages.smartext : nullptr;
+    const NvmeIdentity* identify =
+        pages.nvme_identify != nullptr && pages.nvme_identify->any ? pages.nvme_identify : nullptr;
     if (bridge != nullptr) {
         health.source = HealthSource::nvme_smart_bridge;
-        nvme_rules(bridge, identify, "NVMe SMART log via the bridge", health.reasons);
+        nvme_rules(*bridge, identify, "NVMe SMART log via the bridge", health.reasons);
     } else if (controller != nullptr) {
         health.source = HealthSource::nvme_smart_controller;
-        nvme_rules(controller, identify, "NVMe SMART log, controller copy", health.reasons);
+        nvme_rules(*controller, identify, "NVMe SMART log, controller copy", health.reasons);
     } else if (smartext != nullptr) {
         health.source = HealthSource::extended_smart;
-        extended_rules(smartext, usable(pages.sysinfo, CommandId::sysinfo), health.reasons);
+        extended_rules(*smartext, pages.sysinfo, health.reasons);
     }
     if (health.reasons.empty()) {
         health.source = HealthSource::none;
@@ -282,21 +259,6 @@ HealthAssessment assess_health(const HealthPages& pages) {
     }
     health.verdict = verdict_of(health.reasons);
     return health;
-}
-
-TemperatureThresholds read_temperature_thresholds(const std::uint8_t* identify) {
-    return TemperatureThresholds{get_le16(identify + kWarningTemperature),
-                                 get_le16(identify + kCriticalTemperature)};
-}
-
-HealthPages health_pages(const ReportRecorder& record) {
-    HealthPages pages;
-    pages.nvme_smart_bridge = record.page(CommandId::nvme_smart_log);
-    pages.nvme_identify = record.page(CommandId::nvme_identify);
-    pages.nvme_smart_controller = record.page(CommandId::smart);
-    pages.smartext = record.page(CommandId::smartext);
-    pages.sysinfo = record.page(CommandId::sysinfo);
-    return pages;
 }
 
 HealthAssessment health_not_examined(const char* why) {
@@ -346,14 +308,6 @@ const char* source_name(HealthSource source) {
             break;
     }
     return nullptr;
-}
-
-std::string health_block(const HealthAssessment& health) {
-    std::string block = format("Health: %s\n", verdict_name(health.verdict));
-    for (const HealthReason& r : health.reasons) {
-        block += format("  %-7s %s [%s]\n", level_name(r.level), r.text.c_str(), r.source.c_str());
-    }
-    return block;
 }
 
 }  // namespace torvik

@@ -1,10 +1,10 @@
 // The health verdict: one word (PASSED, WARNING, FAILED, UNKNOWN) and the figures that led to it,
-// judged from pages the run has already read. Pure: it reads buffers and never the drive.
+// judged from the pages of the drive model. Pure: it reads decoded pages and never the drive.
 //
 // Sources, the first one present wins:
-//   1. the NVMe SMART / Health log read through the bridge (nvme_smart page);
-//   2. the controller's copy of the same log (smart page), when the bridge gave none;
-//   3. the extended SMART life figures (smartext page) with the flash PE limit (sysinfo page);
+//   1. the NVMe SMART / Health log read through the bridge;
+//   2. the controller's copy of the same log, when the bridge gave none;
+//   3. the extended SMART life figures with the flash PE limit (sysinfo page);
 // and none of them: UNKNOWN. An all-zero page counts as not read: it would pass every rule.
 // The rules and their thresholds are documented in the README ("Health verdict").
 #pragma once
@@ -13,11 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "report/number_format.h"
+#include "common/uint128.h"
 
 namespace torvik {
 
-struct ReportRecorder;
+struct NvmeSmartHealth;
+struct NvmeIdentity;
+struct ExtendedSmart;
+struct FlashGeometry;
 
 enum class HealthVerdict { passed, warning, failed, unknown };
 
@@ -28,7 +31,7 @@ enum class HealthSource { none, nvme_smart_bridge, nvme_smart_controller, extend
 
 struct HealthReason {
     HealthLevel level = HealthLevel::ok;
-    const char* field = "";  // the figure's key, as the JSON report names it
+    const char* field = "";  // the figure's name, as its page definition names it
     Uint128 value{};         // the figure as the page holds it (temperatures in kelvins)
     const char* unit = "";   // "%", "K" or "" for a count
     std::string text;        // one sentence: the figure, its value and the rule it met or broke
@@ -41,37 +44,26 @@ struct HealthAssessment {
     std::vector<HealthReason> reasons;  // in the fixed order of the rules
 };
 
-// The pages the verdict reads; nullptr for a page the run could not read. Sizes are those of the
-// commands: 512 for the SMART logs, 4096 for identify, smartext and sysinfo.
+// The decoded pages the verdict reads; nullptr for a page the run could not read.
 struct HealthPages {
-    const std::uint8_t* nvme_smart_bridge = nullptr;
-    const std::uint8_t* nvme_identify = nullptr;
-    const std::uint8_t* nvme_smart_controller = nullptr;
-    const std::uint8_t* smartext = nullptr;
-    const std::uint8_t* sysinfo = nullptr;
+    const NvmeSmartHealth* nvme_smart_bridge = nullptr;
+    const NvmeIdentity* nvme_identify = nullptr;
+    const NvmeSmartHealth* nvme_smart_controller = nullptr;
+    const ExtendedSmart* smartext = nullptr;
+    const FlashGeometry* sysinfo = nullptr;
 };
 
 HealthAssessment assess_health(const HealthPages& pages);
 
-// The warning and critical composite temperature thresholds of the NVMe Identify Controller page
-// (WCTEMP, CCTEMP), in kelvins; 0 when the drive declares none.
-struct TemperatureThresholds {
-    std::uint16_t warning = 0;
-    std::uint16_t critical = 0;
-};
-TemperatureThresholds read_temperature_thresholds(const std::uint8_t* identify);
-
-// The pages a run recorded: those sent and answered in full.
-HealthPages health_pages(const ReportRecorder& record);
+// Wear thresholds, in percent of the rated life.
+inline constexpr unsigned kWornOut = 100;
+inline constexpr unsigned kWearWarning = 90;
 
 // "PASSED", "WARNING", "FAILED", "UNKNOWN"; "ok" ... for a level.
 const char* verdict_name(HealthVerdict verdict);
 const char* level_name(HealthLevel level);
 // "nvme_smart", "smart", "smartext"; nullptr for none.
 const char* source_name(HealthSource source);
-
-// The console block: "Health: <VERDICT>\n" and one indented line per reason.
-std::string health_block(const HealthAssessment& health);
 
 // The assessment of a run that never reached the drive's pages (refused before the report).
 HealthAssessment health_not_examined(const char* why);
