@@ -223,8 +223,7 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         if (ctx.json || ctx.html) {
             const JsonRunInfo info = run_info(ctx, choice.drive, os);
             if (ctx.json) {
-                model.file(kJsonReportFileName,
-                           write_json_report(ctx.files, ctx.out, info, model));
+                model.file(kJsonReportFileName, write_json_report(ctx.files, ctx.out, info, model));
             }
             if (ctx.html) {
                 model.file(kHtmlReportFileName,
