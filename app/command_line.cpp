@@ -4,6 +4,9 @@
 #include <cstring>
 #include <string_view>
 
+#include "common/printable_text.h"
+#include "sim/profiles.h"
+
 namespace torvik {
 
 namespace {
@@ -20,7 +23,9 @@ struct Parsed {
 enum class Value {
     none,      // a switch: "--json"
     required,  // the next argument or after '=': "--replay DIR", "--replay=DIR"
-    attached,  // optional, only after '=': "--sim", "--sim=large"
+    // after '=', or the next argument unless that looks like a drive argument or is a path:
+    // "--sim", "--sim=hot", "--sim hot", but "--sim 0y" is the default profile on drive 0
+    optional,
 };
 
 // One option: its name, its value, the synopsis and text of --help, and what it sets.
@@ -60,8 +65,9 @@ constexpr Option kOptions[] = {
      [](Parsed& p, std::string_view) { p.cl.health = true; }},
     {"--html", Value::none, "--html", "also write the HTML report (one web page)",
      [](Parsed& p, std::string_view) { p.cl.html = true; }},
-    {"--sim", Value::attached, "--sim[=PROFILE]",
-     "examine a built-in simulated drive as drive 0; --sim=list lists them",
+    {"--sim", Value::optional, "--sim[=PROFILE]",
+     "examine a built-in simulated drive as drive 0 (--sim hot or\n"
+     "--sim=hot); --sim list shows them",
      [](Parsed& p, std::string_view v) {
          p.cl.sim = true;
          p.cl.sim_profile = v;
@@ -73,8 +79,9 @@ constexpr Option kOptions[] = {
          p.cl.replay_dir = v;
      }},
     {"--decode", Value::none, "--decode B0 B1 ... B7",
-     "describe one flash ID of 6 to 8 hex bytes (the arguments after it);\n"
-     "--decode - reads one ID a line from standard input",
+     "describe one flash ID of 6 to 8 hex bytes (the arguments after it,\n"
+     "up to the next option); --decode - reads one ID a line from\n"
+     "standard input",
      [](Parsed& p, std::string_view) { p.decode = true; }},
 };
 
@@ -86,6 +93,25 @@ constexpr Alias kAliases[] = {
     {"-h", "--help"}, {"-?", "--help"}, {"/?", "--help"}, {"-V", "--version"}};
 
 constexpr std::string_view kEndOfOptions = "--";
+// The drive argument's own option letters: y (no closing prompt) and b (the dumps, always
+// written), in either case.
+constexpr std::string_view kDriveLetters = "yYbB";
+
+bool is_letter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// "-x", "-Hy": a dash and a letter make an option unless every letter is the drive argument's
+// own ("-y", "-by"); "-1" and "-" stay drive arguments, read as ever.
+bool is_dash_option(std::string_view arg) {
+    if (arg.size() < 2 || arg[0] != '-' || !is_letter(arg[1]))
+        return false;
+    for (const char c : arg.substr(1)) {
+        if (is_letter(c) && kDriveLetters.find(c) == std::string_view::npos)
+            return true;
+    }
+    return false;
+}
 
 bool is_option(std::string_view arg) {
     if (arg.substr(0, 2) == "--")
@@ -94,7 +120,24 @@ bool is_option(std::string_view arg) {
         if (arg == alias.text)
             return true;
     }
-    return false;
+    return is_dash_option(arg);
+}
+
+// A drive argument as people type one: digits after an optional sign, and the option letters
+// ("3y", "y", "-1"). A word like "hot" is not one.
+bool looks_like_drive_argument(std::string_view arg) {
+    const std::size_t start = arg.find_first_not_of(" \t\n\v\f\r");
+    if (start == std::string_view::npos)
+        return false;
+    arg.remove_prefix(start);
+    if (arg[0] == '+' || arg[0] == '-')
+        arg.remove_prefix(1);
+    return !arg.empty() && arg.find_first_not_of("0123456789yYbB") == std::string_view::npos;
+}
+
+// A drive named by its OS path ("/dev/sdb", "\\.\PhysicalDrive2"): no drive argument begins so.
+bool is_drive_path(std::string_view arg) {
+    return !arg.empty() && (arg[0] == '/' || arg[0] == '\\');
 }
 
 const Option* find_option(std::string_view name) {
@@ -123,6 +166,15 @@ bool has_digit(const char* text) {
     return std::strpbrk(text, "0123456789") != nullptr;
 }
 
+// Text typed on the command line, quoted for a message, control bytes shown as '?' so that none
+// reaches the terminal.
+std::string quoted(std::string_view text) {
+    std::string shown = "'";
+    shown += printable_text(std::string(text).c_str());
+    shown += '\'';
+    return shown;
+}
+
 CommandLine fail(std::string message) {
     CommandLine cl;
     cl.mode = Mode::error;
@@ -134,24 +186,35 @@ CommandLine fail(std::string message) {
 
 CommandLine parse_command_line(int argc, const char* const* argv) {
     Parsed p;
+    CommandLine& cl = p.cl;
     bool options_end = false;
-    int i = 1;
-    for (; i < argc && !p.decode; ++i) {
+    bool decode_open = false;    // the arguments after --decode, up to the next option
+    const char* path = nullptr;  // a drive named by its path in the drive argument's place
+    for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (options_end || !is_option(arg)) {
-            if (p.cl.first_arg == nullptr)
-                p.cl.first_arg = argv[i];
+            if (decode_open) {
+                cl.decode_args.push_back(argv[i]);
+            } else if (cl.first_arg == nullptr && is_drive_path(arg)) {
+                if (path != nullptr)
+                    return fail("two drive paths: " + quoted(path) + " and " + quoted(arg));
+                path = argv[i];
+            } else if (cl.first_arg == nullptr) {
+                cl.first_arg = argv[i];
+            }
             continue;
         }
         if (arg == kEndOfOptions) {
             options_end = true;
             continue;
         }
+        decode_open = false;
         const std::size_t equals = arg.find('=');
         const std::string_view name = arg.substr(0, equals);
         const Option* option = find_option(name);
         if (option == nullptr)
-            return fail("unknown option '" + std::string(arg) + "'");
+            return fail("unknown option " + quoted(arg));
+        const std::string needs = std::string(name) + " needs " + std::string(value_name(*option));
         std::string_view value;
         if (equals != std::string_view::npos) {
             value = arg.substr(equals + 1);
@@ -163,18 +226,29 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
             // A value that looks like an option is a forgotten value, not a name; "--opt=--x"
             // still gives it.
             if (i + 1 >= argc || is_option(argv[i + 1]))
-                return fail(std::string(name) + " needs " + std::string(value_name(*option)));
+                return fail(needs);
             value = argv[++i];
+            if (value.empty())
+                return fail(needs + ", not an empty argument");
+        } else if (option->value == Value::optional && i + 1 < argc && !is_option(argv[i + 1]) &&
+                   !looks_like_drive_argument(argv[i + 1]) && !is_drive_path(argv[i + 1])) {
+            value = argv[++i];
+            if (value.empty())
+                return fail(needs + ", not an empty argument");
         }
         option->apply(p, value);
+        decode_open = p.decode && std::string_view(option->name) == "--decode";
     }
-    CommandLine& cl = p.cl;
-    cl.next = i;
     if (cl.sim && cl.replay)
         return fail("--sim and --replay cannot be combined");
+    if (path != nullptr) {
+        if (!cl.device.empty())
+            return fail("two drive paths: " + quoted(cl.device) + " and " + quoted(path));
+        cl.device = path;
+    }
     if (!cl.device.empty() && cl.first_arg != nullptr && has_digit(cl.first_arg)) {
-        return fail("--device names the drive: the argument '" + std::string(cl.first_arg) +
-                    "' may hold option letters only");
+        return fail("the drive is named by its path " + quoted(cl.device) + ": the argument " +
+                    quoted(cl.first_arg) + " may hold option letters only");
     }
     if (p.help) {
         cl.mode = Mode::help;
@@ -203,10 +277,11 @@ std::string usage_text() {
         "\n"
         "The first argument that is not an option holds the drive number and option letters:\n"
         "'y' skips the closing prompt (3y: drive 3, no prompt). Later such arguments are ignored.\n"
-        "Without it the drives are listed and the number is asked for. The simulated and\n"
-        "replayed drive is drive 0.\n"
+        "A path there names the drive as --device does (/dev/sdb y). Without it the drives are\n"
+        "listed and the number is asked for. The simulated and replayed drive is drive 0.\n"
         "\n"
-        "Options may stand anywhere; a value is the next argument or follows '=' (--replay=DIR).\n"
+        "Options may stand anywhere; a value is the next argument or follows '=' (--replay=DIR)\n"
+        "and may not be empty. A dash and letters other than y and b (-x) is an unknown option.\n"
         "After -- no argument is an option.\n";
     for (const Option& option : kOptions) {
         std::string_view help = option.help;
@@ -241,12 +316,77 @@ std::string usage_text() {
         "bridge that refuses vendor commands) is said on standard error.\n"
         "\n"
         "Exit status: 0 the report ran (or the list was shown); 1 bad option, unusable output\n"
-        "folder or unknown flash maker (--decode); 2 bad drive number, no answer, or a --device\n"
-        "path that names no drive; 3 drive not on USB; 4 disk cannot be opened; 5 the report\n"
-        "ran but an output file is missing or incomplete; 130 interrupted.\n"
+        "folder or unknown flash maker (--decode); 2 bad drive number, no such drive, no answer,\n"
+        "or a path that names no drive; 3 drive on another bus; 4 drive or disk cannot be\n"
+        "opened; 5 the report ran but an output file is missing or incomplete; 130 interrupted.\n"
         "With --health, a run that examined the drive ends with the verdict instead of 0:\n"
         "0 PASSED, 10 WARNING, 11 FAILED, 12 UNKNOWN.\n";
     return text;
+}
+
+// The script completes the long options, the simulated drives after --sim, folders after
+// --output-dir and --replay and the disks' device nodes after --device, each taken from the option
+// table by the name of its value (PROFILE, DIR, PATH), so a new option completes without an edit
+// here.
+std::string bash_completion_script() {
+    std::string options;
+    for (const Option& option : kOptions)
+        options += std::string(options.empty() ? "" : " ") + option.name;
+    std::string profiles = "list";
+    for (const SimProfile& profile : sim_profiles())
+        profiles += std::string(" ") + profile.name;
+    std::string cases;
+    for (const Option& option : kOptions) {
+        if (option.value == Value::none)
+            continue;
+        const std::string_view value = value_name(option);
+        const char* words = value == "PROFILE" ? "compgen -W \"$profiles\" -- \"$cur\""
+                            : value == "DIR"   ? "compgen -d -- \"$cur\""
+                            : value == "PATH"  ? "compgen -W \"$(_torvik_disk_nodes)\" -- \"$cur\""
+                                               : nullptr;
+        if (words == nullptr)
+            continue;
+        cases += std::string("        ") + option.name +
+                 ")\n            mapfile -t COMPREPLY < <(" + words + ")\n            ;;\n";
+    }
+    return "# bash completion for torvik_usb_pssd_flash_id, made from its option table\n"
+           "\n"
+           "# The whole disks' device nodes, their SCSI generic nodes and the USB disks' links.\n"
+           "_torvik_disk_nodes() {\n"
+           "    local node\n"
+           "    for node in /dev/sd*[a-z] /dev/sg[0-9]* /dev/disk/by-id/usb-*; do\n"
+           "        [[ -e $node && $node != *-part[0-9]* ]] && printf '%s\\n' \"$node\"\n"
+           "    done\n"
+           "}\n"
+           "\n"
+           "_torvik_usb_pssd_flash_id() {\n"
+           "    local cur=${COMP_WORDS[COMP_CWORD]} option= prefix=\n"
+           "    local options='" +
+           options +
+           "'\n"
+           "    local profiles='" +
+           profiles +
+           "'\n"
+           "    ((COMP_CWORD > 0)) && option=${COMP_WORDS[COMP_CWORD - 1]}\n"
+           "    # --sim=hot: bash splits the word at '=' when COMP_WORDBREAKS holds it\n"
+           "    if [[ $cur == = ]]; then\n"
+           "        cur=\n"
+           "    elif [[ $option == = ]] && ((COMP_CWORD > 1)); then\n"
+           "        option=${COMP_WORDS[COMP_CWORD - 2]}\n"
+           "    elif [[ $cur == --*=* ]]; then\n"
+           "        option=${cur%%=*} prefix=${cur%%=*}= cur=${cur#*=}\n"
+           "    fi\n"
+           "    case $option in\n" +
+           cases +
+           "        *)\n"
+           "            [[ $cur == -* ]] && mapfile -t COMPREPLY < <(compgen -W \"$options\" -- "
+           "\"$cur\")\n"
+           "            return\n"
+           "            ;;\n"
+           "    esac\n"
+           "    [[ -n $prefix ]] && COMPREPLY=(\"${COMPREPLY[@]/#/$prefix}\")\n"
+           "}\n"
+           "complete -o filenames -F _torvik_usb_pssd_flash_id torvik_usb_pssd_flash_id\n";
 }
 
 }  // namespace torvik

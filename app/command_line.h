@@ -1,13 +1,19 @@
 // The command line: options anywhere, and the drive argument.
 //
 // Every argument that begins with "--", and the short forms -h, -?, /? and -V, is an option
-// wherever it stands; an option's value is the next argument or follows '=' ("--replay DIR",
-// "--replay=DIR"). The first other argument is the drive argument (drive number and option
-// letters); later ones are ignored. "--decode" takes every argument after it; after "--" no
-// argument is an option.
+// wherever it stands; so is any other dash followed by a letter, which is then an unknown one,
+// unless its letters are only the drive argument's own (y, b: "-y", "-by"). An option's value is
+// the next argument or follows '=' ("--replay DIR", "--replay=DIR"); an empty value is an error.
+// --sim takes the next argument as its profile unless it looks like a drive argument ("--sim hot
+// 0y", "--sim 0y"). The first other argument is the drive argument (drive number and option
+// letters), or, when it is a path ("/dev/sdb", "\\.\PhysicalDrive2"), the drive's OS path as
+// --device gives it, and then the next one holds the option letters; later ones are ignored.
+// "--decode" takes the arguments after it up to the next option; after "--" no argument is an
+// option.
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace torvik {
 
@@ -32,8 +38,8 @@ struct CommandLine {
     bool html = false;
     std::string device;      // --device: the drive's OS path; empty: the drive argument's number
     std::string output_dir;  // --output-dir: where every file goes; empty: the current directory
-    int next = 1;            // --decode: index of the first argument after it
-    const char* first_arg = nullptr;  // drive number and letters, or nullptr for the prompt
+    std::vector<const char*> decode_args;  // --decode: the arguments after it
+    const char* first_arg = nullptr;       // drive number and letters, or nullptr for the prompt
     std::string message;
 };
 
@@ -42,5 +48,8 @@ CommandLine parse_command_line(int argc, const char* const* argv);
 // The one-line usage shown with a bad option, and the whole text of --help.
 const char* usage_line();
 std::string usage_text();
+
+// A bash completion script for the program, made from the option table and the simulated drives.
+std::string bash_completion_script();
 
 }  // namespace torvik

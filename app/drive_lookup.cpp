@@ -5,14 +5,20 @@
 #include "app/drive_listing.h"
 #include "app/examine_drive.h"
 #include "app/exit_status.h"
+#include "common/printable_text.h"
 #include "platform/host_platform.h"
 #include "platform/storage_descriptor.h"
 
 namespace torvik {
 
-const char* privilege_hint() {
-    return std::strcmp(host_platform_name(), "Windows") == 0 ? "run as administrator"
-                                                             : "run as root";
+const char* privilege_hint(Platform& platform) {
+    const bool windows = std::strcmp(host_platform_name(), "Windows") == 0;
+    if (!platform.runs_privileged())
+        return windows ? "run as administrator" : "run as root";
+    return windows ? "the tool runs as administrator already: another program may hold the disk "
+                     "open exclusively, or security software refuses the access"
+                   : "the tool runs as root already: another program may hold the disk open "
+                     "exclusively, or a security module (SELinux, AppArmor) refuses the access";
 }
 
 DriveList scan_drives(Platform& platform) {
@@ -42,13 +48,14 @@ int list_command(Platform& platform, std::FILE* out, std::FILE* err, bool json) 
     if (json) {
         std::fputs(drive_list_json(list, kProgramVersion, host_platform_name()).c_str(), out);
     } else {
-        print_drive_list(list, privilege_hint(), out);
+        // The list alone goes to standard output; an empty one says why on standard error.
+        print_drive_list(list, privilege_hint(platform), list.drives.empty() ? err : out);
     }
     if (list.access_denied && (json || !list.drives.empty())) {
         std::fprintf(
             err, "torvik_usb_pssd_flash_id: %s: permission denied; %s\n",
             list.drives.empty() ? "no drive could be opened" : "some drives could not be opened",
-            privilege_hint());
+            privilege_hint(platform));
     }
     return kExitOk;
 }
@@ -59,15 +66,15 @@ std::optional<std::int32_t> find_named_drive(Platform& platform, const std::stri
     const std::int32_t drive = platform.find_drive(path.c_str(), missing);
     if (drive >= 0)
         return drive;
+    const std::string shown = printable_text(path.c_str());
     if (missing) {
-        std::fprintf(err, "torvik_usb_pssd_flash_id: --device %s: no such file or device\n",
-                     path.c_str());
+        std::fprintf(err, "torvik_usb_pssd_flash_id: %s: no such file or device\n", shown.c_str());
     } else {
         std::fprintf(err,
-                     "torvik_usb_pssd_flash_id: --device %s: not a whole disk the tool can name "
+                     "torvik_usb_pssd_flash_id: %s: not a whole disk the tool can name "
                      "(\\\\.\\PhysicalDriveN; on Linux /dev/sdX, /dev/sgN or a link to one; see "
                      "--list)\n",
-                     path.c_str());
+                     shown.c_str());
     }
     return std::nullopt;
 }

@@ -173,12 +173,13 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
 
     int status = kExitOk;
     std::optional<HealthAssessment> health;
+    Refusal refusal;
     const BusQuery bus = query_bus(ctx.platform, choice.drive);
     if (bus.bus_type != kBusTypeUsb) {
         std::fputs("Drive interface is not USB, exit!", ctx.out);
         std::fflush(ctx.out);
-        explain_not_usb(ctx.platform, ctx.err, choice.drive, bus);
-        status = kExitNotUsb;
+        refusal = explain_not_usb(ctx.platform, ctx.err, choice.drive, bus);
+        status = refusal.status;
         if (ctx.health && choice.no_requests)
             std::fputc('\n', ctx.out);  // the line above has no end of its own
     } else {
@@ -218,13 +219,14 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         }
         if (report_unwritten_files(ctx, model))
             status = kExitFilesIncomplete;
+        name_asked_files(ctx.err, model, AskedFiles{ctx.json, ctx.html, ctx.output_dir});
         health = model.health;
     }
 
     if (!choice.no_requests)
         closing_prompt(ctx);
     if (!health)
-        return refused(ctx, status, "the drive is not on USB");
+        return refused(ctx, status, refusal.reason);
     print_health(ctx, *health);
     std::fflush(ctx.out);
     return ctx.health ? health_exit_status(health->verdict, status) : status;

@@ -26,6 +26,8 @@ struct RunContext {
     std::FILE* err = stderr;
     // The drive --device named; the drive argument then holds option letters only.
     std::optional<std::int32_t> named_drive{};
+    // --output-dir as given, for the line that names the files asked for; empty: none.
+    std::string output_dir{};
 };
 
 inline constexpr const char* kProgramVersion = "0.2a";

@@ -1,10 +1,17 @@
 #include "app/failure_messages.h"
 
 #include <cstdarg>
+#include <cstring>
 #include <string>
 
 #include "app/drive_lookup.h"
+#include "app/examine_drive.h"
+#include "app/exit_status.h"
+#include "common/printable_text.h"
+#include "platform/host_platform.h"
 #include "platform/storage_descriptor.h"
+#include "report/html_report.h"
+#include "report/json_report.h"
 
 namespace torvik {
 
@@ -28,7 +35,8 @@ void explain(std::FILE* err, const char* format, ...) {
 std::string present_drives(Platform& platform) {
     const DriveList list = scan_drives(platform);
     if (list.drives.empty() && list.access_denied)
-        return std::string("no drive could be opened: permission denied; ") + privilege_hint();
+        return std::string("no drive could be opened: permission denied; ") +
+               privilege_hint(platform);
     if (list.drives.empty())
         return "no drive answers";
     std::string numbers = "the drives are";
@@ -50,7 +58,7 @@ void explain_open_failure(Platform& platform, std::FILE* err, std::int32_t drive
     switch (platform.error_kind(error)) {
         case ErrorKind::access_denied:
             explain(err, "cannot open drive %d (%s): permission denied; %s",
-                    static_cast<int>(drive), path.c_str(), privilege_hint());
+                    static_cast<int>(drive), path.c_str(), privilege_hint(platform));
             break;
         case ErrorKind::not_found:
             explain(err, "there is no drive %d (%s); %s", static_cast<int>(drive), path.c_str(),
@@ -63,28 +71,36 @@ void explain_open_failure(Platform& platform, std::FILE* err, std::int32_t drive
     }
 }
 
-void explain_not_usb(Platform& platform, std::FILE* err, std::int32_t drive, const BusQuery& bus) {
+Refusal explain_not_usb(Platform& platform, std::FILE* err, std::int32_t drive,
+                        const BusQuery& bus) {
+    if (err != nullptr)
+        std::fputc('\n', err);
     if (!bus.opened) {
         explain_open_failure(platform, err, drive, bus.error);
-    } else if (!bus.answered) {
+        if (platform.error_kind(bus.error) == ErrorKind::not_found)
+            return Refusal{kExitBadDrive, "there is no such drive"};
+        return Refusal{kExitOpenFailed, "the drive could not be opened"};
+    }
+    if (!bus.answered) {
         explain(err, "drive %d did not tell its bus (storage query error 0x%x)",
                 static_cast<int>(drive), static_cast<unsigned>(bus.error));
-    } else {
-        explain(err, "drive %d (%s) is on the %s bus: the tool examines USB drives only",
-                static_cast<int>(drive), platform.drive_names(drive).path.c_str(),
-                bus_type_name(bus.bus_type));
+        return Refusal{kExitNotUsb, "the drive did not tell its bus"};
     }
+    explain(err, "drive %d (%s) is on the %s bus: the tool examines USB drives only",
+            static_cast<int>(drive), platform.drive_names(drive).path.c_str(),
+            bus_type_name(bus.bus_type));
+    return Refusal{kExitNotUsb, "the drive is not on USB"};
 }
 
 // What the report's own lines leave unsaid: why it stopped at the controller gate, and a bridge
 // that let no vendor command through.
-void explain_report(std::FILE* err, const DriveModel& recorder) {
+void explain_report(std::FILE* err, const DriveModel& model) {
     int vendor_sent = 0;
     int vendor_failed = 0;
     for (const CommandInfo& command : kCommands) {
         if (command.form != CommandForm::vendor12 && command.form != CommandForm::vendor16)
             continue;
-        const RecordedCommand& recorded = recorder.commands[static_cast<std::size_t>(command.id)];
+        const RecordedCommand& recorded = model.commands[static_cast<std::size_t>(command.id)];
         vendor_sent += recorded.sent ? 1 : 0;
         vendor_failed += recorded.failed ? 1 : 0;
     }
@@ -93,9 +109,9 @@ void explain_report(std::FILE* err, const DriveModel& recorder) {
                 "every vendor command failed: the USB bridge probably refuses them, so nothing "
                 "could be read from the controller");
     }
-    if (recorder.controller_supported)
+    if (model.controller_supported)
         return;
-    if (recorder.commands[static_cast<std::size_t>(CommandId::read_info)].failed) {
+    if (model.commands[static_cast<std::size_t>(CommandId::read_info)].failed) {
         explain(err,
                 "the controller id could not be read (ReadInfo failed): the report stops after "
                 "the identity lines");
@@ -103,8 +119,26 @@ void explain_report(std::FILE* err, const DriveModel& recorder) {
         explain(err,
                 "the controller id read is 0x%04x, not a controller the report covers: it stops "
                 "after the identity lines",
-                static_cast<unsigned>(recorder.controller_id));
+                static_cast<unsigned>(model.controller_id));
     }
+}
+
+void name_asked_files(std::FILE* err, const DriveModel& model, const AskedFiles& asked) {
+    if (err == nullptr)
+        return;
+    std::string folder = printable_text(asked.output_dir.c_str());
+    if (!folder.empty() && folder.back() != '/' && folder.back() != '\\')
+        folder += std::strcmp(host_platform_name(), "Windows") == 0 ? '\\' : '/';
+    std::string names;
+    for (const FileRecord& file : model.files) {
+        const bool asked_for = (file.name == kReportFileName && !asked.output_dir.empty()) ||
+                               (file.name == kJsonReportFileName && asked.json) ||
+                               (file.name == kHtmlReportFileName && asked.html);
+        if (asked_for && file.outcome == FileOutcome::written)
+            names += (names.empty() ? "" : ", ") + folder + file.name;
+    }
+    if (!names.empty())
+        explain(err, "wrote %s", names.c_str());
 }
 
 }  // namespace torvik

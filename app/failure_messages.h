@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "app/drive_listing.h"
 #include "model/drive_model.h"
@@ -16,10 +17,29 @@ namespace torvik {
 void explain_open_failure(Platform& platform, std::FILE* err, std::int32_t drive,
                           std::uint32_t error);
 
-// A drive that "Drive interface is not USB, exit!" refused: not opened, no answer, or its bus.
-void explain_not_usb(Platform& platform, std::FILE* err, std::int32_t drive, const BusQuery& bus);
+// What a refusal at the USB check means: the exit status and the reason the health block gives.
+struct Refusal {
+    int status = 0;
+    const char* reason = "";
+};
+
+// A drive that "Drive interface is not USB, exit!" refused: no such drive (status 2), on another
+// bus or not telling its bus (3), or not opened (4). The explanation starts on a new line of its
+// own, as the console line before it has no line end.
+Refusal explain_not_usb(Platform& platform, std::FILE* err, std::int32_t drive,
+                        const BusQuery& bus);
 
 // After the report: an unsupported or unread controller id, every vendor command failed.
-void explain_report(std::FILE* err, const DriveModel& recorder);
+void explain_report(std::FILE* err, const DriveModel& model);
+
+// The files the user asked for, in one line at the end: the report when output_dir is given (the
+// folder holds the run's other files beside it), the JSON and the HTML report when asked for;
+// each only when it was written.
+struct AskedFiles {
+    bool json = false;
+    bool html = false;
+    std::string output_dir;  // empty: the current directory
+};
+void name_asked_files(std::FILE* err, const DriveModel& model, const AskedFiles& asked);
 
 }  // namespace torvik

@@ -11,6 +11,7 @@
 #include "app/examine_drive.h"
 #include "app/exit_status.h"
 #include "app/output_dir.h"
+#include "common/printable_text.h"
 #include "platform/host_platform.h"
 #include "sim/profiles.h"
 #include "sim/replay.h"
@@ -29,7 +30,7 @@ void list_profiles(std::FILE* out) {
 
 int unknown_profile(const std::string& name, const Console& console) {
     std::fprintf(console.err, "torvik_usb_pssd_flash_id: unknown simulated drive '%s'; one of:\n",
-                 name.c_str());
+                 printable_text(name.c_str()).c_str());
     list_profiles(console.err);
     return kExitUsage;
 }
@@ -49,7 +50,8 @@ int run_on(Platform& platform, const Console& console, const CommandLine& cl,
     if (!cl.output_dir.empty()) {
         std::string error;
         if (!prepare_output_dir(cl.output_dir, error)) {
-            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n", error.c_str());
+            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n",
+                         printable_text(error.c_str()).c_str());
             return kExitUsage;
         }
         in_dir.emplace(platform, cl.output_dir);
@@ -64,6 +66,7 @@ int run_on(Platform& platform, const Console& console, const CommandLine& cl,
                    how.html};
     ctx.err = console.err;
     ctx.named_drive = drive;
+    ctx.output_dir = cl.output_dir;
     return examine_drive(ctx, cl.first_arg);
 }
 
@@ -101,8 +104,8 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
             return kExitOk;
         case Mode::decode: {
             const int status =
-                run_decode_command(argc - cl.next, argv + cl.next, console.in, console.out,
-                                   console.err, is_terminal(console.in));
+                run_decode_command(static_cast<int>(cl.decode_args.size()), cl.decode_args.data(),
+                                   console.in, console.out, console.err, is_terminal(console.in));
             // Standard output is closed here rather than at exit, where a failure goes unseen.
             if (console.out == stdout)
                 return close_decode_output(stdout, console.err, status);
@@ -134,10 +137,13 @@ int run_program(int argc, const char* const* argv, Platform& host, const Console
         std::string error;
         std::vector<std::string> notes;
         const bool loaded = load_replay(cl.replay_dir, data, error, &notes);
-        for (const std::string& note : notes)
-            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n", note.c_str());
+        for (const std::string& note : notes) {
+            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n",
+                         printable_text(note.c_str()).c_str());
+        }
         if (!loaded) {
-            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n", error.c_str());
+            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n",
+                         printable_text(error.c_str()).c_str());
             return kExitUsage;
         }
         return run_simulated(data, host, console, cl, cl.replay_dir);

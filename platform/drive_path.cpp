@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/host_platform.h"
 #include "platform/platform.h"
 
 namespace torvik {
@@ -66,6 +67,10 @@ ErrorKind Platform::error_kind(std::uint32_t error) const {
         default:
             return ErrorKind::other;
     }
+}
+
+bool Platform::runs_privileged() const {
+    return process_runs_privileged();
 }
 
 }  // namespace torvik

@@ -13,6 +13,9 @@ std::unique_ptr<Platform> make_host_platform();
 // A short name of the platform the tool was built for, for --version and the JSON report.
 const char* host_platform_name();
 
+// Whether this process runs as root (Linux) or as an elevated administrator (Windows).
+bool process_runs_privileged();
+
 // Whether the stream is a terminal, where a person types and waits for each answer.
 bool is_terminal(std::FILE* stream);
 

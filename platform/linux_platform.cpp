@@ -447,6 +447,10 @@ const char* host_platform_name() {
     return "Linux";
 }
 
+bool process_runs_privileged() {
+    return ::geteuid() == 0;
+}
+
 bool is_terminal(std::FILE* stream) {
     return ::isatty(::fileno(stream)) != 0;
 }

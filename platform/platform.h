@@ -105,6 +105,9 @@ class Platform : public FileStore {
     // The number of the drive an OS path names, or -1; missing is set when nothing is there.
     virtual std::int32_t find_drive(const char* os_path, bool& missing);
     virtual ErrorKind error_kind(std::uint32_t error) const;
+    // Whether the tool runs with the rights raw disk access needs (root; an elevated
+    // administrator), so that a refusal has another cause. The default asks the host.
+    virtual bool runs_privileged() const;
 };
 
 // An open drive that closes itself once, on every path.

@@ -272,6 +272,19 @@ const char* host_platform_name() {
     return "Windows";
 }
 
+bool process_runs_privileged() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    const bool elevated =
+        ::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) != 0 &&
+        elevation.TokenIsElevated != 0;
+    ::CloseHandle(token);
+    return elevated;
+}
+
 bool is_terminal(std::FILE* stream) {
     return ::_isatty(::_fileno(stream)) != 0;
 }

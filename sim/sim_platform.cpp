@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "common/bytes.h"
+#include "platform/host_platform.h"
 #include "platform/pass_through_decoder.h"
 #include "platform/storage_descriptor.h"
 
@@ -17,6 +20,34 @@ constexpr std::uint8_t kStatusCheckCondition = 0x02;
 
 // STORAGE_PROPERTY_QUERY: PropertyId and QueryType, both 0 for the standard device descriptor.
 constexpr std::uint32_t kQueryHeaderSize = 8;
+
+constexpr std::string_view kSdPrefix = "/dev/sd";
+constexpr int kLetters = 26;
+
+bool host_names_disk_nodes() {
+    return std::strcmp(host_platform_name(), "Windows") != 0;
+}
+
+// Drive N's letters in the sd family: a..z, then aa..zz, aaa..: N in bijective base 26.
+std::string sd_letters(std::int32_t drive) {
+    std::string letters;
+    for (std::int64_t n = std::int64_t{drive} + 1; n > 0; n = (n - 1) / kLetters)
+        letters.insert(letters.begin(), static_cast<char>('a' + (n - 1) % kLetters));
+    return letters;
+}
+
+// The drive number of "/dev/sdX", or -1.
+std::int32_t sd_number(std::string_view path) {
+    if (path.substr(0, kSdPrefix.size()) != kSdPrefix || path.size() == kSdPrefix.size())
+        return -1;
+    std::int64_t n = 0;
+    for (const char c : path.substr(kSdPrefix.size())) {
+        if (c < 'a' || c > 'z' || n > 1000000)
+            return -1;
+        n = n * kLetters + (c - 'a' + 1);
+    }
+    return static_cast<std::int32_t>(n - 1);
+}
 
 }  // namespace
 
@@ -155,6 +186,19 @@ bool SimPlatform::pass_through(void* in, std::uint32_t in_size, void* out, std::
         *returned = call.returned;
     }
     return true;
+}
+
+DriveNames SimPlatform::drive_names(std::int32_t drive) {
+    if (!host_names_disk_nodes() || drive < 0)
+        return Platform::drive_names(drive);
+    return DriveNames{std::string(kSdPrefix) + sd_letters(drive), {}};
+}
+
+std::int32_t SimPlatform::find_drive(const char* os_path, bool& missing) {
+    const std::int32_t number = Platform::find_drive(os_path, missing);
+    if (number >= 0 || !host_names_disk_nodes())
+        return number;
+    return sd_number(os_path);
 }
 
 std::intptr_t SimPlatform::shell_open(const char* file) {

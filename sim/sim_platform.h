@@ -10,7 +10,7 @@
 
 namespace torvik {
 
-// The one drive the simulated platform has.
+// The one drive the simulated platform has, by the path the platform seam opens it with.
 inline constexpr const char* kSimDrivePath = "\\\\.\\PhysicalDrive0";
 
 class SimPlatform : public Platform {
@@ -44,6 +44,12 @@ class SimPlatform : public Platform {
     std::intptr_t shell_open(const char* file) override;
     KeyState wait_key(int timeout_ms) override;
     int read_key() override;
+    // The drives are named as the host's own: "\\.\PhysicalDriveN" on Windows; on Linux drive N
+    // is the N-th of the sd family ("/dev/sda", ... "/dev/sdz", "/dev/sdaa"), and either name finds
+    // it.
+    DriveNames drive_names(std::int32_t drive) override;
+    std::int32_t find_drive(const char* os_path, bool& missing) override;
+    bool runs_privileged() const override { return host_.runs_privileged(); }
 
     std::size_t open_handles() const { return open_.size(); }
 

@@ -193,10 +193,11 @@ TEST(RunArgument, DriveNotOnUsbGoesToClosingPrompt) {
     struct Case {
         FakeDrive drive;
         bool present;
+        int status;
     } cases[] = {
-        {FakeDrive{"ATA     ", "SATA disk", 11}, true},
-        {FakeDrive{"", "", 7, true}, true},  // query fails: bus type stays 0
-        {FakeDrive{}, false},                // no such drive
+        {FakeDrive{"ATA     ", "SATA disk", 11}, true, kExitNotUsb},
+        {FakeDrive{"", "", 7, true}, true, kExitNotUsb},  // query fails: bus type stays 0
+        {FakeDrive{}, false, kExitBadDrive},              // no such drive
     };
     for (const Case& c : cases) {
         ScratchDir dir;
@@ -206,7 +207,7 @@ TEST(RunArgument, DriveNotOnUsbGoesToClosingPrompt) {
         platform.keys = {' '};
         platform.shell_result = 2;
         const Outcome out = run_with(platform, "0");
-        EXPECT_EQ(out.status, kExitNotUsb);
+        EXPECT_EQ(out.status, c.status);
         EXPECT_TRUE(contains(
             out.console, std::string(kNotUsb) + kClosing + "Open report report file error: 2\n"))
             << out.console;

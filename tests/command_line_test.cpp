@@ -14,94 +14,119 @@ CommandLine parse(std::vector<const char*> args) {
     return parse_command_line(static_cast<int>(args.size()), args.data());
 }
 
-std::string joined(const std::vector<const char*>& args) {
-    std::string text;
-    for (const char* arg : args)
-        text += std::string(text.empty() ? "" : " ") + arg;
+// What a parse gave, in one line: the mode and every field away from its default.
+std::string summary(const CommandLine& cl) {
+    if (cl.mode == Mode::error)
+        return "error: " + cl.message;
+    static const char* const kModes[] = {"run", "help", "version", "list", "decode", "sim-list"};
+    std::string text = kModes[static_cast<int>(cl.mode)];
+    if (cl.first_arg != nullptr)
+        text += std::string(" arg=") + cl.first_arg;
+    if (cl.sim)
+        text += " sim=" + cl.sim_profile;
+    if (cl.replay)
+        text += " replay=" + cl.replay_dir;
+    if (!cl.device.empty())
+        text += " device=" + cl.device;
+    if (!cl.output_dir.empty())
+        text += " out=" + cl.output_dir;
+    text += cl.json ? " json" : "";
+    text += cl.health ? " health" : "";
+    for (const char* byte : cl.decode_args)
+        text += std::string(" b:") + byte;
     return text;
 }
 
-TEST(CommandLine, OptionsAnywhereAndTheFirstOtherArgument) {
+TEST(CommandLine, EveryArgumentCaseAndWhatItGives) {
     struct Case {
         std::vector<const char*> args;
-        Mode mode;
-        const char* first;  // the drive argument; nullptr: the prompt
-        const char* sim;    // the profile, or nullptr without --sim
-        const char* replay_dir;
-        bool json;
-        const char* device;
-        const char* output_dir;
+        const char* gives;
     } cases[] = {
-        {{}, Mode::run, nullptr, nullptr, "", false, "", ""},
-        {{"3y"}, Mode::run, "3y", nullptr, "", false, "", ""},
-        {{"3", "y"}, Mode::run, "3", nullptr, "", false, "", ""},  // later arguments ignored
-        {{"--sim", "y3"}, Mode::run, "y3", "", "", false, "", ""},
-        {{"--sim=large", "150"}, Mode::run, "150", "large", "", false, "", ""},
-        {{"--sim", "0y", "--json"}, Mode::run, "0y", "", "", true, "", ""},
-        {{"0y", "--json", "--sim"}, Mode::run, "0y", "", "", true, "", ""},
-        {{"--replay", "dumps", "0y"}, Mode::run, "0y", nullptr, "dumps", false, "", ""},
-        {{"0y", "--replay=.", "5"}, Mode::run, "0y", nullptr, ".", false, "", ""},
-        {{"--device", "/dev/sdb", "y"}, Mode::run, "y", nullptr, "", false, "/dev/sdb", ""},
-        {{"y", "--device=/dev/sg1"}, Mode::run, "y", nullptr, "", false, "/dev/sg1", ""},
-        {{"--output-dir", "out", "3y"}, Mode::run, "3y", nullptr, "", false, "", "out"},
-        {{"--", "--json"}, Mode::run, "--json", nullptr, "", false, "", ""},
-        {{"--sim=list"}, Mode::sim_list, nullptr, "list", "", false, "", ""},
-        {{"--list", "--json"}, Mode::list, nullptr, nullptr, "", true, "", ""},
-        {{"3y", "--list", "--sim"}, Mode::list, "3y", "", "", false, "", ""},
-        {{"0y", "-h"}, Mode::help, "0y", nullptr, "", false, "", ""},
-        {{"-?"}, Mode::help, nullptr, nullptr, "", false, "", ""},
-        {{"/?"}, Mode::help, nullptr, nullptr, "", false, "", ""},
-        {{"--list", "--help"}, Mode::help, nullptr, nullptr, "", false, "", ""},
-        {{"-V"}, Mode::version, nullptr, nullptr, "", false, "", ""},
-        {{"--version", "--list"}, Mode::version, nullptr, nullptr, "", false, "", ""},
-        {{"--json", "--decode", "98", "--list"}, Mode::decode, nullptr, nullptr, "", true, "", ""},
-    };
-    for (const Case& c : cases) {
-        const CommandLine cl = parse(c.args);
-        const std::string what = joined(c.args);
-        EXPECT_EQ(cl.mode, c.mode) << what;
-        EXPECT_EQ(cl.message, "") << what;
-        if (c.first == nullptr) {
-            EXPECT_EQ(cl.first_arg, nullptr) << what;
-        } else {
-            ASSERT_NE(cl.first_arg, nullptr) << what;
-            EXPECT_STREQ(cl.first_arg, c.first) << what;
-        }
-        EXPECT_EQ(cl.sim, c.sim != nullptr) << what;
-        EXPECT_EQ(cl.sim_profile, c.sim == nullptr ? "" : c.sim) << what;
-        EXPECT_EQ(cl.replay, *c.replay_dir != '\0') << what;
-        EXPECT_EQ(cl.replay_dir, c.replay_dir) << what;
-        EXPECT_EQ(cl.json, c.json) << what;
-        EXPECT_EQ(cl.device, c.device) << what;
-        EXPECT_EQ(cl.output_dir, c.output_dir) << what;
-    }
-    // --decode takes every argument after it.
-    EXPECT_EQ(parse({"--json", "--decode", "98", "--list"}).next, 3);
-}
-
-TEST(CommandLine, BadOptionsAreErrorsThatSayWhy) {
-    struct Case {
-        std::vector<const char*> args;
-        const char* message;
-    } cases[] = {
-        {{"--frobnicate", "0y"}, "unknown option '--frobnicate'"},
-        {{"0y", "-x", "--frobnicate"}, "unknown option '--frobnicate'"},  // -x: drive argument
-        {{"--help", "--frobnicate"}, "unknown option '--frobnicate'"},
-        {{"--replay"}, "--replay needs DIR"},
-        {{"--replay", "--json"}, "--replay needs DIR"},
-        {{"--replay="}, "--replay= needs DIR"},
-        {{"--output-dir"}, "--output-dir needs DIR"},
-        {{"--device", "-h"}, "--device needs PATH"},
-        {{"--sim="}, "--sim= needs PROFILE"},
-        {{"--json=yes"}, "--json takes no value"},
-        {{"--sim", "--replay", "d"}, "--sim and --replay cannot be combined"},
+        // The drive argument: the first argument that is not an option; later ones ignored.
+        {{}, "run"},
+        {{"3y"}, "run arg=3y"},
+        {{"3", "y"}, "run arg=3"},
+        {{"-1"}, "run arg=-1"},
+        {{"-"}, "run arg=-"},
+        {{"-y"}, "run arg=-y"},
+        {{"-bY"}, "run arg=-bY"},
+        {{"-y3"}, "run arg=-y3"},
+        {{"--", "--json"}, "run arg=--json"},
+        {{"--", "-x"}, "run arg=-x"},
+        // --sim takes a profile after '=' or after a space, never a drive argument.
+        {{"--sim", "y3"}, "run arg=y3 sim="},
+        {{"--sim", "0y", "--json"}, "run arg=0y sim= json"},
+        {{"0y", "--json", "--sim"}, "run arg=0y sim= json"},
+        {{"--sim=large", "150"}, "run arg=150 sim=large"},
+        {{"--sim", "hot", "0y", "--health"}, "run arg=0y sim=hot health"},
+        {{"--sim", "abc"}, "run sim=abc"},  // an unknown profile: the run lists them
+        {{"--sim", "-1"}, "run arg=-1 sim="},
+        {{"--sim", "/dev/sda", "y"}, "run arg=y sim= device=/dev/sda"},
+        {{"--sim", "list"}, "sim-list sim=list"},
+        {{"--sim=list"}, "sim-list sim=list"},
+        {{"--sim", ""}, "error: --sim needs PROFILE, not an empty argument"},
+        {{"--sim="}, "error: --sim= needs PROFILE"},
+        // Values after a space or '='; an empty one is an error in both forms.
+        {{"--replay", "dumps", "0y"}, "run arg=0y replay=dumps"},
+        {{"0y", "--replay=.", "5"}, "run arg=0y replay=."},
+        {{"--output-dir", "out", "3y"}, "run arg=3y out=out"},
+        {{"--replay"}, "error: --replay needs DIR"},
+        {{"--replay", "--json"}, "error: --replay needs DIR"},
+        {{"--replay", "-x"}, "error: --replay needs DIR"},
+        {{"--replay="}, "error: --replay= needs DIR"},
+        {{"--replay", ""}, "error: --replay needs DIR, not an empty argument"},
+        {{"--output-dir"}, "error: --output-dir needs DIR"},
+        {{"--output-dir", "", "0y"}, "error: --output-dir needs DIR, not an empty argument"},
+        {{"--output-dir="}, "error: --output-dir= needs DIR"},
+        {{"--device", "", "y"}, "error: --device needs PATH, not an empty argument"},
+        {{"--device="}, "error: --device= needs PATH"},
+        {{"--device", "-h"}, "error: --device needs PATH"},
+        {{"--json=yes"}, "error: --json takes no value"},
+        // A drive named by its path, with --device or in the drive argument's place.
+        {{"--device", "/dev/sdb", "y"}, "run arg=y device=/dev/sdb"},
+        {{"y", "--device=/dev/sg1"}, "run arg=y device=/dev/sg1"},
+        {{"/dev/sdc"}, "run device=/dev/sdc"},
+        {{"/dev/sdc", "y"}, "run arg=y device=/dev/sdc"},
+        {{"--health", "\\\\.\\PhysicalDrive2"}, "run device=\\\\.\\PhysicalDrive2 health"},
+        {{"0y", "/dev/sdc"}, "run arg=0y"},
         {{"--device", "/dev/sdb", "3y"},
-         "--device names the drive: the argument '3y' may hold option letters only"},
+         "error: the drive is named by its path '/dev/sdb': the argument '3y' may hold option "
+         "letters only"},
+        {{"/dev/sdc", "3"},
+         "error: the drive is named by its path '/dev/sdc': the argument '3' may hold option "
+         "letters only"},
+        {{"/dev/sdb", "/dev/sdc"}, "error: two drive paths: '/dev/sdb' and '/dev/sdc'"},
+        {{"/dev/sdc", "--device", "/dev/sdb"}, "error: two drive paths: '/dev/sdb' and '/dev/sdc'"},
+        // Modes, help first.
+        {{"--list", "--json"}, "list json"},
+        {{"3y", "--list", "--sim"}, "list arg=3y sim="},
+        {{"0y", "-h"}, "help arg=0y"},
+        {{"-?"}, "help"},
+        {{"/?"}, "help"},
+        {{"--list", "--help"}, "help"},
+        {{"-V"}, "version"},
+        {{"--version", "--list"}, "version"},
+        // --decode takes the bytes up to the next option.
+        {{"--json", "--decode", "98", "--list"}, "decode json b:98"},
+        {{"--decode", "98", "3c", "--health", "0y"}, "decode arg=0y health b:98 b:3c"},
+        {{"--decode", "-", "--json"}, "decode json b:-"},
+        {{"--decode", "--", "-x"}, "decode b:-x"},
+        // Unknown options, a dash and letters among them; typed control bytes shown as '?'.
+        {{"--frobnicate", "0y"}, "error: unknown option '--frobnicate'"},
+        {{"0y", "-x", "--frobnicate"}, "error: unknown option '-x'"},
+        {{"--help", "--frobnicate"}, "error: unknown option '--frobnicate'"},
+        {{"-H"}, "error: unknown option '-H'"},
+        {{"-ay"}, "error: unknown option '-ay'"},
+        {{"-Hy", "3"}, "error: unknown option '-Hy'"},
+        {{"--sim", "-j"}, "error: unknown option '-j'"},
+        {{"--x\x1b[2J"}, "error: unknown option '--x?[2J'"},
+        {{"--sim", "--replay", "d"}, "error: --sim and --replay cannot be combined"},
     };
     for (const Case& c : cases) {
-        const CommandLine cl = parse(c.args);
-        EXPECT_EQ(cl.mode, Mode::error) << joined(c.args);
-        EXPECT_EQ(cl.message, c.message) << joined(c.args);
+        std::string what;
+        for (const char* arg : c.args)
+            what += std::string(" [") + arg + "]";
+        EXPECT_EQ(summary(parse(c.args)), c.gives) << what;
     }
 }
 

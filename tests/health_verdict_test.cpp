@@ -295,9 +295,9 @@ TEST(HealthVerdict, EverySimulatedDriveEndToEnd) {
 
 TEST(HealthVerdict, RefusedRunKeepsItsStatusAndSaysWhy) {
     ScratchDir dir;
-    FakePlatform host;  // no drive 5 on the host: not on USB
+    FakePlatform host;  // no drive 5 on the host
     const ProgramRun r = run_whole_program(host, {"--health", "5y"});
-    EXPECT_EQ(r.status, kExitNotUsb);
+    EXPECT_EQ(r.status, kExitBadDrive);
     EXPECT_NE(r.out.find("exit!\nHealth: UNKNOWN\n  unknown The drive was not examined"),
               std::string::npos)
         << r.out;

@@ -10,6 +10,7 @@
 
 #include "app/exit_status.h"
 #include "app/program.h"
+#include "platform/host_platform.h"
 #include "scsi/commands.h"
 #include "sim/sim_drive.h"
 #include "tests/support/fake_platform.h"
@@ -28,6 +29,9 @@ constexpr std::uint32_t kAccessDenied = 5;
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
+
+constexpr const char* kWroteJson =
+    "torvik_usb_pssd_flash_id: wrote torvik_usb_pssd_flash_id.json\n";
 
 // The fake drives answer no pass-through request: every run on one ends with this on stderr.
 constexpr const char* kNoVendor = "every vendor command failed: the USB bridge probably refuses";
@@ -72,36 +76,68 @@ TEST(ProgramOptions, CommandLinesAndWhatRuns) {
         {{"0y", "--help"}, kExitOk, "Usage: ", "", nullptr},
         {{"-V"}, kExitOk, "torvik_usb_pssd_flash_id 0.2a\nbuilt for ", "", nullptr},
         {{"--frob", "0y"}, kExitUsage, "", "unknown option '--frob'\nUsage: ", nullptr},
-        {{"--sim", "0y", "--json"}, kExitOk, "Drive: 0(USB)\n", "", ".", true},
+        {{"--sim", "0y", "--json"}, kExitOk, "Drive: 0(USB)\n", kWroteJson, ".", true},
         {{"0y", "--json"}, kExitOk, "Drive: 0(USB)\n", kNoVendor, ".", true},
+        // A profile after a space is --sim's value; an unknown word lists the profiles.
+        {{"--sim", "hot", "0y", "--health"}, kExitHealthWarning, "Health: WARNING", "", "."},
+        {{"--sim", "list"}, kExitOk, "spare-low ", "", nullptr},
+        {{"--sim", "abc", "0y"},
+         kExitUsage,
+         "",
+         "unknown simulated drive 'abc'; one of:\nde",
+         nullptr},
+        {{"--sim", "a\x1b]0;x\a"}, kExitUsage, "", "unknown simulated drive 'a?]0;x?'", nullptr},
+        // A dash and letters is an option; "-y" stays the drive argument.
+        {{"-H"}, kExitUsage, "", "unknown option '-H'\nUsage: ", nullptr},
+        {{"--sim", "-ay"}, kExitUsage, "", "unknown option '-ay'\nUsage: ", nullptr},
+        {{"--sim", "-y"}, kExitOk, "Drive: 0(USB)\n", "", "."},
+        // --decode takes the bytes up to the next option.
+        {{"--decode", "98", "3c", "98", "b3", "76", "f2", "--health"},
+         kExitOk,
+         "Toshiba",
+         "",
+         nullptr},
+        // An empty value is an error in both forms.
+        {{"--sim", "0y", "--output-dir", ""},
+         kExitUsage,
+         "",
+         "--output-dir needs DIR, not",
+         nullptr},
+        {{"--device", "", "y"}, kExitUsage, "", "--device needs PATH, not an empty", nullptr},
+        // A path in the drive argument's place names the drive, and carries no letters.
+        {{"\\\\.\\PhysicalDrive3", "y"}, kExitOk, "Drive: 3(USB)\n", kNoVendor, "."},
+        {{"\\\\.\\PhysicalDrive3"}, kExitOk, "Press any key", kNoVendor, "."},
+        {{"/dev/\x1b[2J", "y"}, kExitBadDrive, "", "/dev/?[2J: not a whole disk", nullptr},
         {{"3", "y"}, kExitOk, "Press any key", kNoVendor, "."},
         {{"--device", "\\\\.\\PhysicalDrive3", "y"}, kExitOk, "Drive: 3(USB)\n", kNoVendor, "."},
         {{"y", "--device=\\\\.\\physicaldrive3"}, kExitOk, "Drive: 3(USB)\n", kNoVendor, "."},
         {{"--device", "\\\\.\\PhysicalDrive3"}, kExitOk, "Press any key", kNoVendor, "."},
-        {{"--device", "nowhere", "y"},
-         kExitBadDrive,
-         "",
-         "--device nowhere: not a whole disk",
-         nullptr},
+        {{"--device", "nowhere", "y"}, kExitBadDrive, "", "nowhere: not a whole disk", nullptr},
         {{"--output-dir", "out", "0y", "--json"},
          kExitOk,
          "Drive: 0(USB)\n",
-         kNoVendor,
+         "wrote out/torvik_usb_pssd_flash_id.txt, out/torvik_usb_pssd_flash_id.json\n",
          "out",
          true},
+        {{"--sim", "--output-dir=out/", "0y", "--html"},
+         kExitOk,
+         "Drive: 0(USB)\n",
+         ": wrote out/torvik_usb_pssd_flash_id.txt, out/torvik_usb_pssd_flash_id.html\n",
+         "out"},
         {{"--output-dir=out/deeper", "3y"}, kExitOk, "Drive: 3(USB)\n", kNoVendor, "out/deeper"},
         {{"1y"},
          kExitNotUsb,
          "Drive interface is not USB, exit!",
-         "drive 1 (\\\\.\\PhysicalDrive1) is on the SATA bus: the tool examines USB drives only",
+         "\ntorvik_usb_pssd_flash_id: drive 1 (\\\\.\\PhysicalDrive1) is on the SATA bus: the tool "
+         "examines USB drives only",
          nullptr},
         {{"2y"},
-         kExitNotUsb,
+         kExitOpenFailed,
          "Drive interface is not USB, exit!",
          "cannot open drive 2 (\\\\.\\PhysicalDrive2): permission denied; run as ",
          nullptr},
         {{"7y"},
-         kExitNotUsb,
+         kExitBadDrive,
          "Drive interface is not USB, exit!",
          "there is no drive 7 (\\\\.\\PhysicalDrive7); the drives are 0 1 3 4 (see --list)",
          nullptr},
@@ -175,28 +211,51 @@ TEST(ProgramOptions, ListShowsEveryDriveOrWhyThereIsNone) {
     EXPECT_TRUE(list["drives"][2]["size_bytes"].is_null());
     EXPECT_TRUE(list["access_denied"].get<bool>());
 
+    // An empty list says why on standard error, and nothing on standard output; already root (or
+    // administrator), the advice names the other causes.
     struct Empty {
         bool denied;
+        bool privileged;
         const char* says;
     } empties[] = {
-        {true, "No drive could be opened: permission denied; run as "},
-        {false, "No drives found: the system shows no disk.\n"},
+        {true, false, "No drive could be opened: permission denied; run as "},
+        {true, true, "permission denied; the tool runs as "},
+        {false, false, "No drives found: the system shows no disk.\n"},
     };
     for (const Empty& e : empties) {
         FakePlatform bare;
+        bare.privileged = e.privileged;
         if (e.denied) {
             bare.drives[0].open_fails = true;
             bare.drives[0].error = kAccessDenied;
         }
         r = run_whole_program(bare, {"--list"});
         EXPECT_EQ(r.status, kExitOk);
-        EXPECT_TRUE(contains(r.out, e.says)) << r.out;
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(contains(r.err, e.says)) << r.err;
+        EXPECT_EQ(contains(r.err, "run as "), e.denied && !e.privileged) << r.err;
+        r = run_whole_program(bare, {"2y"});
+        EXPECT_EQ(contains(r.err, "run as "), e.denied && !e.privileged) << r.err;
     }
-    // The simulated drive lists itself as drive 0, with the size of its capacity pages.
+    // The simulated drive lists itself as drive 0, with the size of its capacity pages and the
+    // name the host would give it, and answers to that name.
+    const bool windows = std::string(host_platform_name()) == "Windows";
+    const std::string sim_path = windows ? "\\\\.\\PhysicalDrive0" : "/dev/sda";
     r = run_whole_program(host, {"--list", "--sim"});
-    EXPECT_TRUE(contains(r.out, "    0  \\\\.\\PhysicalDrive0       USB        1.00 TB  TORVIK"))
-        << r.out;
-    EXPECT_EQ(files_in(dir.path()), 0u);
+    char line[96];
+    std::snprintf(line, sizeof line, "    0  %-24s USB        1.00 TB  TORVIK", sim_path.c_str());
+    EXPECT_TRUE(contains(r.out, line)) << r.out;
+    r = run_whole_program(host, {"--sim", "--device", sim_path.c_str(), "y"});
+    EXPECT_EQ(r.status, kExitOk) << r.err;
+    r = run_whole_program(host, {"--sim", "5y"});
+    EXPECT_EQ(r.status, kExitBadDrive);
+    EXPECT_TRUE(contains(r.err, windows ? "there is no drive 5 (\\\\.\\PhysicalDrive5)"
+                                        : "there is no drive 5 (/dev/sdf)"))
+        << r.err;
+    if (!windows) {
+        r = run_whole_program(host, {"--sim", "/dev/sdab", "y"});
+        EXPECT_TRUE(contains(r.err, "there is no drive 27 (/dev/sdab)")) << r.err;
+    }
 }
 
 TEST(ProgramOptions, OutputDirHoldsTheRunAndFeedsItsReplay) {

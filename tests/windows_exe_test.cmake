@@ -27,9 +27,9 @@ if(CHECK STREQUAL "manifest")
     endforeach()
 
 elseif(CHECK STREQUAL "run")
-    # Wine shows drive 0 on a non-USB bus and no drive 1, so both end at the USB check. The
-    # console is never a console here (input comes from the null device), so the closing prompt
-    # must end by itself instead of waiting for a key.
+    # Wine shows drive 0 on a non-USB bus (status 3) and no drive 1 (status 2), so both end at
+    # the USB check. The console is never a console here (input comes from the null device), so
+    # the closing prompt must end by itself instead of waiting for a key.
     string(REPLACE "|" ";" emulator "${EMULATOR}")
     set(banner "Torvik usb/pssd flash id v0\\.2a by tarn\nOS: -?[0-9]+\\.-?[0-9]+ build -?[0-9]+ [^\n]*\n")
     set(not_usb "Drive interface is not USB, exit!")
@@ -37,7 +37,7 @@ elseif(CHECK STREQUAL "run")
     # argument | expected exit status | expected output (a regular expression of the whole output)
     set(cases
         "0y|3|^${banner}${not_usb}$"
-        "1Y|3|^${banner}${not_usb}$"
+        "1Y|2|^${banner}${not_usb}$"
         "0|3|^${banner}${not_usb}${closing}$"
         "|2|^${banner}Use: torvik_usb_pssd_flash_id\\[b\\]\\[y\\]\n.*Please select drive number:\nError: no drive number given \\(end of input\\)\n$"
     )

@@ -22,6 +22,7 @@ command -v help2man >/dev/null || need+=(help2man)
 command -v clang-format >/dev/null || need+=(clang-format)
 command -v git >/dev/null || need+=(git)
 command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
+command -v lintian >/dev/null || need+=(lintian)
 # clang and its libFuzzer runtime, for the bounded fuzzing runs.
 command -v clang++ >/dev/null || need+=(clang)
 compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
@@ -71,15 +72,21 @@ phase_done "release build"
 ctest --test-dir "$build" --output-on-failure -j"$jobs" -LE e2e
 phase_done "release tests"
 
-# What `cmake --install` and `cpack` make of it: the executable and its manual page, the .deb.
+# What `cmake --install` and `cpack` make of it: the executable, its manual page, its bash
+# completion and the JSON format's description; the .deb, which Debian's own checker must pass
+# without an error or a warning (the static executable's override says why it is static).
 staging=$(realpath "$build")/install-check
 rm -rf "$staging"
 cmake --install "$build" --prefix "$staging" >/dev/null
-for file in bin/torvik_usb_pssd_flash_id share/man/man1/torvik_usb_pssd_flash_id.1; do
+for file in bin/torvik_usb_pssd_flash_id share/man/man1/torvik_usb_pssd_flash_id.1.gz \
+    share/bash-completion/completions/torvik_usb_pssd_flash_id \
+    share/doc/torvik-usb-pssd-flash-id/json.md; do
     [ -f "$staging/$file" ] || { echo "cmake --install left out $file" >&2; exit 1; }
 done
-(cd "$build" && cpack -G DEB >/dev/null && dpkg-deb --contents ./*.deb | grep -q 'man1/torvik_usb_pssd_flash_id.1')
-phase_done "install and package"
+rm -f "$build"/*.deb
+(cd "$build" && cpack -G DEB >/dev/null && dpkg-deb --contents ./*.deb | grep -q 'man1/torvik_usb_pssd_flash_id.1.gz')
+lintian --fail-on error,warning "$build"/*.deb
+phase_done "install, package, lintian"
 
 # The same suite (and the fuzz corpora) under AddressSanitizer and UndefinedBehaviorSanitizer;
 # every report aborts its test, so any report fails the run.
@@ -127,7 +134,8 @@ if [ "$windows" = 1 ]; then
     cmake --preset windows -B "$build_win" -DTORVIK_WERROR=ON \
         -DTORVIK_NATIVE_EXE="$(realpath "$build")/torvik_usb_pssd_flash_id"
     cmake --build "$build_win" -j"$jobs"
-    (cd "$build_win" && cpack -G ZIP >/dev/null)
+    (cd "$build_win" && cpack -G ZIP >/dev/null &&
+        python3 -m zipfile -l ./*-win64.zip | grep -q 'docs/json.md')
     phase_done "windows build and zip"
     ctest --test-dir "$build_win" --output-on-failure -j"$jobs"
     phase_done "windows tests (wine)"

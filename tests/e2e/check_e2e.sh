@@ -51,7 +51,7 @@ body() { [ -f "$1" ] && sed '2,3d' "$1"; }
 
 echo "e2e checks:"
 cases="usb virtio listing patterned large checkcond noreply noreply-after noreply-block"
-cases="$cases device device-byid device-sg list list-json outdir"
+cases="$cases device device-path device-byid device-sg list list-json outdir"
 for c in $cases; do
     [ -f "$results/$c/status" ] || fail "case $c did not run (see guest.log and console.log)"
 done
@@ -162,7 +162,7 @@ check "listing: prompt, then drive 99 refused" \
     grep -qF "Please select drive number:Drive interface is not USB, exit!" "$l/stdout"
 
 # ---- the drive by its OS names, the drive list, an output folder ---------------------------------
-for n in device device-byid device-sg; do
+for n in device device-path device-byid device-sg; do
     check "$n: the Drive line numbers the disk as the listing does" \
         [ "$(line "$results/$n/stdout" 3)" = "Drive: 0(USB)" ]
     compare_run "$n" "$results/$n" "$host/usb"

@@ -166,6 +166,7 @@ run_args() {
 mkdir -p /dev/disk/by-id
 ln -sf ../../sda /dev/disk/by-id/usb-Test_Disk-0:0
 run_args device --device /dev/sda y
+run_args device-path /dev/sda y
 run_args device-byid y --device /dev/disk/by-id/usb-Test_Disk-0:0
 run_args device-sg --device "/dev/$(ls /sys/block/sda/device/scsi_generic)" y
 run_args list --list

@@ -48,6 +48,7 @@ class FakePlatform : public Platform {
     std::set<std::string> uncreatable;  // output files whose creation fails (error 5)
     std::map<std::string, FileFault> file_faults;
     bool crlf = host_text_crlf();  // text files end lines with CR LF, as on the host
+    bool privileged = false;       // the tool runs as root / an elevated administrator
 
     std::vector<std::string> calls;  // "open \\.\PhysicalDrive3 0x0", "ioctl 0x2d1400", ...
     std::vector<std::string> shell_files;
@@ -70,6 +71,7 @@ class FakePlatform : public Platform {
     std::intptr_t shell_open(const char* file) override;
     KeyState wait_key(int timeout_ms) override;
     int read_key() override;
+    bool runs_privileged() const override { return privileged; }
 
     // How many recorded calls begin with prefix.
     int count_calls(const std::string& prefix) const;
