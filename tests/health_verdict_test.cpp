@@ -10,6 +10,7 @@
 #include "app/exit_status.h"
 #include "common/bytes.h"
 #include "model/controller_pages.h"
+#include "model/drive_model.h"
 #include "model/health_verdict.h"
 #include "model/nvme_pages.h"
 #include "report/health_block.h"
@@ -314,6 +315,34 @@ TEST(HealthVerdict, EverySimulatedDriveEndToEnd) {
     }
 }
 
+// A controller the report does not cover: the bridge's two NVMe pages are read, after the run's
+// commands, only when an output uses them; the default run sends what it always sent.
+TEST(HealthVerdict, BridgePagesOfAnyControllerOnlyForTheOptionsThatUseThem) {
+    const struct {
+        std::vector<const char*> options;
+        bool bridge_read;
+    } cases[] = {{{}, false}, {{"--health"}, true}, {{"--json"}, true}, {{"--html"}, true}};
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        FakePlatform host;
+        std::vector<const char*> args = c.options;
+        args.insert(args.end(), {"--sim=unsupported", "0y"});
+        const ProgramRun r = run_whole_program(host, args);
+        SCOPED_TRACE(r.out);
+        EXPECT_EQ(dir.exists("torvik_pssd_nvme_id.bin"), c.bridge_read);
+        EXPECT_EQ(dir.exists("torvik_pssd_nvme_smart.bin"), c.bridge_read);
+        EXPECT_FALSE(dir.exists("torvik_pssd_sysinfo.bin"));
+        const std::string manifest = dir.read("torvik_pssd_manifest.txt");
+        EXPECT_EQ(manifest.find("nvme_smart not_sent") == std::string::npos, c.bridge_read);
+        if (!c.options.empty() && std::string(c.options[0]) == "--health") {
+            EXPECT_NE(r.out.find("Health: PASSED\nSummary: 2% used"), std::string::npos);
+            EXPECT_NE(r.out.find("\nNVMe: TORVIK PSSD SIM 1TB, serial SIM00000000000001, "
+                                 "firmware TK5021.3\n"),
+                      std::string::npos);
+        }
+    }
+}
+
 TEST(HealthVerdict, RefusedRunKeepsItsStatusAndSaysWhy) {
     ScratchDir dir;
     FakePlatform host;  // no drive 5 on the host
@@ -323,6 +352,94 @@ TEST(HealthVerdict, RefusedRunKeepsItsStatusAndSaysWhy) {
                          "  unknown The drive was not examined"),
               std::string::npos)
         << r.out;
+}
+
+// The Summary line's figures, each as a person reads it at a glance, from the verdict's page.
+TEST(HealthBlock, SummaryFormatsEachFigure) {
+    struct Nvme {
+        std::uint64_t used = 2, spare = 100, kelvin = 309, hours = 1380;
+        Uint128 written{0, 35276512}, read{0, 40112233};
+    };
+    const struct {
+        HealthSource source;
+        Nvme nvme;
+        const char* summary;
+    } cases[] = {
+        {HealthSource::nvme_smart_bridge,
+         {},
+         "2% used, spare 100%, 36 C, 1,380 h (57 days), 18.06 TB written, 20.54 TB read"},
+        {HealthSource::nvme_smart_controller,
+         {.used = 104, .spare = 0, .kelvin = 0, .hours = 24, .written = {}, .read = {0, 1}},
+         "104% used, spare 0%, 24 h (1 day), 0 B written, 512.00 kB read"},
+        {HealthSource::nvme_smart_bridge,
+         {.kelvin = 250, .hours = 1000000, .written = {0, 1953}, .read = {0, 1953124}},
+         "2% used, spare 100%, -23 C, 1,000,000 h (41,666 days), 999.94 MB written, "
+         "1.00 TB read"},
+        {HealthSource::nvme_smart_bridge,
+         {.hours = 0, .written = {1, 0}, .read = {0, 2000000000}},
+         "2% used, spare 100%, 36 C, 0 h (0 days), 9.44 YB written, 1.02 PB read"},
+        {HealthSource::extended_smart,
+         {},
+         "3% life used, 97% life remaining (the controller's extended SMART figures)"},
+        {HealthSource::none, {}, "no health figures could be read"},
+    };
+    for (const auto& c : cases) {
+        DriveModel model;
+        NvmeSmartHealth& page = c.source == HealthSource::nvme_smart_controller
+                                    ? model.smart_controller
+                                    : model.smart_bridge;
+        page.values[kSmartPercentageUsed] = Uint128{0, c.nvme.used};
+        page.values[kSmartAvailableSpare] = Uint128{0, c.nvme.spare};
+        page.values[kSmartCompositeTemperature] = Uint128{0, c.nvme.kelvin};
+        page.values[kSmartPowerOnHours] = Uint128{0, c.nvme.hours};
+        page.values[kSmartDataUnitsWritten] = c.nvme.written;
+        page.values[kSmartDataUnitsRead] = c.nvme.read;
+        model.extended_smart.records = {{9, kExtLifeUsed, 3}, {10, kExtLifeRemaining, 97}};
+        HealthAssessment health;
+        health.source = c.source;
+        EXPECT_EQ(health_summary(health, &model), c.summary);
+    }
+    EXPECT_EQ(health_summary(HealthAssessment{}, nullptr), "the drive was not examined");
+}
+
+// The verdict word is coloured only on a terminal that shows colour, and never with NO_COLOR set
+// or a dumb terminal; the colour never changes the words.
+TEST(HealthBlock, VerdictColourOnlyWhereItShows) {
+    const struct {
+        bool terminal;
+        const char* no_color;
+        const char* term;
+        bool colour;
+    } cases[] = {
+        {true, nullptr, "xterm-256color", true},
+        {true, nullptr, nullptr, true},  // a Windows console has no TERM
+        {true, "", "xterm", true},       // NO_COLOR counts only when not empty
+        {true, "1", "xterm", false},
+        {true, nullptr, "dumb", false},
+        {false, nullptr, "xterm", false},  // a file or a pipe
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(wants_colour(c.terminal, c.no_color, c.term), c.colour) << c.no_color << c.term;
+
+    const struct {
+        HealthVerdict verdict;
+        const char* line;
+    } words[] = {
+        {HealthVerdict::passed, "Health: \033[32mPASSED\033[0m\n"},
+        {HealthVerdict::warning, "Health: \033[33mWARNING\033[0m\n"},
+        {HealthVerdict::failed, "Health: \033[31mFAILED\033[0m\n"},
+        {HealthVerdict::unknown, "Health: \033[90mUNKNOWN\033[0m\n"},
+    };
+    for (const auto& w : words) {
+        HealthAssessment health;
+        health.verdict = w.verdict;
+        const std::string coloured = health_block(health, nullptr, true);
+        EXPECT_EQ(coloured.substr(0, coloured.find('\n') + 1), w.line);
+        const std::string plain = health_block(health, nullptr, false);
+        EXPECT_EQ(plain.substr(0, plain.find('\n') + 1),
+                  std::string("Health: ") + verdict_name(w.verdict) + "\n");
+        EXPECT_EQ(coloured.substr(coloured.find('\n')), plain.substr(plain.find('\n')));
+    }
 }
 
 }  // namespace

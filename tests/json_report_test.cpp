@@ -26,7 +26,9 @@
 #include "app/program.h"
 #include "common/bytes.h"
 #include "flashid/flash_id.h"
+#include "report/html_report.h"
 #include "report/json_report.h"
+#include "scsi/run_manifest.h"
 #include "sim/profiles.h"
 #include "sim/sim_drive.h"
 #include "sim/sim_platform.h"
@@ -592,6 +594,65 @@ TEST(JsonReport, ReplayedDumpsGiveTheSameJson) {
     original.erase("drive");
     replay.erase("drive");
     EXPECT_EQ(replay, original);
+}
+
+// --json=-: standard output holds the document and nothing else, the same as the file; the run's
+// lines go to standard error and there is no closing prompt, without 'y'.
+TEST(JsonReport, JsonToStandardOutputHoldsTheDocumentAlone) {
+    ScratchDir dir;
+    FakePlatform host;
+    host.keys = {' '};  // a prompt would take this key and open the report
+    const ProgramRun r = run_whole_program(host, {"--json=-", "--health", "--sim", "0"});
+    ASSERT_EQ(r.status, kExitOk) << r.err;
+    const json parsed = json::parse(r.out, nullptr, false);
+    ASSERT_FALSE(parsed.is_discarded()) << r.out;
+    EXPECT_EQ(r.out, read_file(kJsonReportFileName));
+    EXPECT_EQ(parsed["health"]["verdict"], "PASSED");
+    EXPECT_NE(r.err.find("Torvik usb/pssd flash id v"), std::string::npos);
+    EXPECT_NE(r.err.find("\nHealth: PASSED\nSummary: "), std::string::npos);
+    EXPECT_EQ(r.err.find("Press any key"), std::string::npos);
+    EXPECT_TRUE(host.shell_files.empty());
+
+    // A refused run writes nothing to standard output.
+    const ProgramRun refused = run_whole_program(host, {"--json=-", "5"});
+    EXPECT_EQ(refused.status, kExitBadDrive);
+    EXPECT_EQ(refused.out, "");
+}
+
+// The run's time: the host's for a run on a drive, the recorded one for a replay, whatever the
+// host's clock says then, and null for a folder recorded before manifests held the time.
+TEST(JsonReport, RunTimeIsTheRunsOrTheRecordedOne) {
+    ScratchDir recorded;
+    FakePlatform host;
+    ASSERT_EQ(run_whole_program(host, {"--json", "--sim", "0y"}).status, kExitOk);
+    EXPECT_EQ(read_json()["run_time"], "2026-03-14T09:26:53Z");
+    const std::string dir = recorded.path().string();
+
+    host.time = 0;  // the replay's own time, never shown
+    {
+        ScratchDir replayed;
+        ASSERT_EQ(
+            run_whole_program(host, {"--json", "--html", "--replay", dir.c_str(), "0y"}).status,
+            kExitOk);
+        EXPECT_EQ(read_json()["run_time"], "2026-03-14T09:26:53Z");
+        EXPECT_NE(read_file(kManifestFileName).find("\nrun_time 2026-03-14T09:26:53Z\n"),
+                  std::string::npos);
+        EXPECT_NE(read_file(kHtmlReportFileName).find("2026-03-14T09:26:53Z"), std::string::npos);
+    }
+    // The manifest of an older run: no time line.
+    std::string manifest = read_file(recorded.path() / kManifestFileName);
+    manifest.erase(manifest.find("run_time"),
+                   manifest.find('\n', manifest.find("run_time")) - manifest.find("run_time") + 1);
+    std::ofstream(recorded.path() / kManifestFileName, std::ios::binary | std::ios::trunc)
+        << manifest;
+    ScratchDir replayed;
+    ASSERT_EQ(run_whole_program(host, {"--json", "--html", "--replay", dir.c_str(), "0y"}).status,
+              kExitOk);
+    EXPECT_TRUE(read_json()["run_time"].is_null());
+    EXPECT_EQ(read_file(kManifestFileName).find("run_time"), std::string::npos);
+    EXPECT_NE(
+        read_file(kHtmlReportFileName).find("unknown: the replayed folder does not record it"),
+        std::string::npos);
 }
 
 TEST(JsonReport, JsonChangesNoOtherOutput) {
