@@ -197,7 +197,7 @@ void extended_rules(const ExtendedSmart& ext, const FlashGeometry* sysinfo,
         const std::uint64_t erases = erases_record->raw;
         const HealthLevel level =
             wear_level(erases >= pe_limit ? kWornOut : erases * kWornOut / pe_limit);
-        const FieldDef& limit = kGeometryFields[std::size(kGeometryFields) - 1].field;
+        const FieldDef& limit = kPeLimitSecond;
         out.push_back(reason(
             level, "average_erase_count", small(erases), "",
             format("D2/D3 average erase count %llu of the flash's PE cycle limit %u: %s",

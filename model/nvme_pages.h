@@ -14,7 +14,7 @@
 
 namespace torvik {
 
-// ---- Identify Controller (4096 bytes) ----------------------------------------------------------
+// ---- Identify Controller ------------------------------------------------------------------------
 
 // Columns: name, offset, width, unit.
 inline constexpr FieldDef kNvmeIdentifyFields[] = {
@@ -57,8 +57,7 @@ inline std::string identify_text(const std::string& field) {
     return end == std::string::npos ? std::string() : field.substr(0, end + 1);
 }
 
-// ---- SMART / Health log (512 bytes)
-// --------------------------------------------------------------
+// ---- SMART / Health log -------------------------------------------------------------------------
 
 // In page order. Columns: name, offset, width, unit.
 inline constexpr FieldDef kNvmeSmartFields[] = {
