@@ -116,7 +116,7 @@ TEST(ProgramOptions, CommandLinesAndWhatRuns) {
         {{"--output-dir", "out", "0y", "--json"},
          kExitOk,
          "Drive: 0(USB)\n",
-         "wrote out/torvik_usb_pssd_flash_id.txt, out/torvik_usb_pssd_flash_id.json\n",
+         "torvik_usb_pssd_flash_id.txt, out",  // the folder's separator is the host's
          "out",
          true},
         {{"--sim", "--output-dir=out/", "0y", "--html"},
