@@ -591,7 +591,7 @@ TEST(JsonReport, JsonToStandardOutputHoldsTheDocumentAlone) {
     ASSERT_EQ(r.status, kExitOk) << r.err;
     const json parsed = json::parse(r.out, nullptr, false);
     ASSERT_FALSE(parsed.is_discarded()) << r.out;
-    EXPECT_EQ(r.out, read_file(kJsonReportFileName));
+    EXPECT_EQ(r.out, read_text_file(kJsonReportFileName));  // the file has CRLF on Windows
     EXPECT_EQ(parsed["health"]["verdict"], "PASSED");
     EXPECT_NE(r.err.find("Torvik usb/pssd flash id v"), std::string::npos);
     EXPECT_NE(r.err.find("\nHealth: PASSED\nSummary: "), std::string::npos);
@@ -620,7 +620,7 @@ TEST(JsonReport, RunTimeIsTheRunsOrTheRecordedOne) {
             run_whole_program(host, {"--json", "--html", "--replay", dir.c_str(), "0y"}).status,
             kExitOk);
         EXPECT_EQ(read_json()["run_time"], "2026-03-14T09:26:53Z");
-        EXPECT_NE(read_file(kManifestFileName).find("\nrun_time 2026-03-14T09:26:53Z\n"),
+        EXPECT_NE(read_text_file(kManifestFileName).find("\nrun_time 2026-03-14T09:26:53Z\n"),
                   std::string::npos);
         EXPECT_NE(read_file(kHtmlReportFileName).find("2026-03-14T09:26:53Z"), std::string::npos);
     }

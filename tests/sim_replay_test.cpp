@@ -192,7 +192,7 @@ TEST(Replay, AllZeroReplyWithoutADumpReplaysAsZeros) {
               kExitOk);
     std::fclose(in);
     ASSERT_FALSE(recorded.exists("torvik_pssd_nvme_id.bin"));
-    ASSERT_TRUE(contains(read_file(kManifestFileName), " zeros\n"));
+    ASSERT_TRUE(contains(read_text_file(kManifestFileName), " zeros\n"));
     const auto expected_files = outputs_here();
 
     ScratchDir replayed;
