@@ -36,6 +36,10 @@ struct RunContext {
     // prompt opens the report; empty: none.
     std::string output_dir{};
     int lock_wait_ms = kFolderLockWaitMs;
+    // The verdict word of the --health block in colour (a terminal that shows it).
+    bool colour = false;
+    // --json=-: the JSON document also goes here (standard output), and out is standard error.
+    std::FILE* json_out = nullptr;
 };
 
 // The version text, as the build states it.

@@ -94,13 +94,13 @@ Refusal explain_not_usb(Platform& platform, std::FILE* err, std::int32_t drive,
 
 // What the report's own lines leave unsaid: why it stopped at the controller gate, and a bridge
 // that let no vendor command through.
-void explain_report(std::FILE* err, const DriveModel& recorder) {
+void explain_report(std::FILE* err, const DriveModel& model) {
     int vendor_sent = 0;
     int vendor_failed = 0;
     for (const CommandInfo& command : kCommands) {
         if (command.form != CommandForm::vendor12 && command.form != CommandForm::vendor16)
             continue;
-        const RecordedCommand& recorded = recorder.commands[static_cast<std::size_t>(command.id)];
+        const RecordedCommand& recorded = model.commands[static_cast<std::size_t>(command.id)];
         vendor_sent += recorded.sent ? 1 : 0;
         vendor_failed += recorded.failed ? 1 : 0;
     }
@@ -109,9 +109,9 @@ void explain_report(std::FILE* err, const DriveModel& recorder) {
                 "every vendor command failed: the USB bridge probably refuses them, so nothing "
                 "could be read from the controller");
     }
-    if (recorder.controller_supported)
+    if (model.controller_supported)
         return;
-    if (recorder.commands[static_cast<std::size_t>(CommandId::read_info)].failed) {
+    if (model.commands[static_cast<std::size_t>(CommandId::read_info)].failed) {
         explain(err,
                 "the controller id could not be read (ReadInfo failed): the report stops after "
                 "the identity lines");
@@ -119,7 +119,7 @@ void explain_report(std::FILE* err, const DriveModel& recorder) {
         explain(err,
                 "the controller id read is 0x%04x, not a controller the report covers: it stops "
                 "after the identity lines",
-                static_cast<unsigned>(recorder.controller_id));
+                static_cast<unsigned>(model.controller_id));
     }
 }
 

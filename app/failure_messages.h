@@ -30,7 +30,7 @@ Refusal explain_not_usb(Platform& platform, std::FILE* err, std::int32_t drive,
                         const BusQuery& bus);
 
 // After the report: an unsupported or unread controller id, every vendor command failed.
-void explain_report(std::FILE* err, const DriveModel& recorder);
+void explain_report(std::FILE* err, const DriveModel& model);
 
 // The files the user asked for, in one line at the end: the report when output_dir is given (the
 // folder holds the run's other files beside it), the JSON and the HTML report when asked for;

@@ -1,6 +1,7 @@
 #include "app/program.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -13,6 +14,7 @@
 #include "app/exit_status.h"
 #include "common/printable_text.h"
 #include "platform/host_platform.h"
+#include "report/health_block.h"
 #include "sim/profiles.h"
 #include "sim/replay.h"
 #include "sim/sim_drive.h"
@@ -67,11 +69,16 @@ int run_on(Platform& platform, const OutputFolderOpener& open_folder, const Cons
         if (!drive)
             return kExitBadDrive;
     }
-    RunContext ctx{platform,       *files,     console.out, console.in, how.json,
-                   how.simulation, how.source, how.health,  how.html};
+    // --json=-: standard output carries the document alone; the run's lines go to standard error.
+    std::FILE* lines = cl.json_stdout ? console.err : console.out;
+    RunContext ctx{platform,       *files,     lines,      console.in, how.json,
+                   how.simulation, how.source, how.health, how.html};
     ctx.err = console.err;
     ctx.named_drive = drive;
     ctx.output_dir = cl.output_dir;
+    ctx.json_out = cl.json_stdout ? console.out : nullptr;
+    ctx.colour = cl.health && wants_colour(terminal_shows_colour(lines), std::getenv("NO_COLOR"),
+                                           std::getenv("TERM"));
     return examine_drive(ctx, cl.first_arg);
 }
 
@@ -81,6 +88,8 @@ int run_simulated(const SimProfileData& data, Platform& host, const OutputFolder
     SimDrive drive;
     load_profile(drive, data);
     SimPlatform platform(host, drive);
+    if (data.replayed)
+        platform.replay_time(data.recorded_time);
     const SimulatedRun how{cl.json, cl.sim ? "sim" : "replay", source, cl.health, cl.html};
     return run_on(platform, open_folder, console, cl, how);
 }

@@ -187,6 +187,9 @@ TEST(SafeOutputFiles, EveryOutputNameAgainstEveryHazard) {
         EXPECT_EQ(clean.files.size(), output_names().size() + 1);  // and the run's manifest
         return clean;
     };
+    // The Linux host's runs all take place at the fake platform's time, as the JSON and the
+    // manifest record it.
+    ::setenv("SOURCE_DATE_EPOCH", std::to_string(kFakeRunTime).c_str(), 1);
     LinuxPlatform linux_host;
     FakePlatform clean_fake;
     const mode_t umask_now = ::umask(022);
@@ -312,6 +315,7 @@ TEST(SafeOutputFiles, EveryOutputNameAgainstEveryHazard) {
             }
         }
     }
+    ::unsetenv("SOURCE_DATE_EPOCH");
 }
 
 // The temporary is made in the store's folder, beside the final name, not in the current one.

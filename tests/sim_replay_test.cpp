@@ -192,7 +192,7 @@ TEST(Replay, AllZeroReplyWithoutADumpReplaysAsZeros) {
               kExitOk);
     std::fclose(in);
     ASSERT_FALSE(recorded.exists("torvik_pssd_nvme_id.bin"));
-    ASSERT_TRUE(contains(read_file(kManifestFileName), " zeros\n"));
+    ASSERT_TRUE(contains(read_text_file(kManifestFileName), " zeros\n"));
     const auto expected_files = outputs_here();
 
     ScratchDir replayed;
@@ -218,13 +218,13 @@ TEST(Replay, ManifestCatchesChangedDumpsAndIsItselfChecked) {
         {"a byte changed", "torvik_pssd_smart.bin", "", "IOCtl: ReadInfo failed 0x2!\n",
          "torvik_pssd_smart.bin' does not match"},
         {"a manifest line it does not know", kManifestFileName, "bogus data=1\n", "",
-         "line 15: unknown page name"},
+         "line 16: unknown page name"},
         // Replayed within the reply's own length: memory stays bounded whatever a line claims.
         {"a length of 4 GB", kManifestFileName, "fid data=4294967295 zeros\n",
-         "IOCtl: ReadFID failed 0x2!\n", "line 5: 4294967295 bytes, more than the 512 bytes fid",
+         "IOCtl: ReadFID failed 0x2!\n", "line 6: 4294967295 bytes, more than the 512 bytes fid",
          "fid"},
         {"a dump of 4 GB", kManifestFileName, "fid data=512 dump=4294967295 crc32=00000000\n",
-         "IOCtl: ReadFID failed 0x2!\n", "line 5: 4294967295 bytes", "fid"},
+         "IOCtl: ReadFID failed 0x2!\n", "line 6: 4294967295 bytes", "fid"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
