@@ -46,23 +46,6 @@ unsigned class_of(char c) {
     return kCharClasses[static_cast<unsigned char>(c)];
 }
 
-// One or two hex digits, with or without a 0x prefix.
-bool parse_hex_byte(std::string_view token, std::uint8_t& value) {
-    if (token.size() > 2 && token[0] == '0' && (token[1] == 'x' || token[1] == 'X'))
-        token.remove_prefix(2);
-    if (token.empty() || token.size() > 2)
-        return false;
-    unsigned result = 0;
-    for (char c : token) {
-        const unsigned digit = class_of(c);
-        if (digit > 15)
-            return false;
-        result = result * 16 + digit;
-    }
-    value = static_cast<std::uint8_t>(result);
-    return true;
-}
-
 // A token as it appears in a message: quoted, shortened, unprintable characters shown as '?'.
 std::string shown(std::string_view token) {
     std::string text = "\"";
@@ -82,8 +65,9 @@ struct IdBytes {
 
 enum class BytesError { none, not_hex, one_too_many };
 
-// Adds the bytes of one piece of text. On an error, bad is the first token that is not a hex
-// byte or that would be a ninth byte.
+// Adds the bytes of one piece of text, in one pass: tokens between separators, each one or two
+// hex digits with or without 0x. On an error, bad is the first token that is not a hex byte or
+// that would be a ninth byte.
 BytesError add_bytes(std::string_view text, IdBytes& id, std::string_view& bad) {
     const char* p = text.data();
     const char* const end = p + text.size();
@@ -93,50 +77,29 @@ BytesError add_bytes(std::string_view text, IdBytes& id, std::string_view& bad) 
         if (p == end)
             return BytesError::none;
         const char* const start = p;
-        while (p != end && class_of(*p) != kSeparator)
-            ++p;
-        const std::string_view token(start, static_cast<std::size_t>(p - start));
-        std::uint8_t value = 0;
-        if (!parse_hex_byte(token, value)) {
-            bad = token;
-            return BytesError::not_hex;
-        }
-        if (id.count == kMaxIdBytes) {
-            bad = token;
-            return BytesError::one_too_many;
-        }
-        id.bytes[id.count++] = value;
-    }
-}
-
-// The bytes of a line of "--decode -" in one pass, for lines that are nothing but hex bytes
-// (at most eight); false for any other line, which add_bytes then reads again for its message.
-bool add_line_bytes(std::string_view line, IdBytes& id) {
-    const char* p = line.data();
-    const char* const end = p + line.size();
-    for (;;) {
-        while (p != end && class_of(*p) == kSeparator)
-            ++p;
-        if (p == end)
-            return true;
-        // A token: an optional 0x, then one or two hex digits, then a separator or the end.
         if (end - p > 2 && p[0] == '0' && class_of(p[1]) == kPrefixX)
             p += 2;
-        unsigned value = class_of(*p++);
-        if (value > 15)
-            return false;
-        if (p != end && class_of(*p) < 16)
-            value = value * 16 + class_of(*p++);
-        if ((p != end && class_of(*p) != kSeparator) || id.count == kMaxIdBytes)
-            return false;
+        unsigned value = class_of(*p);
+        bool hex = value < 16;
+        if (hex) {
+            ++p;
+            if (p != end && class_of(*p) < 16)
+                value = value * 16 + class_of(*p++);
+            hex = p == end || class_of(*p) == kSeparator;
+        }
+        if (!hex || id.count == kMaxIdBytes) {
+            while (p != end && class_of(*p) != kSeparator)
+                ++p;
+            bad = std::string_view(start, static_cast<std::size_t>(p - start));
+            return hex ? BytesError::one_too_many : BytesError::not_hex;
+        }
         id.bytes[id.count++] = static_cast<std::uint8_t>(value);
     }
 }
 
-// add_bytes with its error as a message, empty for none.
-std::string add_bytes(std::string_view text, IdBytes& id) {
-    std::string_view bad;
-    switch (add_bytes(text, id, bad)) {
+// The message for what add_bytes found, or for fewer than six bytes; empty for a flash ID.
+std::string bytes_message(BytesError error, std::string_view bad, const IdBytes& id) {
+    switch (error) {
         case BytesError::not_hex:
             return shown(bad) + " is not a hex byte";
         case BytesError::one_too_many:
@@ -144,21 +107,10 @@ std::string add_bytes(std::string_view text, IdBytes& id) {
         case BytesError::none:
             break;
     }
-    return {};
-}
-
-std::string check_count(const IdBytes& id) {
     if (id.count >= kMinIdBytes)
         return {};
     return std::to_string(id.count) + (id.count == 1 ? " byte" : " bytes") +
            " given: a flash ID has 6 to 8 bytes";
-}
-
-// The message for a bad line (rare: parsed a second time, with the message built).
-std::string line_error(std::string_view line, IdBytes& id) {
-    id = IdBytes{};
-    const std::string error = add_bytes(line, id);
-    return error.empty() ? check_count(id) : error;
 }
 
 // "--decode -" reads its input in blocks and hands out one line at a time, as a view into the
@@ -291,6 +243,7 @@ int decode_lines(std::FILE* in, std::FILE* out, std::FILE* err, bool line_at_a_t
     LineReader reader(in, line_at_a_time);
     OutputBuffer output(out);
     std::string_view line;
+    std::string_view bad;
     errno = 0;
     for (unsigned long number = 1;; ++number) {
         const LineReader::Result result = reader.next(line);
@@ -305,10 +258,12 @@ int decode_lines(std::FILE* in, std::FILE* out, std::FILE* err, bool line_at_a_t
             std::fprintf(err, "--decode: line %lu: longer than %lu bytes\n", number,
                          static_cast<unsigned long>(kMaxLineBytes));
             status = kExitUsage;
-        } else if (!add_line_bytes(line, id) || (id.count > 0 && id.count < kMinIdBytes)) {
+        } else if (const BytesError error = add_bytes(line, id, bad);
+                   error != BytesError::none || (id.count > 0 && id.count < kMinIdBytes)) {
             // A blank line (no bytes) is no ID at all: it keeps its place in the output without
             // a complaint.
-            std::fprintf(err, "--decode: line %lu: %s\n", number, line_error(line, id).c_str());
+            std::fprintf(err, "--decode: line %lu: %s\n", number,
+                         bytes_message(error, bad, id).c_str());
             status = kExitUsage;
         } else if (id.count > 0 && decode_flash_id(id.bytes.data(), text) != 0) {
             length = std::strlen(text);
@@ -343,11 +298,11 @@ int run_decode_command(int argc, const char* const* argv, std::FILE* in, std::FI
         return kExitUsage;
     }
     IdBytes id;
-    std::string error;
-    for (int i = 0; i < argc && error.empty(); ++i)
-        error = add_bytes(argv[i], id);
-    if (error.empty())
-        error = check_count(id);
+    std::string_view bad;
+    BytesError bytes_error = BytesError::none;
+    for (int i = 0; i < argc && bytes_error == BytesError::none; ++i)
+        bytes_error = add_bytes(argv[i], id, bad);
+    const std::string error = bytes_message(bytes_error, bad, id);
     if (!error.empty()) {
         std::fprintf(err, "--decode: %s\n", error.c_str());
         return kExitUsage;

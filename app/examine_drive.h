@@ -30,7 +30,8 @@ struct RunContext {
     std::string output_dir{};
 };
 
-inline constexpr const char* kProgramVersion = "0.2a";
+// The version text, as the build states it.
+extern const char kProgramVersion[];
 inline constexpr const char* kReportFileName = "torvik_usb_pssd_flash_id.txt";
 
 // first_arg is the drive argument (the first argument that is not an option), or nullptr for the

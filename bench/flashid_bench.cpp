@@ -46,7 +46,7 @@ std::vector<Id> known_maker_ids() {
 std::vector<Id> micron_part_ids() {
     std::mt19937 random(11);
     std::vector<Id> ids = part_key_ids(random);
-    ids.resize(kMicronPartRows);  // the Micron rows come first
+    ids.resize(part_rows(kMicronParts).size());  // the Micron rows come first
     return ids;
 }
 

@@ -5,19 +5,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 #include "flashid/byte_list.h"
 
 namespace torvik {
-
-enum class CapacityColumn : std::uint8_t {
-    toshiba_sandisk,
-    hynix,
-    samsung,
-    micron_intel_spectek,
-    ymtc,
-};
-inline constexpr std::size_t kCapacityColumns = 5;
 
 struct CapacityRow {
     std::uint16_t gb;
@@ -28,23 +20,10 @@ struct CapacityRow {
     ByteList<3> samsung;
     ByteList<3> micron_intel_spectek;
     ByteList<3> ymtc;
-
-    constexpr const ByteList<3>& codes(CapacityColumn column) const {
-        switch (column) {
-            case CapacityColumn::toshiba_sandisk:
-                return toshiba_sandisk;
-            case CapacityColumn::hynix:
-                return hynix;
-            case CapacityColumn::samsung:
-                return samsung;
-            case CapacityColumn::micron_intel_spectek:
-                return micron_intel_spectek;
-            case CapacityColumn::ymtc:
-                break;
-        }
-        return ymtc;
-    }
 };
+
+// A maker group's column of the table below: the byte 1 codes its IDs give each value.
+using CapacityColumn = ByteList<3> CapacityRow::*;
 
 // 1365 Gb (4/3 Tb): the one value shown in terabits.
 inline constexpr std::uint16_t kTerabitCapacityGb = 1365;
@@ -70,45 +49,40 @@ inline constexpr CapacityRow kCapacityTable[] = {
 };
 // clang-format on
 
-// Per column and byte 1 code: the number of the row that lists the code, counted from 1; 0 for
-// a code no row lists.
-using CapacityIndex = std::array<std::array<std::uint8_t, 256>, kCapacityColumns>;
+// Per byte 1 code of one column: the number of the row that lists the code, counted from 1; 0
+// for a code no row lists.
+using CapacityIndex = std::array<std::uint8_t, 256>;
 
-constexpr CapacityIndex make_capacity_index() {
+constexpr CapacityIndex make_capacity_index(CapacityColumn column) {
     CapacityIndex index{};
-    for (std::size_t column = 0; column < kCapacityColumns; ++column) {
-        for (std::size_t row = 0; row < std::size(kCapacityTable); ++row) {
-            for (std::uint8_t code : kCapacityTable[row].codes(static_cast<CapacityColumn>(column)))
-                index[column][code] = static_cast<std::uint8_t>(row + 1);
+    for (std::size_t row = 0; row < std::size(kCapacityTable); ++row) {
+        for (std::uint8_t code : kCapacityTable[row].*column) {
+            // A code that names two values in one column stops the compilation of its index.
+            if (index[code] != 0)
+                std::abort();
+            index[code] = static_cast<std::uint8_t>(row + 1);
         }
     }
     return index;
 }
 
-inline constexpr CapacityIndex kCapacityIndex = make_capacity_index();
+// The index of a column, made once for each column a maker family reads (flashid/maker_rules.h).
+template <CapacityColumn column>
+inline constexpr CapacityIndex kCapacityIndex = make_capacity_index(column);
 
-// The row that lists this byte 1 code in the maker group's column, or nullptr.
-constexpr const CapacityRow* find_capacity(CapacityColumn column, std::uint8_t code) {
-    const std::uint8_t row = kCapacityIndex[static_cast<std::size_t>(column)][code];
+// The row that lists this byte 1 code in the column of the index, or nullptr.
+constexpr const CapacityRow* find_capacity(const CapacityIndex& index, std::uint8_t code) {
+    const std::uint8_t row = index[code];
     return row == 0 ? nullptr : &kCapacityTable[row - 1];
 }
 
-// Every code names one value per column, and only 1365 Gb is shown in terabits.
+// Only 1365 Gb is shown in terabits, and row numbers fit the index.
 constexpr bool capacity_table_is_consistent() {
-    for (std::size_t column = 0; column < kCapacityColumns; ++column) {
-        int seen[256] = {};
-        for (const CapacityRow& row : kCapacityTable) {
-            for (std::uint8_t code : row.codes(static_cast<CapacityColumn>(column))) {
-                if (++seen[code] > 1)
-                    return false;
-            }
-        }
-    }
     for (const CapacityRow& row : kCapacityTable) {
         if (row.terabit != (row.gb == kTerabitCapacityGb))
             return false;
     }
-    return std::size(kCapacityTable) < 256;  // row numbers fit the index
+    return std::size(kCapacityTable) < 256;
 }
 static_assert(capacity_table_is_consistent());
 

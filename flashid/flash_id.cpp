@@ -1,7 +1,6 @@
 #include "flashid/flash_id.h"
 
 #include <cstring>
-#include <initializer_list>
 
 #include "flashid/capacity_table.h"
 #include "flashid/maker_rules.h"
@@ -49,7 +48,7 @@ std::optional<std::uint16_t> page_size_kib(const PageRule& rule, const std::uint
 
 std::optional<FlashCapacity> capacity(const MakerFamilyRules& rules, const std::uint8_t* id,
                                       bool node_per_die) {
-    if (!rules.capacity)
+    if (rules.capacity == nullptr)
         return std::nullopt;
     const CapacityRow* row = find_capacity(*rules.capacity, id[1]);
     if (row == nullptr)
@@ -187,17 +186,19 @@ constexpr std::size_t longest_text(auto const& table, auto text_of) {
 }
 constexpr std::size_t kLongestMaker =
     longest_text(kMakerTable, [](const MakerRow& row) { return row.name; });
-constexpr std::size_t max_of(std::initializer_list<std::size_t> values) {
-    std::size_t m = 0;
-    for (std::size_t v : values)
-        m = v > m ? v : m;
-    return m;
+// Over the node texts of every family that names nodes.
+constexpr std::size_t longest_node() {
+    std::size_t longest = 0;
+    for (const MakerFamilyRules& rules : kMakerFamilyRules) {
+        if (rules.nodes == nullptr)
+            continue;
+        const std::size_t length =
+            longest_text(*rules.nodes, [](const NodeEntry& e) { return e.text; });
+        longest = length > longest ? length : longest;
+    }
+    return longest;
 }
-constexpr std::size_t kLongestNode =
-    max_of({longest_text(kToshibaNodeLookup, [](const NodeEntry& e) { return e.text; }),
-            longest_text(kHynixNodeLookup, [](const NodeEntry& e) { return e.text; }),
-            longest_text(kSamsungNodeLookup, [](const NodeEntry& e) { return e.text; }),
-            longest_text(kYmtcGenerationLookup, [](const NodeEntry& e) { return e.text; })});
+constexpr std::size_t kLongestNode = longest_node();
 constexpr std::size_t kLongestPart = sizeof(PartRow::text) - 1;
 constexpr std::size_t digits(std::uint32_t value) {
     return value < 10 ? 1 : 1 + digits(value / 10);
@@ -242,8 +243,8 @@ bool decode_flash_fields(const std::uint8_t* id, FlashFields& fields) {
         fields.node = node.text;
         node_per_die = node.per_die;
     }
-    if (rules.parts != PartTable::none)
-        fields.part = find_part_text(rules.parts, id);
+    if (rules.parts != nullptr)
+        fields.part = find_part_text(*rules.parts, id);
     fields.cell = cell_type(id);
     fields.page_kib = page_size_kib(rules.page, id);
     fields.capacity = capacity(rules, id, node_per_die);

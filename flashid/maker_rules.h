@@ -6,7 +6,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 
 #include "flashid/capacity_table.h"
 #include "flashid/flash_id.h"
@@ -43,41 +42,41 @@ struct PlaneRule {
 
 struct MakerFamilyRules {
     MakerFamily family;
-    std::optional<CapacityColumn> capacity;  // the column of byte 1's capacity codes
-    const NodeLookup* nodes = nullptr;       // nullptr: the family names no node
+    const CapacityIndex* capacity = nullptr;  // byte 1's capacity codes; nullptr: none
+    const NodeLookup* nodes = nullptr;        // nullptr: the family names no node
     IdField node_key = {0, 0, 0};
-    PartTable parts = PartTable::none;
+    const PartTable* parts = nullptr;  // nullptr: the family names no part
     PageRule page = {0, 0};
     PlaneRule planes = {false, {0, 0, 0}, 0, false};
 };
 
 // One row per family, in the order of MakerFamily.
 inline constexpr MakerFamilyRules kMakerFamilyRules[] = {
-    {.family = MakerFamily::other, .capacity = std::nullopt},
+    {.family = MakerFamily::other},
     {.family = MakerFamily::micron,
-     .capacity = CapacityColumn::micron_intel_spectek,
-     .parts = PartTable::micron},
+     .capacity = &kCapacityIndex<&CapacityRow::micron_intel_spectek>,
+     .parts = &kMicronParts},
     {.family = MakerFamily::toshiba,
-     .capacity = CapacityColumn::toshiba_sandisk,
+     .capacity = &kCapacityIndex<&CapacityRow::toshiba_sandisk>,
      .nodes = &kToshibaNodeLookup,
      .node_key = {5, 0, kToshibaNodeMask},
      .page = {2, 3},                         // 2k, 4k, 8k, 16k
      .planes = {true, {4, 2, 3}, 3, true}},  // byte 4 bits 2-3: planes per CE
     {.family = MakerFamily::hynix,
-     .capacity = CapacityColumn::hynix,
+     .capacity = &kCapacityIndex<&CapacityRow::hynix>,
      .nodes = &kHynixNodeLookup,
      .node_key = {5, 0, 0xFF},
      .page = {2, 3}},
     {.family = MakerFamily::samsung,
-     .capacity = CapacityColumn::samsung,
+     .capacity = &kCapacityIndex<&CapacityRow::samsung>,
      .nodes = &kSamsungNodeLookup,
      .node_key = {5, 0, kSamsungNodeMask},
      .page = {2, 3}},
     {.family = MakerFamily::ymtc,
-     .capacity = CapacityColumn::ymtc,
+     .capacity = &kCapacityIndex<&CapacityRow::ymtc>,
      .nodes = &kYmtcGenerationLookup,
      .node_key = {4, kYmtcGenerationShift, kYmtcGenerationMask},
-     .parts = PartTable::ymtc,
+     .parts = &kYmtcParts,
      .page = {8, 1},                          // 8k, 16k
      .planes = {true, {3, 5, 7}, 2, false}},  // byte 3 bits 5-7: 1, 2 or 4 planes per die
 };

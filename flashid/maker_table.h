@@ -8,15 +8,10 @@
 
 namespace torvik {
 
-// The makers whose IDs the decoder reads beyond the cell type.
-inline constexpr std::uint8_t kMakerSandisk = 0x45;
+// Makers that rules elsewhere name by code (maker_rules.h, and the tests' part keys).
 inline constexpr std::uint8_t kMakerMicron = 0x2C;
 inline constexpr std::uint8_t kMakerIntel = 0x89;
-inline constexpr std::uint8_t kMakerToshiba = 0x98;
 inline constexpr std::uint8_t kMakerYmtc = 0x9B;
-inline constexpr std::uint8_t kMakerHynix = 0xAD;
-inline constexpr std::uint8_t kMakerSpectek = 0xB5;
-inline constexpr std::uint8_t kMakerSamsung = 0xEC;
 
 // Makers whose IDs follow one set of decoding rules (flashid/maker_rules.h). other: the maker
 // is named and the cell type read, nothing more.

@@ -5,6 +5,8 @@
 
 namespace torvik {
 
+namespace {
+
 // The rows are searched in order and the first match wins. Where keys overlap, a five-byte key
 // also fixes the byte after the four compared by its neighbours (88 24 4B A9 with byte 5 0x00
 // or 0x84; C3 08 32 E6 with byte 5 0x00 or 0x30). Rows that start at byte 0 include the maker
@@ -12,7 +14,7 @@ namespace torvik {
 
 // clang-format off
 // text, key start, key length, key; row number
-constexpr PartRow kMicronPartTable[kMicronPartRows] = {
+constexpr PartRow kMicronPartTable[] = {
     {" 50nm(L52A)", 1, 4, {0xD5, 0x94, 0x3E, 0x74}},          // 1
     {" 50nm(L52A)", 1, 4, {0xD7, 0xD5, 0x3E, 0x78}},          // 2
     {" 34nm(M62A)", 1, 4, {0x48, 0x00, 0x26, 0x89}},          // 3
@@ -109,7 +111,7 @@ constexpr PartRow kMicronPartTable[kMicronPartRows] = {
 };
 
 // text, key start, key length, key; row number. The texts continue the YMTC generation text.
-constexpr PartRow kYmtcPartTable[kYmtcPartRows] = {
+constexpr PartRow kYmtcPartTable[] = {
     {"(x1-9050)", 1, 4, {0xC3, 0x48, 0x25, 0x10}},       // 1
     {"(x2-6070)", 1, 4, {0xD5, 0x58, 0x8D, 0x20}},       // 2
     {"(x2-9060)", 1, 4, {0xC4, 0x28, 0x49, 0x20}},       // 3
@@ -121,8 +123,6 @@ constexpr PartRow kYmtcPartTable[kYmtcPartRows] = {
     {"-232L(x3-6070)", 1, 4, {0xC5, 0x5C, 0x55, 0x30}},  // 9
 };
 // clang-format on
-
-namespace {
 
 constexpr bool rows_are_well_formed(std::span<const PartRow> table) {
     for (const PartRow& row : table) {
@@ -156,11 +156,6 @@ constexpr bool no_id_matches_two_rows(std::span<const PartRow> table) {
     }
     return true;
 }
-
-static_assert(rows_are_well_formed(kMicronPartTable));
-static_assert(rows_are_well_formed(kYmtcPartTable));
-static_assert(no_id_matches_two_rows(kMicronPartTable));
-static_assert(no_id_matches_two_rows(kYmtcPartTable));
 
 // Every key fixes ID byte 1 (a row from byte 0 on fixes bytes 0 and 1), so the rows are bucketed
 // by byte 1, each bucket in table order. A row's key is matched as a whole: ID bytes 0 to 5 read
@@ -203,51 +198,42 @@ constexpr PartIndex<N> make_part_index(const PartRow (&table)[N]) {
     return index;
 }
 
-constexpr PartIndex<kMicronPartRows> kMicronPartIndex = make_part_index(kMicronPartTable);
-constexpr PartIndex<kYmtcPartRows> kYmtcPartIndex = make_part_index(kYmtcPartTable);
-static_assert(kMicronPartIndex.start[256] == kMicronPartRows);
-static_assert(kYmtcPartIndex.start[256] == kYmtcPartRows);
+// A table's index, made once for each table that a part table definition below names.
+template <const auto& table>
+constexpr auto kPartIndex = make_part_index(table);
 
-template <std::size_t N>
-const char* find_in(const PartIndex<N>& index, const std::uint8_t* id) {
+}  // namespace
+
+struct PartTable {
+    std::span<const PartRow> rows;
+    const std::uint16_t* start;  // as PartIndex::start
+    const PartKey* keys;
+
+    template <const auto& table>
+    static constexpr PartTable of() {
+        static_assert(rows_are_well_formed(table));
+        static_assert(no_id_matches_two_rows(table));
+        static_assert(kPartIndex<table>.start[256] == std::size(table));
+        return {table, kPartIndex<table>.start.data(), kPartIndex<table>.keys.data()};
+    }
+};
+
+constexpr PartTable kMicronParts = PartTable::of<kMicronPartTable>();
+constexpr PartTable kYmtcParts = PartTable::of<kYmtcPartTable>();
+
+std::span<const PartRow> part_rows(const PartTable& table) {
+    return table.rows;
+}
+
+const char* find_part_text(const PartTable& table, const std::uint8_t* id) {
     // Bytes in ID order whatever the machine's byte order.
     const std::uint64_t bytes = std::uint64_t{id[0]} | std::uint64_t{id[1]} << 8 |
                                 std::uint64_t{id[2]} << 16 | std::uint64_t{id[3]} << 24 |
                                 std::uint64_t{id[4]} << 32 | std::uint64_t{id[5]} << 40;
-    // The bucket as a span: GCC 12 at -O3 cannot see that the bucket bounds stay within the keys
-    // and warns of an out-of-bounds index through the array.
-    const std::span<const PartKey> bucket =
-        std::span<const PartKey>(index.keys)
-            .subspan(index.start[id[1]], index.start[id[1] + 1] - index.start[id[1]]);
-    for (const PartKey& key : bucket) {
-        if ((bytes & key.mask) == key.value)
-            return key.text;
-    }
-    return nullptr;
-}
-
-}  // namespace
-
-std::span<const PartRow> part_rows(PartTable table) {
-    switch (table) {
-        case PartTable::micron:
-            return kMicronPartTable;
-        case PartTable::ymtc:
-            return kYmtcPartTable;
-        case PartTable::none:
-            break;
-    }
-    return {};
-}
-
-const char* find_part_text(PartTable table, const std::uint8_t* id) {
-    switch (table) {
-        case PartTable::micron:
-            return find_in(kMicronPartIndex, id);
-        case PartTable::ymtc:
-            return find_in(kYmtcPartIndex, id);
-        case PartTable::none:
-            break;
+    const std::uint16_t* const start = table.start + id[1];
+    for (const PartKey* key = table.keys + start[0]; key != table.keys + start[1]; ++key) {
+        if ((bytes & key->mask) == key->value)
+            return key->text;
     }
     return nullptr;
 }

@@ -15,19 +15,17 @@ struct PartRow {
     std::uint8_t key[6];      // bytes past key_length are not compared
 };
 
-inline constexpr std::size_t kMicronPartRows = 93;
-inline constexpr std::size_t kYmtcPartRows = 9;
+// A part table with its rows bucketed for the search, made from the rows at compile time. A
+// maker family names the one it searches (flashid/maker_rules.h).
+struct PartTable;
+extern const PartTable kMicronParts;
+extern const PartTable kYmtcParts;
 
-extern const PartRow kMicronPartTable[kMicronPartRows];
-extern const PartRow kYmtcPartTable[kYmtcPartRows];
-
-enum class PartTable : std::uint8_t { none, micron, ymtc };
-
-// The rows of a table; none has no rows.
-std::span<const PartRow> part_rows(PartTable table);
+// The rows of a table, in the order they are searched.
+std::span<const PartRow> part_rows(const PartTable& table);
 
 // The text of the first row whose key equals the ID bytes from its key start on, or nullptr.
 // Reads ID bytes 0 to 5 at most; looks only at the rows that share the ID's byte 1.
-const char* find_part_text(PartTable table, const std::uint8_t* id);
+const char* find_part_text(const PartTable& table, const std::uint8_t* id);
 
 }  // namespace torvik

@@ -17,7 +17,10 @@ namespace torvik {
 
 namespace {
 
-// Colours of the four levels, in the badge, the reason list and the bars.
+// Colours of the four levels, in the badge, the reason list and the bars. Every text colour
+// keeps a contrast of at least 4.5:1 against its background. In a narrow window the grids fall
+// to one column and the CE cells to four a row; a table of several columns scrolls inside its
+// card.
 constexpr const char* kStyle = R"(
 *{box-sizing:border-box;-webkit-print-color-adjust:exact;print-color-adjust:exact}
 body{font:14px/1.4 system-ui,-apple-system,"Segoe UI",Roboto,sans-serif;color:#1f2937;
@@ -25,6 +28,7 @@ background:#f3f4f6;margin:0;padding:24px}
 main{max-width:1100px;margin:0 auto}
 section{background:#fff;border:1px solid #d1d5db;border-radius:8px;padding:16px 20px;
 margin:0 0 16px;break-inside:avoid}
+.wide{overflow-x:auto;margin:0 0 8px}.wide table{margin:0}
 h1{font-size:22px;margin:0 0 4px}h2{font-size:17px;margin:0 0 12px}h3{font-size:14px;margin:12px 0 6px}
 .sub{color:#4b5563;margin:0 0 12px}
 .head{display:flex;gap:24px;align-items:flex-start;flex-wrap:wrap}
@@ -45,17 +49,33 @@ th,td{border:1px solid #e5e7eb;padding:3px 8px;text-align:left;vertical-align:to
 th{background:#f9fafb;font-weight:600}
 td.n{text-align:right;font-variant-numeric:tabular-nums}
 table.kv{width:auto;min-width:50%}table.kv th{font-weight:400;color:#374151}
-.gauges{display:grid;grid-template-columns:repeat(auto-fill,minmax(320px,1fr));gap:12px 24px}
+.gauges{display:grid;grid-template-columns:repeat(auto-fill,minmax(min(320px,100%),1fr));
+gap:12px 24px}
 .gauge .label{display:flex;justify-content:space-between;font-size:13px}
 .gauge .value{font-weight:700;white-space:nowrap}.gauge svg{display:block}
 .alert{background:#fef2f2;border:2px solid #b91c1c}
 .alert h2{color:#b91c1c}
 tr.failed td{background:#fef2f2;color:#991b1b;font-weight:600}
-.flash{display:grid;grid-template-columns:repeat(auto-fill,minmax(320px,1fr));gap:12px 24px}
+.flash{display:grid;grid-template-columns:repeat(auto-fill,minmax(min(320px,100%),1fr));
+gap:12px 24px}
+.ce-grid{display:grid;grid-template-columns:repeat(8,48px);gap:4px;margin:0 0 8px}
+.ce{position:relative;height:26px;line-height:24px;border:1px solid #9ca3af;border-radius:3px;
+background:#e5e7eb;color:#4b5563;font-size:11px;text-align:center}
+.ce.on{background:#2563eb;color:#fff}
+.ce.fid::after{content:"";position:absolute;top:3px;right:3px;width:6px;height:6px;
+border-radius:50%;background:#f59e0b}
 code{font-family:ui-monospace,Consolas,monospace;font-size:12px}
-footer{color:#6b7280;font-size:12px;text-align:center}
-@media print{body{background:#fff;padding:0;font-size:11px}section{border-color:#9ca3af}}
+footer{color:#4b5563;font-size:12px;text-align:center}
+@media (max-width:540px){body{padding:8px}section{padding:12px}
+.ce-grid{grid-template-columns:repeat(4,48px)}}
+@media print{body{background:#fff;padding:0;font-size:11px}
+section{border-color:#9ca3af}.wide{overflow:visible}}
 )";
+
+// A table of several columns: in a window narrower than the table it scrolls inside this box,
+// which takes the keyboard focus so that it can be scrolled without a mouse.
+constexpr const char* kWideTable = "<div class=\"wide\" tabindex=\"0\"><table>";
+constexpr const char* kWideTableEnd = "</table></div>";
 
 // The level of a health reason as a CSS class: "ok", "warning", "failed" or "unknown".
 std::string level_class(const std::string& level) {
@@ -130,7 +150,8 @@ class Page {
                     columns.push_back(cell.name);
             }
         }
-        add("<table><tr>");
+        add(kWideTable);
+        add("<tr>");
         for (const std::string& column : columns)
             add("<th>" + label_of(column) + "</th>");
         add("</tr>");
@@ -146,7 +167,7 @@ class Page {
             }
             add("</tr>");
         }
-        add("</table>");
+        add(kWideTableEnd);
     }
 
     // A horizontal bar: value on a scale from 0 to full, with optional marks (thresholds).
@@ -258,7 +279,8 @@ void failures_alert(Page& page, const DriveModel& drive) {
         return;
     page.add("<section class=\"alert\" id=\"failed-commands\"><h2>" +
              std::to_string(failures.size()) + (failures.size() == 1 ? " command" : " commands") +
-             " failed: the figures drawn from their pages are missing</h2><table><tr><th>"
+             " failed: the figures drawn from their pages are missing</h2>" + kWideTable +
+             "<tr><th>"
              "command</th><th>dump file</th><th>error</th><th>report name</th></tr>");
     for (const FailedCommand& f : failures) {
         const CommandInfo& command = command_info(f.command);
@@ -270,7 +292,7 @@ void failures_alert(Page& page, const DriveModel& drive) {
             (command.failure_name != nullptr ? html_escape(command.failure_name) : std::string()) +
             "</td></tr>");
     }
-    page.add("</table></section>");
+    page.add(std::string(kWideTableEnd) + "</section>");
 }
 
 // The figures of the NVMe log the verdict was judged from.
@@ -432,26 +454,17 @@ void flash_section(Page& page, const DriveModel& drive) {
     page.add("</div>");
     if (sysinfo) {
         const std::uint32_t mask = drive.geometry.ce_mask;
-        page.add(
-            "<h3>Chip enables (CE mask)</h3><svg width=\"420\" height=\"130\" "
-            "viewBox=\"0 0 420 130\" role=\"img\" aria-label=\"CE mask\">");
+        // One cell per chip enable, wrapping as the style sheet says: eight to a row where
+        // there is room, four in a narrow window.
+        page.add("<h3>Chip enables (CE mask)</h3><div class=\"ce-grid\">");
         for (unsigned ce = 0; ce < 32; ++ce) {
-            const unsigned x = 4 + (ce % 8) * 52;
-            const unsigned y = 4 + (ce / 8) * 30;
             const bool on = (mask >> ce & 1) != 0;
-            page.add("<rect x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(y) +
-                     "\" width=\"48\" height=\"26\" rx=\"3\" fill=\"" +
-                     (on ? "#2563eb" : "#e5e7eb") + "\" stroke=\"#9ca3af\"/>");
-            page.add("<text x=\"" + std::to_string(x + 24) + "\" y=\"" + std::to_string(y + 17) +
-                     "\" font-size=\"11\" text-anchor=\"middle\" fill=\"" +
-                     (on ? "#fff" : "#6b7280") + "\">CE" + std::to_string(ce) + "</text>");
-            if ((banks_present >> ce & 1) != 0) {
-                page.add("<circle cx=\"" + std::to_string(x + 42) + "\" cy=\"" +
-                         std::to_string(y + 6) + "\" r=\"3\" fill=\"#f59e0b\"/>");
-            }
+            const bool read = (banks_present >> ce & 1) != 0;
+            page.add(std::string("<span class=\"ce") + (on ? " on" : "") + (read ? " fid" : "") +
+                     "\">CE" + std::to_string(ce) + "</span>");
         }
         page.add(
-            "</svg><p class=\"src\">Blue: chip enable set in the mask (sysinfo). Orange "
+            "</div><p class=\"src\">Blue: chip enable set in the mask (sysinfo). Orange "
             "dot: a flash ID was read in the bank of that number (fidall).</p>");
     }
     page.add("</section>");
@@ -581,7 +594,8 @@ void counters_section(Page& page, const char* title, const FieldDef (&fields)[N]
 }
 
 void files_section(Page& page, const DriveModel& drive) {
-    page.add("<section><h2>Files of this run</h2><table><tr><th>file</th><th>outcome</th></tr>");
+    page.add(std::string("<section><h2>Files of this run</h2>") + kWideTable +
+             "<tr><th>file</th><th>outcome</th></tr>");
     for (const FileOutcome outcome :
          {FileOutcome::not_created, FileOutcome::write_failed, FileOutcome::written}) {
         for (const FileRecord& file : drive.files) {
@@ -593,7 +607,7 @@ void files_section(Page& page, const DriveModel& drive) {
                      "</td></tr>");
         }
     }
-    page.add("</table></section>");
+    page.add(std::string(kWideTableEnd) + "</section>");
 }
 
 }  // namespace

@@ -73,12 +73,6 @@ TEST(AtaSmartTable, EmptySlotsLeaveOnlyTheHeadings) {
     EXPECT_EQ(table_of(infoblock), kHeadings);
 }
 
-TEST(AtaSmartTable, WritesNothingWithoutAReportFile) {
-    Page infoblock(6144, 0x11);
-    // Must neither write nor touch the stream.
-    write_ata_smart_table(nullptr, decode_attribute_slots(infoblock.data()));
-}
-
 TEST(AttributeTable, HoldsBothBlocksInOrderWithTheirDuplicates) {
     ASSERT_EQ(kAttributeDescriptionCount, 159u);
     const AttributeDescription* rows = kAttributeDescriptions;

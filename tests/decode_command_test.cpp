@@ -82,6 +82,46 @@ TEST(DecodeCommand, BadArgumentsNameTheProblem) {
     EXPECT_LT(r.err.size(), 100u) << r.err;
 }
 
+// An argument and a line of standard input are read by the same rules: for each text, the same
+// answer, or the same message (with the line number on a line). Edge cases of the 0x prefix and of
+// a token's end, each once as the last token and once followed by another.
+TEST(DecodeCommand, ArgumentsAndLinesReadBytesAlike) {
+    const struct {
+        const char* text;
+        const char* message;  // nullptr: decoded
+    } cases[] = {
+        {"98 3C 98 B3 76 0xF2", nullptr},
+        {"98 3C 98 B3 76 F2 0x", "\"0x\" is not a hex byte"},
+        {"98 3C 98 B3 76 F2 0x 00", "\"0x\" is not a hex byte"},
+        {"98 3C 98 B3 76 F2 0x,00", "\"0x\" is not a hex byte"},
+        {"98 3C 98 B3 76 0x0xF2", "\"0x0xF2\" is not a hex byte"},
+        {"98 3C 98 B3 76 00xF2", "\"00xF2\" is not a hex byte"},
+        {"98 3C 98 B3 76 F2x", "\"F2x\" is not a hex byte"},
+        {"98 3C 98 B3 76 x2", "\"x2\" is not a hex byte"},
+        {"98 3C 98 B3 76 0F2", "\"0F2\" is not a hex byte"},
+        {"98 3C 98 B3 76 F2 0 0 1", "\"1\" is one byte too many"},
+        {"98 3C 98 B3 76 F2 0 0 G", "\"G\" is not a hex byte"},
+        {"98\t3C\t98\tB3,76,,F2\r", nullptr},
+        {"98 3C 98 B3 0x7", "5 bytes given"},
+    };
+    for (const auto& c : cases) {
+        const Outcome argument = decode({c.text});
+        const Outcome line = decode({"-"}, std::string(c.text) + "\n");
+        if (c.message == nullptr) {
+            EXPECT_EQ(argument.out, std::string(kToshiba) + "\n") << c.text;
+            EXPECT_EQ(line.out, argument.out) << c.text;
+            EXPECT_EQ(line.err + argument.err, "") << c.text;
+            continue;
+        }
+        EXPECT_EQ(argument.status, kExitUsage) << c.text;
+        EXPECT_EQ(line.status, kExitUsage) << c.text;
+        EXPECT_TRUE(argument.err.starts_with(std::string("--decode: ") + c.message))
+            << argument.err;
+        EXPECT_EQ(line.err, "--decode: line 1: " + argument.err.substr(10)) << c.text;
+        EXPECT_EQ(line.out, "\n") << c.text;
+    }
+}
+
 TEST(DecodeCommand, UnknownMakerIsAnError) {
     const Outcome r = decode({"37 00 00 00 00 00"});
     EXPECT_EQ(r.status, kExitUsage);

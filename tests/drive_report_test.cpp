@@ -162,6 +162,8 @@ TEST_F(DriveReport, SizeLineFromTheLastLba) {
         bool fail10;
         bool fail16;
         const char* line;
+        std::uint32_t inquiry_error = 0;
+        const char* failure = nullptr;  // a failure line the case must print
     } cases[] = {
         {1953525167, 0, false, false, "Size    : 953869 MB [1000.2 GB]\n"},
         {0xFFFFFFFF, 7814037167, false, false, "Size    : 3815447 MB [4000.8 GB]\n"},
@@ -169,6 +171,9 @@ TEST_F(DriveReport, SizeLineFromTheLastLba) {
         {12345, 0, true, false, "Size    : 0 MB [0.0 GB]\n"},
         {2047, 0, false, false, "Size    : 0 MB [0.0 GB]\n"},
         {2048, 0, false, false, "Size    : 1 MB [0.0 GB]\n"},
+        // A block address of zero after a successful call shows the code of the last failed one.
+        {0, 0, false, false, "Size    : 0 MB [0.0 GB]\n", 0x1f,
+         "IOCtl: ReadCapacity failed 0x1f!\n"},
     };
     for (const Case& c : cases) {
         ScratchDir case_dir;
@@ -180,8 +185,13 @@ TEST_F(DriveReport, SizeLineFromTheLastLba) {
             fail(CommandId::read_capacity10, 0x45d);
         if (c.fail16)
             fail(CommandId::read_capacity16, 0x79);
+        if (c.inquiry_error != 0)
+            fail(CommandId::inquiry, c.inquiry_error);
         const Outcome out = run(false);
         EXPECT_TRUE(contains(out.console, c.line)) << c.line << out.console;
+        if (c.failure != nullptr) {
+            EXPECT_TRUE(contains(out.console, c.failure)) << c.failure << out.console;
+        }
         const bool sent16 = c.lba10 == 0xFFFFFFFF && !c.fail10;
         EXPECT_EQ(out.wire[2] == "9e100000", sent16) << c.line;
         EXPECT_EQ(case_dir.exists("torvik_usb_cap16.bin"), sent16) << c.line;
@@ -262,10 +272,13 @@ TEST_F(DriveReport, BankLinesOnlyForPopulatedEntries) {
         const Bytes toshiba = {0x98, 0xde, 0x91, 0x93, 0x2a, 0x50, 0x00, 0x00};
         std::copy(toshiba.begin(), toshiba.end(), p.begin() + 0);
         std::copy(toshiba.begin(), toshiba.end(), p.begin() + 8 * 11);
+        p[8 * 31] = 0x2c;     // the last bank, byte 0 alone
         p[8 * 5 + 2] = 0x77;  // bytes 0 and 1 zero: an empty bank
     });
     const Outcome out = run();
-    EXPECT_EQ(count(out.report, "Bank"), 2);
+    EXPECT_EQ(count(out.report, "Bank"), 3);
+    EXPECT_EQ(count(out.console, "Bank"), 3);
+    EXPECT_TRUE(contains(out.console, "Bank31: 0x2c,0x0,0x0,0x0,0x0,0x0,0x0,0x0 - "));
     EXPECT_TRUE(contains(out.report,
                          "Bank00: 0x98,0xde,0x91,0x93,0x2a,0x50,0x0,0x0 - Toshiba A19nm SLC 16k "
                          "64Gb/CE 32Gb/die 2Plane/die\n"

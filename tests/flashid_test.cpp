@@ -149,7 +149,7 @@ constexpr PartGroup kYmtcGroups[] = {
 // Each key finds its own text, for every maker that searches the table, whatever the bytes the
 // key does not fix; and every row of the table is reached by exactly one key.
 template <std::size_t G>
-void check_part_table(PartTable which, const PartGroup (&groups)[G],
+void check_part_table(const PartTable& which, const PartGroup (&groups)[G],
                       std::vector<std::uint8_t> makers) {
     const std::span<const PartRow> table = part_rows(which);
     std::set<const char*> rows_found;
@@ -186,8 +186,8 @@ void check_part_table(PartTable which, const PartGroup (&groups)[G],
 }
 
 TEST(FlashPartTables, EveryRowFoundByItsOwnKey) {
-    check_part_table(PartTable::micron, kMicronGroups, {0x2C, 0x89, 0xB5});
-    check_part_table(PartTable::ymtc, kYmtcGroups, {0x9B});
+    check_part_table(kMicronParts, kMicronGroups, {0x2C, 0x89, 0xB5});
+    check_part_table(kYmtcParts, kYmtcGroups, {0x9B});
 }
 
 // The maker table: code and name.

@@ -3,12 +3,22 @@
 
 For each profile of --sim=list: run the tool with --html, parse the page with html5lib in strict
 mode (any parse error fails), render it with headless Chromium to a PNG, and check that the
-render is not blank and that the browser logged no console message. A page with a deliberate
-console error, a blank page and a malformed one are checked first, to prove the checks can fail.
+render is not blank and that the browser logged no console message. Test copies of every page,
+each in a frame 320, 400, 768 and 1280 pixels wide, must not scroll sideways; each page printed
+to PDF must show the verdict badge on page one. A page with a deliberate console error, a blank
+page, a malformed one, a page wider than its window and one whose badge is printed on page two
+are checked first, to prove the checks can fail.
+
+With --axe AXE_JS it runs only the accessibility check instead: axe-core (the file axe.min.js)
+injected into test copies of every page, at 1280 and 400 pixels, must find no WCAG 2 A or AA
+violation; a page with a text of too little contrast is checked first.
 
 Usage: html_render_check.py TOOL [SCREENSHOT]   (SCREENSHOT: also keep the default drive's render)
-Exit status 77 (skipped) when chromium, html5lib or PIL is missing.
+       html_render_check.py --axe AXE_JS TOOL
+Exit status 77 (skipped) when chromium, pdftotext, html5lib, PIL or the axe-core file is missing.
 """
+import html
+import json
 import os
 import shutil
 import subprocess
@@ -33,18 +43,80 @@ except ImportError as e:
 CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
 if CHROMIUM is None:
     skip("chromium is not installed (Debian package chromium)")
+PDFTOTEXT = shutil.which("pdftotext")
+if PDFTOTEXT is None:
+    skip("pdftotext is not installed (Debian package poppler-utils)")
+
+WIDTHS = (320, 400, 768, 1280)
+AXE_WIDTHS = (1280, 400)
+# Shown after the verdict badge in the printed test copy, to find the badge's page in the PDF.
+BADGE_MARK = "BADGEMARKER"
+
+# Runs in the test harness: each frame holds a test copy of a page at its width. The results go
+# into the element #result, which the browser's --dump-dom prints.
+HARNESS_SCRIPT = """
+function describe(e) {
+  return e.tagName.toLowerCase() + (e.className ? "." + String(e.className).replace(/ /g, ".") : "");
+}
+function clipped(e) {
+  for (let a = e.parentElement; a && a.tagName !== "BODY"; a = a.parentElement)
+    if (getComputedStyle(a).overflowX !== "visible") return true;
+  return false;
+}
+function measure(frame) {
+  const doc = frame.contentDocument, root = doc.documentElement, client = root.clientWidth;
+  const scroll = Math.max(root.scrollWidth, doc.body.scrollWidth);
+  const wide = [];
+  if (scroll > client) {
+    for (const e of doc.body.querySelectorAll("*")) {
+      if (e.getBoundingClientRect().right > client + 0.5 && !clipped(e)) wide.push(describe(e));
+      if (wide.length === 3) break;
+    }
+  }
+  return {inner: frame.contentWindow.innerWidth, scroll: scroll, client: client, wide: wide};
+}
+async function audit(frame) {
+  const doc = frame.contentDocument, script = doc.createElement("script");
+  script.textContent = AXE_SOURCE;
+  doc.head.appendChild(script);
+  const result = await frame.contentWindow.axe.run(doc, {
+      runOnly: {type: "tag", values: ["wcag2a", "wcag2aa", "wcag21a", "wcag21aa"]}});
+  return {violations: result.violations.map(v => ({id: v.id, impact: v.impact, help: v.help,
+      nodes: v.nodes.slice(0, 3).map(n => n.target.join(" "))}))};
+}
+window.addEventListener("load", async () => {
+  const out = document.getElementById("result");
+  try {
+    const results = [];
+    for (const frame of document.querySelectorAll("iframe")) {
+      const r = AXE_SOURCE ? await audit(frame) : measure(frame);
+      r.name = frame.dataset.name;
+      r.width = Number(frame.dataset.width);
+      results.push(r);
+    }
+    out.textContent = JSON.stringify(results);
+  } catch (e) {
+    out.textContent = JSON.stringify({error: String(e)});
+  }
+});
+"""
+
+
+def chromium(html_path, *options, timeout=120):
+    """Runs headless Chromium on a file with a fresh profile."""
+    with tempfile.TemporaryDirectory() as profile:
+        return subprocess.run(
+            [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+             "--no-first-run", "--disable-background-networking", "--disable-component-update",
+             "--disable-sync", f"--user-data-dir={profile}", *options,
+             "file://" + os.path.abspath(html_path)],
+            capture_output=True, text=True, timeout=timeout)
 
 
 def render(html_path, png_path, width=1100, height=1500):
     """Renders a file to a PNG; returns the console messages the browser logged."""
-    with tempfile.TemporaryDirectory() as profile:
-        run = subprocess.run(
-            [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-             "--no-first-run", "--disable-background-networking", "--disable-component-update",
-             "--disable-sync", f"--user-data-dir={profile}", "--enable-logging=stderr", "--v=0",
-             "--hide-scrollbars", f"--window-size={width},{height}",
-             f"--screenshot={png_path}", "file://" + os.path.abspath(html_path)],
-            capture_output=True, text=True, timeout=120)
+    run = chromium(html_path, "--enable-logging=stderr", "--v=0", "--hide-scrollbars",
+                   f"--window-size={width},{height}", f"--screenshot={png_path}")
     if not os.path.exists(png_path):
         raise AssertionError(f"chromium wrote no screenshot (status {run.returncode}):\n"
                              + run.stderr[-2000:])
@@ -94,12 +166,7 @@ def hostile_dump(tool, work):
                    timeout=60, check=True)
     page = os.path.join(out, PAGE)
     problems = check_page(page, os.path.join(out, "page.png"))
-    with tempfile.TemporaryDirectory() as profile:
-        dom = subprocess.run(
-            [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
-             "--disable-background-networking", "--disable-component-update", "--disable-sync",
-             f"--user-data-dir={profile}", "--dump-dom", "file://" + page],
-            capture_output=True, text=True, timeout=120).stdout
+    dom = chromium(page, "--dump-dom").stdout
     for element in ("<img", "<b>x"):
         if element in dom:
             problems.append(f"the drive's text made an element: {element}")
@@ -109,7 +176,125 @@ def hostile_dump(tool, work):
     return [f"hostile dump: {p}" for p in problems]
 
 
+def in_frames(work, pages, widths, axe_source=""):
+    """Loads test copies of pages ({name: html}) in frames of each width, all in one browser
+    run, and returns what the harness script found in each: a list of dicts with name and
+    width, and measure()'s or audit()'s fields."""
+    frames = "".join(
+        f'<iframe data-name="{html.escape(name)}" data-width="{width}" width="{width}" '
+        f'height="{6000 if axe_source else 900}" srcdoc="{html.escape(page)}"></iframe>'
+        for name, page in pages.items() for width in widths)
+    script = ("const AXE_SOURCE = " + json.dumps(axe_source).replace("</", "<\\/") + ";" +
+              HARNESS_SCRIPT)
+    harness = os.path.join(work, "harness.html")
+    with open(harness, "w") as f:
+        f.write("<!DOCTYPE html><html><head><title>harness</title></head><body>" + frames +
+                f'<pre id="result">pending</pre><script>{script}</script></body></html>')
+    # Virtual time lets the page's asynchronous work finish before the DOM is printed.
+    dom = chromium(harness, "--dump-dom", "--virtual-time-budget=300000", "--hide-scrollbars",
+                   "--window-size=1400,1000", timeout=600).stdout
+    start = dom.find('<pre id="result">')
+    end = dom.find("</pre>", start)
+    if start < 0 or end < 0:
+        raise AssertionError("the test harness printed no result:\n" + dom[-2000:])
+    result = json.loads(html.unescape(dom[start + len('<pre id="result">'):end]))
+    if not isinstance(result, list):
+        raise AssertionError(f"the test harness failed: {result}")
+    return result
+
+
+def overflow_problems(results):
+    """The frames a page scrolled sideways in, or that were not as wide as asked."""
+    problems = []
+    for r in results:
+        if r["inner"] != r["width"]:
+            problems.append(f"{r['name']}: the frame is {r['inner']} px wide, not {r['width']}")
+        elif r["scroll"] > r["client"]:
+            problems.append(f"{r['name']}: at {r['width']} px the page is {r['scroll']} px wide "
+                            f"(too wide: {', '.join(r['wide']) or '?'})")
+    return problems
+
+
+def axe_problems(results):
+    return [f"{r['name']} at {r['width']} px: {v['id']} ({v['impact']}): {v['help']}: "
+            + "; ".join(v["nodes"]) for r in results for v in r["violations"]]
+
+
+def badge_page_problems(work, name, page):
+    """Prints a test copy of a page to PDF; the verdict badge must be on page one."""
+    marked = page.replace("</head>",
+                          f'<style>.badge::after{{content:" {BADGE_MARK}"}}</style></head>', 1)
+    copy = os.path.join(work, f"{name}-print.html")
+    pdf = os.path.join(work, f"{name}.pdf")
+    with open(copy, "w") as f:
+        f.write(marked)
+    chromium(copy, f"--print-to-pdf={pdf}", "--no-pdf-header-footer")
+    if not os.path.exists(pdf):
+        return [f"{name}: chromium printed no PDF"]
+    text = subprocess.run([PDFTOTEXT, "-f", "1", "-l", "1", pdf, "-"], capture_output=True,
+                          text=True, check=True).stdout
+    return [] if BADGE_MARK in text else [f"{name}: the verdict badge is not on printed page one"]
+
+
+def profile_pages(tool, work):
+    """Runs the tool with --html on every simulated drive: {profile: page path}, failures."""
+    listing = subprocess.run([tool, "--sim=list"], capture_output=True, text=True, check=True)
+    profiles = [line.split()[0] for line in listing.stdout.splitlines() if line.strip()]
+    pages, failures = {}, []
+    for profile in profiles:
+        directory = os.path.join(work, profile)
+        os.mkdir(directory)
+        run = subprocess.run([tool, "--html", f"--sim={profile}", "0y"], cwd=directory,
+                             capture_output=True, text=True, timeout=60)
+        page = os.path.join(directory, PAGE)
+        if run.returncode != 0 or not os.path.exists(page):
+            failures.append(f"{profile}: status {run.returncode}, page written: "
+                            f"{os.path.exists(page)}")
+            continue
+        pages[profile] = page
+    return pages, failures
+
+
+def read(path):
+    with open(path, encoding="utf-8") as f:
+        return f.read()
+
+
+# A page wider than a narrow window, and one with grey text on white (2.8:1).
+PLANTED = ("<!DOCTYPE html><html lang=\"en\"><head><title>x</title><meta name=\"viewport\" "
+           "content=\"width=device-width,initial-scale=1\"></head><body><main>{}</main>"
+           "</body></html>")
+TOO_WIDE = PLANTED.format('<div style="width:600px">wide</div>')
+FAINT = PLANTED.format('<p style="color:#999;background:#fff">faint</p>')
+
+
+def accessibility(tool, axe_js):
+    """Runs axe-core on every profile's page; returns the failures."""
+    axe_source = read(axe_js)
+    failures = []
+    with tempfile.TemporaryDirectory() as work:
+        found = axe_problems(in_frames(work, {"planted": FAINT}, AXE_WIDTHS, axe_source))
+        if not any("color-contrast" in problem for problem in found):
+            failures.append("self-check: a text of too little contrast went unnoticed")
+        pages, failures_run = profile_pages(tool, work)
+        failures += failures_run
+        results = in_frames(work, {p: read(path) for p, path in pages.items()}, AXE_WIDTHS,
+                            axe_source)
+        found = axe_problems(results)
+        failures += found
+        print(f"axe-core: {len(results)} pages checked, {len(found)} violations")
+    return failures
+
+
 def main():
+    if sys.argv[1] == "--axe":
+        axe_js = sys.argv[2]
+        if not os.path.isfile(axe_js):
+            skip(f"axe-core is not installed: no {axe_js} (tools/run_tests.sh installs it)")
+        failures = accessibility(os.path.abspath(sys.argv[3]), axe_js)
+        for failure in failures:
+            print(failure)
+        return 1 if failures else 0
     tool = os.path.abspath(sys.argv[1])
     keep = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 else None
     failures = []
@@ -134,19 +319,14 @@ def main():
         except Exception:
             pass
 
-        listing = subprocess.run([tool, "--sim=list"], capture_output=True, text=True, check=True)
-        profiles = [line.split()[0] for line in listing.stdout.splitlines() if line.strip()]
-        for profile in profiles:
-            directory = os.path.join(work, profile)
-            os.mkdir(directory)
-            run = subprocess.run([tool, "--html", f"--sim={profile}", "0y"], cwd=directory,
-                                 capture_output=True, text=True, timeout=60)
-            page = os.path.join(directory, PAGE)
-            if run.returncode != 0 or not os.path.exists(page):
-                failures.append(f"{profile}: status {run.returncode}, page written: "
-                                f"{os.path.exists(page)}")
-                continue
-            png = os.path.join(directory, "page.png")
+        found = overflow_problems(in_frames(work, {"planted": TOO_WIDE}, (400,)))
+        if not any("too wide" in problem for problem in found):
+            failures.append("self-check: a page wider than its window went unnoticed")
+
+        pages, failures_run = profile_pages(tool, work)
+        failures += failures_run
+        for profile, page in pages.items():
+            png = os.path.join(os.path.dirname(page), "page.png")
             problems = check_page(page, png)
             failures += [f"{profile}: {p}" for p in problems]
             print(f"{profile}: {'ok' if not problems else 'FAILED'} "
@@ -154,6 +334,21 @@ def main():
             if keep and profile == "default" and not problems:
                 with Image.open(png) as image:
                     image.convert("RGB").quantize(colors=256).save(keep, optimize=True)
+
+        copies = {profile: read(page) for profile, page in pages.items()}
+        found = overflow_problems(in_frames(work, copies, WIDTHS))
+        failures += found
+        print(f"widths {', '.join(map(str, WIDTHS))} px: {len(copies)} pages, "
+              f"{len(found)} too wide")
+        # The same page with a block a page high before the badge.
+        pushed = copies.get("default", "").replace("<main>", '<main><div style="height:3000px">'
+                                                   '</div>', 1)
+        if not badge_page_problems(work, "planted", pushed):
+            failures.append("self-check: a badge printed on page two went unnoticed")
+        found = [p for profile, page in copies.items()
+                 for p in badge_page_problems(work, profile, page)]
+        failures += found
+        print(f"printed: {len(copies)} pages, {len(found)} without the badge on page one")
         failures += hostile_dump(tool, work)
     for failure in failures:
         print(failure)

@@ -92,5 +92,20 @@ TEST(HtmlReport, FailedCommandsAreMarkedAtTheTop) {
     }
 }
 
+// The CE grid reads the mask from bit 0 up: the simulated drive's mask 0xF sets CE0 to CE3.
+TEST(HtmlReport, CeGridFollowsTheMaskFromBitZero) {
+    ScratchDir dir;
+    FakePlatform host;
+    ASSERT_EQ(run_whole_program(host, {"--html", "--sim", "0y"}).status, kExitOk);
+    const std::string page = dir.read_text(kHtmlReportFileName);
+    for (unsigned ce = 0; ce < 32; ++ce) {
+        const std::size_t at = page.find(">CE" + std::to_string(ce) + "</span>");
+        ASSERT_NE(at, std::string::npos) << "CE" << ce;
+        const std::size_t cell = page.rfind("<span class=\"ce", at);
+        ASSERT_NE(cell, std::string::npos) << "CE" << ce;
+        EXPECT_EQ(page.compare(cell, 18, "<span class=\"ce on") == 0, ce < 4) << "CE" << ce;
+    }
+}
+
 }  // namespace
 }  // namespace torvik::testing

@@ -1,6 +1,8 @@
 // The Linux drive mapping and storage descriptor, on a fake sysfs tree.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
@@ -177,10 +179,10 @@ TEST_F(FakeSysfs, DevicePathsNameTheirDriveNumber) {
     EXPECT_EQ(p.error_kind(EIO), ErrorKind::other);
 }
 
-// The access mode of every descriptor this process holds on `node`, read from /proc/self/fdinfo
-// ("flags:" in octal; the low two bits are the access mode: 0 read-only, 1 write-only, 2 both).
-std::vector<int> access_modes_of(const fs::path& node) {
-    std::vector<int> modes;
+// The access mode, non-blocking and close-on-exec flags of every descriptor this process holds on
+// `node`, read from /proc/self/fdinfo ("flags:" in octal).
+std::vector<int> open_flags_of(const fs::path& node) {
+    std::vector<int> flags;
     std::error_code ec;
     for (const fs::directory_entry& fd : fs::directory_iterator("/proc/self/fd", ec)) {
         if (fs::read_symlink(fd.path(), ec) != node)
@@ -190,14 +192,16 @@ std::vector<int> access_modes_of(const fs::path& node) {
         std::string value;
         while (info >> key >> value) {
             if (key == "flags:")
-                modes.push_back(static_cast<int>(std::stoul(value, nullptr, 8) & 3));
+                flags.push_back(static_cast<int>(std::stoul(value, nullptr, 8) &
+                                                 (O_ACCMODE | O_NONBLOCK | O_CLOEXEC)));
         }
     }
-    return modes;
+    return flags;
 }
 
 // The listing and the bus query (no flags) and the examined drive (the report's flags) open the
-// block node and the SCSI generic node read-only.
+// block node and the SCSI generic node read-only and non-blocking: an empty card reader or a node
+// another program holds exclusively must not stop the run.
 TEST_F(FakeSysfs, DiskNodesOpenReadOnly) {
     const fs::path dev = fs::canonical(dir.path() / "dev");
     fs::create_directories(dir.path() / "sys/block/sdb/device/scsi_generic/sg1");
@@ -206,11 +210,12 @@ TEST_F(FakeSysfs, DiskNodesOpenReadOnly) {
         LinuxPlatform p = platform();
         const DriveHandle h = p.open_drive("\\\\.\\PhysicalDrive1", flags);
         ASSERT_NE(h, kInvalidDriveHandle);
-        EXPECT_EQ(access_modes_of(dev / "sdb"), std::vector<int>{0}) << "flags " << flags;
-        EXPECT_EQ(access_modes_of(dev / "sg1"), std::vector<int>{0}) << "flags " << flags;
+        const std::vector<int> read_only{O_RDONLY | O_NONBLOCK | O_CLOEXEC};
+        EXPECT_EQ(open_flags_of(dev / "sdb"), read_only) << "flags " << flags;
+        EXPECT_EQ(open_flags_of(dev / "sg1"), read_only) << "flags " << flags;
         p.close_drive(h);
-        EXPECT_TRUE(access_modes_of(dev / "sdb").empty());
-        EXPECT_TRUE(access_modes_of(dev / "sg1").empty());
+        EXPECT_TRUE(open_flags_of(dev / "sdb").empty());
+        EXPECT_TRUE(open_flags_of(dev / "sg1").empty());
     }
 }
 

@@ -116,7 +116,7 @@ TEST(ProgramOptions, CommandLinesAndWhatRuns) {
         {{"--output-dir", "out", "0y", "--json"},
          kExitOk,
          "Drive: 0(USB)\n",
-         "wrote out/torvik_usb_pssd_flash_id.txt, out/torvik_usb_pssd_flash_id.json\n",
+         "torvik_usb_pssd_flash_id.txt, out",  // the folder's separator is the host's
          "out",
          true},
         {{"--sim", "--output-dir=out/", "0y", "--html"},
@@ -282,13 +282,20 @@ TEST(ProgramOptions, OutputDirHoldsTheRunAndFeedsItsReplay) {
     std::fclose(file);
     std::error_code ec;
     fs::create_directory_symlink("run", "link", ec);
-    for (const char* bad : {"plain", "link"}) {
-        if (std::string(bad) == "link" && ec)
+    const struct {
+        const char* bad;
+        const char* why;
+    } refused[] = {
+        {"plain", ": exists and is not a directory"},
+        {"link", ": is a symbolic link; give the directory it points to"},
+    };
+    for (const auto& c : refused) {
+        if (std::string(c.bad) == "link" && ec)
             continue;  // no symbolic links here (Windows without the right)
-        const ProgramRun r = run_whole_program(host, {"--sim", "--output-dir", bad, "0y"});
-        EXPECT_EQ(r.status, kExitUsage) << bad;
-        EXPECT_EQ(r.out, "") << bad;
-        EXPECT_TRUE(contains(r.err, std::string("--output-dir ") + bad)) << r.err;
+        const ProgramRun r = run_whole_program(host, {"--sim", "--output-dir", c.bad, "0y"});
+        EXPECT_EQ(r.status, kExitUsage) << c.bad;
+        EXPECT_EQ(r.out, "") << c.bad;
+        EXPECT_TRUE(contains(r.err, std::string("--output-dir ") + c.bad + c.why)) << r.err;
     }
 }
 

@@ -56,6 +56,7 @@ TEST(RunManifest, WhatIsNotAManifestIsRefusedWithItsLine) {
         {head + "fid data=1 failed=0x1\n", "line 2: malformed"},
         {head + "fid data=1 dump=512\n", "line 2: malformed"},
         {head + "fid data=1 crc32=0000000g dump=1\n", "line 2: malformed"},
+        {head + "fid data=1 dump=1 crc32=1234\n", "line 2: malformed"},
         {head + "fid not_sent zeros\n", "line 2: malformed"},
         {head + std::string(70000, 'x'), "larger than"},
     };

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,7 @@ struct FakeSgIo {
     std::uint8_t masked_status = 0;
     std::uint16_t host_status = 0;
     std::uint16_t driver_status = 0;
+    std::optional<std::int32_t> resid;  // unset: what the data leaves of the transfer
 
     SgIoFunction function() {
         return [this](int fd, SgIoCall& call) {
@@ -57,9 +59,9 @@ struct FakeSgIo {
             call.masked_status = masked_status;
             call.host_status = host_status;
             call.driver_status = driver_status;
-            call.resid =
+            call.resid = resid.value_or(
                 static_cast<std::int32_t>(call.dxfer_len) -
-                static_cast<std::int32_t>(std::min<std::size_t>(data.size(), call.dxfer_len));
+                static_cast<std::int32_t>(std::min<std::size_t>(data.size(), call.dxfer_len)));
             return 0;
         };
     }
@@ -176,10 +178,15 @@ TEST_F(SgIo, RepliesMapOntoTheCall) {
         int ioctl_error;
         bool ok;
         std::uint32_t last_error;
+        std::optional<std::int32_t> resid{};  // as the driver reports it
+        std::uint32_t transferred = 0;        // with resid: the data count the record gets
     };
     const Case cases[] = {
         {"all data", 0x00, 0x00, 0, 0, 4096, 0, true, 0},
         {"short reply with resid", 0x00, 0x00, 0, 0, 512, 0, true, 0},
+        // A resid beyond the transfer is no data; a negative one, the whole transfer.
+        {"resid beyond the transfer", 0x00, 0x00, 0, 0, 0, 0, true, 0, 4097, 0},
+        {"negative resid", 0x00, 0x00, 0, 0, 4096, 0, true, 0, -1, 4096},
         {"check condition", 0x02, 0x01, 0, 0x08, 0, 0, true, 0},
         {"time-out", 0x00, 0x00, 0x03, 0, 0, 0, false, 110},
         {"host error", 0x00, 0x00, 0x07, 0, 0, 0, false, 5},
@@ -197,6 +204,7 @@ TEST_F(SgIo, RepliesMapOntoTheCall) {
         fake.driver_status = c.driver;
         fake.error = c.ioctl_error;
         fake.data = Bytes(c.data_bytes, 0x11);
+        fake.resid = c.resid;
         fake.sense = c.status == 0x02 ? sense : Bytes{};
         Bytes b =
             request_buffer({0xE6, 0x06, 0x00, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 4096, 24);
@@ -210,7 +218,7 @@ TEST_F(SgIo, RepliesMapOntoTheCall) {
             continue;
         }
         EXPECT_EQ(b[2], c.status);
-        EXPECT_EQ(get_le32(b.data() + 12), c.data_bytes);
+        EXPECT_EQ(get_le32(b.data() + 12), c.resid ? c.transferred : c.data_bytes);
         EXPECT_EQ(b[7], c.status == 0x02 ? 18 : 0);
         EXPECT_EQ(Bytes(b.begin() + 44, b.begin() + 62), c.status == 0x02 ? sense : Bytes(18, 0));
         EXPECT_EQ(Bytes(b.begin() + 68, b.begin() + 68 + c.data_bytes), Bytes(c.data_bytes, 0x11));

@@ -1,5 +1,5 @@
 # Checks of the cross-built Windows executable, run by CTest in the Windows build tree:
-#   cmake -DCHECK=manifest -DEXE=... -P windows_exe_test.cmake
+#   cmake -DCHECK=manifest -DEXE=... -DVERSION=0.2a -DVERSION_QUAD=0.2.0.0 -P windows_exe_test.cmake
 #   cmake -DCHECK=run -DEXE=... -DEMULATOR=wine_run.sh|PREFIX -DWORK_DIR=... -P windows_exe_test.cmake
 #   cmake -DCHECK=sim -DEXE=... -DEMULATOR=... -DNATIVE_EXE=... -DWORK_DIR=... -P windows_exe_test.cmake
 cmake_minimum_required(VERSION 3.25)
@@ -25,6 +25,17 @@ if(CHECK STREQUAL "manifest")
             fail("supportedOS ${guid} missing from ${EXE}")
         endif()
     endforeach()
+    # The build's version: four numbers in the manifest, the text in the version resource (UTF-16).
+    file(STRINGS "${EXE}" identity REGEX "<assemblyIdentity ")
+    if(NOT identity MATCHES "version=\"${VERSION_QUAD}\"")
+        fail("the manifest of ${EXE} does not carry version ${VERSION_QUAD}: ${identity}")
+    endif()
+    # (Only texts that look like a version: others may hold list separators.)
+    file(STRINGS "${EXE}" texts ENCODING UTF-16LE LENGTH_MINIMUM 3 REGEX "^[0-9][0-9A-Za-z.]*$")
+    list(FIND texts "${VERSION}" found)
+    if(found EQUAL -1)
+        fail("the version resource of ${EXE} does not carry ${VERSION}")
+    endif()
 
 elseif(CHECK STREQUAL "run")
     # Wine shows drive 0 on a non-USB bus (status 3) and no drive 1 (status 2), so both end at

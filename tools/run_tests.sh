@@ -22,6 +22,8 @@ command -v help2man >/dev/null || need+=(help2man)
 command -v clang-format >/dev/null || need+=(clang-format)
 command -v git >/dev/null || need+=(git)
 command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
+# callgrind, for the speed floors of the Release tests.
+command -v valgrind >/dev/null || need+=(valgrind)
 command -v lintian >/dev/null || need+=(lintian)
 # clang and its libFuzzer runtime, for the bounded fuzzing runs.
 command -v clang++ >/dev/null || need+=(clang)
@@ -31,6 +33,9 @@ compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >
 command -v chromium >/dev/null || need+=(chromium)
 /usr/bin/python3 -c 'import html5lib' 2>/dev/null || need+=(python3-html5lib)
 /usr/bin/python3 -c 'import PIL' 2>/dev/null || need+=(python3-pil)
+command -v pdftotext >/dev/null || need+=(poppler-utils)
+# npm (with Node.js) fetches axe-core, the accessibility checker the browser test runs.
+command -v npm >/dev/null || need+=(npm)
 if [ "$windows" = 1 ]; then
     command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
     # GoogleTest is compiled from its source for the cross build (package googletest).
@@ -68,6 +73,13 @@ e2e=OFF
 [ "$(uname -s)" = Linux ] && [ "${TORVIK_E2E:-1}" != 0 ] && e2e=ON
 cmake --preset release -B "$build" -DTORVIK_WERROR=ON -DTORVIK_BUILD_E2E=$e2e
 cmake --build "$build" -j"$jobs"
+# axe-core into the build tree (tests/CMakeLists.txt looks for it there), never into the sources.
+# Where npm cannot fetch it, the accessibility test reports itself skipped.
+if [ ! -f "$build/axe-core/node_modules/axe-core/axe.min.js" ] &&
+    ! npm install --prefix "$build/axe-core" --no-save --no-package-lock --no-audit --no-fund \
+        --cache "$(realpath "$build")/axe-core/npm-cache" axe-core@4 >"$build/axe-core.log" 2>&1; then
+    echo "axe-core could not be installed (see $build/axe-core.log): its test will be skipped"
+fi
 phase_done "release build"
 ctest --test-dir "$build" --output-on-failure -j"$jobs" -LE e2e
 phase_done "release tests"
@@ -85,6 +97,11 @@ for file in bin/torvik_usb_pssd_flash_id share/man/man1/torvik_usb_pssd_flash_id
 done
 rm -f "$build"/*.deb
 (cd "$build" && cpack -G DEB >/dev/null && dpkg-deb --contents ./*.deb | grep -q 'man1/torvik_usb_pssd_flash_id.1.gz')
+# The package, the manual page and the program carry the same version.
+version=$("$build/torvik_usb_pssd_flash_id" --version | sed -n '1s/^[^ ]* //p')
+[ "$(dpkg-deb -f "$build"/*.deb Version)" = "$version" ] &&
+    zgrep -q "torvik_usb_pssd_flash_id $version" "$staging/share/man/man1/torvik_usb_pssd_flash_id.1.gz" ||
+    { echo "the package or the manual page does not carry version $version" >&2; exit 1; }
 lintian --fail-on error,warning "$build"/*.deb
 phase_done "install, package, lintian"
 

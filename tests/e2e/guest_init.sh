@@ -195,6 +195,74 @@ if start_device noreply --profile sim --no-reply 0600fd13; then
     run_case noreply-after 0y
     stop_device
 fi
+# ---- a real NVMe controller behind the bridge ----
+# The device passes its tunnel's admin commands to QEMU's NVMe controller; nvme-cli reads the
+# same controller directly. Loaded only now: an NVMe disk would have changed the drive listing.
+nvme_cli() { LD_LIBRARY_PATH=/usr/lib/e2e-nvme /e2e/nvme "$@"; }
+
+# nvme_state NAME: the tool with --json --health on the USB disk, then nvme-cli on the controller
+nvme_state() {
+    d=$R/nvme-$1
+    mkdir -p "$d"
+    (cd "$d" && timeout 120 $TOOL --json --health 0y < /dev/null > stdout 2> stderr)
+    echo $? > "$d/status"
+    for page in id-ctrl smart-log; do
+        nvme_cli $page /dev/nvme0 -o json > "$d/$page.json" 2>> "$d/nvme-cli.err"
+        nvme_cli $page /dev/nvme0 -o binary > "$d/$page.bin" 2>> "$d/nvme-cli.err"
+    done
+    note "nvme state $1: tool status $(cat "$d/status")"
+}
+
+# critical_warning: the controller's critical warning as nvme-cli reads it
+critical_warning() {
+    nvme_cli smart-log /dev/nvme0 -o json 2> /dev/null |
+        sed -n 's/^[[:space:]]*"critical_warning"[[:space:]]*:[[:space:]]*\([0-9]*\).*/\1/p'
+}
+
+# set_critical_warning VALUE: asks the host to set it through QEMU's monitor, waits until it shows
+set_critical_warning() {
+    echo "E2E: monitor smart_critical_warning $1"
+    wait_for "[ \"\$(critical_warning)\" = $1 ]" 150 || note "critical warning $1 did not show"
+}
+
+nvme_cases() {
+    while read -r module args; do
+        insmod "/lib/e2e/$module" $args 2>> $R/insmod.log || note "insmod $module failed"
+    done < /lib/e2e/nvme.list
+    wait_for '[ -c /dev/nvme0 ] && [ -b /dev/nvme0n1 ]' 100 || { note "no NVMe controller"; return; }
+    start_device nvme --profile sim --nvme /dev/nvme0 || return
+    nvme_state normal
+    # The harness's writes and reads on the namespace move the data units and host commands, and
+    # in different amounts, so that a field read at another counter's offset shows.
+    dd if=/dev/urandom of=/dev/nvme0n1 bs=64k count=16 conv=fsync 2> /dev/null
+    echo 3 > /proc/sys/vm/drop_caches
+    dd if=/dev/nvme0n1 of=/dev/null bs=64k count=96 2> /dev/null
+    nvme_state written
+    # An over-temperature threshold below the composite temperature raises warning bit 1.
+    threshold=$(nvme_cli get-feature /dev/nvme0 -f 4 2> /dev/null |
+        sed -n 's/.*Current value:\(0x[0-9a-fA-F]*\).*/\1/p')
+    echo "${threshold:-none}" > $R/nvme-threshold
+    nvme_cli set-feature /dev/nvme0 -f 4 -v 300 > /dev/null 2>&1 || note "set-feature failed"
+    nvme_state hot
+    [ -n "$threshold" ] && nvme_cli set-feature /dev/nvme0 -f 4 -v $((threshold)) > /dev/null 2>&1
+    # Spare below threshold and media read-only (bits 0 and 3), set by QEMU as a controller would.
+    set_critical_warning 9
+    nvme_state failing
+    set_critical_warning 0
+    nvme_state restored
+    # The test's own probe asks for a log page the controller does not have.
+    mkdir -p $R/nvme-probe
+    /e2e/torvik_e2e_tunnel_probe "/dev/${sg:-$disk}" 02 c0 512 > $R/nvme-probe/probe.txt 2>&1
+    echo $? > $R/nvme-probe/status
+    stop_device
+    # A bridge that garbles the log identifier: the controller rejects the tool's SMART read.
+    if start_device nvme-rejected --profile sim --nvme /dev/nvme0 --tunnel-log-id c0; then
+        run_case nvme-rejected 0y
+        stop_device
+    fi
+}
+nvme_cases
+
 # Without the sg driver the tool has only the block node, whose time-out is at least 7 s.
 if rmmod sg && start_device blocknode --profile sim --no-reply 0600fd13; then
     run_case noreply-block 0y

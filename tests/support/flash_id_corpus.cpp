@@ -19,7 +19,7 @@ std::vector<FlashIdBytes> part_key_ids(std::mt19937& random) {
     const struct {
         std::span<const PartRow> rows;
         std::uint8_t maker;
-    } tables[] = {{kMicronPartTable, kMakerMicron}, {kYmtcPartTable, kMakerYmtc}};
+    } tables[] = {{part_rows(kMicronParts), kMakerMicron}, {part_rows(kYmtcParts), kMakerYmtc}};
     for (const auto& table : tables) {
         for (const PartRow& row : table.rows) {
             FlashIdBytes id = random_flash_id(random);

@@ -2,15 +2,20 @@
 // through a real kernel's usb-storage driver (FunctionFS function of a configfs gadget).
 //
 //   torvik_usbdev [--profile NAME] [--check-condition CDB] [--no-reply CDB] [--write-protected]
-//                 [--log FILE] [--ready FILE] FFS_DIR
+//                 [--nvme NODE [--tunnel-log-id HEX]] [--log FILE] [--ready FILE] FFS_DIR
 //
 // --profile names the drive model (tests/e2e/usbdev/profiles.h; "patterned" when not given).
 // --check-condition and --no-reply take the first CDB bytes in hex ("0600fd13") of the commands
 // to refuse with CHECK CONDITION or to leave unanswered; both may be given several times.
 // --write-protected presents a write-protected medium (the WP bit in the MODE SENSE replies).
+// --nvme passes the 0xE6 tunnel's Identify and Get Log Page to the NVMe controller NODE
+// (/dev/nvme0) through the kernel's admin pass-through; --tunnel-log-id makes every log page
+// read ask the controller for log identifier HEX instead (one it rejects, say).
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +24,7 @@
 #include "tests/e2e/usbdev/drive_responder.h"
 #include "tests/e2e/usbdev/fault_responder.h"
 #include "tests/e2e/usbdev/ffs_device.h"
+#include "tests/e2e/usbdev/nvme_tunnel.h"
 #include "tests/e2e/usbdev/profiles.h"
 #include "tests/e2e/usbdev/standard_responder.h"
 
@@ -29,7 +35,8 @@ using namespace torvik::usbdev;
 void usage() {
     std::fputs(
         "usage: torvik_usbdev [--profile NAME] [--check-condition CDB] [--no-reply CDB]\n"
-        "                     [--write-protected] [--log FILE] [--ready FILE] FFS_DIR\n",
+        "                     [--write-protected] [--nvme NODE [--tunnel-log-id HEX]]\n"
+        "                     [--log FILE] [--ready FILE] FFS_DIR\n",
         stderr);
 }
 
@@ -41,6 +48,8 @@ int main(int argc, char** argv) {
     std::string log_path;
     std::string profile = "patterned";
     DiskIdentity base;
+    std::string nvme_node;
+    std::optional<std::uint8_t> log_id_override;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool has_value = i + 1 < argc;
@@ -55,6 +64,15 @@ int main(int argc, char** argv) {
             rules.push_back(rule);
         } else if (arg == "--write-protected") {
             base.write_protected = true;
+        } else if (arg == "--nvme" && has_value) {
+            nvme_node = argv[++i];
+        } else if (arg == "--tunnel-log-id" && has_value) {
+            std::vector<std::uint8_t> id;
+            if (!parse_cdb_prefix(argv[++i], id) || id.size() != 1) {
+                std::fprintf(stderr, "usbdev: bad log identifier '%s'\n", argv[i]);
+                return 2;
+            }
+            log_id_override = id[0];
         } else if (arg == "--profile" && has_value) {
             profile = argv[++i];
         } else if (arg == "--log" && has_value) {
@@ -95,7 +113,21 @@ int main(int argc, char** argv) {
     std::fprintf(log, "profile: %s\n", profile.c_str());
     std::fprintf(log, "identity: vendor='%-8.8s' product='%-16.16s'\n",
                  disk.identity().vendor.c_str(), disk.identity().product.c_str());
-    FaultResponder faults(responder, rules);
+    std::unique_ptr<NvmeAdmin> admin;
+    std::optional<NvmeTunnelResponder> tunnel;
+    Responder* front = &responder;
+    if (!nvme_node.empty()) {
+        std::string error;
+        admin = open_nvme_admin(nvme_node, error);
+        if (!admin) {
+            std::fprintf(stderr, "usbdev: cannot open %s: %s\n", nvme_node.c_str(), error.c_str());
+            return 2;
+        }
+        tunnel.emplace(responder, *admin, log_id_override, log);
+        front = &*tunnel;
+        std::fprintf(log, "nvme: tunnel to %s\n", nvme_node.c_str());
+    }
+    FaultResponder faults(*front, rules);
     BotSession session(faults);
     return run_ffs_device(options, session);
 }
