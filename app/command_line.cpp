@@ -18,6 +18,7 @@ struct Parsed {
     bool version = false;
     bool list = false;
     bool decode = false;
+    std::string error;  // a value the option refuses
 };
 
 enum class Value {
@@ -26,6 +27,7 @@ enum class Value {
     // after '=', or the next argument unless that looks like a drive argument or is a path:
     // "--sim", "--sim=hot", "--sim hot", but "--sim 0y" is the default profile on drive 0
     optional,
+    attached,  // after '=' only: "--json=-"; "--json -" is the switch and a drive argument
 };
 
 // One option: its name, its value, the synopsis and text of --help, and what it sets.
@@ -56,10 +58,17 @@ constexpr Option kOptions[] = {
      "write every file of the run to DIR (made when missing; DIR itself\n"
      "must not be a symbolic link)",
      [](Parsed& p, std::string_view v) { p.cl.output_dir = v; }},
-    {"--json", Value::none, "--json",
-     "also write the JSON report (docs/json.md); with --list, the list as\n"
-     "JSON on standard output",
-     [](Parsed& p, std::string_view) { p.cl.json = true; }},
+    {"--json", Value::attached, "--json[=-]",
+     "also write the JSON report (docs/json.md); --json=- also writes it\n"
+     "to standard output, and nothing else there (the run's lines go to\n"
+     "standard error, no closing prompt); with --list, the list as JSON\n"
+     "on standard output",
+     [](Parsed& p, std::string_view v) {
+         p.cl.json = true;
+         p.cl.json_stdout = v == "-";
+         if (!v.empty() && v != "-")
+             p.error = "--json= takes '-' (standard output) only";
+     }},
     {"--health", Value::none, "--health",
      "print the health verdict after the run; the exit status tells it",
      [](Parsed& p, std::string_view) { p.cl.health = true; }},
@@ -237,6 +246,8 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
                 return fail(needs + ", not an empty argument");
         }
         option->apply(p, value);
+        if (!p.error.empty())
+            return fail(p.error);
         decode_open = p.decode && std::string_view(option->name) == "--decode";
     }
     if (cl.sim && cl.replay)

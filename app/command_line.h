@@ -34,6 +34,7 @@ struct CommandLine {
     bool replay = false;
     std::string replay_dir;
     bool json = false;
+    bool json_stdout = false;  // --json=-: the document on standard output, the lines on stderr
     bool health = false;
     bool html = false;
     std::string device;      // --device: the drive's OS path; empty: the drive argument's number

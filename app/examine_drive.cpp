@@ -111,15 +111,15 @@ JsonRunInfo run_info(const RunContext& ctx, std::int32_t drive, const OsVersion&
     return info;
 }
 
-// The --health block, last on the console.
-void print_health(const RunContext& ctx, const HealthAssessment& health) {
+// The --health block, last on the console; drive is nullptr when the run never reached it.
+void print_health(const RunContext& ctx, const HealthAssessment& health, const DriveModel* drive) {
     if (ctx.health)
-        std::fputs(health_block(health).c_str(), ctx.out);
+        std::fputs(health_block(health, drive, ctx.colour).c_str(), ctx.out);
 }
 
 // A refused run keeps its own status; the block says why there is no verdict.
 int refused(const RunContext& ctx, int status, const char* why) {
-    print_health(ctx, health_not_examined(why));
+    print_health(ctx, health_not_examined(why), nullptr);
     std::fflush(ctx.out);
     return status;
 }
@@ -171,8 +171,11 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         choice = parse_drive_argument(first_arg);
     }
 
+    if (ctx.json_out != nullptr)
+        choice.no_requests = true;  // standard output carries the document alone
+
     int status = kExitOk;
-    std::optional<HealthAssessment> health;
+    std::optional<DriveModel> examined;
     Refusal refusal;
     const BusQuery bus = query_bus(ctx.platform, choice.drive);
     if (bus.bus_type != kBusTypeUsb) {
@@ -198,10 +201,12 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         // complete, before the closing prompt can open it.
         OutputFile report(ctx.platform, kReportFileName, FileKind::text);
         open_report_file(ctx, report, choice.drive, os);
-        DriveModel model;
-        ReportContext report_ctx{DriveLink{ctx.platform, disk.get(), ctx.out}, ctx.platform,
-                                 report.created() ? &report : nullptr, model,
-                                 ctx.err != nullptr ? ctx.err : stderr};
+        DriveModel& model = examined.emplace();
+        model.run_time = ctx.platform.run_time();
+        ReportContext report_ctx{
+            DriveLink{ctx.platform, disk.get(), ctx.out}, ctx.platform,
+            report.created() ? &report : nullptr,         model,
+            ctx.err != nullptr ? ctx.err : stderr,        ctx.health || ctx.json || ctx.html};
         run_drive_report(report_ctx);
         std::fflush(ctx.out);
         explain_report(ctx.err, model);
@@ -209,8 +214,12 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         if (ctx.json || ctx.html) {
             const JsonRunInfo info = run_info(ctx, choice.drive, os);
             if (ctx.json) {
-                model.file(kJsonReportFileName,
-                           write_json_report(ctx.platform, ctx.out, info, model));
+                const std::string json = json_report_text(info, model);
+                model.file(kJsonReportFileName, write_json_report(ctx.platform, ctx.out, json));
+                if (ctx.json_out != nullptr) {
+                    std::fputs(json.c_str(), ctx.json_out);
+                    std::fflush(ctx.json_out);
+                }
             }
             if (ctx.html) {
                 model.file(kHtmlReportFileName,
@@ -220,16 +229,15 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         if (report_unwritten_files(ctx, model))
             status = kExitFilesIncomplete;
         name_asked_files(ctx.err, model, AskedFiles{ctx.json, ctx.html, ctx.output_dir});
-        health = model.health;
     }
 
     if (!choice.no_requests)
         closing_prompt(ctx);
-    if (!health)
+    if (!examined)
         return refused(ctx, status, refusal.reason);
-    print_health(ctx, *health);
+    print_health(ctx, examined->health, &*examined);
     std::fflush(ctx.out);
-    return ctx.health ? health_exit_status(health->verdict, status) : status;
+    return ctx.health ? health_exit_status(examined->health.verdict, status) : status;
 }
 
 }  // namespace torvik

@@ -28,6 +28,10 @@ struct RunContext {
     std::optional<std::int32_t> named_drive{};
     // --output-dir as given, for the line that names the files asked for; empty: none.
     std::string output_dir{};
+    // The verdict word of the --health block in colour (a terminal that shows it).
+    bool colour = false;
+    // --json=-: the JSON document also goes here (standard output), and out is standard error.
+    std::FILE* json_out = nullptr;
 };
 
 // The version text, as the build states it.

@@ -54,6 +54,7 @@ class OutputDirPlatform : public Platform {
         return inner_.find_drive(os_path, missing);
     }
     ErrorKind error_kind(std::uint32_t error) const override { return inner_.error_kind(error); }
+    std::optional<std::int64_t> run_time() override { return inner_.run_time(); }
 
   private:
     Platform& inner_;

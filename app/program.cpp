@@ -1,5 +1,6 @@
 #include "app/program.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -13,6 +14,7 @@
 #include "app/output_dir.h"
 #include "common/printable_text.h"
 #include "platform/host_platform.h"
+#include "report/health_block.h"
 #include "sim/profiles.h"
 #include "sim/replay.h"
 #include "sim/sim_drive.h"
@@ -56,8 +58,10 @@ int run_on(Platform& platform, const Console& console, const CommandLine& cl,
         }
         in_dir.emplace(platform, cl.output_dir);
     }
+    // --json=-: standard output carries the document alone; the run's lines go to standard error.
+    std::FILE* lines = cl.json_stdout ? console.err : console.out;
     RunContext ctx{in_dir ? static_cast<Platform&>(*in_dir) : platform,
-                   console.out,
+                   lines,
                    console.in,
                    how.json,
                    how.simulation,
@@ -67,6 +71,9 @@ int run_on(Platform& platform, const Console& console, const CommandLine& cl,
     ctx.err = console.err;
     ctx.named_drive = drive;
     ctx.output_dir = cl.output_dir;
+    ctx.json_out = cl.json_stdout ? console.out : nullptr;
+    ctx.colour = cl.health && wants_colour(terminal_shows_colour(lines), std::getenv("NO_COLOR"),
+                                           std::getenv("TERM"));
     return examine_drive(ctx, cl.first_arg);
 }
 
@@ -76,6 +83,8 @@ int run_simulated(const SimProfileData& data, Platform& host, const Console& con
     SimDrive drive;
     load_profile(drive, data);
     SimPlatform platform(host, drive);
+    if (data.replayed)
+        platform.replay_time(data.recorded_time);
     const SimulatedRun how{cl.json, cl.sim ? "sim" : "replay", source, cl.health, cl.html};
     return run_on(platform, console, cl, how);
 }

@@ -15,6 +15,22 @@ struct DecimalText {
     char text[40];  // 2^128 - 1 has 39 digits
 };
 
+// value * factor, or the largest value when the product does not fit.
+inline Uint128 saturating_multiply(Uint128 value, std::uint32_t factor) {
+    const std::uint64_t limbs[4] = {value.low & 0xFFFFFFFFu, value.low >> 32,
+                                    value.high & 0xFFFFFFFFu, value.high >> 32};
+    std::uint64_t product[4] = {};
+    std::uint64_t carry = 0;
+    for (int i = 0; i < 4; ++i) {
+        const std::uint64_t step = limbs[i] * factor + carry;  // below 2^64: both below 2^32
+        product[i] = step & 0xFFFFFFFFu;
+        carry = step >> 32;
+    }
+    if (carry != 0)
+        return Uint128{~std::uint64_t{0}, ~std::uint64_t{0}};
+    return Uint128{product[3] << 32 | product[2], product[1] << 32 | product[0]};
+}
+
 // The exact decimal digits of value, without sign or padding.
 inline DecimalText decimal_text(Uint128 value) {
     // Long division by ten over four 32-bit limbs, most significant first; each step's dividend

@@ -21,13 +21,12 @@ constexpr bool flash_id_present(const FlashIdBytes& id) {
     return id[0] != 0 || id[1] != 0;
 }
 
-// ---- fid page (512 bytes): the first flash package's ID -----------------------------------------
+// ---- fid page: the first flash package's ID -----------------------------------------------------
 
 inline constexpr FieldDef kFidFlashId = be("flash_id", 0, kFlashIdSize, Unit::id);  // in page order
 static_assert(fields_fit({kFidFlashId}, command_info(CommandId::read_fid).length));
 
-// ---- info page (528 bytes)
-// ------------------------------------------------------------------------
+// ---- info page ----------------------------------------------------------------------------------
 
 inline constexpr FieldDef kInfoFields[] = {
     text("firmware_text", 0, 32), be("controller_id", 382, 2, Unit::id),  // 0x5021 for TK5021
@@ -40,7 +39,7 @@ inline constexpr const FieldDef& kInfoControllerId = kInfoFields[1];
 inline constexpr std::uint16_t kSupportedControllers[] = {0x5017, 0x5018, 0x5021};
 bool controller_supported(std::uint16_t controller_id);
 
-// ---- sysinfo page (4096 bytes): flash geometry, system and flash status counters ----------------
+// ---- sysinfo page: flash geometry, system and flash status counters -----------------------------
 
 // The configuration fields, read as unsigned.
 struct FlashGeometry {
@@ -78,6 +77,10 @@ inline constexpr GeometryField kGeometryFields[] = {
     {le("pe_cycle_limit_first", 0x28C, 4), &FlashGeometry::pe_limit_first},
     {le("pe_cycle_limit_second", 0x290, 2), &FlashGeometry::pe_limit_second},
 };
+
+// The rated program/erase cycles of a block in native mode, which the verdict reads.
+inline constexpr const FieldDef& kPeLimitSecond = kGeometryFields[11].field;
+static_assert(kGeometryFields[11].member == &FlashGeometry::pe_limit_second);
 
 FlashGeometry decode_flash_geometry(const std::uint8_t* sysinfo);
 
@@ -175,8 +178,7 @@ struct StatusCounters {
 
 StatusCounters decode_status_counters(const std::uint8_t* sysinfo);
 
-// ---- fidall page (512 bytes): the flash ID of every bank
-// ------------------------------------------
+// ---- fidall page: the flash ID of every bank ----------------------------------------------------
 
 inline constexpr RecordLayout kFidallBanks{0, kFlashIdSize, 32};
 inline constexpr unsigned kFlashBanks = kFidallBanks.count;
@@ -185,8 +187,7 @@ static_assert(kFidallBanks.offset + kFidallBanks.size * kFidallBanks.count <=
 
 FlashIdBytes decode_bank_flash_id(const std::uint8_t* fidall, unsigned bank);
 
-// ---- infoblock page (6144 bytes): the ATA-style attribute configuration and the SLC cache
-// ----------
+// ---- infoblock page: the ATA-style attribute configuration and the SLC cache --------------------
 
 inline constexpr RecordLayout kAttributeSlots{0x600, 16, 32};
 inline constexpr std::size_t kAttributeSlotCount = kAttributeSlots.count;
@@ -231,8 +232,7 @@ struct SlcCache {
 
 SlcCache decode_slc_cache(const std::uint8_t* infoblock);
 
-// ---- id page (4096 bytes): the controller's own texts
-// ----------------------------------------------
+// ---- id page: the controller's own texts --------------------------------------------------------
 
 inline constexpr FieldDef kIdPageFields[] = {
     text("controller", 0, 16),
@@ -241,8 +241,7 @@ inline constexpr FieldDef kIdPageFields[] = {
 };
 static_assert(fields_fit(kIdPageFields, command_info(CommandId::id).length));
 
-// ---- smartext page (4096 bytes): extended SMART records
-// ---------------------------------------------
+// ---- smartext page: extended SMART records ------------------------------------------------------
 
 // Up to 128 records of 16 bytes from byte 0. Bytes 0..3 all zero end the records, but only from
 // record 3 on.

@@ -75,6 +75,9 @@ struct DriveModel {
     NvmeIdentity nvme_identity;
     NvmeSmartHealth smart_bridge;  // the NVMe log read through the bridge
     HealthAssessment health;       // judged once, when the last page is in
+    // When the run took place, in seconds since 1970 UTC; none when not known (a replay of a
+    // folder recorded without it).
+    std::optional<std::int64_t> run_time;
 
     // A command was sent; area holds its reply (command_info(id).length bytes), which is kept
     // and decoded.

@@ -129,12 +129,15 @@ void bridge_steps(Reader& r) {
 
 }  // namespace
 
-void read_drive(DriveLink& link, DriveModel& model, const ReadHooks& hooks) {
+void read_drive(DriveLink& link, DriveModel& model, const ReadHooks& hooks,
+                bool any_controller_bridge_reads) {
     Reader r{link, model, hooks};
     identity_steps(r);
     controller_steps(r);
     if (model.controller_supported) {
         controller_page_steps(r);
+        bridge_steps(r);
+    } else if (any_controller_bridge_reads) {
         bridge_steps(r);
     }
     model.health = assess_health(health_pages(model));

@@ -27,7 +27,10 @@ struct ReadHooks {
 };
 
 // Sends every query, fills model, and judges the health verdict from it at the end. The six
-// controller pages and the bridge reads are sent only for a supported controller.
-void read_drive(DriveLink& link, DriveModel& model, const ReadHooks& hooks);
+// controller pages and the bridge reads are sent only for a supported controller; with
+// any_controller_bridge_reads, the bridge reads follow the last command for any controller, since
+// the bridge answers them whatever NVMe drive sits behind it.
+void read_drive(DriveLink& link, DriveModel& model, const ReadHooks& hooks,
+                bool any_controller_bridge_reads = false);
 
 }  // namespace torvik

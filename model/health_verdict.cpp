@@ -75,21 +75,19 @@ void nvme_rules(const NvmeSmartHealth& smart, const NvmeIdentity* identify, cons
         out.push_back(reason(HealthLevel::ok, f[kSmartCriticalWarning].name, small(0), "",
                              "Critical warning 0: no warning bit set", warning_at));
     } else {
+        // Readers count the byte in bits: each set bit is named by its number.
         std::string names;
         for (unsigned bit = 0; bit < 8; ++bit) {
             if ((warning >> bit & 1) == 0)
                 continue;
-            if (!names.empty())
-                names += "; ";
-            names += bit < std::size(kCriticalWarnings) ? kCriticalWarnings[bit]
-                                                        : format("unnamed bit %u", bit).c_str();
+            names += format("%sbit %u: %s", names.empty() ? "" : "; ", bit,
+                            bit < std::size(kCriticalWarnings) ? kCriticalWarnings[bit]
+                                                               : "not named by the drive's log");
         }
         const HealthLevel level =
             (warning & kFailingWarningBits) != 0 ? HealthLevel::failed : HealthLevel::warning;
-        out.push_back(
-            reason(level, f[kSmartCriticalWarning].name, small(warning), "",
-                   format("Critical warning %u: %s", static_cast<unsigned>(warning), names.c_str()),
-                   warning_at));
+        out.push_back(reason(level, f[kSmartCriticalWarning].name, small(warning), "",
+                             "Critical warning " + names, warning_at));
     }
 
     const auto spare = static_cast<unsigned>(smart[kSmartAvailableSpare]);
@@ -139,8 +137,10 @@ void nvme_rules(const NvmeSmartHealth& smart, const NvmeIdentity* identify, cons
     } else {
         source += "; NVMe Identify, " +
                   bytes_of(kIdentifyWarningTemperature, kIdentifyCriticalTemperature);
+        // A temperature alone is a warning, at the critical threshold too: like critical
+        // warning bit 1, it clears once the drive cools.
         if (crit != 0 && kelvin >= crit) {
-            level = HealthLevel::failed;
+            level = HealthLevel::warning;
             text = format(
                 "Composite temperature %d C is at or above the drive's critical "
                 "threshold of %d C",
@@ -197,7 +197,7 @@ void extended_rules(const ExtendedSmart& ext, const FlashGeometry* sysinfo,
         const std::uint64_t erases = erases_record->raw;
         const HealthLevel level =
             wear_level(erases >= pe_limit ? kWornOut : erases * kWornOut / pe_limit);
-        const FieldDef& limit = kGeometryFields[std::size(kGeometryFields) - 1].field;
+        const FieldDef& limit = kPeLimitSecond;
         out.push_back(reason(
             level, "average_erase_count", small(erases), "",
             format("D2/D3 average erase count %llu of the flash's PE cycle limit %u: %s",

@@ -14,7 +14,7 @@
 
 namespace torvik {
 
-// ---- Identify Controller (4096 bytes) ----------------------------------------------------------
+// ---- Identify Controller ------------------------------------------------------------------------
 
 // Columns: name, offset, width, unit.
 inline constexpr FieldDef kNvmeIdentifyFields[] = {
@@ -51,8 +51,13 @@ struct NvmeIdentity {
 
 NvmeIdentity decode_nvme_identity(const std::uint8_t* identify);
 
-// ---- SMART / Health log (512 bytes)
-// --------------------------------------------------------------
+// An Identify text without the spaces (and NULs) that pad it to its field's width.
+inline std::string identify_text(const std::string& field) {
+    const std::size_t end = field.find_last_not_of(std::string(" \0", 2));
+    return end == std::string::npos ? std::string() : field.substr(0, end + 1);
+}
+
+// ---- SMART / Health log -------------------------------------------------------------------------
 
 // In page order. Columns: name, offset, width, unit.
 inline constexpr FieldDef kNvmeSmartFields[] = {
@@ -127,6 +132,11 @@ inline constexpr const char* kCriticalWarnings[] = {
 
 inline constexpr std::int32_t kKelvinOffset = 273;
 inline constexpr std::uint32_t kBytesPerDataUnit = 512000;  // a thousand 512-byte units
+
+// A data units counter in bytes.
+inline Uint128 data_unit_bytes(Uint128 units) {
+    return saturating_multiply(units, kBytesPerDataUnit);
+}
 
 // A kelvin reading in degrees Celsius, negative below 273 K.
 constexpr std::int32_t kelvin_to_celsius(std::uint16_t kelvin) {

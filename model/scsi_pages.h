@@ -10,8 +10,7 @@
 
 namespace torvik {
 
-// ---- INQUIRY, standard data (56 bytes asked for)
-// ---------------------------------------------------
+// ---- INQUIRY, standard data ---------------------------------------------------------------------
 
 // Columns: name, offset, width, unit.
 inline constexpr FieldDef kInquiryFields[] = {
@@ -24,10 +23,14 @@ inline constexpr FieldDef kInquiryFields[] = {
     text("serial", 36, 8),  // the first eight vendor-specific bytes
 };
 static_assert(fields_fit(kInquiryFields, command_info(CommandId::inquiry).length));
-inline constexpr const FieldDef& kInquiryVendor = kInquiryFields[3];
-inline constexpr const FieldDef& kInquiryProduct = kInquiryFields[4];
-inline constexpr const FieldDef& kInquiryRevision = kInquiryFields[5];
-inline constexpr const FieldDef& kInquirySerial = kInquiryFields[6];
+inline constexpr const FieldDef& kInquiryVendor =
+    kInquiryFields[field_index(kInquiryFields, "vendor")];
+inline constexpr const FieldDef& kInquiryProduct =
+    kInquiryFields[field_index(kInquiryFields, "product")];
+inline constexpr const FieldDef& kInquiryRevision =
+    kInquiryFields[field_index(kInquiryFields, "revision")];
+inline constexpr const FieldDef& kInquirySerial =
+    kInquiryFields[field_index(kInquiryFields, "serial")];
 static_assert(kInquiryVendor.offset + kInquiryVendor.width == kInquiryProduct.offset,
               "the model text runs from the vendor through the product");
 
@@ -43,8 +46,7 @@ struct InquiryIdentity {
 
 InquiryIdentity decode_inquiry(const std::uint8_t* inquiry);
 
-// ---- READ CAPACITY (8 and 32 bytes), big-endian
-// ------------------------------------------------------
+// ---- READ CAPACITY, big-endian ------------------------------------------------------------------
 
 inline constexpr FieldDef kCapacity10Fields[] = {
     be("last_lba", 0, 4, Unit::blocks),  // 0xFFFFFFFF: ask READ CAPACITY (16)

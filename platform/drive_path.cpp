@@ -1,6 +1,9 @@
 #include "platform/drive_path.h"
 
+#include <charconv>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/host_platform.h"
@@ -71,6 +74,18 @@ ErrorKind Platform::error_kind(std::uint32_t error) const {
 
 bool Platform::runs_privileged() const {
     return process_runs_privileged();
+}
+
+std::optional<std::int64_t> Platform::run_time() {
+    if (const char* pinned = std::getenv("SOURCE_DATE_EPOCH"); pinned != nullptr && *pinned) {
+        std::int64_t seconds = 0;
+        const char* end = pinned + std::strlen(pinned);
+        const auto [at, ec] = std::from_chars(pinned, end, seconds);
+        if (ec == std::errc() && at == end && seconds >= 0)
+            return seconds;
+    }
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    return std::chrono::duration_cast<std::chrono::seconds>(now).count();
 }
 
 }  // namespace torvik

@@ -19,4 +19,8 @@ bool process_runs_privileged();
 // Whether the stream is a terminal, where a person types and waits for each answer.
 bool is_terminal(std::FILE* stream);
 
+// Whether the stream is a terminal that shows ANSI colour escapes. On Windows the console's
+// virtual-terminal mode is switched on for it when the console has one.
+bool terminal_shows_colour(std::FILE* stream);
+
 }  // namespace torvik

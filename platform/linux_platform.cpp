@@ -455,4 +455,8 @@ bool is_terminal(std::FILE* stream) {
     return ::isatty(::fileno(stream)) != 0;
 }
 
+bool terminal_shows_colour(std::FILE* stream) {
+    return is_terminal(stream);
+}
+
 }  // namespace torvik

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "platform/file_store.h"
@@ -108,6 +109,10 @@ class Platform : public FileStore {
     // Whether the tool runs with the rights raw disk access needs (root; an elevated
     // administrator), so that a refusal has another cause. The default asks the host.
     virtual bool runs_privileged() const;
+    // The time of the run, in seconds since 1970-01-01 00:00 UTC; none when it is not known (a
+    // replayed folder recorded without it). The default reads the system clock, or
+    // SOURCE_DATE_EPOCH when it is set, so that two runs can be compared byte for byte.
+    virtual std::optional<std::int64_t> run_time();
 };
 
 // An open drive that closes itself once, on every path.

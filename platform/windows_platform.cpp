@@ -289,4 +289,18 @@ bool is_terminal(std::FILE* stream) {
     return ::_isatty(::_fileno(stream)) != 0;
 }
 
+bool terminal_shows_colour(std::FILE* stream) {
+    if (!is_terminal(stream))
+        return false;
+    // Consoles before Windows 10 have no virtual-terminal mode: the escapes would show as text.
+    const HANDLE console = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    DWORD mode = 0;
+    if (console == INVALID_HANDLE_VALUE || ::GetConsoleMode(console, &mode) == 0)
+        return false;
+    constexpr DWORD kVirtualTerminalProcessing = 0x0004;
+    if ((mode & kVirtualTerminalProcessing) != 0)
+        return true;
+    return ::SetConsoleMode(console, mode | kVirtualTerminalProcessing) != 0;
+}
+
 }  // namespace torvik

@@ -116,7 +116,7 @@ void run_drive_report(ReportContext& ctx) {
                 break;
         }
     };
-    read_drive(ctx.link, ctx.model, hooks);
+    read_drive(ctx.link, ctx.model, hooks, ctx.any_controller_bridge_reads);
     write_run_manifest(ctx);
 }
 

@@ -1,17 +1,136 @@
 #include "report/health_block.h"
 
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+
+#include "common/printable_text.h"
+#include "model/drive_model.h"
 
 namespace torvik {
 
-std::string health_block(const HealthAssessment& health) {
-    std::string block = std::string("Health: ") + verdict_name(health.verdict) + "\n";
+namespace {
+
+// 1380 -> "1,380".
+std::string thousands(std::uint64_t value) {
+    const std::string digits = std::to_string(value);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (digits.size() - i) % 3 == 0)
+            out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
+// A byte count in decimal units with two decimals: "18.06 TB", "512.00 kB", "0 B". The hundredths
+// are rounded in whole numbers, so every C library prints the same.
+std::string decimal_bytes(Uint128 bytes) {
+    static constexpr const char* kUnits[] = {"B", "kB", "MB", "GB", "TB", "PB", "EB", "ZB", "YB"};
+    const double value =
+        std::ldexp(static_cast<double>(bytes.high), 64) + static_cast<double>(bytes.low);
+    if (value < 1000)
+        return std::to_string(bytes.low) + " B";
+    std::size_t unit = 0;
+    double scaled = value;
+    while (scaled >= 1000 && unit + 1 < std::size(kUnits)) {
+        scaled /= 1000;
+        ++unit;
+    }
+    auto hundredths = static_cast<std::uint64_t>(std::llround(scaled * 100));
+    if (hundredths >= 100000 && unit + 1 < std::size(kUnits)) {  // 999.995 rounds to 1000.00
+        hundredths = static_cast<std::uint64_t>(std::llround(scaled / 10));
+        ++unit;
+    }
+    char text[48];
+    std::snprintf(text, sizeof text, "%s.%02u %s", thousands(hundredths / 100).c_str(),
+                  static_cast<unsigned>(hundredths % 100), kUnits[unit]);
+    return text;
+}
+
+std::string nvme_summary(const NvmeSmartHealth& s) {
+    std::string out = std::to_string(s[kSmartPercentageUsed]) + "% used, spare " +
+                      std::to_string(s[kSmartAvailableSpare]) + "%";
+    const auto kelvin = static_cast<std::uint16_t>(s[kSmartCompositeTemperature]);
+    if (kelvin != 0)  // 0: the drive has no composite temperature sensor
+        out += ", " + std::to_string(kelvin_to_celsius(kelvin)) + " C";
+    const std::uint64_t hours = s[kSmartPowerOnHours];
+    const std::uint64_t days = hours / 24;
+    out += ", " + thousands(hours) + " h (" + thousands(days) + (days == 1 ? " day)" : " days)");
+    out += ", " + decimal_bytes(data_unit_bytes(s.values[kSmartDataUnitsWritten])) + " written";
+    out += ", " + decimal_bytes(data_unit_bytes(s.values[kSmartDataUnitsRead])) + " read";
+    return out;
+}
+
+std::string vendor_summary(const ExtendedSmart& ext) {
+    std::string out;
+    if (const ExtSmartRecord* used = ext.find(kExtLifeUsed))
+        out = std::to_string(used->raw) + "% life used";
+    if (const ExtSmartRecord* left = ext.find(kExtLifeRemaining))
+        out += (out.empty() ? "" : ", ") + std::to_string(left->raw) + "% life remaining";
+    if (out.empty())
+        return "no life figures in the extended SMART page";
+    return out + " (the controller's extended SMART figures)";
+}
+
+const char* verdict_colour(HealthVerdict verdict) {
+    switch (verdict) {
+        case HealthVerdict::passed:
+            return "\033[32m";  // green
+        case HealthVerdict::warning:
+            return "\033[33m";  // amber
+        case HealthVerdict::failed:
+            return "\033[31m";  // red
+        case HealthVerdict::unknown:
+            break;
+    }
+    return "\033[90m";  // grey
+}
+
+}  // namespace
+
+std::string health_summary(const HealthAssessment& health, const DriveModel* drive) {
+    if (drive == nullptr)
+        return "the drive was not examined";
+    switch (health.source) {
+        case HealthSource::nvme_smart_bridge:
+            return nvme_summary(drive->smart_bridge);
+        case HealthSource::nvme_smart_controller:
+            return nvme_summary(drive->smart_controller);
+        case HealthSource::extended_smart:
+            return vendor_summary(drive->extended_smart);
+        case HealthSource::none:
+            break;
+    }
+    return "no health figures could be read";
+}
+
+std::string health_block(const HealthAssessment& health, const DriveModel* drive, bool colour) {
+    const char* verdict = verdict_name(health.verdict);
+    std::string block = "Health: ";
+    block += colour ? verdict_colour(health.verdict) + std::string(verdict) + "\033[0m" : verdict;
+    block += "\nSummary: " + health_summary(health, drive) + "\n";
+    if (drive != nullptr && drive->has(CommandId::nvme_identify)) {
+        const NvmeIdentity& nvme = drive->nvme_identity;
+        block += "NVMe: " + printable_text(identify_text(nvme.model_number).c_str()) + ", serial " +
+                 printable_text(identify_text(nvme.serial_number).c_str()) + ", firmware " +
+                 printable_text(identify_text(nvme.firmware_revision).c_str()) + "\n";
+    }
     for (const HealthReason& r : health.reasons) {
         char level[16];
         std::snprintf(level, sizeof level, "  %-7s ", level_name(r.level));
         block += level + r.text + " [" + r.source + "]\n";
     }
     return block;
+}
+
+bool wants_colour(bool colour_terminal, const char* no_color, const char* term) {
+    if (!colour_terminal)
+        return false;
+    if (no_color != nullptr && *no_color != '\0')
+        return false;
+    return term == nullptr || std::strcmp(term, "dumb") != 0;
 }
 
 }  // namespace torvik

@@ -1,4 +1,5 @@
-// The --health block of the console: the verdict and one line per reason.
+// The --health block of the console: the verdict, a one-line summary, the NVMe drive's own
+// identity, and one line per reason.
 #pragma once
 
 #include <string>
@@ -7,7 +8,21 @@
 
 namespace torvik {
 
-// "Health: <VERDICT>\n" and one indented line per reason.
-std::string health_block(const HealthAssessment& health);
+struct DriveModel;
+
+// The figures a person reads at a glance, from the page the verdict was judged from: "2% used,
+// spare 100%, 36 C, 1,380 h (57 days), 18.06 TB written, 20.54 TB read" (decimal units,
+// thousands separators). drive is nullptr when the run never reached the drive.
+std::string health_summary(const HealthAssessment& health, const DriveModel* drive);
+
+// "Health: <VERDICT>\n", "Summary: ...\n", "NVMe: <model>, serial <serial>, firmware <revision>\n"
+// when the Identify page was read, then one indented line per reason. colour: the verdict word in
+// ANSI colour (green, amber, red, grey), for a terminal only.
+std::string health_block(const HealthAssessment& health, const DriveModel* drive, bool colour);
+
+// Whether the console's block may be coloured: a terminal that shows colour, without NO_COLOR set
+// to anything but the empty text, and whose TERM is not "dumb". no_color and term are nullptr
+// when unset.
+bool wants_colour(bool colour_terminal, const char* no_color, const char* term);
 
 }  // namespace torvik

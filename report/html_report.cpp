@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/uint128.h"
+#include "common/utc_time.h"
 #include "flashid/flash_id.h"
 #include "model/attribute_table.h"
 #include "model/drive_model.h"
@@ -318,10 +319,17 @@ void header(Page& page, const JsonRunInfo& run, const DriveModel& drive) {
     auto row = [&page](const std::string& name, const std::string& value) {
         page.add("<tr><th>" + name + "</th><td>" + value + "</td></tr>");
     };
+    // The USB bridge's texts and, beside them, the NVMe drive's own.
     if (identity) {
-        row("Model", html_escape(drive.identity.model));
-        row("Firmware revision", html_escape(drive.identity.revision));
-        row("Serial number", html_escape(drive.identity.serial));
+        row("Model (USB bridge)", html_escape(drive.identity.model));
+        row("Firmware revision (USB bridge)", html_escape(drive.identity.revision));
+        row("Serial number (USB bridge)", html_escape(drive.identity.serial));
+    }
+    if (drive.has(CommandId::nvme_identify)) {
+        const NvmeIdentity& nvme = drive.nvme_identity;
+        row("Model (NVMe)", html_escape(identify_text(nvme.model_number)));
+        row("Firmware revision (NVMe)", html_escape(identify_text(nvme.firmware_revision)));
+        row("Serial number (NVMe)", html_escape(identify_text(nvme.serial_number)));
     }
     if (drive.last_lba) {
         const Uint128 bytes = size_in_bytes(*drive.last_lba);
@@ -343,6 +351,9 @@ void header(Page& page, const JsonRunInfo& run, const DriveModel& drive) {
                  html_escape(run.simulation_source) + ")";
     }
     row("Drive", where);
+    row("Run time", drive.run_time
+                        ? format_utc_time(*drive.run_time)
+                        : std::string("unknown: the replayed folder does not record it"));
     page.add("</table></div><div><div class=\"badge b-" + std::string(cls) + "\">" +
              verdict_name(verdict) + "</div><ul class=\"reasons\">");
     for (const HealthReason& reason : drive.health.reasons) {

@@ -23,7 +23,7 @@ std::string html_report(const JsonRunInfo& run, const DriveModel& drive);
 // make the page invalid.
 std::string html_escape(const std::string& text);
 
-// Writes the page to kHtmlReportFileName in the current directory, as the JSON report is written.
+// Writes the page to kHtmlReportFileName in the output folder, as the JSON report is written.
 FileResult write_html_report(FileStore& files, std::FILE* console, const std::string& page);
 
 }  // namespace torvik

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "common/utc_time.h"
 #include "flashid/flash_id.h"
 #include "model/attribute_table.h"
 #include "model/drive_model.h"
@@ -53,6 +54,13 @@ void add_fields(Json& out, const FieldDef (&fields)[N],
     static_assert(N == M);
     for (std::size_t i = 0; i < N; ++i)
         out[fields[i].name] = field_value(fields[i], Uint128{0, values[i]});
+}
+
+// A page's one name in the document: the command table's short name (the manifest's too), the
+// failed command's "command", the health verdict's "source" and the key of the page's own section
+// alike. The Identify page keeps the section key it has always had.
+const char* page_key(CommandId id) {
+    return id == CommandId::nvme_identify ? "nvme_identify" : command_info(id).page_name;
 }
 
 Json temperature(std::uint16_t kelvin) {
@@ -168,6 +176,10 @@ Json nvme_smart(const NvmeSmartHealth& smart) {
                 out["temperature_sensors"] = std::move(sensors);
         } else {
             out[field.name] = field_value(field, smart.values[i]);
+            if (i == kSmartDataUnitsRead)
+                out["data_read_bytes"] = json_integer(data_unit_bytes(smart.values[i]));
+            if (i == kSmartDataUnitsWritten)
+                out["data_written_bytes"] = json_integer(data_unit_bytes(smart.values[i]));
         }
     }
     return out;
@@ -189,7 +201,7 @@ Json failed_commands(const DriveModel& model) {
     for (const FailedCommand& f : model.failures) {
         const CommandInfo& command = command_info(f.command);
         Json entry = {
-            {"command", command.page_name}, {"dump_file", command.dump_name}, {"error", f.error}};
+            {"command", page_key(f.command)}, {"dump_file", command.dump_name}, {"error", f.error}};
         if (command.failure_name != nullptr)
             entry["report_name"] = command.failure_name;
         out.push_back(std::move(entry));
@@ -282,6 +294,7 @@ Json json_report(const JsonRunInfo& run, const DriveModel& model) {
                  {"minor", run.os.minor},
                  {"build", run.os.build},
                  {"detail", run.os.service_pack}};
+    doc["run_time"] = model.run_time ? Json(format_utc_time(*model.run_time)) : Json(nullptr);
     doc["drive"] = {{"number", run.drive}, {"bus", run.bus}};
     if (!run.simulation.empty()) {
         doc["drive"]["simulated"] = {{"kind", run.simulation}, {"source", run.simulation_source}};
@@ -303,21 +316,24 @@ Json json_report(const JsonRunInfo& run, const DriveModel& model) {
         doc["attribute_configuration"] = attribute_configuration(model);
     // The two SMART sections follow the health log: a page of zeros has nothing to show.
     if (model.has(CommandId::smart) && model.smart_controller.any)
-        doc["nvme_smart"] = nvme_smart(model.smart_controller);
+        doc[page_key(CommandId::smart)] = nvme_smart(model.smart_controller);
     // The same log as read through the bridge, which the health verdict prefers.
     if (model.has(CommandId::nvme_smart_log) && model.smart_bridge.any)
-        doc["bridge_nvme_smart"] = nvme_smart(model.smart_bridge);
+        doc[page_key(CommandId::nvme_smart_log)] = nvme_smart(model.smart_bridge);
     if (model.has(CommandId::nvme_identify)) {
         const NvmeIdentity& identify = model.nvme_identity;
         Json out = Json::object();
+        out[kIdentifyModel.name] = identify_text(identify.model_number);
+        out[kIdentifySerial.name] = identify_text(identify.serial_number);
+        out[kIdentifyFirmware.name] = identify_text(identify.firmware_revision);
         if (identify.warning_temperature != 0)
             out[kIdentifyWarningTemperature.name] = temperature(identify.warning_temperature);
         if (identify.critical_temperature != 0)
             out[kIdentifyCriticalTemperature.name] = temperature(identify.critical_temperature);
-        doc["nvme_identify"] = std::move(out);
+        doc[page_key(CommandId::nvme_identify)] = std::move(out);
     }
     if (model.has(CommandId::smartext) && model.extended_smart.any)
-        doc["extended_smart"] = extended_smart(model.extended_smart);
+        doc[page_key(CommandId::smartext)] = extended_smart(model.extended_smart);
     if (sysinfo) {
         Json system = Json::object();
         add_fields(system, kSystemStatusFields, model.status.system);
@@ -339,13 +355,15 @@ std::string flash_id_json_text(const std::uint8_t* id) {
     return flash_id_json(read_flash(bytes)).dump();
 }
 
-FileResult write_json_report(FileStore& files, std::FILE* console, const JsonRunInfo& run,
-                             const DriveModel& model) {
-    const Json report = json_report(run, model);
+std::string json_report_text(const JsonRunInfo& run, const DriveModel& model) {
     // Texts from the drive may hold any bytes: those that are not UTF-8 become U+FFFD, and the
-    // file stays ASCII.
-    const std::string text =
-        report.dump(2, ' ', true, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    // document stays ASCII.
+    return json_report(run, model)
+               .dump(2, ' ', true, nlohmann::ordered_json::error_handler_t::replace) +
+           "\n";
+}
+
+FileResult write_json_report(FileStore& files, std::FILE* console, const std::string& text) {
     return write_text_file(files, console, kJsonReportFileName, text);
 }
 

@@ -1,6 +1,6 @@
 // The machine-readable report: everything a run learned, as one JSON document beside the text
-// files. It is built from the same decoders and field tables as the text report and the health
-// log, so the two never show different fields. The layout is documented in docs/json.md.
+// files. It is drawn from the drive model, as the text report and the health log are, and names
+// each field as its page definition does. The layout is documented in docs/json.md.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,7 @@ namespace torvik {
 inline constexpr const char* kJsonReportFileName = "torvik_usb_pssd_flash_id.json";
 
 // Raised whenever a key changes meaning or disappears; new keys alone do not raise it.
-inline constexpr int kJsonFormatVersion = 1;
+inline constexpr int kJsonFormatVersion = 2;
 
 // What the run knows besides the drive report.
 struct JsonRunInfo {
@@ -28,10 +28,12 @@ struct JsonRunInfo {
     std::string simulation_source;  // the profile name or the replayed directory
 };
 
-// Writes the document of the run to kJsonReportFileName in the current directory. A file that
-// cannot be created or written gets its message on the console.
-FileResult write_json_report(FileStore& files, std::FILE* console, const JsonRunInfo& run,
-                             const DriveModel& model);
+// The document of the run, as written to the file.
+std::string json_report_text(const JsonRunInfo& run, const DriveModel& model);
+
+// Writes the document to kJsonReportFileName in the output folder. A file that cannot be created
+// or written gets its message on the console.
+FileResult write_json_report(FileStore& files, std::FILE* console, const std::string& text);
 
 // One flash ID as a JSON object: its 8 bytes, the description the text report shows and the
 // decoded fields, each absent when the decoder did not find it.

@@ -19,6 +19,9 @@ struct ReportContext {
     // Where the files that only this tool writes (the run's manifest) report a failure: standard
     // error, so the console stays as it is.
     std::FILE* diagnostics = stderr;
+    // The bridge's NVMe pages are read for a controller the report does not cover too (the health
+    // verdict, the JSON and the HTML page use them); the default run sends what it always sent.
+    bool any_controller_bridge_reads = false;
 };
 
 }  // namespace torvik

@@ -1,5 +1,5 @@
 // How the report writes: report lines go to the console and then to the report file when it is
-// open; dumps are binary files in the current directory.
+// open; dumps are binary files in the output folder.
 #pragma once
 
 #include <cstddef>

@@ -3,11 +3,15 @@
 #include <charconv>
 #include <cstdio>
 
+#include "common/utc_time.h"
+
 namespace torvik {
 
 namespace {
 
 constexpr std::string_view kHeader = "torvik_pssd_manifest 1";
+// Older manifests have no such line; a reader that does not know it takes it for a page name.
+constexpr std::string_view kRunTimeKey = "run_time";
 // A manifest is a few hundred bytes; anything much larger is not one.
 constexpr std::size_t kMaxManifestSize = 64 * 1024;
 
@@ -89,6 +93,8 @@ bool parse_fields(std::string_view rest, ManifestEntry& entry) {
 std::string format_manifest(const RunManifest& manifest) {
     std::string text(kHeader);
     text += '\n';
+    if (manifest.run_time)
+        text += std::string(kRunTimeKey) + ' ' + format_utc_time(*manifest.run_time) + '\n';
     for (const CommandInfo& command : kCommands) {
         const ManifestEntry& e = manifest[static_cast<std::size_t>(command.id)];
         char line[128];
@@ -144,6 +150,15 @@ bool parse_manifest(std::string_view text, RunManifest& manifest, std::string& e
         if (line.empty())
             continue;
         const std::size_t space = line.find(' ');
+        if (space != std::string_view::npos && line.substr(0, space) == kRunTimeKey) {
+            std::int64_t seconds = 0;
+            if (manifest.run_time)
+                return fail("run time given twice");
+            if (!parse_utc_time(line.substr(space + 1), seconds))
+                return fail("a run time that is not YYYY-MM-DDTHH:MM:SSZ");
+            manifest.run_time = seconds;
+            continue;
+        }
         if (space == std::string_view::npos)
             return fail("a page name without its outcome");
         const CommandInfo* command = command_by_page_name(line.substr(0, space));

@@ -3,9 +3,11 @@
 // and CRC-32. Replay reads it to answer each command exactly as the drive did, failures
 // included, and to tell this run's dumps from files an earlier run left behind.
 //
-// One line a command, in the order of the command table, after a first line naming the format:
+// A first line naming the format, the run's time in UTC (left out when it is not known), then one
+// line a command, in the order of the command table:
 //
 //   torvik_pssd_manifest 1
+//   run_time 2026-03-14T09:26:53Z
 //   inq data=56 dump=56 crc32=1c291ca3
 //   cap16 not_sent
 //   fid failed=0x1f dump=512 crc32=b2aa7578
@@ -18,6 +20,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -47,12 +50,22 @@ struct ManifestEntry {
     bool operator==(const ManifestEntry&) const = default;
 };
 
-using RunManifest = std::array<ManifestEntry, kCommandCount>;  // by CommandId
+struct RunManifest {
+    std::array<ManifestEntry, kCommandCount> commands{};  // by CommandId
+    // When the run took place, in seconds since 1970 UTC; none when the run did not know it (a
+    // replay of a folder recorded before manifests held the time) or the manifest is that old.
+    std::optional<std::int64_t> run_time;
+
+    ManifestEntry& operator[](std::size_t id) { return commands[id]; }
+    const ManifestEntry& operator[](std::size_t id) const { return commands[id]; }
+    bool operator==(const RunManifest&) const = default;
+};
 
 std::string format_manifest(const RunManifest& manifest);
 
 // False, with the line and what is wrong in error, for a text that is not a manifest: an unknown
-// first line, page or field, a number out of range, a page named twice. Pages it does not name
+// first line, page or field, a number out of range, a page named twice, a time that is not one
+// or given twice. Pages it does not name
 // were not sent.
 bool parse_manifest(std::string_view text, RunManifest& manifest, std::string& error);
 

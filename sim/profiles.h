@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,10 @@ struct SimProfileData {
     bool tunnel_supported = true;  // the bridge knows the 0xE6 NVMe tunnel
     std::string vendor = "TORVIK  ";
     std::string product = "PSSD SIM 1TB    ";
+    // A replayed folder, and when it was recorded as its manifest says (none: a folder without a
+    // manifest or from before manifests held the time). A built-in profile is simulated now.
+    bool replayed = false;
+    std::optional<std::int64_t> recorded_time;
 };
 
 struct SimProfile {

@@ -150,6 +150,8 @@ bool load_replay(const std::string& dir, SimProfileData& data, std::string& erro
         return false;
     if (has_manifest)
         apply_manifest(manifest, dir, data, notes);
+    data.replayed = true;
+    data.recorded_time = manifest.run_time;
     for (const CommandInfo& command : kCommands) {
         std::vector<std::uint8_t>& reply = data.replies[static_cast<std::size_t>(command.id)];
         reply.resize(std::min<std::size_t>(reply.size(), command.length));

@@ -18,6 +18,8 @@ inline constexpr std::uint32_t kReplayMissingFileError = 2;
 // FIFO, a directory, a device), with a line in notes when given. The vendor and product texts
 // come from the INQUIRY file.
 //
+// The run's time is the manifest's, or unknown when dir holds no manifest or one without a time.
+//
 // When dir holds the run's manifest, each command is answered as that run saw it instead: a
 // command that failed fails with its recorded code, one that ended with CHECK CONDITION does so
 // again after the same bytes, one that was not sent fails as missing, and only the dumps the

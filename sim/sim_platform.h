@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <set>
 
 #include "platform/platform.h"
@@ -16,6 +17,13 @@ inline constexpr const char* kSimDrivePath = "\\\\.\\PhysicalDrive0";
 class SimPlatform : public Platform {
   public:
     SimPlatform(Platform& host, SimDrive& drive) : host_(host), drive_(drive) {}
+
+    // A replayed drive: the run took place when the folder was recorded (none: not known), not
+    // at the host's present time.
+    void replay_time(std::optional<std::int64_t> recorded) {
+        replayed_ = true;
+        recorded_ = recorded;
+    }
 
     bool get_version(OsVersion& os) override;
     DriveHandle open_drive(const char* path, std::uint32_t flags) override;
@@ -50,6 +58,9 @@ class SimPlatform : public Platform {
     DriveNames drive_names(std::int32_t drive) override;
     std::int32_t find_drive(const char* os_path, bool& missing) override;
     bool runs_privileged() const override { return host_.runs_privileged(); }
+    std::optional<std::int64_t> run_time() override {
+        return replayed_ ? recorded_ : host_.run_time();
+    }
 
     std::size_t open_handles() const { return open_.size(); }
 
@@ -63,6 +74,8 @@ class SimPlatform : public Platform {
 
     Platform& host_;
     SimDrive& drive_;
+    bool replayed_ = false;
+    std::optional<std::int64_t> recorded_;
     std::set<DriveHandle> open_;
     DriveHandle next_handle_ = 0x5100;
     std::uint32_t last_error_ = 0;

@@ -31,6 +31,7 @@ std::string summary(const CommandLine& cl) {
     if (!cl.output_dir.empty())
         text += " out=" + cl.output_dir;
     text += cl.json ? " json" : "";
+    text += cl.json_stdout ? "=-" : "";
     text += cl.health ? " health" : "";
     for (const char* byte : cl.decode_args)
         text += std::string(" b:") + byte;
@@ -81,7 +82,11 @@ TEST(CommandLine, EveryArgumentCaseAndWhatItGives) {
         {{"--device", "", "y"}, "error: --device needs PATH, not an empty argument"},
         {{"--device="}, "error: --device= needs PATH"},
         {{"--device", "-h"}, "error: --device needs PATH"},
-        {{"--json=yes"}, "error: --json takes no value"},
+        // --json=- puts the document on standard output; "-" after a space is a drive argument.
+        {{"--json=yes"}, "error: --json= takes '-' (standard output) only"},
+        {{"--json="}, "error: --json= needs -"},
+        {{"--json=-", "0y"}, "run arg=0y json=-"},
+        {{"--json", "-"}, "run arg=- json"},
         // A drive named by its path, with --device or in the drive argument's place.
         {{"--device", "/dev/sdb", "y"}, "run arg=y device=/dev/sdb"},
         {{"y", "--device=/dev/sg1"}, "run arg=y device=/dev/sg1"},

@@ -9,6 +9,7 @@
 
 #include "common/bytes.h"
 #include "model/controller_pages.h"
+#include "model/drive_model.h"
 #include "model/health_verdict.h"
 #include "model/nvme_pages.h"
 #include "report/health_block.h"
@@ -128,18 +129,19 @@ TEST(HealthVerdict, NvmeRulesGiveTheVerdictAndOneReasonPerFigure) {
          .identify = t70_85,
          .verdict = "WARNING",
          .changes = "composite_temperature:warning"},
+        // At or above CCTEMP too: a temperature alone clears once the drive cools.
         {.kelvin = 358,
          .identify = t70_85,
-         .verdict = "FAILED",
-         .changes = "composite_temperature:failed"},
+         .verdict = "WARNING",
+         .changes = "composite_temperature:warning"},
         {.kelvin = 360,
          .identify = Thresholds{343, 0},
          .verdict = "WARNING",
          .changes = "composite_temperature:warning"},
         {.kelvin = 360,
          .identify = Thresholds{0, 358},
-         .verdict = "FAILED",
-         .changes = "composite_temperature:failed"},
+         .verdict = "WARNING",
+         .changes = "composite_temperature:warning"},
         {.kelvin = 400, .identify = Thresholds{0, 0}},
         {.kelvin = 400},
         {.kelvin = 0, .identify = t70_85, .changes = "composite_temperature:-"},
@@ -169,14 +171,22 @@ TEST(HealthVerdict, NvmeRulesGiveTheVerdictAndOneReasonPerFigure) {
         }
         const HealthAssessment health = assess_bytes(
             smart.data(), c.identify ? identify.data() : nullptr, nullptr, nullptr, nullptr);
-        SCOPED_TRACE(health_block(health));
+        SCOPED_TRACE(health_block(health, nullptr, false));
         EXPECT_EQ(verdict_name(health.verdict), std::string(c.verdict));
         EXPECT_EQ(health.source, HealthSource::nvme_smart_bridge);
         EXPECT_EQ(levels(health), nvme_levels(c.changes));
         // Every reason names its page, and shows its value as the page holds it (temperatures
-        // in Celsius).
+        // in Celsius, the critical warning as the numbers of its set bits).
         for (const HealthReason& r : health.reasons) {
             EXPECT_NE(r.source.find("NVMe SMART log via the bridge"), std::string::npos);
+            if (r.field == std::string("critical_warning") && c.warning != 0) {
+                for (unsigned bit = 0; bit < 8; ++bit) {
+                    const bool named =
+                        r.text.find("bit " + std::to_string(bit) + ": ") != std::string::npos;
+                    EXPECT_EQ(named, (c.warning >> bit & 1) != 0) << r.text;
+                }
+                continue;
+            }
             // The one value beyond 64 bits is the media error count with only its high half set.
             const std::string shown = r.unit == std::string("K")
                                           ? std::to_string(static_cast<int>(r.value.low) - 273)
@@ -250,7 +260,8 @@ TEST(HealthVerdict, EverySimulatedDriveEndToEnd) {
         const char* verdict;
         int status;
     } expected[] = {
-        {"default", "PASSED", 0},        {"unsupported", "UNKNOWN", 12}, {"no-tunnel", "PASSED", 0},
+        // The bridge's NVMe pages are read with --health whatever the controller.
+        {"default", "PASSED", 0},        {"unsupported", "PASSED", 0},   {"no-tunnel", "PASSED", 0},
         {"large", "PASSED", 0},          {"failing-pages", "PASSED", 0}, {"hot", "WARNING", 10},
         {"media-errors", "WARNING", 10}, {"spare-low", "FAILED", 11},    {"worn-out", "FAILED", 11},
         {"vendor-life", "WARNING", 10},
@@ -269,8 +280,19 @@ TEST(HealthVerdict, EverySimulatedDriveEndToEnd) {
                   std::string("Health: ") + e.verdict);
         const auto doc = nlohmann::json::parse(dir.read("torvik_usb_pssd_flash_id.json"));
         EXPECT_EQ(doc["health"]["verdict"], e.verdict);
-        // One line per reason after the verdict line, and nothing after the block.
-        const std::string lines = with.out.substr(with.out.find('\n', block) + 1);
+        // The summary, the NVMe drive's identity as the JSON has it when the Identify page was
+        // read, one line per reason, and nothing after the block.
+        std::string lines = with.out.substr(with.out.find('\n', block) + 1);
+        ASSERT_EQ(lines.rfind("Summary: ", 0), 0u) << lines;
+        lines.erase(0, lines.find('\n') + 1);
+        if (doc.contains("nvme_identify")) {
+            const auto& id = doc["nvme_identify"];
+            const std::string nvme = "NVMe: " + id["model_number"].get<std::string>() +
+                                     ", serial " + id["serial_number"].get<std::string>() +
+                                     ", firmware " + id["firmware_revision"].get<std::string>();
+            ASSERT_EQ(lines.substr(0, lines.find('\n')), nvme);
+            lines.erase(0, lines.find('\n') + 1);
+        }
         std::size_t count = 0;
         for (char ch : lines)
             count += ch == '\n';
@@ -289,6 +311,34 @@ TEST(HealthVerdict, EverySimulatedDriveEndToEnd) {
     }
 }
 
+// A controller the report does not cover: the bridge's two NVMe pages are read, after the run's
+// commands, only when an output uses them; the default run sends what it always sent.
+TEST(HealthVerdict, BridgePagesOfAnyControllerOnlyForTheOptionsThatUseThem) {
+    const struct {
+        std::vector<const char*> options;
+        bool bridge_read;
+    } cases[] = {{{}, false}, {{"--health"}, true}, {{"--json"}, true}, {{"--html"}, true}};
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        FakePlatform host;
+        std::vector<const char*> args = c.options;
+        args.insert(args.end(), {"--sim=unsupported", "0y"});
+        const ProgramRun r = run_whole_program(host, args);
+        SCOPED_TRACE(r.out);
+        EXPECT_EQ(dir.exists("torvik_pssd_nvme_id.bin"), c.bridge_read);
+        EXPECT_EQ(dir.exists("torvik_pssd_nvme_smart.bin"), c.bridge_read);
+        EXPECT_FALSE(dir.exists("torvik_pssd_sysinfo.bin"));
+        const std::string manifest = dir.read("torvik_pssd_manifest.txt");
+        EXPECT_EQ(manifest.find("nvme_smart not_sent") == std::string::npos, c.bridge_read);
+        if (!c.options.empty() && std::string(c.options[0]) == "--health") {
+            EXPECT_NE(r.out.find("Health: PASSED\nSummary: 2% used"), std::string::npos);
+            EXPECT_NE(r.out.find("\nNVMe: TORVIK PSSD SIM 1TB, serial SIM00000000000001, "
+                                 "firmware TK5021.3\n"),
+                      std::string::npos);
+        }
+    }
+}
+
 // A run the verdict does not decide keeps its own status, the documented number: a refused run
 // says why it has no verdict, and a PASSED run that could not write one of its files ends with 5.
 TEST(HealthVerdict, RunStatusStandsUnlessTheVerdictSaysOtherwise) {
@@ -303,7 +353,8 @@ TEST(HealthVerdict, RunStatusStandsUnlessTheVerdictSaysOtherwise) {
         {{"--health"},
          Host::no_drives,
          2,
-         "\nHealth: UNKNOWN\n  unknown The drive was not examined"},
+         "\nHealth: UNKNOWN\nSummary: the drive was not examined\n"
+         "  unknown The drive was not examined"},
         {{"--health", "5y"}, Host::no_drives, 2, "exit!\nHealth: UNKNOWN\n"},
         {{"--health", "0y"}, Host::sata_drive0, 3, "exit!\nHealth: UNKNOWN\n"},
         {{"--health", "0y"}, Host::unopenable_drive0, 4, "Error open disk\nHealth: UNKNOWN\n"},
@@ -321,6 +372,94 @@ TEST(HealthVerdict, RunStatusStandsUnlessTheVerdictSaysOtherwise) {
         const ProgramRun r = run_whole_program(host, c.args);
         EXPECT_EQ(r.status, c.status) << c.out;
         EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+    }
+}
+
+// The Summary line's figures, each as a person reads it at a glance, from the verdict's page.
+TEST(HealthBlock, SummaryFormatsEachFigure) {
+    struct Nvme {
+        std::uint64_t used = 2, spare = 100, kelvin = 309, hours = 1380;
+        Uint128 written{0, 35276512}, read{0, 40112233};
+    };
+    const struct {
+        HealthSource source;
+        Nvme nvme;
+        const char* summary;
+    } cases[] = {
+        {HealthSource::nvme_smart_bridge,
+         {},
+         "2% used, spare 100%, 36 C, 1,380 h (57 days), 18.06 TB written, 20.54 TB read"},
+        {HealthSource::nvme_smart_controller,
+         {.used = 104, .spare = 0, .kelvin = 0, .hours = 24, .written = {}, .read = {0, 1}},
+         "104% used, spare 0%, 24 h (1 day), 0 B written, 512.00 kB read"},
+        {HealthSource::nvme_smart_bridge,
+         {.kelvin = 250, .hours = 1000000, .written = {0, 1953}, .read = {0, 1953124}},
+         "2% used, spare 100%, -23 C, 1,000,000 h (41,666 days), 999.94 MB written, "
+         "1.00 TB read"},
+        {HealthSource::nvme_smart_bridge,
+         {.hours = 0, .written = {1, 0}, .read = {0, 2000000000}},
+         "2% used, spare 100%, 36 C, 0 h (0 days), 9.44 YB written, 1.02 PB read"},
+        {HealthSource::extended_smart,
+         {},
+         "3% life used, 97% life remaining (the controller's extended SMART figures)"},
+        {HealthSource::none, {}, "no health figures could be read"},
+    };
+    for (const auto& c : cases) {
+        DriveModel model;
+        NvmeSmartHealth& page = c.source == HealthSource::nvme_smart_controller
+                                    ? model.smart_controller
+                                    : model.smart_bridge;
+        page.values[kSmartPercentageUsed] = Uint128{0, c.nvme.used};
+        page.values[kSmartAvailableSpare] = Uint128{0, c.nvme.spare};
+        page.values[kSmartCompositeTemperature] = Uint128{0, c.nvme.kelvin};
+        page.values[kSmartPowerOnHours] = Uint128{0, c.nvme.hours};
+        page.values[kSmartDataUnitsWritten] = c.nvme.written;
+        page.values[kSmartDataUnitsRead] = c.nvme.read;
+        model.extended_smart.records = {{9, kExtLifeUsed, 3}, {10, kExtLifeRemaining, 97}};
+        HealthAssessment health;
+        health.source = c.source;
+        EXPECT_EQ(health_summary(health, &model), c.summary);
+    }
+    EXPECT_EQ(health_summary(HealthAssessment{}, nullptr), "the drive was not examined");
+}
+
+// The verdict word is coloured only on a terminal that shows colour, and never with NO_COLOR set
+// or a dumb terminal; the colour never changes the words.
+TEST(HealthBlock, VerdictColourOnlyWhereItShows) {
+    const struct {
+        bool terminal;
+        const char* no_color;
+        const char* term;
+        bool colour;
+    } cases[] = {
+        {true, nullptr, "xterm-256color", true},
+        {true, nullptr, nullptr, true},  // a Windows console has no TERM
+        {true, "", "xterm", true},       // NO_COLOR counts only when not empty
+        {true, "1", "xterm", false},
+        {true, nullptr, "dumb", false},
+        {false, nullptr, "xterm", false},  // a file or a pipe
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(wants_colour(c.terminal, c.no_color, c.term), c.colour) << c.no_color << c.term;
+
+    const struct {
+        HealthVerdict verdict;
+        const char* line;
+    } words[] = {
+        {HealthVerdict::passed, "Health: \033[32mPASSED\033[0m\n"},
+        {HealthVerdict::warning, "Health: \033[33mWARNING\033[0m\n"},
+        {HealthVerdict::failed, "Health: \033[31mFAILED\033[0m\n"},
+        {HealthVerdict::unknown, "Health: \033[90mUNKNOWN\033[0m\n"},
+    };
+    for (const auto& w : words) {
+        HealthAssessment health;
+        health.verdict = w.verdict;
+        const std::string coloured = health_block(health, nullptr, true);
+        EXPECT_EQ(coloured.substr(0, coloured.find('\n') + 1), w.line);
+        const std::string plain = health_block(health, nullptr, false);
+        EXPECT_EQ(plain.substr(0, plain.find('\n') + 1),
+                  std::string("Health: ") + verdict_name(w.verdict) + "\n");
+        EXPECT_EQ(coloured.substr(coloured.find('\n')), plain.substr(plain.find('\n')));
     }
 }
 

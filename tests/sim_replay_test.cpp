@@ -217,7 +217,7 @@ TEST(Replay, ManifestCatchesChangedDumpsAndIsItselfChecked) {
         {"a byte changed", "torvik_pssd_smart.bin", "", "IOCtl: ReadInfo failed 0x2!\n",
          "torvik_pssd_smart.bin' does not match"},
         {"a manifest line it does not know", kManifestFileName, "bogus data=1\n", "",
-         "line 15: unknown page name"},
+         "line 16: unknown page name"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

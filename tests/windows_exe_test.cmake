@@ -86,7 +86,8 @@ elseif(CHECK STREQUAL "run")
 elseif(CHECK STREQUAL "sim")
     # Every simulated drive gives the same files on Windows as on the build machine: the dumps
     # byte for byte, the two text files line for line with CRLF line ends, and the same console
-    # output. Only the OS line differs, as it names the system the tool runs on.
+    # output. Only the OS line differs, as it names the system the tool runs on; both runs take
+    # place at one pinned time, which the manifest records.
     string(REPLACE "|" ";" emulator "${EMULATOR}")
     execute_process(COMMAND "${NATIVE_EXE}" --sim=list OUTPUT_VARIABLE listing
                     RESULT_VARIABLE result)
@@ -104,6 +105,7 @@ elseif(CHECK STREQUAL "sim")
             else()
                 set(command ${emulator} "${EXE}")
             endif()
+            set(command "${CMAKE_COMMAND}" -E env SOURCE_DATE_EPOCH=1773480413 ${command})
             execute_process(COMMAND ${command} --sim=${profile} 0y
                             WORKING_DIRECTORY "${WORK_DIR}/${side}"
                             INPUT_FILE /dev/null

@@ -36,21 +36,21 @@ check() {
 fields="
 wctemp                 .nvme_identify.warning_composite_temperature_threshold.kelvin // 0  id-ctrl wctemp
 cctemp                 .nvme_identify.critical_composite_temperature_threshold.kelvin // 0 id-ctrl cctemp
-critical_warning       .bridge_nvme_smart.critical_warning.value                     smart-log critical_warning
-composite_temperature  .bridge_nvme_smart.composite_temperature.kelvin               smart-log temperature
-available_spare        .bridge_nvme_smart.available_spare                            smart-log avail_spare
-available_spare_thresh .bridge_nvme_smart.available_spare_threshold                  smart-log spare_thresh
-percentage_used        .bridge_nvme_smart.percentage_used                            smart-log percent_used
-data_units_read        .bridge_nvme_smart.data_units_read                            smart-log data_units_read
-data_units_written     .bridge_nvme_smart.data_units_written                         smart-log data_units_written
-host_read_commands     .bridge_nvme_smart.host_read_commands                         smart-log host_read_commands
-host_write_commands    .bridge_nvme_smart.host_write_commands                        smart-log host_write_commands
-controller_busy_time   .bridge_nvme_smart.controller_busy_time                       smart-log controller_busy_time
-power_cycles           .bridge_nvme_smart.power_cycles                               smart-log power_cycles
-power_on_hours         .bridge_nvme_smart.power_on_hours                             smart-log power_on_hours
-unsafe_shutdowns       .bridge_nvme_smart.unsafe_shutdowns                           smart-log unsafe_shutdowns
-media_errors           .bridge_nvme_smart.media_and_data_integrity_errors            smart-log media_errors
-error_log_entries      .bridge_nvme_smart.error_information_log_entries              smart-log num_err_log_entries
+critical_warning       .nvme_smart.critical_warning.value                     smart-log critical_warning
+composite_temperature  .nvme_smart.composite_temperature.kelvin               smart-log temperature
+available_spare        .nvme_smart.available_spare                            smart-log avail_spare
+available_spare_thresh .nvme_smart.available_spare_threshold                  smart-log spare_thresh
+percentage_used        .nvme_smart.percentage_used                            smart-log percent_used
+data_units_read        .nvme_smart.data_units_read                            smart-log data_units_read
+data_units_written     .nvme_smart.data_units_written                         smart-log data_units_written
+host_read_commands     .nvme_smart.host_read_commands                         smart-log host_read_commands
+host_write_commands    .nvme_smart.host_write_commands                        smart-log host_write_commands
+controller_busy_time   .nvme_smart.controller_busy_time                       smart-log controller_busy_time
+power_cycles           .nvme_smart.power_cycles                               smart-log power_cycles
+power_on_hours         .nvme_smart.power_on_hours                             smart-log power_on_hours
+unsafe_shutdowns       .nvme_smart.unsafe_shutdowns                           smart-log unsafe_shutdowns
+media_errors           .nvme_smart.media_and_data_integrity_errors            smart-log media_errors
+error_log_entries      .nvme_smart.error_information_log_entries              smart-log num_err_log_entries
 "
 # The identity, once the tool shows it: trailing spaces trimmed on both sides.
 identity_fields="

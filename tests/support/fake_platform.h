@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -35,6 +36,9 @@ struct FileFault {
     std::uint32_t replace_error = 0;
 };
 
+// The time every run on the fake platform takes place: 2026-03-14 09:26:53 UTC.
+inline constexpr std::int64_t kFakeRunTime = 1773480413;
+
 // Whether the platform the tests run on ends text lines with CR LF.
 bool host_text_crlf();
 
@@ -49,6 +53,7 @@ class FakePlatform : public Platform {
     std::map<std::string, FileFault> file_faults;
     bool crlf = host_text_crlf();  // text files end lines with CR LF, as on the host
     bool privileged = false;       // the tool runs as root / an elevated administrator
+    std::optional<std::int64_t> time = kFakeRunTime;  // the run's time, seconds since 1970 UTC
 
     std::vector<std::string> calls;  // "open \\.\PhysicalDrive3 0x0", "ioctl 0x2d1400", ...
     std::vector<std::string> shell_files;
@@ -72,6 +77,7 @@ class FakePlatform : public Platform {
     KeyState wait_key(int timeout_ms) override;
     int read_key() override;
     bool runs_privileged() const override { return privileged; }
+    std::optional<std::int64_t> run_time() override { return time; }
 
     // How many recorded calls begin with prefix.
     int count_calls(const std::string& prefix) const;
