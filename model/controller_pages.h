@@ -278,9 +278,13 @@ struct ExtendedSmart {
 
 ExtendedSmart decode_extended_smart(const std::uint8_t* smartext);
 
-// Extended SMART records the verdict reads, by IntId.
-inline constexpr std::uint16_t kExtAverageEraseCount = 0x020B;  // D2/D3 average erase count
-inline constexpr std::uint16_t kExtLifeUsed = 0x020E;           // SSD life used percent D3
-inline constexpr std::uint16_t kExtLifeRemaining = 0x020F;      // SSD life remaining percent D3
+// Extended SMART records the verdict and the HTML page read, by IntId.
+inline constexpr std::uint16_t kExtMaxEraseCount = 0x0209;       // D2/D3 max erase count
+inline constexpr std::uint16_t kExtAverageEraseCount = 0x020B;   // D2/D3 average erase count
+inline constexpr std::uint16_t kExtLifeUsed = 0x020E;            // SSD life used percent D3
+inline constexpr std::uint16_t kExtLifeRemaining = 0x020F;       // SSD life remaining percent D3
+inline constexpr std::uint16_t kExtMinEraseCount = 0x020C;       // D2/D3 min erase count
+inline constexpr std::uint16_t kExtHighestTemperature = 0x0802;  // highest temperature, C
+inline constexpr std::uint16_t kExtChipTemperature = 0x0803;     // chip internal temperature, C
 
 }  // namespace torvik

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/uint128.h"
@@ -57,6 +58,8 @@ gap:12px 24px}
 .alert{background:#fef2f2;border:2px solid #b91c1c}
 .alert h2{color:#b91c1c}
 tr.failed td{background:#fef2f2;color:#991b1b;font-weight:600}
+.info{background:#eff6ff;border:2px solid #1d4ed8}.info h2{color:#1e3a8a}
+.na{color:#4b5563;font-style:italic}
 .flash{display:grid;grid-template-columns:repeat(auto-fill,minmax(min(320px,100%),1fr));
 gap:12px 24px}
 .ce-grid{display:grid;grid-template-columns:repeat(8,48px);gap:4px;margin:0 0 8px}
@@ -109,6 +112,82 @@ std::string decimal(std::uint64_t value) {
 
 std::string decimal(std::int64_t value) {
     return std::to_string(value);
+}
+
+// A count with its thousands grouped: 30,000.
+std::string grouped(std::uint64_t value) {
+    const std::string digits = std::to_string(value);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (digits.size() - i) % 3 == 0)
+            out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
+// An id as the health log and the verdict's reasons write it: 0x020F.
+std::string hex_id(std::uint64_t value, int digits) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%0*llX", digits, static_cast<unsigned long long>(value));
+    return text;
+}
+
+// Hours as a person reads them: "1,380 h (57 days)".
+std::string hours_and_days(std::uint64_t hours) {
+    return grouped(hours) + " h (" + grouped(hours / 24) + (hours / 24 == 1 ? " day)" : " days)");
+}
+
+// What a command's page holds, in words: the failure boxes and the "not read" notes name it.
+const char* page_words(CommandId id) {
+    switch (id) {
+        case CommandId::inquiry:
+            return "the drive's identity (INQUIRY)";
+        case CommandId::read_capacity10:
+        case CommandId::read_capacity16:
+            return "the drive's size (READ CAPACITY)";
+        case CommandId::read_fid:
+            return "the flash ID";
+        case CommandId::read_info:
+            return "the controller's identity";
+        case CommandId::sysinfo:
+            return "the system information page (configuration, system and flash status)";
+        case CommandId::fidall:
+            return "the flash IDs of every bank";
+        case CommandId::infoblock:
+            return "the attribute configuration page (attribute slots, SLC cache)";
+        case CommandId::id:
+            return "the identification page";
+        case CommandId::smart:
+            return "the controller's copy of the NVMe SMART / Health log";
+        case CommandId::smartext:
+            return "the extended SMART page";
+        case CommandId::nvme_identify:
+            return "the NVMe Identify page";
+        case CommandId::nvme_smart_log:
+            return "the NVMe SMART / Health log";
+    }
+    return "a page";
+}
+
+// Where the verdict's figures came from, in words.
+const char* source_words(HealthSource source) {
+    switch (source) {
+        case HealthSource::nvme_smart_bridge:
+            return "the NVMe SMART / Health log read through the bridge";
+        case HealthSource::nvme_smart_controller:
+            return "the controller's own copy of the NVMe SMART / Health log";
+        case HealthSource::extended_smart:
+            return "the controller's extended SMART page";
+        case HealthSource::none:
+            break;
+    }
+    return "no page: the drive gave none that holds them";
+}
+
+// A bridge that does not carry the NVMe tunnel is a limitation of the bridge, not a failure.
+bool bridge_limit(const FailedCommand& failure) {
+    return command_info(failure.command).form == CommandForm::tunnel;
 }
 
 // Numbers that a reader keeping them as doubles holds exactly: the page draws bars only for them.
@@ -173,7 +252,8 @@ class Page {
 
     // A horizontal bar: value on a scale from 0 to full, with optional marks (thresholds).
     void bar(const std::string& title, const std::string& shown, double value, double full,
-             const std::string& level, const std::vector<std::pair<double, std::string>>& marks) {
+             const std::string& level, const std::vector<std::pair<double, std::string>>& marks,
+             const std::string& note = "") {
         constexpr double kWidth = 300;
         const double filled = std::clamp(value / full, 0.0, 1.0) * kWidth;
         const char* colour = level == "failed"    ? "#b91c1c"
@@ -196,11 +276,11 @@ class Page {
                 "</title></line>");
         }
         add("</svg>");
-        if (!marks.empty()) {
+        if (!marks.empty() || !note.empty()) {
             add("<div class=\"src\">");
             for (std::size_t i = 0; i < marks.size(); ++i)
                 add((i == 0 ? "" : "; ") + marks[i].second);
-            add("</div>");
+            add((marks.empty() || note.empty() ? "" : ". ") + note + "</div>");
         }
         add("</div>");
     }
@@ -284,26 +364,59 @@ void header(Page& page, const JsonRunInfo& run, const DriveModel& drive) {
     page.add("</ul></div></section>");
 }
 
+// Real failures in a red box before any figure, each with the page it left unread; the tunnel
+// reads a bridge cannot carry out in an information box that says where the figures came from.
 void failures_alert(Page& page, const DriveModel& drive) {
-    const std::vector<FailedCommand>& failures = drive.failures;
+    std::vector<FailedCommand> failures;
+    std::vector<FailedCommand> limits;
+    for (const FailedCommand& f : drive.failures)
+        (bridge_limit(f) ? limits : failures).push_back(f);
+    if (!limits.empty()) {
+        char error[16];
+        std::snprintf(error, sizeof error, "0x%x", static_cast<unsigned>(limits[0].error));
+        page.add(
+            "<section class=\"info\" id=\"bridge-limits\"><h2>The bridge does not pass NVMe "
+            "commands through</h2><p>The USB bridge did not pass ");
+        for (std::size_t i = 0; i < limits.size(); ++i) {
+            page.add(std::string(i == 0                   ? ""
+                                 : i + 1 == limits.size() ? " and "
+                                                          : ", ") +
+                     html_escape(page_words(limits[i].command)));
+        }
+        page.add(std::string(" through its tunnel (error ") + error +
+                 "). Some bridges cannot: this is a limitation of the bridge, not a fault of the "
+                 "drive. The health figures below come from " +
+                 html_escape(source_words(drive.health.source)) + ".</p></section>");
+    }
     if (failures.empty())
         return;
     page.add("<section class=\"alert\" id=\"failed-commands\"><h2>" +
              std::to_string(failures.size()) + (failures.size() == 1 ? " command" : " commands") +
              " failed: the figures drawn from their pages are missing</h2>" + kWideTable +
-             "<tr><th>"
-             "command</th><th>dump file</th><th>error</th><th>report name</th></tr>");
+             "<tr><th>command</th><th>page not read</th><th>dump file</th><th>error</th>"
+             "<th>report name</th></tr>");
     for (const FailedCommand& f : failures) {
         const CommandInfo& command = command_info(f.command);
         char error[16];
         std::snprintf(error, sizeof error, "0x%x", static_cast<unsigned>(f.error));
         page.add(
             "<tr class=\"failed\"><td>FAILED " + html_escape(command.page_name) + "</td><td>" +
-            html_escape(command.dump_name) + "</td><td>" + error + "</td><td>" +
+            html_escape(page_words(f.command)) + "</td><td>" + html_escape(command.dump_name) +
+            "</td><td>" + error + "</td><td>" +
             (command.failure_name != nullptr ? html_escape(command.failure_name) : std::string()) +
             "</td></tr>");
     }
     page.add(std::string(kWideTableEnd) + "</section>");
+}
+
+// A section whose page failed: its title and "not read", in place of the zeros the text report
+// and the health log print for it. False when the page was not sent at all.
+bool not_read(Page& page, const DriveModel& drive, CommandId id, const char* title) {
+    if (!drive.commands[static_cast<std::size_t>(id)].failed)
+        return false;
+    page.add(std::string("<section><h2>") + title + "</h2><p class=\"na\">Not read: " +
+             html_escape(page_words(id)) + " failed, so its figures are not shown.</p></section>");
+    return true;
 }
 
 // The figures of the NVMe log the verdict was judged from.
@@ -337,12 +450,17 @@ void nvme_figures(Page& page, const DriveModel& drive, const NvmeSmartHealth& s)
             full = std::max(full, limit + 10);
         }
     }
+    // Coloured against the drive's own thresholds; neutral where it declares none.
     page.bar("Composite temperature", fixed(celsius, 0) + " C", celsius, full,
-             reason_level(health, f[kSmartCompositeTemperature].name), marks);
+             marks.empty() ? "" : reason_level(health, f[kSmartCompositeTemperature].name), marks,
+             marks.empty() ? "The drive declares no temperature thresholds." : "");
 
     page.figure("Media and data integrity errors", decimal(s.values[kSmartMediaErrors]),
                 reason_level(health, f[kSmartMediaErrors].name));
-    page.figure("Power-on hours", decimal(s.values[kSmartPowerOnHours]), "");
+    page.figure("Power-on time",
+                exact(s.values[kSmartPowerOnHours]) ? hours_and_days(s[kSmartPowerOnHours])
+                                                    : decimal(s.values[kSmartPowerOnHours]) + " h",
+                "");
     page.figure("Power cycles", decimal(s.values[kSmartPowerCycles]), "");
     page.figure("Unsafe shutdowns", decimal(s.values[kSmartUnsafeShutdowns]), "");
     for (const auto& [field, title] :
@@ -376,9 +494,30 @@ void vendor_figures(Page& page, const DriveModel& drive) {
         drive.geometry.pe_limit_second > 0) {
         const auto v = static_cast<double>(erases->raw);
         const auto limit = static_cast<double>(drive.geometry.pe_limit_second);
-        page.bar("Average erase count against the PE cycle limit",
-                 fixed(v, 0) + " / " + fixed(limit, 0), v, limit,
-                 reason_level(health, "average_erase_count"), {});
+        const double warn = limit * kWearWarning / kWornOut;
+        page.bar("Average erase count against the rated P/E cycles",
+                 grouped(erases->raw) + " / " + grouped(drive.geometry.pe_limit_second), v, limit,
+                 reason_level(health, "average_erase_count"),
+                 {{warn, "warning at " + std::to_string(kWearWarning) + "% (" +
+                             grouped(static_cast<std::uint64_t>(warn)) + ")"}});
+        any = true;
+    }
+    const ExtSmartRecord* chip = ext ? drive.extended_smart.find(kExtChipTemperature) : nullptr;
+    if (chip != nullptr && chip->raw < 1000) {
+        const auto v = static_cast<double>(chip->raw);
+        std::vector<std::pair<double, std::string>> marks;
+        const ExtSmartRecord* highest = drive.extended_smart.find(kExtHighestTemperature);
+        if (highest != nullptr && highest->raw < 1000)
+            marks.emplace_back(static_cast<double>(highest->raw),
+                               "highest seen " + std::to_string(highest->raw) + " C");
+        page.bar("Chip temperature (extended SMART)", fixed(v, 0) + " C", v, 100, "", marks,
+                 "The vendor pages declare no temperature thresholds.");
+        any = true;
+    }
+    if (drive.has(CommandId::sysinfo)) {
+        const std::uint64_t seconds =
+            drive.status.system[field_index(kSystemStatusFields, "power_on_time")];
+        page.figure("Power-on time (system status)", hours_and_days(seconds / 3600), "");
         any = true;
     }
     if (!any)
@@ -401,23 +540,23 @@ Row flash_rows(const FlashFields& fields) {
     auto trimmed = [](const char* text) { return std::string(text[0] == ' ' ? text + 1 : text); };
     char description[kFlashDescriptionSize];
     format_flash_description(fields, description, sizeof description);
-    Row rows = {{"description", html_escape(description), false}};
+    Row rows = {{"Description", html_escape(description), false}};
     if (fields.maker != nullptr)
-        rows.push_back({"maker", html_escape(fields.maker), false});
+        rows.push_back({"Maker", html_escape(fields.maker), false});
     if (fields.node != nullptr)
-        rows.push_back({"node", html_escape(trimmed(fields.node)), false});
+        rows.push_back({"Process node", html_escape(trimmed(fields.node)), false});
     if (fields.part != nullptr)
-        rows.push_back({"part", html_escape(trimmed(fields.part)), false});
+        rows.push_back({"Part", html_escape(trimmed(fields.part)), false});
     if (fields.cell)
-        rows.push_back({"cell_type", html_escape(trimmed(cell_type_text(*fields.cell))), false});
+        rows.push_back({"Cell type", html_escape(trimmed(cell_type_text(*fields.cell))), false});
     if (fields.page_kib)
-        rows.push_back({"page_size_kib", std::to_string(*fields.page_kib)});
+        rows.push_back({"Page size", std::to_string(*fields.page_kib) + " KiB"});
     if (fields.capacity) {
-        rows.push_back({"capacity_per_ce_gb", std::to_string(fields.capacity->per_ce_gb)});
-        rows.push_back({"capacity_per_die_gb", std::to_string(fields.capacity->per_die_gb)});
+        rows.push_back({"Capacity per chip enable", grouped(fields.capacity->per_ce_gb) + " Gb"});
+        rows.push_back({"Capacity per die", grouped(fields.capacity->per_die_gb) + " Gb"});
     }
     if (fields.planes_per_die)
-        rows.push_back({"planes_per_die", std::to_string(*fields.planes_per_die)});
+        rows.push_back({"Planes per die", std::to_string(*fields.planes_per_die)});
     return rows;
 }
 
@@ -459,7 +598,7 @@ void flash_section(Page& page, const DriveModel& drive) {
         page.add("<div><h3><code>" + hex + "</code></h3><table class=\"kv\">");
         for (const Cell& cell : flash_rows(id->fields))
             page.add("<tr><th>" + label_of(cell.name) + "</th><td>" + cell.text + "</td></tr>");
-        page.add("<tr><th>banks</th><td>" + (where.empty() ? std::string("-") : where) +
+        page.add("<tr><th>Read from banks</th><td>" + (where.empty() ? std::string("-") : where) +
                  "</td></tr></table></div>");
     }
     page.add("</div>");
@@ -475,8 +614,10 @@ void flash_section(Page& page, const DriveModel& drive) {
                      "\">CE" + std::to_string(ce) + "</span>");
         }
         page.add(
-            "</div><p class=\"src\">Blue: chip enable set in the mask (sysinfo). Orange "
-            "dot: a flash ID was read in the bank of that number (fidall).</p>");
+            "</div><p class=\"src\">Blue: a chip enable the controller's configuration "
+            "lists as fitted (mask " +
+            hex_id(mask, 8) +
+            "). Orange dot: a flash ID was read from the flash bank of that number.</p>");
     }
     page.add("</section>");
 }
@@ -498,53 +639,58 @@ void table_section(Page& page, const char* title, const std::vector<Row>& rows) 
 
 void configuration_section(Page& page, const DriveModel& drive) {
     const bool sysinfo = drive.has(CommandId::sysinfo);
-    if (!sysinfo && !drive.has(CommandId::infoblock))
+    if (!sysinfo && !drive.has(CommandId::infoblock)) {
+        not_read(page, drive, CommandId::sysinfo, "Controller configuration");
         return;
+    }
     Row rows;
     if (sysinfo) {
         const FlashGeometry& g = drive.geometry;
-        auto add = [&rows](const char* name, std::uint64_t value) {
-            rows.push_back({name, decimal(value)});
+        auto add = [&rows](const char* name, std::uint64_t value, const char* unit = "") {
+            rows.push_back({name, grouped(value) + unit});
         };
-        add("cpu_clock", g.cpu_clock);
-        add("flash_ce", g.ce_count);
-        add("flash_channels", g.channels);
-        add("interleave", g.interleave);
-        add("flash_ce_mask", g.ce_mask);
-        add("flash_clock_mt", g.flash_clock);
-        add("dies_per_ce", g.dies_per_ce);
-        add("blocks_per_ce", g.blocks_per_ce);
-        add("pages_per_block", g.pages_per_block);
-        add("bits_per_cell", g.bits_per_cell);
-        if (const char* cell = bits_per_cell_name(g.bits_per_cell))
-            rows.push_back({"cell_type", cell});
-        add("pe_cycle_limit / first", g.pe_limit_first);
-        add("pe_cycle_limit / second", g.pe_limit_second);
+        add("CPU clock", g.cpu_clock, " MHz");
+        add("Chip enables", g.ce_count);
+        add("Flash channels", g.channels);
+        add("Interleave", g.interleave);
+        rows.push_back({"Chip enable mask", hex_id(g.ce_mask, 8)});
+        add("Flash clock", g.flash_clock, " MT/s");
+        add("Dies per chip enable", g.dies_per_ce);
+        add("Blocks per chip enable", g.blocks_per_ce);
+        add("Pages per block", g.pages_per_block);
+        const char* cell = bits_per_cell_name(g.bits_per_cell);
+        rows.push_back({"Bits per cell",
+                        std::to_string(g.bits_per_cell) +
+                            (cell != nullptr ? std::string(" (") + cell + ")" : std::string())});
+        rows.push_back({"Rated P/E cycles", grouped(g.pe_limit_first) + " (SLC) / " +
+                                                grouped(g.pe_limit_second) + " (native)"});
     }
     if (drive.has(CommandId::infoblock)) {
-        rows.push_back({"slc_cache / first", decimal(std::uint64_t{drive.slc_cache.first})});
-        rows.push_back({"slc_cache / second", decimal(std::uint64_t{drive.slc_cache.second})});
+        rows.push_back({"SLC cache", hex_id(drive.slc_cache.first, 1) + " / " +
+                                         hex_id(drive.slc_cache.second, 1)});
     }
     section(page, "Controller configuration", rows);
 }
 
 void attribute_section(Page& page, const DriveModel& drive) {
-    if (!drive.has(CommandId::infoblock))
+    if (!drive.has(CommandId::infoblock)) {
+        not_read(page, drive, CommandId::infoblock, "Attribute slots");
         return;
+    }
     std::vector<Row> rows;
     for (std::size_t k = 0; k < kAttributeSlotCount; ++k) {
         const AttributeSlot& slot = drive.attribute_slots[k];
         if (slot.attr == 0)
             continue;  // an empty slot
-        Row row = {{"slot", std::to_string(k)},
-                   {"attr", std::to_string(slot.attr)},
-                   {"threshold", std::to_string(slot.threshold)},
-                   {"flags", std::to_string(slot.flags)},
-                   {"value_id", std::to_string(slot.value_id)},
-                   {"worst_id", std::to_string(slot.worst_id)},
-                   {"raw_id", std::to_string(slot.raw_id)}};
+        Row row = {{"Slot", std::to_string(k)},
+                   {"Attribute", hex_id(slot.attr, 2)},
+                   {"Threshold", std::to_string(slot.threshold)},
+                   {"Flags", hex_id(slot.flags, 2)},
+                   {"Value id", hex_id(slot.value_id, 4)},
+                   {"Worst id", hex_id(slot.worst_id, 4)},
+                   {"Raw id", hex_id(slot.raw_id, 4)}};
         if (const char* text = find_attribute_description(slot.raw_id))
-            row.push_back({"description", html_escape(text), false});
+            row.push_back({"Description", html_escape(text), false});
         rows.push_back(std::move(row));
     }
     table_section(page, "Attribute slots", rows);
@@ -569,6 +715,8 @@ void nvme_smart_section(Page& page, const NvmeSmartHealth& smart, const char* ti
             if (sensor && kelvin == 0)
                 continue;  // no such sensor
             rows.push_back({field.name, std::to_string(kelvin_to_celsius(kelvin)) + " C"});
+        } else if (i == kSmartPowerOnHours && exact(smart.values[i])) {
+            rows.push_back({field.name, hours_and_days(smart[i])});
         } else {
             rows.push_back({field.name, decimal(smart.values[i])});
         }
@@ -577,15 +725,17 @@ void nvme_smart_section(Page& page, const NvmeSmartHealth& smart, const char* ti
 }
 
 void extended_smart_section(Page& page, const DriveModel& drive) {
-    if (!drive.has(CommandId::smartext) || !drive.extended_smart.any)
+    if (!drive.has(CommandId::smartext) || !drive.extended_smart.any) {
+        not_read(page, drive, CommandId::smartext, "Extended SMART");
         return;
+    }
     std::vector<Row> rows;
     for (const ExtSmartRecord& r : drive.extended_smart.records) {
-        Row row = {{"number", std::to_string(r.number)},
-                   {"int_id", std::to_string(r.int_id)},
-                   {"raw", decimal(r.raw)}};
+        Row row = {{"Number", std::to_string(r.number)},
+                   {"Id", hex_id(r.int_id, 4)},
+                   {"Raw value", grouped(r.raw)}};
         if (const char* text = find_attribute_description(r.int_id))
-            row.push_back({"description", html_escape(text), false});
+            row.push_back({"Description", html_escape(text), false});
         rows.push_back(std::move(row));
     }
     table_section(page, "Extended SMART", rows);
@@ -597,11 +747,22 @@ void counters_section(Page& page, const char* title, const FieldDef (&fields)[N]
     static_assert(N == M);
     Row rows;
     for (std::size_t i = 0; i < N; ++i) {
-        rows.push_back({fields[i].name, fields[i].is_signed
-                                            ? decimal(static_cast<std::int64_t>(values[i]))
-                                            : decimal(values[i])});
+        if (fields[i].unit == Unit::seconds)
+            rows.push_back({fields[i].name, hours_and_days(values[i] / 3600)});
+        else
+            rows.push_back({fields[i].name, fields[i].is_signed
+                                                ? decimal(static_cast<std::int64_t>(values[i]))
+                                                : decimal(values[i])});
     }
     section(page, title, rows);
+}
+
+bool same_log(const NvmeSmartHealth& a, const NvmeSmartHealth& b) {
+    for (std::size_t i = 0; i < kNvmeSmartFieldCount; ++i) {
+        if (a.values[i].high != b.values[i].high || a.values[i].low != b.values[i].low)
+            return false;
+    }
+    return true;
 }
 
 void files_section(Page& page, const DriveModel& drive) {
@@ -670,19 +831,36 @@ std::string html_report(const JsonRunInfo& run, const DriveModel& drive) {
     flash_section(page, drive);
     configuration_section(page, drive);
     attribute_section(page, drive);
-    if (drive.has(CommandId::nvme_smart_log) && drive.smart_bridge.any)
-        nvme_smart_section(page, drive.smart_bridge, "NVMe SMART / Health, through the bridge");
-    if (drive.has(CommandId::smart) && drive.smart_controller.any)
-        nvme_smart_section(page, drive.smart_controller, "NVMe SMART / Health, controller copy");
+    // The two copies of the NVMe log: the controller's only where it differs from the bridge's.
+    const bool bridge = drive.has(CommandId::nvme_smart_log) && drive.smart_bridge.any;
+    const bool controller = drive.has(CommandId::smart) && drive.smart_controller.any;
+    if (bridge && controller && same_log(drive.smart_bridge, drive.smart_controller)) {
+        nvme_smart_section(page, drive.smart_bridge,
+                           "NVMe SMART / Health (through the bridge; the controller's copy "
+                           "reads the same)");
+    } else {
+        if (bridge)
+            nvme_smart_section(page, drive.smart_bridge, "NVMe SMART / Health, through the bridge");
+        if (controller)
+            nvme_smart_section(page, drive.smart_controller,
+                               "NVMe SMART / Health, controller copy");
+        else
+            not_read(page, drive, CommandId::smart, "NVMe SMART / Health, controller copy");
+    }
     extended_smart_section(page, drive);
     if (drive.has(CommandId::sysinfo)) {
         counters_section(page, "System status", kSystemStatusFields, drive.status.system);
         counters_section(page, "Flash status", kFlashStatusFields, drive.status.flash);
+    } else {
+        not_read(page, drive, CommandId::sysinfo, "System and flash status");
     }
-    if (drive.failures.empty())
-        page.add(
-            "<section><h2>Failed commands</h2><p class=\"ok\">None: every command the "
-            "report sent was answered.</p></section>");
+    if (std::none_of(drive.failures.begin(), drive.failures.end(),
+                     [](const FailedCommand& f) { return !bridge_limit(f); })) {
+        page.add(std::string("<section><h2>Failed commands</h2><p class=\"ok\">") +
+                 (drive.failures.empty() ? "None: every command the report sent was answered."
+                                         : "None but the bridge's tunnel reads named at the top.") +
+                 "</p></section>");
+    }
     files_section(page, drive);
     page.add("<footer>torvik_usb_pssd_flash_id " + html_escape(run.tool_version) + " (" +
              html_escape(run.platform) + ")</footer></main></body></html>\n");

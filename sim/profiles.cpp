@@ -214,6 +214,23 @@ void set_ext_raw(Page& ext, std::uint16_t int_id, std::uint64_t raw) {
     }
 }
 
+// A worn drive's vendor pages: the life the extended SMART page counts used and left, and the
+// erase counts (average of the TLC blocks given, the highest and lowest about it) that the
+// extended SMART page and the flash status log both keep.
+void wear(SimProfileData& data, std::uint64_t life_used, std::uint64_t average_erases) {
+    Page& ext = page_of(data, CommandId::smartext);
+    set_ext_raw(ext, kExtLifeUsed, life_used);
+    set_ext_raw(ext, kExtLifeRemaining, life_used >= 100 ? 0 : 100 - life_used);
+    set_ext_raw(ext, kExtAverageEraseCount, average_erases);
+    set_ext_raw(ext, kExtMaxEraseCount, average_erases + average_erases / 10);
+    set_ext_raw(ext, kExtMinEraseCount, average_erases - average_erases / 10);
+    put(page_of(data, CommandId::sysinfo).data(),
+        {{field(kFlashStatusFields, "max_erase_count_d2_d3"), average_erases + average_erases / 10},
+         {field(kFlashStatusFields, "average_erase_count_d2_d3"), average_erases},
+         {field(kFlashStatusFields, "min_erase_count_d2_d3"),
+          average_erases - average_erases / 10}});
+}
+
 void nvme_pages(SimProfileData& data) {
     std::uint8_t* id = reply(data, CommandId::nvme_identify).data();
     put(id, {{field(kNvmeIdentifyFields, "pci_vendor_id"), 0x1D79},
@@ -287,13 +304,18 @@ SimProfileData health_variant(const char* product, const char* serial,
 }
 
 SimProfileData make_hot() {
-    return health_variant("PSSD SIM HOT    ", "SIM00101", [](std::uint8_t* smart) {
+    SimProfileData data = health_variant("PSSD SIM HOT    ", "SIM00101", [](std::uint8_t* smart) {
         const FieldDef(&f)[kNvmeSmartFieldCount] = kNvmeSmartFields;
         put(smart, {{f[kSmartCriticalWarning], 0x02},      // temperature outside a threshold
                     {f[kSmartCompositeTemperature], 347},  // 74 C
                     {field(kNvmeSmartFields, "warning_composite_temperature_time"), 38},
                     {f[kSmartFirstSensor], 350}});
     });
+    // The vendor pages saw the same heat: the highest temperature at least the present one.
+    Page& ext = page_of(data, CommandId::smartext);
+    set_ext_raw(ext, kExtHighestTemperature, 77);
+    set_ext_raw(ext, kExtChipTemperature, 74);
+    return data;
 }
 
 SimProfileData make_media_errors() {
@@ -315,6 +337,7 @@ SimProfileData make_worn_out() {
                     {kNvmeSmartFields[kSmartAvailableSpare], 12},
                     {kNvmeSmartFields[kSmartPercentageUsed], 104}});
     });
+    wear(data, 104, 3120);  // 104% of the 3000 rated cycles
     return data;
 }
 
@@ -327,10 +350,7 @@ SimProfileData make_vendor_life() {
     data.tunnel_supported = false;
     data.faults[static_cast<std::size_t>(CommandId::smart)] =
         Fault{FaultKind::platform_error, 31, 0};
-    Page& ext = page_of(data, CommandId::smartext);
-    set_ext_raw(ext, kExtLifeUsed, 92);
-    set_ext_raw(ext, kExtLifeRemaining, 8);
-    set_ext_raw(ext, kExtAverageEraseCount, 2790);
+    wear(data, 92, 2790);
     return data;
 }
 

@@ -55,20 +55,40 @@ TEST(HtmlReport, HostileDriveTextsStayText) {
     EXPECT_EQ(page.find("<style>"), page.rfind("<style>"));
 }
 
-// Through the whole program: the failing drive's page leads with its failures, each row marked;
-// the healthy drive's page has no such section and says that nothing failed.
+// Through the whole program: the failing drive's page leads with its failures, each row marked
+// with the page it left unread, and each section of such a page says "not read"; a bridge without
+// the tunnel gets an information box naming where the figures came from, not a red one; the
+// healthy drive's page has neither and says that nothing failed.
 TEST(HtmlReport, FailedCommandsAreMarkedAtTheTop) {
     const struct {
         const char* sim;
         const char* alert;  // nullptr: no failure section
         std::vector<const char*> rows;
+        const char* info;  // nullptr: no information box
+        std::vector<const char*> not_read;
     } cases[] = {
         {"--sim=failing-pages",
          "6 commands failed",
-         {"FAILED sysinfo", "FAILED fidall", "FAILED infoblock", "FAILED id", "FAILED smart",
-          "FAILED smartext"}},
-        {"--sim=no-tunnel", "2 commands failed", {"FAILED nvme_id", "FAILED nvme_smart"}},
-        {"--sim", nullptr, {}},
+         {"FAILED sysinfo</td><td>the system information page",
+          "FAILED fidall</td><td>the flash IDs",
+          "FAILED infoblock</td><td>the attribute configuration page",
+          "FAILED id</td><td>the identification page",
+          "FAILED smart</td><td>the controller&#39;s copy", "FAILED smartext</td><td>the extended"},
+         nullptr,
+         {"Controller configuration", "Attribute slots", "NVMe SMART / Health, controller copy",
+          "Extended SMART", "System and flash status"}},
+        {"--sim=no-tunnel",
+         nullptr,
+         {},
+         "did not pass the NVMe Identify page and the NVMe SMART / Health log through its tunnel "
+         "(error 0x45d)",
+         {}},
+        {"--sim=vendor-life",
+         "1 command failed",
+         {"FAILED smart</td>"},
+         "The health figures below come from the controller&#39;s extended SMART page.",
+         {"NVMe SMART / Health, controller copy"}},
+        {"--sim", nullptr, {}, nullptr, {}},
     };
     for (const auto& c : cases) {
         ScratchDir dir;
@@ -76,10 +96,22 @@ TEST(HtmlReport, FailedCommandsAreMarkedAtTheTop) {
         ASSERT_EQ(run_whole_program(host, {"--html", c.sim, "0y"}).status, kExitOk) << c.sim;
         const std::string page = dir.read_text(kHtmlReportFileName);
         const std::size_t alert = page.find("<section class=\"alert\"");
+        const std::size_t info = page.find("<section class=\"info\"");
         const std::size_t key_figures = page.find("Key health figures");
+        EXPECT_EQ(info != std::string::npos, c.info != nullptr) << c.sim;
+        if (c.info != nullptr) {
+            EXPECT_LT(info, key_figures) << c.sim;
+            EXPECT_TRUE(contains(page, c.info)) << c.sim;
+        }
+        for (const char* title : c.not_read) {
+            EXPECT_TRUE(
+                contains(page, std::string("<h2>") + title + "</h2><p class=\"na\">Not read"))
+                << c.sim << ' ' << title;
+        }
+        EXPECT_EQ(page.find("Not read") == std::string::npos, c.not_read.empty()) << c.sim;
         if (c.alert == nullptr) {
             EXPECT_EQ(alert, std::string::npos) << c.sim;
-            EXPECT_TRUE(contains(page, "None: every command the report sent was answered."));
+            EXPECT_TRUE(contains(page, "<h2>Failed commands</h2><p class=\"ok\">None")) << c.sim;
             EXPECT_FALSE(contains(page, "class=\"failed\"")) << c.sim;
             continue;
         }
@@ -87,8 +119,53 @@ TEST(HtmlReport, FailedCommandsAreMarkedAtTheTop) {
         EXPECT_LT(alert, key_figures) << c.sim;  // before any figure
         EXPECT_TRUE(contains(page, c.alert)) << c.sim;
         for (const char* row : c.rows)
-            EXPECT_TRUE(contains(page, std::string("<tr class=\"failed\"><td>") + row + "</td>"))
+            EXPECT_TRUE(contains(page, std::string("<tr class=\"failed\"><td>") + row))
                 << c.sim << ' ' << row;
+    }
+}
+
+// What a person reads on the page, per profile: labels in words with units and grouped digits,
+// ids in hex as the health log writes them, hours with days, the temperature coloured against
+// the drive's thresholds or neutral with a note, one NVMe table where both copies agree, and the
+// vendor pages' figures where no NVMe log was read.
+TEST(HtmlReport, FiguresReadAsAPersonReadsThem) {
+    const struct {
+        const char* sim;
+        std::vector<const char*> present, absent;
+    } cases[] = {
+        {"--sim",
+         {"<th>Capacity per chip enable</th><td>2,048 Gb</td>", "<th>Page size</th><td>16 KiB</td>",
+          "<th>Rated P/E cycles</th><td class=\"n\">30,000 (SLC) / 3,000 (native)</td>",
+          "<th>SLC cache</th><td class=\"n\">0x60000 / 0xC00</td>",
+          "<th>Chip enable mask</th><td class=\"n\">0x0000000F</td>",
+          "<th>power on time</th><td class=\"n\">1,380 h (57 days)</td>",
+          "<span>Power-on time</span><span class=\"value unknown\">1,380 h (57 days)</span>",
+          "<td class=\"n\">0x020F</td><td>SSD Life Remaining Percent D3</td>",
+          "<td class=\"n\">0xA9</td>", "The drive declares no temperature thresholds.",
+          "<span>Composite temperature</span><span class=\"value unknown\">",
+          "the controller's copy reads the same"},
+         {"capacity per ce gb", "<td class=\"n\">527</td>", "controller copy</h2>", "(sysinfo)",
+          "(fidall)"}},
+        {"--sim=hot",
+         {"<span>Composite temperature</span><span class=\"value warning\">74 C</span>",
+          "warning 70 C; critical 85 C"},
+         {"declares no temperature thresholds"}},
+        {"--sim=vendor-life",
+         {"2,790 / 3,000", "warning at 90% (2,700)", "<span>Chip temperature (extended SMART)",
+          "highest seen 71 C", "The vendor pages declare no temperature thresholds.",
+          "<span>Power-on time (system status)</span><span class=\"value unknown\">1,380 h (57 "
+          "days)"},
+         {}},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        FakePlatform host;
+        ASSERT_EQ(run_whole_program(host, {"--html", c.sim, "0y"}).status, kExitOk) << c.sim;
+        const std::string page = dir.read_text(kHtmlReportFileName);
+        for (const char* part : c.present)
+            EXPECT_TRUE(contains(page, part)) << c.sim << ": " << part;
+        for (const char* part : c.absent)
+            EXPECT_FALSE(contains(page, part)) << c.sim << ": " << part;
     }
 }
 
