@@ -8,9 +8,10 @@
 
 #include "app/command_line.h"
 #include "app/decode_command.h"
-#include "app/drive_lookup.h"
+#include "app/drive_scan.h"
 #include "app/examine_drive.h"
 #include "app/exit_status.h"
+#include "app/program_message.h"
 #include "common/printable_text.h"
 #include "platform/host_platform.h"
 #include "sim/profiles.h"
@@ -35,30 +36,31 @@ int finish_printed_output(const Console& console, int status) {
     if (std::fflush(console.out) == 0 && std::ferror(console.out) == 0)
         return status;
     const int error = errno;
-    std::fprintf(console.err, "torvik_usb_pssd_flash_id: writing the output failed: %s\n",
-                 error != 0 ? std::strerror(error) : "write error");
+    print_message(console.err, "writing the output failed: %s\n",
+                  error != 0 ? std::strerror(error) : "write error");
     return kExitUsage;
 }
 
 int unknown_profile(const std::string& name, const Console& console) {
-    std::fprintf(console.err, "torvik_usb_pssd_flash_id: unknown simulated drive '%s'; one of:\n",
-                 printable_text(name.c_str()).c_str());
+    print_message(console.err, "unknown simulated drive '%s'; one of:\n",
+                  printable_text(name.c_str()).c_str());
     list_profiles(console.err);
     return kExitUsage;
 }
 
-// Everything but help, version and --decode, once the drive's platform is chosen. The output
-// folder is opened (and made) before the drive is touched.
+// Everything but help, version and --decode, once the drive's platform is chosen. simulation and
+// source say what the JSON report calls drive 0: "sim" with the profile name, "replay" with the
+// directory, or both empty for a real drive. The output folder is opened (and made) before the
+// drive is touched.
 int run_on(Platform& platform, const OutputFolderOpener& open_folder, const Console& console,
-           const CommandLine& cl, const SimulatedRun& how) {
+           const CommandLine& cl, const std::string& simulation, const std::string& source) {
     if (cl.mode == Mode::list)
         return finish_printed_output(console,
                                      list_command(platform, console.out, console.err, cl.json));
     std::string error;
     const std::unique_ptr<FileStore> files = open_folder(cl.output_dir, error);
     if (files == nullptr) {
-        std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n",
-                     printable_text(error.c_str()).c_str());
+        print_message(console.err, "%s\n", printable_text(error.c_str()).c_str());
         return kExitUsage;
     }
     std::optional<std::int32_t> drive;
@@ -67,11 +69,18 @@ int run_on(Platform& platform, const OutputFolderOpener& open_folder, const Cons
         if (!drive)
             return kExitBadDrive;
     }
-    RunContext ctx{platform,       *files,     console.out, console.in, how.json,
-                   how.simulation, how.source, how.health,  how.html};
-    ctx.err = console.err;
-    ctx.named_drive = drive;
-    ctx.output_dir = cl.output_dir;
+    RunContext ctx{.platform = platform,
+                   .files = *files,
+                   .out = console.out,
+                   .in = console.in,
+                   .json = cl.json,
+                   .simulation = simulation,
+                   .simulation_source = source,
+                   .health = cl.health,
+                   .html = cl.html,
+                   .err = console.err,
+                   .named_drive = drive,
+                   .output_dir = cl.output_dir};
     return examine_drive(ctx, cl.first_arg);
 }
 
@@ -81,20 +90,10 @@ int run_simulated(const SimProfileData& data, Platform& host, const OutputFolder
     SimDrive drive;
     load_profile(drive, data);
     SimPlatform platform(host, drive);
-    const SimulatedRun how{cl.json, cl.sim ? "sim" : "replay", source, cl.health, cl.html};
-    return run_on(platform, open_folder, console, cl, how);
+    return run_on(platform, open_folder, console, cl, cl.sim ? "sim" : "replay", source);
 }
 
 }  // namespace
-
-int run_on_simulated_drive(SimDrive& drive, Platform& host, FileStore& files,
-                           const Console& console, const char* first_arg, const SimulatedRun& how) {
-    SimPlatform platform(host, drive);
-    RunContext ctx{platform,       files,      console.out, console.in, how.json,
-                   how.simulation, how.source, how.health,  how.html};
-    ctx.err = console.err;
-    return examine_drive(ctx, first_arg);
-}
 
 int run_program(int argc, const char* const* argv, Platform& host,
                 const OutputFolderOpener& open_folder, const Console& console) {
@@ -105,8 +104,8 @@ int run_program(int argc, const char* const* argv, Platform& host,
             return finish_printed_output(console, kExitOk);
         case Mode::version:
             // The first line alone is what manual-page tools take for the version.
-            std::fprintf(console.out, "torvik_usb_pssd_flash_id %s\nbuilt for %s\n",
-                         kProgramVersion, host_platform_name());
+            std::fprintf(console.out, "%s %s\nbuilt for %s\n", kProgramName, kProgramVersion,
+                         host_platform_name());
             return finish_printed_output(console, kExitOk);
         case Mode::decode: {
             const int status =
@@ -121,8 +120,7 @@ int run_program(int argc, const char* const* argv, Platform& host,
             list_profiles(console.out);
             return finish_printed_output(console, kExitOk);
         case Mode::error:
-            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n%s", cl.message.c_str(),
-                         usage_line());
+            print_message(console.err, "%s\n%s", cl.message.c_str(), usage_line());
             return kExitUsage;
         case Mode::list:
         case Mode::run:
@@ -144,18 +142,15 @@ int run_program(int argc, const char* const* argv, Platform& host,
         std::vector<std::string> notes;
         const bool loaded = load_replay(cl.replay_dir, data, error, &notes);
         for (const std::string& note : notes) {
-            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n",
-                         printable_text(note.c_str()).c_str());
+            print_message(console.err, "%s\n", printable_text(note.c_str()).c_str());
         }
         if (!loaded) {
-            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n",
-                         printable_text(error.c_str()).c_str());
+            print_message(console.err, "%s\n", printable_text(error.c_str()).c_str());
             return kExitUsage;
         }
         return run_simulated(data, host, open_folder, console, cl, cl.replay_dir);
     }
-    return run_on(host, open_folder, console, cl,
-                  SimulatedRun{cl.json, "", "", cl.health, cl.html});
+    return run_on(host, open_folder, console, cl, "", "");
 }
 
 }  // namespace torvik
