@@ -4,10 +4,11 @@
 #include <optional>
 
 #include "app/drive_argument.h"
-#include "app/drive_listing.h"
+#include "app/drive_query.h"
 #include "app/exit_status.h"
 #include "app/failure_messages.h"
 #include "app/output_dir.h"
+#include "app/program_message.h"
 #include "model/drive_model.h"
 #include "platform/host_platform.h"
 #include "platform/output_file.h"
@@ -94,8 +95,8 @@ bool report_unwritten_files(RunContext& ctx, const DriveModel& model) {
         if (file.outcome == FileOutcome::written)
             continue;
         if (ctx.err != nullptr)
-            std::fprintf(ctx.err, "torvik_usb_pssd_flash_id: cannot write %s: %s\n",
-                         file.name.c_str(), ctx.files.error_text(file.error).c_str());
+            print_message(ctx.err, "cannot write %s: %s\n", file.name.c_str(),
+                          ctx.files.error_text(file.error).c_str());
         any = true;
     }
     return any;
@@ -156,7 +157,7 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         std::fputs("Use: torvik_usb_pssd_flash_id[b][y]\n", ctx.out);
         std::fputs("     - b for save binary\n", ctx.out);
         std::fputs("     - y disable any requests to user\n\n", ctx.out);
-        list_drives(ctx.platform, ctx.out);
+        print_drive_menu(ctx.platform, ctx.out);
         std::fputs("Please select drive number:", ctx.out);
         std::fflush(ctx.out);
         char answer[kAnswerSize] = {};
@@ -177,12 +178,12 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
     FolderLock lock(ctx.files, ctx.lock_wait_ms);
     if (!lock.held()) {
         if (ctx.err != nullptr)
-            std::fprintf(ctx.err,
-                         "torvik_usb_pssd_flash_id: another run is still writing into %s after "
-                         "%d s; try again when it has finished\n",
-                         ctx.output_dir.empty() ? "the current folder"
-                                                : ("'" + ctx.output_dir + "'").c_str(),
-                         ctx.lock_wait_ms / 1000);
+            print_message(ctx.err,
+                          "another run is still writing into %s after %d s; try again when it "
+                          "has finished\n",
+                          ctx.output_dir.empty() ? "the current folder"
+                                                 : ("'" + ctx.output_dir + "'").c_str(),
+                          ctx.lock_wait_ms / 1000);
         return refused(ctx, kExitUsage, "another run is writing into the output folder");
     }
 

@@ -4,9 +4,10 @@
 #include <cstring>
 #include <string>
 
-#include "app/drive_lookup.h"
+#include "app/drive_scan.h"
 #include "app/examine_drive.h"
 #include "app/exit_status.h"
+#include "app/program_message.h"
 #include "common/printable_text.h"
 #include "platform/host_platform.h"
 #include "platform/storage_descriptor.h"
@@ -23,10 +24,9 @@ void explain(std::FILE* err, const char* format, ...) __attribute__((format(prin
 void explain(std::FILE* err, const char* format, ...) {
     if (err == nullptr)
         return;
-    std::fputs("torvik_usb_pssd_flash_id: ", err);
     std::va_list args;
     va_start(args, format);
-    std::vfprintf(err, format, args);
+    vprint_message(err, format, args);
     va_end(args);
     std::fputc('\n', err);
 }

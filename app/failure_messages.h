@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/drive_listing.h"
+#include "app/drive_query.h"
 #include "model/drive_model.h"
 #include "platform/platform.h"
 

@@ -9,9 +9,10 @@
 
 #include "app/command_line.h"
 #include "app/decode_command.h"
-#include "app/drive_lookup.h"
+#include "app/drive_scan.h"
 #include "app/examine_drive.h"
 #include "app/exit_status.h"
+#include "app/program_message.h"
 #include "common/printable_text.h"
 #include "platform/host_platform.h"
 #include "report/health_block.h"
@@ -37,30 +38,31 @@ int finish_printed_output(const Console& console, int status) {
     if (std::fflush(console.out) == 0 && std::ferror(console.out) == 0)
         return status;
     const int error = errno;
-    std::fprintf(console.err, "torvik_usb_pssd_flash_id: writing the output failed: %s\n",
-                 error != 0 ? std::strerror(error) : "write error");
+    print_message(console.err, "writing the output failed: %s\n",
+                  error != 0 ? std::strerror(error) : "write error");
     return kExitUsage;
 }
 
 int unknown_profile(const std::string& name, const Console& console) {
-    std::fprintf(console.err, "torvik_usb_pssd_flash_id: unknown simulated drive '%s'; one of:\n",
-                 printable_text(name.c_str()).c_str());
+    print_message(console.err, "unknown simulated drive '%s'; one of:\n",
+                  printable_text(name.c_str()).c_str());
     list_profiles(console.err);
     return kExitUsage;
 }
 
-// Everything but help, version and --decode, once the drive's platform is chosen. The output
-// folder is opened (and made) before the drive is touched.
+// Everything but help, version and --decode, once the drive's platform is chosen. simulation and
+// source say what the JSON report calls drive 0: "sim" with the profile name, "replay" with the
+// directory, or both empty for a real drive. The output folder is opened (and made) before the
+// drive is touched.
 int run_on(Platform& platform, const OutputFolderOpener& open_folder, const Console& console,
-           const CommandLine& cl, const SimulatedRun& how) {
+           const CommandLine& cl, const std::string& simulation, const std::string& source) {
     if (cl.mode == Mode::list)
         return finish_printed_output(console,
                                      list_command(platform, console.out, console.err, cl.json));
     std::string error;
     const std::unique_ptr<FileStore> files = open_folder(cl.output_dir, error);
     if (files == nullptr) {
-        std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n",
-                     printable_text(error.c_str()).c_str());
+        print_message(console.err, "%s\n", printable_text(error.c_str()).c_str());
         return kExitUsage;
     }
     std::optional<std::int32_t> drive;
@@ -71,14 +73,22 @@ int run_on(Platform& platform, const OutputFolderOpener& open_folder, const Cons
     }
     // --json=-: standard output carries the document alone; the run's lines go to standard error.
     std::FILE* lines = cl.json_stdout ? console.err : console.out;
-    RunContext ctx{platform,       *files,     lines,      console.in, how.json,
-                   how.simulation, how.source, how.health, how.html};
-    ctx.err = console.err;
-    ctx.named_drive = drive;
-    ctx.output_dir = cl.output_dir;
-    ctx.json_out = cl.json_stdout ? console.out : nullptr;
-    ctx.colour = cl.health && wants_colour(terminal_shows_colour(lines), std::getenv("NO_COLOR"),
-                                           std::getenv("TERM"));
+    RunContext ctx{
+        .platform = platform,
+        .files = *files,
+        .out = lines,
+        .in = console.in,
+        .json = cl.json,
+        .simulation = simulation,
+        .simulation_source = source,
+        .health = cl.health,
+        .html = cl.html,
+        .err = console.err,
+        .named_drive = drive,
+        .output_dir = cl.output_dir,
+        .colour = cl.health && wants_colour(terminal_shows_colour(lines), std::getenv("NO_COLOR"),
+                                            std::getenv("TERM")),
+        .json_out = cl.json_stdout ? console.out : nullptr};
     return examine_drive(ctx, cl.first_arg);
 }
 
@@ -90,20 +100,10 @@ int run_simulated(const SimProfileData& data, Platform& host, const OutputFolder
     SimPlatform platform(host, drive);
     if (data.replayed)
         platform.replay_time(data.recorded_time);
-    const SimulatedRun how{cl.json, cl.sim ? "sim" : "replay", source, cl.health, cl.html};
-    return run_on(platform, open_folder, console, cl, how);
+    return run_on(platform, open_folder, console, cl, cl.sim ? "sim" : "replay", source);
 }
 
 }  // namespace
-
-int run_on_simulated_drive(SimDrive& drive, Platform& host, FileStore& files,
-                           const Console& console, const char* first_arg, const SimulatedRun& how) {
-    SimPlatform platform(host, drive);
-    RunContext ctx{platform,       files,      console.out, console.in, how.json,
-                   how.simulation, how.source, how.health,  how.html};
-    ctx.err = console.err;
-    return examine_drive(ctx, first_arg);
-}
 
 int run_program(int argc, const char* const* argv, Platform& host,
                 const OutputFolderOpener& open_folder, const Console& console) {
@@ -114,8 +114,8 @@ int run_program(int argc, const char* const* argv, Platform& host,
             return finish_printed_output(console, kExitOk);
         case Mode::version:
             // The first line alone is what manual-page tools take for the version.
-            std::fprintf(console.out, "torvik_usb_pssd_flash_id %s\nbuilt for %s\n",
-                         kProgramVersion, host_platform_name());
+            std::fprintf(console.out, "%s %s\nbuilt for %s\n", kProgramName, kProgramVersion,
+                         host_platform_name());
             return finish_printed_output(console, kExitOk);
         case Mode::decode: {
             const int status =
@@ -130,8 +130,7 @@ int run_program(int argc, const char* const* argv, Platform& host,
             list_profiles(console.out);
             return finish_printed_output(console, kExitOk);
         case Mode::error:
-            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n%s", cl.message.c_str(),
-                         usage_line());
+            print_message(console.err, "%s\n%s", cl.message.c_str(), usage_line());
             return kExitUsage;
         case Mode::list:
         case Mode::run:
@@ -153,18 +152,15 @@ int run_program(int argc, const char* const* argv, Platform& host,
         std::vector<std::string> notes;
         const bool loaded = load_replay(cl.replay_dir, data, error, &notes);
         for (const std::string& note : notes) {
-            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n",
-                         printable_text(note.c_str()).c_str());
+            print_message(console.err, "%s\n", printable_text(note.c_str()).c_str());
         }
         if (!loaded) {
-            std::fprintf(console.err, "torvik_usb_pssd_flash_id: %s\n",
-                         printable_text(error.c_str()).c_str());
+            print_message(console.err, "%s\n", printable_text(error.c_str()).c_str());
             return kExitUsage;
         }
         return run_simulated(data, host, open_folder, console, cl, cl.replay_dir);
     }
-    return run_on(host, open_folder, console, cl,
-                  SimulatedRun{cl.json, "", "", cl.health, cl.html});
+    return run_on(host, open_folder, console, cl, "", "");
 }
 
 }  // namespace torvik

@@ -13,8 +13,6 @@
 
 namespace torvik {
 
-class SimDrive;
-
 struct Console {
     std::FILE* out;
     std::FILE* err;
@@ -30,23 +28,5 @@ using OutputFolderOpener =
 // simulated drive is asked for); open_folder the output files. Returns the process exit status.
 int run_program(int argc, const char* const* argv, Platform& host,
                 const OutputFolderOpener& open_folder, const Console& console);
-
-// How a run on a simulated drive is described: the extensions it runs with (--json, --health,
-// --html), and what the report says the drive is ("sim" with the profile name, or "replay" with the
-// directory).
-struct SimulatedRun {
-    bool json = false;
-    std::string simulation = "sim";
-    std::string source = "default";
-    bool health = false;
-    bool html = false;
-};
-
-// The run of --sim and --replay: the tool with drive 0 answered by drive, everything else by host,
-// its files written to files. first_arg is the drive argument (nullptr: the prompt). Returns the
-// process exit status.
-int run_on_simulated_drive(SimDrive& drive, Platform& host, FileStore& files,
-                           const Console& console, const char* first_arg,
-                           const SimulatedRun& how = {});
 
 }  // namespace torvik

@@ -1,4 +1,5 @@
-// The drive list of --list: every drive that answers, as text or as JSON.
+// The drive list of --list: every drive that answers, and the list as text. Its JSON is written
+// with the JSON report (report/json_report.h).
 #pragma once
 
 #include <cstdint>
@@ -28,9 +29,6 @@ struct DriveList {
 // One line per drive under a heading; an empty list says why instead. privilege_hint is what
 // to do about missing rights ("run as root").
 void print_drive_list(const DriveList& list, const char* privilege_hint, std::FILE* out);
-
-// The list as one JSON document (docs/json.md), with the tool's version and platform.
-std::string drive_list_json(const DriveList& list, const char* tool_version, const char* platform);
 
 // A drive's text as the list shows it: padding dropped, control bytes shown as '?'.
 std::string listed_text(const std::string& text);

@@ -12,6 +12,8 @@
 
 namespace torvik {
 
+struct DriveList;
+
 inline constexpr const char* kJsonReportFileName = "torvik_usb_pssd_flash_id.json";
 
 // Raised whenever a key changes meaning or disappears; new keys alone do not raise it.
@@ -38,5 +40,9 @@ FileResult write_json_report(FileStore& files, std::FILE* console, const std::st
 // One flash ID as a JSON object: its 8 bytes, the description the text report shows and the
 // decoded fields, each absent when the decoder did not find it.
 std::string flash_id_json_text(const std::uint8_t* id);
+
+// The drive list of --list as one JSON document (docs/json.md), with the tool's version and
+// platform.
+std::string drive_list_json(const DriveList& list, const char* tool_version, const char* platform);
 
 }  // namespace torvik

@@ -27,7 +27,7 @@ Outcome run_with(FakePlatform& platform, const char* first_arg, const std::strin
     Capture console;
     Capture err;
     std::FILE* in = input_from(typed);
-    RunContext ctx{platform, platform, console.file(), in};
+    RunContext ctx{.platform = platform, .files = platform, .out = console.file(), .in = in};
     ctx.err = err.file();
     Outcome outcome;
     outcome.status = examine_drive(ctx, first_arg);

@@ -25,6 +25,7 @@
 #include "tests/support/checked_drive.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/scratch.h"
+#include "tests/support/simulated_run.h"
 
 namespace torvik::testing {
 namespace {
@@ -185,7 +186,7 @@ void sweep_one(const SimProfileData& data, const Scenario& s) {
     // With the JSON and HTML reports, so that they too are written after every fault.
     const int status =
         run_on_simulated_drive(drive, host, host, Console{out.file(), out.file(), in}, "0y",
-                               SimulatedRun{true, "sim", "default", false, true});
+                               SimulatedRun{.json = true, .html = true});
     std::fclose(in);
     const std::string console = out.text();
     const Expected e = expect(data, s);

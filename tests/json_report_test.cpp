@@ -734,7 +734,8 @@ class JsonEdited : public ::testing::Test {
         SimPlatform platform(host, drive);
         Capture out;
         std::FILE* in = input_from("");
-        RunContext ctx{platform, host, out.file(), in, true};
+        RunContext ctx{
+            .platform = platform, .files = host, .out = out.file(), .in = in, .json = true};
         ctx.err = out.file();
         EXPECT_EQ(examine_drive(ctx, "0y"), status);
         std::fclose(in);
@@ -904,7 +905,7 @@ TEST_F(JsonEdited, JsonFileThatCannotBeCreated) {
     SimPlatform platform(host, drive);
     Capture out;
     std::FILE* in = input_from("");
-    RunContext ctx{platform, host, out.file(), in, true};
+    RunContext ctx{.platform = platform, .files = host, .out = out.file(), .in = in, .json = true};
     ctx.err = out.file();
     EXPECT_EQ(examine_drive(ctx, "0y"), kExitFilesIncomplete);
     std::fclose(in);

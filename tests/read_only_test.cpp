@@ -12,6 +12,7 @@
 #include "tests/support/checked_drive.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/scratch.h"
+#include "tests/support/simulated_run.h"
 
 namespace torvik::testing {
 namespace {

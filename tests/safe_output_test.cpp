@@ -42,6 +42,7 @@
 #include "tests/support/fake_platform.h"
 #include "tests/support/program_run.h"
 #include "tests/support/scratch.h"
+#include "tests/support/simulated_run.h"
 
 namespace torvik::testing {
 namespace {
@@ -112,7 +113,7 @@ RunResult run_large(Platform& host, FileStore& files) {
     std::FILE* in = input_from("");
     RunResult result;
     result.status = run_on_simulated_drive(drive, host, files, Console{out.file(), err.file(), in},
-                                           "0y", SimulatedRun{true});
+                                           "0y", SimulatedRun{.json = true});
     std::fclose(in);
     result.out = out.text();
     result.err = err.text();
@@ -410,7 +411,7 @@ TEST(OutputFolder, ASecondRunWaitsForTheFolderLockThenStops) {
         Capture out;
         Capture err;
         std::FILE* in = input_from("");
-        RunContext ctx{platform, *second, out.file(), in};
+        RunContext ctx{.platform = platform, .files = *second, .out = out.file(), .in = in};
         ctx.err = err.file();
         ctx.lock_wait_ms = 200;
         RunResult result{examine_drive(ctx, "0y"), out.text(), err.text()};
@@ -662,7 +663,7 @@ TEST(Interrupt, AtEveryWritePointEachFileIsTheOldOrTheNewOne) {
         std::FILE* out = std::fopen("/dev/null", "w");
         std::FILE* in = input_from("");
         run_on_simulated_drive(drive, host, files, Console{out, out, in}, "0y",
-                               SimulatedRun{true, "sim", profile, false, true});
+                               SimulatedRun{.json = true, .source = profile, .html = true});
         std::fclose(in);
         std::fclose(out);
     };

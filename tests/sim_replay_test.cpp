@@ -21,6 +21,7 @@
 #include "tests/support/fake_platform.h"
 #include "tests/support/program_run.h"
 #include "tests/support/scratch.h"
+#include "tests/support/simulated_run.h"
 
 namespace torvik::testing {
 namespace {

@@ -49,6 +49,6 @@ int main(int argc, char** argv) {
     torvik::SimPlatform platform(*host, drive);
     std::string error;
     const std::unique_ptr<torvik::FileStore> files = torvik::open_output_folder("", error);
-    torvik::RunContext ctx{platform, *files, stdout, stdin};
+    torvik::RunContext ctx{.platform = platform, .files = *files, .out = stdout, .in = stdin};
     return torvik::examine_drive(ctx, i + 1 < argc ? argv[i + 1] : nullptr);
 }

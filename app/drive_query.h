@@ -1,4 +1,5 @@
-// The drive listing shown before the prompt, and the bus-type query that admits USB drives only.
+// Asking one drive for its storage descriptor: the bus-type query that admits USB drives only, and
+// the numbered menu of drives shown before the prompt.
 #pragma once
 
 #include <array>
@@ -13,8 +14,9 @@ namespace torvik {
 
 inline constexpr std::int32_t kListedDrives = 99;  // 0..98: drive 99 is accepted but never listed
 
-// Prints "%2u: %s%s\n" with vendor and product text for every drive 0..98 that answers.
-void list_drives(Platform& platform, std::FILE* out);
+// The menu before the prompt: "%2u: %s%s\n" with vendor and product text for every drive 0..98
+// that answers.
+void print_drive_menu(Platform& platform, std::FILE* out);
 
 // What the bus-type query found.
 struct BusQuery {

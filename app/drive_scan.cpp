@@ -1,13 +1,15 @@
-#include "app/drive_lookup.h"
+#include "app/drive_scan.h"
 
 #include <cstring>
 
-#include "app/drive_listing.h"
+#include "app/drive_query.h"
 #include "app/examine_drive.h"
 #include "app/exit_status.h"
+#include "app/program_message.h"
 #include "common/printable_text.h"
 #include "platform/host_platform.h"
 #include "platform/storage_descriptor.h"
+#include "report/json_report.h"
 
 namespace torvik {
 
@@ -52,8 +54,8 @@ int list_command(Platform& platform, std::FILE* out, std::FILE* err, bool json) 
         print_drive_list(list, privilege_hint(platform), list.drives.empty() ? err : out);
     }
     if (list.access_denied && (json || !list.drives.empty())) {
-        std::fprintf(
-            err, "torvik_usb_pssd_flash_id: %s: permission denied; %s\n",
+        print_message(
+            err, "%s: permission denied; %s\n",
             list.drives.empty() ? "no drive could be opened" : "some drives could not be opened",
             privilege_hint(platform));
     }
@@ -68,13 +70,12 @@ std::optional<std::int32_t> find_named_drive(Platform& platform, const std::stri
         return drive;
     const std::string shown = printable_text(path.c_str());
     if (missing) {
-        std::fprintf(err, "torvik_usb_pssd_flash_id: %s: no such file or device\n", shown.c_str());
+        print_message(err, "%s: no such file or device\n", shown.c_str());
     } else {
-        std::fprintf(err,
-                     "torvik_usb_pssd_flash_id: %s: not a whole disk the tool can name "
-                     "(\\\\.\\PhysicalDriveN; on Linux /dev/sdX, /dev/sgN or a link to one; see "
-                     "--list)\n",
-                     shown.c_str());
+        print_message(err,
+                      "%s: not a whole disk the tool can name (\\\\.\\PhysicalDriveN; on Linux "
+                      "/dev/sdX, /dev/sgN or a link to one; see --list)\n",
+                      shown.c_str());
     }
     return std::nullopt;
 }

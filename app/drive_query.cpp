@@ -1,4 +1,4 @@
-#include "app/drive_listing.h"
+#include "app/drive_query.h"
 
 #include <cstring>
 
@@ -8,7 +8,6 @@
 
 namespace torvik {
 
-// Opens the drive, asks for its storage device descriptor and closes it again.
 BusQuery query_descriptor(Platform& platform, std::int32_t drive, DescriptorBuffer& descriptor,
                           std::optional<std::uint64_t>* size) {
     BusQuery result;
@@ -53,7 +52,7 @@ const char* descriptor_text(const DescriptorBuffer& descriptor, std::size_t fiel
     return text;
 }
 
-void list_drives(Platform& platform, std::FILE* out) {
+void print_drive_menu(Platform& platform, std::FILE* out) {
     DescriptorBuffer descriptor{};
     for (std::int32_t drive = 0; drive < kListedDrives; ++drive) {
         if (!query_descriptor(platform, drive, descriptor).answered)

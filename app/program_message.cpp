@@ -1,0 +1,17 @@
+#include "app/program_message.h"
+
+namespace torvik {
+
+void print_message(std::FILE* out, const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    vprint_message(out, format, args);
+    va_end(args);
+}
+
+void vprint_message(std::FILE* out, const char* format, std::va_list args) {
+    std::fprintf(out, "%s: ", kProgramName);
+    std::vfprintf(out, format, args);
+}
+
+}  // namespace torvik

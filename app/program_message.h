@@ -1,0 +1,16 @@
+// The program's name, and the messages on standard error that begin with it.
+#pragma once
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace torvik {
+
+inline constexpr const char* kProgramName = "torvik_usb_pssd_flash_id";
+
+// Writes "<program name>: " and the formatted text, which brings its own line end, on out.
+void print_message(std::FILE* out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void vprint_message(std::FILE* out, const char* format, std::va_list args)
+    __attribute__((format(printf, 2, 0)));
+
+}  // namespace torvik
