@@ -186,11 +186,13 @@ constexpr std::size_t longest_text(auto const& table, auto text_of) {
 }
 constexpr std::size_t kLongestMaker =
     longest_text(kMakerTable, [](const MakerRow& row) { return row.name; });
-// Over the node texts of every family that names nodes.
+// Over the node texts of every family that names nodes. Such a family has a node key; the key's
+// mask tells them apart because GCC cannot compare a table's address with null at compile time
+// under the sanitizers.
 constexpr std::size_t longest_node() {
     std::size_t longest = 0;
     for (const MakerFamilyRules& rules : kMakerFamilyRules) {
-        if (rules.nodes == nullptr)
+        if (rules.node_key.mask == 0)
             continue;
         const std::size_t length =
             longest_text(*rules.nodes, [](const NodeEntry& e) { return e.text; });

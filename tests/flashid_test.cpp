@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "flashid/flash_id.h"
+#include "flashid/maker_rules.h"
 #include "flashid/part_tables.h"
 #include "tests/support/flash_id_examples.h"
 
@@ -226,6 +227,14 @@ TEST(FlashId, MakerTableAndMakersWithoutFurtherDecoding) {
             }
         }
     }
+}
+
+// The description's length bound counts the node texts of the families with a node key: every
+// family that names nodes must have one, and only those.
+TEST(FlashId, FamiliesWithNodesAreTheOnesWithANodeKey) {
+    for (const MakerFamilyRules& rules : kMakerFamilyRules)
+        EXPECT_EQ(rules.nodes != nullptr, rules.node_key.mask != 0)
+            << static_cast<int>(rules.family);
 }
 
 TEST(FlashId, NodeAndGenerationKeys) {
