@@ -7,22 +7,11 @@
 
 #include "common/printable_text.h"
 #include "model/drive_model.h"
+#include "report/number_format.h"
 
 namespace torvik {
 
 namespace {
-
-// 1380 -> "1,380".
-std::string thousands(std::uint64_t value) {
-    const std::string digits = std::to_string(value);
-    std::string out;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i != 0 && (digits.size() - i) % 3 == 0)
-            out += ',';
-        out += digits[i];
-    }
-    return out;
-}
 
 // A byte count in decimal units with two decimals: "18.06 TB", "512.00 kB", "0 B". The hundredths
 // are rounded in whole numbers, so every C library prints the same.
@@ -44,7 +33,7 @@ std::string decimal_bytes(Uint128 bytes) {
         ++unit;
     }
     char text[48];
-    std::snprintf(text, sizeof text, "%s.%02u %s", thousands(hundredths / 100).c_str(),
+    std::snprintf(text, sizeof text, "%s.%02u %s", grouped_digits(hundredths / 100).c_str(),
                   static_cast<unsigned>(hundredths % 100), kUnits[unit]);
     return text;
 }
@@ -57,7 +46,8 @@ std::string nvme_summary(const NvmeSmartHealth& s) {
         out += ", " + std::to_string(kelvin_to_celsius(kelvin)) + " C";
     const std::uint64_t hours = s[kSmartPowerOnHours];
     const std::uint64_t days = hours / 24;
-    out += ", " + thousands(hours) + " h (" + thousands(days) + (days == 1 ? " day)" : " days)");
+    out += ", " + grouped_digits(hours) + " h (" + grouped_digits(days) +
+           (days == 1 ? " day)" : " days)");
     out += ", " + decimal_bytes(data_unit_bytes(s.values[kSmartDataUnitsWritten])) + " written";
     out += ", " + decimal_bytes(data_unit_bytes(s.values[kSmartDataUnitsRead])) + " read";
     return out;

@@ -13,6 +13,7 @@
 #include "model/attribute_table.h"
 #include "model/drive_model.h"
 #include "report/json_report.h"
+#include "report/number_format.h"
 #include "report/report_output.h"
 
 namespace torvik {
@@ -114,18 +115,6 @@ std::string decimal(std::int64_t value) {
     return std::to_string(value);
 }
 
-// A count with its thousands grouped: 30,000.
-std::string grouped(std::uint64_t value) {
-    const std::string digits = std::to_string(value);
-    std::string out;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i != 0 && (digits.size() - i) % 3 == 0)
-            out += ',';
-        out += digits[i];
-    }
-    return out;
-}
-
 // An id as the health log and the verdict's reasons write it: 0x020F.
 std::string hex_id(std::uint64_t value, int digits) {
     char text[24];
@@ -135,7 +124,8 @@ std::string hex_id(std::uint64_t value, int digits) {
 
 // Hours as a person reads them: "1,380 h (57 days)".
 std::string hours_and_days(std::uint64_t hours) {
-    return grouped(hours) + " h (" + grouped(hours / 24) + (hours / 24 == 1 ? " day)" : " days)");
+    return grouped_digits(hours) + " h (" + grouped_digits(hours / 24) +
+           (hours / 24 == 1 ? " day)" : " days)");
 }
 
 // What a command's page holds, in words: the failure boxes and the "not read" notes name it.
@@ -495,11 +485,12 @@ void vendor_figures(Page& page, const DriveModel& drive) {
         const auto v = static_cast<double>(erases->raw);
         const auto limit = static_cast<double>(drive.geometry.pe_limit_second);
         const double warn = limit * kWearWarning / kWornOut;
-        page.bar("Average erase count against the rated P/E cycles",
-                 grouped(erases->raw) + " / " + grouped(drive.geometry.pe_limit_second), v, limit,
-                 reason_level(health, "average_erase_count"),
-                 {{warn, "warning at " + std::to_string(kWearWarning) + "% (" +
-                             grouped(static_cast<std::uint64_t>(warn)) + ")"}});
+        page.bar(
+            "Average erase count against the rated P/E cycles",
+            grouped_digits(erases->raw) + " / " + grouped_digits(drive.geometry.pe_limit_second), v,
+            limit, reason_level(health, "average_erase_count"),
+            {{warn, "warning at " + std::to_string(kWearWarning) + "% (" +
+                        grouped_digits(static_cast<std::uint64_t>(warn)) + ")"}});
         any = true;
     }
     const ExtSmartRecord* chip = ext ? drive.extended_smart.find(kExtChipTemperature) : nullptr;
@@ -552,8 +543,9 @@ Row flash_rows(const FlashFields& fields) {
     if (fields.page_kib)
         rows.push_back({"Page size", std::to_string(*fields.page_kib) + " KiB"});
     if (fields.capacity) {
-        rows.push_back({"Capacity per chip enable", grouped(fields.capacity->per_ce_gb) + " Gb"});
-        rows.push_back({"Capacity per die", grouped(fields.capacity->per_die_gb) + " Gb"});
+        rows.push_back(
+            {"Capacity per chip enable", grouped_digits(fields.capacity->per_ce_gb) + " Gb"});
+        rows.push_back({"Capacity per die", grouped_digits(fields.capacity->per_die_gb) + " Gb"});
     }
     if (fields.planes_per_die)
         rows.push_back({"Planes per die", std::to_string(*fields.planes_per_die)});
@@ -647,7 +639,7 @@ void configuration_section(Page& page, const DriveModel& drive) {
     if (sysinfo) {
         const FlashGeometry& g = drive.geometry;
         auto add = [&rows](const char* name, std::uint64_t value, const char* unit = "") {
-            rows.push_back({name, grouped(value) + unit});
+            rows.push_back({name, grouped_digits(value) + unit});
         };
         add("CPU clock", g.cpu_clock, " MHz");
         add("Chip enables", g.ce_count);
@@ -662,8 +654,8 @@ void configuration_section(Page& page, const DriveModel& drive) {
         rows.push_back({"Bits per cell",
                         std::to_string(g.bits_per_cell) +
                             (cell != nullptr ? std::string(" (") + cell + ")" : std::string())});
-        rows.push_back({"Rated P/E cycles", grouped(g.pe_limit_first) + " (SLC) / " +
-                                                grouped(g.pe_limit_second) + " (native)"});
+        rows.push_back({"Rated P/E cycles", grouped_digits(g.pe_limit_first) + " (SLC) / " +
+                                                grouped_digits(g.pe_limit_second) + " (native)"});
     }
     if (drive.has(CommandId::infoblock)) {
         rows.push_back({"SLC cache", hex_id(drive.slc_cache.first, 1) + " / " +
@@ -733,7 +725,7 @@ void extended_smart_section(Page& page, const DriveModel& drive) {
     for (const ExtSmartRecord& r : drive.extended_smart.records) {
         Row row = {{"Number", std::to_string(r.number)},
                    {"Id", hex_id(r.int_id, 4)},
-                   {"Raw value", grouped(r.raw)}};
+                   {"Raw value", grouped_digits(r.raw)}};
         if (const char* text = find_attribute_description(r.int_id))
             row.push_back({"Description", html_escape(text), false});
         rows.push_back(std::move(row));

@@ -1,5 +1,7 @@
 #include "report/number_format.h"
 
+#include <string>
+
 #include <cinttypes>
 #include <cmath>
 #include <cstdint>
@@ -62,6 +64,17 @@ WholeNumber whole_number(double value, int width) {
         }
     }
     std::snprintf(out.text, sizeof out.text, "%*s", width, digits);
+    return out;
+}
+
+std::string grouped_digits(std::uint64_t value) {
+    const std::string digits = std::to_string(value);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (digits.size() - i) % 3 == 0)
+            out += ',';
+        out += digits[i];
+    }
     return out;
 }
 

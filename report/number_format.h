@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "common/uint128.h"
 
@@ -17,5 +18,8 @@ struct WholeNumber {
 
 // value rounded to a whole number, exactly, right-aligned in at least width characters.
 WholeNumber whole_number(double value, int width);
+
+// A count with its thousands grouped for people to read: 1380 -> "1,380".
+std::string grouped_digits(std::uint64_t value);
 
 }  // namespace torvik
