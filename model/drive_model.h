@@ -15,6 +15,7 @@
 #include "model/health_verdict.h"
 #include "model/nvme_pages.h"
 #include "model/scsi_pages.h"
+#include "model/wear_trend.h"
 #include "platform/output_file.h"
 #include "scsi/commands.h"
 #include "scsi/run_manifest.h"
@@ -78,6 +79,8 @@ struct DriveModel {
     // When the run took place, in seconds since 1970 UTC; none when not known (a replay of a
     // folder recorded without it).
     std::optional<std::int64_t> run_time;
+    // How the drive wears, from its history file and this run (--history); absent without one.
+    std::optional<WearTrend> trend;
 
     // A command was sent; area holds its reply (command_info(id).length bytes), which is kept
     // and decoded.

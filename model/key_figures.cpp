@@ -1,0 +1,73 @@
+#include "model/key_figures.h"
+
+#include "model/drive_model.h"
+
+namespace torvik {
+
+namespace {
+
+std::string trimmed(const std::string& text) {
+    return identify_text(text);  // the same padding (spaces, NULs) ends either page's texts
+}
+
+std::uint64_t saturated(Uint128 value) {
+    return value.high != 0 ? ~std::uint64_t{0} : value.low;
+}
+
+const NvmeSmartHealth* judged_log(const DriveModel& drive) {
+    switch (drive.health.source) {
+        case HealthSource::nvme_smart_bridge:
+            return &drive.smart_bridge;
+        case HealthSource::nvme_smart_controller:
+            return &drive.smart_controller;
+        case HealthSource::extended_smart:
+        case HealthSource::none:
+            break;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+DriveKey drive_key(const DriveModel& drive) {
+    DriveKey key;
+    if (drive.has(CommandId::nvme_identify) && drive.nvme_identity.any) {
+        key.serial = trimmed(drive.nvme_identity.serial_number);
+        key.model = trimmed(drive.nvme_identity.model_number);
+        key.firmware = trimmed(drive.nvme_identity.firmware_revision);
+        key.from_nvme = true;
+    } else {
+        key.serial = trimmed(drive.identity.serial);
+        key.model = trimmed(drive.identity.model);
+        key.firmware = trimmed(drive.identity.revision);
+    }
+    return key;
+}
+
+KeyFigures key_figures(const DriveModel& drive) {
+    KeyFigures k;
+    k.drive = drive_key(drive);
+    k.verdict = drive.health.verdict;
+    if (const NvmeSmartHealth* s = judged_log(drive)) {
+        k.percentage_used = static_cast<unsigned>(s->values[kSmartPercentageUsed].low);
+        k.available_spare = static_cast<unsigned>(s->values[kSmartAvailableSpare].low);
+        const auto kelvin = static_cast<std::uint16_t>((*s)[kSmartCompositeTemperature]);
+        if (kelvin != 0)  // 0: the drive has no composite temperature sensor
+            k.temperature_celsius = kelvin_to_celsius(kelvin);
+        k.power_on_hours = saturated(s->values[kSmartPowerOnHours]);
+        k.power_cycles = saturated(s->values[kSmartPowerCycles]);
+        k.unsafe_shutdowns = saturated(s->values[kSmartUnsafeShutdowns]);
+        k.media_errors = saturated(s->values[kSmartMediaErrors]);
+        k.data_read_bytes = saturated(data_unit_bytes(s->values[kSmartDataUnitsRead]));
+        k.data_written_bytes = saturated(data_unit_bytes(s->values[kSmartDataUnitsWritten]));
+    }
+    if (drive.has(CommandId::smartext)) {
+        if (const ExtSmartRecord* erases = drive.extended_smart.find(kExtAverageEraseCount))
+            k.average_erase_count = erases->raw;
+    }
+    if (drive.has(CommandId::sysinfo) && drive.geometry.pe_limit_second != 0)
+        k.rated_pe_cycles = drive.geometry.pe_limit_second;
+    return k;
+}
+
+}  // namespace torvik

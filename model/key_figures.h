@@ -1,0 +1,48 @@
+// Who a drive is and the figures that tell how it wears, in base units: what a drive's history
+// line and the monitoring metrics record of a run. The health figures come from the page the
+// verdict was judged from (the NVMe log read through the bridge, else the controller's copy); the
+// erase count and its rated limit from the controller pages.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "model/health_verdict.h"
+
+namespace torvik {
+
+struct DriveModel;
+
+// The drive's identity: the NVMe Identify page's texts when it was read, else the bridge's
+// INQUIRY texts. Padding is trimmed; the bytes are the drive's own (not made printable).
+struct DriveKey {
+    std::string serial;
+    std::string model;
+    std::string firmware;
+    bool from_nvme = false;  // from the NVMe Identify page rather than the bridge
+};
+
+DriveKey drive_key(const DriveModel& drive);
+
+struct KeyFigures {
+    DriveKey drive;
+    HealthVerdict verdict = HealthVerdict::unknown;
+    // Each absent when no NVMe SMART / Health page was read.
+    std::optional<unsigned> percentage_used;          // of the rated life; may pass 100
+    std::optional<unsigned> available_spare;          // percent
+    std::optional<std::int32_t> temperature_celsius;  // absent too when the drive has no sensor
+    std::optional<std::uint64_t> power_on_hours;
+    std::optional<std::uint64_t> power_cycles;
+    std::optional<std::uint64_t> unsafe_shutdowns;
+    std::optional<std::uint64_t> media_errors;
+    std::optional<std::uint64_t> data_read_bytes;     // saturated at 2^64 - 1
+    std::optional<std::uint64_t> data_written_bytes;  // saturated at 2^64 - 1
+    // From the controller's extended SMART page and the flash geometry (sysinfo page).
+    std::optional<std::uint64_t> average_erase_count;
+    std::optional<std::uint32_t> rated_pe_cycles;  // absent when the page gives 0
+};
+
+KeyFigures key_figures(const DriveModel& drive);
+
+}  // namespace torvik
