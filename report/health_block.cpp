@@ -8,35 +8,11 @@
 #include "common/printable_text.h"
 #include "model/drive_model.h"
 #include "report/number_format.h"
+#include "report/wear_trend_text.h"
 
 namespace torvik {
 
 namespace {
-
-// A byte count in decimal units with two decimals: "18.06 TB", "512.00 kB", "0 B". The hundredths
-// are rounded in whole numbers, so every C library prints the same.
-std::string decimal_bytes(Uint128 bytes) {
-    static constexpr const char* kUnits[] = {"B", "kB", "MB", "GB", "TB", "PB", "EB", "ZB", "YB"};
-    const double value =
-        std::ldexp(static_cast<double>(bytes.high), 64) + static_cast<double>(bytes.low);
-    if (value < 1000)
-        return std::to_string(bytes.low) + " B";
-    std::size_t unit = 0;
-    double scaled = value;
-    while (scaled >= 1000 && unit + 1 < std::size(kUnits)) {
-        scaled /= 1000;
-        ++unit;
-    }
-    auto hundredths = static_cast<std::uint64_t>(std::llround(scaled * 100));
-    if (hundredths >= 100000 && unit + 1 < std::size(kUnits)) {  // 999.995 rounds to 1000.00
-        hundredths = static_cast<std::uint64_t>(std::llround(scaled / 10));
-        ++unit;
-    }
-    char text[48];
-    std::snprintf(text, sizeof text, "%s.%02u %s", grouped_digits(hundredths / 100).c_str(),
-                  static_cast<unsigned>(hundredths % 100), kUnits[unit]);
-    return text;
-}
 
 std::string nvme_summary(const NvmeSmartHealth& s) {
     std::string out = std::to_string(s[kSmartPercentageUsed]) + "% used, spare " +
@@ -101,6 +77,8 @@ std::string health_block(const HealthAssessment& health, const DriveModel* drive
     std::string block = "Health: ";
     block += colour ? verdict_colour(health.verdict) + std::string(verdict) + "\033[0m" : verdict;
     block += "\nSummary: " + health_summary(health, drive) + "\n";
+    if (drive != nullptr && drive->trend)
+        block += "Trend: " + trend_summary(*drive->trend) + "\n";
     if (drive != nullptr && drive->has(CommandId::nvme_identify)) {
         const NvmeIdentity& nvme = drive->nvme_identity;
         block += "NVMe: " + printable_text(identify_text(nvme.model_number).c_str()) + ", serial " +

@@ -15,6 +15,7 @@
 #include "report/json_report.h"
 #include "report/number_format.h"
 #include "report/report_output.h"
+#include "report/wear_chart.h"
 
 namespace torvik {
 
@@ -820,6 +821,8 @@ std::string html_report(const JsonRunInfo& run, const DriveModel& drive) {
     header(page, run, drive);
     failures_alert(page, drive);
     key_figures(page, drive);
+    if (drive.trend)
+        page.add(wear_chart_section(*drive.trend));
     flash_section(page, drive);
     configuration_section(page, drive);
     attribute_section(page, drive);

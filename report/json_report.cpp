@@ -2,8 +2,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cmath>
 #include <iterator>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include <algorithm>
@@ -225,6 +227,31 @@ Json health(const HealthAssessment& assessment) {
                 {"reasons", std::move(reasons)}};
 }
 
+// A rate as a JSON number; null when it is unknown or not a finite number, which JSON cannot hold.
+Json rate(const std::optional<double>& value) {
+    return value && std::isfinite(*value) ? Json(*value) : Json(nullptr);
+}
+
+Json trend(const WearTrend& trend) {
+    Json out = {{"records", trend.records},
+                {"first_time", format_utc_time(trend.first_time)},
+                {"last_time", format_utc_time(trend.last_time)},
+                {"elapsed_days", rate(trend.elapsed_days)},
+                {"bytes_written_per_day", rate(trend.bytes_written_per_day)},
+                {"percentage_used_per_30_days", rate(trend.percentage_used_per_30_days)},
+                {"pe_cycles_per_30_days", rate(trend.pe_cycles_per_30_days)}};
+    if (trend.projected_end_time) {
+        out["projection"] = {{"end_time", format_utc_time(*trend.projected_end_time)},
+                             {"window_start", format_utc_time(trend.window_start)},
+                             {"window_end", format_utc_time(trend.window_end)},
+                             {"window_records", trend.window_records},
+                             {"slope_per_day", rate(trend.slope_per_day)}};
+    } else {
+        out["not_projected"] = trend.not_projected;
+    }
+    return out;
+}
+
 Json files(const DriveModel& model) {
     Json out = Json::object();
     for (const FileOutcome outcome :
@@ -302,6 +329,8 @@ Json json_report(const JsonRunInfo& run, const DriveModel& model) {
     doc["identity"] = identity(model);
     doc["controller"] = controller(model);
     doc["health"] = health(model.health);
+    if (model.trend)
+        doc["trend"] = trend(*model.trend);
 
     if (model.has(CommandId::read_fid) && flash_id_present(model.flash_id.bytes))
         doc["flash_id"] = flash_id_json(model.flash_id);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 
 namespace torvik {
 
@@ -76,6 +77,37 @@ std::string grouped_digits(std::uint64_t value) {
         out += digits[i];
     }
     return out;
+}
+
+std::string decimal_bytes(Uint128 bytes) {
+    if (bytes.high == 0 && bytes.low < 1000)
+        return std::to_string(bytes.low) + " B";
+    return decimal_bytes(std::ldexp(static_cast<double>(bytes.high), 64) +
+                         static_cast<double>(bytes.low));
+}
+
+std::string decimal_bytes(double bytes) {
+    static constexpr const char* kUnits[] = {"B", "kB", "MB", "GB", "TB", "PB", "EB", "ZB", "YB"};
+    if (!(bytes >= 0.5))  // NaN too
+        return "0 B";
+    if (bytes < 999.5)
+        return std::to_string(std::llround(bytes)) + " B";
+    // Beyond the largest 128-bit count the hundredths would no longer fit a whole number.
+    double scaled = std::fmin(bytes, 1e39);
+    std::size_t unit = 0;
+    while (scaled >= 1000 && unit + 1 < std::size(kUnits)) {
+        scaled /= 1000;
+        ++unit;
+    }
+    auto hundredths = static_cast<std::uint64_t>(std::llround(scaled * 100));
+    if (hundredths >= 100000 && unit + 1 < std::size(kUnits)) {  // 999.995 rounds to 1000.00
+        hundredths = static_cast<std::uint64_t>(std::llround(scaled / 10));
+        ++unit;
+    }
+    char text[48];
+    std::snprintf(text, sizeof text, "%s.%02u %s", grouped_digits(hundredths / 100).c_str(),
+                  static_cast<unsigned>(hundredths % 100), kUnits[unit]);
+    return text;
 }
 
 }  // namespace torvik

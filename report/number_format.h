@@ -22,4 +22,10 @@ WholeNumber whole_number(double value, int width);
 // A count with its thousands grouped for people to read: 1380 -> "1,380".
 std::string grouped_digits(std::uint64_t value);
 
+// A byte count in decimal units with two decimals: "18.06 TB", "512.00 kB", "0 B". The hundredths
+// are rounded in whole numbers, so every C library prints the same. A count below 1000 is whole
+// bytes; the double form reads NaN and negatives as 0 B.
+std::string decimal_bytes(Uint128 bytes);
+std::string decimal_bytes(double bytes);
+
 }  // namespace torvik

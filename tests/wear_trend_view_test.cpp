@@ -1,0 +1,226 @@
+// The drive's wear trend as the run's outputs show it: the --health block's Trend line, the JSON
+// document's trend object and the HTML page's chart, each from a hand-made trend on the default
+// simulated drive's model.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <string>
+
+#include "common/utc_time.h"
+#include "model/drive_model.h"
+#include "report/health_block.h"
+#include "report/html_report.h"
+#include "report/json_report.h"
+#include "sim/profiles.h"
+
+namespace torvik::testing {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+std::int64_t at(const char* iso) {
+    std::int64_t seconds = 0;
+    EXPECT_TRUE(parse_utc_time(iso, seconds)) << iso;
+    return seconds;
+}
+
+DriveModel default_drive() {
+    const SimProfileData data = find_sim_profile("default")->make();
+    DriveModel model;
+    for (std::size_t i = 0; i < kCommandCount; ++i) {
+        std::vector<std::uint8_t> page = data.replies[i];
+        if (page.empty())
+            continue;
+        const auto id = static_cast<CommandId>(i);
+        page.resize(command_info(id).length);
+        model.sent(id, page.data(), CommandResult{CommandResult::Outcome::data, 0, 0});
+    }
+    model.health = assess_health(health_pages(model));
+    return model;
+}
+
+// A year of regular use: 37 runs, 0.31 % a month, the last 30 runs under the line.
+WearTrend projected() {
+    WearTrend t;
+    t.records = 37;
+    t.first_time = at("2025-12-01T08:00:00Z");
+    t.last_time = at("2026-12-08T10:00:00Z");
+    t.elapsed_days = 372.08;
+    t.bytes_written_per_day = 48.2e9;
+    t.percentage_used_per_30_days = 0.31;
+    t.pe_cycles_per_30_days = 1.254;
+    t.projected_end_time = at("2031-04-18T00:00:00Z");
+    t.window_start = at("2025-12-08T10:00:00Z");
+    t.window_end = t.last_time;
+    t.window_records = 30;
+    t.slope_per_day = 0.0125;
+    t.intercept = 2;
+    return t;
+}
+
+WearTrend hostile() {
+    WearTrend t;
+    t.records = 2;
+    t.first_time = t.last_time = at("2026-12-08T10:00:00Z");
+    t.elapsed_days = kNaN;
+    t.bytes_written_per_day = kInf;
+    t.percentage_used_per_30_days = -kInf;
+    t.pe_cycles_per_30_days = kNaN;
+    t.projected_end_time = std::numeric_limits<std::int64_t>::max();
+    t.window_start = std::numeric_limits<std::int64_t>::min();
+    t.window_records = 2;
+    t.slope_per_day = kInf;
+    t.intercept = kNaN;
+    for (int i = 0; i < 3; ++i)
+        t.chart.push_back({t.last_time, ~0u, ~std::uint64_t{0}, 1, 1});
+    return t;
+}
+
+TEST(WearTrendView, TrendLineFollowsTheSummary) {
+    WearTrend few;
+    few.records = 3;
+    few.elapsed_days = 0.46;
+    few.not_projected = "not enough history (less than a day apart)";
+    WearTrend unknown_written = projected();
+    unknown_written.bytes_written_per_day.reset();
+    unknown_written.pe_cycles_per_30_days.reset();
+    unknown_written.projected_end_time = at("9999-12-31T23:59:59Z") + 1;
+    WearTrend one;
+    one.records = 1;
+    one.not_projected = "not enough history (fewer than two runs)\x1b[2J";
+    const struct {
+        std::optional<WearTrend> trend;
+        const char* line;  // nullptr: no Trend line
+    } cases[] = {
+        {projected(),
+         "Trend: 37 runs over 372 days, 48.20 GB written a day, 0.31% used per 30 days, 1.25 P/E "
+         "cycles per 30 days; 100% used about 2031-04-18 (an estimate from 30 runs, 2025-12-08 "
+         "to 2026-12-08)"},
+        {few, "Trend: 3 runs over 0.5 days; not enough history (less than a day apart)"},
+        {unknown_written,
+         "Trend: 37 runs over 372 days, 0.31% used per 30 days; 100% used after 9999 (an "
+         "estimate from 30 runs, 2025-12-08 to 2026-12-08)"},
+        {one, "Trend: 1 run; not enough history (fewer than two runs)?[2J"},
+        {hostile(),
+         "Trend: 2 runs over an unknown time; 100% used after 9999 (an estimate from "
+         "2 runs, 0000-01-01 to 1970-01-01)"},
+        {std::nullopt, nullptr},
+    };
+    for (const auto& c : cases) {
+        DriveModel model = default_drive();
+        model.trend = c.trend;
+        const std::string block = health_block(model.health, &model, false);
+        const std::size_t summary = block.find("\nSummary: ");
+        ASSERT_NE(summary, std::string::npos);
+        const std::size_t next = block.find('\n', summary + 1) + 1;
+        const std::string after = block.substr(next, block.find('\n', next) - next);
+        if (c.line != nullptr)
+            EXPECT_EQ(after, c.line);
+        else
+            EXPECT_EQ(block.find("Trend:"), std::string::npos) << block;
+    }
+}
+
+TEST(WearTrendView, JsonTrendObject) {
+    const auto document = [](const std::optional<WearTrend>& trend) {
+        DriveModel model = default_drive();
+        model.trend = trend;
+        return nlohmann::ordered_json::parse(json_report_text(JsonRunInfo{}, model));
+    };
+    const nlohmann::ordered_json doc = document(projected());
+    EXPECT_EQ(doc["json_format_version"], kJsonFormatVersion);
+    const nlohmann::ordered_json& trend = doc["trend"];
+    EXPECT_EQ(trend["records"], 37);
+    EXPECT_EQ(trend["first_time"], "2025-12-01T08:00:00Z");
+    EXPECT_EQ(trend["last_time"], "2026-12-08T10:00:00Z");
+    EXPECT_DOUBLE_EQ(trend["bytes_written_per_day"].get<double>(), 48.2e9);
+    EXPECT_EQ(trend["projection"].dump(),
+              R"({"end_time":"2031-04-18T00:00:00Z","window_start":"2025-12-08T10:00:00Z",)"
+              R"("window_end":"2026-12-08T10:00:00Z","window_records":30,"slope_per_day":0.0125})");
+    EXPECT_FALSE(trend.contains("not_projected"));
+    // The document's key order: the trend right after the verdict, as on the console.
+    auto key = doc.begin();
+    while (key.key() != "health")
+        ++key;
+    EXPECT_EQ((++key).key(), "trend");
+
+    WearTrend short_history;
+    short_history.records = 1;
+    short_history.not_projected = "not enough history (fewer than two runs)";
+    const nlohmann::ordered_json unprojected = document(short_history)["trend"];
+    EXPECT_EQ(unprojected["not_projected"], short_history.not_projected);
+    EXPECT_FALSE(unprojected.contains("projection"));
+    EXPECT_TRUE(unprojected["bytes_written_per_day"].is_null());
+    for (const char* rate : {"elapsed_days", "bytes_written_per_day", "percentage_used_per_30_days",
+                             "pe_cycles_per_30_days"})
+        EXPECT_TRUE(document(hostile())["trend"][rate].is_null()) << rate;
+    EXPECT_TRUE(document(hostile())["trend"]["projection"]["slope_per_day"].is_null());
+    EXPECT_FALSE(document(std::nullopt).contains("trend"));
+}
+
+// The chart's section of the page for a trend.
+std::string chart_of(const WearTrend& trend) {
+    DriveModel model = default_drive();
+    model.trend = trend;
+    const std::string page = html_report(JsonRunInfo{}, model);
+    const std::size_t start = page.find("<section id=\"trend\">");
+    EXPECT_NE(start, std::string::npos);
+    return page.substr(start, page.find("</section>", start) - start);
+}
+
+TEST(WearTrendView, ChartThinsToItsLimitAndDrawsTheProjectionInside) {
+    WearTrend trend = projected();
+    for (unsigned i = 0; i < 600; ++i) {
+        trend.chart.push_back({trend.first_time + i * 53580, 2 + i / 200,
+                               std::uint64_t{48200000000} * i, std::nullopt, std::nullopt});
+    }
+    const std::string chart = chart_of(trend);
+    const std::regex polyline("<polyline class=\"series\" points=\"([^\"]*)\"");
+    int series = 0;
+    for (std::sregex_iterator it(chart.begin(), chart.end(), polyline), end; it != end; ++it) {
+        const std::string points = (*it)[1];
+        EXPECT_EQ(std::count(points.begin(), points.end(), ' ') + 1, 500);
+        ++series;
+    }
+    EXPECT_EQ(series, 2);  // percentage used and data written
+    EXPECT_NE(chart.find("500 of 600 runs drawn"), std::string::npos);
+    // The dashed line: ending at 100 % when the axis reaches the date, cut at the right edge when
+    // the date lies beyond twice the history's length.
+    const std::regex dashed(
+        "<line x1=\"[0-9.]+\" y1=\"[0-9.]+\" x2=\"([0-9.]+)\" y2=\"([0-9.]+)\" "
+        "class=\"projection\"[^>]*stroke-dasharray");
+    std::smatch m;
+    trend.projected_end_time = at("2027-06-01T00:00:00Z");
+    const std::string near = chart_of(trend);
+    ASSERT_TRUE(std::regex_search(near, m, dashed));
+    EXPECT_EQ(m[1], "700.0");  // the axis ends at the projected date
+    EXPECT_EQ(m[2], "22.0");   // the top of the panel: 100 %
+    trend.projected_end_time = at("2031-04-18T00:00:00Z");
+    const std::string far = chart_of(trend);
+    ASSERT_TRUE(std::regex_search(far, m, dashed));
+    EXPECT_EQ(m[1], "700.0");
+    EXPECT_GT(std::stod(m[2]), 22.0);
+}
+
+// Nothing the trend holds puts a number the browser cannot read into the drawing.
+TEST(WearTrendView, HostileTrendDrawsOnlyPlainNumbers) {
+    for (WearTrend trend : {hostile(), WearTrend{}}) {
+        const std::string chart = chart_of(trend);
+        const std::regex attribute(" (x|y|x1|y1|x2|y2|cx|cy|r|points|viewBox)=\"([^\"]*)\"");
+        int numbers = 0;
+        for (std::sregex_iterator it(chart.begin(), chart.end(), attribute), end; it != end;
+             ++it, ++numbers) {
+            EXPECT_TRUE(std::regex_match((*it)[2].str(), std::regex("[-0-9., ]+"))) << (*it)[0];
+        }
+        EXPECT_GT(numbers, 10);
+        EXPECT_EQ(chart.find("nan"), std::string::npos);
+        EXPECT_EQ(chart.find("inf"), std::string::npos);
+    }
+}
+
+}  // namespace
+}  // namespace torvik::testing
