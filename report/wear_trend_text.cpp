@@ -1,7 +1,9 @@
 #include "report/wear_trend_text.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 
 #include "common/printable_text.h"
 #include "common/utc_time.h"
@@ -30,8 +32,8 @@ std::string days(double elapsed) {
     return grouped_digits(whole) + " days";
 }
 
-}  // namespace
-
+// A rate with two decimals ("0.31", "-1.25"), rounded in whole hundredths so every C library
+// prints the same; absent when it is not finite or too large to be a rate of a real drive.
 std::optional<std::string> two_decimals(double value) {
     if (!std::isfinite(value) || std::fabs(value) >= kLargestRate)
         return std::nullopt;
@@ -45,9 +47,12 @@ std::optional<std::string> two_decimals(double value) {
     return text;
 }
 
+// The UTC date of a moment, "2031-04-18" (years 0 to 9999, clamped).
 std::string utc_date(std::int64_t seconds) {
     return format_utc_time(seconds).substr(0, 10);
 }
+
+}  // namespace
 
 std::string trend_summary(const WearTrend& trend) {
     std::string out = runs(trend.records);
