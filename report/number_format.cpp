@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdint>
@@ -92,8 +93,9 @@ std::string decimal_bytes(double bytes) {
         return "0 B";
     if (bytes < 999.5)
         return std::to_string(std::llround(bytes)) + " B";
-    // Beyond the largest 128-bit count the hundredths would no longer fit a whole number.
-    double scaled = std::fmin(bytes, 1e39);
+    // From 999.5 up it rounds to 1.00 kB; beyond the largest 128-bit count the hundredths would no
+    // longer fit a whole number.
+    double scaled = std::clamp(bytes, 1000.0, 1e39);
     std::size_t unit = 0;
     while (scaled >= 1000 && unit + 1 < std::size(kUnits)) {
         scaled /= 1000;

@@ -84,6 +84,7 @@ TEST(WearTrendView, TrendLineFollowsTheSummary) {
     WearTrend few;
     few.records = 3;
     few.elapsed_days = 0.46;
+    few.bytes_written_per_day = 999.6;
     few.not_projected = "not enough history (less than a day apart)";
     WearTrend unknown_written = projected();
     unknown_written.bytes_written_per_day.reset();
@@ -100,7 +101,9 @@ TEST(WearTrendView, TrendLineFollowsTheSummary) {
          "Trend: 37 runs over 372 days, 48.20 GB written a day, 0.31% used per 30 days, 1.25 P/E "
          "cycles per 30 days; 100% used about 2031-04-18 (an estimate from 30 runs, 2025-12-08 "
          "to 2026-12-08)"},
-        {few, "Trend: 3 runs over 0.5 days; not enough history (less than a day apart)"},
+        {few,
+         "Trend: 3 runs over 0.5 days, 1.00 kB written a day; not enough history (less than a day "
+         "apart)"},
         {unknown_written,
          "Trend: 37 runs over 372 days, 0.31% used per 30 days; 100% used after 9999 (an "
          "estimate from 30 runs, 2025-12-08 to 2026-12-08)"},
