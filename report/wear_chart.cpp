@@ -144,6 +144,12 @@ double round_top(double largest) {
     return 10 * step;
 }
 
+// The height in the drawing of a value on a panel whose plot area begins at plot_top and whose
+// scale ends at scale_top.
+double value_y(double plot_top, double scale_top, double value) {
+    return plot_top + kPanelHeight - value / scale_top * kPanelHeight;
+}
+
 struct Series {
     const char* title;
     const char* colour;
@@ -164,7 +170,7 @@ std::string bytes_label(double value) {
 // single run), and the vertical lines of the date labels.
 std::string panel(const Series& s, const TimeAxis& axis, double top) {
     const double plot_top = top + kPanelTitle, bottom = plot_top + kPanelHeight;
-    const auto y = [&](double v) { return bottom - v / s.top * kPanelHeight; };
+    const auto y = [&](double v) { return value_y(plot_top, s.top, v); };
     std::string svg = "<g>" + text(kLeft, top + 14, "start", s.title);
     for (const double share : {0.0, 0.5, 1.0}) {
         const double at = y(share * s.top);
@@ -238,11 +244,10 @@ std::string wear_chart_section(const WearTrend& trend) {
     // The projection: the least-squares line from the first run it rests on to 100 %, cut to the
     // percentage panel.
     if (trend.projected_end_time) {
-        const auto y = [&](double v) {
-            return kPanelTitle + kPanelHeight - v / used.top * kPanelHeight;
-        };
-        double x1 = axis.x(static_cast<double>(trend.window_start)), y1 = y(trend.intercept);
-        double x2 = axis.x(static_cast<double>(*trend.projected_end_time)), y2 = y(100);
+        double x1 = axis.x(static_cast<double>(trend.window_start));
+        double y1 = value_y(kPanelTitle, used.top, trend.intercept);
+        double x2 = axis.x(static_cast<double>(*trend.projected_end_time));
+        double y2 = value_y(kPanelTitle, used.top, 100);
         if (clip(x1, y1, x2, y2, kLeft, kPanelTitle, kLeft + kPlotWidth,
                  kPanelTitle + kPanelHeight)) {
             svg += line(x1, y1, x2, y2,
