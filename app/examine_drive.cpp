@@ -231,10 +231,11 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         open_report_file(ctx, report, choice.drive, os);
         DriveModel& model = examined.emplace();
         model.run_time = ctx.platform.run_time();
-        ReportContext report_ctx{
-            DriveLink{ctx.platform, disk.get(), ctx.out}, ctx.files,
-            report.created() ? &report : nullptr,         model,
-            ctx.err != nullptr ? ctx.err : stderr,        ctx.health || ctx.json || ctx.html};
+        // Every output that shows the verdict has the bridge's NVMe pages read for any controller.
+        const bool verdict_shown = ctx.health || ctx.json || ctx.html || !ctx.metrics_file.empty();
+        ReportContext report_ctx{DriveLink{ctx.platform, disk.get(), ctx.out}, ctx.files,
+                                 report.created() ? &report : nullptr,         model,
+                                 ctx.err != nullptr ? ctx.err : stderr,        verdict_shown};
         run_drive_report(report_ctx);
         std::fflush(ctx.out);
         explain_report(ctx.err, model);
