@@ -47,9 +47,9 @@ trap cleanup EXIT
 # Starts a server (the command with PORT standing for the port) on a free port: a port another
 # program holds makes it end at once, and the next is tried. Sets port and adds its process id.
 start_server() {
-    local name=$1 url_path=$2 try pid
+    local name=$1 url_path=$2 pid
     shift 2
-    for try in 1 2 3 4 5 6 7 8; do
+    for _ in 1 2 3 4 5 6 7 8; do
         port=$((20000 + RANDOM % 40000))
         "${@//PORT/$port}" >"$work/$name.log" 2>&1 &
         pid=$!
@@ -81,7 +81,7 @@ scrape=$(curl -sf "http://127.0.0.1:$exporter_port/metrics") || die "the exporte
 echo "$scrape" | grep -q '^node_textfile_scrape_error 0$' ||
     die "the exporter could not read the file: $(echo "$scrape" | grep textfile)"
 line=$(echo "$scrape" | grep '^torvik_pssd_temperature_celsius{')
-echo "exporter: $line"
+echo "exporter /metrics: $line"
 [[ $line == *'serial="SIM00000000000001"'* && $line == *' 74' ]] ||
     die "the exporter does not show the hot drive at 74 C"
 

@@ -24,10 +24,10 @@ have_all() {
 }
 
 if ! have_all; then
-    command -v apt-get >/dev/null && command -v dpkg-deb >/dev/null || {
+    if ! command -v apt-get >/dev/null || ! command -v dpkg-deb >/dev/null; then
         echo "apt-get and dpkg-deb are needed to fetch the packages" >&2
         exit 1
-    }
+    fi
     tmp=$(mktemp -d "$cache/tmp.XXXXXX")
     trap 'rm -rf "$tmp"' EXIT
     if ! (cd "$tmp" && apt-get download prometheus prometheus-node-exporter >download.log 2>&1); then
