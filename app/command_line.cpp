@@ -74,6 +74,10 @@ constexpr Option kOptions[] = {
      [](Parsed& p, std::string_view) { p.cl.health = true; }},
     {"--html", Value::none, "--html", "also write the HTML report (one web page)",
      [](Parsed& p, std::string_view) { p.cl.html = true; }},
+    {"--metrics", Value::required, "--metrics FILE",
+     "also write the run as metrics for Prometheus's node exporter\n"
+     "(its textfile collector) to FILE (docs/metrics.md)",
+     [](Parsed& p, std::string_view v) { p.cl.metrics_file = v; }},
     {"--sim", Value::optional, "--sim[=PROFILE]",
      "examine a built-in simulated drive as drive 0 (--sim hot or\n"
      "--sim=hot); --sim list shows them",

@@ -7,6 +7,7 @@
 #include "app/drive_query.h"
 #include "app/exit_status.h"
 #include "app/failure_messages.h"
+#include "app/metrics_file.h"
 #include "app/output_dir.h"
 #include "app/program_message.h"
 #include "model/drive_model.h"
@@ -141,6 +142,16 @@ int health_exit_status(HealthVerdict verdict, int run_status) {
     return kExitHealthUnknown;
 }
 
+// --metrics, for the drive examined (model) or not reached (nullptr): a monitoring system learns
+// from the file that the run failed too. True when it was not asked for.
+bool write_run_metrics(const RunContext& ctx, std::int32_t drive, const DriveModel* model) {
+    if (ctx.metrics_file.empty() || ctx.open_folder == nullptr)
+        return true;
+    const MetricsDrive entry{ctx.platform.drive_names(drive).path, model,
+                             model != nullptr ? model->run_time : ctx.platform.run_time()};
+    return write_metrics_file(ctx.metrics_file, {&entry, 1}, *ctx.open_folder, ctx.err);
+}
+
 }  // namespace
 
 int examine_drive(RunContext& ctx, const char* first_arg) {
@@ -211,6 +222,7 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
             std::fputs("Error open disk\n", ctx.out);
             std::fflush(ctx.out);
             explain_open_failure(ctx.platform, ctx.err, choice.drive, error);
+            write_run_metrics(ctx, choice.drive, nullptr);
             return refused(ctx, kExitOpenFailed, "the disk could not be opened");
         }
         // The report file is written all along and replaces the previous one only at the end,
@@ -219,10 +231,11 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         open_report_file(ctx, report, choice.drive, os);
         DriveModel& model = examined.emplace();
         model.run_time = ctx.platform.run_time();
-        ReportContext report_ctx{
-            DriveLink{ctx.platform, disk.get(), ctx.out}, ctx.files,
-            report.created() ? &report : nullptr,         model,
-            ctx.err != nullptr ? ctx.err : stderr,        ctx.health || ctx.json || ctx.html};
+        // Every output that shows the verdict has the bridge's NVMe pages read for any controller.
+        const bool verdict_shown = ctx.health || ctx.json || ctx.html || !ctx.metrics_file.empty();
+        ReportContext report_ctx{DriveLink{ctx.platform, disk.get(), ctx.out}, ctx.files,
+                                 report.created() ? &report : nullptr,         model,
+                                 ctx.err != nullptr ? ctx.err : stderr,        verdict_shown};
         run_drive_report(report_ctx);
         std::fflush(ctx.out);
         explain_report(ctx.err, model);
@@ -249,6 +262,8 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
     }
 
     lock.release();
+    if (!write_run_metrics(ctx, choice.drive, examined ? &*examined : nullptr) && status == kExitOk)
+        status = kExitFilesIncomplete;
     if (!choice.no_requests)
         closing_prompt(ctx);
     if (!examined)

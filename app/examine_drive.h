@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "app/program.h"
 #include "platform/file_store.h"
 #include "platform/platform.h"
 
@@ -40,6 +41,10 @@ struct RunContext {
     bool colour = false;
     // --json=-: the JSON document also goes here (standard output), and out is standard error.
     std::FILE* json_out = nullptr;
+    // --metrics: the metrics file (relative to the current folder), written through a store
+    // open_folder opens on its folder; empty: none.
+    std::string metrics_file{};
+    const OutputFolderOpener* open_folder = nullptr;
 };
 
 // The version text, as the build states it.

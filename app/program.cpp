@@ -88,7 +88,9 @@ int run_on(Platform& platform, const OutputFolderOpener& open_folder, const Cons
         .output_dir = cl.output_dir,
         .colour = cl.health && wants_colour(terminal_shows_colour(lines), std::getenv("NO_COLOR"),
                                             std::getenv("TERM")),
-        .json_out = cl.json_stdout ? console.out : nullptr};
+        .json_out = cl.json_stdout ? console.out : nullptr,
+        .metrics_file = cl.metrics_file,
+        .open_folder = &open_folder};
     return examine_drive(ctx, cl.first_arg);
 }
 

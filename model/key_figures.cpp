@@ -1,5 +1,7 @@
 #include "model/key_figures.h"
 
+#include <cstdio>
+
 #include "model/drive_model.h"
 
 namespace torvik {
@@ -8,6 +10,13 @@ namespace {
 
 std::string trimmed(const std::string& text) {
     return identify_text(text);  // the same padding (spaces, NULs) ends either page's texts
+}
+
+// A decoder text without the space it starts with to join the one-line description.
+std::string joined_text(const char* text) {
+    if (text == nullptr)
+        return {};
+    return text[0] == ' ' ? text + 1 : text;
 }
 
 std::uint64_t saturated(Uint128 value) {
@@ -68,6 +77,23 @@ KeyFigures key_figures(const DriveModel& drive) {
     if (drive.has(CommandId::sysinfo) && drive.geometry.pe_limit_second != 0)
         k.rated_pe_cycles = drive.geometry.pe_limit_second;
     return k;
+}
+
+DriveMakeup drive_makeup(const DriveModel& drive) {
+    DriveMakeup m;
+    if (drive.has(CommandId::read_info)) {
+        char name[8];
+        std::snprintf(name, sizeof name, "TK%04X", static_cast<unsigned>(drive.controller_id));
+        m.controller = name;
+    }
+    if (drive.has(CommandId::read_fid)) {
+        const FlashFields& fields = drive.flash_id.fields;
+        m.flash_maker = joined_text(fields.maker);
+        m.flash_node = joined_text(fields.node);
+        if (fields.cell)
+            m.flash_cell_type = joined_text(cell_type_text(*fields.cell));
+    }
+    return m;
 }
 
 }  // namespace torvik

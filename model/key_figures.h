@@ -45,4 +45,17 @@ struct KeyFigures {
 
 KeyFigures key_figures(const DriveModel& drive);
 
+// What the drive is built from, as the monitoring metrics label it; each text empty when the run
+// did not read it.
+struct DriveMakeup {
+    std::string controller;  // "TK5021", from the info page's controller id
+    // The first flash package's, as the flash ID decoder names them: "Toshiba", "112L BiCS5",
+    // "TLC".
+    std::string flash_maker;
+    std::string flash_node;
+    std::string flash_cell_type;
+};
+
+DriveMakeup drive_makeup(const DriveModel& drive);
+
 }  // namespace torvik

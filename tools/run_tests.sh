@@ -80,9 +80,24 @@ if [ ! -f "$build/axe-core/node_modules/axe-core/axe.min.js" ] &&
         --cache "$(realpath "$build")/axe-core/npm-cache" axe-core@4 >"$build/axe-core.log" 2>&1; then
     echo "axe-core could not be installed (see $build/axe-core.log): its test will be skipped"
 fi
+# Debian's prometheus and prometheus-node-exporter, unpacked into the build tree (never installed),
+# for the metrics tests; where they cannot be fetched those tests report themselves skipped.
+prometheus_bin=$(tools/fetch_prometheus.sh "$build/prometheus-cache") ||
+    echo "prometheus could not be fetched: the metrics tests will be skipped"
 phase_done "release build"
 ctest --test-dir "$build" --output-on-failure -j"$jobs" -LE e2e
 phase_done "release tests"
+
+# --metrics read by the node exporter and queried from a prometheus server, and the README's
+# example alert rules as promtool reads them.
+ctest --test-dir "$build" --output-on-failure -L metrics_e2e | tee "$build/metrics-e2e-ctest.log"
+if [ -n "$prometheus_bin" ]; then
+    "$prometheus_bin/promtool" check rules docs/examples/torvik-alerts.yml
+fi
+if grep -qE 'Skipped|Not Run' "$build/metrics-e2e-ctest.log"; then
+    echo "**** the metrics end-to-end test was SKIPPED: see $build/metrics-e2e-ctest.log ****" >&2
+fi
+phase_done "metrics end-to-end test"
 
 # What `cmake --install` and `cpack` make of it: the executable, its manual page, its bash
 # completion and the JSON format's description; the .deb, which Debian's own checker must pass
@@ -159,7 +174,7 @@ if [ "$windows" = 1 ]; then
 fi
 
 if [ "$e2e" = ON ]; then
-    ctest --test-dir "$build" --output-on-failure -L e2e | tee "$build/e2e-ctest.log"
+    ctest --test-dir "$build" --output-on-failure -L '^e2e$' | tee "$build/e2e-ctest.log"
     phase_done "end-to-end test"
     if grep -qE 'Skipped|Not Run' "$build/e2e-ctest.log"; then
         echo "**** the end-to-end test was SKIPPED: see $build/e2e-ctest.log ****" >&2

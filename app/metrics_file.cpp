@@ -1,0 +1,55 @@
+#include "app/metrics_file.h"
+
+#include <filesystem>
+#include <memory>
+
+#include "app/program_message.h"
+#include "common/printable_text.h"
+#include "platform/output_file.h"
+
+namespace torvik {
+
+namespace {
+
+void say_not_written(std::FILE* err, const std::string& file, const std::string& why) {
+    if (err != nullptr)
+        print_message(err, "cannot write --metrics %s: %s\n", printable_text(file.c_str()).c_str(),
+                      printable_text(why.c_str()).c_str());
+}
+
+}  // namespace
+
+bool write_metrics_file(const std::string& file, std::span<const MetricsDrive> drives,
+                        const OutputFolderOpener& open_folder, std::FILE* err) {
+    const std::filesystem::path path(file);
+    const std::string name = path.filename().string();
+    if (name.empty() || name == "." || name == "..") {
+        say_not_written(err, file, "it names a folder, not a file");
+        return false;
+    }
+    const std::string folder = path.parent_path().string();
+    std::string error;
+    const std::unique_ptr<FileStore> files = open_folder(folder, error);
+    if (files == nullptr) {
+        // The opener words its reason for --output-dir ("--output-dir DIR: why"); here the folder
+        // is FILE's.
+        const std::string opener_prefix = "--output-dir " + folder + ": ";
+        if (error.rfind(opener_prefix, 0) == 0)
+            error = "its folder " + folder + " " + error.substr(opener_prefix.size());
+        say_not_written(err, file, error);
+        return false;
+    }
+    // LF line ends on every platform: the collectors' parser takes no CR.
+    OutputFile out(*files, name.c_str(), FileKind::binary);
+    const std::string text = metrics_text(drives);
+    out.write(text.data(), text.size());
+    const FileResult result = out.commit();
+    if (result.outcome != FileOutcome::written) {
+        say_not_written(err, file, files->error_text(result.error));
+        return false;
+    }
+    files->sync_folder();
+    return true;
+}
+
+}  // namespace torvik

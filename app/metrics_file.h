@@ -1,0 +1,22 @@
+// --metrics FILE: the run's metrics for the node exporter's textfile collector, which reads every
+// *.prom file of its folder at each scrape. The file is replaced whole, like every output, so the
+// collector never reads half of one.
+#pragma once
+
+#include <cstdio>
+#include <span>
+#include <string>
+
+#include "app/program.h"
+#include "report/metrics_text.h"
+
+namespace torvik {
+
+// Writes the metrics of drives to file, a path relative to the current folder (never to
+// --output-dir), through the output store of its folder, made when missing as --output-dir is.
+// Nothing there is locked: the folder belongs to the collector, not to the run. False, with one
+// line on err saying why, when the file is not written.
+bool write_metrics_file(const std::string& file, std::span<const MetricsDrive> drives,
+                        const OutputFolderOpener& open_folder, std::FILE* err);
+
+}  // namespace torvik

@@ -1,0 +1,191 @@
+#include "report/metrics_text.h"
+
+#include <array>
+#include <cstddef>
+#include <vector>
+
+#include "common/uint128.h"
+#include "model/drive_model.h"
+#include "model/key_figures.h"
+
+namespace torvik {
+
+namespace {
+
+// The families in the order the file lists them. Figures of a counter that only grows over the
+// drive's life are counters (_total); the rest are gauges.
+enum Family : std::size_t {
+    kInfo,
+    kHealth,
+    kRunSuccess,
+    kLastRun,
+    kFailedCommands,
+    kPercentageUsed,
+    kAvailableSpare,
+    kTemperature,
+    kPowerOn,
+    kPowerCycles,
+    kUnsafeShutdowns,
+    kMediaErrors,
+    kDataRead,
+    kDataWritten,
+    kAverageErase,
+    kRatedErase,
+    kFamilyCount
+};
+
+struct FamilyText {
+    const char* name;
+    const char* type;
+    const char* help;
+};
+
+constexpr std::array<FamilyText, kFamilyCount> kFamilies = {{
+    {"torvik_pssd_info", "gauge",
+     "The examined drive's identity and make-up in its labels; always 1."},
+    {"torvik_pssd_health", "gauge",
+     "The health verdict as a state set: 1 for the drive's verdict, 0 for the other three."},
+    {"torvik_pssd_run_success", "gauge",
+     "1 when the run examined the drive, 0 when it could not (another bus, no access)."},
+    {"torvik_pssd_last_run_timestamp_seconds", "gauge",
+     "When the run took place, in seconds since 1970 UTC."},
+    {"torvik_pssd_failed_commands", "gauge", "Commands of the run that failed."},
+    {"torvik_pssd_percentage_used_ratio", "gauge",
+     "The drive's estimate of its rated life used, 0 to 1; may pass 1."},
+    {"torvik_pssd_available_spare_ratio", "gauge",
+     "Spare capacity left, as a share of the original."},
+    {"torvik_pssd_temperature_celsius", "gauge", "The drive's composite temperature."},
+    {"torvik_pssd_power_on_seconds_total", "counter",
+     "Time the drive has been powered on, counted in whole hours."},
+    {"torvik_pssd_power_cycles_total", "counter", "Power cycles of the drive."},
+    {"torvik_pssd_unsafe_shutdowns_total", "counter",
+     "Times the drive lost power without being told first."},
+    {"torvik_pssd_media_errors_total", "counter",
+     "Unrecovered data integrity errors the controller met."},
+    {"torvik_pssd_data_read_bytes_total", "counter",
+     "Data the host read from the drive, counted in units of 512,000 bytes."},
+    {"torvik_pssd_data_written_bytes_total", "counter",
+     "Data the host wrote to the drive, counted in units of 512,000 bytes."},
+    {"torvik_pssd_average_erase_cycles", "gauge",
+     "Average program/erase cycles of the flash blocks, from the controller's own counters."},
+    {"torvik_pssd_rated_erase_cycles", "gauge",
+     "Program/erase cycles a flash block is rated for in its native mode."},
+}};
+
+struct Sample {
+    Family family;
+    std::string labels;  // inside the braces
+    std::string value;
+};
+
+std::string label(const char* name, std::string_view value) {
+    return std::string(",") + name + "=\"" + metrics_label_value(value) + "\"";
+}
+
+// n / 100 in exact decimals: 2 -> "0.02", 150 -> "1.5", 100 -> "1".
+std::string hundredths(unsigned n) {
+    std::string text = std::to_string(n / 100);
+    const unsigned rest = n % 100;
+    if (rest != 0) {
+        text += '.';
+        text += static_cast<char>('0' + rest / 10);
+        if (rest % 10 != 0)
+            text += static_cast<char>('0' + rest % 10);
+    }
+    return text;
+}
+
+// The samples of one drive, in family order; a figure the run did not read has none.
+void drive_samples(const MetricsDrive& drive, std::vector<Sample>& out) {
+    const KeyFigures k = drive.model != nullptr ? key_figures(*drive.model) : KeyFigures{};
+    const std::string keys = label("serial", k.drive.serial).substr(1) + label("path", drive.path);
+    auto add = [&](Family family, std::string value, const std::string& more = {}) {
+        out.push_back(Sample{family, keys + more, std::move(value)});
+    };
+    auto add_count = [&](Family family, const std::optional<std::uint64_t>& value) {
+        if (value)
+            add(family, std::to_string(*value));
+    };
+
+    if (drive.model != nullptr) {
+        const DriveMakeup m = drive_makeup(*drive.model);
+        add(kInfo, "1",
+            label("model", k.drive.model) + label("firmware", k.drive.firmware) +
+                label("controller", m.controller) + label("flash_maker", m.flash_maker) +
+                label("flash_node", m.flash_node) + label("flash_cell_type", m.flash_cell_type));
+        for (const HealthVerdict verdict : {HealthVerdict::passed, HealthVerdict::warning,
+                                            HealthVerdict::failed, HealthVerdict::unknown}) {
+            add(kHealth, verdict == k.verdict ? "1" : "0", label("verdict", verdict_name(verdict)));
+        }
+    }
+    add(kRunSuccess, drive.model != nullptr ? "1" : "0");
+    if (drive.run_time)
+        add(kLastRun, std::to_string(*drive.run_time));
+    if (drive.model == nullptr)
+        return;
+    add(kFailedCommands, std::to_string(drive.model->failures.size()));
+    if (k.percentage_used)
+        add(kPercentageUsed, hundredths(*k.percentage_used));
+    if (k.available_spare)
+        add(kAvailableSpare, hundredths(*k.available_spare));
+    if (k.temperature_celsius)
+        add(kTemperature, std::to_string(*k.temperature_celsius));
+    if (k.power_on_hours) {
+        constexpr std::uint32_t kSecondsPerHour = 3600;
+        add(kPowerOn,
+            decimal_text(saturating_multiply(Uint128{0, *k.power_on_hours}, kSecondsPerHour)).text);
+    }
+    add_count(kPowerCycles, k.power_cycles);
+    add_count(kUnsafeShutdowns, k.unsafe_shutdowns);
+    add_count(kMediaErrors, k.media_errors);
+    add_count(kDataRead, k.data_read_bytes);
+    add_count(kDataWritten, k.data_written_bytes);
+    add_count(kAverageErase, k.average_erase_count);
+    if (k.rated_pe_cycles)
+        add(kRatedErase, std::to_string(*k.rated_pe_cycles));
+}
+
+}  // namespace
+
+std::string metrics_label_value(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\' || c == '"') {
+            out += '\\';
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (byte < 0x20 || byte >= 0x7F) {
+            out += "\xEF\xBF\xBD";  // U+FFFD in UTF-8
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string metrics_text(std::span<const MetricsDrive> drives) {
+    std::vector<Sample> samples;
+    for (const MetricsDrive& drive : drives)
+        drive_samples(drive, samples);
+    std::string text;
+    for (std::size_t f = 0; f < kFamilyCount; ++f) {
+        const FamilyText& family = kFamilies[f];
+        bool first = true;
+        for (const Sample& sample : samples) {
+            if (sample.family != f)
+                continue;
+            if (first) {
+                text += std::string("# HELP ") + family.name + " " + family.help + "\n# TYPE " +
+                        family.name + " " + family.type + "\n";
+                first = false;
+            }
+            text += std::string(family.name) + "{" + sample.labels + "} " + sample.value + "\n";
+        }
+    }
+    return text;
+}
+
+}  // namespace torvik

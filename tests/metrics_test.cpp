@@ -1,0 +1,136 @@
+// The metrics file: a file of several drives against the golden tests/metrics/fleet.prom (which
+// the promtool check also reads), the escaping of label values, and --metrics FILE as the whole
+// program writes it or says why it could not.
+//
+// After an intended change of the metrics, rewrite the golden file and review it with git:
+//   TORVIK_UPDATE_GOLDEN=1 ctest --test-dir build -R Metrics
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "model/drive_reader.h"
+#include "report/metrics_text.h"
+#include "sim/profiles.h"
+#include "sim/sim_platform.h"
+#include "tests/support/fake_platform.h"
+#include "tests/support/program_run.h"
+#include "tests/support/scratch.h"
+
+namespace torvik::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+DriveModel read_profile(const char* profile) {
+    FakePlatform host;
+    SimDrive drive;
+    load_profile(drive, find_sim_profile(profile)->make());
+    SimPlatform platform(host, drive);
+    Capture console;
+    const DriveHandle disk = platform.open_drive("\\\\.\\PhysicalDrive0", kDiskOpenFlags);
+    DriveLink link{platform, disk, console.file()};
+    DriveModel model;
+    read_drive(link, model, ReadHooks{[](CommandId, bool) {}, [](ReadStage) {}});
+    platform.close_drive(disk);
+    return model;
+}
+
+// Three drives in one file: a worn one (percentage used past 100), one without an NVMe log whose
+// bridge sends a hostile serial, and one the run could not reach. Each family is written once,
+// with every drive's samples under it; a figure not read has no sample.
+TEST(MetricsText, FleetFileMatchesTheGolden) {
+    const DriveModel worn = read_profile("worn-out");
+    DriveModel hostile = read_profile("vendor-life");
+    hostile.identity.serial = "BAD\"SN\\\n\x1b\xff";
+    const std::vector<MetricsDrive> drives = {
+        {"/dev/sdb", &worn, 1773480413},
+        {"/dev/sdc", &hostile, 1773480414},
+        {"\\\\.\\PhysicalDrive3", nullptr, 1773480415},
+    };
+    const std::string text = metrics_text(drives);
+    const fs::path golden = fs::path(TORVIK_SOURCE_DIR) / "tests" / "metrics" / "fleet.prom";
+    const char* update = std::getenv("TORVIK_UPDATE_GOLDEN");
+    if (update != nullptr && std::string(update) == "1") {
+        std::ofstream(golden, std::ios::binary) << text;
+        GTEST_SKIP() << "rewrote " << golden;
+    }
+    EXPECT_EQ(text, read_file(golden)) << "differs from " << golden;
+}
+
+TEST(MetricsText, LabelValuesAreEscapedAndValidUtf8) {
+    const struct {
+        std::string text;
+        std::string value;
+    } cases[] = {
+        {"SIM 1TB", "SIM 1TB"},
+        {"a\"b", "a\\\"b"},
+        {"\\\\.\\PhysicalDrive2", "\\\\\\\\.\\\\PhysicalDrive2"},
+        {"two\nlines", "two\\nlines"},
+        {std::string("nul\0tab\tesc\x1b", 12),
+         "nul\xEF\xBF\xBDtab\xEF\xBF\xBD"
+         "esc\xEF\xBF\xBD"},
+        {"del\x7f high\x80\xff", "del\xEF\xBF\xBD high\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"caf\xc3\xa9", "caf\xEF\xBF\xBD\xEF\xBF\xBD"},  // drive texts are ASCII: no UTF-8 passes
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(metrics_label_value(c.text), c.value) << c.text;
+}
+
+// FILE is relative to the current folder whatever --output-dir says; a FILE that cannot be
+// written is said on standard error and gives status 5, unless a verdict other than PASSED
+// outranks it; a run that could not reach the drive still writes a file that says so.
+TEST(MetricsFile, WrittenBesideTheRunOrSaidWhyNot) {
+    const struct {
+        std::vector<const char*> args;
+        int status;
+        const char* file;   // where the metrics are, nullptr: nowhere
+        const char* holds;  // in the file, or on standard error when there is no file
+    } cases[] = {
+        {{"--sim=hot", "--output-dir", "out", "--metrics", "mon/t.prom", "0y"},
+         0,
+         "mon/t.prom",
+         "torvik_pssd_temperature_celsius{serial=\"SIM00000000000001\",path="},
+        // The verdict needs the bridge's NVMe log, read for a controller the report does not cover.
+        {{"--sim=unsupported", "--metrics", "t.prom", "0y"}, 0, "t.prom", "verdict=\"PASSED\"} 1"},
+        {{"--sim", "--metrics", "t.prom", "1y"},
+         2,
+         "t.prom",
+         "torvik_pssd_run_success{serial=\"\","},
+        {{"--sim", "--metrics", "dir", "0y"}, 5, nullptr, "cannot write --metrics dir: "},
+        {{"--sim=hot", "--health", "--metrics", "dir", "0y"},
+         10,
+         nullptr,
+         "cannot write --metrics dir: "},
+        {{"--sim", "--metrics", "file/t.prom", "0y"},
+         5,
+         nullptr,
+         "cannot write --metrics file/t.prom: its folder file exists and is not a directory"},
+        {{"--sim", "--metrics", "mon/", "0y"},
+         5,
+         nullptr,
+         "cannot write --metrics mon/: it names a folder, not a file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[1] + std::string(" ") + c.args[c.args.size() - 2]);
+        ScratchDir dir;
+        fs::create_directory("dir");
+        std::ofstream("file") << "a file\n";
+        FakePlatform host;
+        const ProgramRun run = run_whole_program(host, c.args);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        if (c.file != nullptr) {
+            EXPECT_TRUE(contains(dir.read(c.file), c.holds)) << dir.read(c.file);
+            EXPECT_FALSE(dir.exists("out/t.prom"));
+        } else {
+            EXPECT_TRUE(contains(run.err, c.holds)) << run.err;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace torvik::testing
