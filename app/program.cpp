@@ -33,11 +33,13 @@ void list_profiles(std::FILE* out) {
 
 // A run whose output is its product (help, version, the lists) fails when that output does not
 // all reach its destination (a full disk, a closed pipe): said on standard error, status 1.
-int finish_printed_output(const Console& console, int status) {
+// write_error is the reason of a write that failed before the flush (a text longer than the
+// stream's buffer is written while it is printed).
+int finish_printed_output(const Console& console, int status, int write_error = 0) {
     errno = 0;
     if (std::fflush(console.out) == 0 && std::ferror(console.out) == 0)
         return status;
-    const int error = errno;
+    const int error = errno != 0 ? errno : write_error;
     print_message(console.err, "writing the output failed: %s\n",
                   error != 0 ? std::strerror(error) : "write error");
     return kExitUsage;
@@ -110,8 +112,9 @@ int run_program(int argc, const char* const* argv, Platform& host,
     const CommandLine cl = parse_command_line(argc, argv);
     switch (cl.mode) {
         case Mode::help:
+            errno = 0;
             std::fputs(usage_text().c_str(), console.out);
-            return finish_printed_output(console, kExitOk);
+            return finish_printed_output(console, kExitOk, errno);
         case Mode::version:
             // The first line alone is what manual-page tools take for the version.
             std::fprintf(console.out, "%s %s\nbuilt for %s\n", kProgramName, kProgramVersion,
