@@ -81,7 +81,7 @@ DriveLine examine_usb_drive(RunContext& ctx, const ListedDrive& listed, const Os
     if (!disk.is_open()) {
         report_open_failure(ctx, drive);
         line.result = "failed: the disk could not be opened";
-        line.status = kExitOpenFailed;
+        line.status = refused(ctx, kExitOpenFailed, "the disk could not be opened");
         return line;
     }
     const std::string serial = inquiry_serial(ctx, disk.get());
@@ -98,7 +98,7 @@ DriveLine examine_usb_drive(RunContext& ctx, const ListedDrive& listed, const Os
             print_message(ctx.err, "drive %d: its folder %s\n", static_cast<int>(drive),
                           shown.c_str());
         line.result = "failed: folder " + shown;
-        line.status = kExitUsage;
+        line.status = refused(ctx, kExitUsage, "its output folder could not be used");
         return line;
     }
     line.folder = output_path(ctx.output_dir, name.c_str());

@@ -110,13 +110,6 @@ void print_health(const RunContext& ctx, const HealthAssessment& health, const D
         std::fputs(health_block(health, drive, ctx.colour).c_str(), ctx.out);
 }
 
-// A refused run keeps its own status; the block says why there is no verdict.
-int refused(const RunContext& ctx, int status, const char* why) {
-    print_health(ctx, health_not_examined(why), nullptr);
-    std::fflush(ctx.out);
-    return status;
-}
-
 int health_exit_status(HealthVerdict verdict, int run_status) {
     switch (verdict) {
         case HealthVerdict::passed:
@@ -192,6 +185,12 @@ ExaminedDrive examine_open_drive(RunContext& ctx, const DriveFolder& folder, Dri
         examined.status = kExitFilesIncomplete;
     name_asked_files(ctx.err, model, AskedFiles{ctx.json, ctx.html, folder.shown});
     return examined;
+}
+
+int refused(const RunContext& ctx, int status, const char* why) {
+    print_health(ctx, health_not_examined(why), nullptr);
+    std::fflush(ctx.out);
+    return status;
 }
 
 int finish_examined_drive(const RunContext& ctx, const ExaminedDrive& examined) {

@@ -86,6 +86,10 @@ struct ExaminedDrive {
 ExaminedDrive examine_open_drive(RunContext& ctx, const DriveFolder& folder, DriveHandle disk,
                                  std::int32_t drive, const OsVersion& os);
 
+// The end of a run that examined no drive: with --health, the block that says why there is no
+// verdict. Returns status, which the run keeps.
+int refused(const RunContext& ctx, int status, const char* why);
+
 // The end of one drive's run: the --health block when asked for, and the exit status (the verdict
 // with --health, else the run's own status).
 int finish_examined_drive(const RunContext& ctx, const ExaminedDrive& examined);

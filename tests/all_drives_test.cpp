@@ -167,6 +167,8 @@ TEST(AllDrives, EveryUsbDriveIntoItsOwnFolder) {
         }
         if (c.planted) {
             EXPECT_TRUE(fs::is_empty(aside)) << what;
+            // With --health a drive that was not examined says why, as a refused run does.
+            EXPECT_TRUE(contains(r.out, "not examined: its output folder could not be used"));
         }
         if (c.json) {
             EXPECT_TRUE(contains(read_text_file(dir.path() / "out" / "drive3_SIM00104" /
