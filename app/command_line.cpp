@@ -50,6 +50,12 @@ constexpr Option kOptions[] = {
      "list the drives (number, OS path, bus, vendor and product, size)\n"
      "without examining one and without a prompt",
      [](Parsed& p, std::string_view) { p.list = true; }},
+    {"--all", Value::none, "--all",
+     "examine every drive on the USB bus in turn, without prompts, each\n"
+     "into its own folder driveN_SERIAL of the output folder (the serial\n"
+     "the drive's INQUIRY gives, letters, digits, - and _ only), then\n"
+     "print one line per drive; drives on other buses are skipped",
+     [](Parsed& p, std::string_view) { p.cl.all = true; }},
     {"--device", Value::required, "--device PATH",
      "examine the drive the OS names PATH: \\\\.\\PhysicalDriveN; on Linux\n"
      "/dev/sdX, /dev/sgN or a link to one (/dev/disk/by-id/usb-...)",
@@ -80,7 +86,9 @@ constexpr Option kOptions[] = {
      [](Parsed& p, std::string_view v) { p.cl.metrics_file = v; }},
     {"--sim", Value::optional, "--sim[=PROFILE]",
      "examine a built-in simulated drive as drive 0 (--sim hot or\n"
-     "--sim=hot); --sim list shows them",
+     "--sim=hot); --sim list shows them. Several, separated by commas\n"
+     "(--sim=hot,default), are drives 1, 2, ... beside a system disk on\n"
+     "the SATA bus as drive 0",
      [](Parsed& p, std::string_view v) {
          p.cl.sim = true;
          p.cl.sim_profile = v;
@@ -265,6 +273,10 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
         return fail("the drive is named by its path " + quoted(cl.device) + ": the argument " +
                     quoted(cl.first_arg) + " may hold option letters only");
     }
+    if (cl.all && (!cl.device.empty() || (cl.first_arg != nullptr && has_digit(cl.first_arg))))
+        return fail("--all examines every USB drive: it takes no drive number or path");
+    if (cl.all && cl.json_stdout)
+        return fail("--all writes one JSON report per drive: --json=- cannot be combined with it");
     if (p.help) {
         cl.mode = Mode::help;
     } else if (p.version) {
@@ -335,7 +347,10 @@ std::string usage_text() {
         "or a path that names no drive; 3 drive on another bus; 4 drive or disk cannot be\n"
         "opened; 5 the report ran but an output file is missing or incomplete; 130 interrupted.\n"
         "With --health, a run that examined the drive ends with the verdict instead of 0:\n"
-        "0 PASSED, 10 WARNING, 11 FAILED, 12 UNKNOWN.\n";
+        "0 PASSED, 10 WARNING, 11 FAILED, 12 UNKNOWN.\n"
+        "--all ends with the worst status of the drives it examined, from best to worst:\n"
+        "0, 5, 10, 12, 1 (its folder could not be made), 4, 11; the verdict counts with\n"
+        "--health only. A drive on another bus does not count; with none on USB, 3.\n";
     return text;
 }
 

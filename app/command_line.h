@@ -37,6 +37,7 @@ struct CommandLine {
     bool json_stdout = false;  // --json=-: the document on standard output, the lines on stderr
     bool health = false;
     bool html = false;
+    bool all = false;        // --all: every drive on the USB bus, each into its own folder
     std::string device;      // --device: the drive's OS path; empty: the drive argument's number
     std::string output_dir;  // --output-dir: where every file goes; empty: the current directory
     // --metrics: the metrics file, relative to the current directory; empty: none

@@ -27,18 +27,6 @@ constexpr std::size_t kAnswerSize = 128;  // 127 characters and the NUL
 constexpr int kKeyPollMs = 50;
 constexpr std::intptr_t kShellSuccessAbove = 32;
 
-OsVersion query_os_version(Platform& platform) {
-    OsVersion os;
-    os.record_size = kOsVersionExSize;
-    if (!platform.get_version(os)) {
-        os = OsVersion{};
-        os.record_size = kOsVersionSize;
-        platform.get_version(os);
-    }
-    os.service_pack[sizeof os.service_pack - 1] = '\0';
-    return os;
-}
-
 // Reads one answer line. The first 127 characters count; the rest of a longer line is read and
 // dropped so that it can never reach the closing prompt as key presses. False at end of input
 // before any character.
@@ -90,14 +78,14 @@ void open_report_file(RunContext& ctx, OutputFile& report, std::int32_t drive,
 
 // One line on standard error for every output file that is missing or incomplete; true when
 // there was one.
-bool report_unwritten_files(RunContext& ctx, const DriveModel& model) {
+bool report_unwritten_files(RunContext& ctx, FileStore& files, const DriveModel& model) {
     bool any = false;
     for (const FileRecord& file : model.files) {
         if (file.outcome == FileOutcome::written)
             continue;
         if (ctx.err != nullptr)
             print_message(ctx.err, "cannot write %s: %s\n", file.name.c_str(),
-                          ctx.files.error_text(file.error).c_str());
+                          files.error_text(file.error).c_str());
         any = true;
     }
     return any;
@@ -111,7 +99,9 @@ JsonRunInfo run_info(const RunContext& ctx, std::int32_t drive, const OsVersion&
     info.drive = drive;
     info.bus = "USB";
     info.simulation = ctx.simulation;
-    info.simulation_source = ctx.simulation_source;
+    info.simulation_source = static_cast<std::size_t>(drive) < ctx.simulation_sources.size()
+                                 ? ctx.simulation_sources[static_cast<std::size_t>(drive)]
+                                 : ctx.simulation_source;
     return info;
 }
 
@@ -119,13 +109,6 @@ JsonRunInfo run_info(const RunContext& ctx, std::int32_t drive, const OsVersion&
 void print_health(const RunContext& ctx, const HealthAssessment& health, const DriveModel* drive) {
     if (ctx.health)
         std::fputs(health_block(health, drive, ctx.colour).c_str(), ctx.out);
-}
-
-// A refused run keeps its own status; the block says why there is no verdict.
-int refused(const RunContext& ctx, int status, const char* why) {
-    print_health(ctx, health_not_examined(why), nullptr);
-    std::fflush(ctx.out);
-    return status;
 }
 
 int health_exit_status(HealthVerdict verdict, int run_status) {
@@ -154,10 +137,84 @@ bool write_run_metrics(const RunContext& ctx, std::int32_t drive, const DriveMod
 
 }  // namespace
 
+OsVersion query_os_version(Platform& platform) {
+    OsVersion os;
+    os.record_size = kOsVersionExSize;
+    if (!platform.get_version(os)) {
+        os = OsVersion{};
+        os.record_size = kOsVersionSize;
+        platform.get_version(os);
+    }
+    os.service_pack[sizeof os.service_pack - 1] = '\0';
+    return os;
+}
+
+void print_banner(std::FILE* out, const OsVersion& os) {
+    std::fprintf(out, "Torvik usb/pssd flash id v%s by tarn\n", kProgramVersion);
+    std::fprintf(out, "OS: %d.%d build %d %s\n", os.major, os.minor, os.build, os.service_pack);
+}
+
+void report_open_failure(RunContext& ctx, std::int32_t drive) {
+    const std::uint32_t error = ctx.platform.last_error();
+    std::fputs("Error open disk\n", ctx.out);
+    std::fflush(ctx.out);
+    explain_open_failure(ctx.platform, ctx.err, drive, error);
+}
+
+ExaminedDrive examine_open_drive(RunContext& ctx, const DriveFolder& folder, DriveHandle disk,
+                                 std::int32_t drive, const OsVersion& os) {
+    ExaminedDrive examined;
+    // The report file is written all along and replaces the previous one only at the end,
+    // complete, before the closing prompt can open it.
+    OutputFile report(folder.files, kReportFileName, FileKind::text);
+    open_report_file(ctx, report, drive, os);
+    DriveModel& model = examined.model;
+    model.run_time = ctx.platform.run_time();
+    // Every output that shows the verdict has the bridge's NVMe pages read for any controller.
+    const bool verdict_shown = ctx.health || ctx.json || ctx.html || !ctx.metrics_file.empty();
+    ReportContext report_ctx{DriveLink{ctx.platform, disk, ctx.out}, folder.files,
+                             report.created() ? &report : nullptr,   model,
+                             ctx.err != nullptr ? ctx.err : stderr,  verdict_shown};
+    run_drive_report(report_ctx);
+    std::fflush(ctx.out);
+    explain_report(ctx.err, model);
+    model.file(kReportFileName, report.commit());
+    examined.info = run_info(ctx, drive, os);
+    if (ctx.json) {
+        const std::string json = json_report_text(examined.info, model);
+        model.file(kJsonReportFileName, write_json_report(folder.files, ctx.out, json));
+        if (ctx.json_out != nullptr) {
+            std::fputs(json.c_str(), ctx.json_out);
+            std::fflush(ctx.json_out);
+        }
+    }
+    if (ctx.html) {
+        model.file(kHtmlReportFileName,
+                   write_html_report(folder.files, ctx.out, html_report(examined.info, model)));
+    }
+    folder.files.sync_folder();
+    if (report_unwritten_files(ctx, folder.files, model))
+        examined.status = kExitFilesIncomplete;
+    name_asked_files(ctx.err, model, AskedFiles{ctx.json, ctx.html, folder.shown});
+    return examined;
+}
+
+int refused(const RunContext& ctx, int status, const char* why) {
+    print_health(ctx, health_not_examined(why), nullptr);
+    std::fflush(ctx.out);
+    return status;
+}
+
+int finish_examined_drive(const RunContext& ctx, const ExaminedDrive& examined) {
+    print_health(ctx, examined.model.health, &examined.model);
+    std::fflush(ctx.out);
+    return ctx.health ? health_exit_status(examined.model.health.verdict, examined.status)
+                      : examined.status;
+}
+
 int examine_drive(RunContext& ctx, const char* first_arg) {
     const OsVersion os = query_os_version(ctx.platform);
-    std::fprintf(ctx.out, "Torvik usb/pssd flash id v%s by tarn\n", kProgramVersion);
-    std::fprintf(ctx.out, "OS: %d.%d build %d %s\n", os.major, os.minor, os.build, os.service_pack);
+    print_banner(ctx.out, os);
 
     DriveArgument choice;
     if (ctx.named_drive) {
@@ -202,7 +259,7 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         choice.no_requests = true;  // standard output carries the document alone
 
     int status = kExitOk;
-    std::optional<DriveModel> examined;
+    std::optional<ExaminedDrive> examined;
     Refusal refusal;
     const BusQuery bus = query_bus(ctx.platform, choice.drive);
     if (bus.bus_type != kBusTypeUsb) {
@@ -218,59 +275,27 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         format_drive_path(path, sizeof path, choice.drive);
         const DriveGuard disk(ctx.platform, ctx.platform.open_drive(path, kDiskOpenFlags));
         if (!disk.is_open()) {
-            const std::uint32_t error = ctx.platform.last_error();
-            std::fputs("Error open disk\n", ctx.out);
-            std::fflush(ctx.out);
-            explain_open_failure(ctx.platform, ctx.err, choice.drive, error);
+            report_open_failure(ctx, choice.drive);
             write_run_metrics(ctx, choice.drive, nullptr);
             return refused(ctx, kExitOpenFailed, "the disk could not be opened");
         }
-        // The report file is written all along and replaces the previous one only at the end,
-        // complete, before the closing prompt can open it.
-        OutputFile report(ctx.files, kReportFileName, FileKind::text);
-        open_report_file(ctx, report, choice.drive, os);
-        DriveModel& model = examined.emplace();
-        model.run_time = ctx.platform.run_time();
-        // Every output that shows the verdict has the bridge's NVMe pages read for any controller.
-        const bool verdict_shown = ctx.health || ctx.json || ctx.html || !ctx.metrics_file.empty();
-        ReportContext report_ctx{DriveLink{ctx.platform, disk.get(), ctx.out}, ctx.files,
-                                 report.created() ? &report : nullptr,         model,
-                                 ctx.err != nullptr ? ctx.err : stderr,        verdict_shown};
-        run_drive_report(report_ctx);
-        std::fflush(ctx.out);
-        explain_report(ctx.err, model);
-        model.file(kReportFileName, report.commit());
-        if (ctx.json || ctx.html) {
-            const JsonRunInfo info = run_info(ctx, choice.drive, os);
-            if (ctx.json) {
-                const std::string json = json_report_text(info, model);
-                model.file(kJsonReportFileName, write_json_report(ctx.files, ctx.out, json));
-                if (ctx.json_out != nullptr) {
-                    std::fputs(json.c_str(), ctx.json_out);
-                    std::fflush(ctx.json_out);
-                }
-            }
-            if (ctx.html) {
-                model.file(kHtmlReportFileName,
-                           write_html_report(ctx.files, ctx.out, html_report(info, model)));
-            }
-        }
-        ctx.files.sync_folder();
-        if (report_unwritten_files(ctx, model))
-            status = kExitFilesIncomplete;
-        name_asked_files(ctx.err, model, AskedFiles{ctx.json, ctx.html, ctx.output_dir});
+        examined = examine_open_drive(ctx, DriveFolder{ctx.files, ctx.output_dir}, disk.get(),
+                                      choice.drive, os);
+        status = examined->status;
     }
 
     lock.release();
-    if (!write_run_metrics(ctx, choice.drive, examined ? &*examined : nullptr) && status == kExitOk)
-        status = kExitFilesIncomplete;
+    if (!write_run_metrics(ctx, choice.drive, examined ? &examined->model : nullptr)) {
+        if (status == kExitOk)
+            status = kExitFilesIncomplete;
+        if (examined && examined->status == kExitOk)
+            examined->status = kExitFilesIncomplete;
+    }
     if (!choice.no_requests)
         closing_prompt(ctx);
     if (!examined)
         return refused(ctx, status, refusal.reason);
-    print_health(ctx, examined->health, &*examined);
-    std::fflush(ctx.out);
-    return ctx.health ? health_exit_status(examined->health.verdict, status) : status;
+    return finish_examined_drive(ctx, *examined);
 }
 
 }  // namespace torvik

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/all_drives.h"
 #include "app/command_line.h"
 #include "app/decode_command.h"
 #include "app/drive_scan.h"
@@ -18,6 +19,7 @@
 #include "report/health_block.h"
 #include "sim/profiles.h"
 #include "sim/replay.h"
+#include "sim/several_drives.h"
 #include "sim/sim_drive.h"
 #include "sim/sim_platform.h"
 
@@ -33,11 +35,13 @@ void list_profiles(std::FILE* out) {
 
 // A run whose output is its product (help, version, the lists) fails when that output does not
 // all reach its destination (a full disk, a closed pipe): said on standard error, status 1.
-int finish_printed_output(const Console& console, int status) {
+// write_error is the reason of a write that failed before the flush (a text longer than the
+// stream's buffer is written while it is printed).
+int finish_printed_output(const Console& console, int status, int write_error = 0) {
     errno = 0;
     if (std::fflush(console.out) == 0 && std::ferror(console.out) == 0)
         return status;
-    const int error = errno;
+    const int error = errno != 0 ? errno : write_error;
     print_message(console.err, "writing the output failed: %s\n",
                   error != 0 ? std::strerror(error) : "write error");
     return kExitUsage;
@@ -55,7 +59,8 @@ int unknown_profile(const std::string& name, const Console& console) {
 // directory, or both empty for a real drive. The output folder is opened (and made) before the
 // drive is touched.
 int run_on(Platform& platform, const OutputFolderOpener& open_folder, const Console& console,
-           const CommandLine& cl, const std::string& simulation, const std::string& source) {
+           const CommandLine& cl, const std::string& simulation, const std::string& source,
+           const std::vector<std::string>& sources = {}) {
     if (cl.mode == Mode::list)
         return finish_printed_output(console,
                                      list_command(platform, console.out, console.err, cl.json));
@@ -90,7 +95,10 @@ int run_on(Platform& platform, const OutputFolderOpener& open_folder, const Cons
                                             std::getenv("TERM")),
         .json_out = cl.json_stdout ? console.out : nullptr,
         .metrics_file = cl.metrics_file,
-        .open_folder = &open_folder};
+        .open_folder = &open_folder,
+        .simulation_sources = sources};
+    if (cl.all)
+        return examine_all_drives(ctx);
     return examine_drive(ctx, cl.first_arg);
 }
 
@@ -105,6 +113,28 @@ int run_simulated(const SimProfileData& data, Platform& host, const OutputFolder
     return run_on(platform, open_folder, console, cl, cl.sim ? "sim" : "replay", source);
 }
 
+// Several simulated drives: the system disk as drive 0, then one drive for each profile named.
+int run_several_simulated(const std::string& list, Platform& host,
+                          const OutputFolderOpener& open_folder, const Console& console,
+                          const CommandLine& cl) {
+    const std::vector<std::string> names = profile_list(list);
+    std::vector<SimDrive> drives(names.size() + 1);
+    load_system_disk(drives.front());
+    std::vector<std::string> sources{""};
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const SimProfile* profile = find_sim_profile(names[i]);
+        if (profile == nullptr)
+            return unknown_profile(names[i], console);
+        load_profile(drives[i + 1], profile->make());
+        sources.push_back(names[i]);
+    }
+    std::vector<SimDrive*> numbered;
+    for (SimDrive& drive : drives)
+        numbered.push_back(&drive);
+    SimPlatform platform(host, std::move(numbered));
+    return run_on(platform, open_folder, console, cl, "sim", list, sources);
+}
+
 }  // namespace
 
 int run_program(int argc, const char* const* argv, Platform& host,
@@ -112,8 +142,9 @@ int run_program(int argc, const char* const* argv, Platform& host,
     const CommandLine cl = parse_command_line(argc, argv);
     switch (cl.mode) {
         case Mode::help:
+            errno = 0;
             std::fputs(usage_text().c_str(), console.out);
-            return finish_printed_output(console, kExitOk);
+            return finish_printed_output(console, kExitOk, errno);
         case Mode::version:
             // The first line alone is what manual-page tools take for the version.
             std::fprintf(console.out, "%s %s\nbuilt for %s\n", kProgramName, kProgramVersion,
@@ -141,6 +172,8 @@ int run_program(int argc, const char* const* argv, Platform& host,
 
     if (cl.sim) {
         const std::string name = cl.sim_profile.empty() ? "default" : cl.sim_profile;
+        if (names_several_drives(name))
+            return run_several_simulated(name, host, open_folder, console, cl);
         const SimProfile* profile = find_sim_profile(name);
         if (profile == nullptr)
             return unknown_profile(name, console);

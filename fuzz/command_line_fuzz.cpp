@@ -22,6 +22,7 @@
 #include "platform/drive_path.h"
 #include "platform/host_platform.h"
 #include "sim/profiles.h"
+#include "sim/several_drives.h"
 #include "tests/support/fake_platform.h"
 
 namespace {
@@ -61,17 +62,43 @@ bool typed_answer(const std::string& typed, std::string& answer) {
     return true;
 }
 
+// Whether every profile --sim names is known ("hot,default" names two).
+bool profiles_known(const std::string& text) {
+    for (const std::string& name : torvik::profile_list(text)) {
+        if (torvik::find_sim_profile(name) == nullptr)
+            return false;
+    }
+    return true;
+}
+
+// The drive number of "/dev/sdX" (sda 0, sdz 25, sdaa 26), as the simulated drives are named on
+// Linux; false for any other text.
+bool sd_drive_number(const std::string& path, std::size_t& index) {
+    if (std::strcmp(torvik::host_platform_name(), "Linux") != 0 || path.rfind("/dev/sd", 0) != 0 ||
+        path.size() == 7 || path.size() > 12)
+        return false;
+    std::size_t n = 0;
+    for (const char c : path.substr(7)) {
+        if (c < 'a' || c > 'z')
+            return false;
+        n = n * 26 + static_cast<std::size_t>(c - 'a' + 1);
+    }
+    index = n - 1;
+    return true;
+}
+
 // The exit status of a run whose drive 0 is a USB drive that opens, on the scripted host drive 1
-// a SATA drive and drive 2 a USB drive that does not open, and no other drive.
-int expected_run_status(const torvik::CommandLine& cl, const std::string& typed, bool host) {
+// a SATA drive and drive 2 a USB drive that does not open, and no other drive. Several simulated
+// drives (sims of them) have a SATA system disk as drive 0 and USB drives 1..sims.
+int expected_run_status(const torvik::CommandLine& cl, const std::string& typed, bool host,
+                        std::size_t sims = 0) {
     const char* first_arg = cl.first_arg;
     std::int32_t drive = 0;
     if (!cl.device.empty()) {
         std::size_t index = 0;
-        if (!host && cl.device == "/dev/sda" &&
-            std::strcmp(torvik::host_platform_name(), "Linux") == 0)
-            index = 0;  // the simulated drive as the host names it
-        else if (!torvik::parse_drive_number(cl.device.c_str(), index))
+        // A simulated drive may also be named as the host names it.
+        const bool sim_name = !host && sd_drive_number(cl.device, index);
+        if (!sim_name && !torvik::parse_drive_number(cl.device.c_str(), index))
             return torvik::kExitBadDrive;
         drive = static_cast<std::int32_t>(index);
     } else if (first_arg != nullptr) {
@@ -84,6 +111,10 @@ int expected_run_status(const torvik::CommandLine& cl, const std::string& typed,
         if (drive < 0 || drive > 99)
             return torvik::kExitBadDrive;
     }
+    if (sims > 0)
+        return drive == 0                                             ? torvik::kExitNotUsb
+               : drive > 0 && static_cast<std::size_t>(drive) <= sims ? torvik::kExitOk
+                                                                      : torvik::kExitBadDrive;
     if (drive == 0)
         return torvik::kExitOk;
     if (drive == 1 && host)
@@ -175,7 +206,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(status == torvik::kExitOk || status == torvik::kExitUsage);
             break;
         case torvik::Mode::run:
-            if (cl.replay) {
+            if (cl.all) {
+                // Every USB drive, each into a folder the scripted current folder cannot hold.
+                const int statuses[] = {torvik::kExitOk,
+                                        torvik::kExitUsage,
+                                        torvik::kExitNotUsb,
+                                        torvik::kExitOpenFailed,
+                                        torvik::kExitFilesIncomplete,
+                                        torvik::kExitHealthWarning,
+                                        torvik::kExitHealthFailed,
+                                        torvik::kExitHealthUnknown};
+                FUZZ_CHECK(std::find(std::begin(statuses), std::end(statuses), status) !=
+                           std::end(statuses));
+            } else if (cl.replay) {
                 std::error_code ec;
                 if (!std::filesystem::is_directory(cl.replay_dir, ec)) {
                     FUZZ_CHECK(status == torvik::kExitUsage);
@@ -185,11 +228,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 }
             } else if (cl.sim) {
                 const std::string name = cl.sim_profile.empty() ? "default" : cl.sim_profile;
-                if (torvik::find_sim_profile(name) == nullptr) {
+                const std::size_t sims =
+                    torvik::names_several_drives(name) ? torvik::profile_list(name).size() : 0;
+                if (!profiles_known(name)) {
                     FUZZ_CHECK(status == torvik::kExitUsage);
                 } else {
-                    FUZZ_CHECK(
-                        run_status_fits(status, expected_run_status(cl, typed, false), cl.health));
+                    FUZZ_CHECK(run_status_fits(status, expected_run_status(cl, typed, false, sims),
+                                               cl.health));
                 }
             } else {
                 FUZZ_CHECK(

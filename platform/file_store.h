@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace torvik {
@@ -49,6 +50,15 @@ class FileStore {
     // cannot be locked at all (a file system without locks) counts as locked.
     virtual bool lock_folder(int /*wait_ms*/) { return true; }
     virtual void unlock_folder() {}
+
+    // The folder `name` inside this one, made when it is missing, as a store of its own. name is
+    // one plain component; a link in its place is never followed and anything but a directory is
+    // refused. nullptr, with the reason in error, when it cannot be made or opened. A store that
+    // keeps no folders (the default) refuses every name.
+    virtual std::unique_ptr<FileStore> open_subfolder(const char* name, std::string& error) {
+        error = std::string(name) + ": this output store holds no folders";
+        return nullptr;
+    }
 };
 
 // The folder's lock for the length of a scope, once taken.

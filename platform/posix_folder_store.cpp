@@ -56,6 +56,7 @@ class PosixFolderStore final : public FileStore {
         if (folder_ >= 0)
             ::flock(folder_, LOCK_UN);
     }
+    std::unique_ptr<FileStore> open_subfolder(const char* name, std::string& error) override;
 
   private:
     int folder_;
@@ -160,6 +161,33 @@ bool PosixFolderStore::lock_folder(int wait_ms) {
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
     }
+}
+
+// mkdirat and openat relative to the folder's descriptor, the open with O_NOFOLLOW: a link planted
+// under the name is refused, never followed, and nothing is made anywhere else.
+std::unique_ptr<FileStore> PosixFolderStore::open_subfolder(const char* name, std::string& error) {
+    const std::string_view plain = name;
+    if (plain.empty() || plain == "." || plain == ".." ||
+        plain.find('/') != std::string_view::npos) {
+        error = std::string(name) + ": not a plain folder name";
+        return nullptr;
+    }
+    if (::mkdirat(folder_, name, 0777) != 0 && errno != EEXIST) {
+        error = std::string(name) + ": cannot be made (" + std::strerror(errno) + ")";
+        return nullptr;
+    }
+    const int fd = ::openat(folder_, name, kFolderOpenFlags | O_NOFOLLOW);
+    if (fd >= 0)
+        return std::make_unique<PosixFolderStore>(fd, flush_);
+    const int why = errno;
+    struct stat st {};
+    if (::fstatat(folder_, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+        error = std::string(name) + ": is a symbolic link; it is not followed";
+    else if (::fstatat(folder_, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode))
+        error = std::string(name) + ": exists and is not a directory";
+    else
+        error = std::string(name) + ": cannot be opened (" + std::strerror(why) + ")";
+    return nullptr;
 }
 
 // The parts of a path between its separators, without the empty ones and ".".

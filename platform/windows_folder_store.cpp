@@ -89,6 +89,7 @@ class WindowsFolderStore final : public FileStore {
         if (mutex_ != nullptr)
             ::ReleaseMutex(mutex_);
     }
+    std::unique_ptr<FileStore> open_subfolder(const char* name, std::string& error) override;
 
   private:
     bool inside_folder(HANDLE file) const;
@@ -197,6 +198,42 @@ HANDLE open_folder_handle(const std::string& path) {
     return ::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                          nullptr, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// The folder is made, then opened as itself (a junction or link planted under the name is seen,
+// not followed, and refused) and must lie in this folder.
+std::unique_ptr<FileStore> WindowsFolderStore::open_subfolder(const char* name,
+                                                              std::string& error) {
+    const std::string plain = name;
+    if (plain.empty() || plain == "." || plain == ".." ||
+        plain.find_first_of("\\/:") != std::string::npos) {
+        error = plain + ": not a plain folder name";
+        return nullptr;
+    }
+    const std::string path = prefix_ + plain;
+    if (!::CreateDirectoryA(path.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+        error = plain + ": cannot be made (" + system_message(::GetLastError()) + ")";
+        return nullptr;
+    }
+    const HANDLE folder = open_folder_handle(path);
+    if (folder == INVALID_HANDLE_VALUE) {
+        error = plain + ": cannot be opened (" + system_message(::GetLastError()) + ")";
+        return nullptr;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(folder, &info))
+        error = plain + ": cannot be opened (" + system_message(::GetLastError()) + ")";
+    else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        error = plain + ": is a symbolic link or junction; it is not followed";
+    else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        error = plain + ": exists and is not a directory";
+    else if (!inside_folder(folder))
+        error = plain + ": does not lie in the output folder";
+    if (!error.empty()) {
+        ::CloseHandle(folder);
+        return nullptr;
+    }
+    return std::make_unique<WindowsFolderStore>(folder, path + "\\", flush_);
 }
 
 }  // namespace

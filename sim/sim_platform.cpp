@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "common/bytes.h"
+#include "platform/drive_path.h"
 #include "platform/host_platform.h"
 #include "platform/pass_through_decoder.h"
 #include "platform/storage_descriptor.h"
@@ -65,12 +66,17 @@ bool SimPlatform::get_version(OsVersion& os) {
 }
 
 DriveHandle SimPlatform::open_drive(const char* path, std::uint32_t /*flags*/) {
-    if (path == nullptr || std::strcmp(path, kSimDrivePath) != 0) {
+    // Only the path as the tool writes it opens a drive ("\\.\PhysicalDrive01" does not).
+    std::size_t number = 0;
+    char written[kDrivePathSize] = {};
+    if (path != nullptr && parse_drive_number(path, number) && number < drives_.size())
+        format_drive_path(written, sizeof written, static_cast<std::int32_t>(number));
+    if (path == nullptr || written[0] == '\0' || std::strcmp(path, written) != 0) {
         last_error_ = kErrorFileNotFound;
         return kInvalidDriveHandle;
     }
     const DriveHandle handle = next_handle_++;
-    open_.insert(handle);
+    open_.emplace(handle, drives_[number]);
     return handle;
 }
 
@@ -84,28 +90,31 @@ bool SimPlatform::device_io_control(DriveHandle drive, std::uint32_t code, void*
     if (returned != nullptr) {
         *returned = 0;
     }
-    if (open_.count(drive) == 0) {
+    const auto open = open_.find(drive);
+    if (open == open_.end()) {
         return fail(kErrorInvalidHandle);
     }
+    SimDrive& sim = *open->second;
     if (code == kIoctlStorageQueryProperty) {
-        return query_property(in, in_size, out, out_size, returned);
+        return query_property(sim, in, in_size, out, out_size, returned);
     }
     if (code == kIoctlScsiPassThrough) {
-        return pass_through(in, in_size, out, out_size, returned);
+        return pass_through(sim, in, in_size, out, out_size, returned);
     }
     if (code == kIoctlDiskGetLengthInfo) {
-        return query_length(out, out_size, returned);
+        return query_length(sim, out, out_size, returned);
     }
     return fail(kErrorInvalidFunction);
 }
 
 // The size the drive's capacity pages give: READ CAPACITY (16) when it holds one, else (10).
-bool SimPlatform::query_length(void* out, std::uint32_t out_size, std::uint32_t* returned) {
+bool SimPlatform::query_length(const SimDrive& drive, void* out, std::uint32_t out_size,
+                               std::uint32_t* returned) {
     if (out == nullptr || out_size < kDiskLengthInfoSize) {
         return fail(kErrorInvalidParameter);
     }
-    const std::vector<std::uint8_t>& cap16 = drive_.page(CommandId::read_capacity16);
-    const std::vector<std::uint8_t>& cap10 = drive_.page(CommandId::read_capacity10);
+    const std::vector<std::uint8_t>& cap16 = drive.page(CommandId::read_capacity16);
+    const std::vector<std::uint8_t>& cap10 = drive.page(CommandId::read_capacity10);
     std::uint64_t size = 0;
     if (cap16.size() >= 12 && get_be64(cap16.data()) != 0) {
         size = (get_be64(cap16.data()) + 1) * get_be32(cap16.data() + 8);
@@ -121,8 +130,8 @@ bool SimPlatform::query_length(void* out, std::uint32_t out_size, std::uint32_t*
     return true;
 }
 
-bool SimPlatform::query_property(const void* in, std::uint32_t in_size, void* out,
-                                 std::uint32_t out_size, std::uint32_t* returned) {
+bool SimPlatform::query_property(const SimDrive& drive, const void* in, std::uint32_t in_size,
+                                 void* out, std::uint32_t out_size, std::uint32_t* returned) {
     if (in == nullptr || in_size < kQueryHeaderSize || out == nullptr) {
         return fail(kErrorInvalidParameter);
     }
@@ -130,7 +139,7 @@ bool SimPlatform::query_property(const void* in, std::uint32_t in_size, void* ou
     if (get_le32(query) != 0 || get_le32(query + 4) != 0) {
         return fail(kErrorInvalidParameter);
     }
-    const SimDescriptor& d = drive_.descriptor();
+    const SimDescriptor& d = drive.descriptor();
     const std::size_t n = build_storage_descriptor(static_cast<std::uint8_t*>(out), out_size,
                                                    d.vendor.c_str(), d.product.c_str(), d.bus_type);
     if (n == 0) {
@@ -142,8 +151,8 @@ bool SimPlatform::query_property(const void* in, std::uint32_t in_size, void* ou
     return true;
 }
 
-bool SimPlatform::pass_through(void* in, std::uint32_t in_size, void* out, std::uint32_t out_size,
-                               std::uint32_t* returned) {
+bool SimPlatform::pass_through(SimDrive& drive, void* in, std::uint32_t in_size, void* out,
+                               std::uint32_t out_size, std::uint32_t* returned) {
     const auto execute = [&](const PassThroughView& view, std::uint8_t* data, std::uint8_t* sense) {
         SimRequest request;
         request.cdb = view.cdb;
@@ -152,7 +161,7 @@ bool SimPlatform::pass_through(void* in, std::uint32_t in_size, void* out, std::
         request.transfer_length = view.transfer_length;
         request.in_size = in_size;
         request.out_size = out_size;
-        const SimAnswer answer = drive_.execute(request, data);
+        const SimAnswer answer = drive.execute(request, data);
 
         PassThroughResult result;
         switch (answer.status) {

@@ -1,23 +1,29 @@
-// A platform whose drive 0 is a simulated drive. Everything that is not about the drive (OS
-// version, the shell, the keyboard) is the host platform's; output files are the run's output
+// A platform whose drives 0, 1, ... are simulated drives. Everything that is not about the drive
+// (OS version, the shell, the keyboard) is the host platform's; output files are the run's output
 // store, as on any platform.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
-#include <set>
+#include <utility>
+#include <vector>
 
 #include "platform/platform.h"
 #include "sim/sim_drive.h"
 
 namespace torvik {
 
-// The one drive the simulated platform has, by the path the platform seam opens it with.
+// The first drive of the simulated platform, by the path the platform seam opens it with.
 inline constexpr const char* kSimDrivePath = "\\\\.\\PhysicalDrive0";
 
 class SimPlatform : public Platform {
   public:
-    SimPlatform(Platform& host, SimDrive& drive) : host_(host), drive_(drive) {}
+    // drive as drive 0, the only one.
+    SimPlatform(Platform& host, SimDrive& drive) : host_(host), drives_{&drive} {}
+    // drives[N] as drive N; none may be null.
+    SimPlatform(Platform& host, std::vector<SimDrive*> drives)
+        : host_(host), drives_(std::move(drives)) {}
 
     // A replayed drive: the run took place when the folder was recorded (none: not known), not
     // at the host's present time.
@@ -50,18 +56,19 @@ class SimPlatform : public Platform {
     std::size_t open_handles() const { return open_.size(); }
 
   private:
-    bool query_property(const void* in, std::uint32_t in_size, void* out, std::uint32_t out_size,
-                        std::uint32_t* returned);
-    bool query_length(void* out, std::uint32_t out_size, std::uint32_t* returned);
-    bool pass_through(void* in, std::uint32_t in_size, void* out, std::uint32_t out_size,
+    bool query_property(const SimDrive& drive, const void* in, std::uint32_t in_size, void* out,
+                        std::uint32_t out_size, std::uint32_t* returned);
+    bool query_length(const SimDrive& drive, void* out, std::uint32_t out_size,
                       std::uint32_t* returned);
+    bool pass_through(SimDrive& drive, void* in, std::uint32_t in_size, void* out,
+                      std::uint32_t out_size, std::uint32_t* returned);
     bool fail(std::uint32_t error);
 
     Platform& host_;
-    SimDrive& drive_;
+    std::vector<SimDrive*> drives_;
     bool replayed_ = false;
     std::optional<std::int64_t> recorded_;
-    std::set<DriveHandle> open_;
+    std::map<DriveHandle, SimDrive*> open_;
     DriveHandle next_handle_ = 0x5100;
     std::uint32_t last_error_ = 0;
 };

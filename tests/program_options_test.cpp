@@ -157,6 +157,15 @@ TEST(ProgramOptions, CommandLinesAndWhatRuns) {
          "Controller: TK5019",
          "the controller id read is 0x5019, not a controller the report covers",
          "."},
+        // --all: every USB drive into its folder; the drive argument may hold letters only.
+        {{"--all", "--output-dir", "out"},
+         kExitOpenFailed,
+         "drive 1  \\\\.\\PhysicalDrive1  skipped: not on USB (SATA)\n"
+         "drive 3  \\\\.\\PhysicalDrive3  -  UNKNOWN  -> out",  // no serial: no INQUIRY answer
+         "some drives could not be opened: permission denied",
+         "out/drive0"},
+        {{"--all", "3y"}, kExitUsage, "", "--all examines every USB drive: it takes no", nullptr},
+        {{"--all", "--json=-"}, kExitUsage, "", "--json=- cannot be combined with it", nullptr},
         // Six failed pages are not every vendor command: no word about the bridge.
         {{"--sim=failing-pages", "0y"}, kExitOk, "IOCtl: failed 0x1f!", "", "."},
     };

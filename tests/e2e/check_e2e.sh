@@ -51,7 +51,7 @@ body() { [ -f "$1" ] && sed '2,3d' "$1"; }
 
 echo "e2e checks:"
 cases="usb virtio listing patterned large checkcond noreply noreply-after noreply-block"
-cases="$cases device device-path device-byid device-sg list list-json outdir"
+cases="$cases device device-path device-byid device-sg list list-json outdir all all-none"
 for c in $cases; do
     [ -f "$results/$c/status" ] || fail "case $c did not run (see guest.log and console.log)"
 done
@@ -185,6 +185,33 @@ rm -rf "$o" && mkdir -p "$o" && cp "$results/outdir/files/"* "$results/outdir/st
 check "outdir: no file beside the output folder" \
     [ -z "$(ls "$results/outdir" | grep -v '^std\|^status$\|^files$')" ]
 compare_run outdir "$o" "$host/usb"
+
+# ---- every USB drive in one call -----------------------------------------------------------------
+a=$results/all
+check "all: the virtio disk listed as skipped" \
+    grep -qxF "drive 1  /dev/vda  skipped: not on USB (virtual)" "$a/stdout"
+check "all: the USB disk examined into its folder" \
+    grep -qxF "drive 0  /dev/sda  SIM00001  PASSED  -> drive0_SIM00001/" "$a/stdout"
+check "all: two summary lines" [ "$(grep -c '^drive [0-9]' "$a/stdout")" = 2 ]
+check "all: its folder and nothing else" \
+    [ "$(ls "$a" | grep -v '^std\|^status$')" = drive0_SIM00001 ]
+# The folder and the drive's lines are what a run on that drive alone gives: the banner, then the
+# lines from its Drive line up to the empty line before the summary.
+o=$work/all
+rm -rf "$o" && mkdir -p "$o" && cp "$a/drive0_SIM00001/"* "$a/status" "$o/" 2> /dev/null
+{
+    head -n 2 "$a/stdout"
+    awk '/^Drive: 0\(USB\)$/ { on = 1 } on { line[n++] = $0 }
+         END { while (n > 0 && line[n - 1] != "") n--; for (i = 0; i < n - 1; i++) print line[i] }' \
+        "$a/stdout"
+} > "$o/stdout"
+compare_run all "$o" "$host/usb"
+n=$results/all-none
+check "all-none: exit status 3" [ "$(cat "$n/status")" = 3 ]
+check "all-none: the virtio disk listed as skipped" \
+    grep -qxF "drive 0  /dev/vda  skipped: not on USB (virtual)" "$n/stdout"
+check "all-none: no USB drive, said on standard error" grep -qF "no drive on the USB bus" "$n/stderr"
+check "all-none: nothing written" [ -z "$(ls "$n" | grep -v '^std\|^status$')" ]
 
 # ---- a vendor command refused with CHECK CONDITION: success, with zeros --------------------------
 check "checkcond: the device refused 06 00 fd 13 with CHECK CONDITION" \

@@ -172,8 +172,12 @@ run_args device-sg --device "/dev/$(ls /sys/block/sda/device/scsi_generic)" y
 run_args list --list
 run_args list-json --list --json
 run_args outdir 0y --output-dir files
+# Every USB drive in one call: the USB disk examined into its folder, the virtio disk skipped.
+run_args all --all
 # ---- end of the OS names block ----
 stop_device
+# With the virtio disk alone there is no USB drive to examine.
+run_args all-none --all
 
 # Every page byte non-zero: a byte lost or moved on the way shows in the dumps.
 if start_device patterned --profile patterned; then

@@ -135,6 +135,9 @@ class ForwardingFileStore : public FileStore {
     void sync_folder() override { inner_.sync_folder(); }
     bool lock_folder(int wait_ms) override { return inner_.lock_folder(wait_ms); }
     void unlock_folder() override { inner_.unlock_folder(); }
+    std::unique_ptr<FileStore> open_subfolder(const char* name, std::string& error) override {
+        return inner_.open_subfolder(name, error);
+    }
 
   private:
     void changing(const char* call) {

@@ -1,0 +1,213 @@
+#include "app/all_drives.h"
+
+#include <algorithm>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "app/drive_query.h"
+#include "app/drive_scan.h"
+#include "app/exit_status.h"
+#include "app/metrics_file.h"
+#include "app/output_dir.h"
+#include "app/program_message.h"
+#include "common/printable_text.h"
+#include "model/scsi_pages.h"
+#include "platform/storage_descriptor.h"
+#include "report/drive_list.h"
+#include "transport/operations.h"
+
+namespace torvik {
+
+namespace {
+
+constexpr int kStatusOrder[] = {
+    kExitOk,    kExitFilesIncomplete, kExitHealthWarning, kExitHealthUnknown,
+    kExitUsage, kExitOpenFailed,      kExitHealthFailed,
+};
+constexpr int kFailureRank = 5;  // the rank of kExitOpenFailed, for a status not in the list
+static_assert(kStatusOrder[kFailureRank] == kExitOpenFailed);
+
+int status_rank(int status) {
+    const auto* found = std::find(std::begin(kStatusOrder), std::end(kStatusOrder), status);
+    return found == std::end(kStatusOrder) ? kFailureRank
+                                           : static_cast<int>(found - std::begin(kStatusOrder));
+}
+
+bool folder_char(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_';
+}
+
+// One line of the summary.
+struct DriveLine {
+    std::int32_t number = 0;
+    std::string path;    // the OS's name of the drive, printable
+    std::string serial;  // as the INQUIRY gave it, printable and trimmed; empty: none
+    std::string result;  // the verdict, or why the drive was skipped or failed
+    std::string folder;  // where its files went; empty: nowhere
+    int status = kExitOk;
+};
+
+// A drive --all examined, for the outputs that hold every drive in one file or add a record for
+// each, written once the last drive is done.
+struct ExaminedUsbDrive {
+    ExaminedDrive examined;  // the model, the run's facts, the run's own status
+    std::string os_path;     // "/dev/sdb", "\\.\PhysicalDrive1"
+    std::string folder;      // its folder's name inside the output folder
+};
+
+// The serial of the INQUIRY data, read before any file is written so that the drive's folder can
+// be named after it; empty when the drive does not answer.
+std::string inquiry_serial(RunContext& ctx, DriveHandle disk) {
+    ReplyArea<CommandId::inquiry> inquiry{};
+    DriveLink link{ctx.platform, disk, ctx.out};
+    if (!scsi_inquiry(link, inquiry.data(), static_cast<std::uint32_t>(inquiry.size())).ok())
+        return {};
+    return decode_inquiry(inquiry.data()).serial;
+}
+
+// One USB drive: opened, named, examined into its folder. The line says how it went.
+DriveLine examine_usb_drive(RunContext& ctx, const ListedDrive& listed, const OsVersion& os,
+                            std::vector<ExaminedUsbDrive>& examined) {
+    const std::int32_t drive = listed.number;
+    DriveLine line{drive, listed_text(listed.names.path), {}, {}, {}, kExitOk};
+    std::fprintf(ctx.out, "\n==== drive %d  %s ====\n", static_cast<int>(drive), line.path.c_str());
+    std::fprintf(ctx.out, "Drive: %u(%s)\n", static_cast<unsigned>(drive), "USB");
+    char path[kDrivePathSize];
+    format_drive_path(path, sizeof path, drive);
+    const DriveGuard disk(ctx.platform, ctx.platform.open_drive(path, kDiskOpenFlags));
+    if (!disk.is_open()) {
+        report_open_failure(ctx, drive);
+        line.result = "failed: the disk could not be opened";
+        line.status = refused(ctx, kExitOpenFailed, "the disk could not be opened");
+        return line;
+    }
+    const std::string serial = inquiry_serial(ctx, disk.get());
+    line.serial = listed_text(serial);
+    const std::string name = drive_folder_name(drive, serial);
+    std::string error;
+    const std::unique_ptr<FileStore> files = ctx.files.open_subfolder(name.c_str(), error);
+    std::optional<FolderLock> lock;  // held while the drive's files are written
+    if (files != nullptr && !lock.emplace(*files, ctx.lock_wait_ms).held())
+        error = name + ": another run is still writing into it";
+    if (!error.empty()) {
+        const std::string shown = printable_text(error.c_str());
+        if (ctx.err != nullptr)
+            print_message(ctx.err, "drive %d: its folder %s\n", static_cast<int>(drive),
+                          shown.c_str());
+        line.result = "failed: folder " + shown;
+        line.status = refused(ctx, kExitUsage, "its output folder could not be used");
+        return line;
+    }
+    line.folder = output_path(ctx.output_dir, name.c_str());
+    ExaminedDrive done =
+        examine_open_drive(ctx, DriveFolder{*files, line.folder}, disk.get(), drive, os);
+    line.status = finish_examined_drive(ctx, done);
+    line.result = verdict_name(done.model.health.verdict);
+    if (done.status == kExitFilesIncomplete)
+        line.result += ", files incomplete";
+    examined.push_back(ExaminedUsbDrive{std::move(done), listed.names.path, name});
+    return line;
+}
+
+// --metrics: one file holds every USB drive's series, a drive that could not be examined included
+// (its run failed); true when it is written or not asked for.
+bool write_all_metrics(const RunContext& ctx, const DriveList& list,
+                       const std::vector<ExaminedUsbDrive>& examined) {
+    if (ctx.metrics_file.empty() || ctx.open_folder == nullptr)
+        return true;
+    std::vector<MetricsDrive> drives;
+    std::size_t next = 0;  // examined holds the examined drives in the list's order
+    for (const ListedDrive& listed : list.drives) {
+        if (listed.bus_type != kBusTypeUsb)
+            continue;
+        if (next < examined.size() && examined[next].os_path == listed.names.path) {
+            const DriveModel& model = examined[next++].examined.model;
+            drives.push_back(MetricsDrive{listed.names.path, &model, model.run_time});
+        } else {
+            drives.push_back(MetricsDrive{listed.names.path, nullptr, ctx.platform.run_time()});
+        }
+    }
+    return write_metrics_file(ctx.metrics_file, drives, *ctx.open_folder, ctx.err);
+}
+
+void print_summary(std::FILE* out, const std::vector<DriveLine>& lines) {
+    std::fputc('\n', out);
+    for (const DriveLine& line : lines) {
+        std::fprintf(out, "drive %d  %s  ", static_cast<int>(line.number), line.path.c_str());
+        if (!line.serial.empty() || !line.folder.empty())
+            std::fprintf(out, "%s  ", line.serial.empty() ? "-" : line.serial.c_str());
+        std::fputs(line.result.c_str(), out);
+        if (!line.folder.empty())
+            std::fprintf(out, "  -> %s/", line.folder.c_str());
+        std::fputc('\n', out);
+    }
+    std::fflush(out);
+}
+
+}  // namespace
+
+std::string drive_folder_name(std::int32_t drive, std::string_view serial) {
+    std::string name = "drive" + std::to_string(drive);
+    std::string kept;
+    for (const char c : serial) {
+        if (folder_char(c) && kept.size() < kFolderSerialChars)
+            kept += c;
+    }
+    if (!kept.empty())
+        name += "_" + kept;
+    return name;
+}
+
+int worse_status(int a, int b) {
+    return status_rank(b) > status_rank(a) ? b : a;
+}
+
+int examine_all_drives(RunContext& ctx) {
+    const OsVersion os = query_os_version(ctx.platform);
+    print_banner(ctx.out, os);
+    const DriveList list = scan_drives(ctx.platform);
+    std::vector<DriveLine> lines;
+    std::vector<ExaminedUsbDrive> examined;
+    int status = kExitOk;
+    bool any_usb = false;
+    for (const ListedDrive& listed : list.drives) {
+        if (listed.bus_type != kBusTypeUsb) {
+            lines.push_back(DriveLine{
+                listed.number,
+                listed_text(listed.names.path),
+                {},
+                std::string("skipped: not on USB (") + bus_type_name(listed.bus_type) + ")",
+                {},
+                kExitNotUsb});
+            continue;
+        }
+        any_usb = true;
+        lines.push_back(examine_usb_drive(ctx, listed, os, examined));
+        status = worse_status(status, lines.back().status);
+    }
+
+    // Outputs that hold every examined drive (one file for all of them, or one record each) are
+    // written here, from `examined`, before the summary.
+    if (any_usb && !write_all_metrics(ctx, list, examined))
+        status = worse_status(status, kExitFilesIncomplete);
+
+    print_summary(ctx.out, lines);
+    if (ctx.err != nullptr && list.access_denied) {
+        print_message(
+            ctx.err, "%s: permission denied; %s\n",
+            list.drives.empty() ? "no drive could be opened" : "some drives could not be opened",
+            privilege_hint(ctx.platform));
+    }
+    if (!any_usb) {
+        if (ctx.err != nullptr)
+            print_message(ctx.err, "no drive on the USB bus: nothing was examined (see --list)\n");
+        return kExitNotUsb;
+    }
+    return status;
+}
+
+}  // namespace torvik

@@ -1,0 +1,197 @@
+// --all: the folder names, the worst-status rule, and whole runs over several simulated drives.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "app/all_drives.h"
+#include "app/exit_status.h"
+#include "platform/host_platform.h"
+#include "tests/support/program_run.h"
+#include "tests/support/scratch.h"
+
+namespace torvik::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(AllDrives, FolderNamesKeepOnlySafeCharacters) {
+    struct Case {
+        std::string serial;
+        const char* folder;
+    } cases[] = {
+        {"SIM00101", "drive1_SIM00101"},
+        {"S3-RV_19", "drive1_S3-RV_19"},
+        {"../x", "drive1_x"},
+        {"a/b\\c", "drive1_abc"},
+        {"  SN 42  ", "drive1_SN42"},
+        {"\x1b[31mX\x7f\t", "drive1_31mX"},
+        {std::string("A\0B", 3), "drive1_AB"},
+        {"\xc3\xa9t\xc3\xa9", "drive1_t"},
+        {"", "drive1"},
+        {"..", "drive1"},
+        {" /\\:*?", "drive1"},
+        {std::string(300, 'Z'), nullptr},  // cut to kFolderSerialChars
+    };
+    for (const Case& c : cases) {
+        const std::string expected =
+            c.folder != nullptr ? c.folder : "drive1_" + std::string(kFolderSerialChars, 'Z');
+        EXPECT_EQ(drive_folder_name(1, c.serial), expected) << c.serial;
+    }
+    EXPECT_EQ(drive_folder_name(17, ""), "drive17");
+}
+
+TEST(AllDrives, WorstStatusFollowsTheDocumentedOrder) {
+    struct Case {
+        std::vector<int> statuses;  // the drives', in the order they ran
+        int worst;
+    } cases[] = {
+        {{kExitOk, kExitOk}, kExitOk},
+        {{kExitOk, kExitFilesIncomplete}, kExitFilesIncomplete},
+        {{kExitHealthWarning, kExitFilesIncomplete}, kExitHealthWarning},
+        {{kExitHealthWarning, kExitHealthUnknown}, kExitHealthUnknown},
+        {{kExitHealthUnknown, kExitUsage, kExitOk}, kExitUsage},
+        {{kExitOpenFailed, kExitUsage}, kExitOpenFailed},
+        {{kExitHealthFailed, kExitOpenFailed, kExitHealthWarning}, kExitHealthFailed},
+        {{kExitOk, kExitHealthFailed, kExitOk}, kExitHealthFailed},
+        // A status outside the order counts as a failure to examine, beside "cannot open".
+        {{kExitUsage, kExitBadDrive}, kExitBadDrive},
+        {{kExitBadDrive, kExitHealthFailed}, kExitHealthFailed},
+    };
+    for (const Case& c : cases) {
+        int worst = kExitOk;
+        for (const int status : c.statuses)
+            worst = worse_status(worst, status);
+        EXPECT_EQ(worst, c.worst) << ::testing::PrintToString(c.statuses);
+    }
+}
+
+// Drive N's OS path as the simulated platform names it on this host.
+std::string sim_path(int drive) {
+    if (std::strcmp(host_platform_name(), "Windows") == 0)
+        return "\\\\.\\PhysicalDrive" + std::to_string(drive);
+    return std::string("/dev/sd") + static_cast<char>('a' + drive);
+}
+
+TEST(AllDrives, EveryUsbDriveIntoItsOwnFolder) {
+    const std::string sep(1, static_cast<char>(fs::path::preferred_separator));
+    const std::string out = "out" + sep;
+    struct Case {
+        std::vector<const char*> args;
+        int status;
+        std::vector<std::string> summary;  // the last lines of standard output
+        std::vector<const char*> folders;  // the folders in out/ that hold a report
+        bool planted = false;  // a file where drive 2's folder goes, a link where drive 1's does
+        bool json = false;     // drive 3's JSON report names its profile
+        // --metrics fleet.prom: each USB drive's run_success sample, in drive order
+        std::vector<const char*> run_success{};
+    } cases[] = {
+        {{"--sim=hot,default,worn-out", "--all", "--health", "--json"},
+         kExitHealthFailed,
+         {"drive 0  " + sim_path(0) + "  skipped: not on USB (SATA)",
+          "drive 1  " + sim_path(1) + "  SIM00101  WARNING  -> " + out + "drive1_SIM00101/",
+          "drive 2  " + sim_path(2) + "  SIM00001  PASSED  -> " + out + "drive2_SIM00001/",
+          "drive 3  " + sim_path(3) + "  SIM00104  FAILED  -> " + out + "drive3_SIM00104/"},
+         {"drive1_SIM00101", "drive2_SIM00001", "drive3_SIM00104"},
+         false,
+         true},
+        // Without --health the verdicts are shown but do not count.
+        {{"--sim=default,hot", "--all"},
+         kExitOk,
+         {"drive 0  " + sim_path(0) + "  skipped: not on USB (SATA)",
+          "drive 1  " + sim_path(1) + "  SIM00001  PASSED  -> " + out + "drive1_SIM00001/",
+          "drive 2  " + sim_path(2) + "  SIM00101  WARNING  -> " + out + "drive2_SIM00101/"},
+         {"drive1_SIM00001", "drive2_SIM00101"}},
+        // A folder that cannot be used is that drive's failure; the others still run, and the one
+        // metrics file holds every USB drive.
+        {{"--sim=hot,default,worn-out", "--all", "--health", "--metrics", "fleet.prom"},
+         kExitHealthFailed,
+         {"drive 0  " + sim_path(0) + "  skipped: not on USB (SATA)",
+          "drive 1  " + sim_path(1) + "  SIM00101  failed: folder drive1_SIM00101: ",
+          "drive 2  " + sim_path(2) +
+              "  SIM00001  failed: folder drive2_SIM00001: exists and is not a directory",
+          "drive 3  " + sim_path(3) + "  SIM00104  FAILED  -> " + out + "drive3_SIM00104/"},
+         {"drive3_SIM00104"},
+         true,
+         false,
+         {"0", "0", "1"}},
+        // One simulated drive is drive 0, on USB.
+        {{"--sim=media-errors", "--all", "--health"},
+         kExitHealthWarning,
+         {"drive 0  " + sim_path(0) + "  SIM00102  WARNING  -> " + out + "drive0_SIM00102/"},
+         {"drive0_SIM00102"}},
+    };
+    for (const Case& c : cases) {
+        const std::string what = ::testing::PrintToString(c.args);
+        ScratchDir dir;
+        fs::create_directory(dir.path() / "out");
+        const fs::path aside = dir.path() / "aside";
+        if (c.planted) {
+            fs::create_directory(aside);
+            std::error_code no_links;
+            fs::create_directory_symlink(aside, dir.path() / "out" / "drive1_SIM00101", no_links);
+            for (const char* name : {"drive1_SIM00101", "drive2_SIM00001"}) {
+                if (fs::exists(dir.path() / "out" / name))
+                    continue;  // the link, where the host has them
+                std::FILE* file = std::fopen((dir.path() / "out" / name).string().c_str(), "w");
+                ASSERT_NE(file, nullptr);
+                std::fclose(file);
+            }
+        }
+        FakePlatform host;
+        std::vector<const char*> args = c.args;
+        args.insert(args.end(), {"--output-dir", "out"});
+        const ProgramRun r = run_whole_program(host, args);
+        EXPECT_EQ(r.status, c.status) << what << "\n" << r.err;
+
+        // The summary ends the output; a line that names a failure ends with the system's words.
+        const std::size_t start = r.out.rfind("\n\ndrive ");
+        ASSERT_NE(start, std::string::npos) << what << r.out;
+        std::vector<std::string> lines;
+        for (std::size_t at = start + 2; at < r.out.size(); at = r.out.find('\n', at) + 1)
+            lines.push_back(r.out.substr(at, r.out.find('\n', at) - at));
+        ASSERT_EQ(lines.size(), c.summary.size()) << what << r.out;
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            EXPECT_EQ(lines[i].substr(0, c.summary[i].size()), c.summary[i]) << what;
+
+        // Each examined drive's report, headed with its own number, in its own folder; nothing
+        // written through the planted link.
+        std::size_t entries = 0;
+        for (const fs::directory_entry& e : fs::directory_iterator(dir.path() / "out"))
+            entries += e.is_directory() && !e.is_symlink() ? 1 : 0;
+        EXPECT_EQ(entries, c.folders.size()) << what;
+        for (const char* folder : c.folders) {
+            const std::string report =
+                read_text_file(dir.path() / "out" / folder / "torvik_usb_pssd_flash_id.txt");
+            const std::string number(1, folder[5]);
+            EXPECT_EQ(report.substr(0, 20), "v0.2a\nDrive: " + number + "(USB)\n") << folder;
+            EXPECT_TRUE(contains(r.out, "Drive: " + number + "(USB)\nModel   : ")) << folder;
+        }
+        if (c.planted) {
+            EXPECT_TRUE(fs::is_empty(aside)) << what;
+            // With --health a drive that was not examined says why, as a refused run does.
+            EXPECT_TRUE(contains(r.out, "not examined: its output folder could not be used"));
+        }
+        if (!c.run_success.empty()) {
+            const std::string metrics = read_text_file(dir.path() / "fleet.prom");
+            std::size_t at = 0;
+            for (std::size_t i = 0; i < c.run_success.size(); ++i) {
+                const std::string sample = "path=\"" + sim_path(static_cast<int>(i) + 1) + "\"} " +
+                                           c.run_success[i] + "\n";
+                at = metrics.find(sample, metrics.find("torvik_pssd_run_success{", at));
+                EXPECT_NE(at, std::string::npos) << sample << metrics;
+            }
+        }
+        if (c.json) {
+            EXPECT_TRUE(contains(read_text_file(dir.path() / "out" / "drive3_SIM00104" /
+                                                "torvik_usb_pssd_flash_id.json"),
+                                 "\"source\": \"worn-out\""));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace torvik::testing
