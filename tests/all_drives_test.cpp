@@ -10,6 +10,7 @@
 #include "app/all_drives.h"
 #include "app/exit_status.h"
 #include "platform/host_platform.h"
+#include "report/metrics_text.h"
 #include "tests/support/program_run.h"
 #include "tests/support/scratch.h"
 
@@ -179,8 +180,9 @@ TEST(AllDrives, EveryUsbDriveIntoItsOwnFolder) {
             const std::string metrics = read_text_file(dir.path() / "fleet.prom");
             std::size_t at = 0;
             for (std::size_t i = 0; i < c.run_success.size(); ++i) {
-                const std::string sample = "path=\"" + sim_path(static_cast<int>(i) + 1) + "\"} " +
-                                           c.run_success[i] + "\n";
+                const std::string sample = "path=\"" +
+                                           metrics_label_value(sim_path(static_cast<int>(i) + 1)) +
+                                           "\"} " + c.run_success[i] + "\n";
                 at = metrics.find(sample, metrics.find("torvik_pssd_run_success{", at));
                 EXPECT_NE(at, std::string::npos) << sample << metrics;
             }
