@@ -39,6 +39,7 @@ struct CommandLine {
     bool html = false;
     std::string device;      // --device: the drive's OS path; empty: the drive argument's number
     std::string output_dir;  // --output-dir: where every file goes; empty: the current directory
+    std::string history;     // --history: the drive history file; empty: none
     std::vector<const char*> decode_args;  // --decode: the arguments after it
     const char* first_arg = nullptr;       // drive number and letters, or nullptr for the prompt
     std::string message;

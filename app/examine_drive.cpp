@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "app/drive_argument.h"
+#include "app/drive_history.h"
 #include "app/drive_query.h"
 #include "app/exit_status.h"
 #include "app/failure_messages.h"
@@ -227,6 +228,7 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         std::fflush(ctx.out);
         explain_report(ctx.err, model);
         model.file(kReportFileName, report.commit());
+        const HistoryPlan history = read_drive_history(ctx, model);
         if (ctx.json || ctx.html) {
             const JsonRunInfo info = run_info(ctx, choice.drive, os);
             if (ctx.json) {
@@ -244,6 +246,8 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         }
         ctx.files.sync_folder();
         if (report_unwritten_files(ctx, model))
+            status = kExitFilesIncomplete;
+        if (history.failed || (history.append && !append_drive_history(ctx, model)))
             status = kExitFilesIncomplete;
         name_asked_files(ctx.err, model, AskedFiles{ctx.json, ctx.html, ctx.output_dir});
     }

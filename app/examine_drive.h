@@ -40,6 +40,8 @@ struct RunContext {
     bool colour = false;
     // --json=-: the JSON document also goes here (standard output), and out is standard error.
     std::FILE* json_out = nullptr;
+    // --history FILE as given (relative to the current folder); empty: none.
+    std::string history{};
 };
 
 // The version text, as the build states it.

@@ -34,10 +34,13 @@ void list_profiles(std::FILE* out) {
 // A run whose output is its product (help, version, the lists) fails when that output does not
 // all reach its destination (a full disk, a closed pipe): said on standard error, status 1.
 int finish_printed_output(const Console& console, int status) {
+    // A write that failed while a text longer than the stream's buffer was printed left its
+    // reason in errno already (the callers clear errno before printing).
+    const int printing_error = std::ferror(console.out) != 0 ? errno : 0;
     errno = 0;
     if (std::fflush(console.out) == 0 && std::ferror(console.out) == 0)
         return status;
-    const int error = errno;
+    const int error = errno != 0 ? errno : printing_error;
     print_message(console.err, "writing the output failed: %s\n",
                   error != 0 ? std::strerror(error) : "write error");
     return kExitUsage;
@@ -88,7 +91,8 @@ int run_on(Platform& platform, const OutputFolderOpener& open_folder, const Cons
         .output_dir = cl.output_dir,
         .colour = cl.health && wants_colour(terminal_shows_colour(lines), std::getenv("NO_COLOR"),
                                             std::getenv("TERM")),
-        .json_out = cl.json_stdout ? console.out : nullptr};
+        .json_out = cl.json_stdout ? console.out : nullptr,
+        .history = cl.history};
     return examine_drive(ctx, cl.first_arg);
 }
 
@@ -110,6 +114,7 @@ int run_program(int argc, const char* const* argv, Platform& host,
     const CommandLine cl = parse_command_line(argc, argv);
     switch (cl.mode) {
         case Mode::help:
+            errno = 0;
             std::fputs(usage_text().c_str(), console.out);
             return finish_printed_output(console, kExitOk);
         case Mode::version:
