@@ -1,5 +1,6 @@
 #include "app/drive_history.h"
 
+#include <cinttypes>
 #include <cstring>
 #include <vector>
 
@@ -23,6 +24,10 @@ std::string shown(const std::string& path) {
     return "--history " + printable_text(path.c_str());
 }
 
+std::uint64_t count(std::size_t n) {
+    return n;
+}
+
 // The figures of the current run, as its line will hold them.
 WearPoint current_point(std::int64_t time, const KeyFigures& k) {
     return WearPoint{time, k.percentage_used, k.data_written_bytes, k.power_on_hours,
@@ -34,15 +39,17 @@ void print_trend_note(std::FILE* err, const std::string& name, const WearTrend& 
         return;
     if (t.projected_end_time) {
         print_message(err,
-                      "%s: %zu records of this drive over %.1f days; 100 %% used about %s "
-                      "(estimate from %zu records of %s to %s)\n",
-                      name.c_str(), t.records, t.elapsed_days,
+                      "%s: %" PRIu64
+                      " records of this drive over %.1f days; 100 %% used about %s "
+                      "(estimate from %" PRIu64 " records of %s to %s)\n",
+                      name.c_str(), count(t.records), t.elapsed_days,
                       format_utc_time(*t.projected_end_time).substr(0, 10).c_str(),
-                      t.window_records, format_utc_time(t.window_start).substr(0, 10).c_str(),
+                      count(t.window_records),
+                      format_utc_time(t.window_start).substr(0, 10).c_str(),
                       format_utc_time(t.window_end).substr(0, 10).c_str());
     } else {
-        print_message(err, "%s: %zu records of this drive over %.1f days; %s\n", name.c_str(),
-                      t.records, t.elapsed_days, t.not_projected.c_str());
+        print_message(err, "%s: %" PRIu64 " records of this drive over %.1f days; %s\n",
+                      name.c_str(), count(t.records), t.elapsed_days, t.not_projected.c_str());
     }
 }
 
@@ -59,7 +66,8 @@ HistoryScan scan_history(HistoryReader& reader, std::string_view serial, std::in
     HistoryRecord record;
     const auto damaged = [&](std::size_t line_number) {
         if (++scan.damaged <= kHistoryNotesShown && err != nullptr)
-            print_message(err, "%s: line %zu is damaged; skipped\n", name.c_str(), line_number);
+            print_message(err, "%s: line %" PRIu64 " is damaged; skipped\n", name.c_str(),
+                          count(line_number));
     };
     const auto take_line = [&](std::string_view line) {
         ++scan.lines;
@@ -120,8 +128,8 @@ HistoryScan scan_history(HistoryReader& reader, std::string_view serial, std::in
         end += static_cast<std::size_t>(n);
     }
     if (scan.damaged > kHistoryNotesShown && err != nullptr)
-        print_message(err, "%s: %zu more damaged lines skipped\n", name.c_str(),
-                      scan.damaged - kHistoryNotesShown);
+        print_message(err, "%s: %" PRIu64 " more damaged lines skipped\n", name.c_str(),
+                      count(scan.damaged - kHistoryNotesShown));
     return scan;
 }
 
@@ -178,14 +186,16 @@ HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model) {
                       name.c_str());
     if (builder.out_of_order() > 0 && ctx.err != nullptr)
         print_message(ctx.err,
-                      "%s: %zu records of this drive are not later than the one before them "
+                      "%s: %" PRIu64
+                      " records of this drive are not later than the one before them "
                       "(appended out of time order); skipped\n",
-                      name.c_str(), builder.out_of_order());
+                      name.c_str(), count(builder.out_of_order()));
     if (builder.restarts() > 0 && ctx.err != nullptr)
         print_message(ctx.err,
-                      "%s: the drive's percentage used fell %zu times (another drive under the "
+                      "%s: the drive's percentage used fell %" PRIu64
+                      " times (another drive under the "
                       "same serial number?); the trend starts at the last fall\n",
-                      name.c_str(), builder.restarts());
+                      name.c_str(), count(builder.restarts()));
     model.trend = builder.finish();
     print_trend_note(ctx.err, name, *model.trend);
     if (scan.duplicate) {

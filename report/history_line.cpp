@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 #include "common/utc_time.h"
@@ -87,7 +88,9 @@ class Line {
     explicit Line(std::string_view text) : p_(text.data()), end_(text.data() + text.size()) {}
 
     void skip_space() {
-        while (p_ != end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\r'))
+        // Lines as the tool writes them have no spaces: one test settles that case.
+        while (p_ != end_ && static_cast<unsigned char>(*p_) <= ' ' &&
+               (*p_ == ' ' || *p_ == '\t' || *p_ == '\r'))
             ++p_;
     }
     bool take(char c) {
@@ -171,10 +174,49 @@ class Line {
         return false;
     }
 
+    // A string passed over without its text: its end is the first quote that no backslash escapes.
+    // What lies between is not checked, as nothing reads it.
+    bool skip_string() {
+        if (!take('"'))
+            return false;
+        for (;;) {
+            const auto* quote =
+                static_cast<const char*>(std::memchr(p_, '"', static_cast<std::size_t>(end_ - p_)));
+            if (quote == nullptr)
+                return false;
+            const char* run = quote;
+            while (run != p_ && run[-1] == '\\')
+                --run;
+            p_ = quote + 1;
+            if ((quote - run) % 2 == 0)
+                return true;
+        }
+    }
+
+    // A string's text, escapes undone: most have none and are taken whole.
+    bool text(std::string& out) {
+        skip_space();
+        const char* start = p_;
+        std::string_view raw;
+        if (!raw_string(raw))
+            return false;
+        bool plain = true;
+        for (const char c : raw)
+            plain = plain && c != '\\' && static_cast<unsigned char>(c) >= 0x20;
+        if (plain) {
+            out.assign(raw);
+            return true;
+        }
+        out.clear();
+        p_ = start;
+        return string(&out);
+    }
+
+    // A key as written: a key spelt with escapes matches none the reader knows.
     bool raw_string(std::string_view& view) {
         skip_space();
         const char* start = p_ + 1;
-        if (!string(nullptr))
+        if (!skip_string())
             return false;
         view = std::string_view(start, static_cast<std::size_t>(p_ - 1 - start));
         return true;
@@ -206,7 +248,7 @@ class Line {
             return false;
         switch (*p_) {
             case '"':
-                return string(nullptr);
+                return skip_string();
             case 't':
                 return literal("true");
             case 'f':
@@ -220,7 +262,7 @@ class Line {
                 if (take(close))
                     return true;
                 do {
-                    if (close == '}' && !(string(nullptr) && take(':')))
+                    if (close == '}' && !(skip_string() && take(':')))
                         return false;
                     if (!skip_value(depth + 1))
                         return false;
@@ -228,12 +270,13 @@ class Line {
                 return take(close);
             }
             default: {
-                double ignored = 0;
-                skip_space();
-                const auto [at, ec] = std::from_chars(p_, end_, ignored);
-                if (ec != std::errc())
+                // A number, passed over by its characters.
+                const char* start = p_;
+                while (p_ != end_ && ((*p_ >= '0' && *p_ <= '9') || *p_ == '-' || *p_ == '+' ||
+                                      *p_ == '.' || *p_ == 'e' || *p_ == 'E'))
+                    ++p_;
+                if (p_ == start)
                     return false;
-                p_ = at;
                 return true;
             }
         }
@@ -261,16 +304,78 @@ class Line {
     const char* end_;
 };
 
-// A figure: an unsigned number, or null for none.
-template <typename T>
-bool figure(Line& line, std::optional<T>& value) {
-    if (line.next_is('n'))
-        return line.literal("null");
+constexpr std::uint64_t kMaxU64 = std::numeric_limits<std::uint64_t>::max();
+constexpr std::int64_t kMaxI64 = std::numeric_limits<std::int64_t>::max();
+
+// The keys the reader takes; every other one is passed over.
+enum class Key {
+    none,  // no key: bit 0 of a set of keys stays clear
+    time_seconds,
+    serial,
+    percentage_used,
+    data_written_bytes,
+    power_on_hours,
+    average_erase_count,
+    other,  // every key the reader does not take; last
+};
+
+Key key_of(std::string_view key) {
+    // By length first: one comparison at most.
+    switch (key.size()) {
+        case 12:
+            return key == "time_seconds" ? Key::time_seconds : Key::other;
+        case 6:
+            return key == "serial" ? Key::serial : Key::other;
+        case 15:
+            return key == "percentage_used" ? Key::percentage_used : Key::other;
+        case 18:
+            return key == "data_written_bytes" ? Key::data_written_bytes : Key::other;
+        case 14:
+            return key == "power_on_hours" ? Key::power_on_hours : Key::other;
+        case 19:
+            return key == "average_erase_count" ? Key::average_erase_count : Key::other;
+        default:
+            return Key::other;
+    }
+}
+
+// A figure's value; false when it does not fit.
+bool set_figure(Key key, std::uint64_t n, WearPoint& point) {
+    switch (key) {
+        case Key::percentage_used:
+            if (n > std::numeric_limits<unsigned>::max())
+                return false;
+            point.percentage_used = static_cast<unsigned>(n);
+            return true;
+        case Key::data_written_bytes:
+            point.data_written_bytes = n;
+            return true;
+        case Key::power_on_hours:
+            point.power_on_hours = n;
+            return true;
+        case Key::average_erase_count:
+            point.average_erase_count = n;
+            return true;
+        case Key::none:
+        case Key::other:
+        case Key::time_seconds:
+        case Key::serial:
+            break;
+    }
+    return false;
+}
+
+// The value of at most 19 decimal digits.
+std::uint64_t decimal(const char* digits, const char* end) {
     std::uint64_t n = 0;
-    if (!line.number(n) || n > std::numeric_limits<T>::max())
-        return false;
-    value = static_cast<T>(n);
-    return true;
+    for (; digits != end; ++digits)
+        n = n * 10 + static_cast<unsigned>(*digits - '0');
+    return n;
+}
+
+bool figure_into(Line& line, Key key, WearPoint& point) {
+    std::uint64_t n = 0;
+    return line.number(n) && set_figure(key, n, point);
 }
 
 template <typename T>
@@ -281,6 +386,130 @@ void add_figure(std::string& out, const char* key, const std::optional<T>& value
     out += key;
     out += "\":";
     out += std::to_string(*value);
+}
+
+// Any JSON object: whitespace, escapes, keys in any order, values of every kind.
+bool parse_any_shape(std::string_view text, HistoryRecord& record) {
+    Line line(text);
+    bool have_time = false;
+    bool have_serial = false;
+    if (!line.take('{'))
+        return false;
+    if (!line.take('}')) {
+        std::string_view key;
+        do {
+            if (!line.raw_string(key) || !line.take(':'))
+                return false;
+            bool ok = true;
+            switch (key_of(key)) {
+                case Key::time_seconds:
+                    ok = line.number(record.point.time);
+                    have_time = ok;
+                    break;
+                case Key::serial:
+                    ok = line.text(record.serial);
+                    have_serial = ok;
+                    break;
+                case Key::other:
+                    ok = line.skip_value();
+                    break;
+                default:
+                    ok = line.next_is('n') ? line.literal("null")
+                                           : figure_into(line, key_of(key), record.point);
+                    break;
+            }
+            if (!ok)
+                return false;
+        } while (line.take(','));
+        if (!line.take('}'))
+            return false;
+    }
+    return line.at_end() && have_time && have_serial;
+}
+
+enum class Shape { record, damaged, other };
+
+// The line as the tool writes it: no whitespace, no escapes, integer and string values only. Most
+// lines are so, and are read here in one pass at little cost; anything else (other) is left to
+// parse_any_shape. The line must close with its brace (a line cut short does not); once every
+// key the reader takes has been read, the rest of it is not looked at.
+Shape parse_own_shape(std::string_view text, HistoryRecord& record) {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    if (p == end || *p != '{' || end[-1] != '}' || text.size() < 3)
+        return Shape::other;
+    ++p;
+    bool have_time = false;
+    bool have_serial = false;
+    unsigned seen = 0;  // the keys taken, one bit each
+    constexpr unsigned kAllKeys = (1u << static_cast<unsigned>(Key::other)) - 2;
+    for (;;) {
+        if (seen == kAllKeys)
+            return Shape::record;
+        if (*p != '"')
+            return Shape::other;
+        const char* key_start = ++p;
+        const auto* key_end =
+            static_cast<const char*>(std::memchr(p, '"', static_cast<std::size_t>(end - p)));
+        if (key_end == nullptr || key_end + 2 >= end || key_end[1] != ':')
+            return Shape::other;
+        // A key with escapes is none the reader knows (their names have none), unless it ends
+        // with one before the quote, which would then be no end.
+        if (key_end[-1] == '\\')
+            return Shape::other;
+        const std::string_view key(key_start, static_cast<std::size_t>(key_end - key_start));
+        p = key_end + 2;
+        const Key which = key_of(key);
+        seen |= (1u << static_cast<unsigned>(which)) & kAllKeys;
+        if (*p == '"') {
+            const char* start = ++p;
+            const auto* close =
+                static_cast<const char*>(std::memchr(p, '"', static_cast<std::size_t>(end - p)));
+            if (close == nullptr || close[-1] == '\\')
+                return Shape::other;
+            const std::string_view value(start, static_cast<std::size_t>(close - start));
+            if (which == Key::serial) {
+                for (const char c : value) {
+                    if (static_cast<unsigned char>(c) < 0x20 || c == '\\')
+                        return Shape::other;  // escapes to undo, or a control byte to refuse
+                }
+                record.serial.assign(value);
+                have_serial = true;
+            } else if (which != Key::other) {
+                return Shape::damaged;  // a number in quotes
+            }
+            p = close + 1;
+        } else {
+            const bool negative = *p == '-';
+            p += negative ? 1 : 0;
+            const char* digits = p;
+            while (p != end && static_cast<unsigned>(*p - '0') < 10)
+                ++p;
+            // 19 digits always fit in 64 bits; a longer number is left to the careful reader.
+            if (p == digits || p - digits > 19 || (p - digits > 1 && *digits == '0'))
+                return Shape::other;
+            if (which == Key::other) {
+                // passed over
+            } else if (which == Key::time_seconds) {
+                const std::uint64_t n = decimal(digits, p);
+                if (n > static_cast<std::uint64_t>(kMaxI64))
+                    return Shape::other;
+                record.point.time =
+                    negative ? -static_cast<std::int64_t>(n) : static_cast<std::int64_t>(n);
+                have_time = true;
+            } else {
+                if (negative || !set_figure(which, decimal(digits, p), record.point))
+                    return Shape::damaged;
+            }
+        }
+        if (p == end)
+            return Shape::other;
+        if (*p == '}')
+            return p + 1 == end ? (have_time && have_serial ? Shape::record : Shape::damaged)
+                                : Shape::other;
+        if (*p++ != ',')
+            return Shape::other;
+    }
 }
 
 }  // namespace
@@ -299,28 +528,30 @@ std::string utf8_text(std::string_view text) {
 }
 
 std::string history_line(std::int64_t run_time, const char* tool_version, const KeyFigures& k) {
+    // The run's time and the drive's serial, then the figures its wear trend reads: a reader
+    // finds all it needs at the start of the line.
     std::string out = "{\"time\":\"" + format_utc_time(run_time) +
-                      "\",\"time_seconds\":" + std::to_string(run_time) + ",\"tool_version\":";
-    append_json_string(out, tool_version);
-    out += ",\"serial\":";
+                      "\",\"time_seconds\":" + std::to_string(run_time) + ",\"serial\":";
     append_json_string(out, k.drive.serial);
+    add_figure(out, "percentage_used", k.percentage_used);
+    add_figure(out, "data_written_bytes", k.data_written_bytes);
+    add_figure(out, "power_on_hours", k.power_on_hours);
+    add_figure(out, "average_erase_count", k.average_erase_count);
     out += ",\"model\":";
     append_json_string(out, k.drive.model);
     out += ",\"firmware\":";
     append_json_string(out, k.drive.firmware);
     out += ",\"identity\":";
     out += k.drive.from_nvme ? "\"nvme\"" : "\"bridge\"";
-    add_figure(out, "percentage_used", k.percentage_used);
+    out += ",\"tool_version\":";
+    append_json_string(out, tool_version);
+    add_figure(out, "rated_pe_cycles", k.rated_pe_cycles);
     add_figure(out, "available_spare", k.available_spare);
     add_figure(out, "temperature_celsius", k.temperature_celsius);
-    add_figure(out, "power_on_hours", k.power_on_hours);
     add_figure(out, "power_cycles", k.power_cycles);
     add_figure(out, "unsafe_shutdowns", k.unsafe_shutdowns);
     add_figure(out, "media_errors", k.media_errors);
     add_figure(out, "data_read_bytes", k.data_read_bytes);
-    add_figure(out, "data_written_bytes", k.data_written_bytes);
-    add_figure(out, "average_erase_count", k.average_erase_count);
-    add_figure(out, "rated_pe_cycles", k.rated_pe_cycles);
     out += ",\"verdict\":\"";
     out += verdict_name(k.verdict);
     out += "\"}\n";
@@ -330,43 +561,17 @@ std::string history_line(std::int64_t run_time, const char* tool_version, const 
 bool parse_history_line(std::string_view text, HistoryRecord& record) {
     record.serial.clear();  // keeps its storage: the caller reuses one record for every line
     record.point = WearPoint{};
-    Line line(text);
-    bool have_time = false;
-    bool have_serial = false;
-    if (!line.take('{'))
-        return false;
-    if (!line.take('}')) {
-        std::string_view key;  // as written: a key spelt with escapes is one we do not know
-        do {
-            if (!line.raw_string(key) || !line.take(':'))
-                return false;
-            WearPoint& p = record.point;
-            bool ok = true;
-            if (key == "time_seconds") {
-                ok = line.number(p.time);
-                have_time = ok;
-            } else if (key == "serial") {
-                record.serial.clear();
-                ok = line.string(&record.serial);
-                have_serial = ok;
-            } else if (key == "percentage_used") {
-                ok = figure(line, p.percentage_used);
-            } else if (key == "data_written_bytes") {
-                ok = figure(line, p.data_written_bytes);
-            } else if (key == "power_on_hours") {
-                ok = figure(line, p.power_on_hours);
-            } else if (key == "average_erase_count") {
-                ok = figure(line, p.average_erase_count);
-            } else {
-                ok = line.skip_value();
-            }
-            if (!ok)
-                return false;
-        } while (line.take(','));
-        if (!line.take('}'))
+    switch (parse_own_shape(text, record)) {
+        case Shape::record:
+            return true;
+        case Shape::damaged:
             return false;
+        case Shape::other:
+            break;
     }
-    return line.at_end() && have_time && have_serial;
+    record.serial.clear();
+    record.point = WearPoint{};
+    return parse_any_shape(text, record);
 }
 
 }  // namespace torvik
