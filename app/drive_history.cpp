@@ -83,6 +83,10 @@ HistoryScan scan_history(HistoryReader& reader, std::string_view serial, std::in
             scan.duplicate = true;
             return;
         }
+        if (record.point.time > now) {
+            ++scan.later;  // a replayed older run: the trend as it stood then
+            return;
+        }
         ++scan.records;
         builder.add(record.point);
     };
@@ -179,11 +183,13 @@ HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model) {
         plan.failed = true;
         return plan;
     }
-    if (!builder.add(current_point(now, figures)) && ctx.err != nullptr)
+    builder.add(current_point(now, figures));  // after every record it was given
+    if (scan.later > 0 && ctx.err != nullptr)
         print_message(ctx.err,
-                      "%s: the history holds later records of this drive than this run; the "
-                      "trend leaves the run out\n",
-                      name.c_str());
+                      "%s: %" PRIu64
+                      " records of this drive are later than this run; the trend "
+                      "stands as at the run\n",
+                      name.c_str(), count(scan.later));
     if (builder.out_of_order() > 0 && ctx.err != nullptr)
         print_message(ctx.err,
                       "%s: %" PRIu64

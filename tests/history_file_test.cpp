@@ -45,6 +45,7 @@ unsigned mode_of(const fs::path& path) {
 TEST(HistoryFile, AppendsOnceAndRefusesWhatIsNoFile) {
     const std::string earlier = default_line(kFakeRunTime - 40 * kSecondsPerDay);
     const std::string current = default_line(kFakeRunTime);
+    const std::string later = default_line(kFakeRunTime + kSecondsPerDay);
     ASSERT_FALSE(earlier.empty());
     const std::string other_drive =
         R"({"time_seconds":1773000000,"serial":"ANOTHER-DRIVE","percentage_used":90})"
@@ -81,6 +82,12 @@ TEST(HistoryFile, AppendsOnceAndRefusesWhatIsNoFile) {
           "line 7 is damaged", "2 more damaged lines skipped", "2 records of this drive over 40.0"},
          damaged + "\n" + current,
          0600},
+        {"a record later than the run is left out of its trend",
+         [&](const fs::path& f) { write(f, earlier + later); },
+         0,
+         {"1 records of this drive are later than this run", "2 records of this drive over 40.0"},
+         earlier + later + current,
+         created},
         {"a run recorded already is not added twice",
          [&](const fs::path& f) { write(f, earlier + current); },
          0,
@@ -144,6 +151,9 @@ TEST(HistoryLine, EveryProfileMatchesTheKeptLines) {
         GTEST_SKIP() << "rewrote " << kept;
     }
     EXPECT_EQ(lines, read_file(kept));
+    // The example of docs/history.md is the default drive's line.
+    const std::string doc = read_file(fs::path(TORVIK_SOURCE_DIR) / "docs" / "history.md");
+    EXPECT_TRUE(contains(doc, lines.substr(0, lines.find('\n') + 1))) << "docs/history.md";
 }
 
 // What a reader must never take for a record, and the drive's own bytes, hostile ones included,
