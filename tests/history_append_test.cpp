@@ -1,0 +1,68 @@
+// The history file's platform half, on every system the tool builds for (Windows under Wine too):
+// the append and the read back, through the files themselves.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include "platform/history_file.h"
+#include "tests/support/scratch.h"
+
+namespace torvik::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string read_back(const std::string& path) {
+    HistoryReader reader;
+    std::string message;
+    if (reader.open(path, message) != HistoryOpen::ok)
+        return "(" + message + ")";
+    std::string text;
+    char block[7];  // small, so a read ends inside a line
+    for (std::ptrdiff_t n; (n = reader.read(block, sizeof block, message)) > 0;)
+        text.append(block, static_cast<std::size_t>(n));
+    return text;
+}
+
+TEST(HistoryAppend, AppendsAWholeLineAfterWhatIsThere) {
+    const struct {
+        const char* name;
+        std::optional<std::string> before;  // none: no file
+        bool directory;
+        const char* after;  // read back; nullptr: refused, nothing made
+    } rows[] = {
+        {"a missing file is created", std::nullopt, false, "{\"n\":2}\n"},
+        {"an empty file", std::string(), false, "{\"n\":2}\n"},
+        {"after whole lines", std::string("{\"n\":1}\n"), false, "{\"n\":1}\n{\"n\":2}\n"},
+        {"a torn last line gets its end first", std::string("{\"n\":1}\n{\"n\""), false,
+         "{\"n\":1}\n{\"n\"\n{\"n\":2}\n"},
+        {"a directory is refused", std::nullopt, true, nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScratchDir dir;
+        if (row.before)
+            std::ofstream("h.jsonl", std::ios::binary) << *row.before;
+        if (row.directory)
+            fs::create_directory("h.jsonl");
+        std::string message;
+        EXPECT_EQ(append_history_line("h.jsonl", "{\"n\":2}\n", message), row.after != nullptr)
+            << message;
+        if (row.after != nullptr) {
+            EXPECT_EQ(read_back("h.jsonl"), row.after);
+        } else {
+            EXPECT_TRUE(fs::is_directory("h.jsonl"));
+            EXPECT_FALSE(message.empty());
+        }
+    }
+    ScratchDir empty;
+    HistoryReader reader;
+    std::string message;
+    EXPECT_EQ(reader.open("missing.jsonl", message), HistoryOpen::missing);
+}
+
+}  // namespace
+}  // namespace torvik::testing
