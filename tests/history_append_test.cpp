@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "app/drive_history.h"
 #include "platform/history_file.h"
 #include "tests/support/scratch.h"
 
@@ -62,6 +63,39 @@ TEST(HistoryAppend, AppendsAWholeLineAfterWhatIsThere) {
     HistoryReader reader;
     std::string message;
     EXPECT_EQ(reader.open("missing.jsonl", message), HistoryOpen::missing);
+}
+
+// Many read blocks' worth of lines, so that lines and an over-long one cross the blocks' edges:
+// every record is found once, every damaged line counted, in bounded memory.
+TEST(HistoryAppend, ReadsLinesAcrossReadBlocks) {
+    ScratchDir dir;
+    std::string text;
+    std::size_t damaged = 0;
+    constexpr int kLines = 6000;
+    for (int i = 0; i < kLines; ++i) {
+        if (i % 1000 == 500) {
+            text += "{\"serial\":\"" + std::string(100000, 'x') + "\"}\n";  // over-long
+            ++damaged;
+        } else if (i % 97 == 0) {
+            text += "{\"time_seconds\":" + std::to_string(i) + ",\"serial\"\n";  // torn
+            ++damaged;
+        }
+        text += "{\"time_seconds\":" + std::to_string(1000 + i) + ",\"serial\":\"" +
+                (i % 3 == 0 ? "OTHER" : "ME") + "\",\"percentage_used\":" + std::to_string(i / 60) +
+                std::string(static_cast<std::size_t>(i % 200), ' ') + "}\n";
+    }
+    text += "{\"time_seconds\":999999,\"serial\":\"ME\"}";  // the last line, without its end
+    std::ofstream("h.jsonl", std::ios::binary) << text;
+    HistoryReader reader;
+    std::string message;
+    ASSERT_EQ(reader.open("h.jsonl", message), HistoryOpen::ok) << message;
+    WearTrendBuilder builder(1000000);
+    const HistoryScan scan = scan_history(reader, "ME", 1000000, builder, nullptr, "h.jsonl");
+    EXPECT_FALSE(scan.failed) << scan.error;
+    EXPECT_EQ(scan.damaged, damaged);
+    EXPECT_EQ(scan.records, static_cast<std::size_t>(kLines - kLines / 3 + 1));
+    EXPECT_EQ(scan.lines, kLines + damaged + 1);
+    EXPECT_EQ(builder.finish().last_time, 999999);
 }
 
 }  // namespace
