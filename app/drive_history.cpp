@@ -90,28 +90,26 @@ HistoryScan scan_history(HistoryReader& reader, std::string_view serial, std::in
         ++scan.records;
         builder.add(record.point);
     };
-    while (!at_eof || begin < end) {
+    const auto next_line = [&](std::string_view line) {
+        if (overlong || line.size() >= kHistoryLineLimit) {
+            overlong = false;
+            ++scan.lines;
+            damaged(scan.lines);
+        } else {
+            take_line(line);
+        }
+    };
+    while (!at_eof || begin < end || overlong) {
         const char* start = buffer.data() + begin;
         const auto* newline = static_cast<const char*>(std::memchr(start, '\n', end - begin));
         if (newline != nullptr) {
             const auto length = static_cast<std::size_t>(newline - start);
-            if (overlong || length >= kHistoryLineLimit) {
-                overlong = false;
-                ++scan.lines;
-                damaged(scan.lines);
-            } else {
-                take_line(std::string_view(start, length));
-            }
+            next_line(std::string_view(start, length));
             begin += length + 1;
             continue;
         }
         if (at_eof) {  // a last line without its line end
-            if (!overlong)
-                take_line(std::string_view(start, end - begin));
-            else {
-                ++scan.lines;
-                damaged(scan.lines);
-            }
+            next_line(std::string_view(start, end - begin));
             break;
         }
         if (end - begin >= kHistoryLineLimit) {

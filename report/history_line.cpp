@@ -109,8 +109,8 @@ class Line {
         return p_ != end_ && *p_ == c;
     }
 
-    // A string; its text (escapes undone) into out unless out is nullptr.
-    bool string(std::string* out) {
+    // A string, its text (escapes undone) appended to out.
+    bool string(std::string& out) {
         if (!take('"'))
             return false;
         while (p_ != end_) {
@@ -120,8 +120,7 @@ class Line {
             if (static_cast<unsigned char>(c) < 0x20)
                 return false;
             if (c != '\\') {
-                if (out != nullptr)
-                    *out += c;
+                out += c;
                 continue;
             }
             if (p_ == end_)
@@ -168,8 +167,7 @@ class Line {
                 default:
                     return false;
             }
-            if (out != nullptr)
-                append_code_point(*out, cp);
+            append_code_point(out, cp);
         }
         return false;
     }
@@ -209,7 +207,7 @@ class Line {
         }
         out.clear();
         p_ = start;
-        return string(&out);
+        return string(out);
     }
 
     // A key as written: a key spelt with escapes matches none the reader knows.

@@ -86,6 +86,8 @@ TEST(HistoryAppend, ReadsLinesAcrossReadBlocks) {
     }
     text += "{\"time_seconds\":999999,\"serial\":\"ME\"}";  // the last line, without its end
     std::ofstream("h.jsonl", std::ios::binary) << text;
+    // The same, its last line over-long: damaged too.
+    std::ofstream("long.jsonl", std::ios::binary) << text << std::string(70000, ' ');
     HistoryReader reader;
     std::string message;
     ASSERT_EQ(reader.open("h.jsonl", message), HistoryOpen::ok) << message;
@@ -96,6 +98,12 @@ TEST(HistoryAppend, ReadsLinesAcrossReadBlocks) {
     EXPECT_EQ(scan.records, static_cast<std::size_t>(kLines - kLines / 3 + 1));
     EXPECT_EQ(scan.lines, kLines + damaged + 1);
     EXPECT_EQ(builder.finish().last_time, 999999);
+
+    ASSERT_EQ(reader.open("long.jsonl", message), HistoryOpen::ok) << message;
+    WearTrendBuilder unused(1000000);
+    const HistoryScan cut = scan_history(reader, "ME", 1000000, unused, nullptr, "long.jsonl");
+    EXPECT_EQ(cut.damaged, damaged + 1);
+    EXPECT_EQ(cut.records, scan.records - 1);
 }
 
 }  // namespace
