@@ -64,6 +64,11 @@ constexpr Option kOptions[] = {
      "write every file of the run to DIR (made when missing; DIR itself\n"
      "must not be a symbolic link)",
      [](Parsed& p, std::string_view v) { p.cl.output_dir = v; }},
+    {"--history", Value::required, "--history FILE",
+     "append the run to the drive history FILE (docs/history.md; FILE is\n"
+     "relative to the current directory) and read the drive's wear trend\n"
+     "from its earlier runs",
+     [](Parsed& p, std::string_view v) { p.cl.history = v; }},
     {"--json", Value::attached, "--json[=-]",
      "also write the JSON report (docs/json.md); --json=- also writes it\n"
      "to standard output, and nothing else there (the run's lines go to\n"

@@ -42,6 +42,7 @@ struct CommandLine {
     std::string output_dir;  // --output-dir: where every file goes; empty: the current directory
     // --metrics: the metrics file, relative to the current directory; empty: none
     std::string metrics_file;
+    std::string history;                   // --history: the drive history file; empty: none
     std::vector<const char*> decode_args;  // --decode: the arguments after it
     const char* first_arg = nullptr;       // drive number and letters, or nullptr for the prompt
     std::string message;

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "app/drive_argument.h"
+#include "app/drive_history.h"
 #include "app/drive_query.h"
 #include "app/exit_status.h"
 #include "app/failure_messages.h"
@@ -179,6 +180,7 @@ ExaminedDrive examine_open_drive(RunContext& ctx, const DriveFolder& folder, Dri
     std::fflush(ctx.out);
     explain_report(ctx.err, model);
     model.file(kReportFileName, report.commit());
+    const HistoryPlan history = read_drive_history(ctx, model);
     examined.info = run_info(ctx, drive, os);
     if (ctx.json) {
         const std::string json = json_report_text(examined.info, model);
@@ -194,6 +196,8 @@ ExaminedDrive examine_open_drive(RunContext& ctx, const DriveFolder& folder, Dri
     }
     folder.files.sync_folder();
     if (report_unwritten_files(ctx, folder.files, model))
+        examined.status = kExitFilesIncomplete;
+    if (history.failed || (history.append && !append_drive_history(ctx, model)))
         examined.status = kExitFilesIncomplete;
     name_asked_files(ctx.err, model, AskedFiles{ctx.json, ctx.html, folder.shown});
     return examined;

@@ -51,6 +51,8 @@ struct RunContext {
     // Several simulated drives (--sim=hot,default): the profile each drive number answers as, for
     // the JSON report in the place of simulation_source; empty for the system disk.
     std::vector<std::string> simulation_sources{};
+    // --history FILE as given (relative to the current folder); empty: none.
+    std::string history{};
 };
 
 // The version text, as the build states it.

@@ -96,7 +96,8 @@ int run_on(Platform& platform, const OutputFolderOpener& open_folder, const Cons
         .json_out = cl.json_stdout ? console.out : nullptr,
         .metrics_file = cl.metrics_file,
         .open_folder = &open_folder,
-        .simulation_sources = sources};
+        .simulation_sources = sources,
+        .history = cl.history};
     if (cl.all)
         return examine_all_drives(ctx);
     return examine_drive(ctx, cl.first_arg);

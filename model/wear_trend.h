@@ -46,4 +46,71 @@ struct WearTrend {
     std::vector<WearPoint> chart;
 };
 
+// Builds a WearTrend from one drive's points fed in time order, the current run last, in
+// bounded memory: running sums for the line, a chart thinned evenly as it fills.
+//
+// The rules, for records that do not simply rise:
+// - A point whose time is not after the previous counted one (a history appended out of order,
+//   or a clock set back) is skipped and counted in out_of_order(): it cannot be sorted in
+//   without keeping every point.
+// - Percentage used never falls on one drive: a fall means another drive under the same name
+//   (or a reset of its wear record), so the trend starts again from that point and the earlier
+//   points no longer count (restarts()).
+// - Data written, power-on hours and the erase count that fall are counters that restarted from
+//   zero (a controller reset): they continue from where they stood, the new value added on top,
+//   and the chart shows them continued.
+// - Rates need points at least a day apart; a shorter span gives none.
+class WearTrendBuilder {
+  public:
+    // now: the current run's time; the line rests on the points of the kWearWindowDays before.
+    explicit WearTrendBuilder(std::int64_t now);
+
+    // False when the point was skipped (not after the previous one).
+    bool add(const WearPoint& point);
+    WearTrend finish() const;
+
+    std::size_t out_of_order() const { return out_of_order_; }
+    std::size_t restarts() const { return restarts_; }
+
+    // A counter that may restart from zero, continued across restarts.
+    struct Counter {
+        bool known = false;
+        std::int64_t first_time = 0;
+        std::int64_t last_time = 0;
+        std::uint64_t first = 0;  // continued values
+        std::uint64_t last = 0;
+        std::uint64_t raw = 0;     // the last value as the drive gave it
+        std::uint64_t offset = 0;  // what earlier restarts add
+    };
+
+  private:
+    void restart();
+
+    std::int64_t window_start_;
+    std::size_t out_of_order_ = 0;
+    std::size_t restarts_ = 0;
+
+    std::size_t records_ = 0;
+    std::int64_t first_time_ = 0;
+    std::int64_t last_time_ = 0;
+    std::optional<unsigned> last_used_;
+    Counter used_;
+    Counter written_;
+    Counter hours_;
+    Counter erases_;
+
+    // The line's running sums over the window's points with percentage used; x in days from
+    // the first of them.
+    std::size_t n_ = 0;
+    std::int64_t line_start_ = 0;
+    std::int64_t line_end_ = 0;
+    double sx_ = 0, sy_ = 0, sxx_ = 0, sxy_ = 0;
+
+    std::vector<WearPoint> chart_;
+    std::size_t stride_ = 1;  // every stride-th point enters the chart
+    std::size_t seen_ = 0;    // points since the last restart
+    WearPoint last_{};
+    bool last_in_chart_ = false;
+};
+
 }  // namespace torvik

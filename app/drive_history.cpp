@@ -1,0 +1,227 @@
+#include "app/drive_history.h"
+
+#include <cinttypes>
+#include <cstring>
+#include <vector>
+
+#include "app/program_message.h"
+#include "common/printable_text.h"
+#include "common/utc_time.h"
+#include "model/key_figures.h"
+#include "report/history_line.h"
+
+namespace torvik {
+
+namespace {
+
+constexpr std::size_t kReadBlock = 64 * 1024;
+
+bool blank(std::string_view line) {
+    return line.find_first_not_of(" \t\r") == std::string_view::npos;
+}
+
+std::string shown(const std::string& path) {
+    return "--history " + printable_text(path.c_str());
+}
+
+std::uint64_t count(std::size_t n) {
+    return n;
+}
+
+// The figures of the current run, as its line will hold them.
+WearPoint current_point(std::int64_t time, const KeyFigures& k) {
+    return WearPoint{time, k.percentage_used, k.data_written_bytes, k.power_on_hours,
+                     k.average_erase_count};
+}
+
+void print_trend_note(std::FILE* err, const std::string& name, const WearTrend& t) {
+    if (err == nullptr)
+        return;
+    if (t.projected_end_time) {
+        print_message(err,
+                      "%s: %" PRIu64
+                      " records of this drive over %.1f days; 100 %% used about %s "
+                      "(estimate from %" PRIu64 " records of %s to %s)\n",
+                      name.c_str(), count(t.records), t.elapsed_days,
+                      format_utc_time(*t.projected_end_time).substr(0, 10).c_str(),
+                      count(t.window_records),
+                      format_utc_time(t.window_start).substr(0, 10).c_str(),
+                      format_utc_time(t.window_end).substr(0, 10).c_str());
+    } else {
+        print_message(err, "%s: %" PRIu64 " records of this drive over %.1f days; %s\n",
+                      name.c_str(), count(t.records), t.elapsed_days, t.not_projected.c_str());
+    }
+}
+
+}  // namespace
+
+HistoryScan scan_history(HistoryReader& reader, std::string_view serial, std::int64_t now,
+                         WearTrendBuilder& builder, std::FILE* err, const std::string& name) {
+    HistoryScan scan;
+    std::vector<char> buffer(kReadBlock + kHistoryLineLimit);
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    bool overlong = false;  // inside a line past the limit: dropped up to its end
+    bool at_eof = false;
+    HistoryRecord record;
+    const auto damaged = [&](std::size_t line_number) {
+        if (++scan.damaged <= kHistoryNotesShown && err != nullptr)
+            print_message(err, "%s: line %" PRIu64 " is damaged; skipped\n", name.c_str(),
+                          count(line_number));
+    };
+    const auto take_line = [&](std::string_view line) {
+        ++scan.lines;
+        if (blank(line))
+            return;
+        if (!parse_history_line(line, record)) {
+            damaged(scan.lines);
+            return;
+        }
+        if (record.serial != serial)
+            return;
+        if (record.point.time == now) {
+            scan.duplicate = true;
+            return;
+        }
+        if (record.point.time > now) {
+            ++scan.later;  // a replayed older run: the trend as it stood then
+            return;
+        }
+        ++scan.records;
+        builder.add(record.point);
+    };
+    const auto next_line = [&](std::string_view line) {
+        if (overlong || line.size() >= kHistoryLineLimit) {
+            overlong = false;
+            ++scan.lines;
+            damaged(scan.lines);
+        } else {
+            take_line(line);
+        }
+    };
+    while (!at_eof || begin < end || overlong) {
+        const char* start = buffer.data() + begin;
+        const auto* newline = static_cast<const char*>(std::memchr(start, '\n', end - begin));
+        if (newline != nullptr) {
+            const auto length = static_cast<std::size_t>(newline - start);
+            next_line(std::string_view(start, length));
+            begin += length + 1;
+            continue;
+        }
+        if (at_eof) {  // a last line without its line end
+            next_line(std::string_view(start, end - begin));
+            break;
+        }
+        if (end - begin >= kHistoryLineLimit) {
+            overlong = true;
+            begin = end = 0;
+        } else {
+            std::memmove(buffer.data(), start, end - begin);
+            end -= begin;
+            begin = 0;
+        }
+        const std::ptrdiff_t n = reader.read(buffer.data() + end, buffer.size() - end, scan.error);
+        if (n < 0) {
+            scan.failed = true;
+            break;
+        }
+        if (n == 0)
+            at_eof = true;
+        end += static_cast<std::size_t>(n);
+    }
+    if (scan.damaged > kHistoryNotesShown && err != nullptr)
+        print_message(err, "%s: %" PRIu64 " more damaged lines skipped\n", name.c_str(),
+                      count(scan.damaged - kHistoryNotesShown));
+    return scan;
+}
+
+HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model) {
+    HistoryPlan plan;
+    if (ctx.history.empty())
+        return plan;
+    const std::string name = shown(ctx.history);
+    if (!model.run_time) {
+        if (ctx.err != nullptr)
+            print_message(ctx.err,
+                          "%s: the run has no recorded time (a replay folder without one); it "
+                          "is not added to the history\n",
+                          name.c_str());
+        return plan;
+    }
+    const KeyFigures figures = key_figures(model);
+    if (figures.drive.serial.empty()) {
+        if (ctx.err != nullptr)
+            print_message(ctx.err,
+                          "%s: the drive gave no serial number; the run is not added to the "
+                          "history\n",
+                          name.c_str());
+        return plan;
+    }
+    const std::int64_t now = *model.run_time;
+    WearTrendBuilder builder(now);
+    HistoryReader reader;
+    std::string error;
+    HistoryScan scan;
+    switch (reader.open(ctx.history, error)) {
+        case HistoryOpen::ok:
+            scan =
+                scan_history(reader, utf8_text(figures.drive.serial), now, builder, ctx.err, name);
+            break;
+        case HistoryOpen::missing:
+            break;  // the first run of the history
+        case HistoryOpen::failed:
+            scan.failed = true;
+            scan.error = error;
+            break;
+    }
+    if (scan.failed) {
+        if (ctx.err != nullptr)
+            print_message(ctx.err, "cannot read %s: %s\n", name.c_str(),
+                          printable_text(scan.error.c_str()).c_str());
+        plan.failed = true;
+        return plan;
+    }
+    builder.add(current_point(now, figures));  // after every record it was given
+    if (scan.later > 0 && ctx.err != nullptr)
+        print_message(ctx.err,
+                      "%s: %" PRIu64
+                      " records of this drive are later than this run; the trend "
+                      "stands as at the run\n",
+                      name.c_str(), count(scan.later));
+    if (builder.out_of_order() > 0 && ctx.err != nullptr)
+        print_message(ctx.err,
+                      "%s: %" PRIu64
+                      " records of this drive are not later than the one before them "
+                      "(appended out of time order); skipped\n",
+                      name.c_str(), count(builder.out_of_order()));
+    if (builder.restarts() > 0 && ctx.err != nullptr)
+        print_message(ctx.err,
+                      "%s: the drive's percentage used fell %" PRIu64
+                      " times (another drive under the "
+                      "same serial number?); the trend starts at the last fall\n",
+                      name.c_str(), count(builder.restarts()));
+    model.trend = builder.finish();
+    print_trend_note(ctx.err, name, *model.trend);
+    if (scan.duplicate) {
+        if (ctx.err != nullptr)
+            print_message(ctx.err, "%s: this run (%s) is recorded already; not added again\n",
+                          name.c_str(), format_utc_time(now).c_str());
+        return plan;
+    }
+    plan.append = true;
+    return plan;
+}
+
+bool append_drive_history(const RunContext& ctx, const DriveModel& model) {
+    const std::string line =
+        history_line(model.run_time.value_or(0), kProgramVersion, key_figures(model));
+    std::string error;
+    if (append_history_line(ctx.history, line, error))
+        return true;
+    if (ctx.err != nullptr)
+        print_message(ctx.err, "cannot append to %s: %s\n", shown(ctx.history).c_str(),
+                      printable_text(error.c_str()).c_str());
+    return false;
+}
+
+}  // namespace torvik

@@ -1,0 +1,171 @@
+// The history file on Windows: opened as itself, never as what a reparse point leads to, and
+// appended to through a handle that holds append rights only for writing, so no write can land
+// anywhere but at the end.
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+
+#include "platform/history_file.h"
+
+namespace torvik {
+
+namespace {
+
+std::string system_message(DWORD code) {
+    char text[256] = {};
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, text, sizeof text, nullptr);
+    std::string message(text, n);
+    while (!message.empty() && (message.back() == '\r' || message.back() == '\n'))
+        message.pop_back();
+    return message.empty() ? "error " + std::to_string(code) : message;
+}
+
+struct Handle {
+    HANDLE h;
+    ~Handle() {
+        if (h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
+    }
+};
+
+// What the name is when it is not a plain file; nullptr for one (or when there is nothing).
+const char* not_regular(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return nullptr;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return "it is a symbolic link; name the file it points to";
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return "it is a directory";
+    if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0)
+        return "it is not a regular file";
+    return nullptr;
+}
+
+HANDLE open_regular(const std::string& path, DWORD access, DWORD disposition, std::string& message,
+                    bool& missing) {
+    missing = false;
+    if (const char* what = not_regular(path)) {
+        message = what;
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE h =
+        CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        missing = error == ERROR_FILE_NOT_FOUND;
+        const char* what = not_regular(path);
+        message = what != nullptr ? what : system_message(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    constexpr DWORD kNotRegular =
+        FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE;
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & kNotRegular) != 0) {
+        message = "it is not a regular file";
+        CloseHandle(h);
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
+}
+
+}  // namespace
+
+HistoryReader::~HistoryReader() {
+    if (handle_ != -1)
+        CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+HistoryOpen HistoryReader::open(const std::string& path, std::string& message) {
+    bool missing = false;
+    const HANDLE h = open_regular(path, GENERIC_READ, OPEN_EXISTING, message, missing);
+    if (h == INVALID_HANDLE_VALUE)
+        return missing ? HistoryOpen::missing : HistoryOpen::failed;
+    if (handle_ != -1)
+        CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    handle_ = reinterpret_cast<std::intptr_t>(h);
+    return HistoryOpen::ok;
+}
+
+std::ptrdiff_t HistoryReader::read(char* buffer, std::size_t size, std::string& message) {
+    DWORD n = 0;
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 20));
+    if (!ReadFile(reinterpret_cast<HANDLE>(handle_), buffer, want, &n, nullptr)) {
+        message = system_message(GetLastError());
+        return -1;
+    }
+    return static_cast<std::ptrdiff_t>(n);
+}
+
+bool append_history_line(const std::string& path, std::string_view line, std::string& message,
+                         int lock_wait_ms) {
+    bool missing = false;
+    // A new file takes the folder's inherited permissions, as any file the user makes there.
+    const Handle file{open_regular(path, FILE_READ_DATA | FILE_APPEND_DATA | SYNCHRONIZE,
+                                   OPEN_ALWAYS, message, missing)};
+    if (file.h == INVALID_HANDLE_VALUE)
+        return false;
+    // The lock covers the whole possible range of the file, so every appender takes the same.
+    constexpr int kPollMs = 20;
+    OVERLAPPED whole{};
+    for (int waited = 0;; waited += kPollMs) {
+        if (LockFileEx(file.h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
+                       MAXDWORD, &whole))
+            break;
+        const DWORD error = GetLastError();
+        if (error != ERROR_LOCK_VIOLATION && error != ERROR_IO_PENDING) {
+            message = "it cannot be locked: " + system_message(error);
+            return false;
+        }
+        if (waited >= lock_wait_ms) {
+            message = "another program holds its lock";
+            return false;
+        }
+        Sleep(kPollMs);
+    }
+    struct Unlock {
+        HANDLE h;
+        ~Unlock() {
+            OVERLAPPED all{};
+            UnlockFileEx(h, 0, MAXDWORD, MAXDWORD, &all);
+        }
+    } unlock{file.h};
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.h, &size)) {
+        message = system_message(GetLastError());
+        return false;
+    }
+    char last = '\n';
+    if (size.QuadPart > 0) {
+        OVERLAPPED at{};
+        const auto offset = static_cast<unsigned long long>(size.QuadPart - 1);
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD n = 0;
+        if (!ReadFile(file.h, &last, 1, &n, &at) || n != 1) {
+            message = system_message(GetLastError());
+            return false;
+        }
+    }
+    std::string text;
+    if (last != '\n')
+        text += '\n';
+    text += line;
+    DWORD written = 0;
+    if (!WriteFile(file.h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+        written != text.size()) {
+        message = system_message(GetLastError());
+        return false;
+    }
+    if (!FlushFileBuffers(file.h)) {
+        message = system_message(GetLastError());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace torvik

@@ -1,0 +1,32 @@
+// A drive's history line: one run as one line of JSON (docs/history.md), appended to the file
+// --history names, and read back for the drive's wear trend.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "model/key_figures.h"
+#include "model/wear_trend.h"
+
+namespace torvik {
+
+// The line of one run, ending in '\n'. Figures the run did not read are left out; the drive's
+// texts are escaped, bytes that are not UTF-8 becoming U+FFFD.
+std::string history_line(std::int64_t run_time, const char* tool_version, const KeyFigures& k);
+
+// What the trend needs of a line read back.
+struct HistoryRecord {
+    std::string serial;  // as UTF-8, the escapes undone
+    WearPoint point;
+};
+
+// False for a damaged line: not one JSON object, no time or serial, a figure that is no
+// unsigned number. Keys it does not know are skipped, so later lines may carry more.
+bool parse_history_line(std::string_view line, HistoryRecord& record);
+
+// text with every byte sequence that is not UTF-8 replaced by U+FFFD: how a drive's text is
+// stored in the line, and so how it is compared with a line read back.
+std::string utf8_text(std::string_view text);
+
+}  // namespace torvik

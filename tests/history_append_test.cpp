@@ -1,0 +1,110 @@
+// The history file's platform half, on every system the tool builds for (Windows under Wine too):
+// the append and the read back, through the files themselves.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include "app/drive_history.h"
+#include "platform/history_file.h"
+#include "tests/support/scratch.h"
+
+namespace torvik::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string read_back(const std::string& path) {
+    HistoryReader reader;
+    std::string message;
+    if (reader.open(path, message) != HistoryOpen::ok)
+        return "(" + message + ")";
+    std::string text;
+    char block[7];  // small, so a read ends inside a line
+    for (std::ptrdiff_t n; (n = reader.read(block, sizeof block, message)) > 0;)
+        text.append(block, static_cast<std::size_t>(n));
+    return text;
+}
+
+TEST(HistoryAppend, AppendsAWholeLineAfterWhatIsThere) {
+    const struct {
+        const char* name;
+        std::optional<std::string> before;  // none: no file
+        bool directory;
+        const char* after;  // read back; nullptr: refused, nothing made
+    } rows[] = {
+        {"a missing file is created", std::nullopt, false, "{\"n\":2}\n"},
+        {"an empty file", std::string(), false, "{\"n\":2}\n"},
+        {"after whole lines", std::string("{\"n\":1}\n"), false, "{\"n\":1}\n{\"n\":2}\n"},
+        {"a torn last line gets its end first", std::string("{\"n\":1}\n{\"n\""), false,
+         "{\"n\":1}\n{\"n\"\n{\"n\":2}\n"},
+        {"a directory is refused", std::nullopt, true, nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScratchDir dir;
+        if (row.before)
+            std::ofstream("h.jsonl", std::ios::binary) << *row.before;
+        if (row.directory)
+            fs::create_directory("h.jsonl");
+        std::string message;
+        EXPECT_EQ(append_history_line("h.jsonl", "{\"n\":2}\n", message), row.after != nullptr)
+            << message;
+        if (row.after != nullptr) {
+            EXPECT_EQ(read_back("h.jsonl"), row.after);
+        } else {
+            EXPECT_TRUE(fs::is_directory("h.jsonl"));
+            EXPECT_FALSE(message.empty());
+        }
+    }
+    ScratchDir empty;
+    HistoryReader reader;
+    std::string message;
+    EXPECT_EQ(reader.open("missing.jsonl", message), HistoryOpen::missing);
+}
+
+// Many read blocks' worth of lines, so that lines and an over-long one cross the blocks' edges:
+// every record is found once, every damaged line counted, in bounded memory.
+TEST(HistoryAppend, ReadsLinesAcrossReadBlocks) {
+    ScratchDir dir;
+    std::string text;
+    std::size_t damaged = 0;
+    constexpr int kLines = 6000;
+    for (int i = 0; i < kLines; ++i) {
+        if (i % 1000 == 500) {
+            text += "{\"serial\":\"" + std::string(100000, 'x') + "\"}\n";  // over-long
+            ++damaged;
+        } else if (i % 97 == 0) {
+            text += "{\"time_seconds\":" + std::to_string(i) + ",\"serial\"\n";  // torn
+            ++damaged;
+        }
+        text += "{\"time_seconds\":" + std::to_string(1000 + i) + ",\"serial\":\"" +
+                (i % 3 == 0 ? "OTHER" : "ME") + "\",\"percentage_used\":" + std::to_string(i / 60) +
+                std::string(static_cast<std::size_t>(i % 200), ' ') + "}\n";
+    }
+    text += "{\"time_seconds\":999999,\"serial\":\"ME\"}";  // the last line, without its end
+    std::ofstream("h.jsonl", std::ios::binary) << text;
+    // The same, its last line over-long: damaged too.
+    std::ofstream("long.jsonl", std::ios::binary) << text << std::string(70000, ' ');
+    HistoryReader reader;
+    std::string message;
+    ASSERT_EQ(reader.open("h.jsonl", message), HistoryOpen::ok) << message;
+    WearTrendBuilder builder(1000000);
+    const HistoryScan scan = scan_history(reader, "ME", 1000000, builder, nullptr, "h.jsonl");
+    EXPECT_FALSE(scan.failed) << scan.error;
+    EXPECT_EQ(scan.damaged, damaged);
+    EXPECT_EQ(scan.records, static_cast<std::size_t>(kLines - kLines / 3 + 1));
+    EXPECT_EQ(scan.lines, kLines + damaged + 1);
+    EXPECT_EQ(builder.finish().last_time, 999999);
+
+    ASSERT_EQ(reader.open("long.jsonl", message), HistoryOpen::ok) << message;
+    WearTrendBuilder unused(1000000);
+    const HistoryScan cut = scan_history(reader, "ME", 1000000, unused, nullptr, "long.jsonl");
+    EXPECT_EQ(cut.damaged, damaged + 1);
+    EXPECT_EQ(cut.records, scan.records - 1);
+}
+
+}  // namespace
+}  // namespace torvik::testing

@@ -1,0 +1,196 @@
+// The wear trend's arithmetic: rates, the least-squares projection and the rules for records that
+// do not simply rise, one history per row. The expected dates were worked out by hand from the
+// rows' straight lines (regular use: 10 % plus 1 % every 30 days reaches 100 % after 2700 days).
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/utc_time.h"
+#include "model/wear_trend.h"
+
+namespace torvik {
+namespace {
+
+constexpr std::int64_t kStart = 1767225600;  // 2026-01-01T00:00:00Z
+constexpr std::uint64_t kGB = 1000000000;
+
+WearPoint at(double day, std::optional<unsigned> used, std::optional<std::uint64_t> written = {},
+             std::optional<std::uint64_t> hours = {}, std::optional<std::uint64_t> erases = {}) {
+    return WearPoint{kStart + static_cast<std::int64_t>(day * kSecondsPerDay), used, written, hours,
+                     erases};
+}
+
+std::vector<WearPoint> monthly(std::size_t months, unsigned used0, unsigned used_step) {
+    std::vector<WearPoint> points;
+    for (std::size_t i = 0; i < months; ++i)
+        points.push_back(at(30.0 * static_cast<double>(i), used0 + used_step * i, 3000 * kGB * i,
+                            24 * i, 6 * i));
+    return points;
+}
+
+std::vector<WearPoint> joined(std::vector<WearPoint> a, const std::vector<WearPoint>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+struct Row {
+    const char* name;
+    std::vector<WearPoint> points;  // the current run last
+    std::size_t records;
+    std::size_t out_of_order;
+    std::size_t restarts;
+    std::optional<double> bytes_per_day;
+    std::optional<double> used_per_30_days;
+    std::optional<double> pe_per_30_days;
+    std::size_t window_records;
+    const char* projected;                           // the date, or what not_projected begins with
+    std::optional<std::uint64_t> last_written = {};  // the chart's last point, continued
+};
+
+TEST(WearTrend, RatesProjectionAndTheRulesForOddRecords) {
+    std::vector<WearPoint> old;  // two years before, a slower wear the window leaves out
+    for (int i = 0; i < 5; ++i)
+        old.push_back(at(-730 + 60 * i, 1u + static_cast<unsigned>(i)));
+    std::vector<WearPoint> recent;
+    for (int i = 0; i < 6; ++i)
+        recent.push_back(at(60 * i, 40u + 2 * static_cast<unsigned>(i)));
+
+    const Row rows[] = {
+        {"regular use", monthly(12, 10, 1), 12, 0, 0, 100 * kGB, 1.0, 6.0, 12, "2033-05-24"},
+        // Six flat months, then a jump: the line through all eight points, not the last two.
+        {"a burst",
+         joined(monthly(6, 10, 0), {at(180, 30u, 30000 * kGB), at(210, 31u, 33000 * kGB)}), 8, 0, 0,
+         33000.0 * kGB / 210, 21.0 / 7, 6.0, 8, "2028-08-28"},
+        // Data written and power-on hours restart from zero on the third record: the rise over
+        // that step is the new value, and the chart shows the total continued.
+        {"a counter that went backwards after a controller reset",
+         {at(0, 10u, 1000 * kGB, 100), at(10, 11u, 2000 * kGB, 340), at(20, 12u, 500 * kGB, 20),
+          at(30, 13u, 1500 * kGB, 260)},
+         4,
+         0,
+         0,
+         2500.0 * kGB / 30,
+         3.0,
+         std::nullopt,
+         4,
+         "2028-06-19",
+         3500 * kGB},
+        // Percentage used falls: another drive under the same serial; only its own records count.
+        {"a drive replaced under the same name",
+         {at(0, 50u), at(30, 60u), at(60, 70u), at(90, 1u), at(120, 2u), at(150, 3u)},
+         3,
+         0,
+         1,
+         std::nullopt,
+         1.0,
+         std::nullopt,
+         3,
+         "2034-05-19"},
+        {"a record appended out of time order",
+         {at(0, 10u), at(30, 11u), at(15, 50u), at(60, 12u)},
+         3,
+         1,
+         0,
+         std::nullopt,
+         1.0,
+         std::nullopt,
+         3,
+         "2033-05-24"},
+        {"only the last 365 days carry the line", joined(old, recent), 11, 0, 0, std::nullopt,
+         (50.0 - 1) / (300 + 730) * 30, std::nullopt, 6, "2030-12-06"},
+        {"one record",
+         {at(0, 10u, 5 * kGB)},
+         1,
+         0,
+         0,
+         std::nullopt,
+         std::nullopt,
+         std::nullopt,
+         1,
+         "not enough history: fewer than two"},
+        {"no percentage used (no NVMe health page)",
+         {at(0, std::nullopt, 5 * kGB), at(40, std::nullopt, 45 * kGB)},
+         2,
+         0,
+         0,
+         1 * kGB,
+         std::nullopt,
+         std::nullopt,
+         0,
+         "not enough history: fewer than two"},
+        {"less than a day apart",
+         {at(0, 10u, 0), at(0.5, 11u, 100 * kGB)},
+         2,
+         0,
+         0,
+         std::nullopt,
+         std::nullopt,
+         std::nullopt,
+         2,
+         "not enough history: the records are less than a day apart"},
+        {"no change in wear",
+         {at(0, 10u), at(30, 10u), at(60, 10u)},
+         3,
+         0,
+         0,
+         std::nullopt,
+         0.0,
+         std::nullopt,
+         3,
+         "not enough history: no change in wear"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        WearTrendBuilder builder(row.points.back().time);
+        for (const WearPoint& point : row.points)
+            builder.add(point);
+        const WearTrend t = builder.finish();
+        EXPECT_EQ(t.records, row.records);
+        EXPECT_EQ(builder.out_of_order(), row.out_of_order);
+        EXPECT_EQ(builder.restarts(), row.restarts);
+        EXPECT_EQ(t.last_time, row.points.back().time);
+        const auto near = [](const std::optional<double>& got, const std::optional<double>& want,
+                             const char* what) {
+            ASSERT_EQ(got.has_value(), want.has_value()) << what;
+            if (want) {
+                EXPECT_NEAR(*got, *want, *want * 1e-9 + 1e-9) << what;
+            }
+        };
+        near(t.bytes_written_per_day, row.bytes_per_day, "bytes written per day");
+        near(t.percentage_used_per_30_days, row.used_per_30_days, "percentage used per 30 days");
+        near(t.pe_cycles_per_30_days, row.pe_per_30_days, "P/E cycles per 30 days");
+        EXPECT_EQ(t.window_records, row.window_records);
+        if (t.projected_end_time) {
+            EXPECT_EQ(format_utc_time(*t.projected_end_time).substr(0, 10), row.projected);
+            EXPECT_TRUE(t.not_projected.empty());
+        } else {
+            EXPECT_EQ(t.not_projected.rfind(row.projected, 0), 0u) << t.not_projected;
+        }
+        ASSERT_FALSE(t.chart.empty());
+        EXPECT_EQ(t.chart.back().time, row.points.back().time);
+        if (row.last_written) {
+            EXPECT_EQ(t.chart.back().data_written_bytes, row.last_written);
+        }
+    }
+}
+
+// A long history keeps at most kWearChartPoints points, evenly spread from the first to the last.
+TEST(WearTrend, ChartIsThinnedEvenlyAndEndsAtTheCurrentRun) {
+    constexpr int kPoints = 1601;
+    WearTrendBuilder builder(kStart + kPoints * 3600);
+    for (int i = 0; i <= kPoints; ++i)
+        builder.add(WearPoint{kStart + i * 3600, 10u + static_cast<unsigned>(i / 100), {}, {}, {}});
+    const WearTrend t = builder.finish();
+    ASSERT_LE(t.chart.size(), kWearChartPoints);
+    ASSERT_GE(t.chart.size(), kWearChartPoints / 2);
+    EXPECT_EQ(t.chart.front().time, kStart);
+    EXPECT_EQ(t.chart.back().time, kStart + kPoints * 3600);
+    const std::int64_t step = t.chart[1].time - t.chart[0].time;
+    for (std::size_t i = 1; i + 1 < t.chart.size(); ++i)
+        EXPECT_EQ(t.chart[i].time - t.chart[i - 1].time, step) << "point " << i;
+}
+
+}  // namespace
+}  // namespace torvik
