@@ -9,6 +9,7 @@
 #include "common/utc_time.h"
 #include "model/key_figures.h"
 #include "report/history_line.h"
+#include "report/wear_trend_text.h"
 
 namespace torvik {
 
@@ -32,25 +33,6 @@ std::uint64_t count(std::size_t n) {
 WearPoint current_point(std::int64_t time, const KeyFigures& k) {
     return WearPoint{time, k.percentage_used, k.data_written_bytes, k.power_on_hours,
                      k.average_erase_count};
-}
-
-void print_trend_note(std::FILE* err, const std::string& name, const WearTrend& t) {
-    if (err == nullptr)
-        return;
-    if (t.projected_end_time) {
-        print_message(err,
-                      "%s: %" PRIu64
-                      " records of this drive over %.1f days; 100 %% used about %s "
-                      "(estimate from %" PRIu64 " records of %s to %s)\n",
-                      name.c_str(), count(t.records), t.elapsed_days,
-                      format_utc_time(*t.projected_end_time).substr(0, 10).c_str(),
-                      count(t.window_records),
-                      format_utc_time(t.window_start).substr(0, 10).c_str(),
-                      format_utc_time(t.window_end).substr(0, 10).c_str());
-    } else {
-        print_message(err, "%s: %" PRIu64 " records of this drive over %.1f days; %s\n",
-                      name.c_str(), count(t.records), t.elapsed_days, t.not_projected.c_str());
-    }
 }
 
 }  // namespace
@@ -184,15 +166,13 @@ HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model) {
     builder.add(current_point(now, figures));  // after every record it was given
     if (scan.later > 0 && ctx.err != nullptr)
         print_message(ctx.err,
-                      "%s: %" PRIu64
-                      " records of this drive are later than this run; the trend "
-                      "stands as at the run\n",
+                      "%s: records of this drive later than this run: %" PRIu64
+                      "; the trend stands as at the run\n",
                       name.c_str(), count(scan.later));
     if (builder.out_of_order() > 0 && ctx.err != nullptr)
         print_message(ctx.err,
-                      "%s: %" PRIu64
-                      " records of this drive are not later than the one before them "
-                      "(appended out of time order); skipped\n",
+                      "%s: records of this drive not later than the one before them "
+                      "(appended out of time order): %" PRIu64 "; skipped\n",
                       name.c_str(), count(builder.out_of_order()));
     if (builder.restarts() > 0 && ctx.err != nullptr)
         print_message(ctx.err,
@@ -201,7 +181,9 @@ HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model) {
                       "same serial number?); the trend starts at the last fall\n",
                       name.c_str(), count(builder.restarts()));
     model.trend = builder.finish();
-    print_trend_note(ctx.err, name, *model.trend);
+    // --health shows the same words as its Trend line.
+    if (!ctx.health && ctx.err != nullptr)
+        print_message(ctx.err, "%s: %s\n", name.c_str(), trend_summary(*model.trend).c_str());
     if (scan.duplicate) {
         if (ctx.err != nullptr)
             print_message(ctx.err, "%s: this run (%s) is recorded already; not added again\n",
