@@ -360,9 +360,9 @@ std::string usage_text() {
 }
 
 // The script completes the long options, the simulated drives after --sim, folders after
-// --output-dir and --replay and the disks' device nodes after --device, each taken from the option
-// table by the name of its value (PROFILE, DIR, PATH), so a new option completes without an edit
-// here.
+// --output-dir and --replay, files after --history and --metrics and the disks' device nodes after
+// --device, each taken from the option table by the name of its value (PROFILE, DIR, FILE, PATH),
+// so a new option completes without an edit here.
 std::string bash_completion_script() {
     std::string options;
     for (const Option& option : kOptions)
@@ -377,6 +377,7 @@ std::string bash_completion_script() {
         const std::string_view value = value_name(option);
         const char* words = value == "PROFILE" ? "compgen -W \"$profiles\" -- \"$cur\""
                             : value == "DIR"   ? "compgen -d -- \"$cur\""
+                            : value == "FILE"  ? "compgen -f -- \"$cur\""
                             : value == "PATH"  ? "compgen -W \"$(_torvik_disk_nodes)\" -- \"$cur\""
                                                : nullptr;
         if (words == nullptr)

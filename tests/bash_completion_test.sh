@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The bash completion made from the option table, run as bash runs it: every option --help names
 # completes, --sim completes to the simulated drives (after a space, and after '=' whether or not
-# bash splits the word there), --output-dir and --replay to folders only, the drive argument to
-# nothing. Usage: bash_completion_test.sh COMPLETION_FILE TOOL
+# bash splits the word there), --output-dir and --replay to folders only, --history and --metrics
+# to files and folders, the drive argument to nothing.
+# Usage: bash_completion_test.sh COMPLETION_FILE TOOL
 set -uo pipefail
 script=$1
 tool=$2
@@ -48,6 +49,8 @@ expect "hot" --sim = h
 expect "--sim=hot" --sim=h
 expect "outdir" --output-dir ou
 expect "$(printf 'other\noutdir')" --replay ""
+expect "afile" --history af
+expect "$(printf 'afile\nother\noutdir')" --metrics ""
 expect "--replay=outdir" --replay=ou
 expect "" 3y
 expect "" --json 0
