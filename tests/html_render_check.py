@@ -252,6 +252,25 @@ def profile_pages(tool, work):
                             f"{os.path.exists(page)}")
             continue
         pages[profile] = page
+    # A page with the wear chart: a year of earlier runs of the default drive, wear rising, then
+    # this run with --history.
+    directory = os.path.join(work, "default-history")
+    os.mkdir(directory)
+    now = 1796688000  # 2026-12-08
+    with open(os.path.join(directory, "history.jsonl"), "w", encoding="ascii") as history:
+        for run in range(40):
+            history.write(json.dumps({"time_seconds": now - (40 - run) * 9 * 86400,
+                                      "serial": "SIM00000000000001", "percentage_used": run // 20,
+                                      "data_written_bytes": 17000000000000 + run * 26000000000})
+                          + "\n")
+    run = subprocess.run([tool, "--html", "--sim=default", "0y", "--history", "history.jsonl"],
+                         cwd=directory, capture_output=True, text=True, timeout=60,
+                         env=dict(os.environ, SOURCE_DATE_EPOCH=str(now)))
+    page = os.path.join(directory, PAGE)
+    if run.returncode != 0 or "Wear over time" not in (read(page) if os.path.exists(page) else ""):
+        failures.append(f"default with --history: status {run.returncode}, no wear chart")
+    else:
+        pages["default-history"] = page
     return pages, failures
 
 
