@@ -31,6 +31,7 @@ enum Family : std::size_t {
     kDataWritten,
     kAverageErase,
     kRatedErase,
+    kWornOutEstimate,
     kFamilyCount
 };
 
@@ -70,6 +71,9 @@ constexpr std::array<FamilyText, kFamilyCount> kFamilies = {{
      "Average program/erase cycles of the flash blocks, from the controller's own counters."},
     {"torvik_pssd_rated_erase_cycles", "gauge",
      "Program/erase cycles a flash block is rated for in its native mode."},
+    {"torvik_pssd_projected_worn_out_timestamp_seconds", "gauge",
+     "When percentage used is estimated to reach 100 %, from the drive's history (--history), "
+     "in seconds since 1970 UTC."},
 }};
 
 struct Sample {
@@ -143,6 +147,8 @@ void drive_samples(const MetricsDrive& drive, std::vector<Sample>& out) {
     add_count(kAverageErase, k.average_erase_count);
     if (k.rated_pe_cycles)
         add(kRatedErase, std::to_string(*k.rated_pe_cycles));
+    if (drive.model->trend && drive.model->trend->projected_end_time)
+        add(kWornOutEstimate, std::to_string(*drive.model->trend->projected_end_time));
 }
 
 }  // namespace

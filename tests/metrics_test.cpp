@@ -39,11 +39,13 @@ DriveModel read_profile(const char* profile) {
     return model;
 }
 
-// Three drives in one file: a worn one (percentage used past 100), one without an NVMe log whose
-// bridge sends a hostile serial, and one the run could not reach. Each family is written once,
-// with every drive's samples under it; a figure not read has no sample.
+// Three drives in one file: a worn one (percentage used past 100) whose history projects its end,
+// one without an NVMe log whose bridge sends a hostile serial, and one the run could not reach.
+// Each family is written once, with every drive's samples under it; a figure not read has no
+// sample.
 TEST(MetricsText, FleetFileMatchesTheGolden) {
-    const DriveModel worn = read_profile("worn-out");
+    DriveModel worn = read_profile("worn-out");
+    worn.trend.emplace().projected_end_time = 1772000000;
     DriveModel hostile = read_profile("vendor-life");
     hostile.identity.serial = "BAD\"SN\\\n\x1b\xff";
     const std::vector<MetricsDrive> drives = {
