@@ -6,21 +6,9 @@
 #include <cstring>
 
 #include "platform/folder_reader.h"
+#include "platform/posix_descriptor.h"
 
 namespace torvik {
-
-namespace {
-
-// Closes a descriptor when it goes out of scope.
-struct Descriptor {
-    int fd;
-    ~Descriptor() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
-}  // namespace
 
 FolderReader::~FolderReader() {
     if (handle_ >= 0)

@@ -9,18 +9,11 @@
 #include <thread>
 
 #include "platform/history_file.h"
+#include "platform/posix_descriptor.h"
 
 namespace torvik {
 
 namespace {
-
-struct Descriptor {
-    int fd;
-    ~Descriptor() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
 
 // What a name that is not a regular file is; nullptr for a regular file.
 const char* not_regular(mode_t mode) {

@@ -4,31 +4,9 @@
 #include <string>
 
 #include "platform/folder_reader.h"
+#include "platform/windows_system.h"
 
 namespace torvik {
-
-namespace {
-
-std::string system_message(DWORD code) {
-    char text[256] = {};
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, text, sizeof text, nullptr);
-    std::string message(text, n);
-    while (!message.empty() && (message.back() == '\r' || message.back() == '\n'))
-        message.pop_back();
-    return message.empty() ? "error " + std::to_string(code) : message;
-}
-
-// Closes a handle when it goes out of scope.
-struct Handle {
-    HANDLE h;
-    ~Handle() {
-        if (h != INVALID_HANDLE_VALUE)
-            CloseHandle(h);
-    }
-};
-
-}  // namespace
 
 FolderReader::~FolderReader() = default;
 
@@ -36,7 +14,7 @@ FolderOpen FolderReader::open(const std::string& dir, std::string& message) {
     const DWORD attributes = GetFileAttributesA(dir.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
-        message = system_message(error);
+        message = windows_error_text(error);
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
                    ? FolderOpen::not_a_directory
                    : FolderOpen::unreadable;
@@ -59,11 +37,11 @@ FileRead FolderReader::read(const char* name, std::size_t limit, std::vector<std
     if (!path.empty() && path.back() != '\\' && path.back() != '/')
         path += '\\';
     path += name;
-    const Handle file{CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
+    const WindowsHandle file{CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
     if (file.h == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        message = system_message(error);
+        message = windows_error_text(error);
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
             return FileRead::missing;
         // A directory under the name: CreateFileA refuses it.
@@ -86,7 +64,7 @@ FileRead FolderReader::read(const char* name, std::size_t limit, std::vector<std
         const DWORD want = static_cast<DWORD>(std::min<std::size_t>(limit - got, 1u << 20));
         DWORD n = 0;
         if (!ReadFile(file.h, bytes.data() + got, want, &n, nullptr)) {
-            message = system_message(GetLastError());
+            message = windows_error_text(GetLastError());
             bytes.clear();
             return FileRead::failed;
         }

@@ -15,23 +15,11 @@
 #include "platform/host_platform.h"
 #include "platform/output_folder.h"
 #include "platform/temp_file_table.h"
+#include "platform/windows_system.h"
 
 namespace torvik {
 
 namespace {
-
-std::string system_message(std::uint32_t error) {
-    char text[512] = {};
-    const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                     nullptr, error, 0, text, sizeof text, nullptr);
-    std::string message(text, n);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                                message.back() == ' ' || message.back() == '.'))
-        message.pop_back();
-    if (message.empty())
-        message = "error " + std::to_string(error);
-    return message;
-}
 
 // The path the system resolves an open handle to; empty when it cannot tell.
 std::wstring final_path(HANDLE handle) {
@@ -83,7 +71,7 @@ class WindowsFolderStore final : public FileStore {
         temp_file_table().drop(0, temp_name);
     }
     bool text_files_end_lines_with_crlf() override { return true; }
-    std::string error_text(std::uint32_t error) override { return system_message(error); }
+    std::string error_text(std::uint32_t error) override { return windows_error_text(error); }
     bool lock_folder(int wait_ms) override;
     void unlock_folder() override {
         if (mutex_ != nullptr)
@@ -212,17 +200,17 @@ std::unique_ptr<FileStore> WindowsFolderStore::open_subfolder(const char* name,
     }
     const std::string path = prefix_ + plain;
     if (!::CreateDirectoryA(path.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
-        error = plain + ": cannot be made (" + system_message(::GetLastError()) + ")";
+        error = plain + ": cannot be made (" + windows_error_text(::GetLastError()) + ")";
         return nullptr;
     }
     const HANDLE folder = open_folder_handle(path);
     if (folder == INVALID_HANDLE_VALUE) {
-        error = plain + ": cannot be opened (" + system_message(::GetLastError()) + ")";
+        error = plain + ": cannot be opened (" + windows_error_text(::GetLastError()) + ")";
         return nullptr;
     }
     BY_HANDLE_FILE_INFORMATION info{};
     if (!::GetFileInformationByHandle(folder, &info))
-        error = plain + ": cannot be opened (" + system_message(::GetLastError()) + ")";
+        error = plain + ": cannot be opened (" + windows_error_text(::GetLastError()) + ")";
     else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
         error = plain + ": is a symbolic link or junction; it is not followed";
     else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
@@ -247,8 +235,8 @@ std::unique_ptr<FileStore> open_output_folder(const std::string& dir, std::strin
     char full[MAX_PATH * 4];
     const DWORD n = ::GetFullPathNameA(dir.c_str(), sizeof full, full, nullptr);
     if (n == 0 || n >= sizeof full) {
-        error =
-            "--output-dir " + dir + ": cannot be opened (" + system_message(::GetLastError()) + ")";
+        error = "--output-dir " + dir + ": cannot be opened (" +
+                windows_error_text(::GetLastError()) + ")";
         return nullptr;
     }
     std::string path(full, n);
@@ -266,9 +254,9 @@ std::unique_ptr<FileStore> open_output_folder(const std::string& dir, std::strin
     BY_HANDLE_FILE_INFORMATION info{};
     std::string why;
     if (folder == INVALID_HANDLE_VALUE)
-        why = "cannot be opened (" + system_message(::GetLastError()) + ")";
+        why = "cannot be opened (" + windows_error_text(::GetLastError()) + ")";
     else if (!::GetFileInformationByHandle(folder, &info))
-        why = "cannot be opened (" + system_message(::GetLastError()) + ")";
+        why = "cannot be opened (" + windows_error_text(::GetLastError()) + ")";
     else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
         why = "is a symbolic link or junction; give the directory it points to";
     else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
@@ -280,7 +268,7 @@ std::unique_ptr<FileStore> open_output_folder(const std::string& dir, std::strin
             ::CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
         if (file == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS)
-            why = "cannot be written (" + system_message(::GetLastError()) + ")";
+            why = "cannot be written (" + windows_error_text(::GetLastError()) + ")";
         else if (file != INVALID_HANDLE_VALUE)
             ::CloseHandle(file);
     }

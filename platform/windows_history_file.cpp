@@ -7,28 +7,11 @@
 #include <string>
 
 #include "platform/history_file.h"
+#include "platform/windows_system.h"
 
 namespace torvik {
 
 namespace {
-
-std::string system_message(DWORD code) {
-    char text[256] = {};
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, text, sizeof text, nullptr);
-    std::string message(text, n);
-    while (!message.empty() && (message.back() == '\r' || message.back() == '\n'))
-        message.pop_back();
-    return message.empty() ? "error " + std::to_string(code) : message;
-}
-
-struct Handle {
-    HANDLE h;
-    ~Handle() {
-        if (h != INVALID_HANDLE_VALUE)
-            CloseHandle(h);
-    }
-};
 
 // What the name is when it is not a plain file; nullptr for one (or when there is nothing).
 const char* not_regular(const std::string& path) {
@@ -58,7 +41,7 @@ HANDLE open_regular(const std::string& path, DWORD access, DWORD disposition, st
         const DWORD error = GetLastError();
         missing = error == ERROR_FILE_NOT_FOUND;
         const char* what = not_regular(path);
-        message = what != nullptr ? what : system_message(error);
+        message = what != nullptr ? what : windows_error_text(error);
         return INVALID_HANDLE_VALUE;
     }
     BY_HANDLE_FILE_INFORMATION info{};
@@ -95,7 +78,7 @@ std::ptrdiff_t HistoryReader::read(char* buffer, std::size_t size, std::string& 
     DWORD n = 0;
     const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 20));
     if (!ReadFile(reinterpret_cast<HANDLE>(handle_), buffer, want, &n, nullptr)) {
-        message = system_message(GetLastError());
+        message = windows_error_text(GetLastError());
         return -1;
     }
     return static_cast<std::ptrdiff_t>(n);
@@ -105,8 +88,8 @@ bool append_history_line(const std::string& path, std::string_view line, std::st
                          int lock_wait_ms) {
     bool missing = false;
     // A new file takes the folder's inherited permissions, as any file the user makes there.
-    const Handle file{open_regular(path, FILE_READ_DATA | FILE_APPEND_DATA | SYNCHRONIZE,
-                                   OPEN_ALWAYS, message, missing)};
+    const WindowsHandle file{open_regular(path, FILE_READ_DATA | FILE_APPEND_DATA | SYNCHRONIZE,
+                                          OPEN_ALWAYS, message, missing)};
     if (file.h == INVALID_HANDLE_VALUE)
         return false;
     // The lock covers the whole possible range of the file, so every appender takes the same.
@@ -118,7 +101,7 @@ bool append_history_line(const std::string& path, std::string_view line, std::st
             break;
         const DWORD error = GetLastError();
         if (error != ERROR_LOCK_VIOLATION && error != ERROR_IO_PENDING) {
-            message = "it cannot be locked: " + system_message(error);
+            message = "it cannot be locked: " + windows_error_text(error);
             return false;
         }
         if (waited >= lock_wait_ms) {
@@ -136,7 +119,7 @@ bool append_history_line(const std::string& path, std::string_view line, std::st
     } unlock{file.h};
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.h, &size)) {
-        message = system_message(GetLastError());
+        message = windows_error_text(GetLastError());
         return false;
     }
     char last = '\n';
@@ -147,7 +130,7 @@ bool append_history_line(const std::string& path, std::string_view line, std::st
         at.OffsetHigh = static_cast<DWORD>(offset >> 32);
         DWORD n = 0;
         if (!ReadFile(file.h, &last, 1, &n, &at) || n != 1) {
-            message = system_message(GetLastError());
+            message = windows_error_text(GetLastError());
             return false;
         }
     }
@@ -158,11 +141,11 @@ bool append_history_line(const std::string& path, std::string_view line, std::st
     DWORD written = 0;
     if (!WriteFile(file.h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
         written != text.size()) {
-        message = system_message(GetLastError());
+        message = windows_error_text(GetLastError());
         return false;
     }
     if (!FlushFileBuffers(file.h)) {
-        message = system_message(GetLastError());
+        message = windows_error_text(GetLastError());
         return false;
     }
     return true;
