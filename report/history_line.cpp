@@ -302,7 +302,6 @@ class Line {
     const char* end_;
 };
 
-constexpr std::uint64_t kMaxU64 = std::numeric_limits<std::uint64_t>::max();
 constexpr std::int64_t kMaxI64 = std::numeric_limits<std::int64_t>::max();
 
 // The keys the reader takes; every other one is passed over.
