@@ -167,7 +167,7 @@ TEST(MetricsFile, CountersAtTheirWidthStopThere) {
         char sum[16];
         std::snprintf(sum, sizeof sum, "%08x",
                       crc32(reinterpret_cast<const std::uint8_t*>(page.data()), page.size()));
-        manifest.replace(line, manifest.find('\n', line) - line,
+        manifest.replace(line, manifest.find_first_of("\r\n", line) - line,
                          std::string("nvme_smart data=512 dump=512 crc32=") + sum);
         std::ofstream(fs::path("run") / kManifestFileName, std::ios::binary | std::ios::trunc)
             << manifest;
