@@ -34,14 +34,17 @@ def skip(why):
 
 
 def events_of(trace, cwd):
-    """The successful calls in order: (kind, path, extra), paths absolute."""
+    """The calls in order: (kind, path, extra), paths absolute. Failed calls are left out, but
+    for a sync: some file systems cannot sync a folder, and asking is all a program can do."""
     events = []
     with open(trace, encoding="utf-8", errors="replace") as lines:
         for line in lines:
             m = CALL.match(line.strip())
-            if not m or int(m.group(3)) < 0:
+            if not m:
                 continue
             name, args = m.group(1), m.group(2)
+            if int(m.group(3)) < 0 and name not in ("fsync", "fdatasync"):
+                continue
             fd = DESCRIPTOR.match(args)
             if name == "write" and fd:
                 events.append(("write", fd.group(1), None))
@@ -111,7 +114,7 @@ def main():
                    "--metrics", "mon/t.prom"]
         run = subprocess.run(command, cwd=work, stdin=subprocess.DEVNULL, capture_output=True,
                              text=True, timeout=300)
-        if "Operation not permitted" in run.stderr and not os.path.exists(trace):
+        if run.returncode != 0 and "ptrace" in run.stderr.lower():
             return skip("strace may not trace here: " + run.stderr.strip())
         if run.returncode != 0:
             print(f"the run ended with status {run.returncode}:\n{run.stderr}", file=sys.stderr)
