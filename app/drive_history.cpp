@@ -198,7 +198,7 @@ bool append_drive_history(const RunContext& ctx, const DriveModel& model) {
     const std::string line =
         history_line(model.run_time.value_or(0), kProgramVersion, key_figures(model));
     std::string error;
-    if (append_history_line(ctx.history, line, error))
+    if (append_history_line(ctx.history, line, error, ctx.lock_wait_ms))
         return true;
     if (ctx.err != nullptr)
         print_message(ctx.err, "cannot append to %s: %s\n", shown(ctx.history).c_str(),

@@ -15,8 +15,8 @@
 
 namespace torvik {
 
-// How long a run waits for another run that writes into the same folder: a run on a real drive
-// takes about a second.
+// How long a run waits for another run that writes into the same folder (or appends to the same
+// history file): a run on a real drive takes about a second.
 inline constexpr int kFolderLockWaitMs = 10000;
 
 struct RunContext {

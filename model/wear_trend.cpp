@@ -151,8 +151,10 @@ WearTrend WearTrendBuilder::finish() const {
             const double at =
                 static_cast<double>(line_start_) +
                 (static_cast<double>(kWornOut) - t.intercept) / t.slope_per_day * kSecondsPerDayF;
-            t.projected_end_time = at >= static_cast<double>(kLastUtcSecond)
-                                       ? kLastUtcSecond
+            // A date past the last one a time can show is kept just past it, so that the
+            // outputs can say "after 9999" rather than name that last day.
+            t.projected_end_time = at > static_cast<double>(kLastUtcSecond)
+                                       ? kLastUtcSecond + 1
                                        : static_cast<std::int64_t>(at);
         }
     }

@@ -33,7 +33,8 @@ struct WearTrend {
     std::optional<double> pe_cycles_per_30_days;  // where the erase count is known
 
     // The least-squares line of percentage used over the window's points, and when it reaches
-    // 100 %; absent with the reason in not_projected ("not enough history" and why).
+    // 100 % (kLastUtcSecond + 1 for any time after 9999); absent with the reason in not_projected
+    // ("not enough history" and why).
     std::optional<std::int64_t> projected_end_time;
     std::int64_t window_start = 0;  // the first and last time the line rests on
     std::int64_t window_end = 0;

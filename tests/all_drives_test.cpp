@@ -50,17 +50,22 @@ TEST(AllDrives, WorstStatusFollowsTheDocumentedOrder) {
         std::vector<int> statuses;  // the drives', in the order they ran
         int worst;
     } cases[] = {
-        {{kExitOk, kExitOk}, kExitOk},
-        {{kExitOk, kExitFilesIncomplete}, kExitFilesIncomplete},
-        {{kExitHealthWarning, kExitFilesIncomplete}, kExitHealthWarning},
-        {{kExitHealthWarning, kExitHealthUnknown}, kExitHealthUnknown},
-        {{kExitHealthUnknown, kExitUsage, kExitOk}, kExitUsage},
-        {{kExitOpenFailed, kExitUsage}, kExitOpenFailed},
-        {{kExitHealthFailed, kExitOpenFailed, kExitHealthWarning}, kExitHealthFailed},
-        {{kExitOk, kExitHealthFailed, kExitOk}, kExitHealthFailed},
+        // The documented order, best first: 0, 5, 10, 12, 1, 4, 11.
+        {{0, 5, 10, 12, 1, 4, 11}, 11},
+        {{5, 0}, 5},
+        {{12, 10}, 12},
+        {{1, 12}, 1},
+        {{0, 0}, 0},
+        {{0, 5}, 5},
+        {{10, 5}, 10},
+        {{10, 12}, 12},
+        {{12, 1, 0}, 1},
+        {{4, 1}, 4},
+        {{11, 4, 10}, 11},
+        {{0, 11, 0}, 11},
         // A status outside the order counts as a failure to examine, beside "cannot open".
-        {{kExitUsage, kExitBadDrive}, kExitBadDrive},
-        {{kExitBadDrive, kExitHealthFailed}, kExitHealthFailed},
+        {{1, 2}, 2},
+        {{2, 11}, 11},
     };
     for (const Case& c : cases) {
         int worst = kExitOk;

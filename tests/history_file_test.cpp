@@ -6,16 +6,25 @@
 //   TORVIK_UPDATE_GOLDEN=1 ctest --test-dir build -R HistoryLine
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <string>
 #include <vector>
 
+#include "app/examine_drive.h"
 #include "common/utc_time.h"
 #include "report/history_line.h"
 #include "sim/profiles.h"
+#include "sim/sim_platform.h"
+#include "tests/support/checked_drive.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/program_run.h"
 #include "tests/support/scratch.h"
@@ -55,6 +64,15 @@ TEST(HistoryFile, AppendsOnceAndRefusesWhatIsNoFile) {
                                 "{\"time_seconds\":-,\"serial\":\"A\"}\n[]\n{}\n\n" +
                                 "{\"serial\":\"B\",\"time_seconds\":12}x\n" +
                                 R"({"time_seconds":1773000000,"serial":"SIM)";  // torn
+    // A line of the drive padded to `size` bytes before its line end: 4,095 are read, 4,096 not.
+    const auto padded = [](std::string line, std::size_t size) {
+        line.pop_back();
+        line.insert(line.size() - 1,
+                    ",\"pad\":\"" + std::string(size - line.size() - 9, 'x') + "\"");
+        return line + "\n";
+    };
+    const std::string at_limit =
+        padded(earlier, 4095) + padded(default_line(kFakeRunTime - 20 * kSecondsPerDay), 4096);
 
     struct Case {
         const char* name;
@@ -82,6 +100,12 @@ TEST(HistoryFile, AppendsOnceAndRefusesWhatIsNoFile) {
           "line 7 is damaged", "2 more damaged lines skipped", "2 runs over 40 days"},
          damaged + "\n" + current,
          0600},
+        {"a line of 4,096 bytes is damaged, one of 4,095 is not",
+         [&](const fs::path& f) { write(f, at_limit); },
+         0,
+         {"line 2 is damaged", "2 runs over 40 days"},
+         at_limit + current,
+         created},
         {"a record later than the run is left out of its trend",
          [&](const fs::path& f) { write(f, earlier + later); },
          0,
@@ -128,6 +152,69 @@ TEST(HistoryFile, AppendsOnceAndRefusesWhatIsNoFile) {
             EXPECT_TRUE((mode & ~0644u) == 0 && (mode & 0600u) == 0600u) << std::oct << mode;
         } else {
             EXPECT_EQ(mode, c.mode) << std::oct << mode;
+        }
+    }
+}
+
+// Another program holds the file's lock, shared or exclusive: the run waits, writing nothing and
+// not ending, and appends its line once the lock is let go; held past the run's limit, the run
+// leaves the file as it is, says why and ends with status 5.
+TEST(HistoryFile, AppendWaitsForALockHeldOutside) {
+    const struct {
+        const char* name;
+        int lock;  // taken before the run starts
+        int limit_ms;
+        bool let_go;  // half a second into the run
+    } cases[] = {
+        {"an exclusive lock let go", LOCK_EX, 10000, true},
+        {"a shared lock let go", LOCK_SH, 10000, true},
+        {"an exclusive lock held past the limit", LOCK_EX, 300, false},
+    };
+    const std::string line = default_line(kFakeRunTime);
+    const std::string before = R"({"time_seconds":1773000000,"serial":"ANOTHER-DRIVE"})"
+                               "\n";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        write("h.jsonl", before);
+        const int held = ::open("h.jsonl", O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(held, 0);
+        ASSERT_EQ(::flock(held, c.lock), 0);
+        FakePlatform host;
+        CheckedSimDrive drive;
+        load_profile(drive, find_sim_profile("default")->make());
+        Capture out;
+        Capture err;
+        std::FILE* in = input_from("");
+        const auto started = std::chrono::steady_clock::now();
+        std::future<int> run = std::async(std::launch::async, [&] {
+            SimPlatform platform(host, drive);
+            RunContext ctx{.platform = platform, .files = host, .out = out.file(), .in = in};
+            ctx.err = err.file();
+            ctx.history = "h.jsonl";
+            ctx.lock_wait_ms = c.limit_ms;
+            return examine_drive(ctx, "0y");
+        });
+        if (c.let_go) {
+            EXPECT_TRUE(run.wait_for(std::chrono::milliseconds(500)) == std::future_status::timeout)
+                << "the run ended while the lock was held";
+            EXPECT_EQ(read_file("h.jsonl"), before);
+            ::flock(held, LOCK_UN);
+        }
+        const int status = run.get();
+        const auto waited = std::chrono::steady_clock::now() - started;
+        ::close(held);
+        std::fclose(in);
+        if (c.let_go) {
+            EXPECT_EQ(status, 0) << err.text();
+            EXPECT_EQ(read_file("h.jsonl"), before + line);
+        } else {
+            EXPECT_EQ(status, 5);
+            EXPECT_TRUE(contains(
+                err.text(), "cannot append to --history h.jsonl: another program holds its lock"))
+                << err.text();
+            EXPECT_EQ(read_file("h.jsonl"), before);
+            EXPECT_GE(waited, std::chrono::milliseconds(c.limit_ms));
         }
     }
 }
@@ -195,6 +282,9 @@ TEST(HistoryLine, ReadsRecordsBackAndRejectsDamage) {
         {R"({"time_seconds":5,"serial":"A\q"})", false},
         {"{\"time_seconds\":5,\"serial\":\"A\tB\"}", false},
         {R"({"time_seconds":5,"serial":"A","x":[[[[[[[[[[1]]]]]]]]]]})", false},
+        // A value passed over that ends in an escaped backslash ends at its quote.
+        {R"({"time_seconds":5,"note":"C:\\","serial":"A"})", true},
+        {R"({"time_seconds":5,"note":"\\\"","serial":"A"})", true},
     };
     for (const auto& row : rows)
         EXPECT_EQ(parse_history_line(row.line, r), row.record) << row.line;

@@ -8,7 +8,8 @@
 # show the drive's temperature (74) without a textfile error. A prometheus server with a
 # generated configuration then scrapes the exporter every second, with the example alert rules
 # loaded and its storage in the temporary folder; its HTTP API is asked until the temperature,
-# the WARNING state and the health alert come back (60 s at most). Both programs come from
+# the power-on time and the data written of the simulated drive, the WARNING state and the health
+# alert come back (60 s at most). Both programs come from
 # tools/fetch_prometheus.sh (unpacked, never installed) and are stopped by their process ids.
 #
 # Exit status: 0 passed, 1 a check failed, 77 skipped: the packages or curl could not be had
@@ -123,7 +124,11 @@ expect() {
     done
     die "no answer to '$q' holds $*; the last: $answer"
 }
+# The hot drive's NVMe log: 347 K, 1,380 power-on hours, 35,276,512 data units of 512,000 bytes.
 expect 'torvik_pssd_temperature_celsius' '"serial":"SIM00000000000001"' '"74"]'
+expect 'torvik_pssd_power_on_seconds_total' '"serial":"SIM00000000000001"' "\"$((1380 * 3600))\"]"
+expect 'torvik_pssd_data_written_bytes_total' '"serial":"SIM00000000000001"' \
+    "\"$((35276512 * 512000))\"]"
 expect 'torvik_pssd_health == 1' '"verdict":"WARNING"' '"1"]'
 expect 'ALERTS{alertname="PortableSsdHealthNotPassed",alertstate="firing"}' '"verdict":"WARNING"'
 echo "metrics e2e: passed"

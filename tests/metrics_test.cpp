@@ -6,14 +6,17 @@
 //   TORVIK_UPDATE_GOLDEN=1 ctest --test-dir build -R Metrics
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "common/crc32.h"
 #include "model/drive_reader.h"
 #include "report/metrics_text.h"
+#include "scsi/run_manifest.h"
 #include "sim/profiles.h"
 #include "sim/sim_platform.h"
 #include "tests/support/fake_platform.h"
@@ -131,6 +134,57 @@ TEST(MetricsFile, WrittenBesideTheRunOrSaidWhyNot) {
         } else {
             EXPECT_TRUE(contains(run.err, c.holds)) << run.err;
         }
+    }
+}
+
+// A replayed NVMe log whose power-on hours reach 2^64 - 1 or pass 2^64: the history line and the
+// metrics stop at the largest count rather than wrap around.
+TEST(MetricsFile, CountersAtTheirWidthStopThere) {
+    const struct {
+        std::uint64_t high, low;
+        const char* hours;    // in the history line
+        const char* seconds;  // in the metrics
+    } cases[] = {
+        {0, ~std::uint64_t{0}, "18446744073709551615", "66408278665354385814000"},
+        {1, 0, "18446744073709551615", "66408278665354385814000"},
+        {0, 41, "41", "147600"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.hours);
+        ScratchDir dir;
+        FakePlatform host;
+        ASSERT_EQ(run_whole_program(host, {"--sim", "--output-dir", "run", "0y"}).status, 0);
+        const fs::path dump = fs::path("run") / "torvik_pssd_nvme_smart.bin";
+        std::string page = read_file(dump);
+        ASSERT_EQ(page.size(), 512u);
+        for (int i = 0; i < 8; ++i) {
+            page[0x80 + i] = static_cast<char>(c.low >> (8 * i));
+            page[0x88 + i] = static_cast<char>(c.high >> (8 * i));
+        }
+        std::ofstream(dump, std::ios::binary | std::ios::trunc) << page;
+        std::string manifest = read_file(fs::path("run") / kManifestFileName);
+        const std::size_t line = manifest.find("\nnvme_smart ") + 1;
+        char sum[16];
+        std::snprintf(sum, sizeof sum, "%08x",
+                      crc32(reinterpret_cast<const std::uint8_t*>(page.data()), page.size()));
+        manifest.replace(line, manifest.find_first_of("\r\n", line) - line,
+                         std::string("nvme_smart data=512 dump=512 crc32=") + sum);
+        std::ofstream(fs::path("run") / kManifestFileName, std::ios::binary | std::ios::trunc)
+            << manifest;
+
+        const ProgramRun run =
+            run_whole_program(host, {"--replay", "run", "--output-dir", "out", "--history",
+                                     "h.jsonl", "--metrics", "t.prom", "0y"});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(
+            contains(dir.read("h.jsonl"), std::string("\"power_on_hours\":") + c.hours + ","))
+            << dir.read("h.jsonl");
+        const std::string metrics = dir.read("t.prom");
+        const std::size_t sample = metrics.find("\ntorvik_pssd_power_on_seconds_total{");
+        ASSERT_NE(sample, std::string::npos) << metrics;
+        const std::size_t end = metrics.find('\n', sample + 1);
+        EXPECT_EQ(metrics.substr(metrics.rfind(' ', end) + 1, end - metrics.rfind(' ', end) - 1),
+                  c.seconds);
     }
 }
 

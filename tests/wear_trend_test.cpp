@@ -30,6 +30,14 @@ std::vector<WearPoint> monthly(std::size_t months, unsigned used0, unsigned used
     return points;
 }
 
+// A year of runs at 0 % used, the last at 1 %: a line so flat that it reaches 100 % after 9999.
+std::vector<WearPoint> barely_worn() {
+    std::vector<WearPoint> points;
+    for (int i = 0; i < 1000; ++i)
+        points.push_back(at(364.0 * i / 999, i == 999 ? 1u : 0u));
+    return points;
+}
+
 std::vector<WearPoint> joined(std::vector<WearPoint> a, const std::vector<WearPoint>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
@@ -45,7 +53,7 @@ struct Row {
     std::optional<double> used_per_30_days;
     std::optional<double> pe_per_30_days;
     std::size_t window_records;
-    const char* projected;                           // the date, or what not_projected begins with
+    const char* projected;  // the date ("after 9999"), or what not_projected begins with
     std::optional<std::uint64_t> last_written = {};  // the chart's last point, continued
 };
 
@@ -100,6 +108,8 @@ TEST(WearTrend, RatesProjectionAndTheRulesForOddRecords) {
          "2033-05-24"},
         {"only the last 365 days carry the line", joined(old, recent), 11, 0, 0, std::nullopt,
          (50.0 - 1) / (300 + 730) * 30, std::nullopt, 6, "2030-12-06"},
+        {"barely worn", barely_worn(), 1000, 0, 0, std::nullopt, 30.0 / 364, std::nullopt, 1000,
+         "after 9999"},
         {"one record",
          {at(0, 10u, 5 * kGB)},
          1,
@@ -163,7 +173,10 @@ TEST(WearTrend, RatesProjectionAndTheRulesForOddRecords) {
         near(t.pe_cycles_per_30_days, row.pe_per_30_days, "P/E cycles per 30 days");
         EXPECT_EQ(t.window_records, row.window_records);
         if (t.projected_end_time) {
-            EXPECT_EQ(format_utc_time(*t.projected_end_time).substr(0, 10), row.projected);
+            EXPECT_EQ(*t.projected_end_time > kLastUtcSecond
+                          ? "after 9999"
+                          : format_utc_time(*t.projected_end_time).substr(0, 10),
+                      row.projected);
             EXPECT_TRUE(t.not_projected.empty());
         } else {
             EXPECT_EQ(t.not_projected.rfind(row.projected, 0), 0u) << t.not_projected;

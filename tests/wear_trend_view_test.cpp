@@ -90,6 +90,8 @@ TEST(WearTrendView, TrendLineFollowsTheSummary) {
     unknown_written.bytes_written_per_day.reset();
     unknown_written.pe_cycles_per_30_days.reset();
     unknown_written.projected_end_time = at("9999-12-31T23:59:59Z") + 1;
+    WearTrend last_day = unknown_written;
+    last_day.projected_end_time = at("9999-12-31T23:59:59Z");
     WearTrend one;
     one.records = 1;
     one.not_projected = "not enough history (fewer than two runs)\x1b[2J";
@@ -106,6 +108,9 @@ TEST(WearTrendView, TrendLineFollowsTheSummary) {
          "apart)"},
         {unknown_written,
          "Trend: 37 runs over 372 days, 0.31% used per 30 days; 100% used after 9999 (an "
+         "estimate from 30 runs, 2025-12-08 to 2026-12-08)"},
+        {last_day,
+         "Trend: 37 runs over 372 days, 0.31% used per 30 days; 100% used about 9999-12-31 (an "
          "estimate from 30 runs, 2025-12-08 to 2026-12-08)"},
         {one, "Trend: 1 run; not enough history (fewer than two runs)?[2J"},
         {hostile(),
@@ -211,6 +216,29 @@ TEST(WearTrendView, ChartThinsToItsLimitAndDrawsTheProjectionInside) {
     ASSERT_TRUE(std::regex_search(far, m, dashed));
     EXPECT_EQ(m[1], "700.0");
     EXPECT_GT(std::stod(m[2]), 22.0);
+}
+
+// The time axis runs for at least 30 days, and the projection goes on up to twice that past the
+// last run; the percentage scale tops out at the next 25 % above a drive worn past 100 %.
+TEST(WearTrendView, ChartAxisAndScaleStretchToTheirMinimums) {
+    const auto run = [](const char* iso, unsigned used) {
+        return WearPoint{at(iso), used, std::nullopt, std::nullopt, std::nullopt};
+    };
+    WearTrend short_history = projected();
+    short_history.first_time = short_history.window_start = at("2026-11-18T10:00:00Z");
+    short_history.chart = {run("2026-11-18T10:00:00Z", 2), run("2026-12-08T10:00:00Z", 3)};
+    WearTrend worn = projected();
+    worn.chart = {run("2025-12-01T08:00:00Z", 96), run("2026-12-08T10:00:00Z", 104)};
+    const struct {
+        const char* name;
+        WearTrend trend;
+        const char* drawn;
+    } cases[] = {
+        {"20 days of runs", short_history, "text-anchor=\"end\">2027-02-06</text>"},
+        {"a drive at 104 %", worn, "text-anchor=\"end\">125%</text>"},
+    };
+    for (const auto& c : cases)
+        EXPECT_TRUE(chart_of(c.trend).find(c.drawn) != std::string::npos) << c.name;
 }
 
 // Nothing the trend holds puts a number the browser cannot read into the drawing.

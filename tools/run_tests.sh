@@ -25,6 +25,8 @@ command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
 # callgrind, for the speed floors of the Release tests.
 command -v valgrind >/dev/null || need+=(valgrind)
 command -v lintian >/dev/null || need+=(lintian)
+# strace, for the system-call trace of how the outputs and the history reach the disk.
+command -v strace >/dev/null || need+=(strace)
 # clang and its libFuzzer runtime, for the bounded fuzzing runs.
 command -v clang++ >/dev/null || need+=(clang)
 compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
