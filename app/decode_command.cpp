@@ -265,8 +265,15 @@ int decode_lines(std::FILE* in, std::FILE* out, std::FILE* err, bool line_at_a_t
             std::fprintf(err, "--decode: line %lu: %s\n", number,
                          bytes_message(error, bad, id).c_str());
             status = kExitUsage;
-        } else if (id.count > 0 && decode_flash_id(id.bytes.data(), text) != 0) {
-            length = std::strlen(text);
+        } else if (id.count > 0) {
+            // An unknown maker keeps its (empty) line, so the answers stay in step with the input.
+            if (decode_flash_id(id.bytes.data(), text) != 0) {
+                length = std::strlen(text);
+            } else {
+                std::fprintf(err, "--decode: line %lu: unknown flash maker code 0x%02x\n", number,
+                             static_cast<unsigned>(id.bytes[0]));
+                status = kExitUsage;
+            }
         }
         text[length] = '\n';
         output.commit(length + 1);
