@@ -76,7 +76,8 @@ constexpr Option kOptions[] = {
      "on standard output",
      [](Parsed& p, std::string_view v) {
          p.cl.json = true;
-         p.cl.json_stdout = v == "-";
+         // Once given, standard output carries the document alone, whatever --json follows.
+         p.cl.json_stdout = p.cl.json_stdout || v == "-";
          if (!v.empty() && v != "-")
              p.error = "--json= takes '-' (standard output) only";
      }},
@@ -282,11 +283,15 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
         return fail("--all examines every USB drive: it takes no drive number or path");
     if (cl.all && cl.json_stdout)
         return fail("--all writes one JSON report per drive: --json=- cannot be combined with it");
+    const bool sim_list = cl.sim && cl.sim_profile == "list";
+    if (cl.json_stdout && !p.help && !p.version && (sim_list || p.decode))
+        return fail(std::string(sim_list ? "--sim=list" : "--decode") +
+                    " writes text to standard output: --json=- cannot be combined with it");
     if (p.help) {
         cl.mode = Mode::help;
     } else if (p.version) {
         cl.mode = Mode::version;
-    } else if (cl.sim && cl.sim_profile == "list") {
+    } else if (sim_list) {
         cl.mode = Mode::sim_list;
     } else if (p.decode) {
         cl.mode = Mode::decode;
@@ -348,7 +353,9 @@ std::string usage_text() {
         "bridge that refuses vendor commands) is said on standard error.\n"
         "\n"
         "Exit status: 0 the report ran (or the list was shown); 1 bad option, unusable output\n"
-        "folder or unknown flash maker (--decode); 2 bad drive number, no such drive, no answer,\n"
+        "folder, a --metrics or --history FILE that is no regular file or names another of the\n"
+        "run's files, a SOURCE_DATE_EPOCH that is not a decimal integer from 0 to 253402300799,\n"
+        "or unknown flash maker (--decode); 2 bad drive number, no such drive, no answer,\n"
         "or a path that names no drive; 3 drive on another bus; 4 drive or disk cannot be\n"
         "opened; 5 the report ran but an output file is missing or incomplete; 130 interrupted.\n"
         "With --health, a run that examined the drive ends with the verdict instead of 0:\n"

@@ -238,6 +238,29 @@ int output_failed(std::FILE* err) {
     return kExitUsage;
 }
 
+// "--decode: line N: unknown flash maker code 0xHH", put together by hand and written at once:
+// bulk input may hold many such lines, and standard error is unbuffered.
+void say_unknown_maker(std::FILE* err, unsigned long number, std::uint8_t code) {
+    constexpr std::string_view kLine = "--decode: line ";
+    constexpr std::string_view kUnknown = ": unknown flash maker code 0x";
+    constexpr char kHex[] = "0123456789abcdef";
+    char text[96];
+    char* at = std::copy(kLine.begin(), kLine.end(), text);
+    char digits[24];
+    std::size_t n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + number % 10);
+        number /= 10;
+    } while (number != 0);
+    while (n > 0)
+        *at++ = digits[--n];
+    at = std::copy(kUnknown.begin(), kUnknown.end(), at);
+    *at++ = kHex[code >> 4];
+    *at++ = kHex[code & 0xf];
+    *at++ = '\n';
+    std::fwrite(text, 1, static_cast<std::size_t>(at - text), err);
+}
+
 int decode_lines(std::FILE* in, std::FILE* out, std::FILE* err, bool line_at_a_time) {
     int status = kExitOk;
     LineReader reader(in, line_at_a_time);
@@ -265,8 +288,14 @@ int decode_lines(std::FILE* in, std::FILE* out, std::FILE* err, bool line_at_a_t
             std::fprintf(err, "--decode: line %lu: %s\n", number,
                          bytes_message(error, bad, id).c_str());
             status = kExitUsage;
-        } else if (id.count > 0 && decode_flash_id(id.bytes.data(), text) != 0) {
-            length = std::strlen(text);
+        } else if (id.count > 0) {
+            // An unknown maker keeps its (empty) line, so the answers stay in step with the input.
+            if (decode_flash_id(id.bytes.data(), text) != 0) {
+                length = std::strlen(text);
+            } else {
+                say_unknown_maker(err, number, id.bytes[0]);
+                status = kExitUsage;
+            }
         }
         text[length] = '\n';
         output.commit(length + 1);

@@ -29,6 +29,18 @@ std::uint64_t count(std::size_t n) {
     return n;
 }
 
+// A line of the history as the trend takes it: a time outside the tool's range is no run of it.
+bool read_record(std::string_view line, HistoryRecord& record) {
+    return parse_history_line(line, record) && is_run_time(record.point.time);
+}
+
+// The message for a run the history holds already.
+void say_recorded(const RunContext& ctx, const std::string& name, std::int64_t now) {
+    if (ctx.err != nullptr)
+        print_message(ctx.err, "%s: this run (%s) is recorded already; not added again\n",
+                      name.c_str(), format_utc_time(now).c_str());
+}
+
 // The figures of the current run, as its line will hold them.
 WearPoint current_point(std::int64_t time, const KeyFigures& k) {
     return WearPoint{time, k.percentage_used, k.data_written_bytes, k.power_on_hours,
@@ -55,7 +67,7 @@ HistoryScan scan_history(HistoryReader& reader, std::string_view serial, std::in
         ++scan.lines;
         if (blank(line))
             return;
-        if (!parse_history_line(line, record)) {
+        if (!read_record(line, record)) {
             damaged(scan.lines);
             return;
         }
@@ -111,6 +123,7 @@ HistoryScan scan_history(HistoryReader& reader, std::string_view serial, std::in
             at_eof = true;
         end += static_cast<std::size_t>(n);
     }
+    scan.read_end = reader.offset();
     if (scan.damaged > kHistoryNotesShown && err != nullptr)
         print_message(err, "%s: %" PRIu64 " more damaged lines skipped\n", name.c_str(),
                       count(scan.damaged - kHistoryNotesShown));
@@ -185,21 +198,41 @@ HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model) {
     if (!ctx.health && ctx.err != nullptr)
         print_message(ctx.err, "%s: %s\n", name.c_str(), trend_summary(*model.trend).c_str());
     if (scan.duplicate) {
-        if (ctx.err != nullptr)
-            print_message(ctx.err, "%s: this run (%s) is recorded already; not added again\n",
-                          name.c_str(), format_utc_time(now).c_str());
+        say_recorded(ctx, name, now);
         return plan;
     }
     plan.append = true;
+    plan.read_end = scan.read_end;
     return plan;
 }
 
-bool append_drive_history(const RunContext& ctx, const DriveModel& model) {
-    const std::string line =
-        history_line(model.run_time.value_or(0), kProgramVersion, key_figures(model));
+bool append_drive_history(const RunContext& ctx, const DriveModel& model, const HistoryPlan& plan) {
+    const std::int64_t now = model.run_time.value_or(0);
+    const KeyFigures figures = key_figures(model);
+    const std::string line = history_line(now, kProgramVersion, figures);
+    // Another run of the same drive and time (a folder replayed twice at once) may have appended
+    // since the history was read: looked for again under the append's lock.
+    const std::string serial = utf8_text(figures.drive.serial);
+    AppendCheck check;
+    check.read_end = plan.read_end;
+    check.recorded = [&](std::string_view appended) {
+        HistoryRecord record;
+        while (!appended.empty()) {
+            const std::size_t newline = appended.find('\n');
+            const std::string_view text = appended.substr(0, newline);
+            appended.remove_prefix(newline == std::string_view::npos ? appended.size()
+                                                                     : newline + 1);
+            if (read_record(text, record) && record.point.time == now && record.serial == serial)
+                return true;
+        }
+        return false;
+    };
     std::string error;
-    if (append_history_line(ctx.history, line, error, ctx.lock_wait_ms))
+    if (append_history_line(ctx.history, line, error, ctx.lock_wait_ms, &check)) {
+        if (check.already)
+            say_recorded(ctx, shown(ctx.history), now);
         return true;
+    }
     if (ctx.err != nullptr)
         print_message(ctx.err, "cannot append to %s: %s\n", shown(ctx.history).c_str(),
                       printable_text(error.c_str()).c_str());

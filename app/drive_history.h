@@ -29,6 +29,7 @@ struct HistoryScan {
     bool duplicate = false;   // the drive has a record at `now` already
     bool failed = false;      // the file could not be read to its end; the reason in error
     std::string error;
+    std::uint64_t read_end = 0;  // the bytes read: the file's length at the read
 };
 
 // Streams the history from reader: each record whose serial is `serial` (as utf8_text gives it)
@@ -40,15 +41,17 @@ HistoryScan scan_history(HistoryReader& reader, std::string_view serial, std::in
                          WearTrendBuilder& builder, std::FILE* err, const std::string& name);
 
 struct HistoryPlan {
-    bool append = false;  // the run is to be appended after the outputs
-    bool failed = false;  // the file could not be read; said on standard error
+    bool append = false;         // the run is to be appended after the outputs
+    bool failed = false;         // the file could not be read; said on standard error
+    std::uint64_t read_end = 0;  // the file's length when it was read
 };
 
 // Reads ctx.history and sets model.trend, the current run its last point. A run without a time
 // or a serial number is neither read nor appended (said on standard error).
 HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model);
 
-// Appends the run's line; false, said on standard error, when it could not be.
-bool append_drive_history(const RunContext& ctx, const DriveModel& model);
+// Appends the run's line unless a line of the same drive and time was appended after plan's read
+// (said on standard error, and true); false, said on standard error, when it could not be.
+bool append_drive_history(const RunContext& ctx, const DriveModel& model, const HistoryPlan& plan);
 
 }  // namespace torvik

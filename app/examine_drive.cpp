@@ -165,6 +165,8 @@ void report_open_failure(RunContext& ctx, std::int32_t drive) {
 ExaminedDrive examine_open_drive(RunContext& ctx, const DriveFolder& folder, DriveHandle disk,
                                  std::int32_t drive, const OsVersion& os) {
     ExaminedDrive examined;
+    // The caller holds the folder's lock: no temporary there belongs to a live run.
+    folder.files.remove_leftover_temps(run_file_names());
     // The report file is written all along and replaces the previous one only at the end,
     // complete, before the closing prompt can open it.
     OutputFile report(folder.files, kReportFileName, FileKind::text);
@@ -185,10 +187,8 @@ ExaminedDrive examine_open_drive(RunContext& ctx, const DriveFolder& folder, Dri
     if (ctx.json) {
         const std::string json = json_report_text(examined.info, model);
         model.file(kJsonReportFileName, write_json_report(folder.files, ctx.out, json));
-        if (ctx.json_out != nullptr) {
-            std::fputs(json.c_str(), ctx.json_out);
-            std::fflush(ctx.json_out);
-        }
+        if (ctx.json_out != nullptr && !write_whole_output(ctx.json_out, json.c_str(), ctx.err))
+            examined.status = kExitFilesIncomplete;
     }
     if (ctx.html) {
         model.file(kHtmlReportFileName,
@@ -197,7 +197,7 @@ ExaminedDrive examine_open_drive(RunContext& ctx, const DriveFolder& folder, Dri
     folder.files.sync_folder();
     if (report_unwritten_files(ctx, folder.files, model))
         examined.status = kExitFilesIncomplete;
-    if (history.failed || (history.append && !append_drive_history(ctx, model)))
+    if (history.failed || (history.append && !append_drive_history(ctx, model, history)))
         examined.status = kExitFilesIncomplete;
     name_asked_files(ctx.err, model, AskedFiles{ctx.json, ctx.html, folder.shown});
     return examined;
@@ -280,6 +280,7 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         const DriveGuard disk(ctx.platform, ctx.platform.open_drive(path, kDiskOpenFlags));
         if (!disk.is_open()) {
             report_open_failure(ctx, choice.drive);
+            lock.release();  // the metrics' folder may be this one, whose lock they take
             write_run_metrics(ctx, choice.drive, nullptr);
             return refused(ctx, kExitOpenFailed, "the disk could not be opened");
         }

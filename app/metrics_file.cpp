@@ -3,7 +3,9 @@
 #include <filesystem>
 #include <memory>
 
+#include "app/examine_drive.h"
 #include "app/program_message.h"
+#include "app/run_start.h"
 #include "common/printable_text.h"
 #include "platform/output_file.h"
 
@@ -37,6 +39,19 @@ bool write_metrics_file(const std::string& file, std::span<const MetricsDrive> d
         if (error.rfind(opener_prefix, 0) == 0)
             error = "its folder " + folder + " " + error.substr(opener_prefix.size());
         say_not_written(err, file, error);
+        return false;
+    }
+    // Held while the file is written (the collector never takes it), so the temporaries a killed
+    // run left beside FILE can be told from a live run's and removed.
+    const FolderLock lock(*files, kFolderLockWaitMs);
+    if (!lock.held()) {
+        say_not_written(err, file, "another run is still writing metrics into its folder");
+        return false;
+    }
+    files->remove_leftover_temps({name.c_str()});
+    // Checked before the drive was touched; looked at again here, as the name is replaced.
+    if (const char* what = not_a_regular_file(path)) {
+        say_not_written(err, file, what);
         return false;
     }
     // LF line ends on every platform: the collectors' parser takes no CR.

@@ -14,6 +14,7 @@
 #include "app/examine_drive.h"
 #include "app/exit_status.h"
 #include "app/program_message.h"
+#include "app/run_start.h"
 #include "common/printable_text.h"
 #include "platform/host_platform.h"
 #include "report/health_block.h"
@@ -169,6 +170,10 @@ int run_program(int argc, const char* const* argv, Platform& host,
         case Mode::list:
         case Mode::run:
             break;
+    }
+    if (cl.mode == Mode::run) {
+        if (const int status = check_run_start(cl, console.err); status != kExitOk)
+            return status;
     }
 
     if (cl.sim) {

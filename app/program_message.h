@@ -13,4 +13,8 @@ void print_message(std::FILE* out, const char* format, ...) __attribute__((forma
 void vprint_message(std::FILE* out, const char* format, std::va_list args)
     __attribute__((format(printf, 2, 0)));
 
+// Writes text on out and flushes it. False, with "writing the output failed: why" on err, when
+// not all of it got through (a full disk, a file-size limit, a closed pipe).
+bool write_whole_output(std::FILE* out, const char* text, std::FILE* err);
+
 }  // namespace torvik

@@ -48,6 +48,32 @@ inline constexpr std::int64_t kSecondsPerDay = 86400;
 inline constexpr std::int64_t kFirstUtcSecond = -62167219200;  // 0000-01-01T00:00:00Z
 inline constexpr std::int64_t kLastUtcSecond = 253402300799;   // 9999-12-31T23:59:59Z
 
+// Every time the tool reads or writes (a run's time, a history line's, SOURCE_DATE_EPOCH) lies in
+// 1970-01-01T00:00:00Z to 9999-12-31T23:59:59Z: differences of two never overflow, and the number
+// and its text always say the same moment.
+inline constexpr std::int64_t kFirstRunSecond = 0;
+inline constexpr bool is_run_time(std::int64_t seconds) {
+    return seconds >= kFirstRunSecond && seconds <= kLastUtcSecond;
+}
+
+// A run time given as text (SOURCE_DATE_EPOCH): decimal digits only, no sign, space or exponent,
+// in the range above. False for anything else.
+inline bool parse_run_seconds(std::string_view text, std::int64_t& seconds) {
+    constexpr std::size_t kMaxDigits = 19;  // leading zeros aside, the range needs 12
+    if (text.empty() || text.size() > kMaxDigits)
+        return false;
+    std::int64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + (c - '0');
+        if (value > kLastUtcSecond)
+            return false;
+    }
+    seconds = value;
+    return true;
+}
+
 // "YYYY-MM-DDTHH:MM:SSZ"; a moment outside years 0 to 9999 is clamped to the nearest end.
 inline std::string format_utc_time(std::int64_t seconds) {
     seconds = seconds < kFirstUtcSecond ? kFirstUtcSecond : seconds;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/utc_time.h"
 #include "platform/host_platform.h"
 #include "platform/platform.h"
 
@@ -78,10 +79,8 @@ bool Platform::runs_privileged() const {
 
 std::optional<std::int64_t> Platform::run_time() {
     if (const char* pinned = std::getenv("SOURCE_DATE_EPOCH"); pinned != nullptr && *pinned) {
-        std::int64_t seconds = 0;
-        const char* end = pinned + std::strlen(pinned);
-        const auto [at, ec] = std::from_chars(pinned, end, seconds);
-        if (ec == std::errc() && at == end && seconds >= 0)
+        // A value that is not one is refused before the run starts (check_run_start).
+        if (std::int64_t seconds = 0; parse_run_seconds(pinned, seconds))
             return seconds;
     }
     const auto now = std::chrono::system_clock::now().time_since_epoch();

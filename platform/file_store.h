@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace torvik {
 
@@ -50,6 +51,10 @@ class FileStore {
     // cannot be locked at all (a file system without locks) counts as locked.
     virtual bool lock_folder(int /*wait_ms*/) { return true; }
     virtual void unlock_folder() {}
+    // Removes what a killed run left behind: the regular files named as temporaries of one of
+    // names (temp_file_name's form). Only while this store holds the folder's lock, which every
+    // writer of the folder holds while it writes, so no temporary there belongs to a live run.
+    virtual void remove_leftover_temps(const std::vector<const char*>& /*names*/) {}
 
     // The folder `name` inside this one, made when it is missing, as a store of its own. name is
     // one plain component; a link in its place is never followed and anything but a directory is

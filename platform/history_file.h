@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -29,21 +30,36 @@ class HistoryReader {
     HistoryOpen open(const std::string& path, std::string& message);
     // Bytes read into buffer, 0 at the end of the file, -1 on an error (the reason in message).
     std::ptrdiff_t read(char* buffer, std::size_t size, std::string& message);
+    // Bytes read so far: where the file ended when read() gave 0.
+    std::uint64_t offset() const { return offset_; }
 
   private:
     std::intptr_t handle_ = -1;
+    std::uint64_t offset_ = 0;
 };
 
 // How long an append waits for another run that holds the file's lock.
 inline constexpr int kHistoryLockWaitMs = 10000;
 
+// What an append checks under the lock before it writes: the bytes appended since the caller read
+// the file (from read_end, the length it read; the whole file when it is shorter now), given to
+// recorded, which says whether they hold the line's run already. Another run may have appended
+// it between the read and the lock.
+struct AppendCheck {
+    std::uint64_t read_end = 0;
+    std::function<bool(std::string_view appended)> recorded;
+    bool already = false;  // set when recorded said so: nothing was appended
+};
+
 // Appends line (one whole line, ending in '\n') as one write under the file's exclusive advisory
 // lock, so two runs never interleave their lines; existing bytes are never rewritten. A file
 // whose last byte is not a line end (an earlier write cut short) first gets one, in the same
-// write, so the new line stands on a line of its own. A missing file is created (read and write
-// for its owner, read for others, less the umask); an existing one keeps its permissions. False,
-// with the reason in message, when the line could not be appended whole.
+// write, so the new line stands on a line of its own. A write that fails or is cut short (a full
+// disk, a file-size limit) is undone: the file is cut back to its length before the append,
+// still under the lock. A missing file is created (read and write for its owner, read for
+// others, less the umask); an existing one keeps its permissions. False, with the reason in
+// message, when the line could not be appended whole.
 bool append_history_line(const std::string& path, std::string_view line, std::string& message,
-                         int lock_wait_ms = kHistoryLockWaitMs);
+                         int lock_wait_ms = kHistoryLockWaitMs, AppendCheck* check = nullptr);
 
 }  // namespace torvik

@@ -21,6 +21,11 @@ bool process_runs_privileged();
 // receives the console's text. False when that cannot be done.
 bool open_missing_standard_streams();
 
+// The name of the kernel's pseudo file system (proc, sysfs, ...) that holds path, whose files look
+// regular but are the kernel's interfaces, not data; nullptr when it is on an ordinary one or
+// cannot be told. Windows has none.
+const char* pseudo_file_system(const char* path);
+
 // Whether the stream is a terminal, where a person types and waits for each answer.
 bool is_terminal(std::FILE* stream);
 

@@ -5,6 +5,7 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
+#include <sys/vfs.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -383,6 +384,29 @@ const char* host_platform_name() {
 
 bool process_runs_privileged() {
     return ::geteuid() == 0;
+}
+
+// The magic numbers statfs gives for the kernel's own file systems. devtmpfs gives tmpfs's, so it
+// cannot be told this way; its device nodes are refused for not being regular files.
+const char* pseudo_file_system(const char* path) {
+    struct Magic {
+        unsigned long type;
+        const char* name;
+    };
+    constexpr Magic kPseudo[] = {
+        {0x9fa0, "proc"},         {0x62656572, "sysfs"},       {0x64626720, "debugfs"},
+        {0x74726163, "tracefs"},  {0x73636673, "securityfs"},  {0x27e0eb, "cgroup"},
+        {0x63677270, "cgroup2"},  {0xcafe4a11, "bpf"},         {0xde5e81e4, "efivarfs"},
+        {0x62656570, "configfs"}, {0x42494e4d, "binfmt_misc"},
+    };
+    struct statfs fs {};
+    if (::statfs(path, &fs) != 0)
+        return nullptr;
+    for (const Magic& magic : kPseudo) {
+        if (static_cast<unsigned long>(fs.f_type) == magic.type)
+            return magic.name;
+    }
+    return nullptr;
 }
 
 bool is_terminal(std::FILE* stream) {

@@ -1,5 +1,6 @@
 // The output store on POSIX systems: a descriptor of the output folder, and every file created,
 // renamed and removed relative to it (openat, renameat, unlinkat).
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -56,6 +57,7 @@ class PosixFolderStore final : public FileStore {
         if (folder_ >= 0)
             ::flock(folder_, LOCK_UN);
     }
+    void remove_leftover_temps(const std::vector<const char*>& names) override;
     std::unique_ptr<FileStore> open_subfolder(const char* name, std::string& error) override;
 
   private:
@@ -161,6 +163,29 @@ bool PosixFolderStore::lock_folder(int wait_ms) {
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
     }
+}
+
+void PosixFolderStore::remove_leftover_temps(const std::vector<const char*>& names) {
+    if (folder_ < 0)
+        return;  // the current folder without a descriptor has no lock either
+    const int listing = ::openat(folder_, ".", kFolderOpenFlags);
+    DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (dir == nullptr) {
+        if (listing >= 0)
+            ::close(listing);
+        return;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        bool ours = false;
+        for (const char* final_name : names)
+            ours = ours || is_temp_file_name(name, final_name);
+        struct stat st {};
+        if (ours && ::fstatat(folder_, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode))
+            ::unlinkat(folder_, entry->d_name, 0);
+    }
+    ::closedir(dir);
 }
 
 // mkdirat and openat relative to the folder's descriptor, the open with O_NOFOLLOW: a link planted

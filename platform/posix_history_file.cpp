@@ -87,6 +87,7 @@ HistoryOpen HistoryReader::open(const std::string& path, std::string& message) {
     if (handle_ >= 0)
         ::close(static_cast<int>(handle_));
     handle_ = fd;
+    offset_ = 0;
     return HistoryOpen::ok;
 }
 
@@ -97,12 +98,36 @@ std::ptrdiff_t HistoryReader::read(char* buffer, std::size_t size, std::string& 
             continue;
         if (n < 0)
             message = std::strerror(errno);
+        else
+            offset_ += static_cast<std::uint64_t>(n);
         return n;
     }
 }
 
+namespace {
+
+// The bytes from `from` to `end`, read under the caller's lock.
+bool read_between(int fd, off_t from, off_t end, std::string& text, std::string& message) {
+    text.resize(static_cast<std::size_t>(end - from));
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n =
+            ::pread(fd, text.data() + done, text.size() - done, from + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            message = n < 0 ? std::strerror(errno) : "the file became shorter while locked";
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
 bool append_history_line(const std::string& path, std::string_view line, std::string& message,
-                         int lock_wait_ms) {
+                         int lock_wait_ms, AppendCheck* check) {
     bool missing = false;
     const Descriptor file{open_regular(path, O_RDWR | O_APPEND | O_CREAT, message, missing)};
     if (file.fd < 0)
@@ -131,11 +156,25 @@ bool append_history_line(const std::string& path, std::string_view line, std::st
         message = std::strerror(errno);
         return false;
     }
+    if (check != nullptr && check->recorded) {
+        const auto known = static_cast<off_t>(check->read_end);
+        std::string appended;
+        if (!read_between(file.fd, known <= end ? known : 0, end, appended, message))
+            return false;
+        check->already = check->recorded(appended);
+        if (check->already)
+            return true;
+    }
     if (last != '\n')
         text += '\n';
     text += line;
-    if (!write_all(file.fd, text.data(), text.size(), message))
+    if (!write_all(file.fd, text.data(), text.size(), message)) {
+        // Half a line would be a damaged line for every later run: the file goes back to where
+        // it ended. A file-size limit or a full disk never refuses making a file shorter.
+        while (::ftruncate(file.fd, end) != 0 && errno == EINTR) {
+        }
         return false;
+    }
     if (::fsync(file.fd) != 0) {
         message = std::strerror(errno);
         return false;

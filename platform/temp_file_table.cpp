@@ -40,4 +40,15 @@ std::string temp_file_name(const char* final_name, std::uint32_t random) {
     return std::string(final_name) + suffix;
 }
 
+bool is_temp_file_name(std::string_view name, std::string_view final_name) {
+    constexpr std::string_view kEnd = ".tmp";
+    constexpr std::size_t kDigits = 8;
+    if (name.size() != final_name.size() + 1 + kDigits + kEnd.size() ||
+        name.substr(0, final_name.size()) != final_name || name[final_name.size()] != '.' ||
+        name.substr(name.size() - kEnd.size()) != kEnd)
+        return false;
+    const std::string_view digits = name.substr(final_name.size() + 1, kDigits);
+    return digits.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
 }  // namespace torvik

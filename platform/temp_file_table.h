@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace torvik {
 
@@ -47,5 +48,9 @@ TempFileTable& temp_file_table();
 
 // The temporary name for final_name: the same name with a random suffix, so the same directory.
 std::string temp_file_name(const char* final_name, std::uint32_t random);
+
+// Whether name is one temp_file_name gives for final_name: final_name, '.', 8 hexadecimal digits,
+// ".tmp".
+bool is_temp_file_name(std::string_view name, std::string_view final_name);
 
 }  // namespace torvik

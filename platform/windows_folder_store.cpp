@@ -77,6 +77,7 @@ class WindowsFolderStore final : public FileStore {
         if (mutex_ != nullptr)
             ::ReleaseMutex(mutex_);
     }
+    void remove_leftover_temps(const std::vector<const char*>& names) override;
     std::unique_ptr<FileStore> open_subfolder(const char* name, std::string& error) override;
 
   private:
@@ -89,6 +90,25 @@ class WindowsFolderStore final : public FileStore {
     HANDLE mutex_ = nullptr;
     std::minstd_rand random_{std::random_device{}()};  // suffixes of temporary names
 };
+
+void WindowsFolderStore::remove_leftover_temps(const std::vector<const char*>& names) {
+    if (mutex_ == nullptr)
+        return;  // not locked: a temporary may be another run's
+    for (const char* final_name : names) {
+        WIN32_FIND_DATAA found{};
+        const HANDLE search = ::FindFirstFileA((prefix_ + final_name + ".*.tmp").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            continue;
+        do {
+            constexpr DWORD kNotPlain =
+                FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+            if ((found.dwFileAttributes & kNotPlain) == 0 &&
+                is_temp_file_name(found.cFileName, final_name))
+                ::DeleteFileA((prefix_ + found.cFileName).c_str());
+        } while (::FindNextFileA(search, &found));
+        ::FindClose(search);
+    }
+}
 
 bool WindowsFolderStore::inside_folder(HANDLE file) const {
     if (folder_path_.empty())

@@ -56,6 +56,38 @@ HANDLE open_regular(const std::string& path, DWORD access, DWORD disposition, st
     return h;
 }
 
+// Reads size bytes at offset; false with the reason in message.
+bool read_at(HANDLE h, unsigned long long offset, char* data, std::size_t size,
+             std::string& message) {
+    while (size > 0) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 20));
+        DWORD n = 0;
+        if (!ReadFile(h, data, want, &n, &at) || n == 0) {
+            message = n == 0 ? "the file became shorter while locked"
+                             : windows_error_text(GetLastError());
+            return false;
+        }
+        data += n;
+        size -= n;
+        offset += n;
+    }
+    return true;
+}
+
+// Cuts the file back to length through a second handle with write rights: the append handle
+// has none but appending.
+void cut_back(HANDLE h, unsigned long long length) {
+    const WindowsHandle writer{ReOpenFile(h, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, 0)};
+    if (writer.h == INVALID_HANDLE_VALUE)
+        return;
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = static_cast<LONGLONG>(length);
+    SetFileInformationByHandle(writer.h, FileEndOfFileInfo, &end, sizeof end);
+}
+
 }  // namespace
 
 HistoryReader::~HistoryReader() {
@@ -71,6 +103,7 @@ HistoryOpen HistoryReader::open(const std::string& path, std::string& message) {
     if (handle_ != -1)
         CloseHandle(reinterpret_cast<HANDLE>(handle_));
     handle_ = reinterpret_cast<std::intptr_t>(h);
+    offset_ = 0;
     return HistoryOpen::ok;
 }
 
@@ -81,11 +114,12 @@ std::ptrdiff_t HistoryReader::read(char* buffer, std::size_t size, std::string& 
         message = windows_error_text(GetLastError());
         return -1;
     }
+    offset_ += n;
     return static_cast<std::ptrdiff_t>(n);
 }
 
 bool append_history_line(const std::string& path, std::string_view line, std::string& message,
-                         int lock_wait_ms) {
+                         int lock_wait_ms, AppendCheck* check) {
     bool missing = false;
     // A new file takes the folder's inherited permissions, as any file the user makes there.
     const WindowsHandle file{open_regular(path, FILE_READ_DATA | FILE_APPEND_DATA | SYNCHRONIZE,
@@ -122,17 +156,18 @@ bool append_history_line(const std::string& path, std::string_view line, std::st
         message = windows_error_text(GetLastError());
         return false;
     }
+    const auto end = static_cast<unsigned long long>(size.QuadPart);
     char last = '\n';
-    if (size.QuadPart > 0) {
-        OVERLAPPED at{};
-        const auto offset = static_cast<unsigned long long>(size.QuadPart - 1);
-        at.Offset = static_cast<DWORD>(offset);
-        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-        DWORD n = 0;
-        if (!ReadFile(file.h, &last, 1, &n, &at) || n != 1) {
-            message = windows_error_text(GetLastError());
+    if (end > 0 && !read_at(file.h, end - 1, &last, 1, message))
+        return false;
+    if (check != nullptr && check->recorded) {
+        const unsigned long long from = check->read_end <= end ? check->read_end : 0;
+        std::string appended(static_cast<std::size_t>(end - from), '\0');
+        if (!read_at(file.h, from, appended.data(), appended.size(), message))
             return false;
-        }
+        check->already = check->recorded(appended);
+        if (check->already)
+            return true;
     }
     std::string text;
     if (last != '\n')
@@ -142,6 +177,7 @@ bool append_history_line(const std::string& path, std::string_view line, std::st
     if (!WriteFile(file.h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
         written != text.size()) {
         message = windows_error_text(GetLastError());
+        cut_back(file.h, end);  // never half a line: the file ends where it did
         return false;
     }
     if (!FlushFileBuffers(file.h)) {

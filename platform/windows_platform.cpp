@@ -204,6 +204,10 @@ bool process_runs_privileged() {
     return elevated;
 }
 
+const char* pseudo_file_system(const char*) {
+    return nullptr;
+}
+
 bool is_terminal(std::FILE* stream) {
     return ::_isatty(::_fileno(stream)) != 0;
 }

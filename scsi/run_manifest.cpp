@@ -133,6 +133,7 @@ bool parse_manifest(std::string_view text, RunManifest& manifest, std::string& e
     }
     std::array<bool, kCommandCount> named{};
     std::size_t line_number = 0;
+    bool run_time_seen = false;
     while (!text.empty()) {
         const std::size_t newline = text.find('\n');
         std::string_view line = text.substr(0, newline);
@@ -154,11 +155,18 @@ bool parse_manifest(std::string_view text, RunManifest& manifest, std::string& e
         const std::size_t space = line.find(' ');
         if (space != std::string_view::npos && line.substr(0, space) == kRunTimeKey) {
             std::int64_t seconds = 0;
-            if (manifest.run_time)
+            if (run_time_seen)
                 return fail("run time given twice");
+            run_time_seen = true;
             if (!parse_utc_time(line.substr(space + 1), seconds))
                 return fail("a run time that is not YYYY-MM-DDTHH:MM:SSZ");
-            manifest.run_time = seconds;
+            // The text form reaches 9999-12-31 at most; a time before 1970 no run has.
+            if (is_run_time(seconds))
+                manifest.run_time = seconds;
+            else if (notes != nullptr)
+                notes->push_back("line " + std::to_string(line_number) + ": run_time " +
+                                 std::string(line.substr(space + 1)) +
+                                 " is before 1970-01-01; the run replays with an unknown time");
             continue;
         }
         if (space == std::string_view::npos)

@@ -87,6 +87,15 @@ TEST(CommandLine, EveryArgumentCaseAndWhatItGives) {
         {{"--json="}, "error: --json= needs -"},
         {{"--json=-", "0y"}, "run arg=0y json=-"},
         {{"--json", "-"}, "run arg=- json"},
+        // Once given, --json=- holds: a later --json keeps standard output for the document.
+        {{"--json=-", "--json", "0y"}, "run arg=0y json=-"},
+        {{"--json", "--json=-", "0y"}, "run arg=0y json=-"},
+        {{"--json=-", "--sim=list"},
+         "error: --sim=list writes text to standard output: --json=- cannot be combined with it"},
+        {{"--decode", "-", "--json=-"},
+         "error: --decode writes text to standard output: --json=- cannot be combined with it"},
+        {{"--json=-", "--decode", "98", "--help"}, "help json=- b:98"},
+        {{"--version", "--json=-", "--sim", "list"}, "version sim=list json=-"},
         // A drive named by its path, with --device or in the drive argument's place.
         {{"--device", "/dev/sdb", "y"}, "run arg=y device=/dev/sdb"},
         {{"y", "--device=/dev/sg1"}, "run arg=y device=/dev/sg1"},

@@ -4,11 +4,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "app/drive_history.h"
 #include "platform/history_file.h"
+#include "platform/output_folder.h"
 #include "tests/support/scratch.h"
 
 namespace torvik::testing {
@@ -63,6 +65,54 @@ TEST(HistoryAppend, AppendsAWholeLineAfterWhatIsThere) {
     HistoryReader reader;
     std::string message;
     EXPECT_EQ(reader.open("missing.jsonl", message), HistoryOpen::missing);
+}
+
+// Under the lock the append is shown what was appended since the caller's read (all of the file
+// when it is shorter now), and leaves the file alone when that holds the run already. The
+// folder's leftover temporaries of the run's names go; nothing else does.
+TEST(HistoryAppend, LooksAgainUnderTheLockAndRemovesOnlyLeftovers) {
+    const struct {
+        const char* name;
+        std::uint64_t read_end;
+        const char* seen;  // what the check is given
+        bool already;
+    } rows[] = {
+        {"another run's line since the read", 8, "{\"n\":2}\n", true},
+        {"nothing since the read", 16, "", false},
+        {"a file shorter than the read", 99, "{\"n\":1}\n{\"n\":2}\n", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScratchDir dir;
+        const std::string before = "{\"n\":1}\n{\"n\":2}\n";
+        std::ofstream("h.jsonl", std::ios::binary) << before;
+        std::string seen;
+        AppendCheck check;
+        check.read_end = row.read_end;
+        check.recorded = [&](std::string_view appended) {
+            seen = appended;
+            return appended.find("\"n\":2") != std::string_view::npos;
+        };
+        std::string message;
+        EXPECT_TRUE(append_history_line("h.jsonl", "{\"n\":2}\n", message, 0, &check)) << message;
+        EXPECT_EQ(seen, row.seen);
+        EXPECT_EQ(check.already, row.already);
+        EXPECT_EQ(read_back("h.jsonl"), row.already ? before : before + "{\"n\":2}\n");
+    }
+    ScratchDir dir;
+    for (const char* name : {"r.txt.0123abcd.tmp", "r.txt.0123abcd.tmp.x", "r.txt.0123abc.tmp",
+                             "other.txt.0123abcd.tmp", "r.txt"})
+        std::ofstream(name) << "x";
+    std::string error;
+    const std::unique_ptr<FileStore> files = open_output_folder("", error);
+    ASSERT_NE(files, nullptr) << error;
+    ASSERT_TRUE(files->lock_folder(0));
+    files->remove_leftover_temps({"r.txt"});
+    files->unlock_folder();
+    EXPECT_FALSE(fs::exists("r.txt.0123abcd.tmp"));
+    for (const char* kept :
+         {"r.txt.0123abcd.tmp.x", "r.txt.0123abc.tmp", "other.txt.0123abcd.tmp", "r.txt"})
+        EXPECT_TRUE(fs::exists(kept)) << kept;
 }
 
 // Many read blocks' worth of lines, so that lines and an over-long one cross the blocks' edges:

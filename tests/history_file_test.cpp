@@ -51,7 +51,7 @@ unsigned mode_of(const fs::path& path) {
     return static_cast<unsigned>(fs::status(path).permissions() & fs::perms::mask);
 }
 
-TEST(HistoryFile, AppendsOnceAndRefusesWhatIsNoFile) {
+TEST(HistoryFile, AppendsOnceAndSkipsDamagedLines) {
     const std::string earlier = default_line(kFakeRunTime - 40 * kSecondsPerDay);
     const std::string current = default_line(kFakeRunTime);
     const std::string later = default_line(kFakeRunTime + kSecondsPerDay);
@@ -118,21 +118,6 @@ TEST(HistoryFile, AppendsOnceAndRefusesWhatIsNoFile) {
          {"is recorded already; not added again", "2 runs over 40 days"},
          earlier + current,
          created},
-        {"a symbolic link is refused",
-         [&](const fs::path& f) {
-             write(f.parent_path() / "target", earlier);
-             fs::create_symlink("target", f);
-         },
-         5,
-         {"cannot read --history h.jsonl: it is a symbolic link"},
-         earlier,
-         created},
-        {"a directory is refused",
-         [](const fs::path& f) { fs::create_directory(f); },
-         5,
-         {"cannot read --history h.jsonl: it is a directory"},
-         "",
-         0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -144,8 +129,6 @@ TEST(HistoryFile, AppendsOnceAndRefusesWhatIsNoFile) {
         EXPECT_EQ(run.status, c.status) << run.err;
         for (const std::string& note : c.notes)
             EXPECT_TRUE(contains(run.err, note)) << note << "\nin:\n" << run.err;
-        if (fs::is_directory(file))
-            continue;
         EXPECT_EQ(read_file(file), c.file);
         const unsigned mode = mode_of(file);
         if (c.mode == created) {
