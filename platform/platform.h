@@ -2,8 +2,8 @@
 //
 // The interface is the handful of Windows services the tool uses, shaped as it uses them, and one
 // neutral SCSI pass-through (platform/pass_through.h), so everything above it reads the same on
-// every platform. One implementation is chosen in app/
-// and handed down in a run context; nothing above this layer includes an OS header.
+// every platform. One implementation is chosen in app/ and handed down in a run context; nothing
+// above this layer includes an OS header.
 #pragma once
 
 #include <cstddef>

@@ -15,6 +15,7 @@ namespace torvik {
 namespace {
 
 constexpr std::uint32_t kErrorInvalidFunction = 1;
+constexpr std::uint32_t kErrorGenFailure = 31;
 constexpr std::uint8_t kStatusCheckCondition = 0x02;
 
 // The system's words for the Windows error codes the simulated drive's faults use, on any host.
@@ -28,7 +29,7 @@ std::string windows_error_words(std::uint32_t error) {
         {kErrorFileNotFound, "The system cannot find the file specified"},
         {kErrorAccessDenied, "Access is denied"},
         {kErrorInvalidHandle, "The handle is invalid"},
-        {31, "A device attached to the system is not functioning"},
+        {kErrorGenFailure, "A device attached to the system is not functioning"},
         {kErrorInvalidParameter, "The parameter is incorrect"},
         {kTunnelUnknownError, "The request could not be performed because of an I/O device error"},
     };
@@ -170,32 +171,38 @@ bool SimPlatform::query_property(const SimDrive& drive, const void* in, std::uin
 
 PassThroughResult SimPlatform::pass_through(DriveHandle drive, const PassThroughRequest& request) {
     const auto open = open_.find(drive);
-    std::uint32_t error =
-        open == open_.end()
-            ? kErrorInvalidHandle
-            : refusal(request, PassThroughRefusals{kErrorInvalidParameter, kErrorAccessDenied});
-    if (error == 0) {
-        SimRequest sent;
-        std::copy(request.cdb.begin(), request.cdb.end(), sent.cdb.begin());
-        sent.cdb_length = request.cdb_length;
-        sent.data_in = request.direction == DataDirection::in;
-        sent.transfer_length = request.transfer_length;
-        const SimAnswer answer = open->second->execute(sent, request.data);
-        if (answer.status != SimAnswer::Status::platform_error) {
-            PassThroughResult result;
-            result.completed = true;
-            result.residual =
-                request.transfer_length - std::min(answer.data_length, request.transfer_length);
-            if (answer.status == SimAnswer::Status::check_condition) {
-                result.scsi_status = kStatusCheckCondition;
-                result.sense_length = static_cast<std::uint8_t>(
-                    std::min<std::size_t>(answer.sense.size(), request.sense_length));
-                std::copy_n(answer.sense.begin(), result.sense_length, result.sense.begin());
-            }
-            return result;
-        }
-        error = answer.error_code;
+    if (open == open_.end()) {
+        return failed_pass_through(kErrorInvalidHandle);
     }
+    const std::uint32_t refused =
+        refusal(request, PassThroughRefusals{kErrorInvalidParameter, kErrorAccessDenied});
+    if (refused != 0) {
+        return failed_pass_through(refused);
+    }
+    SimRequest sent;
+    std::copy(request.cdb.begin(), request.cdb.end(), sent.cdb.begin());
+    sent.cdb_length = request.cdb_length;
+    sent.data_in = request.direction == DataDirection::in;
+    sent.transfer_length = request.transfer_length;
+    const SimAnswer answer = open->second->execute(sent, request.data);
+    if (answer.status == SimAnswer::Status::platform_error) {
+        return failed_pass_through(answer.error_code);
+    }
+
+    PassThroughResult result;
+    result.completed = true;
+    result.residual =
+        request.transfer_length - std::min(answer.data_length, request.transfer_length);
+    if (answer.status == SimAnswer::Status::check_condition) {
+        result.scsi_status = kStatusCheckCondition;
+        result.sense_length = static_cast<std::uint8_t>(
+            std::min<std::size_t>(answer.sense.size(), request.sense_length));
+        std::copy_n(answer.sense.begin(), result.sense_length, result.sense.begin());
+    }
+    return result;
+}
+
+PassThroughResult SimPlatform::failed_pass_through(std::uint32_t error) {
     last_error_ = error;
     return failed_call(error, windows_error_words(error));
 }

@@ -63,6 +63,7 @@ class SimPlatform : public Platform {
     bool query_length(const SimDrive& drive, void* out, std::uint32_t out_size,
                       std::uint32_t* returned);
     bool fail(std::uint32_t error);
+    PassThroughResult failed_pass_through(std::uint32_t error);
 
     Platform& host_;
     std::vector<SimDrive*> drives_;
