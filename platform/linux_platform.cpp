@@ -23,7 +23,6 @@
 
 #include "common/bytes.h"
 #include "platform/drive_path.h"
-#include "platform/pass_through_decoder.h"
 #include "platform/posix_interrupt.h"
 #include "platform/storage_descriptor.h"
 
@@ -224,26 +223,22 @@ bool LinuxPlatform::query_storage_property(const OpenDrive& drive, void* out,
     return true;
 }
 
-bool LinuxPlatform::pass_through(const OpenDrive& drive, void* in, std::uint32_t in_size, void* out,
-                                 std::uint32_t out_size, std::uint32_t* returned) {
-    const int fd = drive.sg_fd >= 0 ? drive.sg_fd : drive.fd;
-    const auto execute = [&](const PassThroughView& view, std::uint8_t* data, std::uint8_t* sense) {
-        return run_sg_io(sg_io_, fd, view, data, sense);
-    };
-    const PassThroughCall call = answer_pass_through(in, in_size, out, out_size,
-                                                     PassThroughRefusals{EINVAL, EPERM}, execute);
-    if (!call.ok) {
-        last_error_ = call.error;
-        return false;
+PassThroughResult LinuxPlatform::pass_through(DriveHandle drive,
+                                              const PassThroughRequest& request) {
+    const OpenDrive* open = find(drive);
+    const std::uint32_t refused =
+        open == nullptr ? EBADF : refusal(request, PassThroughRefusals{EINVAL, EPERM});
+    PassThroughResult result =
+        refused != 0 ? failed_call(refused, std::strerror(static_cast<int>(refused)))
+                     : run_sg_io(sg_io_, open->sg_fd >= 0 ? open->sg_fd : open->fd, request);
+    if (!result.completed) {
+        last_error_ = result.error;
     }
-    if (returned != nullptr) {
-        *returned = call.returned;
-    }
-    return true;
+    return result;
 }
 
-bool LinuxPlatform::device_io_control(DriveHandle drive, std::uint32_t code, void* in,
-                                      std::uint32_t in_size, void* out, std::uint32_t out_size,
+bool LinuxPlatform::device_io_control(DriveHandle drive, std::uint32_t code, void* /*in*/,
+                                      std::uint32_t /*in_size*/, void* out, std::uint32_t out_size,
                                       std::uint32_t* returned) {
     OpenDrive* open = find(drive);
     if (open == nullptr) {
@@ -252,9 +247,6 @@ bool LinuxPlatform::device_io_control(DriveHandle drive, std::uint32_t code, voi
     }
     if (code == kIoctlStorageQueryProperty) {
         return query_storage_property(*open, out, out_size, returned);
-    }
-    if (code == kIoctlScsiPassThrough) {
-        return pass_through(*open, in, in_size, out, out_size, returned);
     }
     if (code == kIoctlDiskGetLengthInfo) {
         return query_length(*open, out, out_size, returned);

@@ -26,6 +26,8 @@ class LinuxPlatform : public Platform {
     void close_drive(DriveHandle drive) override;
     bool device_io_control(DriveHandle drive, std::uint32_t code, void* in, std::uint32_t in_size,
                            void* out, std::uint32_t out_size, std::uint32_t* returned) override;
+    // SG_IO on the disk's SCSI generic node when it has one, else on its block node.
+    PassThroughResult pass_through(DriveHandle drive, const PassThroughRequest& request) override;
     std::uint32_t last_error() override { return last_error_; }
     std::intptr_t shell_open(const char* file) override;
     KeyState wait_key(int timeout_ms) override;
@@ -52,8 +54,6 @@ class LinuxPlatform : public Platform {
                                 std::uint32_t* returned);
     bool query_length(const OpenDrive& drive, void* out, std::uint32_t out_size,
                       std::uint32_t* returned);
-    bool pass_through(const OpenDrive& drive, void* in, std::uint32_t in_size, void* out,
-                      std::uint32_t out_size, std::uint32_t* returned);
     int open_scsi_generic(const std::string& name) const;
     std::uint8_t bus_type_of(const std::string& name) const;
     OpenDrive* find(DriveHandle drive);

@@ -38,53 +38,43 @@ int sg_io_ioctl(int fd, SgIoCall& call) {
     return 0;
 }
 
-PassThroughResult run_sg_io(const SgIoFunction& sg_io, int fd, const PassThroughView& view,
-                            std::uint8_t* data, std::uint8_t* sense) {
+PassThroughResult run_sg_io(const SgIoFunction& sg_io, int fd, const PassThroughRequest& request) {
     // The kernel writes at most mx_sb_len sense bytes; a private area keeps a reply that claims
-    // more from reaching past the request's sense span.
-    std::uint8_t sense_bytes[255] = {};
-    std::uint8_t cdb[kSptCdbSize] = {};
-    std::memcpy(cdb, view.cdb.data(), view.cdb_length);
-
+    // more from reaching past the result's.
+    std::uint8_t sense[255] = {};
     SgIoCall call;
-    if (view.transfer_length != 0) {
+    if (request.transfer_length != 0) {
         call.dxfer_direction =
-            view.direction == PassThroughDirection::in ? kSgDxferFromDev : kSgDxferToDev;
-        call.dxfer_len = view.transfer_length;
-        call.dxferp = data;
+            request.direction == DataDirection::in ? kSgDxferFromDev : kSgDxferToDev;
+        call.dxfer_len = request.transfer_length;
+        call.dxferp = request.data;
     }
-    call.cmd_len = view.cdb_length;
-    call.cmdp = cdb;
-    call.mx_sb_len = view.sense_length;
-    call.sbp = view.sense_length != 0 ? sense_bytes : nullptr;
+    call.cmd_len = request.cdb_length;
+    call.cmdp = request.cdb.data();
+    call.mx_sb_len = request.sense_length;
+    call.sbp = request.sense_length != 0 ? sense : nullptr;
     constexpr std::uint32_t kMaxSeconds = std::numeric_limits<std::uint32_t>::max() / 1000;
-    call.timeout = std::min(view.timeout_seconds, kMaxSeconds) * 1000;
+    call.timeout = std::min(request.timeout_seconds, kMaxSeconds) * 1000;
 
-    PassThroughResult result;
     const int error = sg_io(fd, call);
     if (error != 0) {
-        result.error = static_cast<std::uint32_t>(error);
-        return result;
+        return failed_call(static_cast<std::uint32_t>(error), std::strerror(error));
     }
     const std::uint16_t driver = call.driver_status & kDriverMask;
     if (call.host_status == kDidTimeOut || driver == kDriverTimeout) {
-        result.error = ETIMEDOUT;
-        return result;
+        return failed_call(ETIMEDOUT, std::strerror(ETIMEDOUT));
     }
     if (call.host_status != 0 || (driver != 0 && driver != kDriverSense)) {
-        result.error = EIO;
-        return result;
+        return failed_call(EIO, std::strerror(EIO));
     }
 
+    PassThroughResult result;
     result.completed = true;
     result.scsi_status = call.status;
-    const std::int64_t resid = std::clamp<std::int64_t>(call.resid, 0, call.dxfer_len);
-    result.data_transferred = static_cast<std::uint32_t>(call.dxfer_len - resid);
-    const std::uint32_t sensed = std::min<std::uint32_t>(call.sb_len_wr, view.sense_length);
-    if (sensed != 0) {
-        std::memcpy(sense, sense_bytes, sensed);
-    }
-    result.sense_written = sensed;
+    result.residual =
+        static_cast<std::uint32_t>(std::clamp<std::int64_t>(call.resid, 0, call.dxfer_len));
+    result.sense_length = std::min(call.sb_len_wr, request.sense_length);
+    std::memcpy(result.sense.data(), sense, result.sense_length);
     return result;
 }
 

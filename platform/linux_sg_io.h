@@ -1,22 +1,22 @@
-// IOCTL_SCSI_PASS_THROUGH carried out with the Linux SG_IO ioctl.
+// A pass-through request carried out with the Linux SG_IO ioctl.
 //
 // SgIoCall mirrors the fields of struct sg_io_hdr that the translation sets and reads, so the
 // translation can be run against a fake ioctl in tests; the real ioctl copies them into an
 // sg_io_hdr (linux_sg_io.cpp checks the constants against the kernel header).
 //
-// How a reply maps onto the pass-through call:
-//   - the ioctl itself fails: failed call, last error = its errno;
-//   - host_status DID_TIME_OUT (or driver byte DRIVER_TIMEOUT): failed call, ETIMEDOUT (110);
-//   - any other host_status, or a driver byte other than DRIVER_SENSE: failed call, EIO (5);
-//   - otherwise the command completed, whatever its SCSI status: the status goes into the
-//     record, the sense bytes into the sense area, and the data the drive sent (dxfer_len - resid
-//     bytes) into the data area. A CHECK CONDITION is therefore a successful call.
+// How a reply maps onto the result:
+//   - the ioctl itself fails: a failed call with its errno;
+//   - host_status DID_TIME_OUT (or driver byte DRIVER_TIMEOUT): a failed call, ETIMEDOUT (110);
+//   - any other host_status, or a driver byte other than DRIVER_SENSE: a failed call, EIO (5);
+//   - otherwise the command completed, whatever its SCSI status: the status, the sense bytes and
+//     resid (as the residual) go into the result. A CHECK CONDITION is therefore a completed
+//     command.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 
-#include "platform/pass_through_decoder.h"
+#include "platform/pass_through.h"
 
 namespace torvik {
 
@@ -54,9 +54,7 @@ using SgIoFunction = std::function<int(int fd, SgIoCall& call)>;
 // The real SG_IO ioctl.
 int sg_io_ioctl(int fd, SgIoCall& call);
 
-// Carries out one decoded pass-through request on fd; data and sense as answer_pass_through
-// hands them to its executor.
-PassThroughResult run_sg_io(const SgIoFunction& sg_io, int fd, const PassThroughView& view,
-                            std::uint8_t* data, std::uint8_t* sense);
+// Carries out one request that refusal() let through on fd.
+PassThroughResult run_sg_io(const SgIoFunction& sg_io, int fd, const PassThroughRequest& request);
 
 }  // namespace torvik

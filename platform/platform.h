@@ -1,8 +1,9 @@
 // The seam between the tool and the operating system.
 //
-// The interface is exactly the handful of Windows services the tool uses, shaped as it uses them,
-// so everything above it reads the same on every platform. One implementation is chosen in app/
-// and handed down in a run context; nothing above this layer includes an OS header.
+// The interface is the handful of Windows services the tool uses, shaped as it uses them, and one
+// neutral SCSI pass-through (platform/pass_through.h), so everything above it reads the same on
+// every platform. One implementation is chosen in app/ and handed down in a run context; nothing
+// above this layer includes an OS header.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/pass_through.h"
+
 namespace torvik {
 
 using DriveHandle = std::intptr_t;
@@ -18,7 +21,6 @@ inline constexpr DriveHandle kInvalidDriveHandle = -1;
 
 // Windows constants that travel across the seam unchanged on every platform.
 inline constexpr std::uint32_t kIoctlStorageQueryProperty = 0x2D1400;
-inline constexpr std::uint32_t kIoctlScsiPassThrough = 0x4D004;
 // The disk's size in bytes: GET_LENGTH_INFORMATION, one little-endian 64-bit number.
 inline constexpr std::uint32_t kIoctlDiskGetLengthInfo = 0x7405C;
 inline constexpr std::uint32_t kDiskLengthInfoSize = 8;
@@ -81,13 +83,17 @@ class Platform {
     virtual DriveHandle open_drive(const char* path, std::uint32_t flags) = 0;
     virtual void close_drive(DriveHandle drive) = 0;
 
-    // DeviceIoControl on an open drive. in and out may name the same buffer. A pass-through
-    // request is refused before it reaches the OS unless it reads from the drive: data in, with
-    // one of the five read opcodes (kReadOnlyOpcodes); the error is then kErrorAccessDenied
-    // (EPERM on Linux).
+    // DeviceIoControl on an open drive, for the storage property and disk length queries. in
+    // and out may name the same buffer.
     virtual bool device_io_control(DriveHandle drive, std::uint32_t code, void* in,
                                    std::uint32_t in_size, void* out, std::uint32_t out_size,
                                    std::uint32_t* returned) = 0;
+
+    // One SCSI command on an open drive, waited for. A request that refusal() turns down never
+    // reaches the OS: a malformed one fails as an invalid parameter, one that does not read with
+    // kErrorAccessDenied (EPERM on Linux). A failed call also sets last_error().
+    virtual PassThroughResult pass_through(DriveHandle drive,
+                                           const PassThroughRequest& request) = 0;
 
     // GetLastError: the error code of the last failed call of this interface.
     virtual std::uint32_t last_error() = 0;

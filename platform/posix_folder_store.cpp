@@ -301,19 +301,4 @@ std::unique_ptr<FileStore> open_output_folder(const std::string& dir, std::strin
     return nullptr;
 }
 
-bool open_missing_standard_streams() {
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
-            continue;
-        // The lowest free descriptor is the one that is missing.
-        const int null = ::open("/dev/null", O_RDWR);
-        if (null != fd) {
-            if (null >= 0)
-                ::close(null);
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace torvik

@@ -301,24 +301,4 @@ std::unique_ptr<FileStore> open_output_folder(const std::string& dir, std::strin
     return std::make_unique<WindowsFolderStore>(folder, path + "\\", options.flush_to_disk);
 }
 
-// A standard handle that is missing is given the null device, as a closed descriptor is on POSIX.
-bool open_missing_standard_streams() {
-    struct Stream {
-        DWORD id;
-        std::FILE* file;
-        const char* mode;
-    };
-    const Stream streams[] = {{STD_INPUT_HANDLE, stdin, "r"},
-                              {STD_OUTPUT_HANDLE, stdout, "w"},
-                              {STD_ERROR_HANDLE, stderr, "w"}};
-    bool ok = true;
-    for (const Stream& s : streams) {
-        const HANDLE handle = ::GetStdHandle(s.id);
-        if (handle != nullptr && handle != INVALID_HANDLE_VALUE && _fileno(s.file) >= 0)
-            continue;
-        ok = std::freopen("NUL", s.mode, s.file) != nullptr && ok;
-    }
-    return ok;
-}
-
 }  // namespace torvik

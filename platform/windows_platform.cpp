@@ -16,16 +16,15 @@
 
 #include "platform/host_platform.h"
 #include "platform/interrupt.h"
-#include "platform/pass_through_decoder.h"
-#include "platform/pass_through_record.h"
 #include "platform/storage_descriptor.h"
 #include "platform/temp_file_table.h"
+#include "platform/windows_pass_through.h"
+#include "platform/windows_system.h"
 
 namespace torvik {
 
 // The seam carries Windows values unchanged; the OS headers are the authority on each of them.
 static_assert(kIoctlStorageQueryProperty == IOCTL_STORAGE_QUERY_PROPERTY);
-static_assert(kIoctlScsiPassThrough == IOCTL_SCSI_PASS_THROUGH);
 static_assert(kIoctlDiskGetLengthInfo == IOCTL_DISK_GET_LENGTH_INFO);
 static_assert(kDiskLengthInfoSize == sizeof(GET_LENGTH_INFORMATION));
 static_assert(kDiskOpenFlags ==
@@ -55,7 +54,7 @@ static_assert(kBusTypeScsi == BusTypeScsi && kBusTypeAta == BusTypeAta &&
               kBusTypeMmc == BusTypeMmc && kBusTypeVirtual == BusTypeVirtual &&
               kBusTypeNvme == BusTypeNvme);
 
-// The transport builds the OS's own SCSI_PASS_THROUGH record from byte offsets.
+// The pass-through builds the OS's own SCSI_PASS_THROUGH record from byte offsets.
 static_assert(sizeof(SCSI_PASS_THROUGH) == kPassThroughLayout.record_size);
 static_assert(offsetof(SCSI_PASS_THROUGH, Length) == kSptLength);
 static_assert(offsetof(SCSI_PASS_THROUGH, ScsiStatus) == kSptScsiStatus);
@@ -113,18 +112,6 @@ class WindowsPlatform : public Platform {
 
     bool device_io_control(DriveHandle drive, std::uint32_t code, void* in, std::uint32_t in_size,
                            void* out, std::uint32_t out_size, std::uint32_t* returned) override {
-        if (code == IOCTL_SCSI_PASS_THROUGH) {
-            // The read-only rule holds here as on every platform: the OS never sees anything else.
-            const std::uint32_t refused = check_pass_through(
-                in, in_size, out_size,
-                PassThroughRefusals{ERROR_INVALID_PARAMETER, ERROR_ACCESS_DENIED});
-            if (refused != 0) {
-                last_error_ = refused;
-                if (returned != nullptr)
-                    *returned = 0;
-                return false;
-            }
-        }
         DWORD bytes = 0;
         const BOOL ok = ::DeviceIoControl(reinterpret_cast<HANDLE>(drive), code, in, in_size, out,
                                           out_size, &bytes, nullptr);
@@ -133,6 +120,21 @@ class WindowsPlatform : public Platform {
         if (returned != nullptr)
             *returned = bytes;
         return ok != FALSE;
+    }
+
+    PassThroughResult pass_through(DriveHandle drive, const PassThroughRequest& request) override {
+        // The read-only rule holds here as on every platform: the OS never sees anything else.
+        const std::uint32_t refused =
+            refusal(request, PassThroughRefusals{ERROR_INVALID_PARAMETER, ERROR_ACCESS_DENIED});
+        if (refused != 0)
+            return fail(refused);
+        WindowsPassThrough sent = build_windows_pass_through(request, kPassThroughLayout);
+        DWORD bytes = 0;
+        if (!::DeviceIoControl(reinterpret_cast<HANDLE>(drive), IOCTL_SCSI_PASS_THROUGH,
+                               sent.buffer.data(), sent.in_size, sent.buffer.data(), sent.out_size,
+                               &bytes, nullptr))
+            return fail(::GetLastError());
+        return read_windows_pass_through(sent, request, kPassThroughLayout);
     }
 
     std::uint32_t last_error() override { return last_error_; }
@@ -158,6 +160,11 @@ class WindowsPlatform : public Platform {
     int read_key() override { return ::_getch(); }
 
   private:
+    PassThroughResult fail(std::uint32_t error) {
+        last_error_ = error;
+        return failed_call(error, windows_error_text(error));
+    }
+
     std::uint32_t last_error_ = 0;
 };
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/pass_through_decoder.h"
+#include "platform/pass_through.h"
 
 namespace torvik {
 

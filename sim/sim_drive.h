@@ -44,8 +44,6 @@ struct SimRequest {
     std::uint8_t cdb_length = 0;
     bool data_in = true;
     std::uint32_t transfer_length = 0;
-    std::uint32_t in_size = 0;  // the two buffer sizes handed to the I/O control
-    std::uint32_t out_size = 0;
 };
 
 struct SimAnswer {

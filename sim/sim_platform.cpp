@@ -8,7 +8,6 @@
 #include "common/bytes.h"
 #include "platform/drive_path.h"
 #include "platform/host_platform.h"
-#include "platform/pass_through_decoder.h"
 #include "platform/storage_descriptor.h"
 
 namespace torvik {
@@ -16,8 +15,30 @@ namespace torvik {
 namespace {
 
 constexpr std::uint32_t kErrorInvalidFunction = 1;
-constexpr std::uint8_t kStatusGood = 0x00;
+constexpr std::uint32_t kErrorGenFailure = 31;
 constexpr std::uint8_t kStatusCheckCondition = 0x02;
+
+// The system's words for the Windows error codes the simulated drive's faults use, on any host.
+std::string windows_error_words(std::uint32_t error) {
+    struct Words {
+        std::uint32_t error;
+        const char* text;
+    };
+    static constexpr Words kWords[] = {
+        {kErrorInvalidFunction, "Incorrect function"},
+        {kErrorFileNotFound, "The system cannot find the file specified"},
+        {kErrorAccessDenied, "Access is denied"},
+        {kErrorInvalidHandle, "The handle is invalid"},
+        {kErrorGenFailure, "A device attached to the system is not functioning"},
+        {kErrorInvalidParameter, "The parameter is incorrect"},
+        {kTunnelUnknownError, "The request could not be performed because of an I/O device error"},
+    };
+    for (const Words& w : kWords) {
+        if (w.error == error)
+            return w.text;
+    }
+    return "error " + std::to_string(error);
+}
 
 // STORAGE_PROPERTY_QUERY: PropertyId and QueryType, both 0 for the standard device descriptor.
 constexpr std::uint32_t kQueryHeaderSize = 8;
@@ -98,9 +119,6 @@ bool SimPlatform::device_io_control(DriveHandle drive, std::uint32_t code, void*
     if (code == kIoctlStorageQueryProperty) {
         return query_property(sim, in, in_size, out, out_size, returned);
     }
-    if (code == kIoctlScsiPassThrough) {
-        return pass_through(sim, in, in_size, out, out_size, returned);
-    }
     if (code == kIoctlDiskGetLengthInfo) {
         return query_length(sim, out, out_size, returned);
     }
@@ -151,50 +169,42 @@ bool SimPlatform::query_property(const SimDrive& drive, const void* in, std::uin
     return true;
 }
 
-bool SimPlatform::pass_through(SimDrive& drive, void* in, std::uint32_t in_size, void* out,
-                               std::uint32_t out_size, std::uint32_t* returned) {
-    const auto execute = [&](const PassThroughView& view, std::uint8_t* data, std::uint8_t* sense) {
-        SimRequest request;
-        request.cdb = view.cdb;
-        request.cdb_length = view.cdb_length;
-        request.data_in = view.direction == PassThroughDirection::in;
-        request.transfer_length = view.transfer_length;
-        request.in_size = in_size;
-        request.out_size = out_size;
-        const SimAnswer answer = drive.execute(request, data);
+PassThroughResult SimPlatform::pass_through(DriveHandle drive, const PassThroughRequest& request) {
+    const auto open = open_.find(drive);
+    if (open == open_.end()) {
+        return failed_pass_through(kErrorInvalidHandle);
+    }
+    const std::uint32_t refused =
+        refusal(request, PassThroughRefusals{kErrorInvalidParameter, kErrorAccessDenied});
+    if (refused != 0) {
+        return failed_pass_through(refused);
+    }
+    SimRequest sent;
+    std::copy(request.cdb.begin(), request.cdb.end(), sent.cdb.begin());
+    sent.cdb_length = request.cdb_length;
+    sent.data_in = request.direction == DataDirection::in;
+    sent.transfer_length = request.transfer_length;
+    const SimAnswer answer = open->second->execute(sent, request.data);
+    if (answer.status == SimAnswer::Status::platform_error) {
+        return failed_pass_through(answer.error_code);
+    }
 
-        PassThroughResult result;
-        switch (answer.status) {
-            case SimAnswer::Status::platform_error:
-                result.error = answer.error_code;
-                return result;
-            case SimAnswer::Status::check_condition: {
-                const std::size_t n = std::min<std::size_t>(answer.sense.size(), view.sense_length);
-                if (n != 0) {
-                    std::memcpy(sense, answer.sense.data(), n);
-                }
-                result.scsi_status = kStatusCheckCondition;
-                result.sense_written = static_cast<std::uint32_t>(n);
-                break;
-            }
-            case SimAnswer::Status::good:
-                result.scsi_status = kStatusGood;
-                break;
-        }
-        result.completed = true;
-        result.data_transferred = answer.data_length;
-        return result;
-    };
-    const PassThroughCall call = answer_pass_through(
-        in, in_size, out, out_size, PassThroughRefusals{kErrorInvalidParameter, kErrorAccessDenied},
-        execute);
-    if (!call.ok) {
-        return fail(call.error);
+    PassThroughResult result;
+    result.completed = true;
+    result.residual =
+        request.transfer_length - std::min(answer.data_length, request.transfer_length);
+    if (answer.status == SimAnswer::Status::check_condition) {
+        result.scsi_status = kStatusCheckCondition;
+        result.sense_length = static_cast<std::uint8_t>(
+            std::min<std::size_t>(answer.sense.size(), request.sense_length));
+        std::copy_n(answer.sense.begin(), result.sense_length, result.sense.begin());
     }
-    if (returned != nullptr) {
-        *returned = call.returned;
-    }
-    return true;
+    return result;
+}
+
+PassThroughResult SimPlatform::failed_pass_through(std::uint32_t error) {
+    last_error_ = error;
+    return failed_call(error, windows_error_words(error));
 }
 
 DriveNames SimPlatform::drive_names(std::int32_t drive) {

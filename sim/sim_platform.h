@@ -35,10 +35,12 @@ class SimPlatform : public Platform {
     bool get_version(OsVersion& os) override;
     DriveHandle open_drive(const char* path, std::uint32_t flags) override;
     void close_drive(DriveHandle drive) override;
-    // IOCTL_STORAGE_QUERY_PROPERTY from the drive's descriptor; IOCTL_SCSI_PASS_THROUGH decoded
-    // and answered by the drive; IOCTL_DISK_GET_LENGTH_INFO from its capacity pages.
+    // IOCTL_STORAGE_QUERY_PROPERTY from the drive's descriptor; IOCTL_DISK_GET_LENGTH_INFO from
+    // its capacity pages.
     bool device_io_control(DriveHandle drive, std::uint32_t code, void* in, std::uint32_t in_size,
                            void* out, std::uint32_t out_size, std::uint32_t* returned) override;
+    // Answered by the drive, failing with the Windows error codes its faults name.
+    PassThroughResult pass_through(DriveHandle drive, const PassThroughRequest& request) override;
     std::uint32_t last_error() override { return last_error_; }
     std::intptr_t shell_open(const char* file) override;
     KeyState wait_key(int timeout_ms) override;
@@ -60,9 +62,8 @@ class SimPlatform : public Platform {
                         std::uint32_t out_size, std::uint32_t* returned);
     bool query_length(const SimDrive& drive, void* out, std::uint32_t out_size,
                       std::uint32_t* returned);
-    bool pass_through(SimDrive& drive, void* in, std::uint32_t in_size, void* out,
-                      std::uint32_t out_size, std::uint32_t* returned);
     bool fail(std::uint32_t error);
+    PassThroughResult failed_pass_through(std::uint32_t error);
 
     Platform& host_;
     std::vector<SimDrive*> drives_;

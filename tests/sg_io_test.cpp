@@ -3,13 +3,14 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "common/bytes.h"
 #include "platform/linux_platform.h"
 #include "platform/linux_sg_io.h"
 #include "tests/support/scratch.h"
@@ -110,45 +111,49 @@ class SgIo : public ::testing::Test {
     FakeSgIo fake;
 };
 
-// A 44-byte record written out by hand: sense area at 44, data at 68.
-Bytes request_buffer(const Bytes& cdb, std::uint32_t transfer, std::uint8_t sense_length,
-                     std::uint32_t timeout = 2) {
-    Bytes b(68 + transfer, 0);
-    put_le16(b.data(), 44);
-    b[6] = static_cast<std::uint8_t>(cdb.size());
-    b[7] = sense_length;
-    b[8] = 1;
-    put_le32(b.data() + 12, transfer);
-    put_le32(b.data() + 16, timeout);
-    put_le32(b.data() + 20, 68);
-    put_le32(b.data() + 24, 44);
-    std::copy(cdb.begin(), cdb.end(), b.begin() + 28);
-    return b;
+// A data-in request into data.
+PassThroughRequest read_request(const Bytes& cdb, Bytes& data, std::uint8_t sense_length,
+                                std::uint32_t timeout = 2) {
+    PassThroughRequest r;
+    std::copy(cdb.begin(), cdb.end(), r.cdb.begin());
+    r.cdb_length = static_cast<std::uint8_t>(cdb.size());
+    r.direction = DataDirection::in;
+    r.data = data.data();
+    r.transfer_length = static_cast<std::uint32_t>(data.size());
+    r.sense_length = sense_length;
+    r.timeout_seconds = timeout;
+    return r;
 }
 
-TEST_F(SgIo, OnlyReadsReachTheIoctl) {
+TEST_F(SgIo, OnlyWellFormedReadsReachTheIoctl) {
     const DriveHandle h = open(1);
     ASSERT_NE(h, kInvalidDriveHandle);
-    Bytes write10 = request_buffer({0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 512, 24);
-    Bytes inquiry_out = request_buffer({0x12, 0, 0, 0, 56, 0}, 56, 24);
-    inquiry_out[8] = 0;  // data out
-    for (Bytes* b : {&write10, &inquiry_out}) {
-        const std::uint32_t size = static_cast<std::uint32_t>(b->size());
-        EXPECT_FALSE(
-            platform.device_io_control(h, 0x4D004, b->data(), size, b->data(), size, nullptr));
-        EXPECT_EQ(platform.last_error(), 1u);  // EPERM
+    Bytes data(512, 0);
+    PassThroughRequest write10 = read_request({0x2A, 0, 0, 0, 0, 0, 0, 0, 1, 0}, data, 24);
+    PassThroughRequest inquiry_out = read_request({0x12, 0, 0, 0, 56, 0}, data, 24);
+    inquiry_out.direction = DataDirection::out;
+    PassThroughRequest no_cdb = read_request({}, data, 24);
+    const std::pair<PassThroughRequest*, std::uint32_t> cases[] = {
+        {&write10, 1}, {&inquiry_out, 1}, {&no_cdb, 22}};  // EPERM, EINVAL
+    for (const auto& [request, error] : cases) {
+        const PassThroughResult result = platform.pass_through(h, *request);
+        EXPECT_FALSE(result.completed);
+        EXPECT_EQ(result.error, error);
+        EXPECT_EQ(platform.last_error(), error);
     }
     EXPECT_EQ(fake.calls, 0);
+    platform.close_drive(h);
+    EXPECT_EQ(platform.pass_through(h, read_request({0x25}, data, 24)).error, 9u);  // EBADF
 }
 
 TEST_F(SgIo, DataInRequestGoesToTheScsiGenericNode) {
     const DriveHandle h = open(1);
     ASSERT_NE(h, kInvalidDriveHandle);
-    Bytes b =
-        request_buffer({0xE6, 0x02, 0x00, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 512, 24, 7);
+    Bytes data(512, 0);
     fake.data = Bytes(512, 0x5A);
-    std::uint32_t returned = 0;
-    ASSERT_TRUE(platform.device_io_control(h, 0x4D004, b.data(), 580, b.data(), 580, &returned));
+    const PassThroughResult result = platform.pass_through(
+        h, read_request({0xE6, 0x02, 0x00, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, data, 24, 7));
+    ASSERT_TRUE(result.completed);
     EXPECT_EQ(fake.node, "sg2");
     EXPECT_EQ(fake.request.dxfer_direction, -3);  // SG_DXFER_FROM_DEV
     EXPECT_EQ(fake.request.cmd_len, 16);
@@ -156,8 +161,8 @@ TEST_F(SgIo, DataInRequestGoesToTheScsiGenericNode) {
     EXPECT_EQ(fake.request.mx_sb_len, 24);
     EXPECT_EQ(fake.request.dxfer_len, 512u);
     EXPECT_EQ(fake.request.timeout, 7000u);
-    EXPECT_EQ(returned, 580u);
-    EXPECT_EQ(Bytes(b.begin() + 68, b.end()), Bytes(512, 0x5A));
+    EXPECT_EQ(result.residual, 0u);
+    EXPECT_EQ(data, Bytes(512, 0x5A));
 }
 
 TEST_F(SgIo, WithoutAnSgNodeTheBlockNodeCarriesIt) {
@@ -169,24 +174,24 @@ TEST_F(SgIo, WithoutAnSgNodeTheBlockNodeCarriesIt) {
     EXPECT_EQ(fake.request.timeout, 2000u);
 }
 
-TEST_F(SgIo, RepliesMapOntoTheCall) {
+TEST_F(SgIo, RepliesMapOntoTheResult) {
     struct Case {
         const char* name;
         std::uint8_t status, masked;
         std::uint16_t host, driver;
         std::size_t data_bytes;  // of 4096
         int ioctl_error;
-        bool ok;
-        std::uint32_t last_error;
+        bool completed;
+        std::uint32_t error;
         std::optional<std::int32_t> resid{};  // as the driver reports it
-        std::uint32_t transferred = 0;        // with resid: the data count the record gets
+        std::uint32_t residual = 0;           // with resid: what the result says
     };
     const Case cases[] = {
         {"all data", 0x00, 0x00, 0, 0, 4096, 0, true, 0},
         {"short reply with resid", 0x00, 0x00, 0, 0, 512, 0, true, 0},
         // A resid beyond the transfer is no data; a negative one, the whole transfer.
-        {"resid beyond the transfer", 0x00, 0x00, 0, 0, 0, 0, true, 0, 4097, 0},
-        {"negative resid", 0x00, 0x00, 0, 0, 4096, 0, true, 0, -1, 4096},
+        {"resid beyond the transfer", 0x00, 0x00, 0, 0, 0, 0, true, 0, 4097, 4096},
+        {"negative resid", 0x00, 0x00, 0, 0, 4096, 0, true, 0, -1, 0},
         {"check condition", 0x02, 0x01, 0, 0x08, 0, 0, true, 0},
         {"time-out", 0x00, 0x00, 0x03, 0, 0, 0, false, 110},
         {"host error", 0x00, 0x00, 0x07, 0, 0, 0, false, 5},
@@ -206,23 +211,22 @@ TEST_F(SgIo, RepliesMapOntoTheCall) {
         fake.data = Bytes(c.data_bytes, 0x11);
         fake.resid = c.resid;
         fake.sense = c.status == 0x02 ? sense : Bytes{};
-        Bytes b =
-            request_buffer({0xE6, 0x06, 0x00, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 4096, 24);
-        const Bytes before = b;
-        std::uint32_t returned = 0;
-        EXPECT_EQ(platform.device_io_control(h, 0x4D004, b.data(), 4164, b.data(), 4164, &returned),
-                  c.ok);
-        if (!c.ok) {
-            EXPECT_EQ(platform.last_error(), c.last_error);
-            EXPECT_EQ(b, before);
+        Bytes data(4096, 0);
+        const PassThroughResult result = platform.pass_through(
+            h,
+            read_request({0xE6, 0x06, 0x00, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, data, 24));
+        EXPECT_EQ(result.completed, c.completed);
+        if (!c.completed) {
+            EXPECT_EQ(result.error, c.error);
+            EXPECT_EQ(result.error_text, std::strerror(static_cast<int>(c.error)));
+            EXPECT_EQ(platform.last_error(), c.error);
             continue;
         }
-        EXPECT_EQ(b[2], c.status);
-        EXPECT_EQ(get_le32(b.data() + 12), c.resid ? c.transferred : c.data_bytes);
-        EXPECT_EQ(b[7], c.status == 0x02 ? 18 : 0);
-        EXPECT_EQ(Bytes(b.begin() + 44, b.begin() + 62), c.status == 0x02 ? sense : Bytes(18, 0));
-        EXPECT_EQ(Bytes(b.begin() + 68, b.begin() + 68 + c.data_bytes), Bytes(c.data_bytes, 0x11));
-        EXPECT_EQ(Bytes(b.begin() + 68 + c.data_bytes, b.end()), Bytes(4096 - c.data_bytes, 0));
+        EXPECT_EQ(result.scsi_status, c.status);
+        EXPECT_EQ(result.residual, c.resid ? c.residual : 4096 - c.data_bytes);
+        EXPECT_EQ(Bytes(result.sense.begin(), result.sense.begin() + result.sense_length),
+                  c.status == 0x02 ? sense : Bytes{});
+        EXPECT_EQ(Bytes(data.begin(), data.begin() + c.data_bytes), Bytes(c.data_bytes, 0x11));
     }
 }
 
@@ -245,22 +249,17 @@ TEST_F(SgIo, TransportSeesTimeOutAndCheckCondition) {
     EXPECT_EQ(console.text(), "IOCtl: ASM Id/Smart failed 0x6e!\n");  // nothing more
 }
 
-TEST_F(SgIo, MalformedRecordIsRefusedBeforeTheIoctl) {
-    const DriveHandle h = open(1);
-    Bytes b = request_buffer({0x12, 0, 0, 0, 0x38, 0}, 56, 24);
-    EXPECT_FALSE(platform.device_io_control(h, 0x4D004, b.data(), 100, b.data(), 100, nullptr));
-    EXPECT_EQ(platform.last_error(), 22u);  // EINVAL
-    EXPECT_EQ(fake.calls, 0);
-}
-
 TEST_F(SgIo, RealIoctlOnAPlainFileReportsItsErrno) {
     LinuxPlatform real{(dir.path() / "sys").string(), (dir.path() / "dev").string(),
                        (dir.path() / "os-release").string()};
     const DriveHandle h = real.open_drive("\\\\.\\PhysicalDrive1", 0);
     ASSERT_NE(h, kInvalidDriveHandle);
-    Bytes b = request_buffer({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8, 24);
-    EXPECT_FALSE(real.device_io_control(h, 0x4D004, b.data(), 76, b.data(), 76, nullptr));
-    EXPECT_EQ(real.last_error(), 25u);  // ENOTTY: a plain file knows no SG_IO
+    Bytes data(8, 0);
+    const PassThroughResult result =
+        real.pass_through(h, read_request({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, data, 24));
+    EXPECT_FALSE(result.completed);
+    EXPECT_EQ(result.error, 25u);  // ENOTTY: a plain file knows no SG_IO
+    EXPECT_EQ(real.last_error(), 25u);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The simulated drive and its platform: the request decoder's bounds, the drive's answers by CDB,
-// the faults, and what the platform hands back in the record, sense area and data area.
+// The simulated drive and its platform: the requests the platform refuses, the drive's answers by
+// CDB, the faults, and what the platform hands back: status, sense, residual, data and errors.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,65 +10,39 @@
 #include <vector>
 
 #include "common/bytes.h"
-#include "platform/pass_through_decoder.h"
 #include "platform/storage_descriptor.h"
 #include "sim/sim_platform.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/scratch.h"
-#include "transport/request.h"
 
 namespace torvik::testing {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A request buffer written out by hand in the 44-byte layout: sense area at 44, data at 68.
-struct Raw {
-    Bytes buffer;
-    std::uint32_t in_size = 0;
-    std::uint32_t out_size = 0;
-};
-
-Raw raw_request(const Bytes& cdb, std::uint32_t transfer, std::uint8_t sense_length = 24,
-                std::uint8_t data_in = 1) {
-    Raw raw;
-    raw.buffer.assign(68 + transfer, 0);
-    std::uint8_t* r = raw.buffer.data();
-    put_le16(r, 44);
-    r[6] = static_cast<std::uint8_t>(cdb.size());
-    r[7] = sense_length;
-    r[8] = data_in;
-    put_le32(r + 12, transfer);
-    put_le32(r + 16, 2);
-    put_le32(r + 20, 68);
-    put_le32(r + 24, 44);
-    for (std::size_t i = 0; i < cdb.size(); ++i) {
-        r[28 + i] = cdb[i];
-    }
-    raw.in_size = raw.out_size = static_cast<std::uint32_t>(raw.buffer.size());
-    return raw;
-}
-
 Bytes cdb16(Bytes head) {
     head.resize(16, 0);
     return head;
 }
 
+// A data-in request into data, as the transport makes one.
+PassThroughRequest read_request(const Bytes& cdb, Bytes& data, std::uint8_t sense_length = 24) {
+    PassThroughRequest r;
+    std::copy(cdb.begin(), cdb.end(), r.cdb.begin());
+    r.cdb_length = static_cast<std::uint8_t>(cdb.size());
+    r.direction = DataDirection::in;
+    r.data = data.empty() ? nullptr : data.data();
+    r.transfer_length = static_cast<std::uint32_t>(data.size());
+    r.sense_length = sense_length;
+    r.timeout_seconds = 2;
+    return r;
+}
+
 class Sim : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (kPassThroughLayout.record_size != 44) {
-            GTEST_SKIP() << "the 44-byte record only";
-        }
         handle = platform.open_drive("\\\\.\\PhysicalDrive0", 0);
         ASSERT_NE(handle, kInvalidDriveHandle);
-    }
-
-    bool send(Raw& raw, std::uint32_t* returned = nullptr) {
-        std::uint32_t n = 0;
-        return platform.device_io_control(handle, 0x4D004, raw.buffer.data(), raw.in_size,
-                                          raw.buffer.data(), raw.out_size,
-                                          returned != nullptr ? returned : &n);
     }
 
     FakePlatform host;
@@ -77,91 +51,108 @@ class Sim : public ::testing::Test {
     DriveHandle handle = kInvalidDriveHandle;
 };
 
-TEST_F(Sim, MalformedRecordsAreInvalidParameters) {
+// Only a well-formed data-in request with one of the five read opcodes reaches the drive; a
+// malformed one fails as an invalid parameter (87), anything else with access denied (5).
+TEST_F(Sim, OnlyReadsReachTheDrive) {
     struct Case {
         const char* name;
-        std::function<void(Raw&)> spoil;
+        std::function<void(PassThroughRequest&)> change;
+        std::uint32_t error;  // 0: sent
     };
     const Case cases[] = {
-        {"well formed", [](Raw&) {}},
-        {"Length is not the record size", [](Raw& r) { r.buffer[0] = 56; }},
-        {"no CDB", [](Raw& r) { r.buffer[6] = 0; }},
-        {"CDB longer than 16", [](Raw& r) { r.buffer[6] = 17; }},
-        {"unknown direction", [](Raw& r) { r.buffer[8] = 3; }},
-        {"data with no direction", [](Raw& r) { r.buffer[8] = 2; }},
-        {"input shorter than the record", [](Raw& r) { r.in_size = 43; }},
-        {"output shorter than the record", [](Raw& r) { r.out_size = 43; }},
-        {"data in past the output", [](Raw& r) { r.out_size -= 1; }},
-        {"data out past the input",
-         [](Raw& r) {
-             r.buffer[8] = 0;
-             r.in_size = 68;
-         }},
-        {"data inside the record", [](Raw& r) { put_le32(r.buffer.data() + 20, 40); }},
-        {"data offset wraps", [](Raw& r) { put_le32(r.buffer.data() + 20, 0xFFFFFFF0); }},
-        {"sense past the output", [](Raw& r) { put_le32(r.buffer.data() + 24, 600); }},
-        {"sense over the data", [](Raw& r) { put_le32(r.buffer.data() + 24, 60); }},
-        {"sense inside the record", [](Raw& r) { put_le32(r.buffer.data() + 24, 30); }},
+        {"tunnel read", [](PassThroughRequest&) {}, 0},
+        {"no data to read", [](PassThroughRequest& r) { r.transfer_length = 0; }, 0},
+        {"INQUIRY",
+         [](PassThroughRequest& r) {
+             r.cdb = {0x12, 0, 0, 0, 56};
+         },
+         0},
+        {"no CDB", [](PassThroughRequest& r) { r.cdb_length = 0; }, 87},
+        {"CDB longer than 16", [](PassThroughRequest& r) { r.cdb_length = 17; }, 87},
+        {"more sense than a result holds", [](PassThroughRequest& r) { r.sense_length = 33; }, 87},
+        {"data with no direction", [](PassThroughRequest& r) { r.direction = DataDirection::none; },
+         87},
+        {"data with no buffer", [](PassThroughRequest& r) { r.data = nullptr; }, 87},
+        {"transfer above 16 MiB",
+         [](PassThroughRequest& r) { r.transfer_length = (16u << 20) + 1; }, 87},
+        {"tunnel sending data", [](PassThroughRequest& r) { r.direction = DataDirection::out; }, 5},
+        {"INQUIRY without data, no direction",
+         [](PassThroughRequest& r) {
+             r.cdb = {0x12};
+             r.direction = DataDirection::none;
+             r.transfer_length = 0;
+         },
+         5},
+        {"WRITE (10) asking for data in", [](PassThroughRequest& r) { r.cdb = {0x2A}; }, 5},
+        {"SYNCHRONIZE CACHE",
+         [](PassThroughRequest& r) {
+             r.cdb = {0x35};
+             r.transfer_length = 0;
+         },
+         5},
+        {"FORMAT UNIT", [](PassThroughRequest& r) { r.cdb = {0x04}; }, 5},
+        {"UNMAP sending data",
+         [](PassThroughRequest& r) {
+             r.cdb = {0x42};
+             r.direction = DataDirection::out;
+         },
+         5},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         drive.clear_requests();
-        Raw raw = raw_request(cdb16({0xE6, 0x02, 0x00, 0x02}), 512);
-        c.spoil(raw);
-        const bool well_formed = std::string(c.name) == "well formed";
-        EXPECT_EQ(send(raw), well_formed);
-        EXPECT_EQ(drive.requests().size(), well_formed ? 1u : 0u);
-        if (!well_formed) {
-            EXPECT_EQ(platform.last_error(), 87u);
+        Bytes data(512, 0);
+        PassThroughRequest request = read_request(cdb16({0xE6, 0x02, 0x00, 0x02}), data);
+        c.change(request);
+        const PassThroughResult result = platform.pass_through(handle, request);
+        EXPECT_EQ(result.completed, c.error == 0);
+        EXPECT_EQ(drive.requests().size(), c.error == 0 ? 1u : 0u);
+        EXPECT_EQ(result.error, c.error);
+        if (c.error != 0) {
+            EXPECT_EQ(platform.last_error(), c.error);
+            EXPECT_EQ(result.error_text,
+                      c.error == 87 ? "The parameter is incorrect" : "Access is denied");
         }
     }
-    Raw raw = raw_request(cdb16({0xE6, 0x02, 0x00, 0x02}), 512);
-    EXPECT_FALSE(platform.device_io_control(handle, 0x4D004, nullptr, raw.in_size,
-                                            raw.buffer.data(), raw.out_size, nullptr));
-    EXPECT_EQ(platform.last_error(), 87u);
-}
-
-TEST(Decoder, WideDataOffsetMustFitThirtyTwoBits) {
-    Bytes record(56 + 24 + 16, 0);
-    put_le16(record.data(), 56);
-    record[6] = 6;
-    record[8] = 1;
-    put_le32(record.data() + 12, 16);
-    put_le64(record.data() + 24, 80);
-    PassThroughView view;
-    ASSERT_TRUE(decode_pass_through(record.data(), 96, 96, view, kPassThroughLayout64));
-    EXPECT_EQ(view.data_offset, 80u);
-    put_le64(record.data() + 24, 0x100000050ull);
-    EXPECT_FALSE(decode_pass_through(record.data(), 96, 96, view, kPassThroughLayout64));
+    platform.close_drive(handle);
+    Bytes data(512, 0);
+    const PassThroughResult closed =
+        platform.pass_through(handle, read_request(cdb16({0xE6, 0x02, 0x00, 0x02}), data));
+    EXPECT_FALSE(closed.completed);
+    EXPECT_EQ(closed.error, 6u);
+    EXPECT_TRUE(drive.requests().empty());
 }
 
 TEST_F(Sim, CheckConditionCompletesWithStatusAndSense) {
     drive.set_fault(CommandId::nvme_smart_log,
                     Fault{FaultKind::check_condition, 0, 0, 0x03, 0x11, 0x00});
-    Raw raw = raw_request(cdb16({0xE6, 0x02, 0x00, 0x02}), 512);
-    std::fill(raw.buffer.begin() + 68, raw.buffer.end(), 0xCC);
-    std::uint32_t returned = 0;
-    ASSERT_TRUE(send(raw, &returned));
-    const std::uint8_t* r = raw.buffer.data();
-    EXPECT_EQ(r[2], 0x02);            // CHECK CONDITION
-    EXPECT_EQ(r[7], 18);              // sense bytes written
-    EXPECT_EQ(get_le32(r + 12), 0u);  // nothing transferred
-    EXPECT_EQ(returned, 44u + 18u);
-    const Bytes sense(r + 44, r + 62);
-    EXPECT_EQ(sense, (Bytes{0x70, 0, 0x03, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x11, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(Bytes(r + 68, r + 580), Bytes(512, 0xCC));  // the data area is not handed back
+    const Bytes sense = {0x70, 0, 0x03, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x11, 0, 0, 0, 0, 0};
+    for (const std::uint8_t asked : {24, 8, 0}) {
+        SCOPED_TRACE(int{asked});
+        Bytes data(512, 0xCC);
+        const PassThroughResult result = platform.pass_through(
+            handle, read_request(cdb16({0xE6, 0x02, 0x00, 0x02}), data, asked));
+        ASSERT_TRUE(result.completed);
+        EXPECT_EQ(result.scsi_status, 0x02);  // CHECK CONDITION
+        EXPECT_EQ(result.residual, 512u);     // nothing transferred
+        const std::size_t n = std::min<std::size_t>(asked, 18);
+        ASSERT_EQ(result.sense_length, n);
+        EXPECT_EQ(Bytes(result.sense.begin(), result.sense.begin() + n),
+                  Bytes(sense.begin(), sense.begin() + n));
+        EXPECT_EQ(data, Bytes(512, 0xCC));
+    }
 }
 
 TEST_F(Sim, GoodAnswerHandsBackWhatWasSent) {
     drive.set_page(CommandId::read_fid, {0x98, 0x3C, 0x98, 0xB3});
-    Raw raw = raw_request({0x06, 0x56, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 512, 0);
-    std::uint32_t returned = 0;
-    ASSERT_TRUE(send(raw, &returned));
-    EXPECT_EQ(raw.buffer[2], 0x00);
-    EXPECT_EQ(get_le32(raw.buffer.data() + 12), 4u);
-    EXPECT_EQ(returned, 72u);
-    EXPECT_EQ(Bytes(raw.buffer.begin() + 68, raw.buffer.begin() + 72),
-              (Bytes{0x98, 0x3C, 0x98, 0xB3}));
+    Bytes data(512, 0);
+    const PassThroughResult result = platform.pass_through(
+        handle, read_request({0x06, 0x56, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, data, 0));
+    ASSERT_TRUE(result.completed);
+    EXPECT_EQ(result.scsi_status, 0x00);
+    EXPECT_EQ(result.residual, 508u);
+    EXPECT_EQ(result.sense_length, 0u);
+    EXPECT_EQ(Bytes(data.begin(), data.begin() + 4), (Bytes{0x98, 0x3C, 0x98, 0xB3}));
 
     ASSERT_EQ(drive.requests().size(), 1u);
     const SimRequest& seen = drive.requests()[0];
@@ -170,17 +161,25 @@ TEST_F(Sim, GoodAnswerHandsBackWhatWasSent) {
     EXPECT_EQ(seen.cdb[1], 0x56);
     EXPECT_TRUE(seen.data_in);
     EXPECT_EQ(seen.transfer_length, 512u);
-    EXPECT_EQ(seen.in_size, 580u);
-    EXPECT_EQ(seen.out_size, 580u);
 }
 
+// The fault's Windows error code, with the system's words for it where the simulator knows them.
 TEST_F(Sim, PlatformErrorFaultFailsTheCall) {
-    drive.set_fault(CommandId::sysinfo, Fault{FaultKind::platform_error, 0x79});
-    Raw raw = raw_request(cdb16({0x06, 0x00, 0x80, 0x00}), 4096, 0);
-    const Bytes before = raw.buffer;
-    EXPECT_FALSE(send(raw));
-    EXPECT_EQ(platform.last_error(), 0x79u);
-    EXPECT_EQ(raw.buffer, before);
+    const struct {
+        std::uint32_t code;
+        const char* text;
+    } cases[] = {{31, "A device attached to the system is not functioning"}, {0x79, "error 121"}};
+    for (const auto& c : cases) {
+        drive.set_fault(CommandId::sysinfo, Fault{FaultKind::platform_error, c.code});
+        Bytes data(4096, 0xCC);
+        const PassThroughResult result =
+            platform.pass_through(handle, read_request(cdb16({0x06, 0x00, 0x80, 0x00}), data, 0));
+        EXPECT_FALSE(result.completed);
+        EXPECT_EQ(result.error, c.code);
+        EXPECT_EQ(result.error_text, c.text);
+        EXPECT_EQ(platform.last_error(), c.code);
+        EXPECT_EQ(data, Bytes(4096, 0xCC));
+    }
 }
 
 // The drive's answer to each CDB, without the platform around it.
@@ -329,60 +328,6 @@ TEST(SimPlatformDrives, EverythingElseIsTheHosts) {
     SimPlatform platform(host, drive);
     EXPECT_EQ(platform.shell_open("report.txt"), 42);
     EXPECT_EQ(host.count_calls("shell report.txt"), 1);
-}
-
-}  // namespace
-}  // namespace torvik::testing
-
-namespace torvik::testing {
-namespace {
-
-Cdb raw_cdb(std::initializer_list<std::uint8_t> head, std::uint8_t length) {
-    Cdb cdb;
-    std::copy(head.begin(), head.end(), cdb.bytes.begin());
-    cdb.length = length;
-    return cdb;
-}
-
-// The read-only rule of the platform: only a data-in request with one of the five read opcodes
-// reaches the drive; anything else is refused with access denied before it.
-TEST(SimReadOnlyRule, OnlyReadsReachTheDrive) {
-    struct Case {
-        const char* what;
-        Cdb cdb;
-        std::uint32_t transfer;
-        std::uint8_t data_in;
-        bool sent;
-    };
-    const Case cases[] = {
-        {"INQUIRY", inquiry_cdb(56), 56, kScsiIoctlDataIn, true},
-        {"vendor read", vendor16_cdb(0x06008000), 4096, kScsiIoctlDataIn, true},
-        {"vendor code sending data", vendor12_cdb(0x0601), 5, kScsiIoctlDataOut, false},
-        {"INQUIRY without data, no direction", inquiry_cdb(0), 0, kScsiIoctlDataUnspecified, false},
-        {"WRITE (10) asking for data in", raw_cdb({0x2A}, 10), 512, kScsiIoctlDataIn, false},
-        {"SYNCHRONIZE CACHE", raw_cdb({0x35}, 10), 0, kScsiIoctlDataIn, false},
-        {"FORMAT UNIT", raw_cdb({0x04}, 6), 0, kScsiIoctlDataIn, false},
-        {"UNMAP", raw_cdb({0x42}, 10), 24, kScsiIoctlDataOut, false},
-    };
-    FakePlatform host;
-    SimDrive drive;
-    SimPlatform platform{host, drive};
-    const DriveHandle disk = platform.open_drive(kSimDrivePath, 0);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        drive.clear_requests();
-        // Built as the transport builds it (in the build's record layout), then DataIn set.
-        const Request request(RequestParams{c.cdb, kSenseAreaSize, false, c.transfer});
-        Bytes buffer = request.bytes();
-        buffer[kSptDataIn] = c.data_in;
-        std::uint32_t returned = 0;
-        const bool ok = platform.device_io_control(disk, kIoctlScsiPassThrough, buffer.data(),
-                                                   request.sizes().in_size, buffer.data(),
-                                                   request.sizes().out_size, &returned);
-        EXPECT_EQ(ok, c.sent);
-        EXPECT_EQ(drive.requests().size(), c.sent ? 1u : 0u);
-        EXPECT_EQ(platform.last_error(), c.sent ? 0u : 5u);
-    }
 }
 
 }  // namespace

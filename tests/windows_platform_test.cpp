@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "common/bytes.h"
@@ -17,7 +18,6 @@
 #include "platform/output_folder.h"
 #include "platform/storage_descriptor.h"
 #include "tests/support/scratch.h"
-#include "transport/request.h"
 
 namespace torvik::testing {
 namespace {
@@ -27,25 +27,35 @@ constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 constexpr std::intptr_t kShellFileNotFound = 2;
 
 // A request that does not only read is refused before the OS sees it: on a handle that is not
-// open the OS would answer ERROR_INVALID_HANDLE; the rule answers ERROR_ACCESS_DENIED first.
+// open the OS would answer ERROR_INVALID_HANDLE; the rule answers ERROR_ACCESS_DENIED first, and
+// a malformed request ERROR_INVALID_PARAMETER.
 TEST(WindowsPlatform, OnlyReadsReachTheOs) {
     std::unique_ptr<Platform> platform = make_host_platform();
-    Cdb write10;
-    write10.bytes[0] = 0x2A;
-    write10.length = 10;
-    const Request request(RequestParams{write10, kSenseAreaSize, false, 512});
-    std::vector<std::uint8_t> buffer = request.bytes();
-    EXPECT_FALSE(platform->device_io_control(kInvalidDriveHandle, kIoctlScsiPassThrough,
-                                             buffer.data(), request.sizes().in_size, buffer.data(),
-                                             request.sizes().out_size, nullptr));
-    EXPECT_EQ(platform->last_error(), kErrorAccessDenied);
-
-    const Request read(RequestParams{inquiry_cdb(56), kSenseAreaSize, true, 56});
-    buffer = read.bytes();
-    EXPECT_FALSE(platform->device_io_control(kInvalidDriveHandle, kIoctlScsiPassThrough,
-                                             buffer.data(), read.sizes().in_size, buffer.data(),
-                                             read.sizes().out_size, nullptr));
-    EXPECT_EQ(platform->last_error(), kErrorInvalidHandle);
+    std::vector<std::uint8_t> data(512, 0);
+    PassThroughRequest read;
+    read.cdb = {0x12, 0, 0, 0, 56};
+    read.cdb_length = 6;
+    read.direction = DataDirection::in;
+    read.data = data.data();
+    read.transfer_length = 56;
+    read.timeout_seconds = 2;
+    PassThroughRequest write10 = read;
+    write10.cdb = {0x2A};
+    write10.cdb_length = 10;
+    PassThroughRequest no_cdb = read;
+    no_cdb.cdb_length = 0;
+    const std::pair<const PassThroughRequest*, std::uint32_t> cases[] = {
+        {&write10, kErrorAccessDenied},
+        {&no_cdb, kErrorInvalidParameter},
+        {&read, kErrorInvalidHandle},
+    };
+    for (const auto& [request, error] : cases) {
+        const PassThroughResult result = platform->pass_through(kInvalidDriveHandle, *request);
+        EXPECT_FALSE(result.completed);
+        EXPECT_EQ(result.error, error);
+        EXPECT_FALSE(result.error_text.empty());
+        EXPECT_EQ(platform->last_error(), error);
+    }
 }
 
 TEST(WindowsPlatform, IsTheHostPlatform) {

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "common/bytes.h"
-#include "platform/pass_through_record.h"
 #include "scsi/commands.h"
 
 namespace torvik {
@@ -39,20 +38,15 @@ CommandResult transfer(DriveLink& link, const RequestParams& params, std::uint8_
                      static_cast<unsigned>(kMaxTransfer));
         return refused(link);
     }
-    Request request(params);
-    const CommandResult result = request.send(link);
+    const CommandResult result = send_request(link, params, buffer);
     if (!result.ok()) {
         print_failure(link, line, result.error);
-        return result;
-    }
-    if (length != 0 && buffer != nullptr) {
-        std::memcpy(buffer, request.data(), length);
     }
     return result;
 }
 
 RequestParams vendor_params(const Cdb& cdb, std::uint32_t length) {
-    return RequestParams{cdb, 0, false, length};  // no sense data is asked for
+    return RequestParams{cdb, 0, length};  // no sense data is asked for
 }
 
 }  // namespace
@@ -67,26 +61,26 @@ CommandResult scsi_inquiry(DriveLink& link, std::uint8_t* dest, std::uint32_t le
         }
         return refused(link);
     }
-    const RequestParams params{inquiry_cdb(static_cast<std::uint8_t>(length)), kSenseAreaSize, true,
+    const RequestParams params{inquiry_cdb(static_cast<std::uint8_t>(length)), kRequestSenseLength,
                                length};
-    Request request(params);
-    const CommandResult result = request.send(link);
-    // After a failed call these are the zeros the buffer was cleared to.
+    // After a failed call the caller gets these zeros.
+    std::uint8_t reply[kMaxInquiryLength] = {};
+    const CommandResult result = send_request(link, params, reply);
     if (dest != nullptr && length != 0) {
-        std::memcpy(dest, request.data(), length);
+        std::memcpy(dest, reply, length);
     }
     return result;
 }
 
 CommandResult scsi_read_capacity10(DriveLink& link, std::uint8_t* dest) {
     constexpr std::uint32_t kLength = command_info(CommandId::read_capacity10).length;
-    const RequestParams params{read_capacity10_cdb(), kSenseAreaSize, false, kLength};
+    const RequestParams params{read_capacity10_cdb(), kRequestSenseLength, kLength};
     return transfer(link, params, dest, FailureLine::plain);
 }
 
 CommandResult scsi_read_capacity16(DriveLink& link, std::uint8_t* dest) {
     constexpr std::uint32_t kLength = command_info(CommandId::read_capacity16).length;
-    const RequestParams params{read_capacity16_cdb(kLength), kSenseAreaSize, false, kLength};
+    const RequestParams params{read_capacity16_cdb(kLength), kRequestSenseLength, kLength};
     return transfer(link, params, dest, FailureLine::plain);
 }
 
@@ -102,7 +96,7 @@ CommandResult vendor_command16(DriveLink& link, std::uint8_t* buffer, std::uint3
 
 CommandResult nvme_tunnel(DriveLink& link, std::uint8_t* buffer, std::uint32_t length,
                           const NvmeCommandBlock& block) {
-    const RequestParams params{tunnel_cdb(block), kSenseAreaSize, false, length};
+    const RequestParams params{tunnel_cdb(block), kRequestSenseLength, length};
     return transfer(link, params, buffer, FailureLine::tunnel);
 }
 

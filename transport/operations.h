@@ -15,8 +15,8 @@ namespace torvik {
 inline constexpr std::uint32_t kMaxInquiryLength = 255;  // the CDB's one-byte allocation length
 
 // INQUIRY of `length` bytes (at most 255). Fails at once, sending nothing, for the invalid
-// handle; otherwise copies the data area to dest (when not null) whether the call succeeded or
-// not, and prints nothing. A length above 255 is not sent: dest gets that many zeros.
+// handle; otherwise copies the reply to dest (when not null), zeros after a failed call, and
+// prints nothing. A length above 255 is not sent: dest gets that many zeros.
 CommandResult scsi_inquiry(DriveLink& link, std::uint8_t* dest, std::uint32_t length);
 
 // READ CAPACITY(10) into dest (8 bytes, written only when the command is done): the last LBA in

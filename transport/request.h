@@ -1,11 +1,9 @@
-// The pass-through request buffer: the record, the sense area and the data area in one block,
-// cleared and filled for one command, sent as both input and output of the I/O control.
+// One command of the transport as a pass-through request: its CDB, data in, the sense it asks for
+// and the time-out every command has; and what the command did.
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
-#include "platform/pass_through_record.h"
 #include "scsi/cdb.h"
 #include "transport/drive_link.h"
 
@@ -14,6 +12,8 @@ namespace torvik {
 inline constexpr std::uint32_t kRequestTimeoutSeconds = 2;
 // The largest transfer a command with a length limit may ask for.
 inline constexpr std::uint32_t kMaxTransfer = 65536;
+// The sense bytes INQUIRY, the capacity commands and the bridge tunnel ask for (never read).
+inline constexpr std::uint8_t kRequestSenseLength = 24;
 
 constexpr bool every_command_fits_a_request() {
     for (const CommandInfo& info : kCommands) {
@@ -38,46 +38,17 @@ struct CommandResult {
     bool ok() const { return outcome != Outcome::failed; }
 };
 
-// What differs from one command to the next; every other record field is fixed. Every request
-// reads from the drive: there is no other direction.
+// What differs from one command to the next. Every request reads from the drive: there is no
+// other direction.
 struct RequestParams {
     Cdb cdb;
-    std::uint8_t sense_length = 0;  // kSenseAreaSize, or 0 when no sense data is asked for
-    bool inquiry = false;           // data area kInquiryGap later, and only the record goes in
+    std::uint8_t sense_length = 0;  // kRequestSenseLength, or 0 when no sense data is asked for
     std::uint32_t transfer_length = 0;
 };
 
-// Where the data area starts, the two sizes handed to the I/O control, and the buffer behind
-// them: exactly as large as the larger of the two, since the OS reads and writes nothing past
-// them, so a request clears only what its command can carry.
-struct RequestSizes {
-    std::uint32_t data_offset = 0;
-    std::uint32_t in_size = 0;
-    std::uint32_t out_size = 0;
-    std::uint32_t buffer_size = 0;
-};
-
-RequestSizes request_sizes(const RequestParams& params,
-                           const PassThroughLayout& layout = kPassThroughLayout);
-
-class Request {
-  public:
-    // Allocates the buffer cleared to zero and fills the record.
-    explicit Request(const RequestParams& params,
-                     const PassThroughLayout& layout = kPassThroughLayout);
-
-    // One DeviceIoControl(IOCTL_SCSI_PASS_THROUGH) on the disk. After a successful call the
-    // record tells the SCSI status and how many data bytes came.
-    CommandResult send(DriveLink& link);
-
-    std::uint8_t* data() { return buffer_.data() + sizes_.data_offset; }
-    const std::vector<std::uint8_t>& bytes() const { return buffer_; }
-    const RequestSizes& sizes() const { return sizes_; }
-
-  private:
-    RequestSizes sizes_;
-    std::uint32_t transfer_length_;
-    std::vector<std::uint8_t> buffer_;
-};
+// Sends one request on the disk. When the drive carried the command out, data (transfer_length
+// bytes; may be null) receives the bytes that came and zeros behind them; after a failed call it
+// is not written.
+CommandResult send_request(DriveLink& link, const RequestParams& params, std::uint8_t* data);
 
 }  // namespace torvik

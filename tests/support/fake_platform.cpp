@@ -66,6 +66,13 @@ void FakePlatform::close_drive(DriveHandle drive) {
     --open_handles;
 }
 
+PassThroughResult FakePlatform::pass_through(DriveHandle /*drive*/,
+                                             const PassThroughRequest& request) {
+    calls.push_back("pass-through " + hex(request.cdb[0]));
+    last_error_ = kErrorInvalidHandle;
+    return failed_call(kErrorInvalidHandle, "The handle is invalid");
+}
+
 bool FakePlatform::device_io_control(DriveHandle drive, std::uint32_t code, void* /*in*/,
                                      std::uint32_t in_size, void* out, std::uint32_t out_size,
                                      std::uint32_t* returned) {

@@ -67,6 +67,8 @@ class FakePlatform : public Platform, public FileStore {
     void close_drive(DriveHandle drive) override;
     bool device_io_control(DriveHandle drive, std::uint32_t code, void* in, std::uint32_t in_size,
                            void* out, std::uint32_t out_size, std::uint32_t* returned) override;
+    // Fails every command with kErrorInvalidHandle: a fake drive answers none.
+    PassThroughResult pass_through(DriveHandle drive, const PassThroughRequest& request) override;
     std::uint32_t last_error() override { return last_error_; }
     FileHandle create_temp_file(const char* final_name, std::string& temp_name,
                                 std::uint32_t& error) override;

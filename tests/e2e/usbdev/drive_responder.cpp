@@ -18,12 +18,6 @@ constexpr std::uint8_t kServiceReadCapacity16 = 0x10;
 constexpr std::uint8_t kOpVendor = 0x06;
 constexpr std::uint8_t kOpBridgeTunnel = 0xE6;
 
-// The tool's request buffer: a 44-byte record, a 24-byte sense area, then the data area (at 76
-// for INQUIRY, whose record alone is the input).
-constexpr std::uint32_t kRecordSize = 44;
-constexpr std::uint32_t kDataOffset = 68;
-constexpr std::uint32_t kInquiryDataOffset = 76;
-
 std::string text_field(const std::uint8_t* p, std::size_t width) {
     return std::string(reinterpret_cast<const char*>(p), width);
 }
@@ -62,13 +56,6 @@ SimRequest to_sim_request(const ScsiCommand& command) {
     request.cdb_length = command.cdb_length;
     request.data_in = command.data_in;
     request.transfer_length = command.transfer_length;
-    if (command.cdb[0] == kOpInquiry) {
-        request.in_size = kRecordSize;
-        request.out_size = kInquiryDataOffset + command.transfer_length;
-    } else {
-        request.in_size = kDataOffset + command.transfer_length;
-        request.out_size = request.in_size;
-    }
     return request;
 }
 

@@ -19,7 +19,7 @@ using DriveModel = std::function<SimAnswer(const SimRequest&, std::uint8_t*)>;
 // True for the commands the drive model answers.
 bool is_drive_command(const ScsiCommand& command);
 
-// The request as the tool's pass-through would carry it, buffer sizes included.
+// The request as the simulated drive receives it from the tool.
 SimRequest to_sim_request(const ScsiCommand& command);
 
 // The vendor, product, revision and size the model reports, for the kernel's own commands.
