@@ -14,6 +14,7 @@
 #include "tests/support/checked_drive.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/scratch.h"
+#include "tests/support/simulated_run.h"
 
 namespace torvik::testing {
 namespace {
@@ -26,13 +27,6 @@ struct Read {
 };
 
 Read read_profile(const char* profile) {
-    FakePlatform host;
-    CheckedSimDrive drive;
-    load_profile(drive, find_sim_profile(profile)->make());
-    SimPlatform platform(host, drive);
-    Capture console;
-    const DriveHandle disk = platform.open_drive("\\\\.\\PhysicalDrive0", kDiskOpenFlags);
-    DriveLink link{platform, disk, console.file()};
     Read read;
     ReadHooks hooks;
     hooks.command_done = [&](CommandId id, bool dump) {
@@ -41,8 +35,7 @@ Read read_profile(const char* profile) {
     hooks.stage_done = [&](ReadStage stage) {
         read.events.push_back("stage " + std::to_string(static_cast<int>(stage)));
     };
-    read_drive(link, read.model, hooks);
-    platform.close_drive(disk);
+    read.model = read_profile_model(profile, hooks);
     return read;
 }
 
