@@ -57,8 +57,7 @@ void print_flash_id_line(ReportContext& ctx, const char* label, const FlashReadi
 
 void print_controller_lines(ReportContext& ctx) {
     const DriveModel& m = ctx.model;
-    report_printf(ctx, "Controller: TK%02X%02X (from firmware)\n", m.controller_id >> 8u,
-                  m.controller_id & 0xFFu);
+    report_printf(ctx, "Controller: %s (from firmware)\n", controller_name(m.controller_id).text);
     if (flash_id_present(m.flash_id.bytes))
         print_flash_id_line(ctx, "FlashID: ", m.flash_id);
 }

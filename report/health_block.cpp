@@ -59,16 +59,10 @@ const char* verdict_colour(HealthVerdict verdict) {
 std::string health_summary(const HealthAssessment& health, const DriveModel* drive) {
     if (drive == nullptr)
         return "the drive was not examined";
-    switch (health.source) {
-        case HealthSource::nvme_smart_bridge:
-            return nvme_summary(drive->smart_bridge);
-        case HealthSource::nvme_smart_controller:
-            return nvme_summary(drive->smart_controller);
-        case HealthSource::extended_smart:
-            return vendor_summary(drive->extended_smart);
-        case HealthSource::none:
-            break;
-    }
+    if (const NvmeSmartHealth* smart = judged_smart_log(*drive))
+        return nvme_summary(*smart);
+    if (health.source == HealthSource::extended_smart)
+        return vendor_summary(drive->extended_smart);
     return "no health figures could be read";
 }
 

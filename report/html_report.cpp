@@ -330,11 +330,10 @@ void header(Page& page, const JsonRunInfo& run, const DriveModel& drive) {
         }
     }
     if (drive.has(CommandId::read_info)) {
-        char name[8];
-        std::snprintf(name, sizeof name, "TK%04X", static_cast<unsigned>(drive.controller_id));
-        row("Controller", name + std::string(drive.controller_supported
-                                                 ? " (supported)"
-                                                 : " (not supported: the report stops here)"));
+        row("Controller", controller_name(drive.controller_id).text +
+                              std::string(drive.controller_supported
+                                              ? " (supported)"
+                                              : " (not supported: the report stops here)"));
     }
     std::string where = "Drive " + std::to_string(run.drive) + " on " + html_escape(run.bus);
     if (!run.simulation.empty()) {
@@ -516,12 +515,10 @@ void vendor_figures(Page& page, const DriveModel& drive) {
         page.add("<p>No health figures could be read from the drive.</p>");
 }
 
-void key_figures(Page& page, const DriveModel& drive) {
+void key_figures_section(Page& page, const DriveModel& drive) {
     page.add("<section><h2>Key health figures</h2><div class=\"gauges\">");
-    if (drive.health.source == HealthSource::nvme_smart_bridge)
-        nvme_figures(page, drive, drive.smart_bridge);
-    else if (drive.health.source == HealthSource::nvme_smart_controller)
-        nvme_figures(page, drive, drive.smart_controller);
+    if (const NvmeSmartHealth* smart = judged_smart_log(drive))
+        nvme_figures(page, drive, *smart);
     else
         vendor_figures(page, drive);
     page.add("</div></section>");
@@ -695,13 +692,9 @@ void nvme_smart_section(Page& page, const NvmeSmartHealth& smart, const char* ti
         const FieldDef& field = kNvmeSmartFields[i];
         if (i == kSmartCriticalWarning) {
             const std::uint64_t warning = smart[i];
-            std::string texts;
-            for (std::size_t bit = 0; bit < std::size(kCriticalWarnings); ++bit) {
-                if ((warning >> bit & 1) != 0)
-                    texts += (texts.empty() ? " (" : "; ") + std::string(kCriticalWarnings[bit]);
-            }
-            rows.push_back(
-                {field.name, html_escape(decimal(warning) + (texts.empty() ? "" : texts + ")"))});
+            const std::string texts = joined_critical_warnings(warning);
+            rows.push_back({field.name, html_escape(decimal(warning) +
+                                                    (texts.empty() ? "" : " (" + texts + ")"))});
         } else if (field.unit == Unit::kelvin) {
             const auto kelvin = static_cast<std::uint16_t>(smart[i]);
             const bool sensor = i != kSmartCompositeTemperature;
@@ -820,7 +813,7 @@ std::string html_report(const JsonRunInfo& run, const DriveModel& drive) {
         "Health " + verdict + "</title><style>" + kStyle + "</style></head><body><main>");
     header(page, run, drive);
     failures_alert(page, drive);
-    key_figures(page, drive);
+    key_figures_section(page, drive);
     if (drive.trend)
         page.add(wear_chart_section(*drive.trend));
     flash_section(page, drive);

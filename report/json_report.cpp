@@ -86,10 +86,8 @@ Json identity(const DriveModel& model) {
 Json controller(const DriveModel& model) {
     Json out = Json::object();
     if (model.has(CommandId::read_info)) {
-        char name[8];
-        std::snprintf(name, sizeof name, "TK%04X", static_cast<unsigned>(model.controller_id));
         out["id"] = model.controller_id;
-        out["name"] = name;
+        out["name"] = controller_name(model.controller_id).text;
     }
     out["supported"] = model.controller_supported;
     return out;
@@ -160,10 +158,8 @@ Json nvme_smart(const NvmeSmartHealth& smart) {
         if (i == kSmartCriticalWarning) {
             const std::uint64_t warning = smart[i];
             Json texts = Json::array();
-            for (std::size_t bit = 0; bit < std::size(kCriticalWarnings); ++bit) {
-                if ((warning >> bit & 1) != 0)
-                    texts.push_back(kCriticalWarnings[bit]);
-            }
+            for (const char* text : critical_warning_texts(warning))
+                texts.push_back(text);
             out[field.name] = {{"value", warning}, {"texts", texts}};
         } else if (i == kSmartCompositeTemperature) {
             out[field.name] = temperature(static_cast<std::uint16_t>(smart[i]));

@@ -13,8 +13,8 @@
 #include "sim/sim_platform.h"
 #include "tests/support/checked_drive.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/profile_model.h"
 #include "tests/support/scratch.h"
-#include "tests/support/simulated_run.h"
 
 namespace torvik::testing {
 namespace {

@@ -376,9 +376,8 @@ TEST(HealthBlock, SummaryFormatsEachFigure) {
         page.values[kSmartDataUnitsWritten] = c.nvme.written;
         page.values[kSmartDataUnitsRead] = c.nvme.read;
         model.extended_smart.records = {{9, kExtLifeUsed, 3}, {10, kExtLifeRemaining, 97}};
-        HealthAssessment health;
-        health.source = c.source;
-        EXPECT_EQ(health_summary(health, &model), c.summary);
+        model.health.source = c.source;
+        EXPECT_EQ(health_summary(model.health, &model), c.summary);
     }
     EXPECT_EQ(health_summary(HealthAssessment{}, nullptr), "the drive was not examined");
 }

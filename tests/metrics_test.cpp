@@ -17,9 +17,9 @@
 #include "sim/profiles.h"
 #include "sim/sim_platform.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/profile_model.h"
 #include "tests/support/program_run.h"
 #include "tests/support/scratch.h"
-#include "tests/support/simulated_run.h"
 
 namespace torvik::testing {
 namespace {

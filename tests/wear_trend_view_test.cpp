@@ -15,7 +15,7 @@
 #include "report/html_report.h"
 #include "report/json_report.h"
 #include "sim/profiles.h"
-#include "tests/support/simulated_run.h"
+#include "tests/support/profile_model.h"
 
 namespace torvik::testing {
 namespace {

@@ -1,11 +1,7 @@
 #include "tests/support/simulated_run.h"
 
 #include "app/examine_drive.h"
-#include "sim/profiles.h"
 #include "sim/sim_platform.h"
-#include "tests/support/checked_drive.h"
-#include "tests/support/fake_platform.h"
-#include "tests/support/scratch.h"
 
 namespace torvik::testing {
 
@@ -23,25 +19,6 @@ int run_on_simulated_drive(SimDrive& drive, Platform& host, FileStore& files,
                    .html = how.html,
                    .err = console.err};
     return examine_drive(ctx, first_arg);
-}
-
-DriveModel read_profile_model(const char* profile, const ReadHooks& hooks) {
-    FakePlatform host;
-    CheckedSimDrive drive;
-    load_profile(drive, find_sim_profile(profile)->make());
-    SimPlatform platform(host, drive);
-    Capture console;
-    const DriveHandle disk = platform.open_drive("\\\\.\\PhysicalDrive0", kDiskOpenFlags);
-    DriveLink link{platform, disk, console.file()};
-    ReadHooks called = hooks;
-    if (!called.command_done)
-        called.command_done = [](CommandId, bool) {};
-    if (!called.stage_done)
-        called.stage_done = [](ReadStage) {};
-    DriveModel model;
-    read_drive(link, model, called);
-    platform.close_drive(disk);
-    return model;
 }
 
 }  // namespace torvik::testing

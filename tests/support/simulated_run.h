@@ -5,8 +5,6 @@
 #include <string>
 
 #include "app/program.h"
-#include "model/drive_model.h"
-#include "model/drive_reader.h"
 #include "platform/file_store.h"
 #include "platform/platform.h"
 #include "sim/sim_drive.h"
@@ -27,9 +25,5 @@ struct SimulatedRun {
 int run_on_simulated_drive(SimDrive& drive, Platform& host, FileStore& files,
                            const Console& console, const char* first_arg,
                            const SimulatedRun& how = {});
-
-// The model a run reads from the simulated profile `profile` (every page, the verdict judged),
-// with the reader's hooks when given; the drive is checked for reads only.
-DriveModel read_profile_model(const char* profile, const ReadHooks& hooks = {});
 
 }  // namespace torvik::testing
