@@ -84,9 +84,8 @@ bool report_unwritten_files(RunContext& ctx, FileStore& files, const DriveModel&
     for (const FileRecord& file : model.files) {
         if (file.outcome == FileOutcome::written)
             continue;
-        if (ctx.err != nullptr)
-            print_message(ctx.err, "cannot write %s: %s\n", file.name.c_str(),
-                          files.error_text(file.error).c_str());
+        print_message(ctx.err, "cannot write %s: %s\n", file.name.c_str(),
+                      files.error_text(file.error).c_str());
         any = true;
     }
     return any;
@@ -249,13 +248,12 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
     // Held while this run writes, so that two runs into one folder never mix their files.
     FolderLock lock(ctx.files, ctx.lock_wait_ms);
     if (!lock.held()) {
-        if (ctx.err != nullptr)
-            print_message(ctx.err,
-                          "another run is still writing into %s after %d s; try again when it "
-                          "has finished\n",
-                          ctx.output_dir.empty() ? "the current folder"
-                                                 : ("'" + ctx.output_dir + "'").c_str(),
-                          ctx.lock_wait_ms / 1000);
+        print_message(
+            ctx.err,
+            "another run is still writing into %s after %d s; try again when it "
+            "has finished\n",
+            ctx.output_dir.empty() ? "the current folder" : ("'" + ctx.output_dir + "'").c_str(),
+            ctx.lock_wait_ms / 1000);
         return refused(ctx, kExitUsage, "another run is writing into the output folder");
     }
 

@@ -22,13 +22,12 @@ namespace {
 void explain(std::FILE* err, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 void explain(std::FILE* err, const char* format, ...) {
-    if (err == nullptr)
-        return;
     std::va_list args;
     va_start(args, format);
     vprint_message(err, format, args);
     va_end(args);
-    std::fputc('\n', err);
+    if (err != nullptr)
+        std::fputc('\n', err);
 }
 
 // The drive numbers there are, for a message about one that is not.
