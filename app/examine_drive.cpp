@@ -91,8 +91,8 @@ bool report_unwritten_files(RunContext& ctx, FileStore& files, const DriveModel&
     return any;
 }
 
-JsonRunInfo run_info(const RunContext& ctx, std::int32_t drive, const OsVersion& os) {
-    JsonRunInfo info;
+RunInfo run_info(const RunContext& ctx, std::int32_t drive, const OsVersion& os) {
+    RunInfo info;
     info.tool_version = kProgramVersion;
     info.platform = host_platform_name();
     info.os = os;

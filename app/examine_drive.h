@@ -83,7 +83,7 @@ struct DriveFolder {
 // One examined drive, as the outputs that are written after it (or after every drive of --all)
 // read it.
 struct ExaminedDrive {
-    JsonRunInfo info;  // the run's facts beside the model: version, OS, drive number, simulation
+    RunInfo info;  // the run's facts beside the model: version, OS, drive number, simulation
     DriveModel model;
     int status = 0;  // the run's own status: 0, or 5 when an output file is missing
 };

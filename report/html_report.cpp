@@ -295,7 +295,7 @@ std::string reason_level(const HealthAssessment& health, const char* field) {
     return "";
 }
 
-void header(Page& page, const JsonRunInfo& run, const DriveModel& drive) {
+void header(Page& page, const RunInfo& run, const DriveModel& drive) {
     const HealthVerdict verdict = drive.health.verdict;
     const char* cls = verdict == HealthVerdict::passed    ? "ok"
                       : verdict == HealthVerdict::warning ? "warning"
@@ -801,7 +801,7 @@ std::string html_escape(const std::string& text) {
     return out;
 }
 
-std::string html_report(const JsonRunInfo& run, const DriveModel& drive) {
+std::string html_report(const RunInfo& run, const DriveModel& drive) {
     Page page;
     const std::string verdict = verdict_name(drive.health.verdict);
     page.add(

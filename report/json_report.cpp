@@ -307,7 +307,7 @@ Json flash_id_json(const FlashReading& flash) {
 }
 
 // The whole document of a run.
-Json json_report(const JsonRunInfo& run, const DriveModel& model) {
+Json json_report(const RunInfo& run, const DriveModel& model) {
     Json doc;
     doc["json_format_version"] = kJsonFormatVersion;
     doc["tool"] = {{"name", "torvik_usb_pssd_flash_id"},
@@ -380,7 +380,7 @@ std::string flash_id_json_text(const std::uint8_t* id) {
     return flash_id_json(read_flash(bytes)).dump();
 }
 
-std::string json_report_text(const JsonRunInfo& run, const DriveModel& model) {
+std::string json_report_text(const RunInfo& run, const DriveModel& model) {
     // Texts from the drive may hold any bytes: those that are not UTF-8 become U+FFFD, and the
     // document stays ASCII.
     return json_report(run, model)

@@ -116,7 +116,7 @@ TEST(HtmlFromModel, NumbersPastWhatADoubleHoldsAreShownInFull) {
     put_le64(smart.data() + 0xA8, 1);
     DriveModel model = model_of({{CommandId::nvme_smart_log, smart}});
     model.last_lba = ~std::uint64_t{0};
-    const std::string page = html_report(JsonRunInfo{}, model);
+    const std::string page = html_report(RunInfo{}, model);
     EXPECT_TRUE(contains(page,
                          "<span>Data read</span><span class=\"value unknown\">"
                          "18446744073709551615 data units</span>"));
@@ -135,12 +135,12 @@ TEST(HtmlFromModel, VendorFiguresOrNone) {
     put_le16(ext.data(), 1);
     put_le16(ext.data() + 2, 0x020F);  // life remaining
     put_le64(ext.data() + 8, 7);
-    const std::string vendor = html_report(JsonRunInfo{}, model_of({{CommandId::smartext, ext}}));
+    const std::string vendor = html_report(RunInfo{}, model_of({{CommandId::smartext, ext}}));
     EXPECT_TRUE(contains(vendor,
                          "<span>Life remaining (extended SMART)</span>"
                          "<span class=\"value warning\">7%</span>"));
     EXPECT_TRUE(contains(vendor, "warning at 10%"));
-    const std::string none = html_report(JsonRunInfo{}, model_of({}));
+    const std::string none = html_report(RunInfo{}, model_of({}));
     EXPECT_TRUE(contains(none, "<p>No health figures could be read from the drive.</p>"));
     EXPECT_TRUE(contains(none, "<h1>Drive</h1>"));
     EXPECT_FALSE(contains(none, "<h2>Flash</h2>"));

@@ -118,7 +118,7 @@ TEST(WearTrendView, JsonTrendObject) {
     const auto document = [](const std::optional<WearTrend>& trend) {
         DriveModel model = read_profile_model("default");
         model.trend = trend;
-        return nlohmann::ordered_json::parse(json_report_text(JsonRunInfo{}, model));
+        return nlohmann::ordered_json::parse(json_report_text(RunInfo{}, model));
     };
     const nlohmann::ordered_json doc = document(projected());
     EXPECT_EQ(doc["json_format_version"], kJsonFormatVersion);
@@ -155,7 +155,7 @@ TEST(WearTrendView, JsonTrendObject) {
 std::string chart_of(const WearTrend& trend) {
     DriveModel model = read_profile_model("default");
     model.trend = trend;
-    const std::string page = html_report(JsonRunInfo{}, model);
+    const std::string page = html_report(RunInfo{}, model);
     const std::size_t start = page.find("<section id=\"trend\">");
     EXPECT_NE(start, std::string::npos);
     return page.substr(start, page.find("</section>", start) - start);
