@@ -123,8 +123,9 @@ bool write_all_metrics(const RunContext& ctx, const DriveList& list,
         if (listed.bus_type != kBusTypeUsb)
             continue;
         if (next < examined.size() && examined[next].os_path == listed.names.path) {
-            const DriveModel& model = examined[next++].examined.model;
-            drives.push_back(MetricsDrive{listed.names.path, &model, model.run_time});
+            const ExaminedDrive& done = examined[next++].examined;
+            drives.push_back(
+                MetricsDrive{listed.names.path, &done.model, done.model.run_time, &done.figures});
         } else {
             drives.push_back(MetricsDrive{listed.names.path, nullptr, ctx.platform.run_time()});
         }

@@ -10,6 +10,7 @@
 #include "app/failure_messages.h"
 #include "app/metrics_file.h"
 #include "app/output_dir.h"
+#include "app/outputs.h"
 #include "app/program_message.h"
 #include "model/drive_model.h"
 #include "platform/host_platform.h"
@@ -17,8 +18,6 @@
 #include "platform/storage_descriptor.h"
 #include "report/drive_report.h"
 #include "report/health_block.h"
-#include "report/html_report.h"
-#include "report/json_report.h"
 
 namespace torvik {
 
@@ -127,11 +126,13 @@ int health_exit_status(HealthVerdict verdict, int run_status) {
 
 // --metrics, for the drive examined (model) or not reached (nullptr): a monitoring system learns
 // from the file that the run failed too. True when it was not asked for.
-bool write_run_metrics(const RunContext& ctx, std::int32_t drive, const DriveModel* model) {
+bool write_run_metrics(const RunContext& ctx, std::int32_t drive, const ExaminedDrive* examined) {
     if (ctx.metrics_file.empty() || ctx.open_folder == nullptr)
         return true;
+    const DriveModel* model = examined != nullptr ? &examined->model : nullptr;
     const MetricsDrive entry{ctx.platform.drive_names(drive).path, model,
-                             model != nullptr ? model->run_time : ctx.platform.run_time()};
+                             model != nullptr ? model->run_time : ctx.platform.run_time(),
+                             examined != nullptr ? &examined->figures : nullptr};
     return write_metrics_file(ctx.metrics_file, {&entry, 1}, *ctx.open_folder, ctx.err);
 }
 
@@ -170,35 +171,23 @@ ExaminedDrive examine_open_drive(RunContext& ctx, const DriveFolder& folder, Dri
     open_report_file(ctx, report, drive, os);
     DriveModel& model = examined.model;
     model.run_time = ctx.platform.run_time();
-    // Every output that shows the verdict has the bridge's NVMe pages read for any controller.
-    const bool verdict_shown = ctx.health || ctx.json || ctx.html || !ctx.metrics_file.empty();
     ReportContext report_ctx{DriveLink{ctx.platform, disk, ctx.out}, folder.files,
                              report.created() ? &report : nullptr,   model,
-                             ctx.err != nullptr ? ctx.err : stderr,  verdict_shown};
+                             ctx.err != nullptr ? ctx.err : stderr,  nvme_pages_needed(ctx)};
     run_drive_report(report_ctx);
     std::fflush(ctx.out);
     explain_report(ctx.err, model);
     model.file(kReportFileName, report.commit());
     const HistoryPlan history = read_drive_history(ctx, model);
     examined.info = run_info(ctx, drive, os);
-    if (ctx.json) {
-        const std::string json = json_report_text(examined.info, model);
-        model.file(kJsonReportFileName, write_json_report(folder.files, ctx.out, json));
-        if (ctx.json_out != nullptr) {
-            std::fputs(json.c_str(), ctx.json_out);
-            std::fflush(ctx.json_out);
-        }
-    }
-    if (ctx.html) {
-        model.file(kHtmlReportFileName,
-                   write_html_report(folder.files, ctx.out, html_report(examined.info, model)));
-    }
+    examined.figures = key_figures(model);
+    write_rendered_outputs(ctx, folder.files, examined);
     folder.files.sync_folder();
     if (report_unwritten_files(ctx, folder.files, model))
         examined.status = kExitFilesIncomplete;
     if (history.failed || (history.append && !append_drive_history(ctx, model)))
         examined.status = kExitFilesIncomplete;
-    name_asked_files(ctx.err, model, AskedFiles{ctx.json, ctx.html, folder.shown});
+    name_asked_files(ctx.err, model, named_files(ctx), folder.shown);
     return examined;
 }
 
@@ -287,7 +276,7 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
     }
 
     lock.release();
-    if (!write_run_metrics(ctx, choice.drive, examined ? &examined->model : nullptr)) {
+    if (!write_run_metrics(ctx, choice.drive, examined ? &*examined : nullptr)) {
         if (status == kExitOk)
             status = kExitFilesIncomplete;
         if (examined && examined->status == kExitOk)

@@ -97,7 +97,8 @@ int run_on(Platform& platform, const OutputFolderOpener& open_folder, const Cons
         .metrics_file = cl.metrics_file,
         .open_folder = &open_folder,
         .simulation_sources = sources,
-        .history = cl.history};
+        .history = cl.history,
+        .all = cl.all};
     if (cl.all)
         return examine_all_drives(ctx);
     return examine_drive(ctx, cl.first_arg);

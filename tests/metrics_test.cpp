@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "model/drive_reader.h"
+#include "model/key_figures.h"
 #include "report/metrics_text.h"
 #include "sim/profiles.h"
 #include "sim/sim_platform.h"
@@ -35,9 +36,11 @@ TEST(MetricsText, FleetFileMatchesTheGolden) {
     worn.trend.emplace().projected_end_time = 1772000000;
     DriveModel hostile = read_profile_model("vendor-life");
     hostile.identity.serial = "BAD\"SN\\\n\x1b\xff";
+    const KeyFigures worn_figures = key_figures(worn);
+    const KeyFigures hostile_figures = key_figures(hostile);
     const std::vector<MetricsDrive> drives = {
-        {"/dev/sdb", &worn, 1773480413},
-        {"/dev/sdc", &hostile, 1773480414},
+        {"/dev/sdb", &worn, 1773480413, &worn_figures},
+        {"/dev/sdc", &hostile, 1773480414, &hostile_figures},
         {"\\\\.\\PhysicalDrive3", nullptr, 1773480415},
     };
     const std::string text = metrics_text(drives);
