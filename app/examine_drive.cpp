@@ -6,6 +6,7 @@
 #include "app/drive_argument.h"
 #include "app/drive_history.h"
 #include "app/drive_query.h"
+#include "app/drive_reading.h"
 #include "app/exit_status.h"
 #include "app/failure_messages.h"
 #include "app/metrics_file.h"
@@ -16,7 +17,6 @@
 #include "platform/host_platform.h"
 #include "platform/output_file.h"
 #include "platform/storage_descriptor.h"
-#include "report/drive_report.h"
 #include "report/health_block.h"
 
 namespace torvik {
@@ -171,10 +171,10 @@ ExaminedDrive examine_open_drive(RunContext& ctx, const DriveFolder& folder, Dri
     open_report_file(ctx, report, drive, os);
     DriveModel& model = examined.model;
     model.run_time = ctx.platform.run_time();
-    ReportContext report_ctx{DriveLink{ctx.platform, disk, ctx.out}, folder.files,
-                             report.created() ? &report : nullptr,   model,
-                             ctx.err != nullptr ? ctx.err : stderr,  nvme_pages_needed(ctx)};
-    run_drive_report(report_ctx);
+    ReportContext report_ctx{ctx.out, folder.files, report.created() ? &report : nullptr, model,
+                             ctx.err != nullptr ? ctx.err : stderr};
+    read_drive_with_report(DriveLink{ctx.platform, disk, ctx.out}, report_ctx,
+                           nvme_pages_needed(ctx));
     std::fflush(ctx.out);
     explain_report(ctx.err, model);
     model.file(kReportFileName, report.commit());
