@@ -129,38 +129,6 @@ std::string hours_and_days(std::uint64_t hours) {
            (hours / 24 == 1 ? " day)" : " days)");
 }
 
-// What a command's page holds, in words: the failure boxes and the "not read" notes name it.
-const char* page_words(CommandId id) {
-    switch (id) {
-        case CommandId::inquiry:
-            return "the drive's identity (INQUIRY)";
-        case CommandId::read_capacity10:
-        case CommandId::read_capacity16:
-            return "the drive's size (READ CAPACITY)";
-        case CommandId::read_fid:
-            return "the flash ID";
-        case CommandId::read_info:
-            return "the controller's identity";
-        case CommandId::sysinfo:
-            return "the system information page (configuration, system and flash status)";
-        case CommandId::fidall:
-            return "the flash IDs of every bank";
-        case CommandId::infoblock:
-            return "the attribute configuration page (attribute slots, SLC cache)";
-        case CommandId::id:
-            return "the identification page";
-        case CommandId::smart:
-            return "the controller's copy of the NVMe SMART / Health log";
-        case CommandId::smartext:
-            return "the extended SMART page";
-        case CommandId::nvme_identify:
-            return "the NVMe Identify page";
-        case CommandId::nvme_smart_log:
-            return "the NVMe SMART / Health log";
-    }
-    return "a page";
-}
-
 // Where the verdict's figures came from, in words.
 const char* source_words(HealthSource source) {
     switch (source) {
@@ -371,7 +339,7 @@ void failures_alert(Page& page, const DriveModel& drive) {
             page.add(std::string(i == 0                   ? ""
                                  : i + 1 == limits.size() ? " and "
                                                           : ", ") +
-                     html_escape(page_words(limits[i].command)));
+                     html_escape(command_info(limits[i].command).words));
         }
         page.add(std::string(" through its tunnel (error ") + error +
                  "). Some bridges cannot: this is a limitation of the bridge, not a fault of the "
@@ -391,8 +359,8 @@ void failures_alert(Page& page, const DriveModel& drive) {
         std::snprintf(error, sizeof error, "0x%x", static_cast<unsigned>(f.error));
         page.add(
             "<tr class=\"failed\"><td>FAILED " + html_escape(command.page_name) + "</td><td>" +
-            html_escape(page_words(f.command)) + "</td><td>" + html_escape(command.dump_name) +
-            "</td><td>" + error + "</td><td>" +
+            html_escape(command_info(f.command).words) + "</td><td>" +
+            html_escape(command.dump_name) + "</td><td>" + error + "</td><td>" +
             (command.failure_name != nullptr ? html_escape(command.failure_name) : std::string()) +
             "</td></tr>");
     }
@@ -404,8 +372,9 @@ void failures_alert(Page& page, const DriveModel& drive) {
 bool not_read(Page& page, const DriveModel& drive, CommandId id, const char* title) {
     if (!drive.commands[static_cast<std::size_t>(id)].failed)
         return false;
-    page.add(std::string("<section><h2>") + title + "</h2><p class=\"na\">Not read: " +
-             html_escape(page_words(id)) + " failed, so its figures are not shown.</p></section>");
+    page.add(std::string("<section><h2>") + title +
+             "</h2><p class=\"na\">Not read: " + html_escape(command_info(id).words) +
+             " failed, so its figures are not shown.</p></section>");
     return true;
 }
 
