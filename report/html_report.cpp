@@ -359,8 +359,8 @@ void failures_alert(Page& page, const DriveModel& drive) {
         std::snprintf(error, sizeof error, "0x%x", static_cast<unsigned>(f.error));
         page.add(
             "<tr class=\"failed\"><td>FAILED " + html_escape(command.page_name) + "</td><td>" +
-            html_escape(command_info(f.command).words) + "</td><td>" +
-            html_escape(command.dump_name) + "</td><td>" + error + "</td><td>" +
+            html_escape(command.words) + "</td><td>" + html_escape(command.dump_name) +
+            "</td><td>" + error + "</td><td>" +
             (command.failure_name != nullptr ? html_escape(command.failure_name) : std::string()) +
             "</td></tr>");
     }
