@@ -20,10 +20,7 @@ std::string nvme_summary(const NvmeSmartHealth& s) {
     const auto kelvin = static_cast<std::uint16_t>(s[kSmartCompositeTemperature]);
     if (kelvin != 0)  // 0: the drive has no composite temperature sensor
         out += ", " + std::to_string(kelvin_to_celsius(kelvin)) + " C";
-    const std::uint64_t hours = s[kSmartPowerOnHours];
-    const std::uint64_t days = hours / 24;
-    out += ", " + grouped_digits(hours) + " h (" + grouped_digits(days) +
-           (days == 1 ? " day)" : " days)");
+    out += ", " + hours_and_days(s[kSmartPowerOnHours]);
     out += ", " + decimal_bytes(data_unit_bytes(s.values[kSmartDataUnitsWritten])) + " written";
     out += ", " + decimal_bytes(data_unit_bytes(s.values[kSmartDataUnitsRead])) + " read";
     return out;

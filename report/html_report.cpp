@@ -123,12 +123,6 @@ std::string hex_id(std::uint64_t value, int digits) {
     return text;
 }
 
-// Hours as a person reads them: "1,380 h (57 days)".
-std::string hours_and_days(std::uint64_t hours) {
-    return grouped_digits(hours) + " h (" + grouped_digits(hours / 24) +
-           (hours / 24 == 1 ? " day)" : " days)");
-}
-
 // Where the verdict's figures came from, in words.
 const char* source_words(HealthSource source) {
     switch (source) {
