@@ -95,9 +95,7 @@ DriveLine examine_usb_drive(RunContext& ctx, const ListedDrive& listed, const Os
         error = name + ": another run is still writing into it";
     if (!error.empty()) {
         const std::string shown = printable_text(error.c_str());
-        if (ctx.err != nullptr)
-            print_message(ctx.err, "drive %d: its folder %s\n", static_cast<int>(drive),
-                          shown.c_str());
+        print_message(ctx.err, "drive %d: its folder %s\n", static_cast<int>(drive), shown.c_str());
         line.result = "failed: folder " + shown;
         line.status = refused(ctx, kExitUsage, "its output folder could not be used");
         return line;
@@ -125,8 +123,9 @@ bool write_all_metrics(const RunContext& ctx, const DriveList& list,
         if (listed.bus_type != kBusTypeUsb)
             continue;
         if (next < examined.size() && examined[next].os_path == listed.names.path) {
-            const DriveModel& model = examined[next++].examined.model;
-            drives.push_back(MetricsDrive{listed.names.path, &model, model.run_time});
+            const ExaminedDrive& done = examined[next++].examined;
+            drives.push_back(
+                MetricsDrive{listed.names.path, &done.model, done.model.run_time, &done.figures});
         } else {
             drives.push_back(MetricsDrive{listed.names.path, nullptr, ctx.platform.run_time()});
         }
@@ -196,15 +195,14 @@ int examine_all_drives(RunContext& ctx) {
         status = worse_status(status, kExitFilesIncomplete);
 
     print_summary(ctx.out, lines);
-    if (ctx.err != nullptr && list.access_denied) {
+    if (list.access_denied) {
         print_message(
             ctx.err, "%s: permission denied; %s\n",
             list.drives.empty() ? "no drive could be opened" : "some drives could not be opened",
             privilege_hint(ctx.platform));
     }
     if (!any_usb) {
-        if (ctx.err != nullptr)
-            print_message(ctx.err, "no drive on the USB bus: nothing was examined (see --list)\n");
+        print_message(ctx.err, "no drive on the USB bus: nothing was examined (see --list)\n");
         return kExitNotUsb;
     }
     return status;

@@ -9,6 +9,7 @@
 
 #include "app/program.h"
 #include "model/drive_model.h"
+#include "model/key_figures.h"
 #include "platform/file_store.h"
 #include "platform/platform.h"
 #include "report/json_report.h"
@@ -53,6 +54,7 @@ struct RunContext {
     std::vector<std::string> simulation_sources{};
     // --history FILE as given (relative to the current folder); empty: none.
     std::string history{};
+    bool all = false;  // --all: every drive, and a summary line for each
 };
 
 // The version text, as the build states it.
@@ -83,9 +85,10 @@ struct DriveFolder {
 // One examined drive, as the outputs that are written after it (or after every drive of --all)
 // read it.
 struct ExaminedDrive {
-    JsonRunInfo info;  // the run's facts beside the model: version, OS, drive number, simulation
+    RunInfo info;  // the run's facts beside the model: version, OS, drive number, simulation
     DriveModel model;
-    int status = 0;  // the run's own status: 0, or 5 when an output file is missing
+    KeyFigures figures;  // drawn from the model once, for the outputs that record them
+    int status = 0;      // the run's own status: 0, or 5 when an output file is missing
 };
 
 // Examines the open USB disk of drive number `drive` into the folder: the report file and every

@@ -144,4 +144,17 @@ HealthPages health_pages(const DriveModel& model) {
     return pages;
 }
 
+const NvmeSmartHealth* judged_smart_log(const DriveModel& model) {
+    switch (model.health.source) {
+        case HealthSource::nvme_smart_bridge:
+            return &model.smart_bridge;
+        case HealthSource::nvme_smart_controller:
+            return &model.smart_controller;
+        case HealthSource::extended_smart:
+        case HealthSource::none:
+            break;
+    }
+    return nullptr;
+}
+
 }  // namespace torvik

@@ -100,4 +100,8 @@ struct DriveModel {
 // The pages of the model that the verdict may read: those sent and answered in full.
 HealthPages health_pages(const DriveModel& model);
 
+// The NVMe SMART / Health log the verdict was judged from (read through the bridge, or the
+// controller's copy); nullptr when it was judged from another page or from none.
+const NvmeSmartHealth* judged_smart_log(const DriveModel& model);
+
 }  // namespace torvik

@@ -23,19 +23,6 @@ std::uint64_t saturated(Uint128 value) {
     return value.high != 0 ? ~std::uint64_t{0} : value.low;
 }
 
-const NvmeSmartHealth* judged_log(const DriveModel& drive) {
-    switch (drive.health.source) {
-        case HealthSource::nvme_smart_bridge:
-            return &drive.smart_bridge;
-        case HealthSource::nvme_smart_controller:
-            return &drive.smart_controller;
-        case HealthSource::extended_smart:
-        case HealthSource::none:
-            break;
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 DriveKey drive_key(const DriveModel& drive) {
@@ -57,7 +44,7 @@ KeyFigures key_figures(const DriveModel& drive) {
     KeyFigures k;
     k.drive = drive_key(drive);
     k.verdict = drive.health.verdict;
-    if (const NvmeSmartHealth* s = judged_log(drive)) {
+    if (const NvmeSmartHealth* s = judged_smart_log(drive)) {
         k.percentage_used = static_cast<unsigned>(s->values[kSmartPercentageUsed].low);
         k.available_spare = static_cast<unsigned>(s->values[kSmartAvailableSpare].low);
         const auto kelvin = static_cast<std::uint16_t>((*s)[kSmartCompositeTemperature]);
@@ -82,9 +69,7 @@ KeyFigures key_figures(const DriveModel& drive) {
 DriveMakeup drive_makeup(const DriveModel& drive) {
     DriveMakeup m;
     if (drive.has(CommandId::read_info)) {
-        char name[8];
-        std::snprintf(name, sizeof name, "TK%04X", static_cast<unsigned>(drive.controller_id));
-        m.controller = name;
+        m.controller = controller_name(drive.controller_id).text;
     }
     if (drive.has(CommandId::read_fid)) {
         const FlashFields& fields = drive.flash_id.fields;

@@ -86,10 +86,8 @@ Json identity(const DriveModel& model) {
 Json controller(const DriveModel& model) {
     Json out = Json::object();
     if (model.has(CommandId::read_info)) {
-        char name[8];
-        std::snprintf(name, sizeof name, "TK%04X", static_cast<unsigned>(model.controller_id));
         out["id"] = model.controller_id;
-        out["name"] = name;
+        out["name"] = controller_name(model.controller_id).text;
     }
     out["supported"] = model.controller_supported;
     return out;
@@ -160,10 +158,8 @@ Json nvme_smart(const NvmeSmartHealth& smart) {
         if (i == kSmartCriticalWarning) {
             const std::uint64_t warning = smart[i];
             Json texts = Json::array();
-            for (std::size_t bit = 0; bit < std::size(kCriticalWarnings); ++bit) {
-                if ((warning >> bit & 1) != 0)
-                    texts.push_back(kCriticalWarnings[bit]);
-            }
+            for (const char* text : critical_warning_texts(warning))
+                texts.push_back(text);
             out[field.name] = {{"value", warning}, {"texts", texts}};
         } else if (i == kSmartCompositeTemperature) {
             out[field.name] = temperature(static_cast<std::uint16_t>(smart[i]));
@@ -311,7 +307,7 @@ Json flash_id_json(const FlashReading& flash) {
 }
 
 // The whole document of a run.
-Json json_report(const JsonRunInfo& run, const DriveModel& model) {
+Json json_report(const RunInfo& run, const DriveModel& model) {
     Json doc;
     doc["json_format_version"] = kJsonFormatVersion;
     doc["tool"] = {{"name", "torvik_usb_pssd_flash_id"},
@@ -384,7 +380,7 @@ std::string flash_id_json_text(const std::uint8_t* id) {
     return flash_id_json(read_flash(bytes)).dump();
 }
 
-std::string json_report_text(const JsonRunInfo& run, const DriveModel& model) {
+std::string json_report_text(const RunInfo& run, const DriveModel& model) {
     // Texts from the drive may hold any bytes: those that are not UTF-8 become U+FFFD, and the
     // document stays ASCII.
     return json_report(run, model)

@@ -101,7 +101,7 @@ std::string hundredths(unsigned n) {
 
 // The samples of one drive, in family order; a figure the run did not read has none.
 void drive_samples(const MetricsDrive& drive, std::vector<Sample>& out) {
-    const KeyFigures k = drive.model != nullptr ? key_figures(*drive.model) : KeyFigures{};
+    const KeyFigures k = drive.figures != nullptr ? *drive.figures : KeyFigures{};
     const std::string keys = label("serial", k.drive.serial).substr(1) + label("path", drive.path);
     auto add = [&](Family family, std::string value, const std::string& more = {}) {
         out.push_back(Sample{family, keys + more, std::move(value)});

@@ -15,6 +15,7 @@
 #include "report/html_report.h"
 #include "report/json_report.h"
 #include "sim/profiles.h"
+#include "tests/support/profile_model.h"
 
 namespace torvik::testing {
 namespace {
@@ -26,21 +27,6 @@ std::int64_t at(const char* iso) {
     std::int64_t seconds = 0;
     EXPECT_TRUE(parse_utc_time(iso, seconds)) << iso;
     return seconds;
-}
-
-DriveModel default_drive() {
-    const SimProfileData data = find_sim_profile("default")->make();
-    DriveModel model;
-    for (std::size_t i = 0; i < kCommandCount; ++i) {
-        std::vector<std::uint8_t> page = data.replies[i];
-        if (page.empty())
-            continue;
-        const auto id = static_cast<CommandId>(i);
-        page.resize(command_info(id).length);
-        model.sent(id, page.data(), CommandResult{CommandResult::Outcome::data, 0, 0});
-    }
-    model.health = assess_health(health_pages(model));
-    return model;
 }
 
 // A year of regular use: 37 runs, 0.31 % a month, the last 30 runs under the line.
@@ -119,7 +105,7 @@ TEST(WearTrendView, TrendLineFollowsTheSummary) {
         {std::nullopt, nullptr},
     };
     for (const auto& c : cases) {
-        DriveModel model = default_drive();
+        DriveModel model = read_profile_model("default");
         model.trend = c.trend;
         const std::string block = health_block(model.health, &model, false);
         const std::size_t summary = block.find("\nSummary: ");
@@ -135,9 +121,9 @@ TEST(WearTrendView, TrendLineFollowsTheSummary) {
 
 TEST(WearTrendView, JsonTrendObject) {
     const auto document = [](const std::optional<WearTrend>& trend) {
-        DriveModel model = default_drive();
+        DriveModel model = read_profile_model("default");
         model.trend = trend;
-        return nlohmann::ordered_json::parse(json_report_text(JsonRunInfo{}, model));
+        return nlohmann::ordered_json::parse(json_report_text(RunInfo{}, model));
     };
     const nlohmann::ordered_json doc = document(projected());
     EXPECT_EQ(doc["json_format_version"], kJsonFormatVersion);
@@ -172,9 +158,9 @@ TEST(WearTrendView, JsonTrendObject) {
 
 // The chart's section of the page for a trend.
 std::string chart_of(const WearTrend& trend) {
-    DriveModel model = default_drive();
+    DriveModel model = read_profile_model("default");
     model.trend = trend;
-    const std::string page = html_report(JsonRunInfo{}, model);
+    const std::string page = html_report(RunInfo{}, model);
     const std::size_t start = page.find("<section id=\"trend\">");
     EXPECT_NE(start, std::string::npos);
     return page.substr(start, page.find("</section>", start) - start);
