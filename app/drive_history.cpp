@@ -7,8 +7,8 @@
 #include "app/program_message.h"
 #include "common/printable_text.h"
 #include "common/utc_time.h"
+#include "model/history_line.h"
 #include "model/key_figures.h"
-#include "report/history_line.h"
 #include "report/wear_trend_text.h"
 
 namespace torvik {

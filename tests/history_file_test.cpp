@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "common/utc_time.h"
-#include "report/history_line.h"
+#include "model/history_line.h"
 #include "sim/profiles.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/program_run.h"
@@ -164,7 +164,7 @@ TEST(HistoryLine, ReadsRecordsBackAndRejectsDamage) {
     k.percentage_used = 7;
     k.data_written_bytes = 18446744073709551615u;
     const std::string line = history_line(1773480413, "0.2a", k);
-    EXPECT_NE(line.find(R"("serial":"Q\"\\\u000a\u0001)"
+    EXPECT_NE(line.find(R"("serial":"Q\"\\\n\u0001)"
                         "\xef\xbf\xbd\xc3\xa9"
                         R"( ok")"),
               std::string::npos)
@@ -194,10 +194,72 @@ TEST(HistoryLine, ReadsRecordsBackAndRejectsDamage) {
         {R"({"time_seconds":5,"serial":"A",})", false},
         {R"({"time_seconds":5,"serial":"A\q"})", false},
         {"{\"time_seconds\":5,\"serial\":\"A\tB\"}", false},
-        {R"({"time_seconds":5,"serial":"A","x":[[[[[[[[[[1]]]]]]]]]]})", false},
+        {R"({"time_seconds":5,"serial":"A","x":[[[[[[[[[[1]]]]]]]]]]})", true},
+        {R"({"time_seconds":5,"serial":"A","time_seconds":6})", true},
+        {R"({"time_seconds":5,"serial":"A","percentage_used":"1"})", false},
     };
     for (const auto& row : rows)
         EXPECT_EQ(parse_history_line(row.line, r), row.record) << row.line;
+}
+
+// The one-pass reader against the JSON library's: every kept line, and each of them cut, grown and
+// spoilt byte by byte, reads the same (the same figures, or damaged) through both.
+TEST(HistoryLine, BothReadersAgreeOnMutatedLines) {
+    std::vector<std::string> lines;
+    {
+        std::ifstream in(fs::path(TORVIK_SOURCE_DIR) / "tests" / "history_lines.jsonl");
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+    }
+    ASSERT_GE(lines.size(), 5u);
+    const auto duplicate_after_brace = [](std::string line, const char* field) {
+        return line.insert(1, std::string(field) + ",");
+    };
+    const auto duplicate_before_brace = [](std::string line, const char* field) {
+        return line.insert(line.size() - 1, std::string(",") + field);
+    };
+    std::vector<std::string> mutated;
+    for (const std::string& line : lines) {
+        mutated.push_back(line);
+        mutated.push_back(" " + line);
+        mutated.push_back(line + " ");
+        for (const char* field : {R"("time_seconds":7)", R"("serial":"OTHER")",
+                                  R"("percentage_used":99)", R"("average_erase_count":null)"}) {
+            mutated.push_back(duplicate_after_brace(line, field));
+            mutated.push_back(duplicate_before_brace(line, field));
+        }
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            mutated.push_back(std::string(line).erase(i, 1));
+            mutated.push_back(std::string(line).insert(i, 1, line[i]));
+            for (const char c : {' ', '"', '\\', '0', '-', ',', ':', '}', 'x', '\x01', '\xff'}) {
+                std::string spoilt = line;
+                spoilt[i] = c;
+                mutated.push_back(spoilt);
+            }
+        }
+    }
+    std::size_t records = 0;
+    std::size_t disagreements = 0;
+    for (const std::string& line : mutated) {
+        HistoryRecord fast;
+        HistoryRecord careful;
+        const bool fast_ok = parse_history_line(line, fast);
+        const bool careful_ok = parse_history_line_carefully(line, careful);
+        const bool same =
+            fast_ok == careful_ok &&
+            (!fast_ok || (fast.serial == careful.serial && fast.point.time == careful.point.time &&
+                          fast.point.percentage_used == careful.point.percentage_used &&
+                          fast.point.data_written_bytes == careful.point.data_written_bytes &&
+                          fast.point.power_on_hours == careful.point.power_on_hours &&
+                          fast.point.average_erase_count == careful.point.average_erase_count));
+        if (!same && ++disagreements <= 10)
+            ADD_FAILURE() << "the readers disagree on: " << line;
+        records += careful_ok ? 1 : 0;
+    }
+    EXPECT_EQ(disagreements, 0u) << "of " << mutated.size() << " lines";
+    // Both kinds are among them: neither reader passes by taking or refusing everything.
+    EXPECT_GT(records, lines.size() * 20);
+    EXPECT_LT(records, mutated.size() / 2);
 }
 
 }  // namespace

@@ -11,8 +11,8 @@
 
 namespace torvik {
 
-// The line of one run, ending in '\n'. Figures the run did not read are left out; the drive's
-// texts are escaped, bytes that are not UTF-8 becoming U+FFFD.
+// The line of one run, ending in '\n', written by the JSON library. Figures the run did not read
+// are left out; the drive's texts are escaped, bytes that are not UTF-8 becoming U+FFFD.
 std::string history_line(std::int64_t run_time, const char* tool_version, const KeyFigures& k);
 
 // What the trend needs of a line read back.
@@ -22,8 +22,14 @@ struct HistoryRecord {
 };
 
 // False for a damaged line: not one JSON object, no time or serial, a figure that is no
-// unsigned number. Keys it does not know are skipped, so later lines may carry more.
+// unsigned number. Keys it does not know are skipped, so later lines may carry more; a key given
+// twice counts by its last value.
 bool parse_history_line(std::string_view line, HistoryRecord& record);
+
+// The same reading by the JSON library alone, for a line of any shape. parse_history_line reads a
+// line as the tool writes it in one faster pass and leaves every other line to this one: the two
+// give the same result for every line.
+bool parse_history_line_carefully(std::string_view line, HistoryRecord& record);
 
 // text with every byte sequence that is not UTF-8 replaced by U+FFFD: how a drive's text is
 // stored in the line, and so how it is compared with a line read back.
