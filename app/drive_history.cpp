@@ -31,13 +31,18 @@ std::uint64_t count(std::size_t n) {
 
 // The figures of the current run, as its line will hold them.
 WearPoint current_point(std::int64_t time, const KeyFigures& k) {
-    return WearPoint{time, k.percentage_used, k.data_written_bytes, k.power_on_hours,
-                     k.average_erase_count};
+    return WearPoint{time,
+                     k.percentage_used,
+                     k.data_written_bytes,
+                     k.power_on_hours,
+                     k.average_erase_count,
+                     k.rated_pe_cycles,
+                     k.life_used};
 }
 
 }  // namespace
 
-HistoryScan scan_history(HistoryReader& reader, std::string_view serial, std::int64_t now,
+HistoryScan scan_history(HistoryReader& reader, const DriveKey& run, std::int64_t now,
                          WearTrendBuilder& builder, std::FILE* err, const std::string& name) {
     HistoryScan scan;
     std::vector<char> buffer(kReadBlock + kHistoryLineLimit);
@@ -59,8 +64,10 @@ HistoryScan scan_history(HistoryReader& reader, std::string_view serial, std::in
             damaged(scan.lines);
             return;
         }
-        if (record.serial != serial)
+        if (!same_drive(record, run)) {
+            ++scan.other_drive;
             return;
+        }
         if (record.point.time == now) {
             scan.duplicate = true;
             return;
@@ -146,8 +153,7 @@ HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model) {
     HistoryScan scan;
     switch (reader.open(ctx.history, error)) {
         case HistoryOpen::ok:
-            scan =
-                scan_history(reader, utf8_text(figures.drive.serial), now, builder, ctx.err, name);
+            scan = scan_history(reader, figures.drive, now, builder, ctx.err, name);
             break;
         case HistoryOpen::missing:
             break;  // the first run of the history
@@ -177,10 +183,13 @@ HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model) {
     if (builder.restarts() > 0 && ctx.err != nullptr)
         print_message(ctx.err,
                       "%s: the drive's percentage used fell %" PRIu64
-                      " times (another drive under the "
-                      "same serial number?); the trend starts at the last fall\n",
-                      name.c_str(), count(builder.restarts()));
+                      " %s (another drive under the same serial number?); the trend starts at "
+                      "the last fall\n",
+                      name.c_str(), count(builder.restarts()),
+                      builder.restarts() == 1 ? "time" : "times");
     model.trend = builder.finish();
+    model.trend->other_drive = scan.other_drive;
+    judge_projected_wear(model.health, *model.trend, now);
     // --health shows the same words as its Trend line.
     if (!ctx.health && ctx.err != nullptr)
         print_message(ctx.err, "%s: %s\n", name.c_str(), trend_summary(*model.trend).c_str());

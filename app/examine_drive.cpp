@@ -171,8 +171,10 @@ ExaminedDrive examine_open_drive(RunContext& ctx, const DriveFolder& folder, Dri
     open_report_file(ctx, report, drive, os);
     DriveModel& model = examined.model;
     model.run_time = ctx.platform.run_time();
-    // Every output that shows the verdict has the bridge's NVMe pages read for any controller.
-    const bool verdict_shown = ctx.health || ctx.json || ctx.html || !ctx.metrics_file.empty();
+    // Every output that shows the verdict or records the drive's identity has the bridge's NVMe
+    // pages read for any controller, so one drive keeps one identity whatever the options.
+    const bool verdict_shown =
+        ctx.health || ctx.json || ctx.html || !ctx.metrics_file.empty() || !ctx.history.empty();
     ReportContext report_ctx{DriveLink{ctx.platform, disk, ctx.out}, folder.files,
                              report.created() ? &report : nullptr,   model,
                              ctx.err != nullptr ? ctx.err : stderr,  verdict_shown};

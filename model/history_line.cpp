@@ -46,38 +46,99 @@ enum class Key {
     none,  // no key: bit 0 of a set of keys stays clear
     time_seconds,
     serial,
+    serial_hex,
     percentage_used,
     data_written_bytes,
     power_on_hours,
     average_erase_count,
+    rated_pe_cycles,
+    life_used_percent,
+    model,
+    identity,
+    bridge_serial,
+    bridge_serial_hex,
+    bridge_model,
     other,  // every key the reader does not take; last
 };
 
+struct KeyName {
+    std::string_view name;
+    Key key;
+};
+constexpr KeyName kKeyNames[] = {
+    {"time_seconds", Key::time_seconds},
+    {"serial", Key::serial},
+    {"serial_hex", Key::serial_hex},
+    {"percentage_used", Key::percentage_used},
+    {"data_written_bytes", Key::data_written_bytes},
+    {"power_on_hours", Key::power_on_hours},
+    {"average_erase_count", Key::average_erase_count},
+    {"rated_pe_cycles", Key::rated_pe_cycles},
+    {"life_used_percent", Key::life_used_percent},
+    {"model", Key::model},
+    {"identity", Key::identity},
+    {"bridge_serial", Key::bridge_serial},
+    {"bridge_serial_hex", Key::bridge_serial_hex},
+    {"bridge_model", Key::bridge_model},
+};
+
 Key key_of(std::string_view key) {
-    // By length first: one comparison at most.
-    switch (key.size()) {
-        case 12:
-            return key == "time_seconds" ? Key::time_seconds : Key::other;
-        case 6:
-            return key == "serial" ? Key::serial : Key::other;
-        case 15:
-            return key == "percentage_used" ? Key::percentage_used : Key::other;
-        case 18:
-            return key == "data_written_bytes" ? Key::data_written_bytes : Key::other;
-        case 14:
-            return key == "power_on_hours" ? Key::power_on_hours : Key::other;
-        case 19:
-            return key == "average_erase_count" ? Key::average_erase_count : Key::other;
+    for (const KeyName& k : kKeyNames) {
+        if (k.name == key)
+            return k.key;
+    }
+    return Key::other;
+}
+
+bool is_text(Key key) {
+    switch (key) {
+        case Key::serial:
+        case Key::serial_hex:
+        case Key::model:
+        case Key::identity:
+        case Key::bridge_serial:
+        case Key::bridge_serial_hex:
+        case Key::bridge_model:
+            return true;
         default:
-            return Key::other;
+            return false;
     }
 }
 
-// A figure's value; false when it does not fit.
+void set_text(Key key, std::string_view text, HistoryRecord& record) {
+    switch (key) {
+        case Key::serial:
+            record.serial.assign(text);
+            break;
+        case Key::serial_hex:
+            record.serial_hex.assign(text);
+            break;
+        case Key::model:
+            record.model.assign(text);
+            break;
+        case Key::identity:
+            record.from_nvme = text == "nvme";
+            break;
+        case Key::bridge_serial:
+            record.bridge_serial.assign(text);
+            break;
+        case Key::bridge_serial_hex:
+            record.bridge_serial_hex.assign(text);
+            break;
+        case Key::bridge_model:
+            record.bridge_model.assign(text);
+            break;
+        default:
+            break;
+    }
+}
+
+// A figure's value; false when it does not fit or the key holds no figure.
 bool set_figure(Key key, std::uint64_t n, WearPoint& point) {
+    constexpr std::uint64_t kMaxUnsigned = std::numeric_limits<unsigned>::max();
     switch (key) {
         case Key::percentage_used:
-            if (n > std::numeric_limits<unsigned>::max())
+            if (n > kMaxUnsigned)
                 return false;
             point.percentage_used = static_cast<unsigned>(n);
             return true;
@@ -90,13 +151,19 @@ bool set_figure(Key key, std::uint64_t n, WearPoint& point) {
         case Key::average_erase_count:
             point.average_erase_count = n;
             return true;
-        case Key::none:
-        case Key::other:
-        case Key::time_seconds:
-        case Key::serial:
-            break;
+        case Key::rated_pe_cycles:
+            if (n > std::numeric_limits<std::uint32_t>::max())
+                return false;
+            point.rated_pe_cycles = static_cast<std::uint32_t>(n);
+            return true;
+        case Key::life_used_percent:
+            if (n > kMaxUnsigned)
+                return false;
+            point.life_used = static_cast<unsigned>(n);
+            return true;
+        default:
+            return false;
     }
-    return false;
 }
 
 template <typename T>
@@ -131,6 +198,11 @@ bool parse_any_shape(std::string_view text, HistoryRecord& record) {
                 return false;
             record.serial = value.get<std::string>();
             have_serial = true;
+        } else if (is_text(key)) {
+            if (value.is_string())
+                set_text(key, value.get<std::string>(), record);
+            else if (!value.is_null())
+                return false;
         } else if (!value.is_null()) {
             if (!value.is_number_unsigned() ||
                 !set_figure(key, value.get<std::uint64_t>(), record.point))
@@ -176,15 +248,20 @@ constexpr WrittenKey kWrittenKeys[] = {
     {"time\":", Key::other},
     {"time_seconds\":", Key::time_seconds},
     {"serial\":", Key::serial},
+    {"serial_hex\":", Key::serial_hex},
     {"percentage_used\":", Key::percentage_used},
     {"data_written_bytes\":", Key::data_written_bytes},
     {"power_on_hours\":", Key::power_on_hours},
     {"average_erase_count\":", Key::average_erase_count},
-    {"model\":", Key::other},
+    {"model\":", Key::model},
     {"firmware\":", Key::other},
-    {"identity\":", Key::other},
+    {"identity\":", Key::identity},
+    {"bridge_serial\":", Key::bridge_serial},
+    {"bridge_serial_hex\":", Key::bridge_serial_hex},
+    {"bridge_model\":", Key::bridge_model},
     {"tool_version\":", Key::other},
-    {"rated_pe_cycles\":", Key::other},
+    {"rated_pe_cycles\":", Key::rated_pe_cycles},
+    {"life_used_percent\":", Key::life_used_percent},
     {"available_spare\":", Key::other},
     {"temperature_celsius\":", Key::other},
     {"power_cycles\":", Key::other},
@@ -237,8 +314,9 @@ bool parse_own_shape(std::string_view text, HistoryRecord& record) {
             p = string_end(p, end);
             if (p == end || *p != '"')
                 return false;
-            if (which == Key::serial)
-                record.serial.assign(start, static_cast<std::size_t>(p - start));
+            if (is_text(which))
+                set_text(which, std::string_view(start, static_cast<std::size_t>(p - start)),
+                         record);
             else if (which != Key::other)
                 return false;  // a figure in quotes
             ++p;
@@ -257,8 +335,7 @@ bool parse_own_shape(std::string_view text, HistoryRecord& record) {
                     return false;
                 record.point.time =
                     negative ? -static_cast<std::int64_t>(n) : static_cast<std::int64_t>(n);
-            } else if (which != Key::other &&
-                       (which == Key::serial || negative || !set_figure(which, n, record.point))) {
+            } else if (which != Key::other && (negative || !set_figure(which, n, record.point))) {
                 return false;
             }
         }
@@ -289,12 +366,14 @@ std::string utf8_text(std::string_view text) {
 }
 
 std::string history_line(std::int64_t run_time, const char* tool_version, const KeyFigures& k) {
-    // The run's time and the drive's serial, then the figures its wear trend reads: a reader
-    // finds all it needs at the start of the line.
+    // The run's time and the drive's serial, then the figures its wear trend reads and who the
+    // drive is: a reader finds all it needs at the start of the line.
     Json out;
     out["time"] = format_utc_time(run_time);
     out["time_seconds"] = run_time;
     out["serial"] = utf8_text(k.drive.serial);
+    if (std::string hex = serial_hex(k.drive.serial); !hex.empty())
+        out["serial_hex"] = std::move(hex);
     add_figure(out, "percentage_used", k.percentage_used);
     add_figure(out, "data_written_bytes", k.data_written_bytes);
     add_figure(out, "power_on_hours", k.power_on_hours);
@@ -302,8 +381,13 @@ std::string history_line(std::int64_t run_time, const char* tool_version, const 
     out["model"] = utf8_text(k.drive.model);
     out["firmware"] = utf8_text(k.drive.firmware);
     out["identity"] = k.drive.from_nvme ? "nvme" : "bridge";
+    out["bridge_serial"] = utf8_text(k.drive.bridge_serial);
+    if (std::string hex = serial_hex(k.drive.bridge_serial); !hex.empty())
+        out["bridge_serial_hex"] = std::move(hex);
+    out["bridge_model"] = utf8_text(k.drive.bridge_model);
     out["tool_version"] = utf8_text(tool_version);
     add_figure(out, "rated_pe_cycles", k.rated_pe_cycles);
+    add_figure(out, "life_used_percent", k.life_used);
     add_figure(out, "available_spare", k.available_spare);
     add_figure(out, "temperature_celsius", k.temperature_celsius);
     add_figure(out, "power_cycles", k.power_cycles);
@@ -314,15 +398,51 @@ std::string history_line(std::int64_t run_time, const char* tool_version, const 
     return out.dump() + "\n";
 }
 
-bool parse_history_line(std::string_view text, HistoryRecord& record) {
-    record.serial.clear();  // keeps its storage: the caller reuses one record for every line
+namespace {
+
+bool same_serial(std::string_view text, std::string_view hex, std::string_view run_serial) {
+    const std::string run_hex = serial_hex(run_serial);
+    if (!run_hex.empty())
+        return hex == run_hex;
+    return hex.empty() && text == run_serial;
+}
+
+}  // namespace
+
+bool same_drive(const HistoryRecord& record, const DriveKey& run) {
+    if (run.from_nvme)
+        return record.from_nvme && same_serial(record.serial, record.serial_hex, run.serial) &&
+               record.model == utf8_text(run.model);
+    if (!record.bridge_serial.empty() || !record.bridge_serial_hex.empty())
+        return same_serial(record.bridge_serial, record.bridge_serial_hex, run.bridge_serial) &&
+               record.bridge_model == utf8_text(run.bridge_model);
+    return !record.from_nvme && same_serial(record.serial, record.serial_hex, run.bridge_serial) &&
+           record.model == utf8_text(run.bridge_model);
+}
+
+namespace {
+
+void clear(HistoryRecord& record) {
+    // Keeps the texts' storage: the caller reuses one record for every line.
+    record.serial.clear();
+    record.serial_hex.clear();
+    record.model.clear();
+    record.from_nvme = false;
+    record.bridge_serial.clear();
+    record.bridge_serial_hex.clear();
+    record.bridge_model.clear();
     record.point = WearPoint{};
+}
+
+}  // namespace
+
+bool parse_history_line(std::string_view text, HistoryRecord& record) {
+    clear(record);
     return parse_own_shape(text, record) || parse_history_line_carefully(text, record);
 }
 
 bool parse_history_line_carefully(std::string_view text, HistoryRecord& record) {
-    record.serial.clear();
-    record.point = WearPoint{};
+    clear(record);
     return parse_any_shape(text, record);
 }
 

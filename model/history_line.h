@@ -15,11 +15,24 @@ namespace torvik {
 // are left out; the drive's texts are escaped, bytes that are not UTF-8 becoming U+FFFD.
 std::string history_line(std::int64_t run_time, const char* tool_version, const KeyFigures& k);
 
-// What the trend needs of a line read back.
+// What the trend needs of a line read back: the figures, and who the drive was.
 struct HistoryRecord {
     std::string serial;  // as UTF-8, the escapes undone
+    std::string serial_hex;
+    std::string model;
+    bool from_nvme = false;  // "identity":"nvme"
+    // The bridge's identity; empty in lines of earlier versions, whose bridge identity is the
+    // serial and model when they came from the bridge.
+    std::string bridge_serial;
+    std::string bridge_serial_hex;
+    std::string bridge_model;
     WearPoint point;
 };
+
+// Whether a record is of the run's drive: by the NVMe serial and model when the run read them,
+// else by the bridge's serial and product. Serials are compared as bytes: by their hexadecimal
+// form when they hold bytes that are not printable ASCII.
+bool same_drive(const HistoryRecord& record, const DriveKey& run);
 
 // False for a damaged line: not one JSON object, no time or serial, a figure that is no
 // unsigned number. Keys it does not know are skipped, so later lines may carry more; a key given

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "model/health_verdict.h"
 
@@ -21,7 +22,15 @@ struct DriveKey {
     std::string model;
     std::string firmware;
     bool from_nvme = false;  // from the NVMe Identify page rather than the bridge
+    // The bridge's INQUIRY serial and product, whichever page the identity came from: how a run
+    // that could not read the NVMe page finds the drive's records.
+    std::string bridge_serial;
+    std::string bridge_model;
 };
+
+// The serial's bytes in lowercase hexadecimal when any of them is not printable ASCII (the text
+// alone would lose or hide them); empty for a serial of printable ASCII.
+std::string serial_hex(std::string_view serial);
 
 DriveKey drive_key(const DriveModel& drive);
 
@@ -41,6 +50,7 @@ struct KeyFigures {
     // From the controller's extended SMART page and the flash geometry (sysinfo page).
     std::optional<std::uint64_t> average_erase_count;
     std::optional<std::uint32_t> rated_pe_cycles;  // absent when the page gives 0
+    std::optional<unsigned> life_used;             // the extended SMART page's life used, percent
 };
 
 KeyFigures key_figures(const DriveModel& drive);

@@ -82,7 +82,7 @@ echo "$scrape" | grep -q '^node_textfile_scrape_error 0$' ||
     die "the exporter could not read the file: $(echo "$scrape" | grep textfile)"
 line=$(echo "$scrape" | grep '^torvik_pssd_temperature_celsius{')
 echo "exporter /metrics: $line"
-[[ $line == *'serial="SIM00000000000001"'* && $line == *' 74' ]] ||
+[[ $line == *'serial="SIM00000000000101"'* && $line == *' 74' ]] ||
     die "the exporter does not show the hot drive at 74 C"
 
 cat >"$work/prometheus.yml" <<CONFIG
@@ -123,7 +123,7 @@ expect() {
     done
     die "no answer to '$q' holds $*; the last: $answer"
 }
-expect 'torvik_pssd_temperature_celsius' '"serial":"SIM00000000000001"' '"74"]'
+expect 'torvik_pssd_temperature_celsius' '"serial":"SIM00000000000101"' '"74"]'
 expect 'torvik_pssd_health == 1' '"verdict":"WARNING"' '"1"]'
 expect 'ALERTS{alertname="PortableSsdHealthNotPassed",alertstate="firing"}' '"verdict":"WARNING"'
 echo "metrics e2e: passed"

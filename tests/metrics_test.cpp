@@ -96,7 +96,7 @@ TEST(MetricsFile, WrittenBesideTheRunOrSaidWhyNot) {
         {{"--sim=hot", "--output-dir", "out", "--metrics", "mon/t.prom", "0y"},
          0,
          "mon/t.prom",
-         "torvik_pssd_temperature_celsius{serial=\"SIM00000000000001\",path="},
+         "torvik_pssd_temperature_celsius{serial=\"SIM00000000000101\",path="},
         // The verdict needs the bridge's NVMe log, read for a controller the report does not cover.
         {{"--sim=unsupported", "--metrics", "t.prom", "0y"}, 0, "t.prom", "verdict=\"PASSED\"} 1"},
         {{"--sim", "--metrics", "t.prom", "1y"},

@@ -18,8 +18,13 @@ constexpr std::uint64_t kGB = 1000000000;
 
 WearPoint at(double day, std::optional<unsigned> used, std::optional<std::uint64_t> written = {},
              std::optional<std::uint64_t> hours = {}, std::optional<std::uint64_t> erases = {}) {
-    return WearPoint{kStart + static_cast<std::int64_t>(day * kSecondsPerDay), used, written, hours,
-                     erases};
+    return WearPoint{kStart + static_cast<std::int64_t>(day * kSecondsPerDay),
+                     used,
+                     written,
+                     hours,
+                     erases,
+                     {},
+                     {}};
 }
 
 std::vector<WearPoint> monthly(std::size_t months, unsigned used0, unsigned used_step) {
@@ -181,7 +186,8 @@ TEST(WearTrend, ChartIsThinnedEvenlyAndEndsAtTheCurrentRun) {
     constexpr int kPoints = 1601;
     WearTrendBuilder builder(kStart + kPoints * 3600);
     for (int i = 0; i <= kPoints; ++i)
-        builder.add(WearPoint{kStart + i * 3600, 10u + static_cast<unsigned>(i / 100), {}, {}, {}});
+        builder.add(
+            WearPoint{kStart + i * 3600, 10u + static_cast<unsigned>(i / 100), {}, {}, {}, {}, {}});
     const WearTrend t = builder.finish();
     ASSERT_LE(t.chart.size(), kWearChartPoints);
     ASSERT_GE(t.chart.size(), kWearChartPoints / 2);
