@@ -1,5 +1,6 @@
 #include "app/drive_history.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstring>
 #include <vector>
@@ -193,6 +194,23 @@ HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model) {
     // --health shows the same words as its Trend line.
     if (!ctx.health && ctx.err != nullptr)
         print_message(ctx.err, "%s: %s\n", name.c_str(), trend_summary(*model.trend).c_str());
+    if (ctx.pass_identities != nullptr) {
+        // --all: one drive's history gets one line a run, however many times the pass meets it.
+        const auto& seen = *ctx.pass_identities;
+        const auto first = std::find_if(seen.begin(), seen.end(), [&](const PassIdentity& p) {
+            return same_identity(p.key, figures.drive);
+        });
+        if (first != seen.end()) {
+            if (ctx.err != nullptr)
+                print_message(ctx.err,
+                              "%s: drive %d has the same identity as drive %d: its history is not "
+                              "appended\n",
+                              name.c_str(), static_cast<int>(ctx.pass_drive),
+                              static_cast<int>(first->drive));
+            return plan;
+        }
+        ctx.pass_identities->push_back(PassIdentity{figures.drive, ctx.pass_drive});
+    }
     if (scan.duplicate) {
         if (ctx.err != nullptr)
             print_message(ctx.err, "%s: this run (%s) is recorded already; not added again\n",

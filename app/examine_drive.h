@@ -9,6 +9,7 @@
 
 #include "app/program.h"
 #include "model/drive_model.h"
+#include "model/key_figures.h"
 #include "platform/file_store.h"
 #include "platform/platform.h"
 #include "report/json_report.h"
@@ -18,6 +19,11 @@ namespace torvik {
 // How long a run waits for another run that writes into the same folder: a run on a real drive
 // takes about a second.
 inline constexpr int kFolderLockWaitMs = 10000;
+
+struct PassIdentity {
+    DriveKey key;
+    std::int32_t drive = 0;
+};
 
 struct RunContext {
     Platform& platform;
@@ -53,6 +59,11 @@ struct RunContext {
     std::vector<std::string> simulation_sources{};
     // --history FILE as given (relative to the current folder); empty: none.
     std::string history{};
+    // --all: the identities of the pass's drives examined so far, and the number of the drive
+    // being examined. A drive whose identity is there already has its history read but not
+    // appended. nullptr outside --all.
+    std::vector<PassIdentity>* pass_identities = nullptr;
+    std::int32_t pass_drive = 0;
 };
 
 // The version text, as the build states it.

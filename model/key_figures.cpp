@@ -71,6 +71,10 @@ DriveKey drive_key(const DriveModel& drive) {
     return key;
 }
 
+bool same_identity(const DriveKey& a, const DriveKey& b) {
+    return a.from_nvme == b.from_nvme && a.serial == b.serial && a.model == b.model;
+}
+
 KeyFigures key_figures(const DriveModel& drive) {
     KeyFigures k;
     k.drive = drive_key(drive);

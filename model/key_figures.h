@@ -34,6 +34,9 @@ std::string serial_hex(std::string_view serial);
 
 DriveKey drive_key(const DriveModel& drive);
 
+// The same identity: from the same page, with the same serial bytes and model.
+bool same_identity(const DriveKey& a, const DriveKey& b);
+
 struct KeyFigures {
     DriveKey drive;
     HealthVerdict verdict = HealthVerdict::unknown;
