@@ -55,6 +55,10 @@ std::string serial_hex(std::string_view serial) {
 }
 
 DriveKey drive_key(const DriveModel& drive) {
+    return drive.drive_identity;
+}
+
+DriveKey identify_drive(const DriveModel& drive) {
     DriveKey key;
     key.bridge_serial = trimmed(drive.identity.serial);
     key.bridge_model = trimmed(drive.identity.model);

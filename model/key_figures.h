@@ -9,33 +9,15 @@
 #include <string>
 #include <string_view>
 
+#include "model/drive_identity.h"
 #include "model/health_verdict.h"
 
 namespace torvik {
 
 struct DriveModel;
 
-// The drive's identity: the NVMe Identify page's texts when it was read, else the bridge's
-// INQUIRY texts. Padding is trimmed; the bytes are the drive's own (not made printable).
-struct DriveKey {
-    std::string serial;
-    std::string model;
-    std::string firmware;
-    bool from_nvme = false;  // from the NVMe Identify page rather than the bridge
-    // The bridge's INQUIRY serial and product, whichever page the identity came from: how a run
-    // that could not read the NVMe page finds the drive's records.
-    std::string bridge_serial;
-    std::string bridge_model;
-};
-
-// The serial's bytes in lowercase hexadecimal when any of them is not printable ASCII (the text
-// alone would lose or hide them); empty for a serial of printable ASCII.
-std::string serial_hex(std::string_view serial);
-
+// The run's identity of the drive, as the model holds it (DriveModel::drive_identity).
 DriveKey drive_key(const DriveModel& drive);
-
-// The same identity: from the same page, with the same serial bytes and model.
-bool same_identity(const DriveKey& a, const DriveKey& b);
 
 struct KeyFigures {
     DriveKey drive;

@@ -48,6 +48,7 @@ TEST(MetricsText, FleetFileMatchesTheGolden) {
     worn.trend.emplace().projected_end_time = 1772000000;
     DriveModel hostile = read_profile("vendor-life");
     hostile.identity.serial = "BAD\"SN\\\n\x1b\xff";
+    hostile.drive_identity = identify_drive(hostile);  // the page edited after it came in
     const std::vector<MetricsDrive> drives = {
         {"/dev/sdb", &worn, 1773480413},
         {"/dev/sdc", &hostile, 1773480414},
