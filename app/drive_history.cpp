@@ -52,6 +52,7 @@ HistoryScan scan_history(HistoryReader& reader, const DriveKey& run, std::int64_
     bool overlong = false;  // inside a line past the limit: dropped up to its end
     bool at_eof = false;
     HistoryRecord record;
+    const RunIdentity identity(run);
     const auto damaged = [&](std::size_t line_number) {
         if (++scan.damaged <= kHistoryNotesShown && err != nullptr)
             print_message(err, "%s: line %" PRIu64 " is damaged; skipped\n", name.c_str(),
@@ -65,7 +66,7 @@ HistoryScan scan_history(HistoryReader& reader, const DriveKey& run, std::int64_
             damaged(scan.lines);
             return;
         }
-        if (!same_drive(record, run)) {
+        if (!same_drive(record, identity)) {
             ++scan.other_drive;
             return;
         }

@@ -400,8 +400,8 @@ std::string history_line(std::int64_t run_time, const char* tool_version, const 
 
 namespace {
 
-bool same_serial(std::string_view text, std::string_view hex, std::string_view run_serial) {
-    const std::string run_hex = serial_hex(run_serial);
+bool same_serial(const std::string& text, const std::string& hex, const std::string& run_serial,
+                 const std::string& run_hex) {
     if (!run_hex.empty())
         return hex == run_hex;
     return hex.empty() && text == run_serial;
@@ -409,15 +409,26 @@ bool same_serial(std::string_view text, std::string_view hex, std::string_view r
 
 }  // namespace
 
-bool same_drive(const HistoryRecord& record, const DriveKey& run) {
-    if (run.from_nvme)
-        return record.from_nvme && same_serial(record.serial, record.serial_hex, run.serial) &&
-               record.model == utf8_text(run.model);
+RunIdentity::RunIdentity(const DriveKey& run)
+    : key(run),
+      serial_hex(torvik::serial_hex(run.serial)),
+      model(utf8_text(run.model)),
+      bridge_serial_hex(torvik::serial_hex(run.bridge_serial)),
+      bridge_model(utf8_text(run.bridge_model)) {}
+
+bool same_drive(const HistoryRecord& record, const RunIdentity& run) {
+    if (run.key.from_nvme)
+        return record.from_nvme &&
+               same_serial(record.serial, record.serial_hex, run.key.serial, run.serial_hex) &&
+               record.model == run.model;
     if (!record.bridge_serial.empty() || !record.bridge_serial_hex.empty())
-        return same_serial(record.bridge_serial, record.bridge_serial_hex, run.bridge_serial) &&
-               record.bridge_model == utf8_text(run.bridge_model);
-    return !record.from_nvme && same_serial(record.serial, record.serial_hex, run.bridge_serial) &&
-           record.model == utf8_text(run.bridge_model);
+        return same_serial(record.bridge_serial, record.bridge_serial_hex, run.key.bridge_serial,
+                           run.bridge_serial_hex) &&
+               record.bridge_model == run.bridge_model;
+    return !record.from_nvme &&
+           same_serial(record.serial, record.serial_hex, run.key.bridge_serial,
+                       run.bridge_serial_hex) &&
+           record.model == run.bridge_model;
 }
 
 namespace {

@@ -32,7 +32,16 @@ struct HistoryRecord {
 // Whether a record is of the run's drive: by the NVMe serial and model when the run read them,
 // else by the bridge's serial and product. Serials are compared as bytes: by their hexadecimal
 // form when they hold bytes that are not printable ASCII.
-bool same_drive(const HistoryRecord& record, const DriveKey& run);
+// The run's identity in the forms records hold it, worked out once for a whole file.
+struct RunIdentity {
+    explicit RunIdentity(const DriveKey& run);
+    DriveKey key;
+    std::string serial_hex;  // serial_hex(key.serial)
+    std::string model;       // utf8_text(key.model)
+    std::string bridge_serial_hex;
+    std::string bridge_model;
+};
+bool same_drive(const HistoryRecord& record, const RunIdentity& run);
 
 // False for a damaged line: not one JSON object, no time or serial, a figure that is no
 // unsigned number. Keys it does not know are skipped, so later lines may carry more; a key given

@@ -323,7 +323,8 @@ TEST(HistoryIdentity, RecordsOfTheRunsDrive) {
          false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(same_drive(record(c.line), c.run), c.same) << c.name << ": " << c.line;
+        EXPECT_EQ(same_drive(record(c.line), RunIdentity(c.run)), c.same)
+            << c.name << ": " << c.line;
     const std::string bad_line = written(true, bad_a, "M");
     EXPECT_TRUE(contains(bad_line, R"("serial_hex":"4e56ff01")")) << bad_line;
     EXPECT_EQ(record(bad_line).serial, record(written(true, bad_b, "M")).serial);
