@@ -14,6 +14,8 @@
 #include "app/output_dir.h"
 #include "app/program_message.h"
 #include "common/printable_text.h"
+#include "model/key_figures.h"
+#include "model/nvme_pages.h"
 #include "model/scsi_pages.h"
 #include "platform/storage_descriptor.h"
 #include "report/drive_list.h"
@@ -101,10 +103,16 @@ DriveLine examine_usb_drive(RunContext& ctx, const ListedDrive& listed, const Os
         return line;
     }
     line.folder = output_path(ctx.output_dir, name.c_str());
+    ctx.pass_drive = drive;
     ExaminedDrive done =
         examine_open_drive(ctx, DriveFolder{*files, line.folder}, disk.get(), drive, os);
     line.status = finish_examined_drive(ctx, done);
     line.result = verdict_name(done.model.health.verdict);
+    // The drive's identity, as the metrics and the history name it; the bridge's serial after it
+    // when that is another (the folder is named after the bridge's).
+    const DriveKey key = drive_key(done.model);
+    if (!key.serial.empty() && key.serial != identify_text(serial))
+        line.serial = listed_text(key.serial) + " (bridge " + line.serial + ")";
     if (done.status == kExitFilesIncomplete)
         line.result += ", files incomplete";
     examined.push_back(ExaminedUsbDrive{std::move(done), listed.names.path, name});
@@ -171,6 +179,8 @@ int examine_all_drives(RunContext& ctx) {
     const DriveList list = scan_drives(ctx.platform);
     std::vector<DriveLine> lines;
     std::vector<ExaminedUsbDrive> examined;
+    std::vector<PassIdentity> identities;
+    ctx.pass_identities = &identities;
     int status = kExitOk;
     bool any_usb = false;
     for (const ListedDrive& listed : list.drives) {
@@ -188,6 +198,8 @@ int examine_all_drives(RunContext& ctx) {
         lines.push_back(examine_usb_drive(ctx, listed, os, examined));
         status = worse_status(status, lines.back().status);
     }
+
+    ctx.pass_identities = nullptr;
 
     // Outputs that hold every examined drive (one file for all of them, or one record each) are
     // written here, from `examined`, before the summary.

@@ -20,6 +20,11 @@ namespace torvik {
 // history file): a run on a real drive takes about a second.
 inline constexpr int kFolderLockWaitMs = 10000;
 
+struct PassIdentity {
+    DriveKey key;
+    std::int32_t drive = 0;
+};
+
 struct RunContext {
     Platform& platform;
     FileStore& files;   // the output folder
@@ -55,6 +60,11 @@ struct RunContext {
     // --history FILE as given (relative to the current folder); empty: none.
     std::string history{};
     bool all = false;  // --all: every drive, and a summary line for each
+    // --all: the identities of the pass's drives examined so far, and the number of the drive
+    // being examined. A drive whose identity is there already has its history read but not
+    // appended. nullptr outside --all.
+    std::vector<PassIdentity>* pass_identities = nullptr;
+    std::int32_t pass_drive = 0;
 };
 
 // The version text, as the build states it.

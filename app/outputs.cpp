@@ -36,7 +36,7 @@ constexpr OutputRow kOutputs[] = {
     {"--json",    kJsonReportFileName, true,      true,  [](const RunContext& c) { return c.json; },           write_json},
     {"--json=-",  nullptr,             true,      false, [](const RunContext& c) { return c.json_out != nullptr; }, nullptr},
     {"--html",    kHtmlReportFileName, true,      true,  [](const RunContext& c) { return c.html; },           write_html},
-    {"--history", nullptr,             false,     false, [](const RunContext& c) { return !c.history.empty(); }, nullptr},
+    {"--history", nullptr,             true,      false, [](const RunContext& c) { return !c.history.empty(); }, nullptr},
     {"--metrics", nullptr,             true,      false, [](const RunContext& c) { return !c.metrics_file.empty(); }, nullptr},
     {"--health",  nullptr,             true,      false, [](const RunContext& c) { return c.health; },         nullptr},
     {"--all",     nullptr,             false,     false, [](const RunContext& c) { return c.all; },            nullptr},

@@ -25,8 +25,30 @@ std::uint64_t saturated(Uint128 value) {
 
 }  // namespace
 
+std::string serial_hex(std::string_view serial) {
+    bool printable = true;
+    for (const char c : serial)
+        printable = printable && c >= 0x20 && c <= 0x7E;
+    if (printable)
+        return {};
+    constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (const char c : serial) {
+        const auto byte = static_cast<unsigned char>(c);
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 0xF];
+    }
+    return hex;
+}
+
 DriveKey drive_key(const DriveModel& drive) {
+    return drive.drive_identity;
+}
+
+DriveKey identify_drive(const DriveModel& drive) {
     DriveKey key;
+    key.bridge_serial = trimmed(drive.identity.serial);
+    key.bridge_model = trimmed(drive.identity.model);
     if (drive.has(CommandId::nvme_identify) && drive.nvme_identity.any) {
         key.serial = trimmed(drive.nvme_identity.serial_number);
         key.model = trimmed(drive.nvme_identity.model_number);
@@ -38,6 +60,10 @@ DriveKey drive_key(const DriveModel& drive) {
         key.firmware = trimmed(drive.identity.revision);
     }
     return key;
+}
+
+bool same_identity(const DriveKey& a, const DriveKey& b) {
+    return a.from_nvme == b.from_nvme && a.serial == b.serial && a.model == b.model;
 }
 
 KeyFigures key_figures(const DriveModel& drive) {
@@ -60,6 +86,9 @@ KeyFigures key_figures(const DriveModel& drive) {
     if (drive.has(CommandId::smartext)) {
         if (const ExtSmartRecord* erases = drive.extended_smart.find(kExtAverageEraseCount))
             k.average_erase_count = erases->raw;
+        if (const ExtSmartRecord* life = drive.extended_smart.find(kExtLifeUsed);
+            life != nullptr && life->raw <= 0xFFFF)
+            k.life_used = static_cast<unsigned>(life->raw);
     }
     if (drive.has(CommandId::sysinfo) && drive.geometry.pe_limit_second != 0)
         k.rated_pe_cycles = drive.geometry.pe_limit_second;

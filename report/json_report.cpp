@@ -14,6 +14,7 @@
 #include "flashid/flash_id.h"
 #include "model/attribute_table.h"
 #include "model/drive_model.h"
+#include "model/key_figures.h"
 #include "platform/storage_descriptor.h"
 #include "report/drive_list.h"
 #include "report/report_output.h"
@@ -75,6 +76,8 @@ Json identity(const DriveModel& model) {
         out["model"] = model.identity.model;
         out["revision"] = model.identity.revision;
         out["serial"] = model.identity.serial;
+        if (std::string hex = serial_hex(identify_text(model.identity.serial)); !hex.empty())
+            out["serial_hex"] = std::move(hex);
     }
     if (model.last_lba) {
         out["last_lba"] = json_integer(*model.last_lba);
@@ -235,7 +238,12 @@ Json trend(const WearTrend& trend) {
                 {"elapsed_days", rate(trend.elapsed_days)},
                 {"bytes_written_per_day", rate(trend.bytes_written_per_day)},
                 {"percentage_used_per_30_days", rate(trend.percentage_used_per_30_days)},
-                {"pe_cycles_per_30_days", rate(trend.pe_cycles_per_30_days)}};
+                {"pe_cycles_per_30_days", rate(trend.pe_cycles_per_30_days)},
+                {"source", trend_source_name(trend.source)},
+                {"controller_resets", trend.controller_resets},
+                {"restarts", trend.restarts},
+                {"out_of_order", trend.out_of_order},
+                {"other_drive", trend.other_drive}};
     if (trend.projected_end_time) {
         out["projection"] = {{"end_time", format_utc_time(*trend.projected_end_time)},
                              {"window_start", format_utc_time(trend.window_start)},
@@ -244,6 +252,7 @@ Json trend(const WearTrend& trend) {
                              {"slope_per_day", rate(trend.slope_per_day)}};
     } else {
         out["not_projected"] = trend.not_projected;
+        out["not_projected_code"] = trend.not_projected_code;
     }
     return out;
 }
@@ -350,6 +359,8 @@ Json json_report(const RunInfo& run, const DriveModel& model) {
         Json out = Json::object();
         out[kIdentifyModel.name] = identify_text(identify.model_number);
         out[kIdentifySerial.name] = identify_text(identify.serial_number);
+        if (std::string hex = serial_hex(identify_text(identify.serial_number)); !hex.empty())
+            out["serial_hex"] = std::move(hex);
         out[kIdentifyFirmware.name] = identify_text(identify.firmware_revision);
         if (identify.warning_temperature != 0)
             out[kIdentifyWarningTemperature.name] = temperature(identify.warning_temperature);

@@ -277,7 +277,12 @@ TEST(HealthVerdict, BridgePagesOfAnyControllerOnlyForTheOptionsThatUseThem) {
     const struct {
         std::vector<const char*> options;
         bool bridge_read;
-    } cases[] = {{{}, false}, {{"--health"}, true}, {{"--json"}, true}, {{"--html"}, true}};
+    } cases[] = {{{}, false},
+                 {{"--health"}, true},
+                 {{"--json"}, true},
+                 {{"--html"}, true},
+                 {{"--history", "h.jsonl"}, true},
+                 {{"--metrics", "m.prom"}, true}};
     for (const auto& c : cases) {
         ScratchDir dir;
         FakePlatform host;
@@ -292,7 +297,7 @@ TEST(HealthVerdict, BridgePagesOfAnyControllerOnlyForTheOptionsThatUseThem) {
         EXPECT_EQ(manifest.find("nvme_smart not_sent") == std::string::npos, c.bridge_read);
         if (!c.options.empty() && std::string(c.options[0]) == "--health") {
             EXPECT_NE(r.out.find("Health: PASSED\nSummary: 2% used"), std::string::npos);
-            EXPECT_NE(r.out.find("\nNVMe: TORVIK PSSD SIM 1TB, serial SIM00000000000001, "
+            EXPECT_NE(r.out.find("\nNVMe: TORVIK PSSD SIM 1TB, serial SIM00000000000002, "
                                  "firmware TK5021.3\n"),
                       std::string::npos);
         }

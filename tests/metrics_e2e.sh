@@ -83,7 +83,7 @@ echo "$scrape" | grep -q '^node_textfile_scrape_error 0$' ||
     die_with_logs "the exporter could not read the file: $(echo "$scrape" | grep textfile)"
 line=$(echo "$scrape" | grep '^torvik_pssd_temperature_celsius{')
 echo "exporter /metrics: $line"
-[[ $line == *'serial="SIM00000000000001"'* && $line == *' 74' ]] ||
+[[ $line == *'serial="SIM00000000000101"'* && $line == *' 74' ]] ||
     die_with_logs "the exporter does not show the hot drive at 74 C"
 
 cat >"$work/prometheus.yml" <<CONFIG
@@ -125,9 +125,9 @@ expect() {
     die_with_logs "no answer to '$q' holds $*; the last: $answer"
 }
 # The hot drive's NVMe log: 347 K, 1,380 power-on hours, 35,276,512 data units of 512,000 bytes.
-expect 'torvik_pssd_temperature_celsius' '"serial":"SIM00000000000001"' '"74"]'
-expect 'torvik_pssd_power_on_seconds_total' '"serial":"SIM00000000000001"' "\"$((1380 * 3600))\"]"
-expect 'torvik_pssd_data_written_bytes_total' '"serial":"SIM00000000000001"' \
+expect 'torvik_pssd_temperature_celsius' '"serial":"SIM00000000000101"' '"74"]'
+expect 'torvik_pssd_power_on_seconds_total' '"serial":"SIM00000000000101"' "\"$((1380 * 3600))\"]"
+expect 'torvik_pssd_data_written_bytes_total' '"serial":"SIM00000000000101"' \
     "\"$((35276512 * 512000))\"]"
 expect 'torvik_pssd_health == 1' '"verdict":"WARNING"' '"1"]'
 expect 'ALERTS{alertname="PortableSsdHealthNotPassed",alertstate="firing"}' '"verdict":"WARNING"'

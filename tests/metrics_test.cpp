@@ -39,6 +39,7 @@ TEST(MetricsText, FleetFileMatchesTheGolden) {
     worn.trend.emplace().projected_end_time = 1772000000;
     DriveModel hostile = read_profile_model("vendor-life");
     hostile.identity.serial = "BAD\"SN\\\n\x1b\xff";
+    hostile.drive_identity = identify_drive(hostile);  // the page edited after it came in
     const KeyFigures worn_figures = key_figures(worn);
     const KeyFigures hostile_figures = key_figures(hostile);
     const std::vector<MetricsDrive> drives = {
@@ -89,7 +90,7 @@ TEST(MetricsFile, WrittenBesideTheRunOrSaidWhyNot) {
         {{"--sim=hot", "--output-dir", "out", "--metrics", "mon/t.prom", "0y"},
          0,
          "mon/t.prom",
-         "torvik_pssd_temperature_celsius{serial=\"SIM00000000000001\",path="},
+         "torvik_pssd_temperature_celsius{serial=\"SIM00000000000101\",path="},
         // The verdict needs the bridge's NVMe log, read for a controller the report does not cover.
         {{"--sim=unsupported", "--metrics", "t.prom", "0y"}, 0, "t.prom", "verdict=\"PASSED\"} 1"},
         {{"--sim", "--metrics", "t.prom", "1y"},

@@ -62,7 +62,7 @@ WearTrend hostile() {
     t.slope_per_day = kInf;
     t.intercept = kNaN;
     for (int i = 0; i < 3; ++i)
-        t.chart.push_back({t.last_time, ~0u, ~std::uint64_t{0}, 1, 1});
+        t.chart.push_back({t.last_time, ~0u, ~std::uint64_t{0}, 1, 1, {}, {}});
     return t;
 }
 
@@ -87,20 +87,22 @@ TEST(WearTrendView, TrendLineFollowsTheSummary) {
     } cases[] = {
         {projected(),
          "Trend: 37 runs over 372 days, 48.20 GB written a day, 0.31% used per 30 days, 1.25 P/E "
-         "cycles per 30 days; 100% used about 2031-04-18 (an estimate from 30 runs, 2025-12-08 "
+         "cycles per 30 days; 100% used about 2031-04-18 (from percentage used, an estimate from "
+         "30 runs, 2025-12-08 "
          "to 2026-12-08)"},
         {few,
          "Trend: 3 runs over 0.5 days, 1.00 kB written a day; not enough history (less than a day "
          "apart)"},
         {unknown_written,
-         "Trend: 37 runs over 372 days, 0.31% used per 30 days; 100% used after 9999 (an "
-         "estimate from 30 runs, 2025-12-08 to 2026-12-08)"},
+         "Trend: 37 runs over 372 days, 0.31% used per 30 days; 100% used after 9999 (from "
+         "percentage used, an estimate from 30 runs, 2025-12-08 to 2026-12-08)"},
         {last_day,
-         "Trend: 37 runs over 372 days, 0.31% used per 30 days; 100% used about 9999-12-31 (an "
-         "estimate from 30 runs, 2025-12-08 to 2026-12-08)"},
+         "Trend: 37 runs over 372 days, 0.31% used per 30 days; 100% used about 9999-12-31 (from "
+         "percentage used, an estimate from 30 runs, 2025-12-08 to 2026-12-08)"},
         {one, "Trend: 1 run; not enough history (fewer than two runs)?[2J"},
         {hostile(),
-         "Trend: 2 runs over an unknown time; 100% used after 9999 (an estimate from "
+         "Trend: 2 runs over an unknown time; 100% used after 9999 (from percentage used, an "
+         "estimate from "
          "2 runs, 0000-01-01 to 1970-01-01)"},
         {std::nullopt, nullptr},
     };
@@ -169,8 +171,13 @@ std::string chart_of(const WearTrend& trend) {
 TEST(WearTrendView, ChartThinsToItsLimitAndDrawsTheProjectionInside) {
     WearTrend trend = projected();
     for (unsigned i = 0; i < 600; ++i) {
-        trend.chart.push_back({trend.first_time + i * 53580, 2 + i / 200,
-                               std::uint64_t{48200000000} * i, std::nullopt, std::nullopt});
+        trend.chart.push_back({trend.first_time + i * 53580,
+                               2 + i / 200,
+                               std::uint64_t{48200000000} * i,
+                               std::nullopt,
+                               std::nullopt,
+                               {},
+                               {}});
     }
     const std::string chart = chart_of(trend);
     // Found without std::regex, whose recursion overflows the stack on a long match under
@@ -208,7 +215,10 @@ TEST(WearTrendView, ChartThinsToItsLimitAndDrawsTheProjectionInside) {
 // last run; the percentage scale tops out at the next 25 % above a drive worn past 100 %.
 TEST(WearTrendView, ChartAxisAndScaleStretchToTheirMinimums) {
     const auto run = [](const char* iso, unsigned used) {
-        return WearPoint{at(iso), used, std::nullopt, std::nullopt, std::nullopt};
+        WearPoint point;
+        point.time = at(iso);
+        point.percentage_used = used;
+        return point;
     };
     WearTrend short_history = projected();
     short_history.first_time = short_history.window_start = at("2026-11-18T10:00:00Z");
