@@ -294,7 +294,8 @@ def profile_pages(tool, work):
     with open(os.path.join(directory, "history.jsonl"), "w", encoding="ascii") as history:
         for run in range(40):
             history.write(json.dumps({"time_seconds": now - (40 - run) * 9 * 86400,
-                                      "serial": "SIM00000000000001", "percentage_used": run // 20,
+                                      "serial": "SIM00000000000001", "identity": "nvme",
+                                      "model": "TORVIK PSSD SIM 1TB", "percentage_used": run // 20,
                                       "data_written_bytes": 17000000000000 + run * 26000000000})
                           + "\n")
     run = subprocess.run([tool, "--html", "--sim=default", "0y", "--history", "history.jsonl"],
