@@ -16,12 +16,12 @@ and the projected date must be written inside the chart. A planted chart with ea
 checked first.
 
 With --axe AXE_JS it runs only the accessibility check instead: axe-core (the file axe.min.js)
-injected into test copies of every page, at 1280 and 400 pixels, must find no WCAG 2 A or AA
-violation; a page with a text of too little contrast is checked first.
+injected into test copies of every page and of the six charts' pages, at 1280 and 400 pixels,
+must find no WCAG 2 A or AA violation; a page with a text of too little contrast is checked first.
 
 Usage: html_render_check.py TOOL [SCREENSHOT]   (SCREENSHOT: also keep the default drive's render)
        html_render_check.py --axe AXE_JS TOOL
-       html_render_check.py --charts DIR TOOL     (only the wear charts, each also kept as DIR/NAME.png)
+       html_render_check.py --charts DIR TOOL   (the wear charts only, each kept as DIR/NAME.png)
 Exit status 77 (skipped) when chromium, pdftotext, html5lib, PIL or the axe-core file is missing.
 """
 import html
@@ -346,8 +346,9 @@ def patched_dumps(tool, work, name, used=None, erases=None):
 
 
 def runs(count, days_apart, first_used, last_used, **more):
-    """count earlier runs of the default drive, days_apart from each other and from this one, percentage
-    used rising evenly from first_used to last_used; more: other figures, (first, last) each."""
+    """count earlier runs of the default drive, days_apart from each other and from this one,
+    percentage used rising evenly from first_used to last_used; more: other figures given as
+    (first, last), rising evenly too."""
     lines = []
     for i in range(count):
         share = i / (count - 1) if count > 1 else 1
@@ -361,24 +362,25 @@ def runs(count, days_apart, first_used, last_used, **more):
     return lines
 
 
-# The six charts: (name, how the run is made, its history, the projected-date label the chart
-# must show, or None where there is no projection).
+# The six charts: (name, how the run is made, its history, and the one label the chart must show
+# of its answer: the projected date, or where it reached 100 %; None where there is neither).
 def chart_cases(tool, work):
     written = {"data_written_bytes": (14000000000000, 18000000000000)}
     return [
         ("24-runs", ["--replay", patched_dumps(tool, work, "24-runs", used=36)],
-         runs(23, 15, 26, 35, **written), "100% about 2033-03, in 6.3 years"),
+         runs(23, 15, 26, 35, **written), ("projected", "100% about 2033-03, in 6.3 years")),
         ("fast-wearing", ["--replay", patched_dumps(tool, work, "fast-wearing", used=85)],
-         runs(12, 14, 55, 84, **written), "100% about 2027-02, in 2 months"),
+         runs(12, 14, 55, 84, **written), ("projected", "100% about 2027-02, in 2 months")),
         ("past-100", ["--sim=worn-out"],
-         [dict(r, serial="SIM00000000000104") for r in runs(12, 30, 80, 103, **written)], None),
+         [dict(r, serial="SIM00000000000104") for r in runs(12, 30, 80, 103, **written)],
+         ("reached", "100% used reached about 2026-09")),
         ("flat-erase-counts",
          ["--replay", patched_dumps(tool, work, "flat-erase-counts", erases=2700)],
          runs(23, 15, 2, 2, average_erase_count=(2300, 2690), rated_pe_cycles=(3000, 3000),
-              **written), "100% about 2027-08, in 8 months"),
+              **written), ("projected", "100% about 2027-08, in 8 months")),
         ("one-run", ["--sim=default"], [], None),
         ("beyond-ten-years", ["--sim=default"], runs(23, 15, 0, 2, **written),
-         "100% about 2067-08 \u2192"),
+         ("projected", "100% about 2067-08 \u2192")),
     ]
 
 
@@ -436,17 +438,15 @@ def chart_layout_problems(result, label):
             if crosses(s, a["box"]):
                 problems.append(f"{name}: a line ({s[4]}) crosses '{a['text']}'")
                 break
-    projected = [t for t in texts if t["cls"] == "projected"]
-    if label is not None:
-        chart = result["chart"]
-        if [t["text"] for t in projected] != [label]:
-            problems.append(f"{name}: projected date {[t['text'] for t in projected]}, "
-                            f"not '{label}'")
-        elif not (chart[0] <= projected[0]["box"][0] and projected[0]["box"][2] <= chart[2]
-                  and chart[1] <= projected[0]["box"][1] and projected[0]["box"][3] <= chart[3]):
-            problems.append(f"{name}: the projected date lies outside the chart")
-    elif projected:
-        problems.append(f"{name}: a projected date without a projection")
+    answer = [t for t in texts if t["cls"] in ("projected", "reached")]
+    if [(t["cls"], t["text"]) for t in answer] != ([label] if label else []):
+        problems.append(f"{name}: the chart's answer is "
+                        f"{[(t['cls'], t['text']) for t in answer]}, not {label}")
+    chart = result["chart"]
+    for t in answer:
+        if not (chart[0] <= t["box"][0] and t["box"][2] <= chart[2]
+                and chart[1] <= t["box"][1] and t["box"][3] <= chart[3]):
+            problems.append(f"{name}: '{t['text']}' lies outside the chart")
     return problems
 
 
@@ -454,7 +454,7 @@ def chart_checks(tool, work, shots=None):
     """The layout of the six wear charts in the browser; returns the failures."""
     failures = []
     found = [p for r in in_frames(work, {"planted": PLANTED_CHART}, (800,), chart=True)
-             for p in chart_layout_problems(r, "100% about 2030-01")]
+             for p in chart_layout_problems(r, ("projected", "100% about 2030-01"))]
     for fault in ("overlaps", "crosses", "outside the chart"):
         if not any(fault in problem for problem in found):
             failures.append(f"self-check: a chart whose text {fault} went unnoticed")
@@ -506,6 +506,9 @@ def accessibility(tool, axe_js):
             failures.append("self-check: a text of too little contrast went unnoticed")
         pages, failures_run = profile_pages(tool, work)
         failures += failures_run
+        charts, failures_run = chart_pages(tool, work)
+        failures += failures_run
+        pages.update({f"chart {name}": page for name, (page, _) in charts.items()})
         results = in_frames(work, {p: read(path) for p, path in pages.items()}, AXE_WIDTHS,
                             axe_source)
         found = axe_problems(results)
