@@ -149,6 +149,10 @@ bool clip(double& x1, double& y1, double& x2, double& y2, double left, double to
 }
 
 bool crosses(const Segment& s, const Box& b) {
+    // Most segments lie wholly to one side of the box: settled without clipping.
+    if (std::max(s.x1, s.x2) < b.x0 || std::min(s.x1, s.x2) > b.x1 || std::max(s.y1, s.y2) < b.y0 ||
+        std::min(s.y1, s.y2) > b.y1)
+        return false;
     double x1 = s.x1, y1 = s.y1, x2 = s.x2, y2 = s.y2;
     return clip(x1, y1, x2, y2, b.x0, b.y0, b.x1, b.y1);
 }
