@@ -4,11 +4,14 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/utc_time.h"
+#include "model/health_verdict.h"
 #include "model/wear_trend.h"
 #include "report/html_report.h"
 #include "report/number_format.h"
@@ -18,16 +21,23 @@ namespace torvik {
 
 namespace {
 
-// The drawing in viewBox units: a plot area kPlotWidth wide right of the y labels, one panel of
-// kPanelHeight per series, the date labels under the last.
+// The drawing in viewBox units: a plot area kPlotWidth wide right of the y labels, one panel per
+// series (a title row, then the plot), the date labels under the last.
 constexpr double kWidth = 720;
 constexpr double kLeft = 72;
 constexpr double kPlotWidth = 628;
+constexpr double kRight = kLeft + kPlotWidth;
 constexpr double kPanelTitle = 22;
-constexpr double kPanelHeight = 130;
+// A percentage panel is tall enough for 10 % to hold a line of text: the labels of the 90 % and
+// 100 % lines sit one above the other.
+constexpr double kPercentHeight = 160;
+constexpr double kBytesHeight = 130;
 constexpr double kPanelGap = 18;
 constexpr double kDateLabels = 24;
 constexpr double kDay = 86400;
+constexpr double kFontSize = 12;
+// Free space kept around a label, so that it neither touches a line nor another label.
+constexpr double kClearance = 2;
 
 // No coordinate leaves this range: a finite number in plain decimals, whatever it was computed
 // from.
@@ -45,59 +55,65 @@ std::string coordinate(double value) {
     return text;
 }
 
+// A text for the drawing: escaped, and an arrow (the one character outside ASCII it holds) as
+// its character reference.
+std::string svg_text(const std::string& words) {
+    const std::string arrow = "\u2192";
+    const std::size_t at = words.find(arrow);
+    if (at == std::string::npos)
+        return html_escape(words);
+    return html_escape(words.substr(0, at)) + "&#x2192;" +
+           svg_text(words.substr(at + arrow.size()));
+}
+
 std::string point(double x, double y) {
     return coordinate(x) + "," + coordinate(y);
 }
 
-std::string text(double x, double y, const char* anchor, const std::string& words) {
-    return "<text x=\"" + coordinate(x) + "\" y=\"" + coordinate(y) + "\" text-anchor=\"" + anchor +
-           "\">" + html_escape(words) + "</text>";
+// The width of a text at kFontSize, from the advance widths of a wide sans-serif face, so that a
+// narrower face only leaves more room. Each UTF-8 character counts once.
+double text_width(const std::string& words) {
+    double em = 0;
+    for (const char c : words) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u & 0xC0) == 0x80)
+            continue;  // a continuation byte
+        if (u >= 0x80)
+            em += 0.84;  // an arrow
+        else if (c >= '0' && c <= '9')
+            em += 0.64;
+        else if (c == ' ' || c == '.' || c == ',' || c == ':' || c == '/' || c == 'i' || c == 'l' ||
+                 c == 'j' || c == 'I')
+            em += 0.34;
+        else if (c == 'f' || c == 't' || c == 'r' || c == '-' || c == '(' || c == ')')
+            em += 0.42;
+        else if (c == 'm' || c == 'w' || c == 'M' || c == 'W' || c == '%')
+            em += 0.99;
+        else if (c >= 'A' && c <= 'Z')
+            em += 0.78;
+        else
+            em += 0.64;
+    }
+    return em * kFontSize;
 }
 
-std::string line(double x1, double y1, double x2, double y2, const char* attributes) {
-    return "<line x1=\"" + coordinate(x1) + "\" y1=\"" + coordinate(y1) + "\" x2=\"" +
-           coordinate(x2) + "\" y2=\"" + coordinate(y2) + "\" " + attributes + "/>";
-}
-
-// The points the chart draws: the model's, and never more than kWearChartPoints of them, taken
-// evenly from the first to the last.
-std::vector<WearPoint> chart_points(const std::vector<WearPoint>& all) {
-    if (all.size() <= kWearChartPoints)
-        return all;
-    std::vector<WearPoint> kept;
-    kept.reserve(kWearChartPoints);
-    for (std::size_t i = 0; i < kWearChartPoints; ++i)
-        kept.push_back(all[i * (all.size() - 1) / (kWearChartPoints - 1)]);
-    return kept;
-}
-
-// The time axis in seconds, as doubles so that no difference of two times can overflow.
-struct TimeAxis {
-    double first = 0;
-    double last = 0;
-    double x(double t) const { return kLeft + (t - first) / (last - first) * kPlotWidth; }
+struct Box {
+    double x0, y0, x1, y1;
 };
 
-TimeAxis time_axis(const WearTrend& trend, const std::vector<WearPoint>& points) {
-    TimeAxis axis{static_cast<double>(trend.first_time), static_cast<double>(trend.last_time)};
-    for (const WearPoint& p : points) {
-        axis.first = std::min(axis.first, static_cast<double>(p.time));
-        axis.last = std::max(axis.last, static_cast<double>(p.time));
-    }
-    axis.first = std::max(axis.first, static_cast<double>(kFirstUtcSecond));
-    axis.last = std::min(axis.last, static_cast<double>(kLastUtcSecond));
-    // The projection's way to 100 % is shown up to twice the history's length further on, so the
-    // runs themselves keep at least a third of the width; a later end is cut at the edge.
-    if (trend.projected_end_time) {
-        const double span = std::max(axis.last - axis.first, 30 * kDay);
-        axis.last = std::clamp(static_cast<double>(*trend.projected_end_time), axis.last,
-                               std::min(axis.last + 2 * span, static_cast<double>(kLastUtcSecond)));
-    }
-    if (!(axis.last - axis.first >= 60)) {  // every run at one moment: a day around it
-        axis.first -= kDay / 2;
-        axis.last = axis.first + kDay;
-    }
-    return axis;
+struct Segment {
+    double x1, y1, x2, y2;
+};
+
+// The box a text takes with its baseline at y: the face's ascent and descent, a little generous.
+Box text_box(double x, double y, const char* anchor, const std::string& words) {
+    const double w = text_width(words);
+    const double x0 = anchor[0] == 's' ? x : anchor[0] == 'e' ? x - w : x - w / 2;
+    return {x0, y - 0.95 * kFontSize, x0 + w, y + 0.26 * kFontSize};
+}
+
+bool overlap(const Box& a, const Box& b) {
+    return a.x0 < b.x1 && b.x0 < a.x1 && a.y0 < b.y1 && b.y0 < a.y1;
 }
 
 // The part of the segment (x1, y1)-(x2, y2) inside the box, by its parameter along the segment;
@@ -124,12 +140,154 @@ bool clip(double& x1, double& y1, double& x2, double& y2, double left, double to
         else
             leave = std::min(leave, r);
     }
-    if (!(enter < leave))
+    if (!(enter <= leave))
         return false;
     const double sx = x1, sy = y1;
     x1 = sx + enter * dx, y1 = sy + enter * dy;
     x2 = sx + leave * dx, y2 = sy + leave * dy;
     return true;
+}
+
+bool crosses(const Segment& s, const Box& b) {
+    // Most segments lie wholly to one side of the box: settled without clipping.
+    if (std::max(s.x1, s.x2) < b.x0 || std::min(s.x1, s.x2) > b.x1 || std::max(s.y1, s.y2) < b.y0 ||
+        std::min(s.y1, s.y2) > b.y1)
+        return false;
+    double x1 = s.x1, y1 = s.y1, x2 = s.x2, y2 = s.y2;
+    return clip(x1, y1, x2, y2, b.x0, b.y0, b.x1, b.y1);
+}
+
+// The SVG as it is drawn, with every line and label kept so that a new label goes where it
+// touches neither.
+struct Drawing {
+    std::string svg;
+    std::vector<Segment> segments;
+    std::vector<Box> labels;
+
+    void line(double x1, double y1, double x2, double y2, const std::string& attributes) {
+        svg += "<line x1=\"" + coordinate(x1) + "\" y1=\"" + coordinate(y1) + "\" x2=\"" +
+               coordinate(x2) + "\" y2=\"" + coordinate(y2) + "\" " + attributes + "/>";
+        segments.push_back({x1, y1, x2, y2});
+    }
+
+    void text(double x, double y, const char* anchor, const std::string& words,
+              const std::string& attributes = "") {
+        svg += "<text x=\"" + coordinate(x) + "\" y=\"" + coordinate(y) + "\" text-anchor=\"" +
+               anchor + "\"" + (attributes.empty() ? "" : " " + attributes) + ">" +
+               svg_text(words) + "</text>";
+        labels.push_back(text_box(x, y, anchor, words));
+    }
+
+    bool is_free(const Box& box) const {
+        const Box wide{box.x0 - kClearance, box.y0 - kClearance, box.x1 + kClearance,
+                       box.y1 + kClearance};
+        for (const Box& other : labels) {
+            if (overlap(wide, other))
+                return false;
+        }
+        for (const Segment& s : segments) {
+            if (crosses(s, wide))
+                return false;
+        }
+        return true;
+    }
+
+    // A label as near the point (x, y) as it can go inside the area without touching a line or
+    // another label; where no place is free, at the nearest place all the same.
+    void label_near(double x, double y, const Box& area, const std::string& words,
+                    const std::string& attributes) {
+        const double w = text_width(words), ascent = 0.95 * kFontSize, h = 1.21 * kFontSize;
+        // Nearest first; of two as near, the one whose middle is nearer the point.
+        struct Place {
+            double distance, off_centre, top, left;
+        };
+        std::vector<Place> places;
+        for (double top = area.y0 + kClearance; top + h + kClearance <= area.y1; top += 2) {
+            for (double left = area.x0 + kClearance; left + w + kClearance <= area.x1; left += 2) {
+                const double dx = std::max({left - x, 0.0, x - (left + w)});
+                const double dy = std::max({top - y, 0.0, y - (top + h)});
+                places.push_back({std::hypot(dx, dy),
+                                  std::fabs(left + w / 2 - x) + std::fabs(top + h / 2 - y), top,
+                                  left});
+            }
+        }
+        if (places.empty()) {
+            text(x, y, "start", words, attributes);
+            return;
+        }
+        std::sort(places.begin(), places.end(), [](const Place& a, const Place& b) {
+            return std::tie(a.distance, a.off_centre, a.top, a.left) <
+                   std::tie(b.distance, b.off_centre, b.top, b.left);
+        });
+        const auto chosen = std::find_if(places.begin(), places.end(), [&](const Place& p) {
+            return is_free({p.left, p.top, p.left + w, p.top + h});
+        });
+        const Place& p = chosen != places.end() ? *chosen : places.front();
+        text(p.left, p.top + ascent, "start", words, attributes);
+    }
+};
+
+// The points the chart draws: the model's, and never more than kWearChartPoints of them, taken
+// evenly from the first to the last.
+std::vector<WearPoint> chart_points(const std::vector<WearPoint>& all) {
+    if (all.size() <= kWearChartPoints)
+        return all;
+    std::vector<WearPoint> kept;
+    kept.reserve(kWearChartPoints);
+    for (std::size_t i = 0; i < kWearChartPoints; ++i)
+        kept.push_back(all[i * (all.size() - 1) / (kWearChartPoints - 1)]);
+    return kept;
+}
+
+// The time axis in seconds, as doubles so that no difference of two times can overflow.
+struct TimeAxis {
+    double first = 0;
+    double last = 0;
+    double last_run = 0;
+    bool cut = false;  // the projected date lies beyond the axis' end
+    double x(double t) const { return kLeft + (t - first) / (last - first) * kPlotWidth; }
+};
+
+// The same day and time ten years after a moment; the day before where that is 29 February.
+double ten_years_after(double t) {
+    const auto seconds = static_cast<std::int64_t>(
+        std::clamp(t, static_cast<double>(kFirstUtcSecond), static_cast<double>(kLastUtcSecond)));
+    std::string iso = format_utc_time(seconds);  // 2026-12-08T10:00:00Z
+    const int year = std::atoi(iso.substr(0, 4).c_str()) + 10;
+    if (year > 9999)
+        return static_cast<double>(kLastUtcSecond);
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%04d", year);
+    iso.replace(0, 4, digits);
+    std::int64_t later = 0;
+    if (parse_utc_time(iso, later))
+        return static_cast<double>(later);
+    return static_cast<double>(seconds) + 3652 * kDay;  // 29 February of a year without one
+}
+
+// From the first run to the projected date when that is within ten years of the last run, else
+// to ten years after it; to the last run without a projection.
+TimeAxis time_axis(const WearTrend& trend, const std::vector<WearPoint>& points) {
+    TimeAxis axis{static_cast<double>(trend.first_time), static_cast<double>(trend.last_time)};
+    for (const WearPoint& p : points) {
+        axis.first = std::min(axis.first, static_cast<double>(p.time));
+        axis.last = std::max(axis.last, static_cast<double>(p.time));
+    }
+    axis.first = std::max(axis.first, static_cast<double>(kFirstUtcSecond));
+    axis.last = std::min(axis.last, static_cast<double>(kLastUtcSecond));
+    axis.last_run = axis.last;
+    if (trend.projected_end_time) {
+        const auto end = static_cast<double>(*trend.projected_end_time);
+        const double ten_years = ten_years_after(axis.last);
+        axis.cut = !(end <= ten_years) || end > static_cast<double>(kLastUtcSecond);
+        axis.last = std::min(axis.cut ? ten_years : std::max(end, axis.last),
+                             static_cast<double>(kLastUtcSecond));
+    }
+    if (!(axis.last - axis.first >= 60)) {  // every run at one moment: a day around it
+        axis.first -= kDay / 2;
+        axis.last = axis.first + kDay;
+    }
+    return axis;
 }
 
 // A y scale from 0 to a round top: 1, 2 or 5 times a power of ten, at least the largest value.
@@ -144,57 +302,38 @@ double round_top(double largest) {
     return 10 * step;
 }
 
-// The height in the drawing of a value on a panel whose plot area begins at plot_top and whose
-// scale ends at scale_top.
-double value_y(double plot_top, double scale_top, double value) {
-    return plot_top + kPanelHeight - value / scale_top * kPanelHeight;
-}
-
 struct Series {
     const char* title;
     const char* colour;
+    const char* colour_name;
+    const char* what;  // in the words under the chart
+    bool percent = true;
     std::vector<std::pair<double, double>> values;  // time, value
-    double top = 1;
-    std::string (*label)(double);
+    double top = 100;
+    double height = kPercentHeight;
+    double panel_top = 0;  // where its title row begins
+    double plot_top() const { return panel_top + kPanelTitle; }
+    double bottom() const { return plot_top() + height; }
+    double y(double value) const { return plot_top() + height - value / top * height; }
+    double largest() const {
+        double most = 0;
+        for (const auto& v : values)
+            most = std::max(most, v.second);
+        return most;
+    }
 };
 
 std::string percent_label(double value) {
-    return grouped_digits(static_cast<std::uint64_t>(std::llround(value))) + "%";
+    if (!std::isfinite(value) || value < 0)
+        value = 0;
+    return grouped_digits(static_cast<std::uint64_t>(std::llround(std::fmin(value, 1e18)))) + "%";
 }
 
-std::string bytes_label(double value) {
-    return decimal_bytes(value);
-}
-
-// One panel: its title, the y scale with three grid lines, the series as a line (a dot for a
-// single run), and the vertical lines of the date labels.
-std::string panel(const Series& s, const TimeAxis& axis, double top) {
-    const double plot_top = top + kPanelTitle, bottom = plot_top + kPanelHeight;
-    const auto y = [&](double v) { return value_y(plot_top, s.top, v); };
-    std::string svg = "<g>" + text(kLeft, top + 14, "start", s.title);
-    for (const double share : {0.0, 0.5, 1.0}) {
-        const double at = y(share * s.top);
-        svg += line(kLeft, at, kLeft + kPlotWidth, at, "stroke=\"#d1d5db\"");
-        svg += text(kLeft - 6, at + 4, "end", s.label(share * s.top));
-    }
-    for (const double share : {0.0, 0.5, 1.0}) {
-        const double at = kLeft + share * kPlotWidth;
-        svg += line(at, plot_top, at, bottom, "stroke=\"#e5e7eb\"");
-    }
-    std::string points;
-    for (const auto& [t, v] : s.values) {
-        if (!points.empty())
-            points += ' ';
-        points += point(axis.x(t), y(v));
-    }
-    if (s.values.size() == 1) {
-        svg += "<circle cx=\"" + coordinate(axis.x(s.values[0].first)) + "\" cy=\"" +
-               coordinate(y(s.values[0].second)) + "\" r=\"3\" fill=\"" + s.colour + "\"/>";
-    } else if (!s.values.empty()) {
-        svg += "<polyline class=\"series\" points=\"" + points + "\" fill=\"none\" stroke=\"" +
-               s.colour + "\" stroke-width=\"2\"/>";
-    }
-    return svg + "</g>";
+std::string year_month(double t) {
+    return format_utc_time(
+               static_cast<std::int64_t>(std::clamp(t, static_cast<double>(kFirstUtcSecond),
+                                                    static_cast<double>(kLastUtcSecond))))
+        .substr(0, 7);
 }
 
 std::string date_label(double t, bool with_time) {
@@ -204,88 +343,298 @@ std::string date_label(double t, bool with_time) {
     return with_time ? iso.substr(0, 10) + " " + iso.substr(11, 5) : iso.substr(0, 10);
 }
 
+// How far ahead a moment is: "6.4 years" from a year on, "7 months", "12 days".
+std::string distance(double seconds) {
+    const double days = seconds / kDay;
+    if (!(days >= 1))
+        return "within a day";
+    char text[48];
+    if (days >= 365.25)
+        std::snprintf(text, sizeof text, "in %.1f years", std::fmin(days / 365.25, 1e4));
+    else if (days >= 61)
+        std::snprintf(text, sizeof text, "in %d months",
+                      static_cast<int>(std::lround(days / 30.4375)));
+    else
+        std::snprintf(text, sizeof text, "in %d days", static_cast<int>(days));
+    return text;
+}
+
+// The scale's labels on the left, with their lines across the plot: 0, 50 and 100 %, and the
+// largest value of a drive worn past 100 %; dashed reference lines at 90 and 100 %. A label that
+// would touch one already placed moves up to a line's height (the largest value upwards only),
+// or is left out when it cannot.
+void percent_scale(Drawing& d, const Series& s) {
+    const double most = s.largest();
+    const bool past = most > 100;
+    for (const double v : {0.0, 50.0}) {
+        d.line(kLeft, s.y(v), kRight, s.y(v), "stroke=\"#d1d5db\"");
+    }
+    if (past)
+        d.line(kLeft, s.y(most), kRight, s.y(most), "stroke=\"#d1d5db\"");
+    for (const double v : {90.0, 100.0}) {
+        d.line(kLeft, s.y(v), kRight, s.y(v),
+               "class=\"reference\" stroke=\"#6b7280\" stroke-dasharray=\"3 3\"");
+    }
+    struct Tick {
+        double value;
+        bool only_up;
+    };
+    std::vector<Tick> ticks = {{0, false}, {100, false}};
+    if (past)
+        ticks.push_back({most, true});
+    ticks.push_back({50, false});
+    ticks.push_back({90, false});
+    for (const Tick& tick : ticks) {
+        const std::string words = percent_label(tick.value);
+        const double at = s.y(tick.value) + 4;
+        for (double shift = 0; shift <= kFontSize + 4; shift += 1) {
+            const double tries[] = {at - shift, at + shift};
+            const double* found = nullptr;
+            for (const double& y : tries) {
+                if (tick.only_up && y > at)
+                    continue;
+                const Box box = text_box(kLeft - 6, y, "end", words);
+                if (box.y0 >= s.panel_top && d.is_free(box)) {
+                    found = &y;
+                    break;
+                }
+            }
+            if (found != nullptr) {
+                d.text(kLeft - 6, *found, "end", words);
+                break;
+            }
+        }
+    }
+}
+
+void bytes_scale(Drawing& d, const Series& s) {
+    for (const double share : {0.0, 0.5, 1.0}) {
+        const double at = s.y(share * s.top);
+        d.line(kLeft, at, kRight, at, "stroke=\"#d1d5db\"");
+        d.text(kLeft - 6, at + 4, "end", decimal_bytes(share * s.top));
+    }
+}
+
+// The measured values as a line, or a dot for a single run.
+void measured(Drawing& d, const Series& s, const TimeAxis& axis) {
+    if (s.values.size() == 1) {
+        d.svg += "<circle class=\"series\" cx=\"" + coordinate(axis.x(s.values[0].first)) +
+                 "\" cy=\"" + coordinate(s.y(s.values[0].second)) + "\" r=\"3\" fill=\"" +
+                 s.colour + "\"/>";
+        return;
+    }
+    if (s.values.empty())
+        return;
+    std::string points;
+    double px = 0, py = 0;
+    for (const auto& [t, v] : s.values) {
+        const double x = axis.x(t), y = s.y(v);
+        if (!points.empty()) {
+            points += ' ';
+            d.segments.push_back({px, py, x, y});
+        }
+        points += point(x, y);
+        px = x, py = y;
+    }
+    d.svg += "<polyline class=\"series\" points=\"" + points + "\" fill=\"none\" stroke=\"" +
+             s.colour + "\" stroke-width=\"2\"/>";
+}
+
+// Where the values first reach 100 %: the time, between the two runs either side of it, and
+// whether the first run was at 100 % already.
+std::optional<std::pair<double, bool>> crossing(const Series& s) {
+    for (std::size_t i = 0; i < s.values.size(); ++i) {
+        const auto [t, v] = s.values[i];
+        if (v < kWornOut)
+            continue;
+        if (i == 0)
+            return std::pair{t, true};
+        const auto [t0, v0] = s.values[i - 1];
+        return std::pair{t0 + (kWornOut - v0) / (v - v0) * (t - t0), false};
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
-std::string wear_chart_section(const WearTrend& trend) {
+// Built at most once a run, and only for a page with a history: kept apart from the code every
+// run goes through.
+[[gnu::cold]] std::string wear_chart_section(const WearTrend& trend) {
     const std::vector<WearPoint> points = chart_points(trend.chart);
     const TimeAxis axis = time_axis(trend, points);
 
-    Series used{"Percentage used", "#1d4ed8", {}, 100, percent_label};
-    Series written{"Data written", "#15803d", {}, 1, bytes_label};
-    double most_used = 0, most_written = 0;
+    // The panels: the projection's source first, percentage used next when that is another one
+    // and was recorded, data written last.
+    Series used{"Percentage used", "#1d4ed8", "blue", "percentage used", true, {}};
+    Series erases{"Average erase count, % of the rated P/E cycles",
+                  "#7c3aed",
+                  "purple",
+                  "the average erase count as a percentage of the rated P/E cycles",
+                  true,
+                  {}};
+    Series life{"Life used, the vendor's figure", "#0f766e", "teal",
+                "the vendor's life used figure",  true,      {}};
+    Series written{"Data written", "#15803d", "green", "data written", false, {}};
+    written.height = kBytesHeight;
     for (const WearPoint& p : points) {
         const auto t = static_cast<double>(p.time);
-        if (p.percentage_used) {
+        if (p.percentage_used)
             used.values.emplace_back(t, *p.percentage_used);
-            most_used = std::max(most_used, static_cast<double>(*p.percentage_used));
-        }
-        if (p.data_written_bytes) {
+        if (p.average_erase_count && p.rated_pe_cycles && *p.rated_pe_cycles != 0)
+            erases.values.emplace_back(
+                t, static_cast<double>(*p.average_erase_count) * 100 / *p.rated_pe_cycles);
+        if (p.life_used)
+            life.values.emplace_back(t, *p.life_used);
+        if (p.data_written_bytes)
             written.values.emplace_back(t, static_cast<double>(*p.data_written_bytes));
-            most_written = std::max(most_written, static_cast<double>(*p.data_written_bytes));
+    }
+    Series* source = trend.source == TrendSource::erase_counts  ? &erases
+                     : trend.source == TrendSource::vendor_life ? &life
+                                                                : &used;
+    std::vector<Series*> panels = {source};
+    if (source != &used && !used.values.empty())
+        panels.push_back(&used);
+    if (!written.values.empty())
+        panels.push_back(&written);
+    double height = 0;
+    for (Series* s : panels) {
+        s->panel_top = height;
+        if (s->percent) {
+            const double most = s->largest();
+            s->top = most > 100 && std::isfinite(most) ? most : 100;
+        } else {
+            s->top = round_top(s->largest());
+        }
+        height = s->bottom() + kPanelGap;
+    }
+    height += kDateLabels - kPanelGap;
+
+    const std::string summary = trend_summary(trend);
+    Drawing d;
+    std::vector<std::string> words;
+    // The lines first, the projection under the measured values; then the labels, each placed
+    // clear of every line.
+    for (const Series* s : panels)
+        d.text(kLeft, s->panel_top + 14, "start", s->title);
+    for (const Series* s : panels) {
+        if (s->percent)
+            percent_scale(d, *s);
+        else
+            bytes_scale(d, *s);
+        for (const double share : {0.0, 0.5, 1.0}) {
+            const double at = kLeft + share * kPlotWidth;
+            d.line(at, s->plot_top(), at, s->bottom(), "stroke=\"#e5e7eb\"");
         }
     }
-    // Up to 100 % at least, where the projection ends; a worn drive's figures beyond it too.
-    used.top = std::max(100.0, std::ceil(most_used / 25) * 25);
-    written.top = round_top(most_written);
 
-    const bool two = !written.values.empty();
-    const double height =
-        (two ? 2 : 1) * (kPanelTitle + kPanelHeight) + (two ? kPanelGap : 0) + kDateLabels;
-    const std::string summary = trend_summary(trend);
-    std::string svg =
+    // The projection: the least-squares line from the first run it rests on to 100 % at the
+    // projected date, or to the axis' end when that date is further off.
+    std::optional<std::pair<double, double>> projection_end;
+    if (trend.projected_end_time) {
+        const auto start = static_cast<double>(trend.window_start);
+        const double end_value =
+            axis.cut ? trend.intercept + trend.slope_per_day * (axis.last - start) / kDay : 100;
+        double x1 = axis.x(start), y1 = source->y(trend.intercept);
+        double x2 = axis.x(axis.cut ? axis.last : static_cast<double>(*trend.projected_end_time));
+        double y2 = source->y(end_value);
+        if (clip(x1, y1, x2, y2, kLeft, source->plot_top(), kRight, source->bottom())) {
+            d.line(x1, y1, x2, y2,
+                   "class=\"projection\" stroke=\"#b45309\" stroke-width=\"2\" "
+                   "stroke-dasharray=\"6 4\"");
+            projection_end = std::pair{x2, y2};
+        }
+    }
+    std::vector<std::pair<const Series*, std::pair<double, bool>>> crossings;
+    for (const Series* s : panels) {
+        measured(d, *s, axis);
+        if (s->percent) {
+            if (const auto at = crossing(*s)) {
+                crossings.emplace_back(s, *at);
+                d.svg += "<circle class=\"reached\" cx=\"" + coordinate(axis.x(at->first)) +
+                         "\" cy=\"" + coordinate(s->y(kWornOut)) + "\" r=\"4\" fill=\"#b91c1c\"/>";
+            }
+        }
+    }
+    // Where the runs end and the projection goes on alone.
+    const bool last_run_line =
+        trend.projected_end_time && axis.last - axis.last_run > (axis.last - axis.first) / 20;
+    if (last_run_line) {
+        const double x = axis.x(axis.last_run);
+        for (const Series* s : panels)
+            d.line(x, s->plot_top(), x, s->bottom(), "class=\"last-run\" stroke=\"#6b7280\"");
+    }
+
+    for (const auto& [s, at] : crossings) {
+        const double x = axis.x(at.first);
+        const double y = s->y(kWornOut);
+        d.labels.push_back({x - 4, y - 4, x + 4, y + 4});  // the marker itself
+        d.label_near(
+            x, y, {kLeft, s->panel_top, kWidth, s->bottom()},
+            "100% used reached " + std::string(at.second ? "by " : "about ") + year_month(at.first),
+            "class=\"reached\"");
+    }
+    if (projection_end) {
+        const std::string when =
+            *trend.projected_end_time > kLastUtcSecond
+                ? "after 9999"
+                : "about " + year_month(static_cast<double>(*trend.projected_end_time));
+        const std::string label =
+            axis.cut ? "100% " + when + " \u2192"
+                     : "100% " + when + ", " +
+                           distance(static_cast<double>(*trend.projected_end_time) - axis.last_run);
+        d.label_near(projection_end->first, projection_end->second,
+                     {kLeft, source->panel_top, kWidth, source->bottom()}, label,
+                     "class=\"projected\" fill=\"#92400e\"");
+    }
+    if (last_run_line) {
+        d.label_near(axis.x(axis.last_run), panels.front()->plot_top(),
+                     {kLeft, 0, kWidth, panels.back()->bottom()}, "last run", "");
+    }
+
+    const bool with_time = axis.last - axis.first < 2 * kDay;
+    const double labels = height - 6;
+    d.text(kLeft, labels, "start", date_label(axis.first, with_time));
+    d.text(kLeft + kPlotWidth / 2, labels, "middle",
+           date_label(axis.first + (axis.last - axis.first) / 2, with_time));
+    d.text(kRight, labels, "end", date_label(axis.last, with_time));
+
+    // The words under the chart: what is drawn, and nothing else.
+    for (const Series* s : panels) {
+        if (s->values.empty())
+            words.push_back(std::string("no run recorded ") + s->what + ": its panel is empty");
+        else
+            words.push_back(std::string(s->colour_name) +
+                            (s->values.size() == 1 ? " dot: " : " line: ") + s->what +
+                            (s->values.size() == 1 ? " at the one run" : " at each run"));
+    }
+    words.front()[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(words[0][0])));
+    if (projection_end) {
+        words.push_back(std::string("dashed orange line: the estimate's straight line from ") +
+                        trend_source_words(trend.source) +
+                        (axis.cut ? ", toward 100% and cut ten years after the last run"
+                                  : ", to 100% at the projected date"));
+    }
+    words.push_back("dashed grey lines: 90% and 100%");
+    if (last_run_line)
+        words.push_back("grey vertical line: the last run");
+    for (const auto& [s, at] : crossings)
+        words.push_back(std::string("red dot: where ") + s->what + " reached 100%");
+    if (trend.chart.size() > points.size())
+        words.push_back(grouped_digits(points.size()) + " of " +
+                        grouped_digits(trend.chart.size()) + " runs drawn, evenly spread");
+    std::string legend;
+    for (const std::string& w : words)
+        legend += (legend.empty() ? "" : "; ") + w;
+
+    const std::string svg =
         "<svg class=\"trend\" viewBox=\"0 0 " + coordinate(kWidth) + " " + coordinate(height) +
         "\" width=\"100%\" style=\"display:block;min-width:540px;max-width:780px\" role=\"img\" "
         "aria-labelledby=\"wear-chart-title wear-chart-desc\">"
         "<title id=\"wear-chart-title\">Wear over time</title>"
         "<desc id=\"wear-chart-desc\">" +
-        html_escape(summary) + "</desc><g font-size=\"12\" fill=\"#1f2937\">";
-    svg += panel(used, axis, 0);
+        html_escape(summary) + "</desc><g font-size=\"12\" fill=\"#1f2937\">" + d.svg +
+        "</g></svg>";
 
-    // The projection: the least-squares line from the first run it rests on to 100 %, cut to the
-    // percentage panel.
-    if (trend.projected_end_time) {
-        double x1 = axis.x(static_cast<double>(trend.window_start));
-        double y1 = value_y(kPanelTitle, used.top, trend.intercept);
-        double x2 = axis.x(static_cast<double>(*trend.projected_end_time));
-        double y2 = value_y(kPanelTitle, used.top, 100);
-        if (clip(x1, y1, x2, y2, kLeft, kPanelTitle, kLeft + kPlotWidth,
-                 kPanelTitle + kPanelHeight)) {
-            svg += line(x1, y1, x2, y2,
-                        "class=\"projection\" stroke=\"#b45309\" stroke-width=\"2\" "
-                        "stroke-dasharray=\"6 4\"");
-        }
-    }
-    if (two)
-        svg += panel(written, axis, kPanelTitle + kPanelHeight + kPanelGap);
-    // Where the runs end and the projection goes on alone.
-    const auto last_run = static_cast<double>(trend.last_time);
-    if (trend.projected_end_time && axis.last - last_run > (axis.last - axis.first) / 20) {
-        const double x = axis.x(last_run);
-        svg += line(x, kPanelTitle, x, height - kDateLabels, "stroke=\"#6b7280\"");
-        svg += text(x + 4, kPanelTitle + 14, "start", "last run");
-    }
-
-    const bool with_time = axis.last - axis.first < 2 * kDay;
-    const double labels = height - 6;
-    svg += text(kLeft, labels, "start", date_label(axis.first, with_time));
-    svg += text(kLeft + kPlotWidth / 2, labels, "middle",
-                date_label(axis.first + (axis.last - axis.first) / 2, with_time));
-    svg += text(kLeft + kPlotWidth, labels, "end", date_label(axis.last, with_time));
-    svg += "</g></svg>";
-
-    std::string legend = "Blue line: percentage used at each run";
-    if (trend.projected_end_time)
-        legend += std::string(
-                      "; dashed orange line: the estimate's straight line to 100% used, "
-                      "from ") +
-                  trend_source_words(trend.source);
-    if (two)
-        legend += "; green line: data written";
-    if (trend.chart.size() > points.size())
-        legend += "; " + grouped_digits(points.size()) + " of " +
-                  grouped_digits(trend.chart.size()) + " runs drawn, evenly spread";
-    // In a narrow window the chart keeps a readable size and scrolls inside its box, which takes
-    // the keyboard focus so that it can be scrolled without a mouse.
     // The records that did not simply rise, said in words under the chart.
     std::string counts;
     const auto count = [&](std::size_t n, const char* one, const char* many) {
@@ -303,6 +652,8 @@ std::string wear_chart_section(const WearTrend& trend) {
           "records of other drives, left out");
     if (!counts.empty())
         counts = "<p class=\"src\">History: " + counts + ".</p>";
+    // In a narrow window the chart keeps a readable size and scrolls inside its box, which takes
+    // the keyboard focus so that it can be scrolled without a mouse.
     return "<section id=\"trend\"><h2>Wear over time</h2><div class=\"wide\" tabindex=\"0\">" +
            svg + "</div><p>" + html_escape(summary) + "</p><p class=\"src\">" + legend + ".</p>" +
            counts + "</section>";

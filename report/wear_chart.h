@@ -1,7 +1,10 @@
-// The HTML page's chart of a drive's wear over time: percentage used and data written at each
-// run, as two small stacked charts over one time axis, with the projection's straight line dashed
-// up to 100 %. Inline SVG, no script; every coordinate written is a finite number, whatever the
-// trend holds.
+// The HTML page's chart of a drive's wear over time: the figure the projection rests on
+// (percentage used, the erase counts against the rated P/E cycles, or the vendor's life figure),
+// percentage used when that is another one, and data written, as small stacked charts over one
+// time axis. The projection's straight line is dashed up to 100 % at the projected date, or up to
+// ten years after the last run where that date is further off; every label sits clear of the
+// lines and of the other labels. Inline SVG, no script; every coordinate written is a finite
+// number, whatever the trend holds.
 #pragma once
 
 #include <string>

@@ -9,12 +9,19 @@ to PDF must show the verdict badge on page one. A page with a deliberate console
 page, a malformed one, a page wider than its window and one whose badge is printed on page two
 are checked first, to prove the checks can fail.
 
+The wear chart is drawn from six histories (two years of runs, a fast-wearing drive, a drive
+past 100 %, a flat history projected from the erase counts, a single run, a projection more than
+ten years off): in the laid-out page no two of its texts may overlap, no text may cross a line,
+and the projected date must be written inside the chart. A planted chart with each fault is
+checked first.
+
 With --axe AXE_JS it runs only the accessibility check instead: axe-core (the file axe.min.js)
-injected into test copies of every page, at 1280 and 400 pixels, must find no WCAG 2 A or AA
-violation; a page with a text of too little contrast is checked first.
+injected into test copies of every page and of the six charts' pages, at 1280 and 400 pixels,
+must find no WCAG 2 A or AA violation; a page with a text of too little contrast is checked first.
 
 Usage: html_render_check.py TOOL [SCREENSHOT]   (SCREENSHOT: also keep the default drive's render)
        html_render_check.py --axe AXE_JS TOOL
+       html_render_check.py --charts DIR TOOL   (the wear charts only, each kept as DIR/NAME.png)
 Exit status 77 (skipped) when chromium, pdftotext, html5lib, PIL or the axe-core file is missing.
 """
 import html
@@ -24,6 +31,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import zlib
 
 SKIP = 77
 PAGE = "torvik_usb_pssd_flash_id.html"
@@ -84,12 +92,37 @@ async function audit(frame) {
   return {violations: result.violations.map(v => ({id: v.id, impact: v.impact, help: v.help,
       nodes: v.nodes.slice(0, 3).map(n => n.target.join(" "))}))};
 }
+// Every text box and every drawn line of the page's wear chart, in the frame's pixels: the
+// drawing's units scaled by the width the browser gave it.
+function chart(frame) {
+  const doc = frame.contentDocument, svg = doc.querySelector("svg.trend");
+  if (!svg) return {missing: true};
+  const box = svg.getBoundingClientRect(), view = svg.viewBox.baseVal;
+  const scale = box.width / view.width;
+  const at = (x, y) => [box.left + (x - view.x) * scale, box.top + (y - view.y) * scale];
+  const n = (e, a) => Number(e.getAttribute(a));
+  const segments = [];
+  for (const l of svg.querySelectorAll("line"))
+    segments.push([...at(n(l, "x1"), n(l, "y1")), ...at(n(l, "x2"), n(l, "y2")),
+                   l.getAttribute("class") || "line"]);
+  for (const p of svg.querySelectorAll("polyline")) {
+    const xy = p.getAttribute("points").trim().split(/[ ,]+/).map(Number);
+    for (let i = 2; i + 1 < xy.length; i += 2)
+      segments.push([...at(xy[i - 2], xy[i - 1]), ...at(xy[i], xy[i + 1]), "series"]);
+  }
+  const texts = [...svg.querySelectorAll("text")].map(t => {
+    const r = t.getBoundingClientRect();
+    return {text: t.textContent, cls: t.getAttribute("class") || "",
+            box: [r.left, r.top, r.right, r.bottom]};
+  });
+  return {chart: [box.left, box.top, box.right, box.bottom], texts: texts, segments: segments};
+}
 window.addEventListener("load", async () => {
   const out = document.getElementById("result");
   try {
     const results = [];
     for (const frame of document.querySelectorAll("iframe")) {
-      const r = AXE_SOURCE ? await audit(frame) : measure(frame);
+      const r = AXE_SOURCE ? await audit(frame) : CHART ? chart(frame) : measure(frame);
       r.name = frame.dataset.name;
       r.width = Number(frame.dataset.width);
       results.push(r);
@@ -176,19 +209,20 @@ def hostile_dump(tool, work):
     return [f"hostile dump: {p}" for p in problems]
 
 
-def in_frames(work, pages, widths, axe_source=""):
+def in_frames(work, pages, widths, axe_source="", chart=False):
     """Loads test copies of pages ({name: html}) in frames of each width, all in one browser
     run, and returns what the harness script found in each: a list of dicts with name and
-    width, and measure()'s or audit()'s fields."""
+    width, and measure()'s, audit()'s or (with chart) chart()'s fields."""
     frames = "".join(
         f'<iframe data-name="{html.escape(name)}" data-width="{width}" width="{width}" '
         f'height="{6000 if axe_source else 900}" srcdoc="{html.escape(page)}"></iframe>'
         for name, page in pages.items() for width in widths)
     script = ("const AXE_SOURCE = " + json.dumps(axe_source).replace("</", "<\\/") + ";" +
-              HARNESS_SCRIPT)
+              f"const CHART = {'true' if chart else 'false'};" + HARNESS_SCRIPT)
     harness = os.path.join(work, "harness.html")
-    with open(harness, "w") as f:
-        f.write("<!DOCTYPE html><html><head><title>harness</title></head><body>" + frames +
+    with open(harness, "w", encoding="utf-8") as f:
+        f.write("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>harness</title>"
+                "</head><body>" + frames +
                 f'<pre id="result">pending</pre><script>{script}</script></body></html>')
     # Virtual time lets the page's asynchronous work finish before the DOM is printed.
     dom = chromium(harness, "--dump-dom", "--virtual-time-budget=300000", "--hide-scrollbars",
@@ -260,7 +294,8 @@ def profile_pages(tool, work):
     with open(os.path.join(directory, "history.jsonl"), "w", encoding="ascii") as history:
         for run in range(40):
             history.write(json.dumps({"time_seconds": now - (40 - run) * 9 * 86400,
-                                      "serial": "SIM00000000000001", "percentage_used": run // 20,
+                                      "serial": "SIM00000000000001", "identity": "nvme",
+                                      "model": "TORVIK PSSD SIM 1TB", "percentage_used": run // 20,
                                       "data_written_bytes": 17000000000000 + run * 26000000000})
                           + "\n")
     run = subprocess.run([tool, "--html", "--sim=default", "0y", "--history", "history.jsonl"],
@@ -274,6 +309,173 @@ def profile_pages(tool, work):
     return pages, failures
 
 
+NOW = 1796688000  # 2026-12-08, the time of the run that draws the chart
+DAY = 86400
+
+
+def patched_dumps(tool, work, name, used=None, erases=None):
+    """The default drive's dumps of a run at NOW, its percentage used (byte 5 of both copies of
+    the NVMe log) or average erase count (the extended SMART record 0x020B) changed, and the
+    run's manifest given the new checksums: a drive worn that far."""
+    folder = os.path.join(work, name + "-dumps")
+    os.mkdir(folder)
+    subprocess.run([tool, "--sim=default", "0y"], cwd=folder, capture_output=True, timeout=60,
+                   check=True, env=dict(os.environ, SOURCE_DATE_EPOCH=str(NOW)))
+    edited = []
+    if used is not None:
+        edited += [("smart", 5, bytes([used])), ("nvme_smart", 5, bytes([used]))]
+    if erases is not None:
+        with open(os.path.join(folder, "torvik_pssd_smartext.bin"), "rb") as f:
+            page = f.read()
+        record = next(at for at in range(0, len(page), 16) if page[at + 2:at + 4] == b"\x0b\x02")
+        edited.append(("smartext", record + 8, erases.to_bytes(8, "little")))
+    manifest_path = os.path.join(folder, "torvik_pssd_manifest.txt")
+    manifest = read(manifest_path).splitlines()
+    for dump, offset, value in edited:
+        path = os.path.join(folder, f"torvik_pssd_{dump}.bin")
+        with open(path, "r+b") as f:
+            f.seek(offset)
+            f.write(value)
+        with open(path, "rb") as f:
+            crc = zlib.crc32(f.read())
+        manifest = [line.rsplit("crc32=", 1)[0] + f"crc32={crc:08x}"
+                    if line.startswith(dump + " ") else line for line in manifest]
+    with open(manifest_path, "w", encoding="ascii") as f:
+        f.write("\n".join(manifest) + "\n")
+    return folder
+
+
+def runs(count, days_apart, first_used, last_used, **more):
+    """count earlier runs of the default drive, days_apart from each other and from this one,
+    percentage used rising evenly from first_used to last_used; more: other figures given as
+    (first, last), rising evenly too."""
+    lines = []
+    for i in range(count):
+        share = i / (count - 1) if count > 1 else 1
+        line = {"time_seconds": NOW - (count - i) * days_apart * DAY,
+                "serial": "SIM00000000000001", "model": "TORVIK PSSD SIM 1TB",
+                "identity": "nvme",
+                "percentage_used": round(first_used + share * (last_used - first_used))}
+        for key, (first, last) in more.items():
+            line[key] = round(first + share * (last - first))
+        lines.append(line)
+    return lines
+
+
+# The six charts: (name, how the run is made, its history, and the one label the chart must show
+# of its answer: the projected date, or where it reached 100 %; None where there is neither).
+def chart_cases(tool, work):
+    written = {"data_written_bytes": (14000000000000, 18000000000000)}
+    return [
+        ("24-runs", ["--replay", patched_dumps(tool, work, "24-runs", used=36)],
+         runs(23, 15, 26, 35, **written), ("projected", "100% about 2033-03, in 6.3 years")),
+        ("fast-wearing", ["--replay", patched_dumps(tool, work, "fast-wearing", used=85)],
+         runs(12, 14, 55, 84, **written), ("projected", "100% about 2027-02, in 2 months")),
+        ("past-100", ["--sim=worn-out"],
+         [dict(r, serial="SIM00000000000104") for r in runs(12, 30, 80, 103, **written)],
+         ("reached", "100% used reached about 2026-09")),
+        ("flat-erase-counts",
+         ["--replay", patched_dumps(tool, work, "flat-erase-counts", erases=2700)],
+         runs(23, 15, 2, 2, average_erase_count=(2300, 2690), rated_pe_cycles=(3000, 3000),
+              **written), ("projected", "100% about 2027-08, in 8 months")),
+        ("one-run", ["--sim=default"], [], None),
+        ("beyond-ten-years", ["--sim=default"], runs(23, 15, 0, 2, **written),
+         ("projected", "100% about 2067-08 \u2192")),
+    ]
+
+
+def chart_pages(tool, work):
+    """Runs the tool with --html and each case's history: {case: (page, expected label)}."""
+    pages, failures = {}, []
+    for name, how, history, label in chart_cases(tool, work):
+        directory = os.path.join(work, name)
+        os.mkdir(directory)
+        with open(os.path.join(directory, "history.jsonl"), "w", encoding="ascii") as f:
+            f.writelines(json.dumps(line) + "\n" for line in history)
+        run = subprocess.run([tool, "--html", *how, "0y", "--history", "history.jsonl"],
+                             cwd=directory, capture_output=True, text=True, timeout=60,
+                             env=dict(os.environ, SOURCE_DATE_EPOCH=str(NOW)))
+        page = os.path.join(directory, PAGE)
+        if not os.path.exists(page) or "Wear over time" not in read(page):
+            failures.append(f"chart {name}: status {run.returncode}, no wear chart\n"
+                            + run.stderr[-1000:])
+            continue
+        pages[name] = (page, label)
+    return pages, failures
+
+
+def crosses(segment, box):
+    """Whether a line from (x1, y1) to (x2, y2) passes through the inside of a box."""
+    x1, y1, x2, y2 = segment[:4]
+    enter, leave = 0.0, 1.0
+    for p, q in ((x1 - x2, x1 - box[0]), (x2 - x1, box[2] - x1),
+                 (y1 - y2, y1 - box[1]), (y2 - y1, box[3] - y1)):
+        if p == 0:
+            if q <= 0:
+                return False
+            continue
+        r = q / p
+        if p < 0:
+            enter = max(enter, r)
+        else:
+            leave = min(leave, r)
+    return enter < leave
+
+
+def chart_layout_problems(result, label):
+    """What is wrong with one chart as the browser laid it out."""
+    name = f"chart {result['name']} at {result['width']} px"
+    if result.get("missing"):
+        return [f"{name}: no chart"]
+    problems = []
+    texts = result["texts"]
+    for i, a in enumerate(texts):
+        for b in texts[i + 1:]:
+            if (a["box"][0] < b["box"][2] and b["box"][0] < a["box"][2]
+                    and a["box"][1] < b["box"][3] and b["box"][1] < a["box"][3]):
+                problems.append(f"{name}: '{a['text']}' overlaps '{b['text']}'")
+        for s in result["segments"]:
+            if crosses(s, a["box"]):
+                problems.append(f"{name}: a line ({s[4]}) crosses '{a['text']}'")
+                break
+    answer = [t for t in texts if t["cls"] in ("projected", "reached")]
+    if [(t["cls"], t["text"]) for t in answer] != ([label] if label else []):
+        problems.append(f"{name}: the chart's answer is "
+                        f"{[(t['cls'], t['text']) for t in answer]}, not {label}")
+    chart = result["chart"]
+    for t in answer:
+        if not (chart[0] <= t["box"][0] and t["box"][2] <= chart[2]
+                and chart[1] <= t["box"][1] and t["box"][3] <= chart[3]):
+            problems.append(f"{name}: '{t['text']}' lies outside the chart")
+    return problems
+
+
+def chart_checks(tool, work, shots=None):
+    """The layout of the six wear charts in the browser; returns the failures."""
+    failures = []
+    found = [p for r in in_frames(work, {"planted": PLANTED_CHART}, (800,), chart=True)
+             for p in chart_layout_problems(r, ("projected", "100% about 2030-01"))]
+    for fault in ("overlaps", "crosses", "outside the chart"):
+        if not any(fault in problem for problem in found):
+            failures.append(f"self-check: a chart whose text {fault} went unnoticed")
+    pages, failures_run = chart_pages(tool, work)
+    failures += failures_run
+    results = in_frames(work, {name: read(page) for name, (page, _) in pages.items()},
+                        (1280, 400), chart=True)
+    found = [p for r in results for p in chart_layout_problems(r, pages[r["name"]][1])]
+    failures += found
+    print(f"wear charts: {len(results)} laid out, {len(found)} problems")
+    for name, (page, _) in pages.items():
+        if shots:
+            # The chart alone: every other part of the page hidden.
+            copy = os.path.join(work, f"{name}-chart.html")
+            with open(copy, "w", encoding="utf-8") as f:
+                f.write(read(page).replace(
+                    "</head>", "<style>main>*:not(#trend){display:none}</style></head>", 1))
+            render(copy, os.path.join(shots, f"{name}.png"), width=820, height=900)
+    return failures
+
+
 def read(path):
     with open(path, encoding="utf-8") as f:
         return f.read()
@@ -285,6 +487,13 @@ PLANTED = ("<!DOCTYPE html><html lang=\"en\"><head><title>x</title><meta name=\"
            "</body></html>")
 TOO_WIDE = PLANTED.format('<div style="width:600px">wide</div>')
 FAINT = PLANTED.format('<p style="color:#999;background:#fff">faint</p>')
+# A chart with each fault the layout check looks for: two texts one over the other, a line
+# through a text, and the projected date outside the drawing.
+PLANTED_CHART = PLANTED.format(
+    '<svg class="trend" viewBox="0 0 400 100" width="400"><g font-size="12">'
+    '<text x="10" y="20">first</text><text x="14" y="24">second</text>'
+    '<line x1="100" y1="40" x2="200" y2="40"/><text x="120" y="44">crossed</text>'
+    '<text x="380" y="90" class="projected">100% about 2030-01</text></g></svg>')
 
 
 def accessibility(tool, axe_js):
@@ -297,6 +506,9 @@ def accessibility(tool, axe_js):
             failures.append("self-check: a text of too little contrast went unnoticed")
         pages, failures_run = profile_pages(tool, work)
         failures += failures_run
+        charts, failures_run = chart_pages(tool, work)
+        failures += failures_run
+        pages.update({f"chart {name}": page for name, (page, _) in charts.items()})
         results = in_frames(work, {p: read(path) for p, path in pages.items()}, AXE_WIDTHS,
                             axe_source)
         found = axe_problems(results)
@@ -311,6 +523,14 @@ def main():
         if not os.path.isfile(axe_js):
             skip(f"axe-core is not installed: no {axe_js} (tools/run_tests.sh installs it)")
         failures = accessibility(os.path.abspath(sys.argv[3]), axe_js)
+        for failure in failures:
+            print(failure)
+        return 1 if failures else 0
+    if sys.argv[1] == "--charts":
+        shots = os.path.abspath(sys.argv[2])
+        os.makedirs(shots, exist_ok=True)
+        with tempfile.TemporaryDirectory() as work:
+            failures = chart_checks(os.path.abspath(sys.argv[3]), work, shots)
         for failure in failures:
             print(failure)
         return 1 if failures else 0
@@ -369,6 +589,7 @@ def main():
         failures += found
         print(f"printed: {len(copies)} pages, {len(found)} without the badge on page one")
         failures += hostile_dump(tool, work)
+        failures += chart_checks(tool, work)
     for failure in failures:
         print(failure)
     return 1 if failures else 0

@@ -168,7 +168,7 @@ std::string chart_of(const WearTrend& trend) {
     return page.substr(start, page.find("</section>", start) - start);
 }
 
-TEST(WearTrendView, ChartThinsToItsLimitAndDrawsTheProjectionInside) {
+TEST(WearTrendView, ChartThinsToItsLimit) {
     WearTrend trend = projected();
     for (unsigned i = 0; i < 600; ++i) {
         trend.chart.push_back({trend.first_time + i * 53580,
@@ -193,48 +193,83 @@ TEST(WearTrendView, ChartThinsToItsLimitAndDrawsTheProjectionInside) {
     }
     EXPECT_EQ(series, 2);  // percentage used and data written
     EXPECT_NE(chart.find("500 of 600 runs drawn"), std::string::npos);
-    // The dashed line: ending at 100 % when the axis reaches the date, cut at the right edge when
-    // the date lies beyond twice the history's length.
-    const std::regex dashed(
-        "<line x1=\"[0-9.]+\" y1=\"[0-9.]+\" x2=\"([0-9.]+)\" y2=\"([0-9.]+)\" "
-        "class=\"projection\"[^>]*stroke-dasharray");
-    std::smatch m;
-    trend.projected_end_time = at("2027-06-01T00:00:00Z");
-    const std::string near = chart_of(trend);
-    ASSERT_TRUE(std::regex_search(near, m, dashed));
-    EXPECT_EQ(m[1], "700.0");  // the axis ends at the projected date
-    EXPECT_EQ(m[2], "22.0");   // the top of the panel: 100 %
-    trend.projected_end_time = at("2031-04-18T00:00:00Z");
-    const std::string far = chart_of(trend);
-    ASSERT_TRUE(std::regex_search(far, m, dashed));
-    EXPECT_EQ(m[1], "700.0");
-    EXPECT_GT(std::stod(m[2]), 22.0);
 }
 
-// The time axis runs for at least 30 days, and the projection goes on up to twice that past the
-// last run; the percentage scale tops out at the next 25 % above a drive worn past 100 %.
-TEST(WearTrendView, ChartAxisAndScaleStretchToTheirMinimums) {
-    const auto run = [](const char* iso, unsigned used) {
+// What the chart draws for a trend, and the words under it that say so: the axis reaching the
+// projected date within ten years and cut at ten years beyond, the drive worn past 100 %, a
+// projection from another source than percentage used, and no projection at all.
+TEST(WearTrendView, ChartDrawsTheAnswerAndSaysWhatItDraws) {
+    const auto run = [](const char* iso, std::optional<unsigned> used) {
         WearPoint point;
         point.time = at(iso);
         point.percentage_used = used;
+        point.average_erase_count = 1500;
+        point.rated_pe_cycles = 3000;
         return point;
     };
-    WearTrend short_history = projected();
-    short_history.first_time = short_history.window_start = at("2026-11-18T10:00:00Z");
-    short_history.chart = {run("2026-11-18T10:00:00Z", 2), run("2026-12-08T10:00:00Z", 3)};
-    WearTrend worn = projected();
+    WearTrend near = projected();
+    near.chart = {run("2025-12-01T08:00:00Z", 2), run("2026-12-08T10:00:00Z", 6)};
+    WearTrend far = near;
+    far.projected_end_time = at("2041-03-10T00:00:00Z");
+    WearTrend after_9999 = near;
+    after_9999.projected_end_time = at("9999-12-31T23:59:59Z") + 1;
+    WearTrend worn = near;
+    worn.projected_end_time.reset();
+    worn.not_projected = "100% used reached";
     worn.chart = {run("2025-12-01T08:00:00Z", 96), run("2026-12-08T10:00:00Z", 104)};
+    WearTrend erases = near;
+    erases.source = TrendSource::erase_counts;
+    erases.chart = {run("2025-12-01T08:00:00Z", {}), run("2026-12-08T10:00:00Z", {})};
+    WearTrend none = near;
+    none.projected_end_time.reset();
+    none.chart = {run("2026-12-08T10:00:00Z", {})};
     const struct {
         const char* name;
         WearTrend trend;
-        const char* drawn;
+        std::vector<const char*> drawn;
+        std::vector<const char*> not_drawn;
     } cases[] = {
-        {"20 days of runs", short_history, "text-anchor=\"end\">2027-02-06</text>"},
-        {"a drive at 104 %", worn, "text-anchor=\"end\">125%</text>"},
+        {"within ten years",
+         near,
+         {"x2=\"700.0\" y2=\"22.0\" class=\"projection\"", ">2031-04-18</text>",
+          "class=\"projected\" fill=\"#92400e\">100% about 2031-04, in 4.4 years</text>",
+          "class=\"reference\"", "Blue line: percentage used at each run",
+          "to 100% at the projected date", "grey vertical line: the last run"},
+         {">125%<", "class=\"reached\"", "Purple", "red dot"}},
+        {"beyond ten years",
+         far,
+         {">2036-12-08</text>", ">100% about 2041-03 &#x2192;</text>",
+          "toward 100% and cut ten years after the last run"},
+         {"in 14", "to 100% at the projected date"}},
+        {"after 9999", after_9999, {">100% after 9999 &#x2192;</text>"}, {}},
+        {"past 100 %",
+         worn,
+         {">0%</text>", ">50%</text>", ">100%</text>", ">104%</text>", "<circle class=\"reached\"",
+          ">100% used reached about 2026-06</text>", "red dot: where percentage used reached 100%"},
+         {">125%<", "class=\"projection\"", "dashed orange", "last run"}},
+        {"from erase counts",
+         erases,
+         {">Average erase count, % of the rated P/E cycles</text>", "stroke=\"#7c3aed\"",
+          "Purple line: the average erase count as a percentage of the rated P/E cycles",
+          "from erase counts against the rated P/E cycles, to 100%"},
+         {"Percentage used", "Blue"}},
+        {"no projection, no percentage",
+         none,
+         {"No run recorded percentage used: its panel is empty", "dashed grey lines: 90% and 100%"},
+         {"class=\"series\"", "class=\"projection\"", "dashed orange", "Blue", "last run"}},
     };
-    for (const auto& c : cases)
-        EXPECT_TRUE(chart_of(c.trend).find(c.drawn) != std::string::npos) << c.name;
+    for (const auto& c : cases) {
+        const std::string chart = chart_of(c.trend);
+        for (const char* words : c.drawn)
+            EXPECT_NE(chart.find(words), std::string::npos) << c.name << ": " << words;
+        for (const char* words : c.not_drawn)
+            EXPECT_EQ(chart.find(words), std::string::npos) << c.name << ": " << words;
+        // The measured values lie over the projection's line.
+        const std::size_t fit = chart.find("class=\"projection\"");
+        if (fit != std::string::npos) {
+            EXPECT_LT(fit, chart.find("class=\"series\"")) << c.name;
+        }
+    }
 }
 
 // Nothing the trend holds puts a number the browser cannot read into the drawing.
