@@ -3,6 +3,7 @@
 #include <cstring>
 #include <optional>
 
+#include "app/bridge_choice.h"
 #include "app/drive_argument.h"
 #include "app/drive_history.h"
 #include "app/drive_query.h"
@@ -12,6 +13,7 @@
 #include "app/output_dir.h"
 #include "app/program_message.h"
 #include "model/drive_model.h"
+#include "model/drive_reader.h"
 #include "platform/host_platform.h"
 #include "platform/output_file.h"
 #include "platform/storage_descriptor.h"
@@ -175,9 +177,15 @@ ExaminedDrive examine_open_drive(RunContext& ctx, const DriveFolder& folder, Dri
     model.run_time = ctx.platform.run_time();
     // Every output that shows the verdict has the bridge's NVMe pages read for any controller.
     const bool verdict_shown = ctx.health || ctx.json || ctx.html || !ctx.metrics_file.empty();
-    ReportContext report_ctx{DriveLink{ctx.platform, disk, ctx.out}, folder.files,
-                             report.created() ? &report : nullptr,   model,
-                             ctx.err != nullptr ? ctx.err : stderr,  verdict_shown};
+    model.bridge = run_bridge(ctx, drive);
+    if (verdict_shown && !model.bridge.form && ctx.err != nullptr)
+        print_message(ctx.err, "%s\n", unknown_bridge_note(model.bridge).c_str());
+    ReportContext report_ctx{DriveLink{ctx.platform, disk, ctx.out, ctx.err},
+                             folder.files,
+                             report.created() ? &report : nullptr,
+                             model,
+                             ctx.err != nullptr ? ctx.err : stderr,
+                             verdict_shown};
     run_drive_report(report_ctx);
     std::fflush(ctx.out);
     explain_report(ctx.err, model);
@@ -275,6 +283,9 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
             std::fputc('\n', ctx.out);  // the line above has no end of its own
     } else {
         std::fprintf(ctx.out, "Drive: %u(%s)\n", static_cast<unsigned>(choice.drive), "USB");
+        const std::string not_forced = check_forced_bridge(ctx, choice.drive);
+        if (!not_forced.empty())
+            return refused(ctx, kExitUsage, not_forced.c_str());
         char path[kDrivePathSize];
         format_drive_path(path, sizeof path, choice.drive);
         const DriveGuard disk(ctx.platform, ctx.platform.open_drive(path, kDiskOpenFlags));

@@ -12,6 +12,7 @@
 #include "platform/file_store.h"
 #include "platform/platform.h"
 #include "report/json_report.h"
+#include "scsi/bridge_table.h"
 
 namespace torvik {
 
@@ -53,6 +54,10 @@ struct RunContext {
     std::vector<std::string> simulation_sources{};
     // --history FILE as given (relative to the current folder); empty: none.
     std::string history{};
+    // --bridge: the form for the bridge of that USB ID (app/bridge_choice.h).
+    std::optional<BridgeChoice> forced_bridge{};
+    // A replayed drive's bridge as the folder recorded it: its reads use that form.
+    std::optional<BridgeChoice> recorded_bridge{};
 };
 
 // The version text, as the build states it.

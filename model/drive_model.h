@@ -76,6 +76,9 @@ struct DriveModel {
     NvmeIdentity nvme_identity;
     NvmeSmartHealth smart_bridge;  // the NVMe log read through the bridge
     HealthAssessment health;       // judged once, when the last page is in
+    // The USB bridge and the tunnel form the run's added NVMe reads use (none: an unknown
+    // bridge, asked nothing by them).
+    BridgeChoice bridge;
     // When the run took place, in seconds since 1970 UTC; none when not known (a replay of a
     // folder recorded without it).
     std::optional<std::int64_t> run_time;
