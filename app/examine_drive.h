@@ -9,6 +9,7 @@
 
 #include "app/program.h"
 #include "model/drive_model.h"
+#include "model/key_figures.h"
 #include "platform/file_store.h"
 #include "platform/platform.h"
 #include "report/json_report.h"
@@ -19,6 +20,11 @@ namespace torvik {
 // How long a run waits for another run that writes into the same folder (or appends to the same
 // history file): a run on a real drive takes about a second.
 inline constexpr int kFolderLockWaitMs = 10000;
+
+struct PassIdentity {
+    DriveKey key;
+    std::int32_t drive = 0;
+};
 
 struct RunContext {
     Platform& platform;
@@ -54,6 +60,12 @@ struct RunContext {
     std::vector<std::string> simulation_sources{};
     // --history FILE as given (relative to the current folder); empty: none.
     std::string history{};
+    bool all = false;  // --all: every drive, and a summary line for each
+    // --all: the identities of the pass's drives examined so far, and the number of the drive
+    // being examined. A drive whose identity is there already has its history read but not
+    // appended. nullptr outside --all.
+    std::vector<PassIdentity>* pass_identities = nullptr;
+    std::int32_t pass_drive = 0;
     // --bridge: the form for the bridge of that USB ID (app/bridge_choice.h).
     std::optional<BridgeChoice> forced_bridge{};
     // A replayed drive's bridge as the folder recorded it: its reads use that form.
@@ -88,9 +100,10 @@ struct DriveFolder {
 // One examined drive, as the outputs that are written after it (or after every drive of --all)
 // read it.
 struct ExaminedDrive {
-    JsonRunInfo info;  // the run's facts beside the model: version, OS, drive number, simulation
+    RunInfo info;  // the run's facts beside the model: version, OS, drive number, simulation
     DriveModel model;
-    int status = 0;  // the run's own status: 0, or 5 when an output file is missing
+    KeyFigures figures;  // drawn from the model once, for the outputs that record them
+    int status = 0;      // the run's own status: 0, or 5 when an output file is missing
 };
 
 // Examines the open USB disk of drive number `drive` into the folder: the report file and every

@@ -40,7 +40,7 @@ void list_profiles(std::FILE* out) {
 // stream's buffer is written while it is printed).
 int finish_printed_output(const Console& console, int status, int write_error = 0) {
     errno = 0;
-    if (std::fflush(console.out) == 0 && std::ferror(console.out) == 0)
+    if (flushed_cleanly(console.out))
         return status;
     const int error = errno != 0 ? errno : write_error;
     print_message(console.err, "writing the output failed: %s\n",
@@ -100,6 +100,7 @@ int run_on(Platform& platform, const OutputFolderOpener& open_folder, const Cons
         .open_folder = &open_folder,
         .simulation_sources = sources,
         .history = cl.history,
+        .all = cl.all,
         .forced_bridge = cl.bridge,
         .recorded_bridge = recorded_bridge};
     if (cl.all)

@@ -14,6 +14,7 @@
 #include "flashid/flash_id.h"
 #include "model/attribute_table.h"
 #include "model/drive_model.h"
+#include "model/key_figures.h"
 #include "platform/storage_descriptor.h"
 #include "report/drive_list.h"
 #include "report/report_output.h"
@@ -81,6 +82,8 @@ Json identity(const DriveModel& model) {
         out["model"] = model.identity.model;
         out["revision"] = model.identity.revision;
         out["serial"] = model.identity.serial;
+        if (std::string hex = serial_hex(identify_text(model.identity.serial)); !hex.empty())
+            out["serial_hex"] = std::move(hex);
     }
     if (model.last_lba) {
         out["last_lba"] = json_integer(*model.last_lba);
@@ -92,10 +95,8 @@ Json identity(const DriveModel& model) {
 Json controller(const DriveModel& model) {
     Json out = Json::object();
     if (model.has(CommandId::read_info)) {
-        char name[8];
-        std::snprintf(name, sizeof name, "TK%04X", static_cast<unsigned>(model.controller_id));
         out["id"] = model.controller_id;
-        out["name"] = name;
+        out["name"] = controller_name(model.controller_id).text;
     }
     out["supported"] = model.controller_supported;
     return out;
@@ -166,10 +167,8 @@ Json nvme_smart(const NvmeSmartHealth& smart) {
         if (i == kSmartCriticalWarning) {
             const std::uint64_t warning = smart[i];
             Json texts = Json::array();
-            for (std::size_t bit = 0; bit < std::size(kCriticalWarnings); ++bit) {
-                if ((warning >> bit & 1) != 0)
-                    texts.push_back(kCriticalWarnings[bit]);
-            }
+            for (const char* text : critical_warning_texts(warning))
+                texts.push_back(text);
             out[field.name] = {{"value", warning}, {"texts", texts}};
         } else if (i == kSmartCompositeTemperature) {
             out[field.name] = temperature(static_cast<std::uint16_t>(smart[i]));
@@ -245,7 +244,12 @@ Json trend(const WearTrend& trend) {
                 {"elapsed_days", rate(trend.elapsed_days)},
                 {"bytes_written_per_day", rate(trend.bytes_written_per_day)},
                 {"percentage_used_per_30_days", rate(trend.percentage_used_per_30_days)},
-                {"pe_cycles_per_30_days", rate(trend.pe_cycles_per_30_days)}};
+                {"pe_cycles_per_30_days", rate(trend.pe_cycles_per_30_days)},
+                {"source", trend_source_name(trend.source)},
+                {"controller_resets", trend.controller_resets},
+                {"restarts", trend.restarts},
+                {"out_of_order", trend.out_of_order},
+                {"other_drive", trend.other_drive}};
     if (trend.projected_end_time) {
         out["projection"] = {{"end_time", format_utc_time(*trend.projected_end_time)},
                              {"window_start", format_utc_time(trend.window_start)},
@@ -254,6 +258,7 @@ Json trend(const WearTrend& trend) {
                              {"slope_per_day", rate(trend.slope_per_day)}};
     } else {
         out["not_projected"] = trend.not_projected;
+        out["not_projected_code"] = trend.not_projected_code;
     }
     return out;
 }
@@ -317,7 +322,7 @@ Json flash_id_json(const FlashReading& flash) {
 }
 
 // The whole document of a run.
-Json json_report(const JsonRunInfo& run, const DriveModel& model) {
+Json json_report(const RunInfo& run, const DriveModel& model) {
     Json doc;
     doc["json_format_version"] = kJsonFormatVersion;
     doc["tool"] = {{"name", "torvik_usb_pssd_flash_id"},
@@ -363,6 +368,8 @@ Json json_report(const JsonRunInfo& run, const DriveModel& model) {
         Json out = Json::object();
         out[kIdentifyModel.name] = identify_text(identify.model_number);
         out[kIdentifySerial.name] = identify_text(identify.serial_number);
+        if (std::string hex = serial_hex(identify_text(identify.serial_number)); !hex.empty())
+            out["serial_hex"] = std::move(hex);
         out[kIdentifyFirmware.name] = identify_text(identify.firmware_revision);
         if (identify.warning_temperature != 0)
             out[kIdentifyWarningTemperature.name] = temperature(identify.warning_temperature);
@@ -393,7 +400,7 @@ std::string flash_id_json_text(const std::uint8_t* id) {
     return flash_id_json(read_flash(bytes)).dump();
 }
 
-std::string json_report_text(const JsonRunInfo& run, const DriveModel& model) {
+std::string json_report_text(const RunInfo& run, const DriveModel& model) {
     // Texts from the drive may hold any bytes: those that are not UTF-8 become U+FFFD, and the
     // document stays ASCII.
     return json_report(run, model)

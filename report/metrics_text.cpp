@@ -101,8 +101,13 @@ std::string hundredths(unsigned n) {
 
 // The samples of one drive, in family order; a figure the run did not read has none.
 void drive_samples(const MetricsDrive& drive, std::vector<Sample>& out) {
-    const KeyFigures k = drive.model != nullptr ? key_figures(*drive.model) : KeyFigures{};
-    const std::string keys = label("serial", k.drive.serial).substr(1) + label("path", drive.path);
+    const KeyFigures k = drive.figures != nullptr ? *drive.figures : KeyFigures{};
+    // A serial with bytes that are not printable ASCII shows them as U+FFFD in its label: its
+    // bytes in hexadecimal tell such serials apart.
+    const std::string hex = serial_hex(k.drive.serial);
+    const std::string keys = label("serial", k.drive.serial).substr(1) +
+                             (hex.empty() ? std::string() : label("serial_hex", hex)) +
+                             label("path", drive.path);
     auto add = [&](Family family, std::string value, const std::string& more = {}) {
         out.push_back(Sample{family, keys + more, std::move(value)});
     };

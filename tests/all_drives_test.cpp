@@ -98,9 +98,12 @@ TEST(AllDrives, EveryUsbDriveIntoItsOwnFolder) {
         {{"--sim=hot,default,worn-out", "--all", "--health", "--json"},
          kExitHealthFailed,
          {"drive 0  " + sim_path(0) + "  skipped: not on USB (SATA)",
-          "drive 1  " + sim_path(1) + "  SIM00101  WARNING  -> " + out + "drive1_SIM00101/",
-          "drive 2  " + sim_path(2) + "  SIM00001  PASSED  -> " + out + "drive2_SIM00001/",
-          "drive 3  " + sim_path(3) + "  SIM00104  FAILED  -> " + out + "drive3_SIM00104/"},
+          "drive 1  " + sim_path(1) + "  SIM00000000000101 (bridge SIM00101)  WARNING  -> " + out +
+              "drive1_SIM00101/",
+          "drive 2  " + sim_path(2) + "  SIM00000000000001 (bridge SIM00001)  PASSED  -> " + out +
+              "drive2_SIM00001/",
+          "drive 3  " + sim_path(3) + "  SIM00000000000104 (bridge SIM00104)  FAILED  -> " + out +
+              "drive3_SIM00104/"},
          {"drive1_SIM00101", "drive2_SIM00001", "drive3_SIM00104"},
          false,
          true},
@@ -108,8 +111,10 @@ TEST(AllDrives, EveryUsbDriveIntoItsOwnFolder) {
         {{"--sim=default,hot", "--all"},
          kExitOk,
          {"drive 0  " + sim_path(0) + "  skipped: not on USB (SATA)",
-          "drive 1  " + sim_path(1) + "  SIM00001  PASSED  -> " + out + "drive1_SIM00001/",
-          "drive 2  " + sim_path(2) + "  SIM00101  WARNING  -> " + out + "drive2_SIM00101/"},
+          "drive 1  " + sim_path(1) + "  SIM00000000000001 (bridge SIM00001)  PASSED  -> " + out +
+              "drive1_SIM00001/",
+          "drive 2  " + sim_path(2) + "  SIM00000000000101 (bridge SIM00101)  WARNING  -> " + out +
+              "drive2_SIM00101/"},
          {"drive1_SIM00001", "drive2_SIM00101"}},
         // A folder that cannot be used is that drive's failure; the others still run, and the one
         // metrics file holds every USB drive.
@@ -119,7 +124,8 @@ TEST(AllDrives, EveryUsbDriveIntoItsOwnFolder) {
           "drive 1  " + sim_path(1) + "  SIM00101  failed: folder drive1_SIM00101: ",
           "drive 2  " + sim_path(2) +
               "  SIM00001  failed: folder drive2_SIM00001: exists and is not a directory",
-          "drive 3  " + sim_path(3) + "  SIM00104  FAILED  -> " + out + "drive3_SIM00104/"},
+          "drive 3  " + sim_path(3) + "  SIM00000000000104 (bridge SIM00104)  FAILED  -> " + out +
+              "drive3_SIM00104/"},
          {"drive3_SIM00104"},
          true,
          false,
@@ -127,7 +133,8 @@ TEST(AllDrives, EveryUsbDriveIntoItsOwnFolder) {
         // One simulated drive is drive 0, on USB.
         {{"--sim=media-errors", "--all", "--health"},
          kExitHealthWarning,
-         {"drive 0  " + sim_path(0) + "  SIM00102  WARNING  -> " + out + "drive0_SIM00102/"},
+         {"drive 0  " + sim_path(0) + "  SIM00000000000102 (bridge SIM00102)  WARNING  -> " + out +
+          "drive0_SIM00102/"},
          {"drive0_SIM00102"}},
     };
     for (const Case& c : cases) {
