@@ -181,8 +181,7 @@ ExaminedDrive examine_open_drive(RunContext& ctx, const DriveFolder& folder, Dri
         print_message(ctx.err, "%s\n", unknown_bridge_note(model.bridge).c_str());
     ReportContext report_ctx{ctx.out, folder.files, report.created() ? &report : nullptr, model,
                              ctx.err != nullptr ? ctx.err : stderr};
-    read_drive_with_report(DriveLink{ctx.platform, disk, ctx.out, ctx.err}, report_ctx,
-                           nvme_pages);
+    read_drive_with_report(DriveLink{ctx.platform, disk, ctx.out, ctx.err}, report_ctx, nvme_pages);
     std::fflush(ctx.out);
     explain_report(ctx.err, model);
     model.file(kReportFileName, report.commit());
