@@ -146,8 +146,8 @@ void write_text(const fs::path& file, const std::string& text) {
 TEST(BridgeUsbId, LinuxWalksUpToTheUsbDevice) {
     ScratchDir dir;
     const fs::path root = dir.path() / "sys";
-    const fs::path usb = root / "devices/pci0000:00/0000:00:14.0/usb2/2-1";
-    const fs::path disk = usb / "2-1:1.0/host3/target3:0:0/3:0:0:0";
+    const fs::path usb = root / "devices/pci0000_00/usb2/2-1";
+    const fs::path disk = usb / "2-1_1.0/host3/target3_0_0/3_0_0_0";
     fs::create_directories(disk);
     // The root hub above holds IDs of its own: the walk stops at the first device that has them.
     write_text(usb.parent_path() / "idVendor", "1d6b\n");
@@ -160,8 +160,9 @@ TEST(BridgeUsbId, LinuxWalksUpToTheUsbDevice) {
     write_text(usb / "idProduct", "92100\n");
     EXPECT_EQ(usb_id_from_sysfs(disk.generic_string(), root.generic_string()),
               (UsbId{0x1D6B, 0x0003}));
+    // (Names without the colons of real sysfs, so that the tree can be made on any file system.)
     // Nothing above the root is looked at, and a disk on another bus has none.
-    const fs::path ata = root / "devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0";
+    const fs::path ata = root / "devices/pci0000_00/ata1/host0/target0_0_0/0_0_0_0";
     fs::create_directories(ata);
     write_text(dir.path() / "idVendor", "ffff\n");
     write_text(dir.path() / "idProduct", "ffff\n");
