@@ -11,6 +11,18 @@ namespace torvik {
 
 namespace {
 
+// "a1:152d:0583": a form and a USB ID.
+std::optional<BridgeChoice> parse_bridge_option(std::string_view text) {
+    if (text.size() != 12 || text[2] != ':' || text[7] != ':')
+        return std::nullopt;
+    const std::optional<BridgeForm> form = parse_bridge_form(text.substr(0, 2));
+    const std::optional<std::uint16_t> vendor = parse_usb_hex16(text.substr(3, 4));
+    const std::optional<std::uint16_t> product = parse_usb_hex16(text.substr(8, 4));
+    if (!form || !vendor || !product)
+        return std::nullopt;
+    return BridgeChoice{UsbId{*vendor, *product}, form};
+}
+
 // What the options asked for, before the mode is decided.
 struct Parsed {
     CommandLine cl;
@@ -90,6 +102,18 @@ constexpr Option kOptions[] = {
      "also write the run as metrics for Prometheus's node exporter\n"
      "(its textfile collector) to FILE (docs/metrics.md)",
      [](Parsed& p, std::string_view v) { p.cl.metrics_file = v; }},
+    {"--bridge", Value::required, "--bridge=FORM:VVVV:PPPP",
+     "read the NVMe pages through the tunnel FORM (e6, e4 or a1) when the\n"
+     "drive's USB bridge has vendor ID VVVV and product ID PPPP (hex);\n"
+     "refused for any other bridge. A bridge the bridge table does not\n"
+     "list needs a typed yes at a terminal",
+     [](Parsed& p, std::string_view v) {
+         p.cl.bridge = parse_bridge_option(v);
+         if (!p.cl.bridge)
+             p.error =
+                 "--bridge takes FORM:VVVV:PPPP: FORM e6, e4 or a1, then the USB vendor "
+                 "and product ID as four hex digits each";
+     }},
     {"--sim", Value::optional, "--sim[=PROFILE]",
      "examine a built-in simulated drive as drive 0 (--sim hot or\n"
      "--sim=hot); --sim list shows them. Several, separated by commas\n"
@@ -281,6 +305,8 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
     }
     if (cl.all && (!cl.device.empty() || (cl.first_arg != nullptr && has_digit(cl.first_arg))))
         return fail("--all examines every USB drive: it takes no drive number or path");
+    if (cl.all && cl.bridge)
+        return fail("--bridge names one drive's USB bridge: it cannot be combined with --all");
     if (cl.all && cl.json_stdout)
         return fail("--all writes one JSON report per drive: --json=- cannot be combined with it");
     const bool sim_list = cl.sim && cl.sim_profile == "list";
@@ -311,6 +337,9 @@ std::string usage_text() {
         "\n"
         "Examines the portable SSD on physical drive N, a Torvik NVMe controller behind a USB\n"
         "bridge, with read-only commands, and writes a report, a health log and the raw replies.\n"
+        "Nothing is ever written to the drive's storage; on a bridge of the 0xA1 NVMe tunnel\n"
+        "only, each NVMe read is preceded by a 512-byte command block sent to the bridge naming\n"
+        "that read.\n"
         "\n"
         "The first argument that is not an option holds the drive number and option letters:\n"
         "'y' skips the closing prompt (3y: drive 3, no prompt). Later such arguments are ignored.\n"
@@ -355,7 +384,9 @@ std::string usage_text() {
         "Exit status: 0 the report ran (or the list was shown); 1 bad option, unusable output\n"
         "folder, a --metrics or --history FILE that is no regular file or names another of the\n"
         "run's files, a SOURCE_DATE_EPOCH that is not a decimal integer from 0 to 253402300799,\n"
-        "or unknown flash maker (--decode); 2 bad drive number, no such drive, no answer,\n"
+        "a --bridge refused (another drive's bridge ID, a listed bridge's form changed, an\n"
+        "unlisted bridge not confirmed at a terminal), or unknown flash maker (--decode);\n"
+        "2 bad drive number, no such drive, no answer,\n"
         "or a path that names no drive; 3 drive on another bus; 4 drive or disk cannot be\n"
         "opened; 5 the report ran but an output file is missing or incomplete; 130 interrupted.\n"
         "With --health, a run that examined the drive ends with the verdict instead of 0:\n"

@@ -12,8 +12,11 @@
 // option.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "scsi/bridge_table.h"
 
 namespace torvik {
 
@@ -42,7 +45,9 @@ struct CommandLine {
     std::string output_dir;  // --output-dir: where every file goes; empty: the current directory
     // --metrics: the metrics file, relative to the current directory; empty: none
     std::string metrics_file;
-    std::string history;                   // --history: the drive history file; empty: none
+    std::string history;  // --history: the drive history file; empty: none
+    // --bridge=FORM:VVVV:PPPP: the tunnel form for the bridge of that USB ID (both set).
+    std::optional<BridgeChoice> bridge;
     std::vector<const char*> decode_args;  // --decode: the arguments after it
     const char* first_arg = nullptr;       // drive number and letters, or nullptr for the prompt
     std::string message;

@@ -40,6 +40,8 @@ DriveList scan_drives(Platform& platform) {
         entry.vendor = descriptor_text(descriptor, kDescVendorIdOffset);
         entry.product = descriptor_text(descriptor, kDescProductIdOffset);
         entry.size = size;
+        if (found.bus_type == kBusTypeUsb)
+            entry.usb_id = platform.usb_id(drive);
         list.drives.push_back(std::move(entry));
     }
     return list;

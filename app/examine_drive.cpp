@@ -3,6 +3,7 @@
 #include <cstring>
 #include <optional>
 
+#include "app/bridge_choice.h"
 #include "app/drive_argument.h"
 #include "app/drive_history.h"
 #include "app/drive_query.h"
@@ -14,6 +15,7 @@
 #include "app/outputs.h"
 #include "app/program_message.h"
 #include "model/drive_model.h"
+#include "model/drive_reader.h"
 #include "platform/host_platform.h"
 #include "platform/output_file.h"
 #include "platform/storage_descriptor.h"
@@ -173,10 +175,13 @@ ExaminedDrive examine_open_drive(RunContext& ctx, const DriveFolder& folder, Dri
     open_report_file(ctx, report, drive, os);
     DriveModel& model = examined.model;
     model.run_time = ctx.platform.run_time();
+    const bool nvme_pages = nvme_pages_needed(ctx);
+    model.bridge = run_bridge(ctx, drive);
+    if (nvme_pages && !model.bridge.form && ctx.err != nullptr)
+        print_message(ctx.err, "%s\n", unknown_bridge_note(model.bridge).c_str());
     ReportContext report_ctx{ctx.out, folder.files, report.created() ? &report : nullptr, model,
                              ctx.err != nullptr ? ctx.err : stderr};
-    read_drive_with_report(DriveLink{ctx.platform, disk, ctx.out}, report_ctx,
-                           nvme_pages_needed(ctx));
+    read_drive_with_report(DriveLink{ctx.platform, disk, ctx.out, ctx.err}, report_ctx, nvme_pages);
     std::fflush(ctx.out);
     explain_report(ctx.err, model);
     model.file(kReportFileName, report.commit());
@@ -264,6 +269,9 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
             std::fputc('\n', ctx.out);  // the line above has no end of its own
     } else {
         std::fprintf(ctx.out, "Drive: %u(%s)\n", static_cast<unsigned>(choice.drive), "USB");
+        const std::string not_forced = check_forced_bridge(ctx, choice.drive);
+        if (!not_forced.empty())
+            return refused(ctx, kExitUsage, not_forced.c_str());
         char path[kDrivePathSize];
         format_drive_path(path, sizeof path, choice.drive);
         const DriveGuard disk(ctx.platform, ctx.platform.open_drive(path, kDiskOpenFlags));

@@ -13,6 +13,7 @@
 #include "platform/file_store.h"
 #include "platform/platform.h"
 #include "report/json_report.h"
+#include "scsi/bridge_table.h"
 
 namespace torvik {
 
@@ -65,6 +66,10 @@ struct RunContext {
     // appended. nullptr outside --all.
     std::vector<PassIdentity>* pass_identities = nullptr;
     std::int32_t pass_drive = 0;
+    // --bridge: the form for the bridge of that USB ID (app/bridge_choice.h).
+    std::optional<BridgeChoice> forced_bridge{};
+    // A replayed drive's bridge as the folder recorded it: its reads use that form.
+    std::optional<BridgeChoice> recorded_bridge{};
 };
 
 // The version text, as the build states it.

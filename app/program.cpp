@@ -61,7 +61,8 @@ int unknown_profile(const std::string& name, const Console& console) {
 // drive is touched.
 int run_on(Platform& platform, const OutputFolderOpener& open_folder, const Console& console,
            const CommandLine& cl, const std::string& simulation, const std::string& source,
-           const std::vector<std::string>& sources = {}) {
+           const std::vector<std::string>& sources = {},
+           const std::optional<BridgeChoice>& recorded_bridge = std::nullopt) {
     if (cl.mode == Mode::list)
         return finish_printed_output(console,
                                      list_command(platform, console.out, console.err, cl.json));
@@ -99,7 +100,9 @@ int run_on(Platform& platform, const OutputFolderOpener& open_folder, const Cons
         .open_folder = &open_folder,
         .simulation_sources = sources,
         .history = cl.history,
-        .all = cl.all};
+        .all = cl.all,
+        .forced_bridge = cl.bridge,
+        .recorded_bridge = recorded_bridge};
     if (cl.all)
         return examine_all_drives(ctx);
     return examine_drive(ctx, cl.first_arg);
@@ -113,7 +116,8 @@ int run_simulated(const SimProfileData& data, Platform& host, const OutputFolder
     SimPlatform platform(host, drive);
     if (data.replayed)
         platform.replay_time(data.recorded_time);
-    return run_on(platform, open_folder, console, cl, cl.sim ? "sim" : "replay", source);
+    return run_on(platform, open_folder, console, cl, cl.sim ? "sim" : "replay", source, {},
+                  data.recorded_bridge);
 }
 
 // Several simulated drives: the system disk as drive 0, then one drive for each profile named.

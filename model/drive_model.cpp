@@ -111,6 +111,8 @@ const std::uint8_t* DriveModel::page(CommandId id) const {
 RunManifest DriveModel::manifest() const {
     RunManifest manifest;
     manifest.run_time = run_time;
+    if (bridge.form != BridgeForm::e6)
+        manifest.bridge = bridge;
     for (const CommandInfo& info : kCommands) {
         const RecordedCommand& command = commands[static_cast<std::size_t>(info.id)];
         ManifestEntry& entry = manifest[static_cast<std::size_t>(info.id)];

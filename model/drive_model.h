@@ -79,6 +79,9 @@ struct DriveModel {
     HealthAssessment health;       // judged once, when the last page is in
     // Who the drive is (identify_drive), kept up to date as the identity pages come in.
     DriveKey drive_identity;
+    // The USB bridge and the tunnel form the run's added NVMe reads use (none: an unknown
+    // bridge, asked nothing by them).
+    BridgeChoice bridge;
     // When the run took place, in seconds since 1970 UTC; none when not known (a replay of a
     // folder recorded without it).
     std::optional<std::int64_t> run_time;

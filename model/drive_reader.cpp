@@ -118,29 +118,40 @@ void controller_page_steps(Reader& r) {
 }
 
 // The two NVMe pages through the bridge; dumped only when the read counts.
-void bridge_steps(Reader& r) {
+void bridge_steps(Reader& r, BridgeForm form) {
     std::fill(r.area.begin(), r.area.end(), 0);
-    const IdentifyResult identify = nvme_identify(r.link, r.area.data());
+    const IdentifyResult identify = nvme_identify(r.link, r.area.data(), form);
     r.bridge_read(CommandId::nvme_identify, identify.request, identify.identified);
     std::fill(r.area.begin(), r.area.end(), 0);
-    const CommandResult smart = nvme_smart_log(r.link, r.area.data());
+    const CommandResult smart = nvme_smart_log(r.link, r.area.data(), form);
     r.bridge_read(CommandId::nvme_smart_log, smart, smart.ok());
 }
 
 }  // namespace
+
+std::string unknown_bridge_note(const BridgeChoice& bridge) {
+    return "NVMe health not read: USB bridge " +
+           (bridge.id ? usb_id_text(*bridge.id) : std::string("of unknown ID")) +
+           " is not a known NVMe bridge (see --bridge)";
+}
 
 void read_drive(DriveLink& link, DriveModel& model, const ReadHooks& hooks,
                 bool any_controller_bridge_reads) {
     Reader r{link, model, hooks};
     identity_steps(r);
     controller_steps(r);
-    if (model.controller_supported) {
+    if (model.controller_supported)
         controller_page_steps(r);
-        bridge_steps(r);
-    } else if (any_controller_bridge_reads) {
-        bridge_steps(r);
-    }
-    model.health = assess_health(health_pages(model));
+    // The default run reads through the 0xE6 tunnel, as it always has; the outputs that need the
+    // NVMe pages read through the tunnel the bridge speaks, and never guess one.
+    const std::optional<BridgeForm> form =
+        any_controller_bridge_reads ? model.bridge.form : std::optional(BridgeForm::e6);
+    if ((model.controller_supported || any_controller_bridge_reads) && form)
+        bridge_steps(r, *form);
+    HealthPages pages = health_pages(model);
+    if (any_controller_bridge_reads && !form)
+        pages.bridge_note = unknown_bridge_note(model.bridge);
+    model.health = assess_health(pages);
 }
 
 }  // namespace torvik

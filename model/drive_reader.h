@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "model/drive_model.h"
 #include "scsi/commands.h"
@@ -27,9 +28,14 @@ struct ReadHooks {
 };
 
 // Sends every query, fills model, and judges the health verdict from it at the end. The six
-// controller pages and the bridge reads are sent only for a supported controller; with
-// any_controller_bridge_reads, the bridge reads follow the last command for any controller, since
-// the bridge answers them whatever NVMe drive sits behind it.
+// controller pages and the bridge reads are sent only for a supported controller, through the
+// 0xE6 tunnel; with any_controller_bridge_reads, the bridge reads follow the last command for any
+// controller, since the bridge answers them whatever NVMe drive sits behind it, and go through
+// the tunnel of model.bridge's form; a bridge of no known form is sent none of them, and the
+// verdict says why.
+// "NVMe health not read: USB bridge 1234:5678 is not a known NVMe bridge (see --bridge)".
+std::string unknown_bridge_note(const BridgeChoice& bridge);
+
 void read_drive(DriveLink& link, DriveModel& model, const ReadHooks& hooks,
                 bool any_controller_bridge_reads = false);
 

@@ -235,6 +235,12 @@ HealthAssessment assess_health(const HealthPages& pages) {
         pages.smartext != nullptr && pages.smartext->any ? pages.smartext : nullptr;
     const NvmeIdentity* identify =
         pages.nvme_identify != nullptr && pages.nvme_identify->any ? pages.nvme_identify : nullptr;
+    if (bridge == nullptr && !pages.bridge_note.empty()) {
+        health.reasons.push_back(reason(HealthLevel::unknown, "usb_bridge", small(0), "",
+                                        pages.bridge_note,
+                                        "the USB bridge's vendor and product ID"));
+    }
+    const std::size_t noted = health.reasons.size();
     if (bridge != nullptr) {
         health.source = HealthSource::nvme_smart_bridge;
         nvme_rules(*bridge, identify, "NVMe SMART log via the bridge", health.reasons);
@@ -245,7 +251,7 @@ HealthAssessment assess_health(const HealthPages& pages) {
         health.source = HealthSource::extended_smart;
         extended_rules(*smartext, pages.sysinfo, health.reasons);
     }
-    if (health.reasons.empty()) {
+    if (health.reasons.size() == noted) {
         health.source = HealthSource::none;
         health.reasons.push_back(
             reason(HealthLevel::unknown, "health_pages", small(0), "",

@@ -51,6 +51,9 @@ struct HealthPages {
     const NvmeSmartHealth* nvme_smart_controller = nullptr;
     const ExtendedSmart* smartext = nullptr;
     const FlashGeometry* sysinfo = nullptr;
+    // Why the bridge's log was not read, when the bridge was not asked (an unknown USB bridge):
+    // the first reason of the verdict; empty otherwise.
+    std::string bridge_note;
 };
 
 HealthAssessment assess_health(const HealthPages& pages);

@@ -281,6 +281,21 @@ DriveNames LinuxPlatform::drive_names(std::int32_t drive) {
     return DriveNames{dev_root_ + "/" + disk, generic.empty() ? "" : dev_root_ + "/" + generic};
 }
 
+std::optional<UsbId> LinuxPlatform::usb_id(std::int32_t drive) {
+    const std::vector<std::string> disks = list_disks();
+    if (drive < 0 || static_cast<std::size_t>(drive) >= disks.size())
+        return std::nullopt;
+    std::error_code ec;
+    const fs::path root = fs::canonical(fs::path(sysfs_root_), ec);
+    if (ec)
+        return std::nullopt;
+    const fs::path device = fs::canonical(
+        fs::path(sysfs_root_) / "block" / disks[static_cast<std::size_t>(drive)] / "device", ec);
+    if (ec)
+        return std::nullopt;
+    return usb_id_from_sysfs(device.generic_string(), root.generic_string());
+}
+
 std::int32_t LinuxPlatform::find_drive(const char* os_path, bool& missing) {
     const std::int32_t number = Platform::find_drive(os_path, missing);
     if (number >= 0)

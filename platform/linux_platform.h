@@ -36,6 +36,8 @@ class LinuxPlatform : public Platform {
     DriveNames drive_names(std::int32_t drive) override;
     std::int32_t find_drive(const char* os_path, bool& missing) override;
     ErrorKind error_kind(std::uint32_t error) const override;
+    // The idVendor and idProduct of the USB device above the disk's device in sysfs.
+    std::optional<UsbId> usb_id(std::int32_t drive) override;
 
     // The whole disks in drive-number order (block device names such as "sda").
     std::vector<std::string> list_disks() const;

@@ -50,8 +50,9 @@ struct PassThroughResult {
 };
 
 // The only operation codes a request may carry: INQUIRY, READ CAPACITY (10) and (16), the
-// controller's vendor reads and the bridge's NVMe tunnel. Every one of them reads.
-inline constexpr std::uint8_t kReadOnlyOpcodes[] = {0x12, 0x25, 0x9E, 0x06, 0xE6};
+// controller's vendor reads and the bridges' NVMe tunnels (0xE6, 0xE4, 0xA1). Every one of them
+// reads; the 0xA1 tunnel's one data-out phase is checked on its own (a1_command_block_reads).
+inline constexpr std::uint8_t kReadOnlyOpcodes[] = {0x12, 0x25, 0x9E, 0x06, 0xE6, 0xE4, 0xA1};
 
 constexpr bool is_read_only_opcode(std::uint8_t opcode) {
     for (const std::uint8_t allowed : kReadOnlyOpcodes) {
@@ -60,6 +61,38 @@ constexpr bool is_read_only_opcode(std::uint8_t opcode) {
     }
     return false;
 }
+
+// The NVMe admin commands a bridge tunnel may carry, in any form: Identify and Get Log Page.
+// Both read; no other NVMe opcode can be expressed.
+inline constexpr std::uint8_t kNvmeIdentifyOpcode = 0x06;
+inline constexpr std::uint8_t kNvmeGetLogPageOpcode = 0x02;
+inline constexpr std::uint8_t kTunnelNvmeOpcodes[] = {kNvmeIdentifyOpcode, kNvmeGetLogPageOpcode};
+
+constexpr bool is_tunnel_nvme_opcode(std::uint32_t opcode) {
+    for (const std::uint8_t allowed : kTunnelNvmeOpcodes) {
+        if (opcode == allowed)
+            return true;
+    }
+    return false;
+}
+
+// The 0xA1 tunnel: 12-byte CDBs, byte 1 the admin flag OR'd with the phase, bytes 3-5 the length
+// (big-endian). Phase 0 sends the 512-byte command block (data out), phase 2 reads the page,
+// phase 0xF reads the 512-byte completion block.
+inline constexpr std::uint8_t kA1Opcode = 0xA1;
+inline constexpr std::uint8_t kA1CdbLength = 12;
+inline constexpr std::uint8_t kA1Admin = 0x80;
+inline constexpr std::uint8_t kA1PhaseCommand = 0x0;
+inline constexpr std::uint8_t kA1PhaseData = 0x2;
+inline constexpr std::uint8_t kA1PhaseCompletion = 0xF;
+inline constexpr std::uint32_t kA1BlockLength = 512;
+// Dword 0 of the command and completion blocks: "NVME" in memory.
+inline constexpr std::uint32_t kA1Signature = 0x454D564E;
+
+// Whether block (kA1BlockLength bytes) is a 0xA1 command block of one NVMe read: the signature
+// in dword 0, an opcode of kTunnelNvmeOpcodes in dword 2, any namespace id in dword 3, any
+// command dwords 10-15 in dwords 12-17, and every other byte zero.
+bool a1_command_block_reads(const std::uint8_t* block);
 
 // The codes a platform fails a request with that it does not send.
 struct PassThroughRefusals {
@@ -71,7 +104,9 @@ struct PassThroughRefusals {
 // sent. A malformed request (no CDB or one longer than kMaxCdbLength, more sense than
 // kMaxSenseLength, a transfer with no direction, no buffer or above kMaxPassThroughTransfer) is
 // refused as an invalid parameter; then anything but a data-in request whose CDB begins with one
-// of kReadOnlyOpcodes is refused with access denied.
+// of kReadOnlyOpcodes is refused with access denied. The one data-out request allowed is the
+// 0xA1 tunnel's command phase carrying a command block that a1_command_block_reads; a data-in
+// 0xA1 request must name the data or the completion phase.
 std::uint32_t refusal(const PassThroughRequest& request, const PassThroughRefusals& refusals);
 
 // A result whose call failed with error.

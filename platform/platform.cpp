@@ -51,4 +51,8 @@ std::optional<std::int64_t> Platform::run_time() {
     return std::chrono::duration_cast<std::chrono::seconds>(now).count();
 }
 
+std::optional<UsbId> Platform::usb_id(std::int32_t /*drive*/) {
+    return std::nullopt;
+}
+
 }  // namespace torvik

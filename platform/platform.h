@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/pass_through.h"
+#include "platform/usb_id.h"
 
 namespace torvik {
 
@@ -121,6 +122,9 @@ class Platform {
     // replayed folder recorded without it). The default reads the system clock, or
     // SOURCE_DATE_EPOCH when it is set, so that two runs can be compared byte for byte.
     virtual std::optional<std::int64_t> run_time();
+    // The USB vendor and product ID of the bridge drive number `drive` sits behind; none when the
+    // drive is not on USB or the OS does not say. The default knows none.
+    virtual std::optional<UsbId> usb_id(std::int32_t drive);
 };
 
 // An open drive that closes itself once, on every path.

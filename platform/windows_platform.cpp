@@ -20,6 +20,7 @@
 #include "platform/temp_file_table.h"
 #include "platform/windows_pass_through.h"
 #include "platform/windows_system.h"
+#include "platform/windows_usb_id.h"
 
 namespace torvik {
 
@@ -138,6 +139,8 @@ class WindowsPlatform : public Platform {
     }
 
     std::uint32_t last_error() override { return last_error_; }
+
+    std::optional<UsbId> usb_id(std::int32_t drive) override { return windows_usb_id(drive); }
 
     std::intptr_t shell_open(const char* file) override {
         const HINSTANCE result = ::ShellExecuteA(nullptr, "open", file, nullptr, nullptr, SW_SHOW);

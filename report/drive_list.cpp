@@ -2,6 +2,7 @@
 
 #include "common/printable_text.h"
 #include "platform/storage_descriptor.h"
+#include "scsi/bridge_table.h"
 
 namespace torvik {
 
@@ -36,6 +37,13 @@ std::string listed_text(const std::string& text) {
     return shown.substr(first, shown.find_last_not_of(' ') - first + 1);
 }
 
+std::string listed_bridge(const ListedDrive& drive) {
+    if (!drive.usb_id)
+        return {};
+    const std::optional<BridgeForm> form = bridge_form(*drive.usb_id);
+    return usb_id_text(*drive.usb_id) + " " + (form ? bridge_form_name(*form) : "-");
+}
+
 void print_drive_list(const DriveList& list, const char* privilege_hint, std::FILE* out) {
     if (list.drives.empty()) {
         if (list.access_denied) {
@@ -45,8 +53,8 @@ void print_drive_list(const DriveList& list, const char* privilege_hint, std::FI
         }
         return;
     }
-    std::fprintf(out, "%5s  %-24s %-7s %10s  %s\n", "Drive", "Path", "Bus", "Size",
-                 "Vendor and product");
+    std::fprintf(out, "%5s  %-24s %-7s %10s  %-12s  %s\n", "Drive", "Path", "Bus", "Size",
+                 "USB bridge", "Vendor and product");
     for (const ListedDrive& drive : list.drives) {
         std::string path = drive.names.path;
         if (!drive.names.generic_path.empty())
@@ -56,9 +64,9 @@ void print_drive_list(const DriveList& list, const char* privilege_hint, std::FI
         if (!identity.empty() && !product.empty())
             identity += " ";
         identity += product;
-        std::fprintf(out, "%5d  %-24s %-7s %10s  %s\n", static_cast<int>(drive.number),
+        std::fprintf(out, "%5d  %-24s %-7s %10s  %-12s  %s\n", static_cast<int>(drive.number),
                      listed_text(path).c_str(), bus_type_name(drive.bus_type),
-                     size_text(drive.size).c_str(), identity.c_str());
+                     size_text(drive.size).c_str(), listed_bridge(drive).c_str(), identity.c_str());
     }
 }
 

@@ -19,7 +19,12 @@ struct ListedDrive {
     std::string vendor;  // the descriptor's texts, without their padding
     std::string product;
     std::optional<std::uint64_t> size;  // bytes; absent when the OS did not tell
+    std::optional<UsbId> usb_id;        // the USB bridge's, when the OS tells it
 };
+
+// "0bda:9210 e4": the bridge's ID and the tunnel form the bridge table gives it ("-" when it
+// lists none); empty without an ID.
+std::string listed_bridge(const ListedDrive& drive);
 
 struct DriveList {
     std::vector<ListedDrive> drives;

@@ -303,6 +303,13 @@ void header(Page& page, const RunInfo& run, const DriveModel& drive) {
                  html_escape(run.simulation_source) + ")";
     }
     row("Drive", where);
+    if (drive.bridge.id || drive.bridge.form) {
+        row("USB bridge",
+            (drive.bridge.id ? usb_id_text(*drive.bridge.id) : std::string("ID not known")) +
+                ", NVMe tunnel " +
+                (drive.bridge.form ? std::string(bridge_form_name(*drive.bridge.form))
+                                   : std::string("none (not a known NVMe bridge)")));
+    }
     row("Run time", drive.run_time
                         ? format_utc_time(*drive.run_time)
                         : std::string("unknown: the replayed folder does not record it"));

@@ -26,6 +26,12 @@ namespace {
 // Keys keep the order in which they are written, so the file reads like the text report.
 using Json = nlohmann::ordered_json;
 
+// The USB bridge: its ID and the tunnel form of the NVMe reads (null: not known, none).
+Json usb_bridge(const std::optional<UsbId>& id, const std::optional<BridgeForm>& form) {
+    return {{"id", id ? Json(usb_id_text(*id)) : Json()},
+            {"form", form ? Json(bridge_form_name(*form)) : Json()}};
+}
+
 Json flash_id_json(const FlashReading& flash);
 
 // Whole numbers up to 2^53 in magnitude as JSON numbers, larger ones as decimal strings, so that
@@ -331,6 +337,9 @@ Json json_report(const RunInfo& run, const DriveModel& model) {
     if (!run.simulation.empty()) {
         doc["drive"]["simulated"] = {{"kind", run.simulation}, {"source", run.simulation_source}};
     }
+    doc["drive"]["usb_bridge"] = model.bridge.id || model.bridge.form
+                                     ? usb_bridge(model.bridge.id, model.bridge.form)
+                                     : Json();
     doc["identity"] = identity(model);
     doc["controller"] = controller(model);
     doc["health"] = health(model.health);
@@ -424,6 +433,8 @@ std::string drive_list_json(const DriveList& list, const char* tool_version, con
         entry["vendor"] = listed_text(drive.vendor);
         entry["product"] = listed_text(drive.product);
         entry["size_bytes"] = drive.size ? json_integer(*drive.size) : Json();
+        if (drive.usb_id)
+            entry["usb_bridge"] = usb_bridge(*drive.usb_id, bridge_form(*drive.usb_id));
         drives.push_back(std::move(entry));
     }
     doc["drives"] = std::move(drives);

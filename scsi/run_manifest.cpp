@@ -13,6 +13,8 @@ namespace {
 constexpr std::string_view kHeader = "torvik_pssd_manifest 1";
 // Older manifests have no such line; a reader that does not know it takes it for a page name.
 constexpr std::string_view kRunTimeKey = "run_time";
+constexpr std::string_view kBridgeKey = "bridge";
+constexpr std::string_view kUnknownBridgeForm = "unknown";
 // A manifest is a few hundred bytes; anything much larger is not one.
 constexpr std::size_t kMaxManifestSize = 64 * 1024;
 
@@ -89,6 +91,32 @@ bool parse_fields(std::string_view rest, ManifestEntry& entry) {
     return true;
 }
 
+// "e4 0bda:9210", "a1 152d:0583", "unknown 1234:5678", or a form without an ID. A line naming
+// the 0xE6 form is never written but reads as what it says.
+bool parse_bridge(std::string_view text, RunManifest& manifest) {
+    const std::size_t space = text.find(' ');
+    const std::string_view name = text.substr(0, space);
+    BridgeChoice bridge;
+    if (name == kUnknownBridgeForm) {
+        bridge.form.reset();
+    } else {
+        bridge.form = parse_bridge_form(name);
+        if (!bridge.form)
+            return false;
+    }
+    if (space != std::string_view::npos) {
+        const std::string_view id = text.substr(space + 1);
+        const std::optional<std::uint16_t> vendor = parse_usb_hex16(id.substr(0, 4));
+        const std::optional<std::uint16_t> product =
+            id.size() == 9 && id[4] == ':' ? parse_usb_hex16(id.substr(5)) : std::nullopt;
+        if (!vendor || !product)
+            return false;
+        bridge.id = UsbId{*vendor, *product};
+    }
+    manifest.bridge = bridge;
+    return true;
+}
+
 }  // namespace
 
 std::string format_manifest(const RunManifest& manifest) {
@@ -96,6 +124,14 @@ std::string format_manifest(const RunManifest& manifest) {
     text += '\n';
     if (manifest.run_time)
         text += std::string(kRunTimeKey) + ' ' + format_utc_time(*manifest.run_time) + '\n';
+    if (manifest.bridge) {
+        text += std::string(kBridgeKey) + ' ' +
+                (manifest.bridge->form ? bridge_form_name(*manifest.bridge->form)
+                                       : std::string(kUnknownBridgeForm));
+        if (manifest.bridge->id)
+            text += ' ' + usb_id_text(*manifest.bridge->id);
+        text += '\n';
+    }
     for (const CommandInfo& command : kCommands) {
         const ManifestEntry& e = manifest[static_cast<std::size_t>(command.id)];
         char line[128];
@@ -167,6 +203,13 @@ bool parse_manifest(std::string_view text, RunManifest& manifest, std::string& e
                 notes->push_back("line " + std::to_string(line_number) + ": run_time " +
                                  std::string(line.substr(space + 1)) +
                                  " is before 1970-01-01; the run replays with an unknown time");
+            continue;
+        }
+        if (space != std::string_view::npos && line.substr(0, space) == kBridgeKey) {
+            if (manifest.bridge)
+                return fail("bridge given twice");
+            if (!parse_bridge(line.substr(space + 1), manifest))
+                return fail("a bridge that is not FORM [VVVV:PPPP]");
             continue;
         }
         if (space == std::string_view::npos)

@@ -8,6 +8,7 @@
 //
 //   torvik_pssd_manifest 1
 //   run_time 2026-03-14T09:26:53Z
+//   bridge a1 152d:0583
 //   inq data=56 dump=56 crc32=1c291ca3
 //   cap16 not_sent
 //   fid failed=0x1f dump=512 crc32=b2aa7578
@@ -17,6 +18,8 @@
 // after N bytes; failed=0xE: the platform call failed with error E (hexadecimal). dump=L
 // crc32=C: this run wrote the command's dump, L bytes with that checksum. zeros: the reply area
 // held only zero bytes (a reply the run did not dump can still be replayed when it was empty).
+// The bridge line names the form of the run's NVMe reads (e4, a1, or unknown: none was sent)
+// and the bridge's USB ID when it was known; a manifest without one read through 0xE6.
 #pragma once
 
 #include <array>
@@ -27,6 +30,7 @@
 #include <string_view>
 #include <vector>
 
+#include "scsi/bridge_table.h"
 #include "scsi/commands.h"
 
 namespace torvik {
@@ -56,6 +60,9 @@ struct RunManifest {
     // When the run took place, in seconds since 1970 UTC; none when the run did not know it (a
     // replay of a folder recorded before manifests held the time) or the manifest is that old.
     std::optional<std::int64_t> run_time;
+    // The USB bridge, when the run's NVMe reads did not use the 0xE6 tunnel: its form (none: an
+    // unknown bridge, sent no tunnel) and its ID. Absent: the 0xE6 form.
+    std::optional<BridgeChoice> bridge;
 
     ManifestEntry& operator[](std::size_t id) { return commands[id]; }
     const ManifestEntry& operator[](std::size_t id) const { return commands[id]; }

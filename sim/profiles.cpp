@@ -369,6 +369,41 @@ SimProfileData make_vendor_life() {
     return data;
 }
 
+// The default drive in an enclosure whose bridge speaks another tunnel, or none, under a name and
+// serials of its own.
+SimProfileData bridge_variant(const char* product, const char* serial, const char* nvme_serial,
+                              UsbId bridge, std::optional<BridgeForm> form) {
+    SimProfileData data = make_default();
+    data.product = product;
+    standard_inquiry(data, "1.03", serial);
+    write_text(page_of(data, CommandId::nvme_identify).data(), kIdentifySerial, nvme_serial);
+    data.bridge_id = bridge;
+    data.bridge_form = form;
+    return data;
+}
+
+SimProfileData make_bridge_e4() {
+    return bridge_variant("PSSD SIM E4     ", "SIM00106", "SIM00000000000106   ",
+                          UsbId{0x0BDA, 0x9210}, BridgeForm::e4);
+}
+
+SimProfileData make_bridge_a1() {
+    return bridge_variant("PSSD SIM A1     ", "SIM00107", "SIM00000000000107   ",
+                          UsbId{0x152D, 0x0583}, BridgeForm::a1);
+}
+
+// A bridge of an ID no table lists, which in fact speaks the 0xE4 tunnel: only --bridge reaches it.
+SimProfileData make_bridge_unknown() {
+    return bridge_variant("PSSD SIM UNKNOWN", "SIM00108", "SIM00000000000108   ",
+                          UsbId{0xF0E1, 0x0D0C}, BridgeForm::e4);
+}
+
+// A SATA bridge of a listed vendor: no NVMe tunnel at all, every tunnel CDB an illegal request.
+SimProfileData make_sata_bridge() {
+    return bridge_variant("PSSD SIM SATA   ", "SIM00109", "SIM00000000000109   ",
+                          UsbId{0x152D, 0x0578}, std::nullopt);
+}
+
 }  // namespace
 
 const std::vector<SimProfile>& sim_profiles() {
@@ -385,6 +420,12 @@ const std::vector<SimProfile>& sim_profiles() {
         {"worn-out", "percentage used 104%, reliability degraded: health FAILED", make_worn_out},
         {"vendor-life", "no NVMe SMART log; extended SMART: 8% life left: health WARNING",
          make_vendor_life},
+        {"bridge-e4", "a bridge of the 0xE4 NVMe tunnel (USB ID 0bda:9210)", make_bridge_e4},
+        {"bridge-a1", "a bridge of the 0xA1 NVMe tunnel (USB ID 152d:0583)", make_bridge_a1},
+        {"bridge-unknown", "a USB bridge no table lists (f0e1:0d0c): no NVMe health read",
+         make_bridge_unknown},
+        {"sata-bridge", "a SATA bridge of a listed vendor (152d:0578): no NVMe tunnel at all",
+         make_sata_bridge},
     };
     return kProfiles;
 }
@@ -396,6 +437,7 @@ void load_profile(SimDrive& drive, const SimProfileData& data) {
         drive.set_fault(command.id, data.faults[index]);
     }
     drive.set_tunnel_supported(data.tunnel_supported);
+    drive.set_bridge(data.bridge_id, data.bridge_form, data.recorded_bridge.has_value());
     SimDescriptor descriptor = drive.descriptor();
     descriptor.vendor = data.vendor;
     descriptor.product = data.product;

@@ -18,12 +18,18 @@ struct SimProfileData {
     std::array<std::vector<std::uint8_t>, kCommandCount> replies;  // by CommandId
     std::array<Fault, kCommandCount> faults{};
     bool tunnel_supported = true;  // the bridge knows the 0xE6 NVMe tunnel
+    // The bridge's USB ID and the NVMe tunnel it speaks (none: a SATA bridge, which knows none).
+    UsbId bridge_id = kSimDefaultBridge;
+    std::optional<BridgeForm> bridge_form = BridgeForm::e6;
     std::string vendor = "TORVIK  ";
     std::string product = "PSSD SIM 1TB    ";
     // A replayed folder, and when it was recorded as its manifest says (none: a folder without a
     // manifest or from before manifests held the time). A built-in profile is simulated now.
     bool replayed = false;
     std::optional<std::int64_t> recorded_time;
+    // A replayed folder's bridge as its manifest records it (no bridge line: the 0xE6 form, ID
+    // not known); the replayed drive answers every tunnel form as the recording says.
+    std::optional<BridgeChoice> recorded_bridge;
 };
 
 struct SimProfile {

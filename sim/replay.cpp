@@ -157,6 +157,9 @@ bool load_replay(const std::string& dir, SimProfileData& data, std::string& erro
         apply_manifest(manifest, dir, data, notes);
     data.replayed = true;
     data.recorded_time = manifest.run_time;
+    data.recorded_bridge = manifest.bridge.value_or(BridgeChoice{});
+    if (manifest.bridge && manifest.bridge->id)
+        data.bridge_id = *manifest.bridge->id;
     for (const CommandInfo& command : kCommands) {
         std::vector<std::uint8_t>& reply = data.replies[static_cast<std::size_t>(command.id)];
         reply.resize(std::min<std::size_t>(reply.size(), command.length));

@@ -156,12 +156,18 @@ SimAnswer SimDrive::execute(const SimRequest& request, std::uint8_t* data) {
     const std::uint8_t cdb_length =
         std::min<std::uint8_t>(request.cdb_length, static_cast<std::uint8_t>(request.cdb.size()));
 
-    if (cdb_length != 0 && request.cdb[0] == kTunnelOpcode && !tunnel_supported_) {
+    if (cdb_length != 0 && request.cdb[0] == kTunnelOpcode && bridge_form_ == BridgeForm::e6 &&
+        !tunnel_supported_) {
         SimAnswer answer;
         answer.status = SimAnswer::Status::platform_error;
         answer.error_code = tunnel_error_;
         return answer;
     }
+    if (cdb_length != 0 && request.cdb[0] == kTunnelOpcode && bridge_form_ != BridgeForm::e6 &&
+        !any_form_)
+        return check_condition(kSenseIllegalRequest, kAscInvalidOpcode, 0);
+    if (const std::optional<SimAnswer> answer = tunnel(request, data))
+        return *answer;
     const std::optional<CommandId> id = command_of(request.cdb.data(), cdb_length);
     if (!id) {
         return check_condition(kSenseIllegalRequest, kAscInvalidOpcode, 0);
@@ -170,8 +176,11 @@ SimAnswer SimDrive::execute(const SimRequest& request, std::uint8_t* data) {
     if (!request.data_in && request.transfer_length != 0) {
         return check_condition(kSenseIllegalRequest, kAscInvalidFieldInCdb, 0);
     }
+    return answer_page(*id, request, data);
+}
 
-    const Fault& fault = faults_[index_of(*id)];
+SimAnswer SimDrive::answer_page(CommandId id, const SimRequest& request, std::uint8_t* data) const {
+    const Fault& fault = faults_[index_of(id)];
     if (fault.kind == FaultKind::platform_error) {
         SimAnswer answer;
         answer.status = SimAnswer::Status::platform_error;
@@ -179,10 +188,10 @@ SimAnswer SimDrive::execute(const SimRequest& request, std::uint8_t* data) {
         return answer;
     }
 
-    const std::vector<std::uint8_t>& page = pages_[index_of(*id)];
+    const std::vector<std::uint8_t>& page = pages_[index_of(id)];
     std::uint32_t length =
         std::min<std::uint32_t>(static_cast<std::uint32_t>(page.size()), request.transfer_length);
-    length = std::min(length, allocation_length(*id, request.cdb.data()));
+    length = std::min(length, allocation_length(id, request.cdb.data()));
     if (fault.kind == FaultKind::short_data || fault.kind == FaultKind::check_condition) {
         length = std::min(length, fault.short_length);
     }
@@ -197,6 +206,76 @@ SimAnswer SimDrive::execute(const SimRequest& request, std::uint8_t* data) {
                            ? check_condition(fault.sense_key, fault.asc, fault.ascq)
                            : SimAnswer{};
     answer.data_length = length;
+    return answer;
+}
+
+namespace {
+
+// The bridge read of the command table with this NVMe opcode and command dword 10 (all of it,
+// or its low byte only), and, when given, this namespace id.
+std::optional<CommandId> tunnel_read_of(std::uint32_t opcode, std::uint32_t cdw10, bool low_byte,
+                                        std::optional<std::uint32_t> namespace_id) {
+    for (const CommandInfo& info : kCommands) {
+        if (info.form != CommandForm::tunnel || info.code != opcode)
+            continue;
+        const std::uint32_t expected = low_byte ? (info.nvme_cdw10 & 0xFF) : info.nvme_cdw10;
+        if (expected == cdw10 && (!namespace_id || *namespace_id == info.nvme_namespace))
+            return info.id;
+    }
+    return std::nullopt;
+}
+
+std::uint32_t a1_length(const std::uint8_t* cdb) {
+    return (std::uint32_t{cdb[3]} << 16) | (std::uint32_t{cdb[4]} << 8) | cdb[5];
+}
+
+}  // namespace
+
+std::optional<SimAnswer> SimDrive::tunnel(const SimRequest& request, std::uint8_t* data) {
+    const std::uint8_t* cdb = request.cdb.data();
+    const std::uint8_t opcode = request.cdb_length != 0 ? cdb[0] : 0;
+    const bool e4 = opcode == tunnel_form(BridgeForm::e4).opcode;
+    const bool a1 = opcode == kA1Opcode;
+    if (!e4 && !a1)
+        return std::nullopt;
+    const BridgeForm form = e4 ? BridgeForm::e4 : BridgeForm::a1;
+    if ((bridge_form_ != form && !any_form_) || request.cdb_length != tunnel_form(form).cdb_length)
+        return check_condition(kSenseIllegalRequest, kAscInvalidOpcode, 0);
+    if (e4) {
+        const std::optional<CommandId> id = tunnel_read_of(cdb[3], cdb[4], true, std::nullopt);
+        if (!id || !request.data_in || get_le16(cdb + 1) != request.transfer_length ||
+            !zero_from(cdb, 5, 16))
+            return check_condition(kSenseIllegalRequest, kAscInvalidFieldInCdb, 0);
+        return answer_page(*id, request, data);
+    }
+    const std::uint8_t phase = cdb[1] ^ kA1Admin;
+    if ((cdb[1] & kA1Admin) == 0 || cdb[2] != 0 || !zero_from(cdb, 6, 12) ||
+        a1_length(cdb) != request.transfer_length)
+        return check_condition(kSenseIllegalRequest, kAscInvalidFieldInCdb, 0);
+    if (phase == kA1PhaseCommand) {
+        a1_pending_.reset();
+        if (request.data_in || request.transfer_length != kA1BlockLength || data == nullptr ||
+            get_le32(data) != kA1Signature)
+            return check_condition(kSenseIllegalRequest, kAscInvalidFieldInCdb, 0);
+        a1_pending_ =
+            tunnel_read_of(get_le32(data + 8), get_le32(data + 48), false, get_le32(data + 12));
+        if (!a1_pending_)
+            return check_condition(kSenseIllegalRequest, kAscInvalidFieldInCdb, 0);
+        return SimAnswer{};
+    }
+    if (!a1_pending_ || !request.data_in)
+        return check_condition(kSenseIllegalRequest, kAscInvalidFieldInCdb, 0);
+    if (phase == kA1PhaseData)
+        return answer_page(*a1_pending_, request, data);
+    if (phase != kA1PhaseCompletion || request.transfer_length != kA1BlockLength)
+        return check_condition(kSenseIllegalRequest, kAscInvalidFieldInCdb, 0);
+    a1_pending_.reset();
+    SimAnswer answer;
+    if (data != nullptr) {
+        std::memset(data, 0, kA1BlockLength);
+        put_le32(data, kA1Signature);
+        answer.data_length = kA1BlockLength;
+    }
     return answer;
 }
 

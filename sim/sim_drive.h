@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "platform/storage_descriptor.h"
+#include "platform/usb_id.h"
+#include "scsi/bridge_table.h"
 #include "scsi/commands.h"
 
 namespace torvik {
@@ -64,6 +66,9 @@ struct SimDescriptor {
 // ERROR_IO_DEVICE: what a bridge that does not know the tunnel opcode fails the call with.
 inline constexpr std::uint32_t kTunnelUnknownError = 1117;
 
+// The simulated drive's default bridge: the ID the bridge table gives the 0xE6 form.
+inline constexpr UsbId kSimDefaultBridge{0x174C, 0x2362};
+
 // The command a CDB asks for, if the drive knows it.
 std::optional<CommandId> command_of(const std::uint8_t* cdb, std::uint8_t cdb_length);
 
@@ -86,18 +91,38 @@ class SimDrive {
     void set_tunnel_supported(bool supported, std::uint32_t error_code = kTunnelUnknownError);
     bool tunnel_supported() const { return tunnel_supported_; }
 
+    // The bridge's USB ID and the tunnel it speaks (none: a SATA bridge, which knows no NVMe
+    // tunnel). A CDB of another tunnel form ends with CHECK CONDITION, illegal request, unless
+    // any_form (a replayed drive, which answers each read as the recording saw it).
+    void set_bridge(UsbId id, std::optional<BridgeForm> form, bool any_form = false) {
+        bridge_id_ = id;
+        bridge_form_ = form;
+        any_form_ = any_form;
+    }
+    const UsbId& bridge_id() const { return bridge_id_; }
+    std::optional<BridgeForm> bridge_form() const { return bridge_form_; }
+
     void set_descriptor(SimDescriptor descriptor) { descriptor_ = std::move(descriptor); }
     const SimDescriptor& descriptor() const { return descriptor_; }
 
     // Answers one command by its CDB. data receives up to request.transfer_length bytes of a
-    // data-in command (may be null when there is no data). Every request is recorded.
+    // data-in command and holds those of a data-out one (may be null when there is no data).
+    // Every request is recorded.
     SimAnswer execute(const SimRequest& request, std::uint8_t* data);
 
     const std::vector<SimRequest>& requests() const { return requests_; }
     void clear_requests() { requests_.clear(); }
 
   private:
+    SimAnswer answer_page(CommandId id, const SimRequest& request, std::uint8_t* data) const;
+    // The tunnels of the 0xE4 and 0xA1 forms; none when the CDB is neither.
+    std::optional<SimAnswer> tunnel(const SimRequest& request, std::uint8_t* data);
+
     std::array<std::vector<std::uint8_t>, kCommandCount> pages_;
+    UsbId bridge_id_ = kSimDefaultBridge;
+    std::optional<BridgeForm> bridge_form_ = BridgeForm::e6;
+    bool any_form_ = false;
+    std::optional<CommandId> a1_pending_;  // the command block the 0xA1 bridge holds
     std::array<Fault, kCommandCount> faults_{};
     bool tunnel_supported_ = true;
     std::uint32_t tunnel_error_ = kTunnelUnknownError;

@@ -220,6 +220,12 @@ std::int32_t SimPlatform::find_drive(const char* os_path, bool& missing) {
     return sd_number(os_path);
 }
 
+std::optional<UsbId> SimPlatform::usb_id(std::int32_t drive) {
+    if (drive < 0 || static_cast<std::size_t>(drive) >= drives_.size())
+        return std::nullopt;
+    return drives_[static_cast<std::size_t>(drive)]->bridge_id();
+}
+
 std::intptr_t SimPlatform::shell_open(const char* file) {
     return host_.shell_open(file);
 }

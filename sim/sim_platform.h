@@ -55,6 +55,9 @@ class SimPlatform : public Platform {
         return replayed_ ? recorded_ : host_.run_time();
     }
 
+    // Each simulated drive's own bridge.
+    std::optional<UsbId> usb_id(std::int32_t drive) override;
+
     std::size_t open_handles() const { return open_.size(); }
 
   private:

@@ -122,6 +122,24 @@ TEST_F(FakeSysfs, WholeDisksInNaturalOrderWithTheirBus) {
 }
 
 // The names --list shows and --device takes: block node, SCSI generic node, links to either.
+// The USB disk's bridge is the USB device above its device directory; other disks have none.
+TEST_F(FakeSysfs, UsbIdOfTheBridgeAboveTheDisk) {
+    const fs::path usb = dir.path() / "sys/devices/pci0000:00/0000:00:14.0/usb2/2-1";
+    write_text(usb / "idVendor", "152d\n");
+    write_text(usb / "idProduct", "0583\n");
+    LinuxPlatform p = platform();
+    // Natural order: nvme0n1, sda, sdb, vda (loop0 is no whole disk).
+    const std::vector<std::string> disks = p.list_disks();
+    for (std::size_t i = 0; i < disks.size(); ++i) {
+        const std::optional<UsbId> id = p.usb_id(static_cast<std::int32_t>(i));
+        if (disks[i] == "sdb")
+            EXPECT_EQ(id, (UsbId{0x152D, 0x0583}));
+        else
+            EXPECT_EQ(id, std::nullopt) << disks[i];
+    }
+    EXPECT_EQ(p.usb_id(static_cast<std::int32_t>(disks.size())), std::nullopt);
+}
+
 TEST_F(FakeSysfs, DevicePathsNameTheirDriveNumber) {
     const fs::path root = dir.path();
     fs::create_directories(root / "sys/block/sdb/device/scsi_generic/sg1");

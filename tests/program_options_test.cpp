@@ -49,7 +49,9 @@ FakePlatform host_with_drives() {
     host.drives[2].open_fails = true;
     host.drives[2].error = kAccessDenied;
     host.drives[3] = FakeDrive{nullptr, "Blank Bridge", 7};
+    host.drives[3].usb_id = UsbId{0xF0E1, 0x0D0C};  // a bridge the table does not list
     host.drives[4] = FakeDrive{};
+    host.drives[4].usb_id = std::nullopt;  // the OS does not tell
     host.drives[4].disk_open_fails = true;
     host.drives[4].error = kAccessDenied;
     return host;
@@ -192,12 +194,14 @@ TEST(ProgramOptions, ListShowsEveryDriveOrWhyThereIsNone) {
     ScratchDir dir;
     FakePlatform host = host_with_drives();
     ProgramRun r = run_whole_program(host, {"--list"});
-    EXPECT_EQ(r.out,
-              "Drive  Path                     Bus           Size  Vendor and product\n"
-              "    0  \\\\.\\PhysicalDrive0       USB        1.00 TB  TORVIK PSSD SIM 1TB\n"
-              "    1  \\\\.\\PhysicalDrive1       SATA      256.1 GB  ATA Example SATA SSD\n"
-              "    3  \\\\.\\PhysicalDrive3       USB              ?  Blank Bridge\n"
-              "    4  \\\\.\\PhysicalDrive4       USB              ?  TORVIK PSSD\n");
+    EXPECT_EQ(
+        r.out,
+        "Drive  Path                     Bus           Size  USB bridge    Vendor and product\n"
+        "    0  \\\\.\\PhysicalDrive0       USB        1.00 TB  174c:2362 e6  TORVIK PSSD SIM 1TB\n"
+        "    1  \\\\.\\PhysicalDrive1       SATA      256.1 GB                ATA Example SATA "
+        "SSD\n"
+        "    3  \\\\.\\PhysicalDrive3       USB              ?  f0e1:0d0c -   Blank Bridge\n"
+        "    4  \\\\.\\PhysicalDrive4       USB              ?                TORVIK PSSD\n");
     EXPECT_EQ(host.count_calls("open \\\\.\\PhysicalDrive98 0x0"), 1);
     EXPECT_EQ(host.count_calls("open \\\\.\\PhysicalDrive0 0x30000080"), 0);  // none examined
 
@@ -244,7 +248,8 @@ TEST(ProgramOptions, ListShowsEveryDriveOrWhyThereIsNone) {
     const std::string sim_path = windows ? "\\\\.\\PhysicalDrive0" : "/dev/sda";
     r = run_whole_program(host, {"--list", "--sim"});
     char line[96];
-    std::snprintf(line, sizeof line, "    0  %-24s USB        1.00 TB  TORVIK", sim_path.c_str());
+    std::snprintf(line, sizeof line, "    0  %-24s USB        1.00 TB  174c:2362 e6  TORVIK",
+                  sim_path.c_str());
     EXPECT_TRUE(contains(r.out, line)) << r.out;
     r = run_whole_program(host, {"--sim", "--device", sim_path.c_str(), "y"});
     EXPECT_EQ(r.status, kExitOk) << r.err;

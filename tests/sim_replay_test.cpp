@@ -74,6 +74,12 @@ TEST(SimProfiles, EachRunsEndToEnd) {
         {"spare-low", {"Rev/sn  : 1.03/SIM00103\n"}, {}, 15},
         {"worn-out", {"Rev/sn  : 1.03/SIM00104\n"}, {}, 15},
         {"vendor-life", {"IOCtl: ReadInfo failed 0x1f!\n"}, {"torvik_pssd_nvme_smart.bin"}, 13},
+        // The default run sends its 0xE6 reads whatever the bridge: these end with CHECK
+        // CONDITION, so the identify is not kept.
+        {"bridge-e4", {"Rev/sn  : 1.03/SIM00106\n"}, {"torvik_pssd_nvme_id.bin"}, 14},
+        {"bridge-a1", {"Rev/sn  : 1.03/SIM00107\n"}, {"torvik_pssd_nvme_id.bin"}, 14},
+        {"bridge-unknown", {"Rev/sn  : 1.03/SIM00108\n"}, {"torvik_pssd_nvme_id.bin"}, 14},
+        {"sata-bridge", {"Rev/sn  : 1.03/SIM00109\n"}, {"torvik_pssd_nvme_id.bin"}, 14},
     };
     ASSERT_EQ(sim_profiles().size(), std::size(cases));
     for (const Case& c : cases) {

@@ -1,5 +1,6 @@
-// What every command operation needs: the platform, the open disk, and the console on which the
-// transport prints its own failure lines.
+// What every command operation needs: the platform, the open disk, the console on which the
+// transport prints its own failure lines, and the stream for what it adds to explain one (none:
+// not printed).
 #pragma once
 
 #include <cstdio>
@@ -12,6 +13,7 @@ struct DriveLink {
     Platform& platform;
     DriveHandle disk;
     std::FILE* console;
+    std::FILE* err = nullptr;
 };
 
 }  // namespace torvik

@@ -100,13 +100,94 @@ CommandResult nvme_tunnel(DriveLink& link, std::uint8_t* buffer, std::uint32_t l
     return transfer(link, params, buffer, FailureLine::tunnel);
 }
 
-IdentifyResult nvme_identify(DriveLink& link, std::uint8_t* buffer) {
-    const CommandInfo& info = command_info(CommandId::nvme_identify);
+CommandResult nvme_tunnel_e4(DriveLink& link, std::uint8_t* buffer, std::uint32_t length,
+                             const NvmeCommandBlock& block) {
+    if (length > 0xFFFF) {
+        std::fprintf(link.console, "Max Size exceed(%u>%u)!\n", static_cast<unsigned>(length),
+                     0xFFFFu);
+        return refused(link);
+    }
+    const RequestParams params{tunnel_e4_cdb(block, static_cast<std::uint16_t>(length)),
+                               kRequestSenseLength, length};
+    return transfer(link, params, buffer, FailureLine::tunnel);
+}
+
+CommandResult nvme_tunnel_a1(DriveLink& link, std::uint8_t* buffer, std::uint32_t length,
+                             const NvmeCommandBlock& block) {
+    const A1CommandBlock command = a1_command_block(block);
+    const RequestParams out{tunnel_a1_cdb(kA1PhaseCommand, kA1BlockLength), kRequestSenseLength,
+                            kA1BlockLength};
+    CommandResult sent = send_data_out(link, out, command.data());
+    if (!sent.ok()) {
+        print_failure(link, FailureLine::tunnel, sent.error);
+        return sent;
+    }
+    if (sent.outcome == CommandOutcome::check_condition) {
+        if (buffer != nullptr)
+            std::memset(buffer, 0, length);
+        return sent;
+    }
+    const RequestParams in{tunnel_a1_cdb(kA1PhaseData, length), kRequestSenseLength, length};
+    CommandResult page = transfer(link, in, buffer, FailureLine::tunnel);
+    if (!page.ok() || page.outcome == CommandOutcome::check_condition)
+        return page;
+    std::array<std::uint8_t, kA1BlockLength> completion{};
+    const RequestParams done{tunnel_a1_cdb(kA1PhaseCompletion, kA1BlockLength), kRequestSenseLength,
+                             kA1BlockLength};
+    const CommandResult ended = transfer(link, done, completion.data(), FailureLine::tunnel);
+    if (!ended.ok() || ended.outcome == CommandOutcome::check_condition) {
+        if (ended.ok() && buffer != nullptr)
+            std::memset(buffer, 0, length);
+        return ended;
+    }
+    const A1Completion check = a1_completion(completion.data());
+    if (check.ok())
+        return page;
+    if (link.err != nullptr) {
+        if (!check.signature) {
+            std::fprintf(link.err,
+                         "NVMe read 0x%02x through the USB bridge: its completion block lacks "
+                         "the signature; read failed\n",
+                         static_cast<unsigned>(block[kNvmeOpcodeByte]));
+        } else {
+            std::fprintf(link.err,
+                         "NVMe read 0x%02x through the USB bridge ended with NVMe status 0x%x; "
+                         "read failed\n",
+                         static_cast<unsigned>(block[kNvmeOpcodeByte]),
+                         static_cast<unsigned>(check.status));
+        }
+    }
+    if (buffer != nullptr)
+        std::memset(buffer, 0, length);
+    page.outcome = CommandOutcome::check_condition;
+    page.received = 0;
+    return page;
+}
+
+namespace {
+
+// One bridge read of the command table through the tunnel of the given form.
+CommandResult bridge_read(DriveLink& link, CommandId id, std::uint8_t* buffer, BridgeForm form) {
+    const CommandInfo& info = command_info(id);
     const NvmeCommandBlock block = nvme_command_block(static_cast<std::uint8_t>(info.code),
                                                       info.nvme_namespace, info.nvme_cdw10);
+    switch (form) {
+        case BridgeForm::e6:
+            return nvme_tunnel(link, buffer, info.length, block);
+        case BridgeForm::e4:
+            return nvme_tunnel_e4(link, buffer, info.length, block);
+        case BridgeForm::a1:
+            break;
+    }
+    return nvme_tunnel_a1(link, buffer, info.length, block);
+}
+
+}  // namespace
+
+IdentifyResult nvme_identify(DriveLink& link, std::uint8_t* buffer, BridgeForm form) {
     ReplyArea<CommandId::nvme_identify> reply{};
     IdentifyResult result;
-    result.request = nvme_tunnel(link, reply.data(), info.length, block);
+    result.request = bridge_read(link, CommandId::nvme_identify, reply.data(), form);
     if (!result.request.ok()) {
         return result;
     }
@@ -122,11 +203,8 @@ IdentifyResult nvme_identify(DriveLink& link, std::uint8_t* buffer) {
     return result;
 }
 
-CommandResult nvme_smart_log(DriveLink& link, std::uint8_t* buffer) {
-    const CommandInfo& info = command_info(CommandId::nvme_smart_log);
-    const NvmeCommandBlock block = nvme_command_block(static_cast<std::uint8_t>(info.code),
-                                                      info.nvme_namespace, info.nvme_cdw10);
-    return nvme_tunnel(link, buffer, info.length, block);
+CommandResult nvme_smart_log(DriveLink& link, std::uint8_t* buffer, BridgeForm form) {
+    return bridge_read(link, CommandId::nvme_smart_log, buffer, form);
 }
 
 }  // namespace torvik

@@ -38,16 +38,31 @@ CommandResult vendor_command16(DriveLink& link, std::uint8_t* buffer, std::uint3
 CommandResult nvme_tunnel(DriveLink& link, std::uint8_t* buffer, std::uint32_t length,
                           const NvmeCommandBlock& block);
 
-// NVMe Identify Controller through the bridge (4096 bytes). The identify counts only when the
-// request is done and at least one returned byte is not zero; buffer is written when the request
-// is done.
+// An NVMe admin command through the 0xE4 tunnel, `length` bytes (at most 65535) into buffer.
+// A failed call prints the tunnel's line as above and leaves buffer untouched.
+CommandResult nvme_tunnel_e4(DriveLink& link, std::uint8_t* buffer, std::uint32_t length,
+                             const NvmeCommandBlock& block);
+
+// An NVMe admin command through the 0xA1 tunnel: the command block goes out, the page comes in,
+// then the completion block. A failed call of any phase prints the tunnel's line as above; a
+// phase the bridge ends with CHECK CONDITION ends the command so. A completion block without the
+// signature or with a non-zero NVMe status is a failed read too: a line of its own on link.err,
+// and the command counts as ended with CHECK CONDITION, buffer all zeros.
+CommandResult nvme_tunnel_a1(DriveLink& link, std::uint8_t* buffer, std::uint32_t length,
+                             const NvmeCommandBlock& block);
+
+// NVMe Identify Controller through the bridge's tunnel of the given form (4096 bytes). The
+// identify counts only when the request is done and at least one returned byte is not zero;
+// buffer is written when the request is done.
 struct IdentifyResult {
     CommandResult request;
     bool identified = false;
 };
-IdentifyResult nvme_identify(DriveLink& link, std::uint8_t* buffer);
+IdentifyResult nvme_identify(DriveLink& link, std::uint8_t* buffer,
+                             BridgeForm form = BridgeForm::e6);
 
-// NVMe SMART / Health log through the bridge (512 bytes).
-CommandResult nvme_smart_log(DriveLink& link, std::uint8_t* buffer);
+// NVMe SMART / Health log through the bridge's tunnel of the given form (512 bytes).
+CommandResult nvme_smart_log(DriveLink& link, std::uint8_t* buffer,
+                             BridgeForm form = BridgeForm::e6);
 
 }  // namespace torvik

@@ -40,4 +40,31 @@ CommandResult send_request(DriveLink& link, const RequestParams& params, std::ui
     return result;
 }
 
+CommandResult send_data_out(DriveLink& link, const RequestParams& params,
+                            const std::uint8_t* data) {
+    // A private copy: the request's buffer is writable for data in, and the OS gets its own.
+    const std::uint32_t length = params.transfer_length;
+    const auto area = std::make_unique_for_overwrite<std::uint8_t[]>(length);
+    if (length != 0)
+        std::memcpy(area.get(), data, length);
+    PassThroughRequest request;
+    request.cdb = params.cdb.bytes;
+    request.cdb_length = params.cdb.length;
+    request.direction = DataDirection::out;
+    request.data = length != 0 ? area.get() : nullptr;
+    request.transfer_length = length;
+    request.sense_length = params.sense_length;
+    request.timeout_seconds = kRequestTimeoutSeconds;
+    const PassThroughResult reply = link.platform.pass_through(link.disk, request);
+
+    CommandResult result;
+    result.error = link.platform.last_error();
+    if (!reply.completed)
+        return result;
+    result.outcome = reply.scsi_status == kStatusCheckCondition
+                         ? CommandResult::Outcome::check_condition
+                         : CommandResult::Outcome::data;
+    return result;
+}
+
 }  // namespace torvik

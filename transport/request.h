@@ -51,4 +51,8 @@ struct RequestParams {
 // is not written.
 CommandResult send_request(DriveLink& link, const RequestParams& params, std::uint8_t* data);
 
+// Sends one request that carries params.transfer_length bytes of data to the bridge. Only the
+// 0xA1 tunnel's command block is ever sent this way; every platform refuses anything else.
+CommandResult send_data_out(DriveLink& link, const RequestParams& params, const std::uint8_t* data);
+
 }  // namespace torvik

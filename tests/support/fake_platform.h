@@ -27,6 +27,8 @@ struct FakeDrive {
     std::uint32_t error = 5;       // last error for either failure
     std::uint64_t size = 0;        // IOCTL_DISK_GET_LENGTH_INFO; 0: the query fails
     bool open_fails = false;       // every open fails with `error` (no rights, say)
+    // The USB bridge: by default one the bridge table gives the 0xE6 form.
+    std::optional<UsbId> usb_id = UsbId{0x174C, 0x2362};
 };
 
 // A failure injected into an output file, named by its final name. The codes are errno values.
@@ -83,6 +85,10 @@ class FakePlatform : public Platform, public FileStore {
     int read_key() override;
     bool runs_privileged() const override { return privileged; }
     std::optional<std::int64_t> run_time() override { return time; }
+    std::optional<UsbId> usb_id(std::int32_t drive) override {
+        const auto found = drives.find(drive);
+        return found != drives.end() ? found->second.usb_id : std::nullopt;
+    }
 
     // How many recorded calls begin with prefix.
     int count_calls(const std::string& prefix) const;
