@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/examine_drive.h"
 #include "app/program_message.h"
 #include "common/printable_text.h"
 #include "common/utc_time.h"

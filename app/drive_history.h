@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/examine_drive.h"
+#include "app/run_context.h"
 #include "model/drive_model.h"
 #include "model/key_figures.h"
 #include "model/wear_trend.h"
