@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/examine_drive.h"
 #include "app/program_message.h"
 #include "common/printable_text.h"
 #include "common/utc_time.h"
@@ -37,9 +38,8 @@ bool read_record(std::string_view line, HistoryRecord& record) {
 
 // The message for a run the history holds already.
 void say_recorded(const RunContext& ctx, const std::string& name, std::int64_t now) {
-    if (ctx.err != nullptr)
-        print_message(ctx.err, "%s: this run (%s) is recorded already; not added again\n",
-                      name.c_str(), format_utc_time(now).c_str());
+    print_message(ctx.err, "%s: this run (%s) is recorded already; not added again\n", name.c_str(),
+                  format_utc_time(now).c_str());
 }
 
 // The figures of the current run, as its line will hold them.
@@ -66,7 +66,7 @@ HistoryScan scan_history(HistoryReader& reader, const DriveKey& run, std::int64_
     HistoryRecord record;
     const RunIdentity identity(run);
     const auto damaged = [&](std::size_t line_number) {
-        if (++scan.damaged <= kHistoryNotesShown && err != nullptr)
+        if (++scan.damaged <= kHistoryNotesShown)
             print_message(err, "%s: line %" PRIu64 " is damaged; skipped\n", name.c_str(),
                           count(line_number));
     };
@@ -133,32 +133,30 @@ HistoryScan scan_history(HistoryReader& reader, const DriveKey& run, std::int64_
         end += static_cast<std::size_t>(n);
     }
     scan.read_end = reader.offset();
-    if (scan.damaged > kHistoryNotesShown && err != nullptr)
+    if (scan.damaged > kHistoryNotesShown)
         print_message(err, "%s: %" PRIu64 " more damaged lines skipped\n", name.c_str(),
                       count(scan.damaged - kHistoryNotesShown));
     return scan;
 }
 
-HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model) {
+HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model,
+                               const KeyFigures& figures) {
     HistoryPlan plan;
     if (ctx.history.empty())
         return plan;
     const std::string name = shown(ctx.history);
     if (!model.run_time) {
-        if (ctx.err != nullptr)
-            print_message(ctx.err,
-                          "%s: the run has no recorded time (a replay folder without one); it "
-                          "is not added to the history\n",
-                          name.c_str());
+        print_message(ctx.err,
+                      "%s: the run has no recorded time (a replay folder without one); it "
+                      "is not added to the history\n",
+                      name.c_str());
         return plan;
     }
-    const KeyFigures figures = key_figures(model);
     if (figures.drive.serial.empty()) {
-        if (ctx.err != nullptr)
-            print_message(ctx.err,
-                          "%s: the drive gave no serial number; the run is not added to the "
-                          "history\n",
-                          name.c_str());
+        print_message(ctx.err,
+                      "%s: the drive gave no serial number; the run is not added to the "
+                      "history\n",
+                      name.c_str());
         return plan;
     }
     const std::int64_t now = *model.run_time;
@@ -178,24 +176,23 @@ HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model) {
             break;
     }
     if (scan.failed) {
-        if (ctx.err != nullptr)
-            print_message(ctx.err, "cannot read %s: %s\n", name.c_str(),
-                          printable_text(scan.error.c_str()).c_str());
+        print_message(ctx.err, "cannot read %s: %s\n", name.c_str(),
+                      printable_text(scan.error.c_str()).c_str());
         plan.failed = true;
         return plan;
     }
     builder.add(current_point(now, figures));  // after every record it was given
-    if (scan.later > 0 && ctx.err != nullptr)
+    if (scan.later > 0)
         print_message(ctx.err,
                       "%s: records of this drive later than this run: %" PRIu64
                       "; the trend stands as at the run\n",
                       name.c_str(), count(scan.later));
-    if (builder.out_of_order() > 0 && ctx.err != nullptr)
+    if (builder.out_of_order() > 0)
         print_message(ctx.err,
                       "%s: records of this drive not later than the one before them "
                       "(appended out of time order): %" PRIu64 "; skipped\n",
                       name.c_str(), count(builder.out_of_order()));
-    if (builder.restarts() > 0 && ctx.err != nullptr)
+    if (builder.restarts() > 0)
         print_message(ctx.err,
                       "%s: the drive's percentage used fell %" PRIu64
                       " %s (another drive under the same serial number?); the trend starts at "
@@ -206,7 +203,7 @@ HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model) {
     model.trend->other_drive = scan.other_drive;
     judge_projected_wear(model.health, *model.trend, now);
     // --health shows the same words as its Trend line.
-    if (!ctx.health && ctx.err != nullptr)
+    if (!ctx.health)
         print_message(ctx.err, "%s: %s\n", name.c_str(), trend_summary(*model.trend).c_str());
     if (ctx.pass_identities != nullptr) {
         // --all: one drive's history gets one line a run, however many times the pass meets it.
@@ -215,12 +212,11 @@ HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model) {
             return same_identity(p.key, figures.drive);
         });
         if (first != seen.end()) {
-            if (ctx.err != nullptr)
-                print_message(ctx.err,
-                              "%s: drive %d has the same identity as drive %d: its history is not "
-                              "appended\n",
-                              name.c_str(), static_cast<int>(ctx.pass_drive),
-                              static_cast<int>(first->drive));
+            print_message(ctx.err,
+                          "%s: drive %d has the same identity as drive %d: its history is not "
+                          "appended\n",
+                          name.c_str(), static_cast<int>(ctx.pass_drive),
+                          static_cast<int>(first->drive));
             return plan;
         }
         ctx.pass_identities->push_back(PassIdentity{figures.drive, ctx.pass_drive});
@@ -234,9 +230,9 @@ HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model) {
     return plan;
 }
 
-bool append_drive_history(const RunContext& ctx, const DriveModel& model, const HistoryPlan& plan) {
+bool append_drive_history(const RunContext& ctx, const DriveModel& model, const KeyFigures& figures,
+                          const HistoryPlan& plan) {
     const std::int64_t now = model.run_time.value_or(0);
-    const KeyFigures figures = key_figures(model);
     const std::string line = history_line(now, kProgramVersion, figures);
     // Another run of the same drive and time (a folder replayed twice at once) may have appended
     // since the history was read: looked for again under the append's lock.
@@ -261,9 +257,8 @@ bool append_drive_history(const RunContext& ctx, const DriveModel& model, const 
             say_recorded(ctx, shown(ctx.history), now);
         return true;
     }
-    if (ctx.err != nullptr)
-        print_message(ctx.err, "cannot append to %s: %s\n", shown(ctx.history).c_str(),
-                      printable_text(error.c_str()).c_str());
+    print_message(ctx.err, "cannot append to %s: %s\n", shown(ctx.history).c_str(),
+                  printable_text(error.c_str()).c_str());
     return false;
 }
 

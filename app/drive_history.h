@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/examine_drive.h"
+#include "app/run_context.h"
 #include "model/drive_model.h"
 #include "model/key_figures.h"
 #include "model/wear_trend.h"
@@ -48,12 +48,14 @@ struct HistoryPlan {
     std::uint64_t read_end = 0;  // the file's length when it was read
 };
 
-// Reads ctx.history and sets model.trend, the current run its last point. A run without a time
-// or a serial number is neither read nor appended (said on standard error).
-HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model);
+// Reads ctx.history and sets model.trend, the current run its last point (figures: the model's
+// key figures). A run without a time or a serial number is neither read nor appended (said on
+// standard error).
+HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model, const KeyFigures& figures);
 
 // Appends the run's line unless a line of the same drive and time was appended after plan's read
 // (said on standard error, and true); false, said on standard error, when it could not be.
-bool append_drive_history(const RunContext& ctx, const DriveModel& model, const HistoryPlan& plan);
+bool append_drive_history(const RunContext& ctx, const DriveModel& model, const KeyFigures& figures,
+                          const HistoryPlan& plan);
 
 }  // namespace torvik

@@ -185,14 +185,17 @@ ExaminedDrive examine_open_drive(RunContext& ctx, const DriveFolder& folder, Dri
     std::fflush(ctx.out);
     explain_report(ctx.err, model);
     model.file(kReportFileName, report.commit());
-    const HistoryPlan history = read_drive_history(ctx, model);
-    examined.info = run_info(ctx, drive, os);
+    // The figures once for the run: the trend read from the history may raise only the verdict.
     examined.figures = key_figures(model);
+    const HistoryPlan history = read_drive_history(ctx, model, examined.figures);
+    examined.figures.verdict = model.health.verdict;
+    examined.info = run_info(ctx, drive, os);
     write_rendered_outputs(ctx, folder.files, examined);
     folder.files.sync_folder();
     if (report_unwritten_files(ctx, folder.files, model))
         examined.status = kExitFilesIncomplete;
-    if (history.failed || (history.append && !append_drive_history(ctx, model, history)))
+    if (history.failed ||
+        (history.append && !append_drive_history(ctx, model, examined.figures, history)))
         examined.status = kExitFilesIncomplete;
     name_asked_files(ctx.err, model, named_files(ctx), folder.shown);
     return examined;

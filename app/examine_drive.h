@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/program.h"
+#include "app/run_context.h"
 #include "model/drive_model.h"
 #include "model/key_figures.h"
 #include "platform/file_store.h"
@@ -16,61 +17,6 @@
 #include "scsi/bridge_table.h"
 
 namespace torvik {
-
-// How long a run waits for another run that writes into the same folder (or appends to the same
-// history file): a run on a real drive takes about a second.
-inline constexpr int kFolderLockWaitMs = 10000;
-
-struct PassIdentity {
-    DriveKey key;
-    std::int32_t drive = 0;
-};
-
-struct RunContext {
-    Platform& platform;
-    FileStore& files;   // the output folder
-    std::FILE* out;     // console output
-    std::FILE* in;      // where the drive prompt reads its answer
-    bool json = false;  // --json: also write the JSON report
-    // How drive 0 is simulated, for the JSON report: "sim" or "replay" and the profile name or
-    // directory; empty for a real drive.
-    std::string simulation{};
-    std::string simulation_source{};
-    bool health = false;  // --health: the verdict block after the run, and its exit status
-    bool html = false;    // --html: also write the HTML report
-    // Where the explanations of a failure and of an output file that could not be written go
-    // (standard error); nullptr: nowhere.
-    std::FILE* err = stderr;
-    // The drive --device named; the drive argument then holds option letters only.
-    std::optional<std::int32_t> named_drive{};
-    // --output-dir as given, for the line that names the files asked for and where the closing
-    // prompt opens the report; empty: none.
-    std::string output_dir{};
-    int lock_wait_ms = kFolderLockWaitMs;
-    // The verdict word of the --health block in colour (a terminal that shows it).
-    bool colour = false;
-    // --json=-: the JSON document also goes here (standard output), and out is standard error.
-    std::FILE* json_out = nullptr;
-    // --metrics: the metrics file (relative to the current folder), written through a store
-    // open_folder opens on its folder; empty: none.
-    std::string metrics_file{};
-    const OutputFolderOpener* open_folder = nullptr;
-    // Several simulated drives (--sim=hot,default): the profile each drive number answers as, for
-    // the JSON report in the place of simulation_source; empty for the system disk.
-    std::vector<std::string> simulation_sources{};
-    // --history FILE as given (relative to the current folder); empty: none.
-    std::string history{};
-    bool all = false;  // --all: every drive, and a summary line for each
-    // --all: the identities of the pass's drives examined so far, and the number of the drive
-    // being examined. A drive whose identity is there already has its history read but not
-    // appended. nullptr outside --all.
-    std::vector<PassIdentity>* pass_identities = nullptr;
-    std::int32_t pass_drive = 0;
-    // --bridge: the form for the bridge of that USB ID (app/bridge_choice.h).
-    std::optional<BridgeChoice> forced_bridge{};
-    // A replayed drive's bridge as the folder recorded it: its reads use that form.
-    std::optional<BridgeChoice> recorded_bridge{};
-};
 
 // The version text, as the build states it.
 extern const char kProgramVersion[];

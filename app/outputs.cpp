@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "app/examine_drive.h"
 #include "app/exit_status.h"
 #include "app/program_message.h"
 #include "report/health_log.h"

@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "app/examine_drive.h"
+#include "app/run_context.h"
 #include "platform/output_file.h"
 
 namespace torvik {
+
+struct ExaminedDrive;
 
 struct OutputRow {
     const char* option;  // the option that asks for it; nullptr: every run writes it

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <limits>
@@ -239,49 +240,113 @@ inline const char* string_end(const char* p, const char* end) {
 }
 
 // The keys in the order the tool writes them, each with the quote and colon after it: a key of
-// a line as written is found by comparing the next few, not scanned byte by byte.
+// a line as written is found by comparing the next few, not scanned byte by byte. Each is held as
+// three little-endian words, zero past its end, so that it is compared by three
+// loads.
 struct WrittenKey {
-    std::string_view text;
+    std::uint64_t word[3];
+    std::uint8_t size;
     Key key;
 };
+constexpr std::size_t kKeyWordBytes = sizeof(WrittenKey::word);
+constexpr WrittenKey written(std::string_view text, Key key) {
+    WrittenKey out{};
+    for (std::size_t i = 0; i < text.size() && i < kKeyWordBytes; ++i) {
+        out.word[i / 8] |= std::uint64_t{static_cast<unsigned char>(text[i])} << (8 * (i % 8));
+    }
+    out.size = static_cast<std::uint8_t>(text.size());
+    out.key = key;
+    return out;
+}
 constexpr WrittenKey kWrittenKeys[] = {
-    {"time\":", Key::other},
-    {"time_seconds\":", Key::time_seconds},
-    {"serial\":", Key::serial},
-    {"serial_hex\":", Key::serial_hex},
-    {"percentage_used\":", Key::percentage_used},
-    {"data_written_bytes\":", Key::data_written_bytes},
-    {"power_on_hours\":", Key::power_on_hours},
-    {"average_erase_count\":", Key::average_erase_count},
-    {"model\":", Key::model},
-    {"firmware\":", Key::other},
-    {"identity\":", Key::identity},
-    {"bridge_serial\":", Key::bridge_serial},
-    {"bridge_serial_hex\":", Key::bridge_serial_hex},
-    {"bridge_model\":", Key::bridge_model},
-    {"tool_version\":", Key::other},
-    {"rated_pe_cycles\":", Key::rated_pe_cycles},
-    {"life_used_percent\":", Key::life_used_percent},
-    {"available_spare\":", Key::other},
-    {"temperature_celsius\":", Key::other},
-    {"power_cycles\":", Key::other},
-    {"unsafe_shutdowns\":", Key::other},
-    {"media_errors\":", Key::other},
-    {"data_read_bytes\":", Key::other},
-    {"verdict\":", Key::other},
+    written("time\":", Key::other),
+    written("time_seconds\":", Key::time_seconds),
+    written("serial\":", Key::serial),
+    written("serial_hex\":", Key::serial_hex),
+    written("percentage_used\":", Key::percentage_used),
+    written("data_written_bytes\":", Key::data_written_bytes),
+    written("power_on_hours\":", Key::power_on_hours),
+    written("average_erase_count\":", Key::average_erase_count),
+    written("model\":", Key::model),
+    written("firmware\":", Key::other),
+    written("identity\":", Key::identity),
+    written("bridge_serial\":", Key::bridge_serial),
+    written("bridge_serial_hex\":", Key::bridge_serial_hex),
+    written("bridge_model\":", Key::bridge_model),
+    written("tool_version\":", Key::other),
+    written("rated_pe_cycles\":", Key::rated_pe_cycles),
+    written("life_used_percent\":", Key::life_used_percent),
+    written("available_spare\":", Key::other),
+    written("temperature_celsius\":", Key::other),
+    written("power_cycles\":", Key::other),
+    written("unsafe_shutdowns\":", Key::other),
+    written("media_errors\":", Key::other),
+    written("data_read_bytes\":", Key::other),
+    written("verdict\":", Key::other),
 };
 constexpr std::size_t kWrittenKeyCount = std::size(kWrittenKeys);
+static_assert(std::all_of(std::begin(kWrittenKeys), std::end(kWrittenKeys),
+                          [](const WrittenKey& k) { return k.size < kKeyWordBytes; }));
 
-// The line as the tool writes it: no whitespace, plain ASCII strings without escapes, each key
-// once, integer and string values only. Most lines are so, and are read here in one pass at
-// little cost; for anything else (false) the caller asks parse_any_shape, which reads every line
-// this one takes with the same result.
+// Whether the line at p starts with a written key (and has a byte after it).
+inline bool written_key_at(const char* p, const char* end, const WrittenKey& key) {
+    if (std::endian::native != std::endian::little ||
+        end - p < static_cast<std::ptrdiff_t>(kKeyWordBytes)) {
+        // Near the line's end: byte by byte.
+        if (end - p <= key.size)
+            return false;
+        for (std::size_t i = 0; i < key.size; ++i) {
+            if (static_cast<unsigned char>(p[i]) != ((key.word[i / 8] >> (8 * (i % 8))) & 0xFF))
+                return false;
+        }
+        return true;
+    }
+    // The first bit that differs from the key's words: past the key's end when it matches.
+    std::uint64_t w[3];
+    std::memcpy(w, p, sizeof w);
+    const std::uint64_t d0 = w[0] ^ key.word[0];
+    const std::uint64_t d1 = w[1] ^ key.word[1];
+    const std::uint64_t d2 = w[2] ^ key.word[2];
+    const int first = d0 != 0   ? std::countr_zero(d0)
+                      : d1 != 0 ? 64 + std::countr_zero(d1)
+                                : 128 + std::countr_zero(d2);
+    return first >= 8 * key.size;
+}
+
+// Where a text key's value goes; null for identity, which is no text kept.
+std::string* text_of(Key key, HistoryRecord& record) {
+    switch (key) {
+        case Key::serial:
+            return &record.serial;
+        case Key::serial_hex:
+            return &record.serial_hex;
+        case Key::model:
+            return &record.model;
+        case Key::bridge_serial:
+            return &record.bridge_serial;
+        case Key::bridge_serial_hex:
+            return &record.bridge_serial_hex;
+        case Key::bridge_model:
+            return &record.bridge_model;
+        default:
+            return nullptr;
+    }
+}
+
+// The line as the tool writes it: no whitespace, plain ASCII strings without escapes, integer and
+// string values only. Most lines are so, and are read here in one pass at little cost: each key
+// is first compared with the one the tool writes next, every value is checked byte by byte as
+// far as it goes (a string to its closing quote, a number to its last digit) and only the
+// trend's are kept. For anything else (false) the caller asks parse_any_shape, which reads every
+// line this one takes with the same result.
 bool parse_own_shape(std::string_view text, HistoryRecord& record) {
     const char* p = text.data();
     const char* const end = p + text.size();
     if (text.size() < 2 || *p != '{' || end[-1] != '}')
         return false;
     ++p;
+    record.from_nvme = false;
+    record.point = WearPoint{};
     unsigned seen = 0;     // the keys taken, one bit each
     std::size_t next = 0;  // the first of kWrittenKeys that may come next
     constexpr unsigned kTaken = (1u << static_cast<unsigned>(Key::other)) - 2;
@@ -290,12 +355,10 @@ bool parse_own_shape(std::string_view text, HistoryRecord& record) {
             return false;
         Key which = Key::none;
         for (std::size_t i = next; i < kWrittenKeyCount; ++i) {
-            const std::string_view key = kWrittenKeys[i].text;
-            if (static_cast<std::size_t>(end - p) > key.size() &&
-                std::memcmp(p, key.data(), key.size()) == 0) {
+            if (written_key_at(p, end, kWrittenKeys[i])) {
                 which = kWrittenKeys[i].key;
                 next = i + 1;
-                p += key.size();
+                p += kWrittenKeys[i].size;
                 break;
             }
         }
@@ -314,9 +377,14 @@ bool parse_own_shape(std::string_view text, HistoryRecord& record) {
             p = string_end(p, end);
             if (p == end || *p != '"')
                 return false;
-            if (is_text(which))
-                set_text(which, std::string_view(start, static_cast<std::size_t>(p - start)),
-                         record);
+            const std::size_t size = static_cast<std::size_t>(p - start);
+            // The record's texts are those of the line before it, mostly the same drive's:
+            // copied only where they differ.
+            if (std::string* kept = text_of(which, record)) {
+                if (std::string_view(*kept) != std::string_view(start, size))
+                    kept->assign(start, size);
+            } else if (which == Key::identity)
+                record.from_nvme = std::string_view(start, size) == "nvme";
             else if (which != Key::other)
                 return false;  // a figure in quotes
             ++p;
@@ -343,7 +411,14 @@ bool parse_own_shape(std::string_view text, HistoryRecord& record) {
         if (*p == '}') {
             constexpr unsigned kNeeded = (1u << static_cast<unsigned>(Key::time_seconds)) |
                                          (1u << static_cast<unsigned>(Key::serial));
-            return p + 1 == end && (seen & kNeeded) == kNeeded;
+            if (p + 1 != end || (seen & kNeeded) != kNeeded)
+                return false;
+            for (const Key text_key : {Key::serial_hex, Key::model, Key::bridge_serial,
+                                       Key::bridge_serial_hex, Key::bridge_model}) {
+                if ((seen & (1u << static_cast<unsigned>(text_key))) == 0)
+                    text_of(text_key, record)->clear();
+            }
+            return true;
         }
         if (*p++ != ',')
             return false;
@@ -448,7 +523,6 @@ void clear(HistoryRecord& record) {
 }  // namespace
 
 bool parse_history_line(std::string_view text, HistoryRecord& record) {
-    clear(record);
     return parse_own_shape(text, record) || parse_history_line_carefully(text, record);
 }
 

@@ -177,7 +177,8 @@ a=$results/all
 check "all: the virtio disk listed as skipped" \
     grep -qxF "drive 1  /dev/vda  skipped: not on USB (virtual)" "$a/stdout"
 check "all: the USB disk examined into its folder" \
-    grep -qxF "drive 0  /dev/sda  SIM00001  PASSED  -> drive0_SIM00001/" "$a/stdout"
+    grep -qxF "drive 0  /dev/sda  SIM00000000000001 (bridge SIM00001)  PASSED  -> drive0_SIM00001/" \
+    "$a/stdout"
 check "all: two summary lines" [ "$(grep -c '^drive [0-9]' "$a/stdout")" = 2 ]
 check "all: its folder and nothing else" \
     [ "$(ls "$a" | grep -v '^std\|^status$')" = drive0_SIM00001 ]
