@@ -49,6 +49,7 @@ struct DriveLine {
     std::string result;  // the verdict, or why the drive was skipped or failed
     std::string folder;  // where its files went; empty: nowhere
     int status = kExitOk;
+    bool folder_locked = false;  // another run held the lock on its folder
 };
 
 // A drive --all examined, for the outputs that hold every drive in one file or add a record for
@@ -91,8 +92,10 @@ DriveLine examine_usb_drive(RunContext& ctx, const ListedDrive& listed, const Os
     std::string error;
     const std::unique_ptr<FileStore> files = ctx.files.open_subfolder(name.c_str(), error);
     std::optional<FolderLock> lock;  // held while the drive's files are written
-    if (files != nullptr && !lock.emplace(*files, ctx.lock_wait_ms).held())
+    if (files != nullptr && !lock.emplace(*files, ctx.lock_wait_ms).held()) {
         error = name + ": another run is still writing into it";
+        line.folder_locked = true;
+    }
     if (!error.empty()) {
         const std::string shown = printable_text(error.c_str());
         if (ctx.err != nullptr)
@@ -114,9 +117,11 @@ DriveLine examine_usb_drive(RunContext& ctx, const ListedDrive& listed, const Os
 }
 
 // --metrics: one file holds every USB drive's series, a drive that could not be examined included
-// (its run failed); true when it is written or not asked for.
+// (its run failed), with the count of USB drives the scan found (0 too: a file that stayed as the
+// last pass left it would go on showing drives that are gone); true when it is written or not
+// asked for.
 bool write_all_metrics(const RunContext& ctx, const DriveList& list,
-                       const std::vector<ExaminedUsbDrive>& examined) {
+                       const std::vector<ExaminedUsbDrive>& examined, MetricsRun scan) {
     if (ctx.metrics_file.empty() || ctx.open_folder == nullptr)
         return true;
     std::vector<MetricsDrive> drives;
@@ -131,7 +136,8 @@ bool write_all_metrics(const RunContext& ctx, const DriveList& list,
             drives.push_back(MetricsDrive{listed.names.path, nullptr, ctx.platform.run_time()});
         }
     }
-    return write_metrics_file(ctx.metrics_file, drives, *ctx.open_folder, ctx.err);
+    scan.scan_drives = drives.size();
+    return write_metrics_file(ctx.metrics_file, drives, std::move(scan), *ctx.open_folder, ctx.err);
 }
 
 void print_summary(std::FILE* out, const std::vector<DriveLine>& lines) {
@@ -170,6 +176,8 @@ int examine_all_drives(RunContext& ctx) {
     const OsVersion os = query_os_version(ctx.platform);
     print_banner(ctx.out, os);
     const DriveList list = scan_drives(ctx.platform);
+    MetricsRun scan;
+    scan.scan_time = ctx.platform.run_time();
     std::vector<DriveLine> lines;
     std::vector<ExaminedUsbDrive> examined;
     int status = kExitOk;
@@ -191,9 +199,17 @@ int examine_all_drives(RunContext& ctx) {
     }
 
     // Outputs that hold every examined drive (one file for all of them, or one record each) are
-    // written here, from `examined`, before the summary.
-    if (any_usb && !write_all_metrics(ctx, list, examined))
+    // written here, from `examined`, before the summary. A pass that met another run in a
+    // drive's folder leaves the metrics to that run, which has the drive's figures.
+    const bool met_another_run =
+        std::any_of(lines.begin(), lines.end(), [](const DriveLine& l) { return l.folder_locked; });
+    if (met_another_run) {
+        if (ctx.err != nullptr && !ctx.metrics_file.empty())
+            print_message(ctx.err, "--metrics %s not written: another run is examining a drive\n",
+                          printable_text(ctx.metrics_file.c_str()).c_str());
+    } else if (!write_all_metrics(ctx, list, examined, std::move(scan))) {
         status = worse_status(status, kExitFilesIncomplete);
+    }
 
     print_summary(ctx.out, lines);
     if (ctx.err != nullptr && list.access_denied) {

@@ -133,7 +133,8 @@ bool write_run_metrics(const RunContext& ctx, std::int32_t drive, const DriveMod
         return true;
     const MetricsDrive entry{ctx.platform.drive_names(drive).path, model,
                              model != nullptr ? model->run_time : ctx.platform.run_time()};
-    return write_metrics_file(ctx.metrics_file, {&entry, 1}, *ctx.open_folder, ctx.err);
+    return write_metrics_file(ctx.metrics_file, {&entry, 1}, MetricsRun{}, *ctx.open_folder,
+                              ctx.err);
 }
 
 }  // namespace

@@ -69,10 +69,25 @@ KeyFigures key_figures(const DriveModel& drive) {
         k.media_errors = saturated(s->values[kSmartMediaErrors]);
         k.data_read_bytes = saturated(data_unit_bytes(s->values[kSmartDataUnitsRead]));
         k.data_written_bytes = saturated(data_unit_bytes(s->values[kSmartDataUnitsWritten]));
+        k.critical_warning = static_cast<unsigned>(s->values[kSmartCriticalWarning].low);
+        k.spare_threshold = static_cast<unsigned>(s->values[kSmartSpareThreshold].low);
+        k.error_log_entries = saturated(s->values[kSmartErrorLogEntries]);
+    }
+    if (drive.has(CommandId::nvme_identify) && drive.nvme_identity.any) {
+        if (drive.nvme_identity.warning_temperature != 0)
+            k.warning_temperature_celsius =
+                kelvin_to_celsius(drive.nvme_identity.warning_temperature);
+        if (drive.nvme_identity.critical_temperature != 0)
+            k.critical_temperature_celsius =
+                kelvin_to_celsius(drive.nvme_identity.critical_temperature);
     }
     if (drive.has(CommandId::smartext)) {
         if (const ExtSmartRecord* erases = drive.extended_smart.find(kExtAverageEraseCount))
             k.average_erase_count = erases->raw;
+        if (const ExtSmartRecord* used = drive.extended_smart.find(kExtLifeUsed))
+            k.vendor_life_used = used->raw;
+        if (const ExtSmartRecord* left = drive.extended_smart.find(kExtLifeRemaining))
+            k.vendor_life_remaining = left->raw;
     }
     if (drive.has(CommandId::sysinfo) && drive.geometry.pe_limit_second != 0)
         k.rated_pe_cycles = drive.geometry.pe_limit_second;

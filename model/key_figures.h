@@ -41,6 +41,16 @@ struct KeyFigures {
     // From the controller's extended SMART page and the flash geometry (sysinfo page).
     std::optional<std::uint64_t> average_erase_count;
     std::optional<std::uint32_t> rated_pe_cycles;  // absent when the page gives 0
+    // From the same NVMe page as the health figures; absent without it.
+    std::optional<unsigned> critical_warning;  // the bits, see kCriticalWarnings
+    std::optional<unsigned> spare_threshold;   // percent
+    std::optional<std::uint64_t> error_log_entries;
+    // The thresholds the NVMe Identify page declares; absent when it declares none (0 K).
+    std::optional<std::int32_t> warning_temperature_celsius;
+    std::optional<std::int32_t> critical_temperature_celsius;
+    // The controller's extended SMART life figures, in percent; absent when the page lacks them.
+    std::optional<std::uint64_t> vendor_life_used;
+    std::optional<std::uint64_t> vendor_life_remaining;
 };
 
 KeyFigures key_figures(const DriveModel& drive);

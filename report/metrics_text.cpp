@@ -7,6 +7,7 @@
 #include "common/uint128.h"
 #include "model/drive_model.h"
 #include "model/key_figures.h"
+#include "model/nvme_pages.h"
 
 namespace torvik {
 
@@ -15,6 +16,9 @@ namespace {
 // The families in the order the file lists them. Figures of a counter that only grows over the
 // drive's life are counters (_total); the rest are gauges.
 enum Family : std::size_t {
+    kBuildInfo,
+    kScanDrives,
+    kScanTime,
     kInfo,
     kHealth,
     kRunSuccess,
@@ -32,6 +36,13 @@ enum Family : std::size_t {
     kAverageErase,
     kRatedErase,
     kWornOutEstimate,
+    kCriticalWarning,
+    kSpareThreshold,
+    kWarningTemperature,
+    kCriticalTemperature,
+    kErrorLogEntries,
+    kVendorLifeUsed,
+    kVendorLifeRemaining,
     kFamilyCount
 };
 
@@ -42,6 +53,11 @@ struct FamilyText {
 };
 
 constexpr std::array<FamilyText, kFamilyCount> kFamilies = {{
+    {"torvik_pssd_build_info", "gauge",
+     "The tool that wrote the file: its version and platform in the labels; always 1."},
+    {"torvik_pssd_scan_drives", "gauge", "USB drives the --all pass found."},
+    {"torvik_pssd_scan_timestamp_seconds", "gauge",
+     "When the --all pass scanned for drives, in seconds since 1970 UTC."},
     {"torvik_pssd_info", "gauge",
      "The examined drive's identity and make-up in its labels; always 1."},
     {"torvik_pssd_health", "gauge",
@@ -74,7 +90,27 @@ constexpr std::array<FamilyText, kFamilyCount> kFamilies = {{
     {"torvik_pssd_projected_worn_out_timestamp_seconds", "gauge",
      "When percentage used is estimated to reach 100 %, from the drive's history (--history), "
      "in seconds since 1970 UTC."},
+    {"torvik_pssd_critical_warning", "gauge",
+     "The NVMe critical warning, one series per bit: 1 when the drive sets it."},
+    {"torvik_pssd_available_spare_threshold_ratio", "gauge",
+     "The spare capacity below which the drive warns, as a share of the original."},
+    {"torvik_pssd_warning_temperature_celsius", "gauge",
+     "The composite temperature above which the drive warns, as it declares it."},
+    {"torvik_pssd_critical_temperature_celsius", "gauge",
+     "The composite temperature above which the drive is critical, as it declares it."},
+    {"torvik_pssd_error_log_entries_total", "counter",
+     "Error information log entries over the drive's life."},
+    {"torvik_pssd_vendor_life_used_ratio", "gauge",
+     "The controller's own figure of the rated life used, 0 to 1, from its extended SMART page."},
+    {"torvik_pssd_vendor_life_remaining_ratio", "gauge",
+     "The controller's own figure of the rated life left, 0 to 1, from its extended SMART page."},
 }};
+
+// The NVMe critical warning's bits by the names the metric labels them with, bit 0 first.
+constexpr const char* kCriticalWarningBits[] = {
+    "spare", "temperature", "reliability", "read_only", "volatile_memory",
+};
+static_assert(std::size(kCriticalWarningBits) == std::size(kCriticalWarnings));
 
 struct Sample {
     Family family;
@@ -149,6 +185,27 @@ void drive_samples(const MetricsDrive& drive, std::vector<Sample>& out) {
         add(kRatedErase, std::to_string(*k.rated_pe_cycles));
     if (drive.model->trend && drive.model->trend->projected_end_time)
         add(kWornOutEstimate, std::to_string(*drive.model->trend->projected_end_time));
+    if (k.critical_warning) {
+        for (std::size_t bit = 0; bit < std::size(kCriticalWarningBits); ++bit) {
+            add(kCriticalWarning, ((*k.critical_warning >> bit) & 1U) != 0 ? "1" : "0",
+                label("bit", kCriticalWarningBits[bit]));
+        }
+    }
+    if (k.spare_threshold)
+        add(kSpareThreshold, hundredths(*k.spare_threshold));
+    if (k.warning_temperature_celsius)
+        add(kWarningTemperature, std::to_string(*k.warning_temperature_celsius));
+    if (k.critical_temperature_celsius)
+        add(kCriticalTemperature, std::to_string(*k.critical_temperature_celsius));
+    add_count(kErrorLogEntries, k.error_log_entries);
+    // The page's raw figure; a value past 100 is the drive's and kept as it is.
+    auto add_percent = [&](Family family, const std::optional<std::uint64_t>& percent) {
+        if (percent)
+            add(family, *percent <= 0xFFFFFFFFU ? hundredths(static_cast<unsigned>(*percent))
+                                                : std::to_string(*percent / 100));
+    };
+    add_percent(kVendorLifeUsed, k.vendor_life_used);
+    add_percent(kVendorLifeRemaining, k.vendor_life_remaining);
 }
 
 }  // namespace
@@ -172,8 +229,15 @@ std::string metrics_label_value(std::string_view text) {
     return out;
 }
 
-std::string metrics_text(std::span<const MetricsDrive> drives) {
+std::string metrics_text(std::span<const MetricsDrive> drives, const MetricsRun& run) {
     std::vector<Sample> samples;
+    samples.push_back(
+        Sample{kBuildInfo,
+               label("version", run.version).substr(1) + label("platform", run.platform), "1"});
+    if (run.scan_drives)
+        samples.push_back(Sample{kScanDrives, {}, std::to_string(*run.scan_drives)});
+    if (run.scan_time)
+        samples.push_back(Sample{kScanTime, {}, std::to_string(*run.scan_time)});
     for (const MetricsDrive& drive : drives)
         drive_samples(drive, samples);
     std::string text;
@@ -188,7 +252,9 @@ std::string metrics_text(std::span<const MetricsDrive> drives) {
                         family.name + " " + family.type + "\n";
                 first = false;
             }
-            text += std::string(family.name) + "{" + sample.labels + "} " + sample.value + "\n";
+            text += std::string(family.name) +
+                    (sample.labels.empty() ? std::string() : "{" + sample.labels + "}") + " " +
+                    sample.value + "\n";
         }
     }
     return text;

@@ -3,14 +3,20 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "app/all_drives.h"
+#include "app/examine_drive.h"
 #include "app/exit_status.h"
 #include "platform/host_platform.h"
+#include "platform/output_folder.h"
 #include "report/metrics_text.h"
+#include "sim/profiles.h"
+#include "sim/several_drives.h"
+#include "sim/sim_platform.h"
 #include "tests/support/program_run.h"
 #include "tests/support/scratch.h"
 
@@ -197,6 +203,59 @@ TEST(AllDrives, EveryUsbDriveIntoItsOwnFolder) {
                                                 "torvik_usb_pssd_flash_id.json"),
                                  "\"source\": \"worn-out\""));
         }
+    }
+}
+
+// Every pass that scans rewrites the metrics file, so it never goes on showing drives that are
+// gone: with no USB drive it holds a count of 0 and the scan's time and no drive's series. A pass
+// that meets another run's lock in a drive's folder leaves the file to that run.
+TEST(AllDrives, EveryPassThatScansRewritesTheMetrics) {
+    const std::string stale = "torvik_pssd_run_success{serial=\"OLD\",path=\"/dev/sdz\"} 1\n";
+    {
+        ScratchDir dir;
+        std::ofstream("fleet.prom") << stale;
+        FakePlatform host;  // no drive answers
+        const ProgramRun run = run_whole_program(host, {"--all", "--metrics", "fleet.prom"});
+        EXPECT_EQ(run.status, kExitNotUsb) << run.err;
+        const std::string text = dir.read("fleet.prom");
+        EXPECT_TRUE(contains(text, "\ntorvik_pssd_scan_drives 0\n")) << text;
+        EXPECT_TRUE(contains(
+            text, "\ntorvik_pssd_scan_timestamp_seconds " + std::to_string(kFakeRunTime) + "\n"))
+            << text;
+        EXPECT_FALSE(contains(text, "run_success")) << text;
+    }
+    {
+        ScratchDir dir;
+        std::ofstream("fleet.prom") << stale;
+        fs::create_directory("drive1_SIM00101");
+        std::string error;
+        const std::unique_ptr<FileStore> held =
+            open_output_folder("drive1_SIM00101", error, OutputFolderOptions{false});
+        ASSERT_NE(held, nullptr) << error;
+        ASSERT_TRUE(held->lock_folder(0));
+        const std::unique_ptr<FileStore> files =
+            open_output_folder("", error, OutputFolderOptions{false});
+        FakePlatform host;
+        SimDrive system;
+        SimDrive hot;
+        load_system_disk(system);
+        load_profile(hot, find_sim_profile("hot")->make());
+        SimPlatform platform(host, std::vector<SimDrive*>{&system, &hot});
+        const OutputFolderOpener opener = fake_folders(host);
+        Capture out;
+        Capture err;
+        std::FILE* in = input_from("");
+        RunContext ctx{.platform = platform, .files = *files, .out = out.file(), .in = in};
+        ctx.err = err.file();
+        ctx.lock_wait_ms = 100;
+        ctx.metrics_file = "fleet.prom";
+        ctx.open_folder = &opener;
+        EXPECT_EQ(examine_all_drives(ctx), kExitUsage);
+        std::fclose(in);
+        EXPECT_EQ(dir.read("fleet.prom"), stale);
+        EXPECT_TRUE(contains(err.text(), "--metrics fleet.prom not written: another run"))
+            << err.text();
+        held->unlock_folder();
     }
 }
 

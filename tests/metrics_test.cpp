@@ -56,7 +56,8 @@ TEST(MetricsText, FleetFileMatchesTheGolden) {
         {"/dev/sdc", &hostile, 1773480414},
         {"\\\\.\\PhysicalDrive3", nullptr, 1773480415},
     };
-    const std::string text = metrics_text(drives);
+    const std::string text =
+        metrics_text(drives, MetricsRun{"0.2a", "Linux", std::size_t{3}, 1773480400});
     const fs::path golden = fs::path(TORVIK_SOURCE_DIR) / "tests" / "metrics" / "fleet.prom";
     const char* update = std::getenv("TORVIK_UPDATE_GOLDEN");
     if (update != nullptr && std::string(update) == "1") {
