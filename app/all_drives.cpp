@@ -17,6 +17,7 @@
 #include "model/scsi_pages.h"
 #include "platform/storage_descriptor.h"
 #include "report/drive_list.h"
+#include "report/json_report.h"
 #include "transport/operations.h"
 
 namespace torvik {
@@ -140,6 +141,21 @@ bool write_all_metrics(const RunContext& ctx, const DriveList& list,
     return write_metrics_file(ctx.metrics_file, drives, std::move(scan), *ctx.open_folder, ctx.err);
 }
 
+// --all --json=-: one document for the pass on standard output, every examined drive's document
+// and the summary's lines; false, said on err, when it does not all get there.
+bool write_pass_json(std::FILE* json_out, std::FILE* err, const std::vector<DriveLine>& lines,
+                     const std::vector<ExaminedUsbDrive>& examined) {
+    std::vector<std::string> documents;
+    for (const ExaminedUsbDrive& drive : examined)
+        documents.push_back(json_report_text(drive.examined.info, drive.examined.model));
+    std::vector<JsonSummaryLine> summary;
+    for (const DriveLine& line : lines) {
+        summary.push_back(JsonSummaryLine{line.number, line.path, line.serial, line.result,
+                                          line.folder, line.status});
+    }
+    return write_whole_output(json_out, all_drives_json(documents, summary).c_str(), err);
+}
+
 void print_summary(std::FILE* out, const std::vector<DriveLine>& lines) {
     std::fputc('\n', out);
     for (const DriveLine& line : lines) {
@@ -175,6 +191,9 @@ int worse_status(int a, int b) {
 int examine_all_drives(RunContext& ctx) {
     const OsVersion os = query_os_version(ctx.platform);
     print_banner(ctx.out, os);
+    // --json=-: the drives' documents go into the pass's one document, written after the summary.
+    std::FILE* const json_out = ctx.json_out;
+    ctx.json_out = nullptr;
     const DriveList list = scan_drives(ctx.platform);
     MetricsRun scan;
     scan.scan_time = ctx.platform.run_time();
@@ -211,7 +230,9 @@ int examine_all_drives(RunContext& ctx) {
         status = worse_status(status, kExitFilesIncomplete);
     }
 
-    print_summary(ctx.out, lines);
+    print_summary(verdict_stream(ctx), lines);
+    if (json_out != nullptr && !write_pass_json(json_out, ctx.err, lines, examined))
+        status = worse_status(status, kExitFilesIncomplete);
     if (ctx.err != nullptr && list.access_denied) {
         print_message(
             ctx.err, "%s: permission denied; %s\n",

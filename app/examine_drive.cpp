@@ -108,8 +108,10 @@ JsonRunInfo run_info(const RunContext& ctx, std::int32_t drive, const OsVersion&
 
 // The --health block, last on the console; drive is nullptr when the run never reached it.
 void print_health(const RunContext& ctx, const HealthAssessment& health, const DriveModel* drive) {
-    if (ctx.health)
-        std::fputs(health_block(health, drive, ctx.colour).c_str(), ctx.out);
+    if (ctx.health) {
+        std::fputs(health_block(health, drive, ctx.colour).c_str(), verdict_stream(ctx));
+        std::fflush(verdict_stream(ctx));
+    }
 }
 
 int health_exit_status(HealthVerdict verdict, int run_status) {
@@ -260,8 +262,8 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         return refused(ctx, kExitUsage, "another run is writing into the output folder");
     }
 
-    if (ctx.json_out != nullptr)
-        choice.no_requests = true;  // standard output carries the document alone
+    if (ctx.json_out != nullptr || ctx.verdict_out != nullptr)
+        choice.no_requests = true;  // standard output carries the document, or the verdict, alone
 
     int status = kExitOk;
     std::optional<ExaminedDrive> examined;

@@ -53,7 +53,15 @@ struct RunContext {
     std::vector<std::string> simulation_sources{};
     // --history FILE as given (relative to the current folder); empty: none.
     std::string history{};
+    // --brief: where the verdict block (and --all's summary) goes, standard output, while out
+    // discards the run's lines; nullptr: out.
+    std::FILE* verdict_out = nullptr;
 };
+
+// Where the verdict block goes: out, unless --brief sends it elsewhere.
+inline std::FILE* verdict_stream(const RunContext& ctx) {
+    return ctx.verdict_out != nullptr ? ctx.verdict_out : ctx.out;
+}
 
 // The version text, as the build states it.
 extern const char kProgramVersion[];

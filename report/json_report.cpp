@@ -424,4 +424,27 @@ std::string drive_list_json(const DriveList& list, const char* tool_version, con
     return doc.dump(2, ' ', true, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
+std::string all_drives_json(const std::vector<std::string>& drive_documents,
+                            const std::vector<JsonSummaryLine>& summary) {
+    nlohmann::ordered_json doc;
+    doc["json_format_version"] = kJsonFormatVersion;
+    nlohmann::ordered_json drives = nlohmann::ordered_json::array();
+    for (const std::string& text : drive_documents)
+        drives.push_back(nlohmann::ordered_json::parse(text));
+    doc["drives"] = std::move(drives);
+    nlohmann::ordered_json lines = nlohmann::ordered_json::array();
+    for (const JsonSummaryLine& line : summary) {
+        lines.push_back({{"drive", line.drive},
+                         {"path", line.path},
+                         {"serial", line.serial.empty() ? nlohmann::ordered_json(nullptr)
+                                                        : nlohmann::ordered_json(line.serial)},
+                         {"result", line.result},
+                         {"folder", line.folder.empty() ? nlohmann::ordered_json(nullptr)
+                                                        : nlohmann::ordered_json(line.folder)},
+                         {"status", line.status}});
+    }
+    doc["summary"] = std::move(lines);
+    return doc.dump(2, ' ', true, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
 }  // namespace torvik

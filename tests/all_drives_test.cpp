@@ -1,6 +1,8 @@
 // --all: the folder names, the worst-status rule, and whole runs over several simulated drives.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -203,6 +205,44 @@ TEST(AllDrives, EveryUsbDriveIntoItsOwnFolder) {
                                                 "torvik_usb_pssd_flash_id.json"),
                                  "\"source\": \"worn-out\""));
         }
+    }
+}
+
+// --all --json=-: standard output holds one document, each examined drive's document and one
+// object per summary line, and nothing else; the drives' own files are written as ever. --brief:
+// standard output holds each drive's verdict block and the summary, not the report.
+TEST(AllDrives, OneDocumentOrTheVerdictsAloneOnStandardOutput) {
+    {
+        ScratchDir dir;
+        FakePlatform host;
+        const ProgramRun run = run_whole_program(
+            host, {"--sim=hot,worn-out", "--all", "--json", "-", "--output-dir", "out"});
+        EXPECT_EQ(run.status, kExitOk) << run.err;
+        const nlohmann::json doc = nlohmann::json::parse(run.out);
+        EXPECT_EQ(doc["json_format_version"], 2);
+        ASSERT_EQ(doc["drives"].size(), 2u) << run.out;
+        EXPECT_EQ(doc["drives"][0]["drive"]["simulated"]["source"], "hot");
+        EXPECT_EQ(doc["drives"][1]["health"]["verdict"], "FAILED");
+        ASSERT_EQ(doc["summary"].size(), 3u);
+        EXPECT_EQ(doc["summary"][0]["result"], "skipped: not on USB (SATA)");
+        EXPECT_TRUE(doc["summary"][0]["folder"].is_null());
+        EXPECT_EQ(doc["summary"][2]["serial"], "SIM00104");
+        EXPECT_EQ(doc["summary"][2]["result"], "FAILED");
+        EXPECT_TRUE(dir.exists("out/drive2_SIM00104/torvik_usb_pssd_flash_id.json"));
+        EXPECT_TRUE(contains(run.err, "drive 2  " + sim_path(2) + "  SIM00104  FAILED")) << run.err;
+    }
+    {
+        ScratchDir dir;
+        FakePlatform host;
+        const ProgramRun run = run_whole_program(
+            host, {"--sim=hot,worn-out", "--all", "--brief", "--output-dir", "out"});
+        EXPECT_EQ(run.status, kExitHealthFailed) << run.err;
+        EXPECT_EQ(run.out.substr(0, 16), "Health: WARNING\n") << run.out;
+        EXPECT_TRUE(contains(run.out, "\nHealth: FAILED\n")) << run.out;
+        EXPECT_TRUE(contains(run.out, "\ndrive 2  " + sim_path(2) + "  SIM00104  FAILED"))
+            << run.out;
+        EXPECT_FALSE(contains(run.out, "FlashID")) << run.out;
+        EXPECT_TRUE(dir.exists("out/drive1_SIM00101/torvik_usb_pssd_flash_id.txt"));
     }
 }
 
