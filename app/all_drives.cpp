@@ -17,6 +17,7 @@
 #include "model/scsi_pages.h"
 #include "platform/storage_descriptor.h"
 #include "report/drive_list.h"
+#include "report/health_block.h"
 #include "report/json_report.h"
 #include "transport/operations.h"
 
@@ -47,10 +48,11 @@ struct DriveLine {
     std::int32_t number = 0;
     std::string path;    // the OS's name of the drive, printable
     std::string serial;  // as the INQUIRY gave it, printable and trimmed; empty: none
-    std::string result;  // the verdict, or why the drive was skipped or failed
+    std::string result;  // after the verdict, or why the drive was skipped or failed
     std::string folder;  // where its files went; empty: nowhere
     int status = kExitOk;
-    bool folder_locked = false;  // another run held the lock on its folder
+    bool folder_locked = false;              // another run held the lock on its folder
+    std::optional<HealthVerdict> verdict{};  // the examined drive's, before result
 };
 
 // A drive --all examined, for the outputs that hold every drive in one file or add a record for
@@ -82,9 +84,9 @@ DriveLine examine_usb_drive(RunContext& ctx, const ListedDrive& listed, const Os
     format_drive_path(path, sizeof path, drive);
     const DriveGuard disk(ctx.platform, ctx.platform.open_drive(path, kDiskOpenFlags));
     if (!disk.is_open()) {
-        report_open_failure(ctx, drive);
-        line.result = "failed: the disk could not be opened";
-        line.status = refused(ctx, kExitOpenFailed, "the disk could not be opened");
+        const std::string why = report_open_failure(ctx, drive);
+        line.result = "failed: " + why;
+        line.status = refused(ctx, kExitOpenFailed, why.c_str());
         return line;
     }
     const std::string serial = inquiry_serial(ctx, disk.get());
@@ -110,9 +112,9 @@ DriveLine examine_usb_drive(RunContext& ctx, const ListedDrive& listed, const Os
     ExaminedDrive done =
         examine_open_drive(ctx, DriveFolder{*files, line.folder}, disk.get(), drive, os);
     line.status = finish_examined_drive(ctx, done);
-    line.result = verdict_name(done.model.health.verdict);
+    line.verdict = done.model.health.verdict;
     if (done.status == kExitFilesIncomplete)
-        line.result += ", files incomplete";
+        line.result = ", files incomplete";
     examined.push_back(ExaminedUsbDrive{std::move(done), listed.names.path, name});
     return line;
 }
@@ -150,18 +152,22 @@ bool write_pass_json(std::FILE* json_out, std::FILE* err, const std::vector<Driv
         documents.push_back(json_report_text(drive.examined.info, drive.examined.model));
     std::vector<JsonSummaryLine> summary;
     for (const DriveLine& line : lines) {
-        summary.push_back(JsonSummaryLine{line.number, line.path, line.serial, line.result,
-                                          line.folder, line.status});
+        const std::string verdict = line.verdict ? verdict_name(*line.verdict) : "";
+        summary.push_back(JsonSummaryLine{line.number, line.path, line.serial,
+                                          verdict + line.result, line.folder, line.status});
     }
     return write_whole_output(json_out, all_drives_json(documents, summary).c_str(), err);
 }
 
-void print_summary(std::FILE* out, const std::vector<DriveLine>& lines) {
+// The verdicts coloured as the Health: line is (colour: a terminal that shows it, with --health).
+void print_summary(std::FILE* out, const std::vector<DriveLine>& lines, bool colour) {
     std::fputc('\n', out);
     for (const DriveLine& line : lines) {
         std::fprintf(out, "drive %d  %s  ", static_cast<int>(line.number), line.path.c_str());
         if (!line.serial.empty() || !line.folder.empty())
             std::fprintf(out, "%s  ", line.serial.empty() ? "-" : line.serial.c_str());
+        if (line.verdict)
+            std::fputs(verdict_word(*line.verdict, colour).c_str(), out);
         std::fputs(line.result.c_str(), out);
         if (!line.folder.empty())
             std::fprintf(out, "  -> %s/", line.folder.c_str());
@@ -230,7 +236,7 @@ int examine_all_drives(RunContext& ctx) {
         status = worse_status(status, kExitFilesIncomplete);
     }
 
-    print_summary(verdict_stream(ctx), lines);
+    print_summary(verdict_stream(ctx), lines, ctx.colour);
     if (json_out != nullptr && !write_pass_json(json_out, ctx.err, lines, examined))
         status = worse_status(status, kExitFilesIncomplete);
     if (ctx.err != nullptr && list.access_denied) {

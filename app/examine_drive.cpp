@@ -158,11 +158,12 @@ void print_banner(std::FILE* out, const OsVersion& os) {
     std::fprintf(out, "OS: %d.%d build %d %s\n", os.major, os.minor, os.build, os.service_pack);
 }
 
-void report_open_failure(RunContext& ctx, std::int32_t drive) {
+std::string report_open_failure(RunContext& ctx, std::int32_t drive) {
     const std::uint32_t error = ctx.platform.last_error();
     std::fputs("Error open disk\n", ctx.out);
     std::fflush(ctx.out);
     explain_open_failure(ctx.platform, ctx.err, drive, error);
+    return open_failure_reason(ctx.platform, error, "the disk could not be opened");
 }
 
 ExaminedDrive examine_open_drive(RunContext& ctx, const DriveFolder& folder, DriveHandle disk,
@@ -282,10 +283,10 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         format_drive_path(path, sizeof path, choice.drive);
         const DriveGuard disk(ctx.platform, ctx.platform.open_drive(path, kDiskOpenFlags));
         if (!disk.is_open()) {
-            report_open_failure(ctx, choice.drive);
+            const std::string why = report_open_failure(ctx, choice.drive);
             lock.release();  // the metrics' folder may be this one, whose lock they take
             write_run_metrics(ctx, choice.drive, nullptr);
-            return refused(ctx, kExitOpenFailed, "the disk could not be opened");
+            return refused(ctx, kExitOpenFailed, why.c_str());
         }
         examined = examine_open_drive(ctx, DriveFolder{ctx.files, ctx.output_dir}, disk.get(),
                                       choice.drive, os);
@@ -302,7 +303,7 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
     if (!choice.no_requests)
         closing_prompt(ctx);
     if (!examined)
-        return refused(ctx, status, refusal.reason);
+        return refused(ctx, status, refusal.reason.c_str());
     return finish_examined_drive(ctx, *examined);
 }
 

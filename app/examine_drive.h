@@ -78,8 +78,9 @@ OsVersion query_os_version(Platform& platform);
 void print_banner(std::FILE* out, const OsVersion& os);
 
 // A drive on USB whose disk could not be opened: "Error open disk" on the console, and why on
-// ctx.err. Call it right after the failed open, which left its error code behind.
-void report_open_failure(RunContext& ctx, std::int32_t drive);
+// ctx.err. Call it right after the failed open, which left its error code behind. Returns why,
+// as the verdict's reason words it.
+std::string report_open_failure(RunContext& ctx, std::int32_t drive);
 
 // Where one drive's files go: the store of the folder, and the folder as messages name it (as
 // --output-dir gives it; empty: the current folder).

@@ -246,6 +246,42 @@ TEST(AllDrives, OneDocumentOrTheVerdictsAloneOnStandardOutput) {
     }
 }
 
+// With colour (--health on a terminal that shows it) the summary's verdicts are coloured as the
+// Health: line's; without it they are plain.
+TEST(AllDrives, SummaryVerdictsColouredAsTheHealthLine) {
+    for (const bool colour : {true, false}) {
+        ScratchDir dir;
+        std::string error;
+        const std::unique_ptr<FileStore> files =
+            open_output_folder("", error, OutputFolderOptions{false});
+        fs::create_directory("out");
+        const std::unique_ptr<FileStore> out_files =
+            open_output_folder("out", error, OutputFolderOptions{false});
+        FakePlatform host;
+        SimDrive system;
+        SimDrive hot;
+        SimDrive worn;
+        load_system_disk(system);
+        load_profile(hot, find_sim_profile("hot")->make());
+        load_profile(worn, find_sim_profile("worn-out")->make());
+        SimPlatform platform(host, std::vector<SimDrive*>{&system, &hot, &worn});
+        Capture out;
+        std::FILE* in = input_from("");
+        RunContext ctx{.platform = platform, .files = *out_files, .out = out.file(), .in = in};
+        ctx.err = nullptr;
+        ctx.health = true;
+        ctx.colour = colour;
+        ctx.output_dir = "out";
+        EXPECT_EQ(examine_all_drives(ctx), kExitHealthFailed);
+        std::fclose(in);
+        const std::string warning = colour ? "\033[33mWARNING\033[0m" : "WARNING";
+        const std::string failed = colour ? "\033[31mFAILED\033[0m" : "FAILED";
+        EXPECT_TRUE(contains(out.text(), "  SIM00101  " + warning + "  -> ")) << out.text();
+        EXPECT_TRUE(contains(out.text(), "  SIM00104  " + failed + "  -> ")) << out.text();
+        EXPECT_TRUE(contains(out.text(), "Health: " + failed + "\n")) << out.text();
+    }
+}
+
 // Every pass that scans rewrites the metrics file, so it never goes on showing drives that are
 // gone: with no USB drive it holds a count of 0 and the scan's time and no drive's series. A pass
 // that meets another run's lock in a drive's folder leaves the file to that run.
