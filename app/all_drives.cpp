@@ -14,6 +14,8 @@
 #include "app/output_dir.h"
 #include "app/program_message.h"
 #include "common/printable_text.h"
+#include "model/key_figures.h"
+#include "model/nvme_pages.h"
 #include "model/scsi_pages.h"
 #include "platform/storage_descriptor.h"
 #include "report/drive_list.h"
@@ -101,18 +103,22 @@ DriveLine examine_usb_drive(RunContext& ctx, const ListedDrive& listed, const Os
     }
     if (!error.empty()) {
         const std::string shown = printable_text(error.c_str());
-        if (ctx.err != nullptr)
-            print_message(ctx.err, "drive %d: its folder %s\n", static_cast<int>(drive),
-                          shown.c_str());
+        print_message(ctx.err, "drive %d: its folder %s\n", static_cast<int>(drive), shown.c_str());
         line.result = "failed: folder " + shown;
         line.status = refused(ctx, kExitUsage, "its output folder could not be used");
         return line;
     }
     line.folder = output_path(ctx.output_dir, name.c_str());
+    ctx.pass_drive = drive;
     ExaminedDrive done =
         examine_open_drive(ctx, DriveFolder{*files, line.folder}, disk.get(), drive, os);
     line.status = finish_examined_drive(ctx, done);
     line.verdict = done.model.health.verdict;
+    // The drive's identity, as the metrics and the history name it; the bridge's serial after it
+    // when that is another (the folder is named after the bridge's).
+    const DriveKey key = drive_key(done.model);
+    if (!key.serial.empty() && key.serial != identify_text(serial))
+        line.serial = listed_text(key.serial) + " (bridge " + line.serial + ")";
     if (done.status == kExitFilesIncomplete)
         line.result = ", files incomplete";
     examined.push_back(ExaminedUsbDrive{std::move(done), listed.names.path, name});
@@ -133,8 +139,9 @@ bool write_all_metrics(const RunContext& ctx, const DriveList& list,
         if (listed.bus_type != kBusTypeUsb)
             continue;
         if (next < examined.size() && examined[next].os_path == listed.names.path) {
-            const DriveModel& model = examined[next++].examined.model;
-            drives.push_back(MetricsDrive{listed.names.path, &model, model.run_time});
+            const ExaminedDrive& done = examined[next++].examined;
+            drives.push_back(
+                MetricsDrive{listed.names.path, &done.model, done.model.run_time, &done.figures});
         } else {
             drives.push_back(MetricsDrive{listed.names.path, nullptr, ctx.platform.run_time()});
         }
@@ -205,6 +212,8 @@ int examine_all_drives(RunContext& ctx) {
     scan.scan_time = ctx.platform.run_time();
     std::vector<DriveLine> lines;
     std::vector<ExaminedUsbDrive> examined;
+    std::vector<PassIdentity> identities;
+    ctx.pass_identities = &identities;
     int status = kExitOk;
     bool any_usb = false;
     for (const ListedDrive& listed : list.drives) {
@@ -223,6 +232,8 @@ int examine_all_drives(RunContext& ctx) {
         status = worse_status(status, lines.back().status);
     }
 
+    ctx.pass_identities = nullptr;
+
     // Outputs that hold every examined drive (one file for all of them, or one record each) are
     // written here, from `examined`, before the summary. A pass that met another run in a
     // drive's folder leaves the metrics to that run, which has the drive's figures.
@@ -239,15 +250,14 @@ int examine_all_drives(RunContext& ctx) {
     print_summary(verdict_stream(ctx), lines, ctx.colour);
     if (json_out != nullptr && !write_pass_json(json_out, ctx.err, lines, examined))
         status = worse_status(status, kExitFilesIncomplete);
-    if (ctx.err != nullptr && list.access_denied) {
+    if (list.access_denied) {
         print_message(
             ctx.err, "%s: permission denied; %s\n",
             list.drives.empty() ? "no drive could be opened" : "some drives could not be opened",
             privilege_hint(ctx.platform));
     }
     if (!any_usb) {
-        if (ctx.err != nullptr)
-            print_message(ctx.err, "no drive on the USB bus: nothing was examined (see --list)\n");
+        print_message(ctx.err, "no drive on the USB bus: nothing was examined (see --list)\n");
         return kExitNotUsb;
     }
     return status;

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "app/exit_status.h"
+#include "app/program_message.h"
 #include "common/hex.h"
 #include "flashid/flash_id.h"
 
@@ -216,7 +217,7 @@ class OutputBuffer {
     void commit(std::size_t n) { used_ += n; }
 
     // Everything gathered written out, and the stream flushed, with every error checked.
-    bool finish() { return write_out() && std::fflush(out_) == 0 && std::ferror(out_) == 0; }
+    bool finish() { return write_out() && flushed_cleanly(out_); }
 
   private:
     bool write_out() {
@@ -343,8 +344,7 @@ int run_decode_command(int argc, const char* const* argv, std::FILE* in, std::FI
         return kExitUsage;
     }
     errno = 0;
-    if (std::fprintf(out, "%s\n", description) < 0 || std::fflush(out) != 0 ||
-        std::ferror(out) != 0)
+    if (std::fprintf(out, "%s\n", description) < 0 || !flushed_cleanly(out))
         return output_failed(err);
     return kExitOk;
 }

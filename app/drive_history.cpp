@@ -1,5 +1,6 @@
 #include "app/drive_history.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstring>
 #include <vector>
@@ -7,8 +8,8 @@
 #include "app/program_message.h"
 #include "common/printable_text.h"
 #include "common/utc_time.h"
+#include "model/history_line.h"
 #include "model/key_figures.h"
-#include "report/history_line.h"
 #include "report/wear_trend_text.h"
 
 namespace torvik {
@@ -43,13 +44,18 @@ void say_recorded(const RunContext& ctx, const std::string& name, std::int64_t n
 
 // The figures of the current run, as its line will hold them.
 WearPoint current_point(std::int64_t time, const KeyFigures& k) {
-    return WearPoint{time, k.percentage_used, k.data_written_bytes, k.power_on_hours,
-                     k.average_erase_count};
+    return WearPoint{time,
+                     k.percentage_used,
+                     k.data_written_bytes,
+                     k.power_on_hours,
+                     k.average_erase_count,
+                     k.rated_pe_cycles,
+                     k.life_used};
 }
 
 }  // namespace
 
-HistoryScan scan_history(HistoryReader& reader, std::string_view serial, std::int64_t now,
+HistoryScan scan_history(HistoryReader& reader, const DriveKey& run, std::int64_t now,
                          WearTrendBuilder& builder, std::FILE* err, const std::string& name) {
     HistoryScan scan;
     std::vector<char> buffer(kReadBlock + kHistoryLineLimit);
@@ -58,6 +64,7 @@ HistoryScan scan_history(HistoryReader& reader, std::string_view serial, std::in
     bool overlong = false;  // inside a line past the limit: dropped up to its end
     bool at_eof = false;
     HistoryRecord record;
+    const RunIdentity identity(run);
     const auto damaged = [&](std::size_t line_number) {
         if (++scan.damaged <= kHistoryNotesShown && err != nullptr)
             print_message(err, "%s: line %" PRIu64 " is damaged; skipped\n", name.c_str(),
@@ -71,8 +78,10 @@ HistoryScan scan_history(HistoryReader& reader, std::string_view serial, std::in
             damaged(scan.lines);
             return;
         }
-        if (record.serial != serial)
+        if (!same_drive(record, identity)) {
+            ++scan.other_drive;
             return;
+        }
         if (record.point.time == now) {
             scan.duplicate = true;
             return;
@@ -159,8 +168,7 @@ HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model) {
     HistoryScan scan;
     switch (reader.open(ctx.history, error)) {
         case HistoryOpen::ok:
-            scan =
-                scan_history(reader, utf8_text(figures.drive.serial), now, builder, ctx.err, name);
+            scan = scan_history(reader, figures.drive, now, builder, ctx.err, name);
             break;
         case HistoryOpen::missing:
             break;  // the first run of the history
@@ -190,13 +198,33 @@ HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model) {
     if (builder.restarts() > 0 && ctx.err != nullptr)
         print_message(ctx.err,
                       "%s: the drive's percentage used fell %" PRIu64
-                      " times (another drive under the "
-                      "same serial number?); the trend starts at the last fall\n",
-                      name.c_str(), count(builder.restarts()));
+                      " %s (another drive under the same serial number?); the trend starts at "
+                      "the last fall\n",
+                      name.c_str(), count(builder.restarts()),
+                      builder.restarts() == 1 ? "time" : "times");
     model.trend = builder.finish();
+    model.trend->other_drive = scan.other_drive;
+    judge_projected_wear(model.health, *model.trend, now);
     // --health shows the same words as its Trend line.
     if (!ctx.health && ctx.err != nullptr)
         print_message(ctx.err, "%s: %s\n", name.c_str(), trend_summary(*model.trend).c_str());
+    if (ctx.pass_identities != nullptr) {
+        // --all: one drive's history gets one line a run, however many times the pass meets it.
+        const auto& seen = *ctx.pass_identities;
+        const auto first = std::find_if(seen.begin(), seen.end(), [&](const PassIdentity& p) {
+            return same_identity(p.key, figures.drive);
+        });
+        if (first != seen.end()) {
+            if (ctx.err != nullptr)
+                print_message(ctx.err,
+                              "%s: drive %d has the same identity as drive %d: its history is not "
+                              "appended\n",
+                              name.c_str(), static_cast<int>(ctx.pass_drive),
+                              static_cast<int>(first->drive));
+            return plan;
+        }
+        ctx.pass_identities->push_back(PassIdentity{figures.drive, ctx.pass_drive});
+    }
     if (scan.duplicate) {
         say_recorded(ctx, name, now);
         return plan;

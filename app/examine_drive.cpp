@@ -6,19 +6,18 @@
 #include "app/drive_argument.h"
 #include "app/drive_history.h"
 #include "app/drive_query.h"
+#include "app/drive_reading.h"
 #include "app/exit_status.h"
 #include "app/failure_messages.h"
 #include "app/metrics_file.h"
 #include "app/output_dir.h"
+#include "app/outputs.h"
 #include "app/program_message.h"
 #include "model/drive_model.h"
 #include "platform/host_platform.h"
 #include "platform/output_file.h"
 #include "platform/storage_descriptor.h"
-#include "report/drive_report.h"
 #include "report/health_block.h"
-#include "report/html_report.h"
-#include "report/json_report.h"
 
 namespace torvik {
 
@@ -84,16 +83,15 @@ bool report_unwritten_files(RunContext& ctx, FileStore& files, const DriveModel&
     for (const FileRecord& file : model.files) {
         if (file.outcome == FileOutcome::written)
             continue;
-        if (ctx.err != nullptr)
-            print_message(ctx.err, "cannot write %s: %s\n", file.name.c_str(),
-                          files.error_text(file.error).c_str());
+        print_message(ctx.err, "cannot write %s: %s\n", file.name.c_str(),
+                      files.error_text(file.error).c_str());
         any = true;
     }
     return any;
 }
 
-JsonRunInfo run_info(const RunContext& ctx, std::int32_t drive, const OsVersion& os) {
-    JsonRunInfo info;
+RunInfo run_info(const RunContext& ctx, std::int32_t drive, const OsVersion& os) {
+    RunInfo info;
     info.tool_version = kProgramVersion;
     info.platform = host_platform_name();
     info.os = os;
@@ -130,11 +128,13 @@ int health_exit_status(HealthVerdict verdict, int run_status) {
 
 // --metrics, for the drive examined (model) or not reached (nullptr): a monitoring system learns
 // from the file that the run failed too. True when it was not asked for.
-bool write_run_metrics(const RunContext& ctx, std::int32_t drive, const DriveModel* model) {
+bool write_run_metrics(const RunContext& ctx, std::int32_t drive, const ExaminedDrive* examined) {
     if (ctx.metrics_file.empty() || ctx.open_folder == nullptr)
         return true;
+    const DriveModel* model = examined != nullptr ? &examined->model : nullptr;
     const MetricsDrive entry{ctx.platform.drive_names(drive).path, model,
-                             model != nullptr ? model->run_time : ctx.platform.run_time()};
+                             model != nullptr ? model->run_time : ctx.platform.run_time(),
+                             examined != nullptr ? &examined->figures : nullptr};
     return write_metrics_file(ctx.metrics_file, {&entry, 1}, MetricsRun{}, *ctx.open_folder,
                               ctx.err);
 }
@@ -177,33 +177,23 @@ ExaminedDrive examine_open_drive(RunContext& ctx, const DriveFolder& folder, Dri
     open_report_file(ctx, report, drive, os);
     DriveModel& model = examined.model;
     model.run_time = ctx.platform.run_time();
-    // Every output that shows the verdict has the bridge's NVMe pages read for any controller.
-    const bool verdict_shown = ctx.health || ctx.json || ctx.html || !ctx.metrics_file.empty();
-    ReportContext report_ctx{DriveLink{ctx.platform, disk, ctx.out}, folder.files,
-                             report.created() ? &report : nullptr,   model,
-                             ctx.err != nullptr ? ctx.err : stderr,  verdict_shown};
-    run_drive_report(report_ctx);
+    ReportContext report_ctx{ctx.out, folder.files, report.created() ? &report : nullptr, model,
+                             ctx.err != nullptr ? ctx.err : stderr};
+    read_drive_with_report(DriveLink{ctx.platform, disk, ctx.out}, report_ctx,
+                           nvme_pages_needed(ctx));
     std::fflush(ctx.out);
     explain_report(ctx.err, model);
     model.file(kReportFileName, report.commit());
     const HistoryPlan history = read_drive_history(ctx, model);
     examined.info = run_info(ctx, drive, os);
-    if (ctx.json) {
-        const std::string json = json_report_text(examined.info, model);
-        model.file(kJsonReportFileName, write_json_report(folder.files, ctx.out, json));
-        if (ctx.json_out != nullptr && !write_whole_output(ctx.json_out, json.c_str(), ctx.err))
-            examined.status = kExitFilesIncomplete;
-    }
-    if (ctx.html) {
-        model.file(kHtmlReportFileName,
-                   write_html_report(folder.files, ctx.out, html_report(examined.info, model)));
-    }
+    examined.figures = key_figures(model);
+    write_rendered_outputs(ctx, folder.files, examined);
     folder.files.sync_folder();
     if (report_unwritten_files(ctx, folder.files, model))
         examined.status = kExitFilesIncomplete;
     if (history.failed || (history.append && !append_drive_history(ctx, model, history)))
         examined.status = kExitFilesIncomplete;
-    name_asked_files(ctx.err, model, AskedFiles{ctx.json, ctx.html, folder.shown});
+    name_asked_files(ctx.err, model, named_files(ctx), folder.shown);
     return examined;
 }
 
@@ -253,13 +243,12 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
     // Held while this run writes, so that two runs into one folder never mix their files.
     FolderLock lock(ctx.files, ctx.lock_wait_ms);
     if (!lock.held()) {
-        if (ctx.err != nullptr)
-            print_message(ctx.err,
-                          "another run is still writing into %s after %d s; try again when it "
-                          "has finished\n",
-                          ctx.output_dir.empty() ? "the current folder"
-                                                 : ("'" + ctx.output_dir + "'").c_str(),
-                          ctx.lock_wait_ms / 1000);
+        print_message(
+            ctx.err,
+            "another run is still writing into %s after %d s; try again when it "
+            "has finished\n",
+            ctx.output_dir.empty() ? "the current folder" : ("'" + ctx.output_dir + "'").c_str(),
+            ctx.lock_wait_ms / 1000);
         return refused(ctx, kExitUsage, "another run is writing into the output folder");
     }
 
@@ -294,7 +283,7 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
     }
 
     lock.release();
-    if (!write_run_metrics(ctx, choice.drive, examined ? &examined->model : nullptr)) {
+    if (!write_run_metrics(ctx, choice.drive, examined ? &*examined : nullptr)) {
         if (status == kExitOk)
             status = kExitFilesIncomplete;
         if (examined && examined->status == kExitOk)

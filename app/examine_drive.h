@@ -9,6 +9,7 @@
 
 #include "app/program.h"
 #include "model/drive_model.h"
+#include "model/key_figures.h"
 #include "platform/file_store.h"
 #include "platform/platform.h"
 #include "report/json_report.h"
@@ -18,6 +19,11 @@ namespace torvik {
 // How long a run waits for another run that writes into the same folder (or appends to the same
 // history file): a run on a real drive takes about a second.
 inline constexpr int kFolderLockWaitMs = 10000;
+
+struct PassIdentity {
+    DriveKey key;
+    std::int32_t drive = 0;
+};
 
 struct RunContext {
     Platform& platform;
@@ -56,6 +62,12 @@ struct RunContext {
     // --brief: where the verdict block (and --all's summary) goes, standard output, while out
     // discards the run's lines; nullptr: out.
     std::FILE* verdict_out = nullptr;
+    bool all = false;  // --all: every drive, and a summary line for each
+    // --all: the identities of the pass's drives examined so far, and the number of the drive
+    // being examined. A drive whose identity is there already has its history read but not
+    // appended. nullptr outside --all.
+    std::vector<PassIdentity>* pass_identities = nullptr;
+    std::int32_t pass_drive = 0;
 };
 
 // Where the verdict block goes: out, unless --brief sends it elsewhere.
@@ -92,9 +104,10 @@ struct DriveFolder {
 // One examined drive, as the outputs that are written after it (or after every drive of --all)
 // read it.
 struct ExaminedDrive {
-    JsonRunInfo info;  // the run's facts beside the model: version, OS, drive number, simulation
+    RunInfo info;  // the run's facts beside the model: version, OS, drive number, simulation
     DriveModel model;
-    int status = 0;  // the run's own status: 0, or 5 when an output file is missing
+    KeyFigures figures;  // drawn from the model once, for the outputs that record them
+    int status = 0;      // the run's own status: 0, or 5 when an output file is missing
 };
 
 // Examines the open USB disk of drive number `drive` into the folder: the report file and every

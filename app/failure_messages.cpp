@@ -1,5 +1,6 @@
 #include "app/failure_messages.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 #include <string>
@@ -22,13 +23,12 @@ namespace {
 void explain(std::FILE* err, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 void explain(std::FILE* err, const char* format, ...) {
-    if (err == nullptr)
-        return;
     std::va_list args;
     va_start(args, format);
     vprint_message(err, format, args);
     va_end(args);
-    std::fputc('\n', err);
+    if (err != nullptr)
+        std::fputc('\n', err);
 }
 
 // The drive numbers there are, for a message about one that is not.
@@ -138,22 +138,21 @@ void explain_report(std::FILE* err, const DriveModel& model) {
     }
 }
 
-void name_asked_files(std::FILE* err, const DriveModel& model, const AskedFiles& asked) {
+void name_asked_files(std::FILE* err, const DriveModel& model,
+                      const std::vector<std::string>& names, const std::string& output_dir) {
     if (err == nullptr)
         return;
-    std::string folder = printable_text(asked.output_dir.c_str());
+    std::string folder = printable_text(output_dir.c_str());
     if (!folder.empty() && folder.back() != '/' && folder.back() != '\\')
         folder += std::strcmp(host_platform_name(), "Windows") == 0 ? '\\' : '/';
-    std::string names;
+    std::string written;
     for (const FileRecord& file : model.files) {
-        const bool asked_for = (file.name == kReportFileName && !asked.output_dir.empty()) ||
-                               (file.name == kJsonReportFileName && asked.json) ||
-                               (file.name == kHtmlReportFileName && asked.html);
+        const bool asked_for = std::find(names.begin(), names.end(), file.name) != names.end();
         if (asked_for && file.outcome == FileOutcome::written)
-            names += (names.empty() ? "" : ", ") + folder + file.name;
+            written += (written.empty() ? "" : ", ") + folder + file.name;
     }
-    if (!names.empty())
-        explain(err, "wrote %s", names.c_str());
+    if (!written.empty())
+        explain(err, "wrote %s", written.c_str());
 }
 
 }  // namespace torvik

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/drive_query.h"
 #include "model/drive_model.h"
@@ -36,14 +37,9 @@ Refusal explain_not_usb(Platform& platform, std::FILE* err, std::int32_t drive,
 // After the report: an unsupported or unread controller id, every vendor command failed.
 void explain_report(std::FILE* err, const DriveModel& model);
 
-// The files the user asked for, in one line at the end: the report when output_dir is given (the
-// folder holds the run's other files beside it), the JSON and the HTML report when asked for;
-// each only when it was written.
-struct AskedFiles {
-    bool json = false;
-    bool html = false;
-    std::string output_dir;  // empty: the current directory
-};
-void name_asked_files(std::FILE* err, const DriveModel& model, const AskedFiles& asked);
+// The files the user asked for (names), in one line at the end, each only when it was written;
+// output_dir is the folder as given (empty: the current directory).
+void name_asked_files(std::FILE* err, const DriveModel& model,
+                      const std::vector<std::string>& names, const std::string& output_dir);
 
 }  // namespace torvik

@@ -15,9 +15,8 @@ namespace torvik {
 namespace {
 
 void say_not_written(std::FILE* err, const std::string& file, const std::string& why) {
-    if (err != nullptr)
-        print_message(err, "cannot write --metrics %s: %s\n", printable_text(file.c_str()).c_str(),
-                      printable_text(why.c_str()).c_str());
+    print_message(err, "cannot write --metrics %s: %s\n", printable_text(file.c_str()).c_str(),
+                  printable_text(why.c_str()).c_str());
 }
 
 }  // namespace

@@ -41,7 +41,7 @@ void list_profiles(std::FILE* out) {
 // stream's buffer is written while it is printed).
 int finish_printed_output(const Console& console, int status, int write_error = 0) {
     errno = 0;
-    if (std::fflush(console.out) == 0 && std::ferror(console.out) == 0)
+    if (flushed_cleanly(console.out))
         return status;
     const int error = errno != 0 ? errno : write_error;
     print_message(console.err, "writing the output failed: %s\n",
@@ -110,7 +110,8 @@ int run_on(Platform& platform, const OutputFolderOpener& open_folder, const Cons
         .open_folder = &open_folder,
         .simulation_sources = sources,
         .history = cl.history,
-        .verdict_out = cl.brief ? console.out : nullptr};
+        .verdict_out = cl.brief ? console.out : nullptr,
+        .all = cl.all};
     if (cl.all)
         return examine_all_drives(ctx);
     return examine_drive(ctx, cl.first_arg);

@@ -12,7 +12,13 @@ void print_message(std::FILE* out, const char* format, ...) {
     va_end(args);
 }
 
+bool flushed_cleanly(std::FILE* out) {
+    return std::fflush(out) == 0 && std::ferror(out) == 0;
+}
+
 void vprint_message(std::FILE* out, const char* format, std::va_list args) {
+    if (out == nullptr)
+        return;
     std::fprintf(out, "%s: ", kProgramName);
     std::vfprintf(out, format, args);
 }

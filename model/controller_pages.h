@@ -39,6 +39,12 @@ inline constexpr const FieldDef& kInfoControllerId = kInfoFields[1];
 inline constexpr std::uint16_t kSupportedControllers[] = {0x5017, 0x5018, 0x5021};
 bool controller_supported(std::uint16_t controller_id);
 
+// The controller's name as every output shows it: "TK5021".
+struct ControllerName {
+    char text[8];
+};
+ControllerName controller_name(std::uint16_t controller_id);
+
 // ---- sysinfo page: flash geometry, system and flash status counters -----------------------------
 
 // The configuration fields, read as unsigned.

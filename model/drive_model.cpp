@@ -86,11 +86,15 @@ void DriveModel::sent(CommandId id, const std::uint8_t* area, const CommandResul
     command.result = result;
     command.reply.assign(area, area + command_info(id).length);
     decode_page(*this, id, area);
+    if (id == CommandId::inquiry || id == CommandId::nvme_identify)
+        drive_identity = identify_drive(*this);
 }
 
 void DriveModel::failed(CommandId id, std::uint32_t error) {
     commands[static_cast<std::size_t>(id)].failed = true;
     failures.push_back(FailedCommand{id, error});
+    if (id == CommandId::inquiry || id == CommandId::nvme_identify)
+        drive_identity = identify_drive(*this);
 }
 
 void DriveModel::file(const char* name, const FileResult& result) {
@@ -142,6 +146,19 @@ HealthPages health_pages(const DriveModel& model) {
     if (model.has(CommandId::sysinfo))
         pages.sysinfo = &model.geometry;
     return pages;
+}
+
+const NvmeSmartHealth* judged_smart_log(const DriveModel& model) {
+    switch (model.health.source) {
+        case HealthSource::nvme_smart_bridge:
+            return &model.smart_bridge;
+        case HealthSource::nvme_smart_controller:
+            return &model.smart_controller;
+        case HealthSource::extended_smart:
+        case HealthSource::none:
+            break;
+    }
+    return nullptr;
 }
 
 }  // namespace torvik

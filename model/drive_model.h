@@ -12,6 +12,7 @@
 
 #include "flashid/flash_id.h"
 #include "model/controller_pages.h"
+#include "model/drive_identity.h"
 #include "model/health_verdict.h"
 #include "model/nvme_pages.h"
 #include "model/scsi_pages.h"
@@ -76,6 +77,8 @@ struct DriveModel {
     NvmeIdentity nvme_identity;
     NvmeSmartHealth smart_bridge;  // the NVMe log read through the bridge
     HealthAssessment health;       // judged once, when the last page is in
+    // Who the drive is (identify_drive), kept up to date as the identity pages come in.
+    DriveKey drive_identity;
     // When the run took place, in seconds since 1970 UTC; none when not known (a replay of a
     // folder recorded without it).
     std::optional<std::int64_t> run_time;
@@ -99,5 +102,9 @@ struct DriveModel {
 
 // The pages of the model that the verdict may read: those sent and answered in full.
 HealthPages health_pages(const DriveModel& model);
+
+// The NVMe SMART / Health log the verdict was judged from (read through the bridge, or the
+// controller's copy); nullptr when it was judged from another page or from none.
+const NvmeSmartHealth* judged_smart_log(const DriveModel& model);
 
 }  // namespace torvik

@@ -80,9 +80,9 @@ void nvme_rules(const NvmeSmartHealth& smart, const NvmeIdentity* identify, cons
         for (unsigned bit = 0; bit < 8; ++bit) {
             if ((warning >> bit & 1) == 0)
                 continue;
+            const char* text = critical_warning_text(bit);
             names += format("%sbit %u: %s", names.empty() ? "" : "; ", bit,
-                            bit < std::size(kCriticalWarnings) ? kCriticalWarnings[bit]
-                                                               : "not named by the drive's log");
+                            text != nullptr ? text : "not named by the drive's log");
         }
         const HealthLevel level =
             (warning & kFailingWarningBits) != 0 ? HealthLevel::failed : HealthLevel::warning;

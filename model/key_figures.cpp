@@ -23,23 +23,32 @@ std::uint64_t saturated(Uint128 value) {
     return value.high != 0 ? ~std::uint64_t{0} : value.low;
 }
 
-const NvmeSmartHealth* judged_log(const DriveModel& drive) {
-    switch (drive.health.source) {
-        case HealthSource::nvme_smart_bridge:
-            return &drive.smart_bridge;
-        case HealthSource::nvme_smart_controller:
-            return &drive.smart_controller;
-        case HealthSource::extended_smart:
-        case HealthSource::none:
-            break;
-    }
-    return nullptr;
-}
-
 }  // namespace
 
+std::string serial_hex(std::string_view serial) {
+    bool printable = true;
+    for (const char c : serial)
+        printable = printable && c >= 0x20 && c <= 0x7E;
+    if (printable)
+        return {};
+    constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (const char c : serial) {
+        const auto byte = static_cast<unsigned char>(c);
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 0xF];
+    }
+    return hex;
+}
+
 DriveKey drive_key(const DriveModel& drive) {
+    return drive.drive_identity;
+}
+
+DriveKey identify_drive(const DriveModel& drive) {
     DriveKey key;
+    key.bridge_serial = trimmed(drive.identity.serial);
+    key.bridge_model = trimmed(drive.identity.model);
     if (drive.has(CommandId::nvme_identify) && drive.nvme_identity.any) {
         key.serial = trimmed(drive.nvme_identity.serial_number);
         key.model = trimmed(drive.nvme_identity.model_number);
@@ -53,11 +62,15 @@ DriveKey drive_key(const DriveModel& drive) {
     return key;
 }
 
+bool same_identity(const DriveKey& a, const DriveKey& b) {
+    return a.from_nvme == b.from_nvme && a.serial == b.serial && a.model == b.model;
+}
+
 KeyFigures key_figures(const DriveModel& drive) {
     KeyFigures k;
     k.drive = drive_key(drive);
     k.verdict = drive.health.verdict;
-    if (const NvmeSmartHealth* s = judged_log(drive)) {
+    if (const NvmeSmartHealth* s = judged_smart_log(drive)) {
         k.percentage_used = static_cast<unsigned>(s->values[kSmartPercentageUsed].low);
         k.available_spare = static_cast<unsigned>(s->values[kSmartAvailableSpare].low);
         const auto kelvin = static_cast<std::uint16_t>((*s)[kSmartCompositeTemperature]);
@@ -84,10 +97,12 @@ KeyFigures key_figures(const DriveModel& drive) {
     if (drive.has(CommandId::smartext)) {
         if (const ExtSmartRecord* erases = drive.extended_smart.find(kExtAverageEraseCount))
             k.average_erase_count = erases->raw;
-        if (const ExtSmartRecord* used = drive.extended_smart.find(kExtLifeUsed))
-            k.vendor_life_used = used->raw;
-        if (const ExtSmartRecord* left = drive.extended_smart.find(kExtLifeRemaining))
-            k.vendor_life_remaining = left->raw;
+        if (const ExtSmartRecord* life = drive.extended_smart.find(kExtLifeUsed);
+            life != nullptr && life->raw <= 0xFFFF)
+            k.life_used = static_cast<unsigned>(life->raw);
+        if (const ExtSmartRecord* left = drive.extended_smart.find(kExtLifeRemaining);
+            left != nullptr && left->raw <= 0xFFFF)
+            k.life_remaining = static_cast<unsigned>(left->raw);
     }
     if (drive.has(CommandId::sysinfo) && drive.geometry.pe_limit_second != 0)
         k.rated_pe_cycles = drive.geometry.pe_limit_second;
@@ -97,9 +112,7 @@ KeyFigures key_figures(const DriveModel& drive) {
 DriveMakeup drive_makeup(const DriveModel& drive) {
     DriveMakeup m;
     if (drive.has(CommandId::read_info)) {
-        char name[8];
-        std::snprintf(name, sizeof name, "TK%04X", static_cast<unsigned>(drive.controller_id));
-        m.controller = name;
+        m.controller = controller_name(drive.controller_id).text;
     }
     if (drive.has(CommandId::read_fid)) {
         const FlashFields& fields = drive.flash_id.fields;

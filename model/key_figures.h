@@ -7,22 +7,16 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
+#include "model/drive_identity.h"
 #include "model/health_verdict.h"
 
 namespace torvik {
 
 struct DriveModel;
 
-// The drive's identity: the NVMe Identify page's texts when it was read, else the bridge's
-// INQUIRY texts. Padding is trimmed; the bytes are the drive's own (not made printable).
-struct DriveKey {
-    std::string serial;
-    std::string model;
-    std::string firmware;
-    bool from_nvme = false;  // from the NVMe Identify page rather than the bridge
-};
-
+// The run's identity of the drive, as the model holds it (DriveModel::drive_identity).
 DriveKey drive_key(const DriveModel& drive);
 
 struct KeyFigures {
@@ -41,6 +35,8 @@ struct KeyFigures {
     // From the controller's extended SMART page and the flash geometry (sysinfo page).
     std::optional<std::uint64_t> average_erase_count;
     std::optional<std::uint32_t> rated_pe_cycles;  // absent when the page gives 0
+    std::optional<unsigned> life_used;             // the extended SMART page's life used, percent
+    std::optional<unsigned> life_remaining;        // and its life remaining, percent
     // From the same NVMe page as the health figures; absent without it.
     std::optional<unsigned> critical_warning;  // the bits, see kCriticalWarnings
     std::optional<unsigned> spare_threshold;   // percent
@@ -48,9 +44,6 @@ struct KeyFigures {
     // The thresholds the NVMe Identify page declares; absent when it declares none (0 K).
     std::optional<std::int32_t> warning_temperature_celsius;
     std::optional<std::int32_t> critical_temperature_celsius;
-    // The controller's extended SMART life figures, in percent; absent when the page lacks them.
-    std::optional<std::uint64_t> vendor_life_used;
-    std::optional<std::uint64_t> vendor_life_remaining;
 };
 
 KeyFigures key_figures(const DriveModel& drive);

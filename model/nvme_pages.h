@@ -132,6 +132,24 @@ inline constexpr const char* kCriticalWarnings[] = {
     "volatile memory failed",            // bit 4
 };
 
+// The text of critical warning bit `bit`; nullptr for a bit the log does not name.
+constexpr const char* critical_warning_text(unsigned bit) {
+    return bit < std::size(kCriticalWarnings) ? kCriticalWarnings[bit] : nullptr;
+}
+
+// The texts of a critical warning's set bits that have one, lowest bit first.
+struct CriticalWarningTexts {
+    std::array<const char*, std::size(kCriticalWarnings)> texts{};
+    std::size_t count = 0;
+    const char* const* begin() const { return texts.data(); }
+    const char* const* end() const { return texts.data() + count; }
+};
+
+CriticalWarningTexts critical_warning_texts(std::uint64_t warning);
+
+// The same texts joined with "; "; empty when none is set.
+std::string joined_critical_warnings(std::uint64_t warning);
+
 inline constexpr std::int32_t kKelvinOffset = 273;
 inline constexpr std::uint32_t kBytesPerDataUnit = 512000;  // a thousand 512-byte units
 

@@ -1,5 +1,6 @@
 // The page decoders: each reads its page through the rows of its definition.
 #include <algorithm>
+#include <cstdio>
 
 #include "model/controller_pages.h"
 #include "model/nvme_pages.h"
@@ -39,6 +40,28 @@ NvmeSmartHealth decode_nvme_smart(const std::uint8_t* smart) {
         out.values[i] = read_wide(smart, kNvmeSmartFields[i]);
     out.any = any_non_zero(smart, command_info(CommandId::nvme_smart_log).length);
     return out;
+}
+
+CriticalWarningTexts critical_warning_texts(std::uint64_t warning) {
+    CriticalWarningTexts out;
+    for (unsigned bit = 0; bit < std::size(kCriticalWarnings); ++bit) {
+        if ((warning >> bit & 1) != 0)
+            out.texts[out.count++] = kCriticalWarnings[bit];
+    }
+    return out;
+}
+
+std::string joined_critical_warnings(std::uint64_t warning) {
+    std::string joined;
+    for (const char* text : critical_warning_texts(warning))
+        joined.append(joined.empty() ? "" : "; ").append(text);
+    return joined;
+}
+
+ControllerName controller_name(std::uint16_t controller_id) {
+    ControllerName name{};
+    std::snprintf(name.text, sizeof name.text, "TK%04X", static_cast<unsigned>(controller_id));
+    return name;
 }
 
 bool controller_supported(std::uint16_t controller_id) {

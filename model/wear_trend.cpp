@@ -1,6 +1,7 @@
 #include "model/wear_trend.h"
 
 #include <limits>
+#include <string_view>
 
 #include "common/utc_time.h"
 #include "model/health_verdict.h"
@@ -16,20 +17,6 @@ constexpr std::uint64_t kMax64 = std::numeric_limits<std::uint64_t>::max();
 
 std::uint64_t saturated_sum(std::uint64_t a, std::uint64_t b) {
     return a > kMax64 - b ? kMax64 : a + b;
-}
-
-void count(Counter& c, std::int64_t time, const std::optional<std::uint64_t>& value) {
-    if (!value)
-        return;
-    if (!c.known) {
-        c = Counter{true, time, time, *value, *value, *value, 0};
-        return;
-    }
-    if (*value < c.raw)
-        c.offset = saturated_sum(c.offset, c.raw);  // restarted from zero
-    c.raw = *value;
-    c.last = saturated_sum(c.offset, *value);
-    c.last_time = time;
 }
 
 // The counter's rise per day over its span; none under a day.
@@ -49,7 +36,132 @@ std::optional<std::uint64_t> continued(const Counter& c, const std::optional<std
     return raw ? std::optional<std::uint64_t>(c.last) : std::nullopt;
 }
 
+using Line = WearTrendBuilder::Line;
+
+// The line of one source and when it reaches 100 %, into t; false with the reason set when it
+// gives no date.
+bool project(const Line& line, WearTrend& t) {
+    const double n = static_cast<double>(line.n);
+    const double spread = n * line.sxx - line.sx * line.sx;
+    t.window_records = line.n;
+    t.window_start = line.start;
+    t.window_end = line.end;
+    if (line.n > 0 && line.last >= kWornOut) {
+        t.not_projected = "100% used reached";
+        t.not_projected_code = "reached";
+        return false;
+    }
+    if (line.n < 2) {
+        t.not_projected = std::string("not enough history: fewer than two records with ") +
+                          trend_source_words(t.source) + " in the last 365 days";
+        t.not_projected_code = "too_few_records";
+        return false;
+    }
+    if (line.end - line.start < kSecondsPerDay || spread <= 0) {
+        t.not_projected = "not enough history: the records are less than a day apart";
+        t.not_projected_code = "too_short";
+        return false;
+    }
+    t.slope_per_day = (n * line.sxy - line.sx * line.sy) / spread;
+    t.intercept = (line.sy - t.slope_per_day * line.sx) / n;
+    if (!(t.slope_per_day > 0)) {
+        t.not_projected = "not enough history: no change in wear";
+        t.not_projected_code = "no_change";
+        return false;
+    }
+    const double at =
+        static_cast<double>(line.start) +
+        (static_cast<double>(kWornOut) - t.intercept) / t.slope_per_day * kSecondsPerDayF;
+    // Not before the last record, which is below 100 %. A date past the last one a time can show
+    // is kept just past it, so that the outputs can say "after 9999" rather than name that day.
+    t.projected_end_time = at > static_cast<double>(kLastUtcSecond) ? kLastUtcSecond + 1
+                           : at <= static_cast<double>(line.end)    ? line.end
+                                                                    : static_cast<std::int64_t>(at);
+    t.not_projected.clear();
+    t.not_projected_code = "";
+    return true;
+}
+
+std::string year_month(std::int64_t time) {
+    return format_utc_time(time).substr(0, 7);
+}
+
 }  // namespace
+
+const char* trend_source_name(TrendSource source) {
+    switch (source) {
+        case TrendSource::erase_counts:
+            return "erase_counts";
+        case TrendSource::vendor_life:
+            return "vendor_life";
+        case TrendSource::percentage_used:
+            break;
+    }
+    return "percentage_used";
+}
+
+const char* trend_source_words(TrendSource source) {
+    switch (source) {
+        case TrendSource::erase_counts:
+            return "erase counts against the rated P/E cycles";
+        case TrendSource::vendor_life:
+            return "the vendor's life used figure";
+        case TrendSource::percentage_used:
+            break;
+    }
+    return "percentage used";
+}
+
+void WearTrendBuilder::Line::add(std::int64_t time, double value) {
+    if (n == 0)
+        start = time;
+    end = time;
+    const double x = static_cast<double>(time - start) / kSecondsPerDayF;
+    ++n;
+    sx += x;
+    sy += value;
+    sxx += x * x;
+    sxy += x * value;
+    last = value;
+}
+
+void WearTrendBuilder::count(Counter& c, std::int64_t time,
+                             const std::optional<std::uint64_t>& value) {
+    if (!value)
+        return;
+    if (!c.known) {
+        c = Counter{true, time, time, *value, *value, *value, 0};
+        return;
+    }
+    if (*value < c.raw) {
+        c.offset = saturated_sum(c.offset, c.raw);  // restarted from zero
+        ++controller_resets_;
+    }
+    c.raw = *value;
+    c.last = saturated_sum(c.offset, *value);
+    c.last_time = time;
+}
+
+void judge_projected_wear(HealthAssessment& health, const WearTrend& trend, std::int64_t now) {
+    if (!trend.projected_end_time)
+        return;
+    const std::int64_t left = *trend.projected_end_time - now;
+    if (left >= std::int64_t{kWearHorizonDays} * kSecondsPerDay)
+        return;
+    const std::int64_t days = left <= 0 ? 0 : left / kSecondsPerDay;
+    const std::string runs =
+        std::to_string(trend.window_records) + (trend.window_records == 1 ? " run" : " runs");
+    std::string text = "projected to reach 100% used about " +
+                       year_month(*trend.projected_end_time) + " (in " + std::to_string(days) +
+                       (days == 1 ? " day" : " days") + ", from " + runs + ")";
+    if (trend.source != TrendSource::percentage_used)
+        text += std::string(" by ") + trend_source_words(trend.source);
+    health.reasons.push_back(HealthReason{HealthLevel::warning, "projected_wear",
+                                          Uint128{0, static_cast<std::uint64_t>(days)}, "days",
+                                          std::move(text), "history"});
+    if (health.verdict == HealthVerdict::passed || health.verdict == HealthVerdict::unknown)
+        health.verdict = HealthVerdict::warning;
+}
 
 WearTrendBuilder::WearTrendBuilder(std::int64_t now)
     : window_start_(now - std::int64_t{kWearWindowDays} * kSecondsPerDay) {
@@ -60,8 +172,8 @@ void WearTrendBuilder::restart() {
     ++restarts_;
     records_ = 0;
     used_ = written_ = hours_ = erases_ = Counter{};
-    n_ = 0;
-    sx_ = sy_ = sxx_ = sxy_ = 0;
+    for (Line& line : lines_)
+        line = Line{};
     chart_.clear();
     stride_ = 1;
     seen_ = 0;
@@ -86,24 +198,25 @@ bool WearTrendBuilder::add(const WearPoint& point) {
     count(hours_, point.time, point.power_on_hours);
     count(erases_, point.time, point.average_erase_count);
 
-    if (point.percentage_used && point.time >= window_start_) {
-        if (n_ == 0)
-            line_start_ = point.time;
-        line_end_ = point.time;
-        const double x = static_cast<double>(point.time - line_start_) / kSecondsPerDayF;
-        const double y = *point.percentage_used;
-        ++n_;
-        sx_ += x;
-        sy_ += y;
-        sxx_ += x * x;
-        sxy_ += x * y;
+    if (point.time >= window_start_) {
+        if (point.percentage_used)
+            lines_[0].add(point.time, *point.percentage_used);
+        if (point.average_erase_count && point.rated_pe_cycles && *point.rated_pe_cycles != 0)
+            lines_[1].add(point.time, static_cast<double>(erases_.last) * 100.0 /
+                                          static_cast<double>(*point.rated_pe_cycles));
+        if (point.life_used)
+            lines_[2].add(point.time, *point.life_used);
     }
 
     // The chart keeps every stride-th point; when full, every other one goes and the stride
     // doubles, so the kept points stay evenly spread over the whole history.
-    last_ = WearPoint{
-        point.time, point.percentage_used, continued(written_, point.data_written_bytes),
-        continued(hours_, point.power_on_hours), continued(erases_, point.average_erase_count)};
+    last_ = WearPoint{point.time,
+                      point.percentage_used,
+                      continued(written_, point.data_written_bytes),
+                      continued(hours_, point.power_on_hours),
+                      continued(erases_, point.average_erase_count),
+                      point.rated_pe_cycles,
+                      point.life_used};
     last_in_chart_ = false;
     if (seen_++ % stride_ == 0) {
         if (chart_.size() == kWearChartPoints) {
@@ -131,33 +244,31 @@ WearTrend WearTrendBuilder::finish() const {
     t.percentage_used_per_30_days = per_30_days(used_);
     t.pe_cycles_per_30_days = per_30_days(erases_);
 
-    t.window_records = n_;
-    t.window_start = line_start_;
-    t.window_end = line_end_;
-    const double n = static_cast<double>(n_);
-    const double spread = n * sxx_ - sx_ * sx_;
-    if (n_ < 2) {
-        t.not_projected =
-            "not enough history: fewer than two records with percentage used in the "
-            "last 365 days";
-    } else if (line_end_ - line_start_ < kSecondsPerDay || spread <= 0) {
-        t.not_projected = "not enough history: the records are less than a day apart";
-    } else {
-        t.slope_per_day = (n * sxy_ - sx_ * sy_) / spread;
-        t.intercept = (sy_ - t.slope_per_day * sx_) / n;
-        if (t.slope_per_day <= 0) {
-            t.not_projected = "not enough history: no change in wear";
-        } else {
-            const double at =
-                static_cast<double>(line_start_) +
-                (static_cast<double>(kWornOut) - t.intercept) / t.slope_per_day * kSecondsPerDayF;
-            // A date past the last one a time can show is kept just past it, so that the
-            // outputs can say "after 9999" rather than name that last day.
-            t.projected_end_time = at > static_cast<double>(kLastUtcSecond)
-                                       ? kLastUtcSecond + 1
-                                       : static_cast<std::int64_t>(at);
+    t.controller_resets = controller_resets_;
+    t.restarts = restarts_;
+    t.out_of_order = out_of_order_;
+    // The first source that gives a date; else the reason of the first one the records hold at
+    // all (or of percentage used when they hold none).
+    std::optional<WearTrend> first_reason;
+    for (const TrendSource source :
+         {TrendSource::percentage_used, TrendSource::erase_counts, TrendSource::vendor_life}) {
+        const Line& line = lines_[static_cast<std::size_t>(source)];
+        if (line.n == 0 && source != TrendSource::percentage_used)
+            continue;
+        WearTrend tried = t;
+        tried.source = source;
+        if (project(line, tried)) {
+            t = std::move(tried);
+            first_reason.reset();
+            break;
         }
+        if (!first_reason || (first_reason->window_records == 0 && line.n > 0))
+            first_reason = std::move(tried);
+        if (std::string_view(first_reason->not_projected_code) == "reached")
+            break;
     }
+    if (first_reason)
+        t = std::move(*first_reason);
 
     t.chart = chart_;
     if (!last_in_chart_ && records_ > 0) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "model/health_verdict.h"
+
 namespace torvik {
 
 // One run of the drive, as its history line or the current run holds it.
@@ -18,10 +20,26 @@ struct WearPoint {
     std::optional<std::uint64_t> data_written_bytes;
     std::optional<std::uint64_t> power_on_hours;
     std::optional<std::uint64_t> average_erase_count;
+    std::optional<std::uint32_t> rated_pe_cycles;  // what the erase count is measured against
+    std::optional<unsigned> life_used;             // the vendor pages' life used, in percent
 };
+
+// What the projection of wear rests on: the first of these whose records give one.
+enum class TrendSource {
+    percentage_used,  // the NVMe log's percentage used
+    erase_counts,     // the average erase count against the rated P/E cycles
+    vendor_life,      // the vendor pages' life used figure
+};
+
+// "percentage_used", "erase_counts", "vendor_life"; and in words: "percentage used", ...
+const char* trend_source_name(TrendSource source);
+const char* trend_source_words(TrendSource source);
 
 inline constexpr std::size_t kWearChartPoints = 500;  // at most, thinned evenly
 inline constexpr int kWearWindowDays = 365;           // the projection rests on these last days
+// A projection of 100 % used within fewer days than these makes the verdict WARNING; the alert
+// rule shipped beside the metrics uses the same horizon.
+inline constexpr int kWearHorizonDays = 90;
 
 struct WearTrend {
     std::size_t records = 0;      // points of the drive counted, the current run included
@@ -32,9 +50,11 @@ struct WearTrend {
     std::optional<double> percentage_used_per_30_days;
     std::optional<double> pe_cycles_per_30_days;  // where the erase count is known
 
-    // The least-squares line of percentage used over the window's points, and when it reaches
-    // 100 % (kLastUtcSecond + 1 for any time after 9999); absent with the reason in not_projected
-    // ("not enough history" and why).
+    // The least-squares line of the source's percentage over the window's points, and when it
+    // reaches 100 % (kLastUtcSecond + 1 for any time after 9999); absent with the reason in
+    // not_projected ("not enough history" and why) and not_projected_code ("too_few_records",
+    // "too_short", "no_change", or "reached" for a drive at or past 100 % already).
+    TrendSource source = TrendSource::percentage_used;
     std::optional<std::int64_t> projected_end_time;
     std::int64_t window_start = 0;  // the first and last time the line rests on
     std::int64_t window_end = 0;
@@ -42,10 +62,23 @@ struct WearTrend {
     double slope_per_day = 0;  // percentage used per day, and its value at window_start
     double intercept = 0;
     std::string not_projected;
+    const char* not_projected_code = "";
+
+    // Records that did not simply rise: counters that restarted from zero, falls of percentage used
+    // (the trend started again), records not later than the one before; and the file's records of
+    // other drives, which the trend left out (counted by the reader of the file).
+    std::size_t controller_resets = 0;
+    std::size_t restarts = 0;
+    std::size_t out_of_order = 0;
+    std::size_t other_drive = 0;
 
     // For the chart: the points in time order, at most kWearChartPoints.
     std::vector<WearPoint> chart;
 };
+
+// The reason a projection of 100 % used within kWearHorizonDays of now gives the verdict, last
+// among the reasons (field "projected_wear"), WARNING at least; nothing otherwise.
+void judge_projected_wear(HealthAssessment& health, const WearTrend& trend, std::int64_t now);
 
 // Builds a WearTrend from one drive's points fed in time order, the current run last, in
 // bounded memory: running sums for the line, a chart thinned evenly as it fills.
@@ -72,6 +105,7 @@ class WearTrendBuilder {
 
     std::size_t out_of_order() const { return out_of_order_; }
     std::size_t restarts() const { return restarts_; }
+    std::size_t controller_resets() const { return controller_resets_; }
 
     // A counter that may restart from zero, continued across restarts.
     struct Counter {
@@ -84,12 +118,24 @@ class WearTrendBuilder {
         std::uint64_t offset = 0;  // what earlier restarts add
     };
 
+    // The running sums of one source's least-squares line; x in days from its first point.
+    struct Line {
+        std::size_t n = 0;
+        std::int64_t start = 0;
+        std::int64_t end = 0;
+        double sx = 0, sy = 0, sxx = 0, sxy = 0;
+        double last = 0;  // the last value added
+        void add(std::int64_t time, double value);
+    };
+
   private:
     void restart();
+    void count(Counter& c, std::int64_t time, const std::optional<std::uint64_t>& value);
 
     std::int64_t window_start_;
     std::size_t out_of_order_ = 0;
     std::size_t restarts_ = 0;
+    std::size_t controller_resets_ = 0;
 
     std::size_t records_ = 0;
     std::int64_t first_time_ = 0;
@@ -100,12 +146,8 @@ class WearTrendBuilder {
     Counter hours_;
     Counter erases_;
 
-    // The line's running sums over the window's points with percentage used; x in days from
-    // the first of them.
-    std::size_t n_ = 0;
-    std::int64_t line_start_ = 0;
-    std::int64_t line_end_ = 0;
-    double sx_ = 0, sy_ = 0, sxx_ = 0, sxy_ = 0;
+    // The lines over the window's points, one for each source, by TrendSource.
+    Line lines_[3];
 
     std::vector<WearPoint> chart_;
     std::size_t stride_ = 1;  // every stride-th point enters the chart

@@ -5,7 +5,6 @@
 
 #include "common/printable_text.h"
 #include "model/drive_model.h"
-#include "model/drive_reader.h"
 #include "report/ata_smart_table.h"
 #include "report/controller_config.h"
 #include "report/health_log.h"
@@ -16,11 +15,9 @@
 
 namespace torvik {
 
-namespace {
-
 // The report's failure line of a query step, with the command's name and the code it left, and
-// its dump either way.
-void finish_command(ReportContext& ctx, CommandId id, bool dump) {
+// its dump when asked for.
+void report_command(ReportContext& ctx, CommandId id, bool dump) {
     const CommandInfo& command = command_info(id);
     const RecordedCommand& recorded = ctx.model.commands[static_cast<std::size_t>(id)];
     if (recorded.failed && command.failure_name != nullptr) {
@@ -29,10 +26,12 @@ void finish_command(ReportContext& ctx, CommandId id, bool dump) {
     }
     if (!dump)
         return;
-    const FileResult outcome = write_dump(ctx.files, ctx.link.console, command.dump_name,
+    const FileResult outcome = write_dump(ctx.files, ctx.console, command.dump_name,
                                           recorded.reply.data(), recorded.reply.size());
     ctx.model.file(command.dump_name, outcome);
 }
+
+namespace {
 
 void print_identity_lines(ReportContext& ctx) {
     const DriveModel& m = ctx.model;
@@ -57,8 +56,7 @@ void print_flash_id_line(ReportContext& ctx, const char* label, const FlashReadi
 
 void print_controller_lines(ReportContext& ctx) {
     const DriveModel& m = ctx.model;
-    report_printf(ctx, "Controller: TK%02X%02X (from firmware)\n", m.controller_id >> 8u,
-                  m.controller_id & 0xFFu);
+    report_printf(ctx, "Controller: %s (from firmware)\n", controller_name(m.controller_id).text);
     if (flash_id_present(m.flash_id.bytes))
         print_flash_id_line(ctx, "FlashID: ", m.flash_id);
 }
@@ -78,46 +76,39 @@ void print_bank_lines(ReportContext& ctx) {
 // is closed before the bridge reads.
 void write_controller_sections(ReportContext& ctx) {
     const std::string block = configuration_block(ctx.model.geometry, ctx.model.slc_cache);
-    std::fputs(block.c_str(), ctx.link.console);
+    std::fputs(block.c_str(), ctx.console);
     if (ctx.report_file != nullptr) {
         ctx.report_file->print(block.c_str());
         ctx.report_file->print("\n");
     }
     write_ata_smart_table(ctx.report_file, ctx.model.attribute_slots);
-    const FileResult outcome = write_health_log(ctx.files, ctx.link.console, ctx.model);
+    const FileResult outcome = write_health_log(ctx.files, ctx.console, ctx.model);
     ctx.model.file(kHealthLogFileName, outcome);
 }
 
-// The manifest beside the dumps, so that replay can answer every command as this run saw it.
+}  // namespace
+
 void write_run_manifest(ReportContext& ctx) {
     const std::string text = format_manifest(ctx.model.manifest());
     const FileResult outcome = write_text_file(ctx.files, ctx.diagnostics, kManifestFileName, text);
     ctx.model.file(kManifestFileName, outcome);
 }
 
-}  // namespace
-
-void run_drive_report(ReportContext& ctx) {
-    ReadHooks hooks;
-    hooks.command_done = [&ctx](CommandId id, bool dump) { finish_command(ctx, id, dump); };
-    hooks.stage_done = [&ctx](ReadStage stage) {
-        switch (stage) {
-            case ReadStage::identity:
-                print_identity_lines(ctx);
-                break;
-            case ReadStage::controller:
-                print_controller_lines(ctx);
-                break;
-            case ReadStage::banks:
-                print_bank_lines(ctx);
-                break;
-            case ReadStage::controller_pages:
-                write_controller_sections(ctx);
-                break;
-        }
-    };
-    read_drive(ctx.link, ctx.model, hooks, ctx.any_controller_bridge_reads);
-    write_run_manifest(ctx);
+void report_stage(ReportContext& ctx, ReadStage stage) {
+    switch (stage) {
+        case ReadStage::identity:
+            print_identity_lines(ctx);
+            break;
+        case ReadStage::controller:
+            print_controller_lines(ctx);
+            break;
+        case ReadStage::banks:
+            print_bank_lines(ctx);
+            break;
+        case ReadStage::controller_pages:
+            write_controller_sections(ctx);
+            break;
+    }
 }
 
 }  // namespace torvik

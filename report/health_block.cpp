@@ -20,10 +20,7 @@ std::string nvme_summary(const NvmeSmartHealth& s) {
     const auto kelvin = static_cast<std::uint16_t>(s[kSmartCompositeTemperature]);
     if (kelvin != 0)  // 0: the drive has no composite temperature sensor
         out += ", " + std::to_string(kelvin_to_celsius(kelvin)) + " C";
-    const std::uint64_t hours = s[kSmartPowerOnHours];
-    const std::uint64_t days = hours / 24;
-    out += ", " + grouped_digits(hours) + " h (" + grouped_digits(days) +
-           (days == 1 ? " day)" : " days)");
+    out += ", " + hours_and_days(s[kSmartPowerOnHours]);
     out += ", " + decimal_bytes(data_unit_bytes(s.values[kSmartDataUnitsWritten])) + " written";
     out += ", " + decimal_bytes(data_unit_bytes(s.values[kSmartDataUnitsRead])) + " read";
     return out;
@@ -64,16 +61,10 @@ std::string verdict_word(HealthVerdict verdict, bool colour) {
 std::string health_summary(const HealthAssessment& health, const DriveModel* drive) {
     if (drive == nullptr)
         return "the drive was not examined";
-    switch (health.source) {
-        case HealthSource::nvme_smart_bridge:
-            return nvme_summary(drive->smart_bridge);
-        case HealthSource::nvme_smart_controller:
-            return nvme_summary(drive->smart_controller);
-        case HealthSource::extended_smart:
-            return vendor_summary(drive->extended_smart);
-        case HealthSource::none:
-            break;
-    }
+    if (const NvmeSmartHealth* smart = judged_smart_log(*drive))
+        return nvme_summary(*smart);
+    if (health.source == HealthSource::extended_smart)
+        return vendor_summary(drive->extended_smart);
     return "no health figures could be read";
 }
 

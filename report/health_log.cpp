@@ -31,17 +31,8 @@ unsigned celsius(std::uint64_t kelvin) {
 
 void write_critical_warning(OutputFile* log, const char* label, std::uint64_t warning) {
     log->printf("%s: %u", label, static_cast<unsigned>(warning));
-    if (warning != 0) {
-        log->print(" (");
-        const char* separator = "";
-        for (std::size_t bit = 0; bit < std::size(kCriticalWarnings); ++bit) {
-            if ((warning >> bit & 1) == 0)
-                continue;
-            log->printf("%s%s", separator, kCriticalWarnings[bit]);
-            separator = "; ";
-        }
-        log->print(")");
-    }
+    if (warning != 0)
+        log->printf(" (%s)", joined_critical_warnings(warning).c_str());
     log->print("\n");
 }
 

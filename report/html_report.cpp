@@ -123,44 +123,6 @@ std::string hex_id(std::uint64_t value, int digits) {
     return text;
 }
 
-// Hours as a person reads them: "1,380 h (57 days)".
-std::string hours_and_days(std::uint64_t hours) {
-    return grouped_digits(hours) + " h (" + grouped_digits(hours / 24) +
-           (hours / 24 == 1 ? " day)" : " days)");
-}
-
-// What a command's page holds, in words: the failure boxes and the "not read" notes name it.
-const char* page_words(CommandId id) {
-    switch (id) {
-        case CommandId::inquiry:
-            return "the drive's identity (INQUIRY)";
-        case CommandId::read_capacity10:
-        case CommandId::read_capacity16:
-            return "the drive's size (READ CAPACITY)";
-        case CommandId::read_fid:
-            return "the flash ID";
-        case CommandId::read_info:
-            return "the controller's identity";
-        case CommandId::sysinfo:
-            return "the system information page (configuration, system and flash status)";
-        case CommandId::fidall:
-            return "the flash IDs of every bank";
-        case CommandId::infoblock:
-            return "the attribute configuration page (attribute slots, SLC cache)";
-        case CommandId::id:
-            return "the identification page";
-        case CommandId::smart:
-            return "the controller's copy of the NVMe SMART / Health log";
-        case CommandId::smartext:
-            return "the extended SMART page";
-        case CommandId::nvme_identify:
-            return "the NVMe Identify page";
-        case CommandId::nvme_smart_log:
-            return "the NVMe SMART / Health log";
-    }
-    return "a page";
-}
-
 // Where the verdict's figures came from, in words.
 const char* source_words(HealthSource source) {
     switch (source) {
@@ -295,7 +257,7 @@ std::string reason_level(const HealthAssessment& health, const char* field) {
     return "";
 }
 
-void header(Page& page, const JsonRunInfo& run, const DriveModel& drive) {
+void header(Page& page, const RunInfo& run, const DriveModel& drive) {
     const HealthVerdict verdict = drive.health.verdict;
     const char* cls = verdict == HealthVerdict::passed    ? "ok"
                       : verdict == HealthVerdict::warning ? "warning"
@@ -330,11 +292,10 @@ void header(Page& page, const JsonRunInfo& run, const DriveModel& drive) {
         }
     }
     if (drive.has(CommandId::read_info)) {
-        char name[8];
-        std::snprintf(name, sizeof name, "TK%04X", static_cast<unsigned>(drive.controller_id));
-        row("Controller", name + std::string(drive.controller_supported
-                                                 ? " (supported)"
-                                                 : " (not supported: the report stops here)"));
+        row("Controller", controller_name(drive.controller_id).text +
+                              std::string(drive.controller_supported
+                                              ? " (supported)"
+                                              : " (not supported: the report stops here)"));
     }
     std::string where = "Drive " + std::to_string(run.drive) + " on " + html_escape(run.bus);
     if (!run.simulation.empty()) {
@@ -372,7 +333,7 @@ void failures_alert(Page& page, const DriveModel& drive) {
             page.add(std::string(i == 0                   ? ""
                                  : i + 1 == limits.size() ? " and "
                                                           : ", ") +
-                     html_escape(page_words(limits[i].command)));
+                     html_escape(command_info(limits[i].command).words));
         }
         page.add(std::string(" through its tunnel (error ") + error +
                  "). Some bridges cannot: this is a limitation of the bridge, not a fault of the "
@@ -392,7 +353,7 @@ void failures_alert(Page& page, const DriveModel& drive) {
         std::snprintf(error, sizeof error, "0x%x", static_cast<unsigned>(f.error));
         page.add(
             "<tr class=\"failed\"><td>FAILED " + html_escape(command.page_name) + "</td><td>" +
-            html_escape(page_words(f.command)) + "</td><td>" + html_escape(command.dump_name) +
+            html_escape(command.words) + "</td><td>" + html_escape(command.dump_name) +
             "</td><td>" + error + "</td><td>" +
             (command.failure_name != nullptr ? html_escape(command.failure_name) : std::string()) +
             "</td></tr>");
@@ -405,8 +366,9 @@ void failures_alert(Page& page, const DriveModel& drive) {
 bool not_read(Page& page, const DriveModel& drive, CommandId id, const char* title) {
     if (!drive.commands[static_cast<std::size_t>(id)].failed)
         return false;
-    page.add(std::string("<section><h2>") + title + "</h2><p class=\"na\">Not read: " +
-             html_escape(page_words(id)) + " failed, so its figures are not shown.</p></section>");
+    page.add(std::string("<section><h2>") + title +
+             "</h2><p class=\"na\">Not read: " + html_escape(command_info(id).words) +
+             " failed, so its figures are not shown.</p></section>");
     return true;
 }
 
@@ -516,12 +478,10 @@ void vendor_figures(Page& page, const DriveModel& drive) {
         page.add("<p>No health figures could be read from the drive.</p>");
 }
 
-void key_figures(Page& page, const DriveModel& drive) {
+void key_figures_section(Page& page, const DriveModel& drive) {
     page.add("<section><h2>Key health figures</h2><div class=\"gauges\">");
-    if (drive.health.source == HealthSource::nvme_smart_bridge)
-        nvme_figures(page, drive, drive.smart_bridge);
-    else if (drive.health.source == HealthSource::nvme_smart_controller)
-        nvme_figures(page, drive, drive.smart_controller);
+    if (const NvmeSmartHealth* smart = judged_smart_log(drive))
+        nvme_figures(page, drive, *smart);
     else
         vendor_figures(page, drive);
     page.add("</div></section>");
@@ -695,13 +655,9 @@ void nvme_smart_section(Page& page, const NvmeSmartHealth& smart, const char* ti
         const FieldDef& field = kNvmeSmartFields[i];
         if (i == kSmartCriticalWarning) {
             const std::uint64_t warning = smart[i];
-            std::string texts;
-            for (std::size_t bit = 0; bit < std::size(kCriticalWarnings); ++bit) {
-                if ((warning >> bit & 1) != 0)
-                    texts += (texts.empty() ? " (" : "; ") + std::string(kCriticalWarnings[bit]);
-            }
-            rows.push_back(
-                {field.name, html_escape(decimal(warning) + (texts.empty() ? "" : texts + ")"))});
+            const std::string texts = joined_critical_warnings(warning);
+            rows.push_back({field.name, html_escape(decimal(warning) +
+                                                    (texts.empty() ? "" : " (" + texts + ")"))});
         } else if (field.unit == Unit::kelvin) {
             const auto kelvin = static_cast<std::uint16_t>(smart[i]);
             const bool sensor = i != kSmartCompositeTemperature;
@@ -808,7 +764,7 @@ std::string html_escape(const std::string& text) {
     return out;
 }
 
-std::string html_report(const JsonRunInfo& run, const DriveModel& drive) {
+std::string html_report(const RunInfo& run, const DriveModel& drive) {
     Page page;
     const std::string verdict = verdict_name(drive.health.verdict);
     page.add(
@@ -820,7 +776,7 @@ std::string html_report(const JsonRunInfo& run, const DriveModel& drive) {
         "Health " + verdict + "</title><style>" + kStyle + "</style></head><body><main>");
     header(page, run, drive);
     failures_alert(page, drive);
-    key_figures(page, drive);
+    key_figures_section(page, drive);
     if (drive.trend)
         page.add(wear_chart_section(*drive.trend));
     flash_section(page, drive);

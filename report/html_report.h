@@ -11,12 +11,12 @@
 
 namespace torvik {
 
-struct JsonRunInfo;
+struct RunInfo;
 struct DriveModel;
 
 inline constexpr const char* kHtmlReportFileName = "torvik_usb_pssd_flash_id.html";
 
-std::string html_report(const JsonRunInfo& run, const DriveModel& drive);
+std::string html_report(const RunInfo& run, const DriveModel& drive);
 
 // Text for an HTML text node or attribute value: markup characters become references, and any
 // byte that is not printable ASCII becomes U+FFFD, so drive texts can neither inject markup nor

@@ -14,6 +14,7 @@
 #include "flashid/flash_id.h"
 #include "model/attribute_table.h"
 #include "model/drive_model.h"
+#include "model/key_figures.h"
 #include "platform/storage_descriptor.h"
 #include "report/drive_list.h"
 #include "report/report_output.h"
@@ -75,6 +76,8 @@ Json identity(const DriveModel& model) {
         out["model"] = model.identity.model;
         out["revision"] = model.identity.revision;
         out["serial"] = model.identity.serial;
+        if (std::string hex = serial_hex(identify_text(model.identity.serial)); !hex.empty())
+            out["serial_hex"] = std::move(hex);
     }
     if (model.last_lba) {
         out["last_lba"] = json_integer(*model.last_lba);
@@ -86,10 +89,8 @@ Json identity(const DriveModel& model) {
 Json controller(const DriveModel& model) {
     Json out = Json::object();
     if (model.has(CommandId::read_info)) {
-        char name[8];
-        std::snprintf(name, sizeof name, "TK%04X", static_cast<unsigned>(model.controller_id));
         out["id"] = model.controller_id;
-        out["name"] = name;
+        out["name"] = controller_name(model.controller_id).text;
     }
     out["supported"] = model.controller_supported;
     return out;
@@ -160,10 +161,8 @@ Json nvme_smart(const NvmeSmartHealth& smart) {
         if (i == kSmartCriticalWarning) {
             const std::uint64_t warning = smart[i];
             Json texts = Json::array();
-            for (std::size_t bit = 0; bit < std::size(kCriticalWarnings); ++bit) {
-                if ((warning >> bit & 1) != 0)
-                    texts.push_back(kCriticalWarnings[bit]);
-            }
+            for (const char* text : critical_warning_texts(warning))
+                texts.push_back(text);
             out[field.name] = {{"value", warning}, {"texts", texts}};
         } else if (i == kSmartCompositeTemperature) {
             out[field.name] = temperature(static_cast<std::uint16_t>(smart[i]));
@@ -239,7 +238,12 @@ Json trend(const WearTrend& trend) {
                 {"elapsed_days", rate(trend.elapsed_days)},
                 {"bytes_written_per_day", rate(trend.bytes_written_per_day)},
                 {"percentage_used_per_30_days", rate(trend.percentage_used_per_30_days)},
-                {"pe_cycles_per_30_days", rate(trend.pe_cycles_per_30_days)}};
+                {"pe_cycles_per_30_days", rate(trend.pe_cycles_per_30_days)},
+                {"source", trend_source_name(trend.source)},
+                {"controller_resets", trend.controller_resets},
+                {"restarts", trend.restarts},
+                {"out_of_order", trend.out_of_order},
+                {"other_drive", trend.other_drive}};
     if (trend.projected_end_time) {
         out["projection"] = {{"end_time", format_utc_time(*trend.projected_end_time)},
                              {"window_start", format_utc_time(trend.window_start)},
@@ -248,6 +252,7 @@ Json trend(const WearTrend& trend) {
                              {"slope_per_day", rate(trend.slope_per_day)}};
     } else {
         out["not_projected"] = trend.not_projected;
+        out["not_projected_code"] = trend.not_projected_code;
     }
     return out;
 }
@@ -311,7 +316,7 @@ Json flash_id_json(const FlashReading& flash) {
 }
 
 // The whole document of a run.
-Json json_report(const JsonRunInfo& run, const DriveModel& model) {
+Json json_report(const RunInfo& run, const DriveModel& model) {
     Json doc;
     doc["json_format_version"] = kJsonFormatVersion;
     doc["tool"] = {{"name", "torvik_usb_pssd_flash_id"},
@@ -354,6 +359,8 @@ Json json_report(const JsonRunInfo& run, const DriveModel& model) {
         Json out = Json::object();
         out[kIdentifyModel.name] = identify_text(identify.model_number);
         out[kIdentifySerial.name] = identify_text(identify.serial_number);
+        if (std::string hex = serial_hex(identify_text(identify.serial_number)); !hex.empty())
+            out["serial_hex"] = std::move(hex);
         out[kIdentifyFirmware.name] = identify_text(identify.firmware_revision);
         if (identify.warning_temperature != 0)
             out[kIdentifyWarningTemperature.name] = temperature(identify.warning_temperature);
@@ -384,7 +391,7 @@ std::string flash_id_json_text(const std::uint8_t* id) {
     return flash_id_json(read_flash(bytes)).dump();
 }
 
-std::string json_report_text(const JsonRunInfo& run, const DriveModel& model) {
+std::string json_report_text(const RunInfo& run, const DriveModel& model) {
     // Texts from the drive may hold any bytes: those that are not UTF-8 become U+FFFD, and the
     // document stays ASCII.
     return json_report(run, model)
@@ -424,14 +431,32 @@ std::string drive_list_json(const DriveList& list, const char* tool_version, con
     return doc.dump(2, ' ', true, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
+namespace {
+
+// text (a document, ending with a line feed or not) with every line after the first indented by
+// `by` spaces, and no line feed at its end: to nest one pretty-printed document in another.
+std::string nested(std::string text, std::size_t by) {
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    std::string out;
+    for (const char c : text) {
+        out += c;
+        if (c == '\n')
+            out.append(by, ' ');
+    }
+    return out;
+}
+
+}  // namespace
+
 std::string all_drives_json(const std::vector<std::string>& drive_documents,
                             const std::vector<JsonSummaryLine>& summary) {
-    nlohmann::ordered_json doc;
-    doc["json_format_version"] = kJsonFormatVersion;
-    nlohmann::ordered_json drives = nlohmann::ordered_json::array();
-    for (const std::string& text : drive_documents)
-        drives.push_back(nlohmann::ordered_json::parse(text));
-    doc["drives"] = std::move(drives);
+    // The drives' documents are nested as they were written, not parsed again.
+    std::string text = "{\n  \"json_format_version\": " + std::to_string(kJsonFormatVersion) +
+                       ",\n  \"drives\": [";
+    for (std::size_t i = 0; i < drive_documents.size(); ++i)
+        text += (i == 0 ? "\n    " : ",\n    ") + nested(drive_documents[i], 4);
+    text += drive_documents.empty() ? "],\n" : "\n  ],\n";
     nlohmann::ordered_json lines = nlohmann::ordered_json::array();
     for (const JsonSummaryLine& line : summary) {
         lines.push_back({{"drive", line.drive},
@@ -443,8 +468,9 @@ std::string all_drives_json(const std::vector<std::string>& drive_documents,
                                                         : nlohmann::ordered_json(line.folder)},
                          {"status", line.status}});
     }
-    doc["summary"] = std::move(lines);
-    return doc.dump(2, ' ', true, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    text += "  \"summary\": " +
+            nested(lines.dump(2, ' ', true, nlohmann::ordered_json::error_handler_t::replace), 2);
+    return text + "\n}\n";
 }
 
 }  // namespace torvik

@@ -10,6 +10,7 @@
 
 #include "model/drive_model.h"
 #include "platform/output_file.h"
+#include "report/run_info.h"
 
 namespace torvik {
 
@@ -20,19 +21,8 @@ inline constexpr const char* kJsonReportFileName = "torvik_usb_pssd_flash_id.jso
 // Raised whenever a key changes meaning or disappears; new keys alone do not raise it.
 inline constexpr int kJsonFormatVersion = 2;
 
-// What the run knows besides the drive report.
-struct JsonRunInfo {
-    std::string tool_version;
-    std::string platform;  // the platform the tool was built for
-    OsVersion os;
-    std::int32_t drive = 0;
-    std::string bus;
-    std::string simulation;         // "sim" or "replay"; empty for a real drive
-    std::string simulation_source;  // the profile name or the replayed directory
-};
-
 // The document of the run, as written to the file.
-std::string json_report_text(const JsonRunInfo& run, const DriveModel& model);
+std::string json_report_text(const RunInfo& run, const DriveModel& model);
 
 // Writes the document to kJsonReportFileName in the output folder. A file that cannot be created
 // or written gets its message on the console.

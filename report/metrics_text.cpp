@@ -137,8 +137,13 @@ std::string hundredths(unsigned n) {
 
 // The samples of one drive, in family order; a figure the run did not read has none.
 void drive_samples(const MetricsDrive& drive, std::vector<Sample>& out) {
-    const KeyFigures k = drive.model != nullptr ? key_figures(*drive.model) : KeyFigures{};
-    const std::string keys = label("serial", k.drive.serial).substr(1) + label("path", drive.path);
+    const KeyFigures k = drive.figures != nullptr ? *drive.figures : KeyFigures{};
+    // A serial with bytes that are not printable ASCII shows them as U+FFFD in its label: its
+    // bytes in hexadecimal tell such serials apart.
+    const std::string hex = serial_hex(k.drive.serial);
+    const std::string keys = label("serial", k.drive.serial).substr(1) +
+                             (hex.empty() ? std::string() : label("serial_hex", hex)) +
+                             label("path", drive.path);
     auto add = [&](Family family, std::string value, const std::string& more = {}) {
         out.push_back(Sample{family, keys + more, std::move(value)});
     };
@@ -198,14 +203,10 @@ void drive_samples(const MetricsDrive& drive, std::vector<Sample>& out) {
     if (k.critical_temperature_celsius)
         add(kCriticalTemperature, std::to_string(*k.critical_temperature_celsius));
     add_count(kErrorLogEntries, k.error_log_entries);
-    // The page's raw figure; a value past 100 is the drive's and kept as it is.
-    auto add_percent = [&](Family family, const std::optional<std::uint64_t>& percent) {
-        if (percent)
-            add(family, *percent <= 0xFFFFFFFFU ? hundredths(static_cast<unsigned>(*percent))
-                                                : std::to_string(*percent / 100));
-    };
-    add_percent(kVendorLifeUsed, k.vendor_life_used);
-    add_percent(kVendorLifeRemaining, k.vendor_life_remaining);
+    if (k.life_used)
+        add(kVendorLifeUsed, hundredths(*k.life_used));
+    if (k.life_remaining)
+        add(kVendorLifeRemaining, hundredths(*k.life_remaining));
 }
 
 }  // namespace

@@ -15,12 +15,14 @@
 namespace torvik {
 
 struct DriveModel;
+struct KeyFigures;
 
 // One drive of the file.
 struct MetricsDrive {
     std::string path;  // the OS's name of the drive: "/dev/sdb", "\\.\PhysicalDrive2"
     const DriveModel* model = nullptr;     // nullptr: the run could not examine the drive
     std::optional<std::int64_t> run_time;  // seconds since 1970 UTC; none when not known
+    const KeyFigures* figures = nullptr;   // the model's, drawn once by the run; with model only
 };
 
 // What the file says of the run itself rather than of one drive.

@@ -69,6 +69,11 @@ WholeNumber whole_number(double value, int width) {
     return out;
 }
 
+std::string hours_and_days(std::uint64_t hours) {
+    return grouped_digits(hours) + " h (" + grouped_digits(hours / 24) +
+           (hours / 24 == 1 ? " day)" : " days)");
+}
+
 std::string grouped_digits(std::uint64_t value) {
     const std::string digits = std::to_string(value);
     std::string out;

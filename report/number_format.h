@@ -22,6 +22,9 @@ WholeNumber whole_number(double value, int width);
 // A count with its thousands grouped for people to read: 1380 -> "1,380".
 std::string grouped_digits(std::uint64_t value);
 
+// Hours as a person reads them: "1,380 h (57 days)", "24 h (1 day)".
+std::string hours_and_days(std::uint64_t hours);
+
 // A byte count in decimal units with two decimals: "18.06 TB", "512.00 kB", "0 B". The hundredths
 // are rounded in whole numbers, so every C library prints the same. A count below 1000 is whole
 // bytes; the double form reads NaN and negatives as 0 B.

@@ -6,7 +6,7 @@
 namespace torvik {
 
 void report_text(ReportContext& ctx, const char* text) {
-    std::fputs(text, ctx.link.console);
+    std::fputs(text, ctx.console);
     if (ctx.report_file != nullptr)
         ctx.report_file->print(text);
 }

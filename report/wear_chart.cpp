@@ -275,7 +275,10 @@ std::string wear_chart_section(const WearTrend& trend) {
 
     std::string legend = "Blue line: percentage used at each run";
     if (trend.projected_end_time)
-        legend += "; dashed orange line: the estimate's straight line to 100% used";
+        legend += std::string(
+                      "; dashed orange line: the estimate's straight line to 100% used, "
+                      "from ") +
+                  trend_source_words(trend.source);
     if (two)
         legend += "; green line: data written";
     if (trend.chart.size() > points.size())
@@ -283,9 +286,26 @@ std::string wear_chart_section(const WearTrend& trend) {
                   grouped_digits(trend.chart.size()) + " runs drawn, evenly spread";
     // In a narrow window the chart keeps a readable size and scrolls inside its box, which takes
     // the keyboard focus so that it can be scrolled without a mouse.
+    // The records that did not simply rise, said in words under the chart.
+    std::string counts;
+    const auto count = [&](std::size_t n, const char* one, const char* many) {
+        if (n == 0)
+            return;
+        counts += (counts.empty() ? "" : "; ") + grouped_digits(n) + " " + (n == 1 ? one : many);
+    };
+    count(trend.controller_resets, "counter that restarted from zero (a controller reset)",
+          "counters that restarted from zero (controller resets)");
+    count(trend.restarts, "fall of percentage used: the trend starts after it",
+          "falls of percentage used: the trend starts after the last");
+    count(trend.out_of_order, "record not later than the one before, skipped",
+          "records not later than the one before, skipped");
+    count(trend.other_drive, "record of another drive, left out",
+          "records of other drives, left out");
+    if (!counts.empty())
+        counts = "<p class=\"src\">History: " + counts + ".</p>";
     return "<section id=\"trend\"><h2>Wear over time</h2><div class=\"wide\" tabindex=\"0\">" +
-           svg + "</div><p>" + html_escape(summary) + "</p><p class=\"src\">" + legend +
-           ".</p></section>";
+           svg + "</div><p>" + html_escape(summary) + "</p><p class=\"src\">" + legend + ".</p>" +
+           counts + "</section>";
 }
 
 }  // namespace torvik

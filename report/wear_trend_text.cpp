@@ -77,8 +77,9 @@ std::string trend_summary(const WearTrend& trend) {
     out += *trend.projected_end_time > kLastUtcSecond
                ? "after 9999"
                : "about " + utc_date(*trend.projected_end_time);
-    return out + " (an estimate from " + runs(trend.window_records) + ", " +
-           utc_date(trend.window_start) + " to " + utc_date(trend.window_end) + ")";
+    return out + " (from " + trend_source_words(trend.source) + ", an estimate from " +
+           runs(trend.window_records) + ", " + utc_date(trend.window_start) + " to " +
+           utc_date(trend.window_end) + ")";
 }
 
 }  // namespace torvik

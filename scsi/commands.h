@@ -68,27 +68,28 @@ struct CommandInfo {
     // A bridge read's NVMe command: its namespace id and command dword 10.
     std::uint32_t nvme_namespace;
     std::uint32_t nvme_cdw10;
+    const char* words;  // what its page holds, in words, for the outputs that name a page
 };
 
 // In the order the report sends them. The six controller pages print the name of the info read
 // that comes before them; the bridge reads have a line of the transport's only.
 // clang-format off
 // Columns: id, form, code, CDB length, reply length, dump file, page name, failure line; for the
-// bridge reads the NVMe namespace id and command dword 10.
+// bridge reads the NVMe namespace id and command dword 10; what the page holds, in words.
 inline constexpr CommandInfo kCommands[] = {
-    {CommandId::inquiry,         CommandForm::scsi,     0x12,       6,  56,   "torvik_usb_inq.bin",         "inq",        "Inquiry", 0, 0},
-    {CommandId::read_capacity10, CommandForm::scsi,     0x25,       10, 8,    "torvik_usb_cap.bin",         "cap",        "ReadCapacity", 0, 0},
-    {CommandId::read_capacity16, CommandForm::scsi,     0x9E,       16, 32,   "torvik_usb_cap16.bin",       "cap16",      "ReadCapacity16", 0, 0},
-    {CommandId::read_fid,        CommandForm::vendor12, 0x0656,     12, 512,  "torvik_usb_fid.bin",         "fid",        "ReadFID", 0, 0},
-    {CommandId::read_info,       CommandForm::vendor12, 0x0605,     12, 528,  "torvik_usb_info.bin",        "info",       "ReadInfo", 0, 0},
-    {CommandId::sysinfo,         CommandForm::vendor16, 0x06008000, 16, 4096, "torvik_pssd_sysinfo.bin",    "sysinfo",    "ReadInfo", 0, 0},
-    {CommandId::fidall,          CommandForm::vendor16, 0x06009000, 16, 512,  "torvik_pssd_fidall.bin",     "fidall",     "ReadInfo", 0, 0},
-    {CommandId::infoblock,       CommandForm::vendor16, 0x0600B100, 16, 6144, "torvik_pssd_infoblock.bin",  "infoblock",  "ReadInfo", 0, 0},
-    {CommandId::id,              CommandForm::vendor16, 0x0600FD13, 16, 4096, "torvik_pssd_id.bin",         "id",         "ReadInfo", 0, 0},
-    {CommandId::smart,           CommandForm::vendor16, 0x06008901, 16, 512,  "torvik_pssd_smart.bin",      "smart",      "ReadInfo", 0, 0},
-    {CommandId::smartext,        CommandForm::vendor16, 0x06008902, 16, 4096, "torvik_pssd_smartext.bin",   "smartext",   "ReadInfo", 0, 0},
-    {CommandId::nvme_identify,   CommandForm::tunnel,   0x06,       16, 4096, "torvik_pssd_nvme_id.bin",    "nvme_id",    nullptr, 0, kNvmeIdentifyCnsController},
-    {CommandId::nvme_smart_log,  CommandForm::tunnel,   0x02,       16, 512,  "torvik_pssd_nvme_smart.bin", "nvme_smart", nullptr, kNvmeAllNamespaces, nvme_log_cdw10(kNvmeSmartHealthLogId, 512)},
+    {CommandId::inquiry,         CommandForm::scsi,     0x12,       6,  56,   "torvik_usb_inq.bin",         "inq",        "Inquiry", 0, 0, "the drive's identity (INQUIRY)"},
+    {CommandId::read_capacity10, CommandForm::scsi,     0x25,       10, 8,    "torvik_usb_cap.bin",         "cap",        "ReadCapacity", 0, 0, "the drive's size (READ CAPACITY)"},
+    {CommandId::read_capacity16, CommandForm::scsi,     0x9E,       16, 32,   "torvik_usb_cap16.bin",       "cap16",      "ReadCapacity16", 0, 0, "the drive's size (READ CAPACITY)"},
+    {CommandId::read_fid,        CommandForm::vendor12, 0x0656,     12, 512,  "torvik_usb_fid.bin",         "fid",        "ReadFID", 0, 0, "the flash ID"},
+    {CommandId::read_info,       CommandForm::vendor12, 0x0605,     12, 528,  "torvik_usb_info.bin",        "info",       "ReadInfo", 0, 0, "the controller's identity"},
+    {CommandId::sysinfo,         CommandForm::vendor16, 0x06008000, 16, 4096, "torvik_pssd_sysinfo.bin",    "sysinfo",    "ReadInfo", 0, 0, "the system information page (configuration, system and flash status)"},
+    {CommandId::fidall,          CommandForm::vendor16, 0x06009000, 16, 512,  "torvik_pssd_fidall.bin",     "fidall",     "ReadInfo", 0, 0, "the flash IDs of every bank"},
+    {CommandId::infoblock,       CommandForm::vendor16, 0x0600B100, 16, 6144, "torvik_pssd_infoblock.bin",  "infoblock",  "ReadInfo", 0, 0, "the attribute configuration page (attribute slots, SLC cache)"},
+    {CommandId::id,              CommandForm::vendor16, 0x0600FD13, 16, 4096, "torvik_pssd_id.bin",         "id",         "ReadInfo", 0, 0, "the identification page"},
+    {CommandId::smart,           CommandForm::vendor16, 0x06008901, 16, 512,  "torvik_pssd_smart.bin",      "smart",      "ReadInfo", 0, 0, "the controller's copy of the NVMe SMART / Health log"},
+    {CommandId::smartext,        CommandForm::vendor16, 0x06008902, 16, 4096, "torvik_pssd_smartext.bin",   "smartext",   "ReadInfo", 0, 0, "the extended SMART page"},
+    {CommandId::nvme_identify,   CommandForm::tunnel,   0x06,       16, 4096, "torvik_pssd_nvme_id.bin",    "nvme_id",    nullptr, 0, kNvmeIdentifyCnsController, "the NVMe Identify page"},
+    {CommandId::nvme_smart_log,  CommandForm::tunnel,   0x02,       16, 512,  "torvik_pssd_nvme_smart.bin", "nvme_smart", nullptr, kNvmeAllNamespaces, nvme_log_cdw10(kNvmeSmartHealthLogId, 512), "the NVMe SMART / Health log"},
 };
 // clang-format on
 
@@ -153,8 +154,9 @@ constexpr bool dump_name_fits_page(const CommandInfo& c) {
 constexpr bool command_table_is_sound() {
     for (std::size_t i = 0; i < kCommandCount; ++i) {
         const CommandInfo& c = kCommands[i];
-        if (static_cast<std::size_t>(c.id) != i || c.length == 0 || !cdb_length_fits_form(c) ||
-            !dump_name_fits_page(c) || !is_read_only_opcode(command_opcode(c)) ||
+        if (static_cast<std::size_t>(c.id) != i || c.length == 0 || c.words == nullptr ||
+            !cdb_length_fits_form(c) || !dump_name_fits_page(c) ||
+            !is_read_only_opcode(command_opcode(c)) ||
             (c.failure_name == nullptr) != (c.form == CommandForm::tunnel) ||
             (c.form != CommandForm::tunnel && (c.nvme_namespace != 0 || c.nvme_cdw10 != 0))) {
             return false;
@@ -170,7 +172,8 @@ constexpr bool command_table_is_sound() {
 }  // namespace detail
 
 static_assert(detail::command_table_is_sound(),
-              "every row: indexed by its id, a CDB length its form allows, a dump name made of its "
+              "every row: indexed by its id, its page in words, a CDB length its form allows, a "
+              "dump name made of its "
               "page name, a read-only opcode, a failure name unless it is a bridge read, a page "
               "name of its own");
 

@@ -1,8 +1,10 @@
 #include "sim/profiles.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <initializer_list>
 #include <iterator>
+#include <string>
 
 #include "model/controller_pages.h"
 #include "model/nvme_pages.h"
@@ -231,12 +233,19 @@ void wear(SimProfileData& data, std::uint64_t life_used, std::uint64_t average_e
           average_erases - average_erases / 10}});
 }
 
+// The NVMe Identify page's serial (20 bytes, space padded): each profile has one of its own.
+void nvme_serial(SimProfileData& data, const char* serial) {
+    char padded[21];
+    std::snprintf(padded, sizeof padded, "%-20s", serial);
+    write_text(page_of(data, CommandId::nvme_identify).data(), kIdentifySerial, padded);
+}
+
 void nvme_pages(SimProfileData& data) {
     std::uint8_t* id = reply(data, CommandId::nvme_identify).data();
     put(id, {{field(kNvmeIdentifyFields, "pci_vendor_id"), 0x1D79},
              {field(kNvmeIdentifyFields, "pci_subsystem_vendor_id"), 0x1D79},
              {field(kNvmeIdentifyFields, "maximum_data_transfer_size"), 7}});
-    write_text(id, kIdentifySerial, "SIM00000000000001   ");
+    nvme_serial(data, "SIM00000000000001");
     write_text(id, kIdentifyModel, "TORVIK PSSD SIM 1TB                     ");
     write_text(id, kIdentifyFirmware, "TK5021.3");
     health(reply(data, CommandId::nvme_smart_log));
@@ -259,18 +268,21 @@ SimProfileData make_default() {
 
 SimProfileData make_unsupported() {
     SimProfileData data = make_default();
+    nvme_serial(data, "SIM00000000000002");
     write_field(page_of(data, CommandId::read_info).data(), kInfoControllerId, 0x5019);
     return data;
 }
 
 SimProfileData make_no_tunnel() {
     SimProfileData data = make_default();
+    nvme_serial(data, "SIM00000000000003");
     data.tunnel_supported = false;
     return data;
 }
 
 SimProfileData make_large() {
     SimProfileData data = make_default();
+    nvme_serial(data, "SIM00000000000004");
     data.product = "PSSD SIM 4TB    ";
     standard_inquiry(data, "1.03", "SIM00004");
     capacity(data, 7814037167);  // 4 TB: READ CAPACITY(10) answers 0xFFFFFFFF
@@ -279,6 +291,7 @@ SimProfileData make_large() {
 
 SimProfileData make_failing_pages() {
     SimProfileData data = make_default();
+    nvme_serial(data, "SIM00000000000005");
     constexpr std::uint32_t kErrorGenFailure = 31;  // a device that does not function
     for (CommandId id : {CommandId::sysinfo, CommandId::fidall, CommandId::infoblock, CommandId::id,
                          CommandId::smart, CommandId::smartext}) {
@@ -295,6 +308,7 @@ SimProfileData health_variant(const char* product, const char* serial,
     SimProfileData data = make_default();
     data.product = product;
     standard_inquiry(data, "1.03", serial);
+    nvme_serial(data, (std::string("SIM000000000") + (serial + 3)).c_str());
     edit(page_of(data, CommandId::smart).data());
     edit(page_of(data, CommandId::nvme_smart_log).data());
     // Warning and critical composite temperature thresholds in the NVMe Identify page: 70 C, 85 C.
@@ -347,6 +361,7 @@ SimProfileData make_vendor_life() {
     SimProfileData data = make_default();
     data.product = "PSSD SIM LIFE   ";
     standard_inquiry(data, "1.03", "SIM00105");
+    nvme_serial(data, "SIM00000000000105");
     data.tunnel_supported = false;
     data.faults[static_cast<std::size_t>(CommandId::smart)] =
         Fault{FaultKind::platform_error, 31, 0};

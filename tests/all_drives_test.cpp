@@ -106,9 +106,12 @@ TEST(AllDrives, EveryUsbDriveIntoItsOwnFolder) {
         {{"--sim=hot,default,worn-out", "--all", "--health", "--json"},
          kExitHealthFailed,
          {"drive 0  " + sim_path(0) + "  skipped: not on USB (SATA)",
-          "drive 1  " + sim_path(1) + "  SIM00101  WARNING  -> " + out + "drive1_SIM00101/",
-          "drive 2  " + sim_path(2) + "  SIM00001  PASSED  -> " + out + "drive2_SIM00001/",
-          "drive 3  " + sim_path(3) + "  SIM00104  FAILED  -> " + out + "drive3_SIM00104/"},
+          "drive 1  " + sim_path(1) + "  SIM00000000000101 (bridge SIM00101)  WARNING  -> " + out +
+              "drive1_SIM00101/",
+          "drive 2  " + sim_path(2) + "  SIM00000000000001 (bridge SIM00001)  PASSED  -> " + out +
+              "drive2_SIM00001/",
+          "drive 3  " + sim_path(3) + "  SIM00000000000104 (bridge SIM00104)  FAILED  -> " + out +
+              "drive3_SIM00104/"},
          {"drive1_SIM00101", "drive2_SIM00001", "drive3_SIM00104"},
          false,
          true},
@@ -116,8 +119,10 @@ TEST(AllDrives, EveryUsbDriveIntoItsOwnFolder) {
         {{"--sim=default,hot", "--all"},
          kExitOk,
          {"drive 0  " + sim_path(0) + "  skipped: not on USB (SATA)",
-          "drive 1  " + sim_path(1) + "  SIM00001  PASSED  -> " + out + "drive1_SIM00001/",
-          "drive 2  " + sim_path(2) + "  SIM00101  WARNING  -> " + out + "drive2_SIM00101/"},
+          "drive 1  " + sim_path(1) + "  SIM00000000000001 (bridge SIM00001)  PASSED  -> " + out +
+              "drive1_SIM00001/",
+          "drive 2  " + sim_path(2) + "  SIM00000000000101 (bridge SIM00101)  WARNING  -> " + out +
+              "drive2_SIM00101/"},
          {"drive1_SIM00001", "drive2_SIM00101"}},
         // A folder that cannot be used is that drive's failure; the others still run, and the one
         // metrics file holds every USB drive.
@@ -127,7 +132,8 @@ TEST(AllDrives, EveryUsbDriveIntoItsOwnFolder) {
           "drive 1  " + sim_path(1) + "  SIM00101  failed: folder drive1_SIM00101: ",
           "drive 2  " + sim_path(2) +
               "  SIM00001  failed: folder drive2_SIM00001: exists and is not a directory",
-          "drive 3  " + sim_path(3) + "  SIM00104  FAILED  -> " + out + "drive3_SIM00104/"},
+          "drive 3  " + sim_path(3) + "  SIM00000000000104 (bridge SIM00104)  FAILED  -> " + out +
+              "drive3_SIM00104/"},
          {"drive3_SIM00104"},
          true,
          false,
@@ -135,7 +141,8 @@ TEST(AllDrives, EveryUsbDriveIntoItsOwnFolder) {
         // One simulated drive is drive 0, on USB.
         {{"--sim=media-errors", "--all", "--health"},
          kExitHealthWarning,
-         {"drive 0  " + sim_path(0) + "  SIM00102  WARNING  -> " + out + "drive0_SIM00102/"},
+         {"drive 0  " + sim_path(0) + "  SIM00000000000102 (bridge SIM00102)  WARNING  -> " + out +
+          "drive0_SIM00102/"},
          {"drive0_SIM00102"}},
     };
     for (const Case& c : cases) {
@@ -226,10 +233,12 @@ TEST(AllDrives, OneDocumentOrTheVerdictsAloneOnStandardOutput) {
         ASSERT_EQ(doc["summary"].size(), 3u);
         EXPECT_EQ(doc["summary"][0]["result"], "skipped: not on USB (SATA)");
         EXPECT_TRUE(doc["summary"][0]["folder"].is_null());
-        EXPECT_EQ(doc["summary"][2]["serial"], "SIM00104");
+        EXPECT_EQ(doc["summary"][2]["serial"], "SIM00000000000104 (bridge SIM00104)");
         EXPECT_EQ(doc["summary"][2]["result"], "FAILED");
         EXPECT_TRUE(dir.exists("out/drive2_SIM00104/torvik_usb_pssd_flash_id.json"));
-        EXPECT_TRUE(contains(run.err, "drive 2  " + sim_path(2) + "  SIM00104  FAILED")) << run.err;
+        EXPECT_TRUE(contains(
+            run.err, "drive 2  " + sim_path(2) + "  SIM00000000000104 (bridge SIM00104)  FAILED"))
+            << run.err;
     }
     {
         ScratchDir dir;
@@ -239,7 +248,8 @@ TEST(AllDrives, OneDocumentOrTheVerdictsAloneOnStandardOutput) {
         EXPECT_EQ(run.status, kExitHealthFailed) << run.err;
         EXPECT_EQ(run.out.substr(0, 16), "Health: WARNING\n") << run.out;
         EXPECT_TRUE(contains(run.out, "\nHealth: FAILED\n")) << run.out;
-        EXPECT_TRUE(contains(run.out, "\ndrive 2  " + sim_path(2) + "  SIM00104  FAILED"))
+        EXPECT_TRUE(contains(
+            run.out, "\ndrive 2  " + sim_path(2) + "  SIM00000000000104 (bridge SIM00104)  FAILED"))
             << run.out;
         EXPECT_FALSE(contains(run.out, "FlashID")) << run.out;
         EXPECT_TRUE(dir.exists("out/drive1_SIM00101/torvik_usb_pssd_flash_id.txt"));
@@ -276,8 +286,8 @@ TEST(AllDrives, SummaryVerdictsColouredAsTheHealthLine) {
         std::fclose(in);
         const std::string warning = colour ? "\033[33mWARNING\033[0m" : "WARNING";
         const std::string failed = colour ? "\033[31mFAILED\033[0m" : "FAILED";
-        EXPECT_TRUE(contains(out.text(), "  SIM00101  " + warning + "  -> ")) << out.text();
-        EXPECT_TRUE(contains(out.text(), "  SIM00104  " + failed + "  -> ")) << out.text();
+        EXPECT_TRUE(contains(out.text(), "(bridge SIM00101)  " + warning + "  -> ")) << out.text();
+        EXPECT_TRUE(contains(out.text(), "(bridge SIM00104)  " + failed + "  -> ")) << out.text();
         EXPECT_TRUE(contains(out.text(), "Health: " + failed + "\n")) << out.text();
     }
 }

@@ -13,6 +13,7 @@
 #include "sim/sim_platform.h"
 #include "tests/support/checked_drive.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/profile_model.h"
 #include "tests/support/scratch.h"
 
 namespace torvik::testing {
@@ -26,13 +27,6 @@ struct Read {
 };
 
 Read read_profile(const char* profile) {
-    FakePlatform host;
-    CheckedSimDrive drive;
-    load_profile(drive, find_sim_profile(profile)->make());
-    SimPlatform platform(host, drive);
-    Capture console;
-    const DriveHandle disk = platform.open_drive("\\\\.\\PhysicalDrive0", kDiskOpenFlags);
-    DriveLink link{platform, disk, console.file()};
     Read read;
     ReadHooks hooks;
     hooks.command_done = [&](CommandId id, bool dump) {
@@ -41,8 +35,7 @@ Read read_profile(const char* profile) {
     hooks.stage_done = [&](ReadStage stage) {
         read.events.push_back("stage " + std::to_string(static_cast<int>(stage)));
     };
-    read_drive(link, read.model, hooks);
-    platform.close_drive(disk);
+    read.model = read_profile_model(profile, hooks);
     return read;
 }
 
@@ -123,7 +116,7 @@ TEST(HtmlFromModel, NumbersPastWhatADoubleHoldsAreShownInFull) {
     put_le64(smart.data() + 0xA8, 1);
     DriveModel model = model_of({{CommandId::nvme_smart_log, smart}});
     model.last_lba = ~std::uint64_t{0};
-    const std::string page = html_report(JsonRunInfo{}, model);
+    const std::string page = html_report(RunInfo{}, model);
     EXPECT_TRUE(contains(page,
                          "<span>Data read</span><span class=\"value unknown\">"
                          "18446744073709551615 data units</span>"));
@@ -142,12 +135,12 @@ TEST(HtmlFromModel, VendorFiguresOrNone) {
     put_le16(ext.data(), 1);
     put_le16(ext.data() + 2, 0x020F);  // life remaining
     put_le64(ext.data() + 8, 7);
-    const std::string vendor = html_report(JsonRunInfo{}, model_of({{CommandId::smartext, ext}}));
+    const std::string vendor = html_report(RunInfo{}, model_of({{CommandId::smartext, ext}}));
     EXPECT_TRUE(contains(vendor,
                          "<span>Life remaining (extended SMART)</span>"
                          "<span class=\"value warning\">7%</span>"));
     EXPECT_TRUE(contains(vendor, "warning at 10%"));
-    const std::string none = html_report(JsonRunInfo{}, model_of({}));
+    const std::string none = html_report(RunInfo{}, model_of({}));
     EXPECT_TRUE(contains(none, "<p>No health figures could be read from the drive.</p>"));
     EXPECT_TRUE(contains(none, "<h1>Drive</h1>"));
     EXPECT_FALSE(contains(none, "<h2>Flash</h2>"));

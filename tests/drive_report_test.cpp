@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "app/drive_reading.h"
 #include "common/bytes.h"
 #include "model/drive_model.h"
 #include "report/controller_config.h"
-#include "report/drive_report.h"
 #include "sim/profiles.h"
 #include "sim/sim_drive.h"
 #include "sim/sim_platform.h"
@@ -61,9 +61,8 @@ class DriveReport : public ::testing::Test {
         {
             OutputFile report(host, "report.txt", FileKind::text);
             DriveModel recorder;
-            ReportContext ctx{DriveLink{platform, disk, console.file()}, host,
-                              with_report_file ? &report : nullptr, recorder};
-            run_drive_report(ctx);
+            ReportContext ctx{console.file(), host, with_report_file ? &report : nullptr, recorder};
+            read_drive_with_report(DriveLink{platform, disk, console.file()}, ctx, false);
             if (with_report_file)
                 report.commit();
         }

@@ -1,6 +1,7 @@
 // The whole program on every simulated drive, compared with the outputs kept under
 // tests/golden/<profile>/: the console, the exit status, every text file, the JSON and the HTML
-// page as they are, and the dumps as a list of sizes and digests. The host is the fake platform, so
+// page as they are, the dumps as a list of sizes and digests, and the console and exit status of
+// a --health run. The host is the fake platform, so
 // the OS line is the same on every machine.
 //
 // After an intended change of the outputs, rewrite them and review the difference with git:
@@ -65,6 +66,11 @@ Outputs run_profile(const std::string& profile) {
     std::sort(dumps.begin(), dumps.end());
     for (const std::string& line : dumps)
         outputs["dumps.txt"] += line;
+
+    // The console of a --health run, whose block comes last and whose status is the verdict's.
+    ScratchDir health_dir;
+    const ProgramRun health = run_whole_program(host, {"--health", sim.c_str(), "0y"});
+    outputs["health.txt"] = health.out + "status " + std::to_string(health.status) + "\n";
     return outputs;
 }
 

@@ -142,7 +142,9 @@ TEST(HistoryAppend, ReadsLinesAcrossReadBlocks) {
     std::string message;
     ASSERT_EQ(reader.open("h.jsonl", message), HistoryOpen::ok) << message;
     WearTrendBuilder builder(1000000);
-    const HistoryScan scan = scan_history(reader, "ME", 1000000, builder, nullptr, "h.jsonl");
+    DriveKey me;  // read through the bridge alone: its records are those of the same serial
+    me.serial = me.bridge_serial = "ME";
+    const HistoryScan scan = scan_history(reader, me, 1000000, builder, nullptr, "h.jsonl");
     EXPECT_FALSE(scan.failed) << scan.error;
     EXPECT_EQ(scan.damaged, damaged);
     EXPECT_EQ(scan.records, static_cast<std::size_t>(kLines - kLines / 3 + 1));
@@ -151,7 +153,7 @@ TEST(HistoryAppend, ReadsLinesAcrossReadBlocks) {
 
     ASSERT_EQ(reader.open("long.jsonl", message), HistoryOpen::ok) << message;
     WearTrendBuilder unused(1000000);
-    const HistoryScan cut = scan_history(reader, "ME", 1000000, unused, nullptr, "long.jsonl");
+    const HistoryScan cut = scan_history(reader, me, 1000000, unused, nullptr, "long.jsonl");
     EXPECT_EQ(cut.damaged, damaged + 1);
     EXPECT_EQ(cut.records, scan.records - 1);
 }

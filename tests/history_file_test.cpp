@@ -21,7 +21,7 @@
 
 #include "app/examine_drive.h"
 #include "common/utc_time.h"
-#include "report/history_line.h"
+#include "model/history_line.h"
 #include "sim/profiles.h"
 #include "sim/sim_platform.h"
 #include "tests/support/checked_drive.h"
@@ -33,6 +33,13 @@ namespace torvik::testing {
 namespace {
 
 namespace fs = std::filesystem;
+
+std::size_t count_of(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
 
 void write(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
@@ -234,7 +241,7 @@ TEST(HistoryLine, ReadsRecordsBackAndRejectsDamage) {
     k.percentage_used = 7;
     k.data_written_bytes = 18446744073709551615u;
     const std::string line = history_line(1773480413, "0.2a", k);
-    EXPECT_NE(line.find(R"("serial":"Q\"\\\u000a\u0001)"
+    EXPECT_NE(line.find(R"("serial":"Q\"\\\n\u0001)"
                         "\xef\xbf\xbd\xc3\xa9"
                         R"( ok")"),
               std::string::npos)
@@ -264,13 +271,176 @@ TEST(HistoryLine, ReadsRecordsBackAndRejectsDamage) {
         {R"({"time_seconds":5,"serial":"A",})", false},
         {R"({"time_seconds":5,"serial":"A\q"})", false},
         {"{\"time_seconds\":5,\"serial\":\"A\tB\"}", false},
-        {R"({"time_seconds":5,"serial":"A","x":[[[[[[[[[[1]]]]]]]]]]})", false},
+        {R"({"time_seconds":5,"serial":"A","x":[[[[[[[[[[1]]]]]]]]]]})", true},
+        {R"({"time_seconds":5,"serial":"A","time_seconds":6})", true},
+        {R"({"time_seconds":5,"serial":"A","percentage_used":"1"})", false},
         // A value passed over that ends in an escaped backslash ends at its quote.
         {R"({"time_seconds":5,"note":"C:\\","serial":"A"})", true},
         {R"({"time_seconds":5,"note":"\\\"","serial":"A"})", true},
     };
     for (const auto& row : rows)
         EXPECT_EQ(parse_history_line(row.line, r), row.record) << row.line;
+}
+
+// The one-pass reader against the JSON library's: every kept line, and each of them cut, grown and
+// spoilt byte by byte, reads the same (the same figures, or damaged) through both.
+TEST(HistoryLine, BothReadersAgreeOnMutatedLines) {
+    std::vector<std::string> lines;
+    {
+        std::ifstream in(fs::path(TORVIK_SOURCE_DIR) / "tests" / "history_lines.jsonl");
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+    }
+    ASSERT_GE(lines.size(), 5u);
+    const auto duplicate_after_brace = [](std::string line, const char* field) {
+        return line.insert(1, std::string(field) + ",");
+    };
+    const auto duplicate_before_brace = [](std::string line, const char* field) {
+        return line.insert(line.size() - 1, std::string(",") + field);
+    };
+    std::vector<std::string> mutated;
+    for (const std::string& line : lines) {
+        mutated.push_back(line);
+        mutated.push_back(" " + line);
+        mutated.push_back(line + " ");
+        for (const char* field : {R"("time_seconds":7)", R"("serial":"OTHER")",
+                                  R"("percentage_used":99)", R"("average_erase_count":null)"}) {
+            mutated.push_back(duplicate_after_brace(line, field));
+            mutated.push_back(duplicate_before_brace(line, field));
+        }
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            mutated.push_back(std::string(line).erase(i, 1));
+            mutated.push_back(std::string(line).insert(i, 1, line[i]));
+            for (const char c : {' ', '"', '\\', '0', '-', ',', ':', '}', 'x', '\x01', '\xff'}) {
+                std::string spoilt = line;
+                spoilt[i] = c;
+                mutated.push_back(spoilt);
+            }
+        }
+    }
+    std::size_t records = 0;
+    std::size_t disagreements = 0;
+    for (const std::string& line : mutated) {
+        HistoryRecord fast;
+        HistoryRecord careful;
+        const bool fast_ok = parse_history_line(line, fast);
+        const bool careful_ok = parse_history_line_carefully(line, careful);
+        const bool same =
+            fast_ok == careful_ok &&
+            (!fast_ok || (fast.serial == careful.serial && fast.point.time == careful.point.time &&
+                          fast.point.percentage_used == careful.point.percentage_used &&
+                          fast.point.data_written_bytes == careful.point.data_written_bytes &&
+                          fast.point.power_on_hours == careful.point.power_on_hours &&
+                          fast.point.average_erase_count == careful.point.average_erase_count));
+        if (!same && ++disagreements <= 10)
+            ADD_FAILURE() << "the readers disagree on: " << line;
+        records += careful_ok ? 1 : 0;
+    }
+    EXPECT_EQ(disagreements, 0u) << "of " << mutated.size() << " lines";
+    // Both kinds are among them: neither reader passes by taking or refusing everything.
+    EXPECT_GT(records, lines.size() * 20);
+    EXPECT_LT(records, mutated.size() * 3 / 4);
+}
+
+// Which records are the run's drive: by NVMe serial and model when the run read them, else by the
+// bridge's serial and product; serials as bytes.
+TEST(HistoryIdentity, RecordsOfTheRunsDrive) {
+    const auto run = [](bool nvme, std::string serial, std::string model = "M") {
+        DriveKey k;
+        k.from_nvme = nvme;
+        k.serial = nvme ? serial : "BR1";
+        k.model = nvme ? model : "BRIDGE";
+        k.bridge_serial = "BR1";
+        k.bridge_model = "BRIDGE";
+        return k;
+    };
+    const auto record = [](const std::string& line) {
+        HistoryRecord r;
+        EXPECT_TRUE(parse_history_line(line, r)) << line;
+        return r;
+    };
+    // Lines as a run writes them, for a drive read in full and for one read through the bridge.
+    const auto written = [](bool nvme, std::string serial, std::string model) {
+        KeyFigures k;
+        k.drive.from_nvme = nvme;
+        k.drive.serial = nvme ? serial : "BR1";
+        k.drive.model = nvme ? model : "BRIDGE";
+        k.drive.bridge_serial = "BR1";
+        k.drive.bridge_model = "BRIDGE";
+        const std::string line = history_line(1773480413, "0.2a", k);
+        return line.substr(0, line.size() - 1);
+    };
+    const std::string bad_a("NV\xff\x01", 4);
+    const std::string bad_b("NV\xfe\x01", 4);
+    const struct {
+        const char* name;
+        std::string line;
+        DriveKey run;
+        bool same;
+    } cases[] = {
+        {"the NVMe identity", written(true, "NV1", "M"), run(true, "NV1"), true},
+        {"another NVMe serial", written(true, "NV2", "M"), run(true, "NV1"), false},
+        {"a model change under one serial", written(true, "NV1", "M2"), run(true, "NV1"), false},
+        {"a bridge-only record, the run read NVMe", written(false, "", ""), run(true, "NV1"),
+         false},
+        {"the Identify read failed: found by the bridge identity", written(true, "NV1", "M"),
+         run(false, ""), true},
+        {"a bridge record of earlier versions",
+         R"({"time_seconds":5,"serial":"BR1","model":"BRIDGE","identity":"bridge"})",
+         run(false, ""), true},
+        {"an earlier NVMe record has no bridge identity",
+         R"({"time_seconds":5,"serial":"NV1","model":"M","identity":"nvme"})", run(false, ""),
+         false},
+        {"invalid UTF-8: the same bytes", written(true, bad_a, "M"), run(true, bad_a), true},
+        {"invalid UTF-8: other bytes, the same text", written(true, bad_b, "M"), run(true, bad_a),
+         false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(same_drive(record(c.line), RunIdentity(c.run)), c.same)
+            << c.name << ": " << c.line;
+    const std::string bad_line = written(true, bad_a, "M");
+    EXPECT_TRUE(contains(bad_line, R"("serial_hex":"4e56ff01")")) << bad_line;
+    EXPECT_EQ(record(bad_line).serial, record(written(true, bad_b, "M")).serial);
+}
+
+// --all over three simulated drives twice gives six lines, each drive's trend from its own
+// records; two drives of one identity in a pass are both examined, the second not appended.
+TEST(HistoryIdentity, EveryDriveOfAPassKeepsItsOwnHistory) {
+    ScratchDir dir;
+    std::string err;
+    for (int pass = 0; pass < 2; ++pass) {
+        FakePlatform host;
+        host.time = kFakeRunTime + pass * 10 * kSecondsPerDay;
+        fs::create_directories(dir.path() / "out");
+        const ProgramRun r = run_whole_program(
+            host,
+            {"--all", "--sim=hot,default,worn-out", "--history", "h.jsonl", "--output-dir", "out"});
+        err = r.err;
+    }
+    const std::string lines = read_file(dir.path() / "h.jsonl");
+    EXPECT_EQ(count_of(lines, "\n"), 6u) << lines;
+    for (const char* serial : {"SIM00000000000101", "SIM00000000000001", "SIM00000000000104"})
+        EXPECT_EQ(count_of(lines, std::string("\"serial\":\"") + serial + "\""), 2u) << serial;
+    // Each trend: its two runs ten days apart; the worn-out drive at 104 % says so.
+    EXPECT_EQ(count_of(err, "2 runs over 10 days"), 3u) << err;
+    EXPECT_TRUE(contains(err, "100% used reached")) << err;
+    EXPECT_FALSE(contains(err, "recorded already")) << err;
+
+    ScratchDir twice;
+    fs::create_directory(twice.path() / "out");
+    FakePlatform host;
+    const ProgramRun r = run_whole_program(host, {"--all", "--sim=hot,hot", "--history", "h.jsonl",
+                                                  "--metrics", "m.prom", "--output-dir", "out"});
+    EXPECT_TRUE(contains(r.err, "same identity as drive 1: its history is not appended")) << r.err;
+    EXPECT_EQ(read_file(twice.path() / "h.jsonl").size(),
+              read_file(twice.path() / "h.jsonl").find('\n') + 1);
+    const std::string metrics = read_file(twice.path() / "m.prom");
+    // Both drives' series, told apart by their path.
+    const std::size_t first = metrics.find("torvik_pssd_run_success{");
+    const std::size_t second = metrics.find("torvik_pssd_run_success{", first + 1);
+    ASSERT_NE(second, std::string::npos) << metrics;
+    EXPECT_NE(metrics.substr(first, metrics.find('\n', first) - first),
+              metrics.substr(second, metrics.find('\n', second) - second));
 }
 
 }  // namespace

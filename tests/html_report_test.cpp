@@ -41,7 +41,7 @@ TEST(HtmlReport, HostileDriveTextsStayText) {
     record.identity.model = "<script>alert(1)</script>";
     record.identity.revision = "\"><img src=x onerror=alert(1)>";
     record.identity.serial = "\xff</td>";
-    JsonRunInfo run;
+    RunInfo run;
     run.simulation = "replay";
     run.simulation_source = "</td><style>body{display:none}</style>";
     const std::string page = html_report(run, record);

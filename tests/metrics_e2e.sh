@@ -21,14 +21,14 @@ tool=$(realpath "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 rules=$here/../docs/examples/torvik-alerts.yml
 
-skip() {
-    echo "**** METRICS E2E SKIPPED (not passed): $*" >&2
-    exit 77
-}
-die() {
-    echo "METRICS E2E ERROR: $*" >&2
+# shellcheck disable=SC2034 # read by the helpers
+script_label="METRICS E2E"
+# shellcheck source=tests/script_helpers.sh
+. "$here/script_helpers.sh"
+# die, with the last lines of the servers' logs
+die_with_logs() {
     [ -n "${work:-}" ] && tail -n 20 "$work"/*.log >&2 2>/dev/null
-    exit 1
+    die "$@"
 }
 
 command -v curl >/dev/null || skip "curl is missing (Debian package curl)"
@@ -66,7 +66,7 @@ start_server() {
         kill "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
     done
-    die "$name did not start"
+    die_with_logs "$name did not start"
 }
 
 mkdir -p "$work/textfile" "$work/out"
@@ -76,15 +76,15 @@ start_server exporter /metrics "$bin/prometheus-node-exporter" --collector.disab
 exporter_port=$port
 
 (cd "$work" && "$tool" --sim=hot --metrics textfile/torvik.prom --output-dir out y \
-    >"$work/tool.log" 2>&1) || die "the tool ended with status $?"
+    >"$work/tool.log" 2>&1) || die_with_logs "the tool ended with status $?"
 
-scrape=$(curl -sf "http://127.0.0.1:$exporter_port/metrics") || die "the exporter does not answer"
+scrape=$(curl -sf "http://127.0.0.1:$exporter_port/metrics") || die_with_logs "the exporter does not answer"
 echo "$scrape" | grep -q '^node_textfile_scrape_error 0$' ||
-    die "the exporter could not read the file: $(echo "$scrape" | grep textfile)"
+    die_with_logs "the exporter could not read the file: $(echo "$scrape" | grep textfile)"
 line=$(echo "$scrape" | grep '^torvik_pssd_temperature_celsius{')
 echo "exporter /metrics: $line"
-[[ $line == *'serial="SIM00000000000001"'* && $line == *' 74' ]] ||
-    die "the exporter does not show the hot drive at 74 C"
+[[ $line == *'serial="SIM00000000000101"'* && $line == *' 74' ]] ||
+    die_with_logs "the exporter does not show the hot drive at 74 C"
 
 cat >"$work/prometheus.yml" <<CONFIG
 global:
@@ -122,12 +122,12 @@ expect() {
         fi
         sleep 1
     done
-    die "no answer to '$q' holds $*; the last: $answer"
+    die_with_logs "no answer to '$q' holds $*; the last: $answer"
 }
 # The hot drive's NVMe log: 347 K, 1,380 power-on hours, 35,276,512 data units of 512,000 bytes.
-expect 'torvik_pssd_temperature_celsius' '"serial":"SIM00000000000001"' '"74"]'
-expect 'torvik_pssd_power_on_seconds_total' '"serial":"SIM00000000000001"' "\"$((1380 * 3600))\"]"
-expect 'torvik_pssd_data_written_bytes_total' '"serial":"SIM00000000000001"' \
+expect 'torvik_pssd_temperature_celsius' '"serial":"SIM00000000000101"' '"74"]'
+expect 'torvik_pssd_power_on_seconds_total' '"serial":"SIM00000000000101"' "\"$((1380 * 3600))\"]"
+expect 'torvik_pssd_data_written_bytes_total' '"serial":"SIM00000000000101"' \
     "\"$((35276512 * 512000))\"]"
 expect 'torvik_pssd_health == 1' '"verdict":"WARNING"' '"1"]'
 expect 'ALERTS{alertname="PortableSsdHealthNotPassed",alertstate="firing"}' '"verdict":"WARNING"'

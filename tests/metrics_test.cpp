@@ -15,11 +15,13 @@
 
 #include "common/crc32.h"
 #include "model/drive_reader.h"
+#include "model/key_figures.h"
 #include "report/metrics_text.h"
 #include "scsi/run_manifest.h"
 #include "sim/profiles.h"
 #include "sim/sim_platform.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/profile_model.h"
 #include "tests/support/program_run.h"
 #include "tests/support/scratch.h"
 
@@ -28,32 +30,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-DriveModel read_profile(const char* profile) {
-    FakePlatform host;
-    SimDrive drive;
-    load_profile(drive, find_sim_profile(profile)->make());
-    SimPlatform platform(host, drive);
-    Capture console;
-    const DriveHandle disk = platform.open_drive("\\\\.\\PhysicalDrive0", kDiskOpenFlags);
-    DriveLink link{platform, disk, console.file()};
-    DriveModel model;
-    read_drive(link, model, ReadHooks{[](CommandId, bool) {}, [](ReadStage) {}});
-    platform.close_drive(disk);
-    return model;
-}
-
 // Three drives in one file: a worn one (percentage used past 100) whose history projects its end,
 // one without an NVMe log whose bridge sends a hostile serial, and one the run could not reach.
 // Each family is written once, with every drive's samples under it; a figure not read has no
 // sample.
 TEST(MetricsText, FleetFileMatchesTheGolden) {
-    DriveModel worn = read_profile("worn-out");
+    DriveModel worn = read_profile_model("worn-out");
     worn.trend.emplace().projected_end_time = 1772000000;
-    DriveModel hostile = read_profile("vendor-life");
+    DriveModel hostile = read_profile_model("vendor-life");
     hostile.identity.serial = "BAD\"SN\\\n\x1b\xff";
+    hostile.drive_identity = identify_drive(hostile);  // the page edited after it came in
+    const KeyFigures worn_figures = key_figures(worn);
+    const KeyFigures hostile_figures = key_figures(hostile);
     const std::vector<MetricsDrive> drives = {
-        {"/dev/sdb", &worn, 1773480413},
-        {"/dev/sdc", &hostile, 1773480414},
+        {"/dev/sdb", &worn, 1773480413, &worn_figures},
+        {"/dev/sdc", &hostile, 1773480414, &hostile_figures},
         {"\\\\.\\PhysicalDrive3", nullptr, 1773480415},
     };
     const std::string text =
@@ -100,7 +91,7 @@ TEST(MetricsFile, WrittenBesideTheRunOrSaidWhyNot) {
         {{"--sim=hot", "--output-dir", "out", "--metrics", "mon/t.prom", "0y"},
          0,
          "mon/t.prom",
-         "torvik_pssd_temperature_celsius{serial=\"SIM00000000000001\",path="},
+         "torvik_pssd_temperature_celsius{serial=\"SIM00000000000101\",path="},
         // The verdict needs the bridge's NVMe log, read for a controller the report does not cover.
         {{"--sim=unsupported", "--metrics", "t.prom", "0y"}, 0, "t.prom", "verdict=\"PASSED\"} 1"},
         {{"--sim", "--metrics", "t.prom", "1y"},

@@ -18,8 +18,13 @@ constexpr std::uint64_t kGB = 1000000000;
 
 WearPoint at(double day, std::optional<unsigned> used, std::optional<std::uint64_t> written = {},
              std::optional<std::uint64_t> hours = {}, std::optional<std::uint64_t> erases = {}) {
-    return WearPoint{kStart + static_cast<std::int64_t>(day * kSecondsPerDay), used, written, hours,
-                     erases};
+    return WearPoint{kStart + static_cast<std::int64_t>(day * kSecondsPerDay),
+                     used,
+                     written,
+                     hours,
+                     erases,
+                     {},
+                     {}};
 }
 
 std::vector<WearPoint> monthly(std::size_t months, unsigned used0, unsigned used_step) {
@@ -194,7 +199,8 @@ TEST(WearTrend, ChartIsThinnedEvenlyAndEndsAtTheCurrentRun) {
     constexpr int kPoints = 1601;
     WearTrendBuilder builder(kStart + kPoints * 3600);
     for (int i = 0; i <= kPoints; ++i)
-        builder.add(WearPoint{kStart + i * 3600, 10u + static_cast<unsigned>(i / 100), {}, {}, {}});
+        builder.add(
+            WearPoint{kStart + i * 3600, 10u + static_cast<unsigned>(i / 100), {}, {}, {}, {}, {}});
     const WearTrend t = builder.finish();
     ASSERT_LE(t.chart.size(), kWearChartPoints);
     ASSERT_GE(t.chart.size(), kWearChartPoints / 2);
@@ -203,6 +209,114 @@ TEST(WearTrend, ChartIsThinnedEvenlyAndEndsAtTheCurrentRun) {
     const std::int64_t step = t.chart[1].time - t.chart[0].time;
     for (std::size_t i = 1; i + 1 < t.chart.size(); ++i)
         EXPECT_EQ(t.chart[i].time - t.chart[i - 1].time, step) << "point " << i;
+}
+
+// The projection's source is the first that gives a date: percentage used, then the erase count
+// against the rated cycles, then the vendor's life figure; each reason has its code.
+TEST(WearTrend, SourcesInOrderAndTheReasonCodes) {
+    const auto point = [](double day, std::optional<unsigned> used,
+                          std::optional<std::uint64_t> erases, std::optional<unsigned> life) {
+        return WearPoint{
+            kStart + static_cast<std::int64_t>(day * kSecondsPerDay),   used, {}, {}, erases,
+            erases ? std::optional<std::uint32_t>(3000) : std::nullopt, life};
+    };
+    struct Case {
+        const char* name;
+        std::vector<WearPoint> points;
+        TrendSource source;
+        const char* code;               // "" when projected
+        std::optional<double> end_day;  // the projected date, days after kStart
+    } cases[] = {
+        {"percentage used first",
+         {point(0, 10, 300, 10), point(90, 40, 1500, 60)},
+         TrendSource::percentage_used,
+         "",
+         270},
+        // Flat whole percentages: 3000 rated cycles, 300 to 1200 erases in 90 days is 10 % to 40 %.
+        {"erase counts when percentage used does not move",
+         {point(0, 5, 300, {}), point(90, 5, 1200, {})},
+         TrendSource::erase_counts,
+         "",
+         270},
+        {"the vendor's life figure alone",
+         {point(0, {}, {}, 20), point(40, {}, {}, 60)},
+         TrendSource::vendor_life,
+         "",
+         80},
+        {"percentage used at 100 % says so, whatever the erase counts",
+         {point(0, 98, 300, {}), point(30, 104, 330, {})},
+         TrendSource::percentage_used,
+         "reached",
+         {}},
+        {"no change anywhere",
+         {point(0, 5, 300, 5), point(90, 5, 300, 5)},
+         TrendSource::percentage_used,
+         "no_change",
+         {}},
+        {"one record", {point(0, 5, {}, {})}, TrendSource::percentage_used, "too_few_records", {}},
+        {"hours apart",
+         {point(0, 5, {}, {}), point(0.5, 6, {}, {})},
+         TrendSource::percentage_used,
+         "too_short",
+         {}},
+        {"no percentage used, no change in erases: the erase counts' reason",
+         {point(0, {}, 300, {}), point(90, {}, 300, {})},
+         TrendSource::erase_counts,
+         "no_change",
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WearTrendBuilder builder(c.points.back().time);
+        for (const WearPoint& p : c.points)
+            builder.add(p);
+        const WearTrend t = builder.finish();
+        EXPECT_EQ(t.source, c.source);
+        EXPECT_STREQ(t.not_projected_code, c.code);
+        EXPECT_EQ(t.not_projected.empty(), *c.code == '\0') << t.not_projected;
+        ASSERT_EQ(t.projected_end_time.has_value(), c.end_day.has_value());
+        if (c.end_day) {
+            EXPECT_NEAR(static_cast<double>(*t.projected_end_time - kStart) / kSecondsPerDay,
+                        *c.end_day, 0.01);
+        }
+    }
+}
+
+// The verdict's horizon: a projection less than 90 days ahead warns, last among the reasons; at
+// 90 days or none it does not; a FAILED verdict stays FAILED.
+TEST(WearTrend, ProjectionWithinTheHorizonWarns) {
+    const std::int64_t now = kStart + 400 * kSecondsPerDay;
+    struct Case {
+        std::optional<std::int64_t> end;  // the projected date
+        HealthVerdict before;
+        HealthVerdict after;
+        const char* text;  // of the added reason; nullptr: none added
+    } cases[] = {
+        {now + 89 * kSecondsPerDay, HealthVerdict::passed, HealthVerdict::warning,
+         "projected to reach 100% used about 2027-05 (in 89 days, from 12 runs)"},
+        {now + 90 * kSecondsPerDay - 1, HealthVerdict::unknown, HealthVerdict::warning,
+         "projected to reach 100% used about 2027-05 (in 89 days, from 12 runs)"},
+        {now + 90 * kSecondsPerDay, HealthVerdict::passed, HealthVerdict::passed, nullptr},
+        {now, HealthVerdict::failed, HealthVerdict::failed,
+         "projected to reach 100% used about 2027-02 (in 0 days, from 12 runs)"},
+        {std::nullopt, HealthVerdict::passed, HealthVerdict::passed, nullptr},
+    };
+    for (const Case& c : cases) {
+        WearTrend trend;
+        trend.projected_end_time = c.end;
+        trend.window_records = 12;
+        HealthAssessment health;
+        health.verdict = c.before;
+        health.reasons.resize(2);
+        judge_projected_wear(health, trend, now);
+        EXPECT_EQ(health.verdict, c.after);
+        ASSERT_EQ(health.reasons.size(), c.text != nullptr ? 3u : 2u);
+        if (c.text != nullptr) {
+            EXPECT_EQ(health.reasons.back().text, c.text);
+            EXPECT_STREQ(health.reasons.back().field, "projected_wear");
+            EXPECT_EQ(health.reasons.back().level, HealthLevel::warning);
+        }
+    }
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "report/html_report.h"
 #include "report/json_report.h"
 #include "sim/profiles.h"
+#include "tests/support/profile_model.h"
 
 namespace torvik::testing {
 namespace {
@@ -26,21 +27,6 @@ std::int64_t at(const char* iso) {
     std::int64_t seconds = 0;
     EXPECT_TRUE(parse_utc_time(iso, seconds)) << iso;
     return seconds;
-}
-
-DriveModel default_drive() {
-    const SimProfileData data = find_sim_profile("default")->make();
-    DriveModel model;
-    for (std::size_t i = 0; i < kCommandCount; ++i) {
-        std::vector<std::uint8_t> page = data.replies[i];
-        if (page.empty())
-            continue;
-        const auto id = static_cast<CommandId>(i);
-        page.resize(command_info(id).length);
-        model.sent(id, page.data(), CommandResult{CommandResult::Outcome::data, 0, 0});
-    }
-    model.health = assess_health(health_pages(model));
-    return model;
 }
 
 // A year of regular use: 37 runs, 0.31 % a month, the last 30 runs under the line.
@@ -76,7 +62,7 @@ WearTrend hostile() {
     t.slope_per_day = kInf;
     t.intercept = kNaN;
     for (int i = 0; i < 3; ++i)
-        t.chart.push_back({t.last_time, ~0u, ~std::uint64_t{0}, 1, 1});
+        t.chart.push_back({t.last_time, ~0u, ~std::uint64_t{0}, 1, 1, {}, {}});
     return t;
 }
 
@@ -101,25 +87,27 @@ TEST(WearTrendView, TrendLineFollowsTheSummary) {
     } cases[] = {
         {projected(),
          "Trend: 37 runs over 372 days, 48.20 GB written a day, 0.31% used per 30 days, 1.25 P/E "
-         "cycles per 30 days; 100% used about 2031-04-18 (an estimate from 30 runs, 2025-12-08 "
+         "cycles per 30 days; 100% used about 2031-04-18 (from percentage used, an estimate from "
+         "30 runs, 2025-12-08 "
          "to 2026-12-08)"},
         {few,
          "Trend: 3 runs over 0.5 days, 1.00 kB written a day; not enough history (less than a day "
          "apart)"},
         {unknown_written,
-         "Trend: 37 runs over 372 days, 0.31% used per 30 days; 100% used after 9999 (an "
-         "estimate from 30 runs, 2025-12-08 to 2026-12-08)"},
+         "Trend: 37 runs over 372 days, 0.31% used per 30 days; 100% used after 9999 (from "
+         "percentage used, an estimate from 30 runs, 2025-12-08 to 2026-12-08)"},
         {last_day,
-         "Trend: 37 runs over 372 days, 0.31% used per 30 days; 100% used about 9999-12-31 (an "
-         "estimate from 30 runs, 2025-12-08 to 2026-12-08)"},
+         "Trend: 37 runs over 372 days, 0.31% used per 30 days; 100% used about 9999-12-31 (from "
+         "percentage used, an estimate from 30 runs, 2025-12-08 to 2026-12-08)"},
         {one, "Trend: 1 run; not enough history (fewer than two runs)?[2J"},
         {hostile(),
-         "Trend: 2 runs over an unknown time; 100% used after 9999 (an estimate from "
+         "Trend: 2 runs over an unknown time; 100% used after 9999 (from percentage used, an "
+         "estimate from "
          "2 runs, 0000-01-01 to 1970-01-01)"},
         {std::nullopt, nullptr},
     };
     for (const auto& c : cases) {
-        DriveModel model = default_drive();
+        DriveModel model = read_profile_model("default");
         model.trend = c.trend;
         const std::string block = health_block(model.health, &model, false);
         const std::size_t summary = block.find("\nSummary: ");
@@ -135,9 +123,9 @@ TEST(WearTrendView, TrendLineFollowsTheSummary) {
 
 TEST(WearTrendView, JsonTrendObject) {
     const auto document = [](const std::optional<WearTrend>& trend) {
-        DriveModel model = default_drive();
+        DriveModel model = read_profile_model("default");
         model.trend = trend;
-        return nlohmann::ordered_json::parse(json_report_text(JsonRunInfo{}, model));
+        return nlohmann::ordered_json::parse(json_report_text(RunInfo{}, model));
     };
     const nlohmann::ordered_json doc = document(projected());
     EXPECT_EQ(doc["json_format_version"], kJsonFormatVersion);
@@ -172,9 +160,9 @@ TEST(WearTrendView, JsonTrendObject) {
 
 // The chart's section of the page for a trend.
 std::string chart_of(const WearTrend& trend) {
-    DriveModel model = default_drive();
+    DriveModel model = read_profile_model("default");
     model.trend = trend;
-    const std::string page = html_report(JsonRunInfo{}, model);
+    const std::string page = html_report(RunInfo{}, model);
     const std::size_t start = page.find("<section id=\"trend\">");
     EXPECT_NE(start, std::string::npos);
     return page.substr(start, page.find("</section>", start) - start);
@@ -183,8 +171,13 @@ std::string chart_of(const WearTrend& trend) {
 TEST(WearTrendView, ChartThinsToItsLimitAndDrawsTheProjectionInside) {
     WearTrend trend = projected();
     for (unsigned i = 0; i < 600; ++i) {
-        trend.chart.push_back({trend.first_time + i * 53580, 2 + i / 200,
-                               std::uint64_t{48200000000} * i, std::nullopt, std::nullopt});
+        trend.chart.push_back({trend.first_time + i * 53580,
+                               2 + i / 200,
+                               std::uint64_t{48200000000} * i,
+                               std::nullopt,
+                               std::nullopt,
+                               {},
+                               {}});
     }
     const std::string chart = chart_of(trend);
     // Found without std::regex, whose recursion overflows the stack on a long match under
@@ -222,7 +215,10 @@ TEST(WearTrendView, ChartThinsToItsLimitAndDrawsTheProjectionInside) {
 // last run; the percentage scale tops out at the next 25 % above a drive worn past 100 %.
 TEST(WearTrendView, ChartAxisAndScaleStretchToTheirMinimums) {
     const auto run = [](const char* iso, unsigned used) {
-        return WearPoint{at(iso), used, std::nullopt, std::nullopt, std::nullopt};
+        WearPoint point;
+        point.time = at(iso);
+        point.percentage_used = used;
+        return point;
     };
     WearTrend short_history = projected();
     short_history.first_time = short_history.window_start = at("2026-11-18T10:00:00Z");

@@ -15,26 +15,12 @@ results=$(cd "$1" && pwd)
 tool=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 expect_tool=$(cd "$(dirname "$3")" && pwd)/$(basename "$3")
 work=$(cd "$4" && pwd)
-failed=0
-passed=0
+# shellcheck source=tests/script_helpers.sh
+. "$(dirname "$0")/../script_helpers.sh"
 
 # The error code the Linux platform gives a command that timed out: ETIMEDOUT.
 timeout_code=110
 
-pass() {
-    passed=$((passed + 1))
-    echo "  ok    $*"
-}
-fail() {
-    failed=$((failed + 1))
-    echo "  FAIL  $*"
-}
-# check DESCRIPTION COMMAND...: passes when the command succeeds
-check() {
-    local what=$1
-    shift
-    if "$@"; then pass "$what"; else fail "$what"; fi
-}
 # same_text DESCRIPTION EXPECTED_FILE ACTUAL_FILE
 same_text() {
     if diff -u "$2" "$3" > "$work/diff.txt"; then
@@ -256,5 +242,4 @@ for f in "$results"/usbdev-*.log; do
         bash -c "! grep -qE '^cmd .*cdb=\[(04|0a|15|2a|2e|3b|41|42|55|89|8a|8e|93|aa|ae|b5)( |\])' '$f'"
 done
 
-echo "e2e checks: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_done e2e

@@ -14,22 +14,8 @@ export LC_ALL=C
 results=$(cd "$1" && pwd)
 expect_tool=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 work=$(cd "$3" && pwd)
-failed=0
-passed=0
-
-pass() {
-    passed=$((passed + 1))
-    echo "  ok    $*"
-}
-fail() {
-    failed=$((failed + 1))
-    echo "  FAIL  $*"
-}
-check() {
-    local what=$1
-    shift
-    if "$@"; then pass "$what"; else fail "$what"; fi
-}
+# shellcheck source=tests/script_helpers.sh
+. "$(dirname "$0")/../script_helpers.sh"
 
 # The fields compared in every state: name, the tool's JSON path, nvme-cli's file and key.
 # The tool leaves a temperature threshold out when the drive declares none: that is 0.
@@ -217,5 +203,4 @@ if [ "$identity_compared" = 1 ]; then
 else
     echo "nvme summary: identity: not compared (the tool does not show the NVMe identity yet)"
 fi
-echo "nvme checks: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_done nvme

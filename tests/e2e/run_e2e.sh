@@ -34,16 +34,10 @@ guest_timeout=${TORVIK_E2E_TIMEOUT:-600}
 export LC_ALL=C
 
 t_start=$(date +%s.%N)
-skip() {
-    echo "****************************************************************" >&2
-    echo "**** E2E SKIPPED (not passed): $*" >&2
-    echo "****************************************************************" >&2
-    exit 77
-}
-die() {
-    echo "E2E ERROR: $*" >&2
-    exit 1
-}
+# shellcheck disable=SC2034 # read by the helpers
+script_label=E2E
+# shellcheck source=tests/script_helpers.sh
+. "$here/../script_helpers.sh"
 elapsed() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; }
 log() { echo "e2e: $*"; }
 
