@@ -1,5 +1,6 @@
 #include "report/metrics_text.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <vector>
@@ -136,14 +137,22 @@ std::string hundredths(unsigned n) {
 }
 
 // The samples of one drive, in family order; a figure the run did not read has none.
-void drive_samples(const MetricsDrive& drive, std::vector<Sample>& out) {
+// A drive's series are keyed by its identity, serial and model, which stay when the drive moves
+// to another port or OS name; its path is a label of torvik_pssd_info alone. with_path puts it on
+// every series: a drive the run could not reach (no identity: the path is all it has) and one
+// whose identity another drive of the file repeats.
+void drive_samples(const MetricsDrive& drive, bool with_path, std::vector<Sample>& out) {
     const KeyFigures k = drive.figures != nullptr ? *drive.figures : KeyFigures{};
     // A serial with bytes that are not printable ASCII shows them as U+FFFD in its label: its
     // bytes in hexadecimal tell such serials apart.
     const std::string hex = serial_hex(k.drive.serial);
-    const std::string keys = label("serial", k.drive.serial).substr(1) +
-                             (hex.empty() ? std::string() : label("serial_hex", hex)) +
-                             label("path", drive.path);
+    const std::string path = label("path", drive.path);
+    const std::string keys = drive.model == nullptr
+                                 ? path.substr(1)
+                                 : label("serial", k.drive.serial).substr(1) +
+                                       label("model", k.drive.model) +
+                                       (hex.empty() ? std::string() : label("serial_hex", hex)) +
+                                       (with_path ? path : std::string());
     auto add = [&](Family family, std::string value, const std::string& more = {}) {
         out.push_back(Sample{family, keys + more, std::move(value)});
     };
@@ -155,7 +164,7 @@ void drive_samples(const MetricsDrive& drive, std::vector<Sample>& out) {
     if (drive.model != nullptr) {
         const DriveMakeup m = drive_makeup(*drive.model);
         add(kInfo, "1",
-            label("model", k.drive.model) + label("firmware", k.drive.firmware) +
+            (with_path ? std::string() : path) + label("firmware", k.drive.firmware) +
                 label("controller", m.controller) + label("flash_maker", m.flash_maker) +
                 label("flash_node", m.flash_node) + label("flash_cell_type", m.flash_cell_type));
         for (const HealthVerdict verdict : {HealthVerdict::passed, HealthVerdict::warning,
@@ -239,8 +248,16 @@ std::string metrics_text(std::span<const MetricsDrive> drives, const MetricsRun&
         samples.push_back(Sample{kScanDrives, {}, std::to_string(*run.scan_drives)});
     if (run.scan_time)
         samples.push_back(Sample{kScanTime, {}, std::to_string(*run.scan_time)});
-    for (const MetricsDrive& drive : drives)
-        drive_samples(drive, samples);
+    for (const MetricsDrive& drive : drives) {
+        const auto same_identity = [&](const MetricsDrive& other) {
+            return other.model != nullptr && other.figures != nullptr &&
+                   other.figures->drive.serial == drive.figures->drive.serial &&
+                   other.figures->drive.model == drive.figures->drive.model;
+        };
+        const bool repeated = drive.model != nullptr && drive.figures != nullptr &&
+                              std::count_if(drives.begin(), drives.end(), same_identity) > 1;
+        drive_samples(drive, drive.model == nullptr || repeated, samples);
+    }
     std::string text;
     for (std::size_t f = 0; f < kFamilyCount; ++f) {
         const FamilyText& family = kFamilies[f];

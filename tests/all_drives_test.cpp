@@ -200,9 +200,12 @@ TEST(AllDrives, EveryUsbDriveIntoItsOwnFolder) {
             const std::string metrics = read_text_file(dir.path() / "fleet.prom");
             std::size_t at = 0;
             for (std::size_t i = 0; i < c.run_success.size(); ++i) {
-                const std::string sample = "path=\"" +
-                                           metrics_label_value(sim_path(static_cast<int>(i) + 1)) +
-                                           "\"} " + c.run_success[i] + "\n";
+                // A drive not examined has its path alone; an examined one its identity, no path.
+                const std::string sample =
+                    std::string(c.run_success[i]) == "0"
+                        ? "{path=\"" + metrics_label_value(sim_path(static_cast<int>(i) + 1)) +
+                              "\"} 0\n"
+                        : ",model=\"TORVIK PSSD SIM 1TB\"} 1\n";
                 at = metrics.find(sample, metrics.find("torvik_pssd_run_success{", at));
                 EXPECT_NE(at, std::string::npos) << sample << metrics;
             }

@@ -248,10 +248,10 @@ TEST_F(FakeSysfs, ACauseTheUserCanActOnInTheVerdictAndTheMetrics) {
          "Summary: the drive was not examined\n"
          "  unknown The drive was not examined: permission denied: run as root [the run]\n",
          "cannot open drive 1 (DEV/sdb): permission denied; run as root",
-         "torvik_pssd_run_success{serial=\"\",path=\"DEV/sdb\"} 0\n"},
+         "torvik_pssd_run_success{path=\"DEV/sdb\"} 0\n"},
         {"7y", kExitBadDrive, "The drive was not examined: there is no such drive [the run]",
          "there is no drive 7; no drive could be opened: permission denied; run as root",
-         "torvik_pssd_run_success{serial=\"\",path=\"\"} 0\n"},
+         "torvik_pssd_run_success{path=\"\"} 0\n"},
     };
     const std::string dev = (dir.path() / "dev").string();
     for (const auto& c : cases) {
