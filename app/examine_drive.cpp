@@ -197,9 +197,16 @@ ExaminedDrive examine_open_drive(RunContext& ctx, const DriveFolder& folder, Dri
     return examined;
 }
 
-int refused(const RunContext& ctx, int status, const char* why) {
-    print_health(ctx, health_not_examined(why), nullptr);
+int refused(const RunContext& ctx, int status, const char* why, std::optional<std::int32_t> drive) {
+    const HealthAssessment health = health_not_examined(why);
+    print_health(ctx, health, nullptr);
     std::fflush(ctx.out);
+    // --json=-: a script learns why from the document too (no file is written for the run).
+    if (ctx.json_out != nullptr) {
+        const std::string json =
+            refused_run_json(kProgramVersion, host_platform_name(), drive, health);
+        write_whole_output(ctx.json_out, json.c_str(), ctx.err);
+    }
     return status;
 }
 
@@ -249,7 +256,8 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
             "has finished\n",
             ctx.output_dir.empty() ? "the current folder" : ("'" + ctx.output_dir + "'").c_str(),
             ctx.lock_wait_ms / 1000);
-        return refused(ctx, kExitUsage, "another run is writing into the output folder");
+        return refused(ctx, kExitUsage, "another run is writing into the output folder",
+                       choice.drive);
     }
 
     if (ctx.json_out != nullptr || ctx.verdict_out != nullptr)
@@ -275,7 +283,7 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
             const std::string why = report_open_failure(ctx, choice.drive);
             lock.release();  // the metrics' folder may be this one, whose lock they take
             write_run_metrics(ctx, choice.drive, nullptr);
-            return refused(ctx, kExitOpenFailed, why.c_str());
+            return refused(ctx, kExitOpenFailed, why.c_str(), choice.drive);
         }
         examined = examine_open_drive(ctx, DriveFolder{ctx.files, ctx.output_dir}, disk.get(),
                                       choice.drive, os);
@@ -292,7 +300,7 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
     if (!choice.no_requests)
         closing_prompt(ctx);
     if (!examined)
-        return refused(ctx, status, refusal.reason.c_str());
+        return refused(ctx, status, refusal.reason.c_str(), choice.drive);
     return finish_examined_drive(ctx, *examined);
 }
 

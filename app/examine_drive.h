@@ -116,8 +116,10 @@ ExaminedDrive examine_open_drive(RunContext& ctx, const DriveFolder& folder, Dri
                                  std::int32_t drive, const OsVersion& os);
 
 // The end of a run that examined no drive: with --health, the block that says why there is no
-// verdict. Returns status, which the run keeps.
-int refused(const RunContext& ctx, int status, const char* why);
+// verdict; with --json=-, a document that says so (drive: the number asked for, when known).
+// Returns status, which the run keeps.
+int refused(const RunContext& ctx, int status, const char* why,
+            std::optional<std::int32_t> drive = std::nullopt);
 
 // The end of one drive's run: the --health block when asked for, and the exit status (the verdict
 // with --health, else the run's own status).

@@ -431,6 +431,19 @@ std::string drive_list_json(const DriveList& list, const char* tool_version, con
     return doc.dump(2, ' ', true, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
+std::string refused_run_json(const char* tool_version, const char* platform,
+                             std::optional<std::int32_t> drive,
+                             const HealthAssessment& assessment) {
+    Json doc;
+    doc["json_format_version"] = kJsonFormatVersion;
+    doc["tool"] = {
+        {"name", "torvik_usb_pssd_flash_id"}, {"version", tool_version}, {"platform", platform}};
+    doc["drive"] = {{"number", drive ? Json(*drive) : Json(nullptr)}};
+    doc["examined"] = false;
+    doc["health"] = health(assessment);
+    return doc.dump(2, ' ', true, Json::error_handler_t::replace) + "\n";
+}
+
 namespace {
 
 // text (a document, ending with a line feed or not) with every line after the first indented by

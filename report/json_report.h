@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,11 @@ std::string flash_id_json_text(const std::uint8_t* id);
 // The drive list of --list as one JSON document (docs/json.md), with the tool's version and
 // platform.
 std::string drive_list_json(const DriveList& list, const char* tool_version, const char* platform);
+
+// The document of a run refused before it examined the drive (--json=- only): the tool, the
+// drive number asked for, examined false and the verdict whose reason says why.
+std::string refused_run_json(const char* tool_version, const char* platform,
+                             std::optional<std::int32_t> drive, const HealthAssessment& health);
 
 // One line of the --all summary, as the pass's document holds it.
 struct JsonSummaryLine {
