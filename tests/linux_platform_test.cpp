@@ -238,18 +238,23 @@ class UnprivilegedLinux : public LinuxPlatform {
 TEST_F(FakeSysfs, ACauseTheUserCanActOnInTheVerdictAndTheMetrics) {
     const struct {
         const char* drive;
+        bool json;  // --json=-: standard output holds the document, the lines go to stderr
         int status;
         const char* out;     // in standard output (the console line, then the verdict block)
         const char* err;     // in standard error
         std::string sample;  // in the metrics file
     } cases[] = {
-        {"1y", kExitOpenFailed,
+        {"1y", false, kExitOpenFailed,
          "Drive interface is not USB, exit!\nHealth: UNKNOWN\n"
          "Summary: the drive was not examined\n"
          "  unknown The drive was not examined: permission denied: run as root [the run]\n",
          "cannot open drive 1 (DEV/sdb): permission denied; run as root",
          "torvik_pssd_run_success{path=\"DEV/sdb\"} 0\n"},
-        {"7y", kExitBadDrive, "The drive was not examined: there is no such drive [the run]",
+        {"1y", true, kExitOpenFailed,
+         "\"text\": \"The drive was not examined: permission denied: run as root\"",
+         "cannot open drive 1 (DEV/sdb): permission denied; run as root",
+         "torvik_pssd_run_success{path=\"DEV/sdb\"} 0\n"},
+        {"7y", false, kExitBadDrive, "The drive was not examined: there is no such drive [the run]",
          "there is no drive 7; no drive could be opened: permission denied; run as root",
          "torvik_pssd_run_success{path=\"\"} 0\n"},
     };
@@ -267,6 +272,8 @@ TEST_F(FakeSysfs, ACauseTheUserCanActOnInTheVerdictAndTheMetrics) {
         };
         std::vector<const char*> args = {"torvik_usb_pssd_flash_id", "--health", "--metrics",
                                          "t.prom", c.drive};
+        if (c.json)
+            args.insert(args.begin() + 1, "--json=-");
         Capture out;
         Capture err;
         std::FILE* in = input_from("");
