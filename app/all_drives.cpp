@@ -19,6 +19,8 @@
 #include "model/scsi_pages.h"
 #include "platform/storage_descriptor.h"
 #include "report/drive_list.h"
+#include "report/health_block.h"
+#include "report/json_report.h"
 #include "transport/operations.h"
 
 namespace torvik {
@@ -48,9 +50,11 @@ struct DriveLine {
     std::int32_t number = 0;
     std::string path;    // the OS's name of the drive, printable
     std::string serial;  // as the INQUIRY gave it, printable and trimmed; empty: none
-    std::string result;  // the verdict, or why the drive was skipped or failed
+    std::string result;  // after the verdict, or why the drive was skipped or failed
     std::string folder;  // where its files went; empty: nowhere
     int status = kExitOk;
+    bool folder_locked = false;              // another run held the lock on its folder
+    std::optional<HealthVerdict> verdict{};  // the examined drive's, before result
 };
 
 // A drive --all examined, for the outputs that hold every drive in one file or add a record for
@@ -82,9 +86,9 @@ DriveLine examine_usb_drive(RunContext& ctx, const ListedDrive& listed, const Os
     format_drive_path(path, sizeof path, drive);
     const DriveGuard disk(ctx.platform, ctx.platform.open_drive(path, kDiskOpenFlags));
     if (!disk.is_open()) {
-        report_open_failure(ctx, drive);
-        line.result = "failed: the disk could not be opened";
-        line.status = refused(ctx, kExitOpenFailed, "the disk could not be opened");
+        const std::string why = report_open_failure(ctx, drive);
+        line.result = "failed: " + why;
+        line.status = refused(ctx, kExitOpenFailed, why.c_str());
         return line;
     }
     const std::string serial = inquiry_serial(ctx, disk.get());
@@ -93,8 +97,10 @@ DriveLine examine_usb_drive(RunContext& ctx, const ListedDrive& listed, const Os
     std::string error;
     const std::unique_ptr<FileStore> files = ctx.files.open_subfolder(name.c_str(), error);
     std::optional<FolderLock> lock;  // held while the drive's files are written
-    if (files != nullptr && !lock.emplace(*files, ctx.lock_wait_ms).held())
+    if (files != nullptr && !lock.emplace(*files, ctx.lock_wait_ms).held()) {
         error = name + ": another run is still writing into it";
+        line.folder_locked = true;
+    }
     if (!error.empty()) {
         const std::string shown = printable_text(error.c_str());
         print_message(ctx.err, "drive %d: its folder %s\n", static_cast<int>(drive), shown.c_str());
@@ -107,22 +113,24 @@ DriveLine examine_usb_drive(RunContext& ctx, const ListedDrive& listed, const Os
     ExaminedDrive done =
         examine_open_drive(ctx, DriveFolder{*files, line.folder}, disk.get(), drive, os);
     line.status = finish_examined_drive(ctx, done);
-    line.result = verdict_name(done.model.health.verdict);
+    line.verdict = done.model.health.verdict;
     // The drive's identity, as the metrics and the history name it; the bridge's serial after it
     // when that is another (the folder is named after the bridge's).
     const DriveKey key = drive_key(done.model);
     if (!key.serial.empty() && key.serial != identify_text(serial))
         line.serial = listed_text(key.serial) + " (bridge " + line.serial + ")";
     if (done.status == kExitFilesIncomplete)
-        line.result += ", files incomplete";
+        line.result = ", files incomplete";
     examined.push_back(ExaminedUsbDrive{std::move(done), listed.names.path, name});
     return line;
 }
 
 // --metrics: one file holds every USB drive's series, a drive that could not be examined included
-// (its run failed); true when it is written or not asked for.
+// (its run failed), with the count of USB drives the scan found (0 too: a file that stayed as the
+// last pass left it would go on showing drives that are gone); true when it is written or not
+// asked for.
 bool write_all_metrics(const RunContext& ctx, const DriveList& list,
-                       const std::vector<ExaminedUsbDrive>& examined) {
+                       const std::vector<ExaminedUsbDrive>& examined, MetricsRun scan) {
     if (ctx.metrics_file.empty() || ctx.open_folder == nullptr)
         return true;
     std::vector<MetricsDrive> drives;
@@ -138,15 +146,35 @@ bool write_all_metrics(const RunContext& ctx, const DriveList& list,
             drives.push_back(MetricsDrive{listed.names.path, nullptr, ctx.platform.run_time()});
         }
     }
-    return write_metrics_file(ctx.metrics_file, drives, *ctx.open_folder, ctx.err);
+    scan.scan_drives = drives.size();
+    return write_metrics_file(ctx.metrics_file, drives, std::move(scan), *ctx.open_folder, ctx.err);
 }
 
-void print_summary(std::FILE* out, const std::vector<DriveLine>& lines) {
+// --all --json=-: one document for the pass on standard output, every examined drive's document
+// and the summary's lines; false, said on err, when it does not all get there.
+bool write_pass_json(std::FILE* json_out, std::FILE* err, const std::vector<DriveLine>& lines,
+                     const std::vector<ExaminedUsbDrive>& examined) {
+    std::vector<std::string> documents;
+    for (const ExaminedUsbDrive& drive : examined)
+        documents.push_back(json_report_text(drive.examined.info, drive.examined.model));
+    std::vector<JsonSummaryLine> summary;
+    for (const DriveLine& line : lines) {
+        const std::string verdict = line.verdict ? verdict_name(*line.verdict) : "";
+        summary.push_back(JsonSummaryLine{line.number, line.path, line.serial,
+                                          verdict + line.result, line.folder, line.status});
+    }
+    return write_whole_output(json_out, all_drives_json(documents, summary).c_str(), err);
+}
+
+// The verdicts coloured as the Health: line is (colour: a terminal that shows it, with --health).
+void print_summary(std::FILE* out, const std::vector<DriveLine>& lines, bool colour) {
     std::fputc('\n', out);
     for (const DriveLine& line : lines) {
         std::fprintf(out, "drive %d  %s  ", static_cast<int>(line.number), line.path.c_str());
         if (!line.serial.empty() || !line.folder.empty())
             std::fprintf(out, "%s  ", line.serial.empty() ? "-" : line.serial.c_str());
+        if (line.verdict)
+            std::fputs(verdict_word(*line.verdict, colour).c_str(), out);
         std::fputs(line.result.c_str(), out);
         if (!line.folder.empty())
             std::fprintf(out, "  -> %s/", line.folder.c_str());
@@ -176,7 +204,12 @@ int worse_status(int a, int b) {
 int examine_all_drives(RunContext& ctx) {
     const OsVersion os = query_os_version(ctx.platform);
     print_banner(ctx.out, os);
+    // --json=-: the drives' documents go into the pass's one document, written after the summary.
+    std::FILE* const json_out = ctx.json_out;
+    ctx.json_out = nullptr;
     const DriveList list = scan_drives(ctx.platform);
+    MetricsRun scan;
+    scan.scan_time = ctx.platform.run_time();
     std::vector<DriveLine> lines;
     std::vector<ExaminedUsbDrive> examined;
     std::vector<PassIdentity> identities;
@@ -202,11 +235,21 @@ int examine_all_drives(RunContext& ctx) {
     ctx.pass_identities = nullptr;
 
     // Outputs that hold every examined drive (one file for all of them, or one record each) are
-    // written here, from `examined`, before the summary.
-    if (any_usb && !write_all_metrics(ctx, list, examined))
+    // written here, from `examined`, before the summary. A pass that met another run in a
+    // drive's folder leaves the metrics to that run, which has the drive's figures.
+    const bool met_another_run =
+        std::any_of(lines.begin(), lines.end(), [](const DriveLine& l) { return l.folder_locked; });
+    if (met_another_run) {
+        if (ctx.err != nullptr && !ctx.metrics_file.empty())
+            print_message(ctx.err, "--metrics %s not written: another run is examining a drive\n",
+                          printable_text(ctx.metrics_file.c_str()).c_str());
+    } else if (!write_all_metrics(ctx, list, examined, std::move(scan))) {
         status = worse_status(status, kExitFilesIncomplete);
+    }
 
-    print_summary(ctx.out, lines);
+    print_summary(verdict_stream(ctx), lines, ctx.colour);
+    if (json_out != nullptr && !write_pass_json(json_out, ctx.err, lines, examined))
+        status = worse_status(status, kExitFilesIncomplete);
     if (list.access_denied) {
         print_message(
             ctx.err, "%s: permission denied; %s\n",

@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -39,7 +40,9 @@ enum class Value {
     // after '=', or the next argument unless that looks like a drive argument or is a path:
     // "--sim", "--sim=hot", "--sim hot", but "--sim 0y" is the default profile on drive 0
     optional,
-    attached,  // after '=' only: "--json=-"; "--json -" is the switch and a drive argument
+    // after '=', or a lone "-" as the next argument: "--json=-", "--json -"; anything else after
+    // a space is not its value ("--json 0y" is the switch and a drive argument)
+    attached,
 };
 
 // One option: its name, its value, the synopsis and text of --help, and what it sets.
@@ -82,10 +85,11 @@ constexpr Option kOptions[] = {
      "from its earlier runs",
      [](Parsed& p, std::string_view v) { p.cl.history = v; }},
     {"--json", Value::attached, "--json[=-]",
-     "also write the JSON report (docs/json.md); --json=- also writes it\n"
-     "to standard output, and nothing else there (the run's lines go to\n"
-     "standard error, no closing prompt); with --list, the list as JSON\n"
-     "on standard output",
+     "also write the JSON report (docs/json.md); --json=- (or --json -,\n"
+     "the lone - then never a drive argument) also writes it to standard\n"
+     "output, and nothing else there (the run's lines go to standard\n"
+     "error, no closing prompt); with --all one document for the pass;\n"
+     "with --list, the list as JSON on standard output",
      [](Parsed& p, std::string_view v) {
          p.cl.json = true;
          // Once given, standard output carries the document alone, whatever --json follows.
@@ -96,6 +100,14 @@ constexpr Option kOptions[] = {
     {"--health", Value::none, "--health",
      "print the health verdict after the run; the exit status tells it",
      [](Parsed& p, std::string_view) { p.cl.health = true; }},
+    {"--brief", Value::none, "--brief",
+     "print the health verdict block alone (as --health does, exit\n"
+     "status too), not the report; every file is still written; no\n"
+     "prompt, so the drive is named (N, a path or --all)",
+     [](Parsed& p, std::string_view) {
+         p.cl.brief = true;
+         p.cl.health = true;
+     }},
     {"--html", Value::none, "--html", "also write the HTML report (one web page)",
      [](Parsed& p, std::string_view) { p.cl.html = true; }},
     {"--metrics", Value::required, "--metrics FILE",
@@ -226,6 +238,46 @@ std::string quoted(std::string_view text) {
     return shown;
 }
 
+// Edits (insertions, deletions, substitutions) that turn a into b.
+std::size_t edit_distance(std::string_view a, std::string_view b) {
+    constexpr std::size_t kLongest = 64;  // longer words are no near miss of an option
+    if (a.size() >= kLongest || b.size() >= kLongest)
+        return kLongest;
+    std::size_t row[kLongest + 1];
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({above + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// "unknown option '--heath'", and the nearest long option when one is within two edits.
+std::string unknown_option(std::string_view arg, std::string_view name) {
+    std::string message = "unknown option " + quoted(arg);
+    constexpr std::size_t kNearEnough = 2;
+    const Option* nearest = nullptr;
+    std::size_t best = kNearEnough + 1;
+    if (name.substr(0, 2) == "--") {
+        for (const Option& option : kOptions) {
+            const std::size_t d = edit_distance(name, option.name);
+            if (d < best) {
+                best = d;
+                nearest = &option;
+            }
+        }
+    }
+    if (nearest != nullptr)
+        message += std::string("; did you mean ") + nearest->name + "?";
+    return message;
+}
+
 CommandLine fail(std::string message) {
     CommandLine cl;
     cl.mode = Mode::error;
@@ -264,7 +316,7 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
         const std::string_view name = arg.substr(0, equals);
         const Option* option = find_option(name);
         if (option == nullptr)
-            return fail("unknown option " + quoted(arg));
+            return fail(unknown_option(arg, name));
         const std::string needs = std::string(name) + " needs " + std::string(value_name(*option));
         std::string_view value;
         if (equals != std::string_view::npos) {
@@ -281,6 +333,9 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
             value = argv[++i];
             if (value.empty())
                 return fail(needs + ", not an empty argument");
+        } else if (option->value == Value::attached && i + 1 < argc &&
+                   std::string_view(argv[i + 1]) == "-") {
+            value = argv[++i];
         } else if (option->value == Value::optional && i + 1 < argc && !is_option(argv[i + 1]) &&
                    !looks_like_drive_argument(argv[i + 1]) && !is_drive_path(argv[i + 1])) {
             value = argv[++i];
@@ -307,8 +362,11 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
         return fail("--all examines every USB drive: it takes no drive number or path");
     if (cl.all && cl.bridge)
         return fail("--bridge names one drive's USB bridge: it cannot be combined with --all");
-    if (cl.all && cl.json_stdout)
-        return fail("--all writes one JSON report per drive: --json=- cannot be combined with it");
+    if (cl.brief && !p.help && !p.version && !p.list && !p.decode && !cl.all && cl.device.empty() &&
+        (cl.first_arg == nullptr || !has_digit(cl.first_arg)))
+        return fail("--brief asks no question: name the drive (a number, a path or --all)");
+    if (cl.brief && cl.json_stdout)
+        return fail("--brief and --json=- both want standard output: give one of them");
     const bool sim_list = cl.sim && cl.sim_profile == "list";
     if (cl.json_stdout && !p.help && !p.version && (sim_list || p.decode))
         return fail(std::string(sim_list ? "--sim=list" : "--decode") +
@@ -403,8 +461,11 @@ std::string usage_text() {
 // so a new option completes without an edit here.
 std::string bash_completion_script() {
     std::string options;
-    for (const Option& option : kOptions)
+    for (const Option& option : kOptions) {
         options += std::string(options.empty() ? "" : " ") + option.name;
+        if (option.value == Value::attached)  // "--json=-": the value it takes is its only one
+            options += std::string(" ") + option.name + "=" + std::string(value_name(option));
+    }
     std::string profiles = "list";
     for (const SimProfile& profile : sim_profiles())
         profiles += std::string(" ") + profile.name;
@@ -413,11 +474,14 @@ std::string bash_completion_script() {
         if (option.value == Value::none)
             continue;
         const std::string_view value = value_name(option);
-        const char* words = value == "PROFILE" ? "compgen -W \"$profiles\" -- \"$cur\""
-                            : value == "DIR"   ? "compgen -d -- \"$cur\""
-                            : value == "FILE"  ? "compgen -f -- \"$cur\""
-                            : value == "PATH"  ? "compgen -W \"$(_torvik_disk_nodes)\" -- \"$cur\""
-                                               : nullptr;
+        // A comma list of profiles (--sim=hot,d) completes its last one.
+        const char* words = value == "PROFILE"
+                                ? "compgen -W \"$profiles\" -P \"$listed\" -- \"${cur##*,}\""
+                            : value == "DIR"  ? "compgen -d -- \"$cur\""
+                            : value == "FILE" ? "compgen -f -- \"$cur\""
+                            : value == "PATH" ? "compgen -W \"$(_torvik_disk_nodes)\" -- \"$cur\""
+                            : value == "-"    ? "compgen -W - -- \"$cur\""
+                                              : nullptr;
         if (words == nullptr)
             continue;
         cases += std::string("        ") + option.name +
@@ -450,6 +514,8 @@ std::string bash_completion_script() {
            "    elif [[ $cur == --*=* ]]; then\n"
            "        option=${cur%%=*} prefix=${cur%%=*}= cur=${cur#*=}\n"
            "    fi\n"
+           "    local listed=\n"
+           "    [[ $cur == *,* ]] && listed=${cur%,*},\n"
            "    case $option in\n" +
            cases +
            "        *)\n"

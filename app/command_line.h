@@ -39,6 +39,7 @@ struct CommandLine {
     bool json = false;
     bool json_stdout = false;  // --json=-: the document on standard output, the lines on stderr
     bool health = false;
+    bool brief = false;  // --brief: the verdict block alone on standard output (implies health)
     bool html = false;
     bool all = false;        // --all: every drive on the USB bus, each into its own folder
     std::string device;      // --device: the drive's OS path; empty: the drive argument's number

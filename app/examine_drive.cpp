@@ -108,8 +108,10 @@ RunInfo run_info(const RunContext& ctx, std::int32_t drive, const OsVersion& os)
 
 // The --health block, last on the console; drive is nullptr when the run never reached it.
 void print_health(const RunContext& ctx, const HealthAssessment& health, const DriveModel* drive) {
-    if (ctx.health)
-        std::fputs(health_block(health, drive, ctx.colour).c_str(), ctx.out);
+    if (ctx.health) {
+        std::fputs(health_block(health, drive, ctx.colour).c_str(), verdict_stream(ctx));
+        std::fflush(verdict_stream(ctx));
+    }
 }
 
 int health_exit_status(HealthVerdict verdict, int run_status) {
@@ -135,7 +137,8 @@ bool write_run_metrics(const RunContext& ctx, std::int32_t drive, const Examined
     const MetricsDrive entry{ctx.platform.drive_names(drive).path, model,
                              model != nullptr ? model->run_time : ctx.platform.run_time(),
                              examined != nullptr ? &examined->figures : nullptr};
-    return write_metrics_file(ctx.metrics_file, {&entry, 1}, *ctx.open_folder, ctx.err);
+    return write_metrics_file(ctx.metrics_file, {&entry, 1}, MetricsRun{}, *ctx.open_folder,
+                              ctx.err);
 }
 
 }  // namespace
@@ -157,11 +160,12 @@ void print_banner(std::FILE* out, const OsVersion& os) {
     std::fprintf(out, "OS: %d.%d build %d %s\n", os.major, os.minor, os.build, os.service_pack);
 }
 
-void report_open_failure(RunContext& ctx, std::int32_t drive) {
+std::string report_open_failure(RunContext& ctx, std::int32_t drive) {
     const std::uint32_t error = ctx.platform.last_error();
     std::fputs("Error open disk\n", ctx.out);
     std::fflush(ctx.out);
     explain_open_failure(ctx.platform, ctx.err, drive, error);
+    return open_failure_reason(ctx.platform, error, "the disk could not be opened");
 }
 
 ExaminedDrive examine_open_drive(RunContext& ctx, const DriveFolder& folder, DriveHandle disk,
@@ -201,9 +205,16 @@ ExaminedDrive examine_open_drive(RunContext& ctx, const DriveFolder& folder, Dri
     return examined;
 }
 
-int refused(const RunContext& ctx, int status, const char* why) {
-    print_health(ctx, health_not_examined(why), nullptr);
+int refused(const RunContext& ctx, int status, const char* why, std::optional<std::int32_t> drive) {
+    const HealthAssessment health = health_not_examined(why);
+    print_health(ctx, health, nullptr);
     std::fflush(ctx.out);
+    // --json=-: a script learns why from the document too (no file is written for the run).
+    if (ctx.json_out != nullptr) {
+        const std::string json =
+            refused_run_json(kProgramVersion, host_platform_name(), drive, health);
+        write_whole_output(ctx.json_out, json.c_str(), ctx.err);
+    }
     return status;
 }
 
@@ -253,11 +264,12 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
             "has finished\n",
             ctx.output_dir.empty() ? "the current folder" : ("'" + ctx.output_dir + "'").c_str(),
             ctx.lock_wait_ms / 1000);
-        return refused(ctx, kExitUsage, "another run is writing into the output folder");
+        return refused(ctx, kExitUsage, "another run is writing into the output folder",
+                       choice.drive);
     }
 
-    if (ctx.json_out != nullptr)
-        choice.no_requests = true;  // standard output carries the document alone
+    if (ctx.json_out != nullptr || ctx.verdict_out != nullptr)
+        choice.no_requests = true;  // standard output carries the document, or the verdict, alone
 
     int status = kExitOk;
     std::optional<ExaminedDrive> examined;
@@ -279,10 +291,10 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         format_drive_path(path, sizeof path, choice.drive);
         const DriveGuard disk(ctx.platform, ctx.platform.open_drive(path, kDiskOpenFlags));
         if (!disk.is_open()) {
-            report_open_failure(ctx, choice.drive);
+            const std::string why = report_open_failure(ctx, choice.drive);
             lock.release();  // the metrics' folder may be this one, whose lock they take
             write_run_metrics(ctx, choice.drive, nullptr);
-            return refused(ctx, kExitOpenFailed, "the disk could not be opened");
+            return refused(ctx, kExitOpenFailed, why.c_str(), choice.drive);
         }
         examined = examine_open_drive(ctx, DriveFolder{ctx.files, ctx.output_dir}, disk.get(),
                                       choice.drive, os);
@@ -299,7 +311,7 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
     if (!choice.no_requests)
         closing_prompt(ctx);
     if (!examined)
-        return refused(ctx, status, refusal.reason);
+        return refused(ctx, status, refusal.reason.c_str(), choice.drive);
     return finish_examined_drive(ctx, *examined);
 }
 

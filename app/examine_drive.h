@@ -18,6 +18,11 @@
 
 namespace torvik {
 
+// Where the verdict block goes: out, unless --brief sends it elsewhere.
+inline std::FILE* verdict_stream(const RunContext& ctx) {
+    return ctx.verdict_out != nullptr ? ctx.verdict_out : ctx.out;
+}
+
 // The version text, as the build states it.
 extern const char kProgramVersion[];
 inline constexpr const char* kReportFileName = "torvik_usb_pssd_flash_id.txt";
@@ -33,8 +38,9 @@ OsVersion query_os_version(Platform& platform);
 void print_banner(std::FILE* out, const OsVersion& os);
 
 // A drive on USB whose disk could not be opened: "Error open disk" on the console, and why on
-// ctx.err. Call it right after the failed open, which left its error code behind.
-void report_open_failure(RunContext& ctx, std::int32_t drive);
+// ctx.err. Call it right after the failed open, which left its error code behind. Returns why,
+// as the verdict's reason words it.
+std::string report_open_failure(RunContext& ctx, std::int32_t drive);
 
 // Where one drive's files go: the store of the folder, and the folder as messages name it (as
 // --output-dir gives it; empty: the current folder).
@@ -58,8 +64,10 @@ ExaminedDrive examine_open_drive(RunContext& ctx, const DriveFolder& folder, Dri
                                  std::int32_t drive, const OsVersion& os);
 
 // The end of a run that examined no drive: with --health, the block that says why there is no
-// verdict. Returns status, which the run keeps.
-int refused(const RunContext& ctx, int status, const char* why);
+// verdict; with --json=-, a document that says so (drive: the number asked for, when known).
+// Returns status, which the run keeps.
+int refused(const RunContext& ctx, int status, const char* why,
+            std::optional<std::int32_t> drive = std::nullopt);
 
 // The end of one drive's run: the --health block when asked for, and the exit status (the verdict
 // with --health, else the run's own status).

@@ -54,21 +54,35 @@ void explain_open_failure(Platform& platform, std::FILE* err, std::int32_t drive
                           std::uint32_t error) {
     if (err == nullptr)
         return;  // nowhere to say it: spare the scan of the drives
+    // " (/dev/sdb)"; nothing where the platform has no name for the number (no such disk).
     const std::string path = platform.drive_names(drive).path;
+    const std::string named = path.empty() ? std::string() : " (" + path + ")";
     switch (platform.error_kind(error)) {
         case ErrorKind::access_denied:
-            explain(err, "cannot open drive %d (%s): permission denied; %s",
-                    static_cast<int>(drive), path.c_str(), privilege_hint(platform));
+            explain(err, "cannot open drive %d%s: permission denied; %s", static_cast<int>(drive),
+                    named.c_str(), privilege_hint(platform));
             break;
         case ErrorKind::not_found:
-            explain(err, "there is no drive %d (%s); %s", static_cast<int>(drive), path.c_str(),
+            explain(err, "there is no drive %d%s; %s", static_cast<int>(drive), named.c_str(),
                     present_drives(platform).c_str());
             break;
         case ErrorKind::other:
-            explain(err, "cannot open drive %d (%s): error 0x%x", static_cast<int>(drive),
-                    path.c_str(), static_cast<unsigned>(error));
+            explain(err, "cannot open drive %d%s: error 0x%x", static_cast<int>(drive),
+                    named.c_str(), static_cast<unsigned>(error));
             break;
     }
+}
+
+std::string open_failure_reason(Platform& platform, std::uint32_t error, const char* fallback) {
+    switch (platform.error_kind(error)) {
+        case ErrorKind::access_denied:
+            return std::string("permission denied: ") + privilege_hint(platform);
+        case ErrorKind::not_found:
+            return "there is no such drive";
+        case ErrorKind::other:
+            break;
+    }
+    return fallback;
 }
 
 Refusal explain_not_usb(Platform& platform, std::FILE* err, std::int32_t drive,
@@ -77,9 +91,10 @@ Refusal explain_not_usb(Platform& platform, std::FILE* err, std::int32_t drive,
         std::fputc('\n', err);
     if (!bus.opened) {
         explain_open_failure(platform, err, drive, bus.error);
-        if (platform.error_kind(bus.error) == ErrorKind::not_found)
-            return Refusal{kExitBadDrive, "there is no such drive"};
-        return Refusal{kExitOpenFailed, "the drive could not be opened"};
+        const int status = platform.error_kind(bus.error) == ErrorKind::not_found ? kExitBadDrive
+                                                                                  : kExitOpenFailed;
+        return Refusal{status,
+                       open_failure_reason(platform, bus.error, "the drive could not be opened")};
     }
     if (!bus.answered) {
         explain(err, "drive %d did not tell its bus (storage query error 0x%x)",

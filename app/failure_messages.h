@@ -18,10 +18,14 @@ namespace torvik {
 void explain_open_failure(Platform& platform, std::FILE* err, std::int32_t drive,
                           std::uint32_t error);
 
+// Why a drive could not be opened, as the verdict's reason words it: "permission denied: run as
+// root" (what the user can do about it), "there is no such drive", else fallback.
+std::string open_failure_reason(Platform& platform, std::uint32_t error, const char* fallback);
+
 // What a refusal at the USB check means: the exit status and the reason the health block gives.
 struct Refusal {
     int status = 0;
-    const char* reason = "";
+    std::string reason{};
 };
 
 // A drive that "Drive interface is not USB, exit!" refused: no such drive (status 2), on another

@@ -7,6 +7,7 @@
 #include "app/program_message.h"
 #include "app/run_start.h"
 #include "common/printable_text.h"
+#include "platform/host_platform.h"
 #include "platform/output_file.h"
 
 namespace torvik {
@@ -21,7 +22,7 @@ void say_not_written(std::FILE* err, const std::string& file, const std::string&
 }  // namespace
 
 bool write_metrics_file(const std::string& file, std::span<const MetricsDrive> drives,
-                        const OutputFolderOpener& open_folder, std::FILE* err) {
+                        MetricsRun run, const OutputFolderOpener& open_folder, std::FILE* err) {
     const std::filesystem::path path(file);
     const std::string name = path.filename().string();
     if (name.empty() || name == "." || name == "..") {
@@ -55,7 +56,9 @@ bool write_metrics_file(const std::string& file, std::span<const MetricsDrive> d
     }
     // LF line ends on every platform: the collectors' parser takes no CR.
     OutputFile out(*files, name.c_str(), FileKind::binary);
-    const std::string text = metrics_text(drives);
+    run.version = kProgramVersion;
+    run.platform = host_platform_name();
+    const std::string text = metrics_text(drives, run);
     out.write(text.data(), text.size());
     const FileResult result = out.commit();
     if (result.outcome != FileOutcome::written) {

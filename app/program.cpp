@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -79,7 +80,17 @@ int run_on(Platform& platform, const OutputFolderOpener& open_folder, const Cons
             return kExitBadDrive;
     }
     // --json=-: standard output carries the document alone; the run's lines go to standard error.
+    // --brief: it carries the verdict alone; the run's lines go nowhere.
     std::FILE* lines = cl.json_stdout ? console.err : console.out;
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> discarded(
+        cl.brief ? std::fopen(kNullDevice, "w") : nullptr, &std::fclose);
+    if (cl.brief) {
+        if (discarded == nullptr) {
+            print_message(console.err, "--brief: %s cannot be opened\n", kNullDevice);
+            return kExitUsage;
+        }
+        lines = discarded.get();
+    }
     RunContext ctx{
         .platform = platform,
         .files = *files,
@@ -93,13 +104,14 @@ int run_on(Platform& platform, const OutputFolderOpener& open_folder, const Cons
         .err = console.err,
         .named_drive = drive,
         .output_dir = cl.output_dir,
-        .colour = cl.health && wants_colour(terminal_shows_colour(lines), std::getenv("NO_COLOR"),
-                                            std::getenv("TERM")),
+        .colour = cl.health && wants_colour(terminal_shows_colour(cl.brief ? console.out : lines),
+                                            std::getenv("NO_COLOR"), std::getenv("TERM")),
         .json_out = cl.json_stdout ? console.out : nullptr,
         .metrics_file = cl.metrics_file,
         .open_folder = &open_folder,
         .simulation_sources = sources,
         .history = cl.history,
+        .verdict_out = cl.brief ? console.out : nullptr,
         .all = cl.all,
         .forced_bridge = cl.bridge,
         .recorded_bridge = recorded_bridge};

@@ -59,6 +59,9 @@ struct RunContext {
     std::vector<std::string> simulation_sources{};
     // --history FILE as given (relative to the current folder); empty: none.
     std::string history{};
+    // --brief: where the verdict block (and --all's summary) goes, standard output, while out
+    // discards the run's lines; nullptr: out.
+    std::FILE* verdict_out = nullptr;
     bool all = false;  // --all: every drive, and a summary line for each
     // --all: the identities of the pass's drives examined so far, and the number of the drive
     // being examined. A drive whose identity is there already has its history read but not

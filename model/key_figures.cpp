@@ -82,6 +82,17 @@ KeyFigures key_figures(const DriveModel& drive) {
         k.media_errors = saturated(s->values[kSmartMediaErrors]);
         k.data_read_bytes = saturated(data_unit_bytes(s->values[kSmartDataUnitsRead]));
         k.data_written_bytes = saturated(data_unit_bytes(s->values[kSmartDataUnitsWritten]));
+        k.critical_warning = static_cast<unsigned>(s->values[kSmartCriticalWarning].low);
+        k.spare_threshold = static_cast<unsigned>(s->values[kSmartSpareThreshold].low);
+        k.error_log_entries = saturated(s->values[kSmartErrorLogEntries]);
+    }
+    if (drive.has(CommandId::nvme_identify) && drive.nvme_identity.any) {
+        if (drive.nvme_identity.warning_temperature != 0)
+            k.warning_temperature_celsius =
+                kelvin_to_celsius(drive.nvme_identity.warning_temperature);
+        if (drive.nvme_identity.critical_temperature != 0)
+            k.critical_temperature_celsius =
+                kelvin_to_celsius(drive.nvme_identity.critical_temperature);
     }
     if (drive.has(CommandId::smartext)) {
         if (const ExtSmartRecord* erases = drive.extended_smart.find(kExtAverageEraseCount))
@@ -89,6 +100,9 @@ KeyFigures key_figures(const DriveModel& drive) {
         if (const ExtSmartRecord* life = drive.extended_smart.find(kExtLifeUsed);
             life != nullptr && life->raw <= 0xFFFF)
             k.life_used = static_cast<unsigned>(life->raw);
+        if (const ExtSmartRecord* left = drive.extended_smart.find(kExtLifeRemaining);
+            left != nullptr && left->raw <= 0xFFFF)
+            k.life_remaining = static_cast<unsigned>(left->raw);
     }
     if (drive.has(CommandId::sysinfo) && drive.geometry.pe_limit_second != 0)
         k.rated_pe_cycles = drive.geometry.pe_limit_second;

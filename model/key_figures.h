@@ -36,6 +36,14 @@ struct KeyFigures {
     std::optional<std::uint64_t> average_erase_count;
     std::optional<std::uint32_t> rated_pe_cycles;  // absent when the page gives 0
     std::optional<unsigned> life_used;             // the extended SMART page's life used, percent
+    std::optional<unsigned> life_remaining;        // and its life remaining, percent
+    // From the same NVMe page as the health figures; absent without it.
+    std::optional<unsigned> critical_warning;  // the bits, see kCriticalWarnings
+    std::optional<unsigned> spare_threshold;   // percent
+    std::optional<std::uint64_t> error_log_entries;
+    // The thresholds the NVMe Identify page declares; absent when it declares none (0 K).
+    std::optional<std::int32_t> warning_temperature_celsius;
+    std::optional<std::int32_t> critical_temperature_celsius;
 };
 
 KeyFigures key_figures(const DriveModel& drive);

@@ -115,6 +115,8 @@ inline constexpr std::size_t kSmartUnsafeShutdowns =
     field_index(kNvmeSmartFields, "unsafe_shutdowns");
 inline constexpr std::size_t kSmartMediaErrors =
     field_index(kNvmeSmartFields, "media_and_data_integrity_errors");
+inline constexpr std::size_t kSmartErrorLogEntries =
+    field_index(kNvmeSmartFields, "error_information_log_entries");
 inline constexpr std::size_t kSmartFirstSensor =
     field_index(kNvmeSmartFields, "temperature_sensor_0");
 inline constexpr std::size_t kSmartSensorCount = 8;

@@ -13,6 +13,13 @@ std::unique_ptr<Platform> make_host_platform();
 // A short name of the platform the tool was built for, for --version and the JSON report.
 const char* host_platform_name();
 
+// The null device, for output nobody wants (the report's lines under --brief).
+#ifdef _WIN32
+inline constexpr char kNullDevice[] = "NUL";
+#else
+inline constexpr char kNullDevice[] = "/dev/null";
+#endif
+
 // Whether this process runs as root (Linux) or as an elevated administrator (Windows).
 bool process_runs_privileged();
 

@@ -139,13 +139,19 @@ DriveHandle LinuxPlatform::open_drive(const char* path, std::uint32_t /*flags*/)
         return kInvalidDriveHandle;
     }
     const std::string node = dev_root_ + "/" + disks[index];
-    const int fd = ::open(node.c_str(), kDiskNodeOpenFlags);
+    const int fd = open_node(node);
     if (fd < 0) {
         last_error_ = static_cast<std::uint32_t>(errno);
         return kInvalidDriveHandle;
     }
     drives_.push_back(OpenDrive{fd, disks[index], open_scsi_generic(disks[index])});
     return static_cast<DriveHandle>(drives_.size() - 1);
+}
+
+int LinuxPlatform::open_node(const std::string& node) const {
+    if (open_node_)
+        return open_node_(node.c_str(), kDiskNodeOpenFlags);
+    return ::open(node.c_str(), kDiskNodeOpenFlags);
 }
 
 // SG_IO on the block node raises any time-out below 7 s to 7 s; the SCSI generic node keeps the
@@ -156,7 +162,7 @@ int LinuxPlatform::open_scsi_generic(const std::string& name) const {
     const fs::path dir = fs::path(sysfs_root_) / "block" / name / "device" / "scsi_generic";
     for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec)) {
         const std::string node = dev_root_ + "/" + entry.path().filename().string();
-        const int fd = ::open(node.c_str(), kDiskNodeOpenFlags);
+        const int fd = open_node(node);
         if (fd >= 0) {
             return fd;
         }
@@ -275,7 +281,7 @@ bool LinuxPlatform::query_length(const OpenDrive& drive, void* out, std::uint32_
 DriveNames LinuxPlatform::drive_names(std::int32_t drive) {
     const std::vector<std::string> disks = list_disks();
     if (drive < 0 || static_cast<std::size_t>(drive) >= disks.size())
-        return Platform::drive_names(drive);
+        return DriveNames{};  // no such disk: no name (the Windows one would mislead)
     const std::string& disk = disks[static_cast<std::size_t>(drive)];
     const std::string generic = scsi_generic_name(sysfs_root_, disk);
     return DriveNames{dev_root_ + "/" + disk, generic.empty() ? "" : dev_root_ + "/" + generic};

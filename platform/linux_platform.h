@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,9 @@ class LinuxPlatform : public Platform {
 
     // Replaces the SG_IO ioctl (tests run the translation against a fake).
     void set_sg_io(SgIoFunction sg_io) { sg_io_ = std::move(sg_io); }
+    // Replaces open(2) of the disk nodes (tests refuse it as the kernel refuses an ordinary user).
+    using NodeOpenFunction = std::function<int(const char* node, int flags)>;
+    void set_open_node(NodeOpenFunction open_node) { open_node_ = std::move(open_node); }
 
   private:
     struct OpenDrive {
@@ -57,6 +61,7 @@ class LinuxPlatform : public Platform {
     bool query_length(const OpenDrive& drive, void* out, std::uint32_t out_size,
                       std::uint32_t* returned);
     int open_scsi_generic(const std::string& name) const;
+    int open_node(const std::string& node) const;
     std::uint8_t bus_type_of(const std::string& name) const;
     OpenDrive* find(DriveHandle drive);
 
@@ -65,6 +70,7 @@ class LinuxPlatform : public Platform {
     std::string os_release_;
     std::vector<OpenDrive> drives_;  // the handle is an index into this table
     SgIoFunction sg_io_ = sg_io_ioctl;
+    NodeOpenFunction open_node_;  // empty: open(2)
     std::uint32_t last_error_ = 0;
     bool raw_console_ = false;
     unsigned char saved_termios_[128] = {};  // struct termios, kept opaque in this header

@@ -53,6 +53,11 @@ const char* verdict_colour(HealthVerdict verdict) {
 
 }  // namespace
 
+std::string verdict_word(HealthVerdict verdict, bool colour) {
+    const char* word = verdict_name(verdict);
+    return colour ? verdict_colour(verdict) + std::string(word) + "\033[0m" : std::string(word);
+}
+
 std::string health_summary(const HealthAssessment& health, const DriveModel* drive) {
     if (drive == nullptr)
         return "the drive was not examined";
@@ -64,9 +69,7 @@ std::string health_summary(const HealthAssessment& health, const DriveModel* dri
 }
 
 std::string health_block(const HealthAssessment& health, const DriveModel* drive, bool colour) {
-    const char* verdict = verdict_name(health.verdict);
-    std::string block = "Health: ";
-    block += colour ? verdict_colour(health.verdict) + std::string(verdict) + "\033[0m" : verdict;
+    std::string block = "Health: " + verdict_word(health.verdict, colour);
     block += "\nSummary: " + health_summary(health, drive) + "\n";
     if (drive != nullptr && drive->trend)
         block += "Trend: " + trend_summary(*drive->trend) + "\n";

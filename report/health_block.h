@@ -20,6 +20,10 @@ std::string health_summary(const HealthAssessment& health, const DriveModel* dri
 // ANSI colour (green, amber, red, grey), for a terminal only.
 std::string health_block(const HealthAssessment& health, const DriveModel* drive, bool colour);
 
+// The verdict word ("WARNING"), in its ANSI colour when colour is set, as the block's Health: line
+// shows it; --all's summary shows it so too.
+std::string verdict_word(HealthVerdict verdict, bool colour);
+
 // Whether the console's block may be coloured: a terminal that shows colour, without NO_COLOR set
 // to anything but the empty text, and whose TERM is not "dumb". no_color and term are nullptr
 // when unset.

@@ -1,6 +1,7 @@
 #include "report/html_report.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <iterator>
 #include <string>
@@ -92,9 +93,34 @@ std::string level_class(const std::string& level) {
     return "unknown";
 }
 
+// Words of the controller's field names that are abbreviations, shown in capitals.
+constexpr const char* kCapitalWords[] = {
+    "ftl", "fw", "gpio", "hw",  "ip",  "ddr", "ecc", "dbuf", "gc",  "aes", "axi",  "vuc",
+    "d1",  "d2", "d3",   "e3d", "slc", "tlc", "qlc", "ce",   "cpu", "id",  "nvme", "smart",
+};
+
+// A field name as a label in sentence case: "fw_internal_power_cycle_count" -> "FW internal
+// power cycle count", "disk_init_fail" -> "Disk init fail". (The text report and the health log
+// keep the controller's own lower-case names.)
 std::string label_of(const std::string& name) {
-    std::string label = name;
-    std::replace(label.begin(), label.end(), '_', ' ');
+    std::string label;
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        std::size_t end = name.find_first_of("_ ", start);
+        if (end == std::string::npos)
+            end = name.size();
+        std::string word = name.substr(start, end - start);
+        const bool capital = std::any_of(std::begin(kCapitalWords), std::end(kCapitalWords),
+                                         [&](const char* w) { return word == w; });
+        if (capital) {
+            for (char& c : word)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        } else if (label.empty() && !word.empty()) {
+            word[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(word[0])));
+        }
+        label += (start == 0 ? "" : " ") + word;
+        start = end + 1;
+    }
     return html_escape(label);
 }
 

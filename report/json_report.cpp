@@ -442,4 +442,59 @@ std::string drive_list_json(const DriveList& list, const char* tool_version, con
     return doc.dump(2, ' ', true, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
+std::string refused_run_json(const char* tool_version, const char* platform,
+                             std::optional<std::int32_t> drive,
+                             const HealthAssessment& assessment) {
+    Json doc;
+    doc["json_format_version"] = kJsonFormatVersion;
+    doc["tool"] = {
+        {"name", "torvik_usb_pssd_flash_id"}, {"version", tool_version}, {"platform", platform}};
+    doc["drive"] = {{"number", drive ? Json(*drive) : Json(nullptr)}};
+    doc["examined"] = false;
+    doc["health"] = health(assessment);
+    return doc.dump(2, ' ', true, Json::error_handler_t::replace) + "\n";
+}
+
+namespace {
+
+// text (a document, ending with a line feed or not) with every line after the first indented by
+// `by` spaces, and no line feed at its end: to nest one pretty-printed document in another.
+std::string nested(std::string text, std::size_t by) {
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    std::string out;
+    for (const char c : text) {
+        out += c;
+        if (c == '\n')
+            out.append(by, ' ');
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string all_drives_json(const std::vector<std::string>& drive_documents,
+                            const std::vector<JsonSummaryLine>& summary) {
+    // The drives' documents are nested as they were written, not parsed again.
+    std::string text = "{\n  \"json_format_version\": " + std::to_string(kJsonFormatVersion) +
+                       ",\n  \"drives\": [";
+    for (std::size_t i = 0; i < drive_documents.size(); ++i)
+        text += (i == 0 ? "\n    " : ",\n    ") + nested(drive_documents[i], 4);
+    text += drive_documents.empty() ? "],\n" : "\n  ],\n";
+    nlohmann::ordered_json lines = nlohmann::ordered_json::array();
+    for (const JsonSummaryLine& line : summary) {
+        lines.push_back({{"drive", line.drive},
+                         {"path", line.path},
+                         {"serial", line.serial.empty() ? nlohmann::ordered_json(nullptr)
+                                                        : nlohmann::ordered_json(line.serial)},
+                         {"result", line.result},
+                         {"folder", line.folder.empty() ? nlohmann::ordered_json(nullptr)
+                                                        : nlohmann::ordered_json(line.folder)},
+                         {"status", line.status}});
+    }
+    text += "  \"summary\": " +
+            nested(lines.dump(2, ' ', true, nlohmann::ordered_json::error_handler_t::replace), 2);
+    return text + "\n}\n";
+}
+
 }  // namespace torvik

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "model/drive_model.h"
 #include "platform/output_file.h"
@@ -34,5 +36,25 @@ std::string flash_id_json_text(const std::uint8_t* id);
 // The drive list of --list as one JSON document (docs/json.md), with the tool's version and
 // platform.
 std::string drive_list_json(const DriveList& list, const char* tool_version, const char* platform);
+
+// The document of a run refused before it examined the drive (--json=- only): the tool, the
+// drive number asked for, examined false and the verdict whose reason says why.
+std::string refused_run_json(const char* tool_version, const char* platform,
+                             std::optional<std::int32_t> drive, const HealthAssessment& health);
+
+// One line of the --all summary, as the pass's document holds it.
+struct JsonSummaryLine {
+    std::int32_t drive = 0;
+    std::string path;    // the OS's name of the drive
+    std::string serial;  // empty: none read
+    std::string result;  // the verdict, or why the drive was skipped or failed
+    std::string folder;  // where its files went; empty: nowhere
+    int status = 0;      // the drive's own exit status
+};
+
+// The --all pass as one document: each examined drive's document (as json_report_text gave it),
+// then the summary.
+std::string all_drives_json(const std::vector<std::string>& drive_documents,
+                            const std::vector<JsonSummaryLine>& summary);
 
 }  // namespace torvik

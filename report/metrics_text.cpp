@@ -1,5 +1,6 @@
 #include "report/metrics_text.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "common/uint128.h"
 #include "model/drive_model.h"
 #include "model/key_figures.h"
+#include "model/nvme_pages.h"
 
 namespace torvik {
 
@@ -15,6 +17,9 @@ namespace {
 // The families in the order the file lists them. Figures of a counter that only grows over the
 // drive's life are counters (_total); the rest are gauges.
 enum Family : std::size_t {
+    kBuildInfo,
+    kScanDrives,
+    kScanTime,
     kInfo,
     kHealth,
     kRunSuccess,
@@ -32,6 +37,13 @@ enum Family : std::size_t {
     kAverageErase,
     kRatedErase,
     kWornOutEstimate,
+    kCriticalWarning,
+    kSpareThreshold,
+    kWarningTemperature,
+    kCriticalTemperature,
+    kErrorLogEntries,
+    kVendorLifeUsed,
+    kVendorLifeRemaining,
     kFamilyCount
 };
 
@@ -42,6 +54,11 @@ struct FamilyText {
 };
 
 constexpr std::array<FamilyText, kFamilyCount> kFamilies = {{
+    {"torvik_pssd_build_info", "gauge",
+     "The tool that wrote the file: its version and platform in the labels; always 1."},
+    {"torvik_pssd_scan_drives", "gauge", "USB drives the --all pass found."},
+    {"torvik_pssd_scan_timestamp_seconds", "gauge",
+     "When the --all pass scanned for drives, in seconds since 1970 UTC."},
     {"torvik_pssd_info", "gauge",
      "The examined drive's identity and make-up in its labels; always 1."},
     {"torvik_pssd_health", "gauge",
@@ -74,7 +91,27 @@ constexpr std::array<FamilyText, kFamilyCount> kFamilies = {{
     {"torvik_pssd_projected_worn_out_timestamp_seconds", "gauge",
      "When percentage used is estimated to reach 100 %, from the drive's history (--history), "
      "in seconds since 1970 UTC."},
+    {"torvik_pssd_critical_warning", "gauge",
+     "The NVMe critical warning, one series per bit: 1 when the drive sets it."},
+    {"torvik_pssd_available_spare_threshold_ratio", "gauge",
+     "The spare capacity below which the drive warns, as a share of the original."},
+    {"torvik_pssd_warning_temperature_celsius", "gauge",
+     "The composite temperature above which the drive warns, as it declares it."},
+    {"torvik_pssd_critical_temperature_celsius", "gauge",
+     "The composite temperature above which the drive is critical, as it declares it."},
+    {"torvik_pssd_error_log_entries_total", "counter",
+     "Error information log entries over the drive's life."},
+    {"torvik_pssd_vendor_life_used_ratio", "gauge",
+     "The controller's own figure of the rated life used, 0 to 1, from its extended SMART page."},
+    {"torvik_pssd_vendor_life_remaining_ratio", "gauge",
+     "The controller's own figure of the rated life left, 0 to 1, from its extended SMART page."},
 }};
+
+// The NVMe critical warning's bits by the names the metric labels them with, bit 0 first.
+constexpr const char* kCriticalWarningBits[] = {
+    "spare", "temperature", "reliability", "read_only", "volatile_memory",
+};
+static_assert(std::size(kCriticalWarningBits) == std::size(kCriticalWarnings));
 
 struct Sample {
     Family family;
@@ -100,14 +137,22 @@ std::string hundredths(unsigned n) {
 }
 
 // The samples of one drive, in family order; a figure the run did not read has none.
-void drive_samples(const MetricsDrive& drive, std::vector<Sample>& out) {
+// A drive's series are keyed by its identity, serial and model, which stay when the drive moves
+// to another port or OS name; its path is a label of torvik_pssd_info alone. with_path puts it on
+// every series: a drive the run could not reach (no identity: the path is all it has) and one
+// whose identity another drive of the file repeats.
+void drive_samples(const MetricsDrive& drive, bool with_path, std::vector<Sample>& out) {
     const KeyFigures k = drive.figures != nullptr ? *drive.figures : KeyFigures{};
     // A serial with bytes that are not printable ASCII shows them as U+FFFD in its label: its
     // bytes in hexadecimal tell such serials apart.
     const std::string hex = serial_hex(k.drive.serial);
-    const std::string keys = label("serial", k.drive.serial).substr(1) +
-                             (hex.empty() ? std::string() : label("serial_hex", hex)) +
-                             label("path", drive.path);
+    const std::string path = label("path", drive.path);
+    const std::string keys = drive.model == nullptr
+                                 ? path.substr(1)
+                                 : label("serial", k.drive.serial).substr(1) +
+                                       label("model", k.drive.model) +
+                                       (hex.empty() ? std::string() : label("serial_hex", hex)) +
+                                       (with_path ? path : std::string());
     auto add = [&](Family family, std::string value, const std::string& more = {}) {
         out.push_back(Sample{family, keys + more, std::move(value)});
     };
@@ -119,7 +164,7 @@ void drive_samples(const MetricsDrive& drive, std::vector<Sample>& out) {
     if (drive.model != nullptr) {
         const DriveMakeup m = drive_makeup(*drive.model);
         add(kInfo, "1",
-            label("model", k.drive.model) + label("firmware", k.drive.firmware) +
+            (with_path ? std::string() : path) + label("firmware", k.drive.firmware) +
                 label("controller", m.controller) + label("flash_maker", m.flash_maker) +
                 label("flash_node", m.flash_node) + label("flash_cell_type", m.flash_cell_type));
         for (const HealthVerdict verdict : {HealthVerdict::passed, HealthVerdict::warning,
@@ -154,6 +199,23 @@ void drive_samples(const MetricsDrive& drive, std::vector<Sample>& out) {
         add(kRatedErase, std::to_string(*k.rated_pe_cycles));
     if (drive.model->trend && drive.model->trend->projected_end_time)
         add(kWornOutEstimate, std::to_string(*drive.model->trend->projected_end_time));
+    if (k.critical_warning) {
+        for (std::size_t bit = 0; bit < std::size(kCriticalWarningBits); ++bit) {
+            add(kCriticalWarning, ((*k.critical_warning >> bit) & 1U) != 0 ? "1" : "0",
+                label("bit", kCriticalWarningBits[bit]));
+        }
+    }
+    if (k.spare_threshold)
+        add(kSpareThreshold, hundredths(*k.spare_threshold));
+    if (k.warning_temperature_celsius)
+        add(kWarningTemperature, std::to_string(*k.warning_temperature_celsius));
+    if (k.critical_temperature_celsius)
+        add(kCriticalTemperature, std::to_string(*k.critical_temperature_celsius));
+    add_count(kErrorLogEntries, k.error_log_entries);
+    if (k.life_used)
+        add(kVendorLifeUsed, hundredths(*k.life_used));
+    if (k.life_remaining)
+        add(kVendorLifeRemaining, hundredths(*k.life_remaining));
 }
 
 }  // namespace
@@ -177,10 +239,25 @@ std::string metrics_label_value(std::string_view text) {
     return out;
 }
 
-std::string metrics_text(std::span<const MetricsDrive> drives) {
+std::string metrics_text(std::span<const MetricsDrive> drives, const MetricsRun& run) {
     std::vector<Sample> samples;
-    for (const MetricsDrive& drive : drives)
-        drive_samples(drive, samples);
+    samples.push_back(
+        Sample{kBuildInfo,
+               label("version", run.version).substr(1) + label("platform", run.platform), "1"});
+    if (run.scan_drives)
+        samples.push_back(Sample{kScanDrives, {}, std::to_string(*run.scan_drives)});
+    if (run.scan_time)
+        samples.push_back(Sample{kScanTime, {}, std::to_string(*run.scan_time)});
+    for (const MetricsDrive& drive : drives) {
+        const auto same_identity = [&](const MetricsDrive& other) {
+            return other.model != nullptr && other.figures != nullptr &&
+                   other.figures->drive.serial == drive.figures->drive.serial &&
+                   other.figures->drive.model == drive.figures->drive.model;
+        };
+        const bool repeated = drive.model != nullptr && drive.figures != nullptr &&
+                              std::count_if(drives.begin(), drives.end(), same_identity) > 1;
+        drive_samples(drive, drive.model == nullptr || repeated, samples);
+    }
     std::string text;
     for (std::size_t f = 0; f < kFamilyCount; ++f) {
         const FamilyText& family = kFamilies[f];
@@ -193,7 +270,9 @@ std::string metrics_text(std::span<const MetricsDrive> drives) {
                         family.name + " " + family.type + "\n";
                 first = false;
             }
-            text += std::string(family.name) + "{" + sample.labels + "} " + sample.value + "\n";
+            text += std::string(family.name) +
+                    (sample.labels.empty() ? std::string() : "{" + sample.labels + "}") + " " +
+                    sample.value + "\n";
         }
     }
     return text;

@@ -5,6 +5,7 @@
 // described in docs/metrics.md.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -24,8 +25,17 @@ struct MetricsDrive {
     const KeyFigures* figures = nullptr;   // the model's, drawn once by the run; with model only
 };
 
-// The whole file: empty for no drive.
-std::string metrics_text(std::span<const MetricsDrive> drives);
+// What the file says of the run itself rather than of one drive.
+struct MetricsRun {
+    std::string version;   // the tool's: "0.2a"
+    std::string platform;  // the host platform the tool was built for: "Linux", "Windows"
+    // --all only: the USB drives the pass found, and when it scanned; none for a single drive.
+    std::optional<std::size_t> scan_drives{};
+    std::optional<std::int64_t> scan_time{};
+};
+
+// The whole file: the build's info, the pass's scan (--all), then the drives' series.
+std::string metrics_text(std::span<const MetricsDrive> drives, const MetricsRun& run);
 
 // A label value as the format takes it between double quotes: backslash, double quote and line
 // feed escaped; any other control byte and every byte outside ASCII (drive texts are ASCII, and

@@ -1,16 +1,24 @@
 // --all: the folder names, the worst-status rule, and whole runs over several simulated drives.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "app/all_drives.h"
+#include "app/examine_drive.h"
 #include "app/exit_status.h"
 #include "platform/host_platform.h"
+#include "platform/output_folder.h"
 #include "report/metrics_text.h"
+#include "sim/profiles.h"
+#include "sim/several_drives.h"
+#include "sim/sim_platform.h"
 #include "tests/support/program_run.h"
 #include "tests/support/scratch.h"
 
@@ -192,9 +200,12 @@ TEST(AllDrives, EveryUsbDriveIntoItsOwnFolder) {
             const std::string metrics = read_text_file(dir.path() / "fleet.prom");
             std::size_t at = 0;
             for (std::size_t i = 0; i < c.run_success.size(); ++i) {
-                const std::string sample = "path=\"" +
-                                           metrics_label_value(sim_path(static_cast<int>(i) + 1)) +
-                                           "\"} " + c.run_success[i] + "\n";
+                // A drive not examined has its path alone; an examined one its identity, no path.
+                const std::string sample =
+                    std::string(c.run_success[i]) == "0"
+                        ? "{path=\"" + metrics_label_value(sim_path(static_cast<int>(i) + 1)) +
+                              "\"} 0\n"
+                        : ",model=\"TORVIK PSSD SIM 1TB\"} 1\n";
                 at = metrics.find(sample, metrics.find("torvik_pssd_run_success{", at));
                 EXPECT_NE(at, std::string::npos) << sample << metrics;
             }
@@ -204,6 +215,136 @@ TEST(AllDrives, EveryUsbDriveIntoItsOwnFolder) {
                                                 "torvik_usb_pssd_flash_id.json"),
                                  "\"source\": \"worn-out\""));
         }
+    }
+}
+
+// --all --json=-: standard output holds one document, each examined drive's document and one
+// object per summary line, and nothing else; the drives' own files are written as ever. --brief:
+// standard output holds each drive's verdict block and the summary, not the report.
+TEST(AllDrives, OneDocumentOrTheVerdictsAloneOnStandardOutput) {
+    {
+        ScratchDir dir;
+        FakePlatform host;
+        const ProgramRun run = run_whole_program(
+            host, {"--sim=hot,worn-out", "--all", "--json", "-", "--output-dir", "out"});
+        EXPECT_EQ(run.status, kExitOk) << run.err;
+        const nlohmann::json doc = nlohmann::json::parse(run.out);
+        EXPECT_EQ(doc["json_format_version"], 2);
+        ASSERT_EQ(doc["drives"].size(), 2u) << run.out;
+        EXPECT_EQ(doc["drives"][0]["drive"]["simulated"]["source"], "hot");
+        EXPECT_EQ(doc["drives"][1]["health"]["verdict"], "FAILED");
+        ASSERT_EQ(doc["summary"].size(), 3u);
+        EXPECT_EQ(doc["summary"][0]["result"], "skipped: not on USB (SATA)");
+        EXPECT_TRUE(doc["summary"][0]["folder"].is_null());
+        EXPECT_EQ(doc["summary"][2]["serial"], "SIM00000000000104 (bridge SIM00104)");
+        EXPECT_EQ(doc["summary"][2]["result"], "FAILED");
+        EXPECT_TRUE(dir.exists("out/drive2_SIM00104/torvik_usb_pssd_flash_id.json"));
+        EXPECT_TRUE(contains(
+            run.err, "drive 2  " + sim_path(2) + "  SIM00000000000104 (bridge SIM00104)  FAILED"))
+            << run.err;
+    }
+    {
+        ScratchDir dir;
+        FakePlatform host;
+        const ProgramRun run = run_whole_program(
+            host, {"--sim=hot,worn-out", "--all", "--brief", "--output-dir", "out"});
+        EXPECT_EQ(run.status, kExitHealthFailed) << run.err;
+        EXPECT_EQ(run.out.substr(0, 16), "Health: WARNING\n") << run.out;
+        EXPECT_TRUE(contains(run.out, "\nHealth: FAILED\n")) << run.out;
+        EXPECT_TRUE(contains(
+            run.out, "\ndrive 2  " + sim_path(2) + "  SIM00000000000104 (bridge SIM00104)  FAILED"))
+            << run.out;
+        EXPECT_FALSE(contains(run.out, "FlashID")) << run.out;
+        EXPECT_TRUE(dir.exists("out/drive1_SIM00101/torvik_usb_pssd_flash_id.txt"));
+    }
+}
+
+// With colour (--health on a terminal that shows it) the summary's verdicts are coloured as the
+// Health: line's; without it they are plain.
+TEST(AllDrives, SummaryVerdictsColouredAsTheHealthLine) {
+    for (const bool colour : {true, false}) {
+        ScratchDir dir;
+        std::string error;
+        const std::unique_ptr<FileStore> files =
+            open_output_folder("", error, OutputFolderOptions{false});
+        fs::create_directory("out");
+        const std::unique_ptr<FileStore> out_files =
+            open_output_folder("out", error, OutputFolderOptions{false});
+        FakePlatform host;
+        SimDrive system;
+        SimDrive hot;
+        SimDrive worn;
+        load_system_disk(system);
+        load_profile(hot, find_sim_profile("hot")->make());
+        load_profile(worn, find_sim_profile("worn-out")->make());
+        SimPlatform platform(host, std::vector<SimDrive*>{&system, &hot, &worn});
+        Capture out;
+        std::FILE* in = input_from("");
+        RunContext ctx{.platform = platform, .files = *out_files, .out = out.file(), .in = in};
+        ctx.err = nullptr;
+        ctx.health = true;
+        ctx.colour = colour;
+        ctx.output_dir = "out";
+        EXPECT_EQ(examine_all_drives(ctx), kExitHealthFailed);
+        std::fclose(in);
+        const std::string warning = colour ? "\033[33mWARNING\033[0m" : "WARNING";
+        const std::string failed = colour ? "\033[31mFAILED\033[0m" : "FAILED";
+        EXPECT_TRUE(contains(out.text(), "(bridge SIM00101)  " + warning + "  -> ")) << out.text();
+        EXPECT_TRUE(contains(out.text(), "(bridge SIM00104)  " + failed + "  -> ")) << out.text();
+        EXPECT_TRUE(contains(out.text(), "Health: " + failed + "\n")) << out.text();
+    }
+}
+
+// Every pass that scans rewrites the metrics file, so it never goes on showing drives that are
+// gone: with no USB drive it holds a count of 0 and the scan's time and no drive's series. A pass
+// that meets another run's lock in a drive's folder leaves the file to that run.
+TEST(AllDrives, EveryPassThatScansRewritesTheMetrics) {
+    const std::string stale = "torvik_pssd_run_success{serial=\"OLD\",path=\"/dev/sdz\"} 1\n";
+    {
+        ScratchDir dir;
+        std::ofstream("fleet.prom") << stale;
+        FakePlatform host;  // no drive answers
+        const ProgramRun run = run_whole_program(host, {"--all", "--metrics", "fleet.prom"});
+        EXPECT_EQ(run.status, kExitNotUsb) << run.err;
+        const std::string text = dir.read("fleet.prom");
+        EXPECT_TRUE(contains(text, "\ntorvik_pssd_scan_drives 0\n")) << text;
+        EXPECT_TRUE(contains(
+            text, "\ntorvik_pssd_scan_timestamp_seconds " + std::to_string(kFakeRunTime) + "\n"))
+            << text;
+        EXPECT_FALSE(contains(text, "run_success")) << text;
+    }
+    {
+        ScratchDir dir;
+        std::ofstream("fleet.prom") << stale;
+        fs::create_directory("drive1_SIM00101");
+        std::string error;
+        const std::unique_ptr<FileStore> held =
+            open_output_folder("drive1_SIM00101", error, OutputFolderOptions{false});
+        ASSERT_NE(held, nullptr) << error;
+        ASSERT_TRUE(held->lock_folder(0));
+        const std::unique_ptr<FileStore> files =
+            open_output_folder("", error, OutputFolderOptions{false});
+        FakePlatform host;
+        SimDrive system;
+        SimDrive hot;
+        load_system_disk(system);
+        load_profile(hot, find_sim_profile("hot")->make());
+        SimPlatform platform(host, std::vector<SimDrive*>{&system, &hot});
+        const OutputFolderOpener opener = fake_folders(host);
+        Capture out;
+        Capture err;
+        std::FILE* in = input_from("");
+        RunContext ctx{.platform = platform, .files = *files, .out = out.file(), .in = in};
+        ctx.err = err.file();
+        ctx.lock_wait_ms = 100;
+        ctx.metrics_file = "fleet.prom";
+        ctx.open_folder = &opener;
+        EXPECT_EQ(examine_all_drives(ctx), kExitUsage);
+        std::fclose(in);
+        EXPECT_EQ(dir.read("fleet.prom"), stale);
+        EXPECT_TRUE(contains(err.text(), "--metrics fleet.prom not written: another run"))
+            << err.text();
+        held->unlock_folder();
     }
 }
 

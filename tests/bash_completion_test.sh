@@ -30,7 +30,7 @@ expect() {
     fi
 }
 
-options=$("$tool" --help | grep -o -- '--[a-z][a-z-]*' | sort -u)
+options=$({ "$tool" --help | grep -o -- '--[a-z][a-z-]*'; echo --json=-; } | sort -u)
 profiles=$({ echo list; "$tool" --sim=list | cut -d' ' -f1; } | sort)
 [ "$(echo "$options" | wc -l)" -ge 10 ] || { echo "too few options in --help: $options"; exit 1; }
 
@@ -54,4 +54,10 @@ expect "$(printf 'afile\nother\noutdir')" --metrics ""
 expect "--replay=outdir" --replay=ou
 expect "" 3y
 expect "" --json 0
+expect "$(printf -- '--json\n--json=-')" --jso
+expect "-" --json = ""
+expect "--json=-" --json=
+expect "hot,default" --sim hot,d
+expect "--sim=hot,default" --sim=hot,d
+expect "$(printf 'hot,large\nhot,list')" --sim = hot,l
 exit $failed

@@ -33,6 +33,7 @@ std::string summary(const CommandLine& cl) {
     text += cl.json ? " json" : "";
     text += cl.json_stdout ? "=-" : "";
     text += cl.health ? " health" : "";
+    text += cl.brief ? " brief" : "";
     for (const char* byte : cl.decode_args)
         text += std::string(" b:") + byte;
     return text;
@@ -82,11 +83,19 @@ TEST(CommandLine, EveryArgumentCaseAndWhatItGives) {
         {{"--device", "", "y"}, "error: --device needs PATH, not an empty argument"},
         {{"--device="}, "error: --device= needs PATH"},
         {{"--device", "-h"}, "error: --device needs PATH"},
-        // --json=- puts the document on standard output; "-" after a space is a drive argument.
+        // --json=- puts the document on standard output; so does "--json -": a lone "-" after it
+        // is its value, never the drive argument.
         {{"--json=yes"}, "error: --json= takes '-' (standard output) only"},
         {{"--json="}, "error: --json= needs -"},
         {{"--json=-", "0y"}, "run arg=0y json=-"},
-        {{"--json", "-"}, "run arg=- json"},
+        {{"--json", "-"}, "run json=-"},
+        {{"--json", "-", "--sim", "0y"}, "run arg=0y sim= json=-"},
+        {{"--json", "0y", "-"}, "run arg=0y json"},
+        {{"--json", "--", "-"}, "run arg=- json"},
+        {{"--all", "--json", "-"}, "run json=-"},
+        {{"--brief", "0y"}, "run arg=0y health brief"},
+        {{"--brief", "--json=-", "0y"},
+         "error: --brief and --json=- both want standard output: give one of them"},
         // Once given, --json=- holds: a later --json keeps standard output for the document.
         {{"--json=-", "--json", "0y"}, "run arg=0y json=-"},
         {{"--json", "--json=-", "0y"}, "run arg=0y json=-"},
@@ -134,6 +143,14 @@ TEST(CommandLine, EveryArgumentCaseAndWhatItGives) {
         {{"-Hy", "3"}, "error: unknown option '-Hy'"},
         {{"--sim", "-j"}, "error: unknown option '-j'"},
         {{"--x\x1b[2J"}, "error: unknown option '--x?[2J'"},
+        // A long option within two edits of a known one is named.
+        {{"--heath", "0y"}, "error: unknown option '--heath'; did you mean --health?"},
+        {{"--josn=-"}, "error: unknown option '--josn=-'; did you mean --json?"},
+        {{"--outputdir", "o"}, "error: unknown option '--outputdir'; did you mean --output-dir?"},
+        {{"--lsit"}, "error: unknown option '--lsit'; did you mean --list?"},
+        {{"--healthy"}, "error: unknown option '--healthy'; did you mean --health?"},
+        {{"--hexdump"}, "error: unknown option '--hexdump'"},
+        {{"-hea"}, "error: unknown option '-hea'"},
         {{"--sim", "--replay", "d"}, "error: --sim and --replay cannot be combined"},
     };
     for (const Case& c : cases) {

@@ -123,7 +123,7 @@ TEST(HtmlFromModel, NumbersPastWhatADoubleHoldsAreShownInFull) {
     EXPECT_TRUE(
         contains(page, "<span>Data written</span><span class=\"value unknown\">0.51 TB</span>"));
     EXPECT_TRUE(contains(page, "<span class=\"value warning\">18446744073709551617</span>"));
-    EXPECT_TRUE(contains(page, "<th>data units read</th><td class=\"n\">18446744073709551615<"));
+    EXPECT_TRUE(contains(page, "<th>Data units read</th><td class=\"n\">18446744073709551615<"));
     EXPECT_TRUE(contains(page, "<span class=\"value warning\">95%</span>"));
     EXPECT_FALSE(contains(page, "<th>Size</th>"));
     EXPECT_TRUE(contains(page, "<div class=\"badge b-warning\">WARNING</div>"));

@@ -234,10 +234,16 @@ TEST(JsonReport, JsonToStandardOutputHoldsTheDocumentAlone) {
     EXPECT_EQ(r.err.find("Press any key"), std::string::npos);
     EXPECT_TRUE(host.shell_files.empty());
 
-    // A refused run writes nothing to standard output.
+    // A refused run writes a document that says why, and no JSON file.
     const ProgramRun refused = run_whole_program(host, {"--json=-", "5"});
     EXPECT_EQ(refused.status, kExitBadDrive);
-    EXPECT_EQ(refused.out, "");
+    const json why = json::parse(refused.out, nullptr, false);
+    ASSERT_FALSE(why.is_discarded()) << refused.out;
+    EXPECT_EQ(why["drive"]["number"], 5);
+    EXPECT_EQ(why["examined"], false);
+    EXPECT_EQ(why["health"]["verdict"], "UNKNOWN");
+    EXPECT_EQ(why["health"]["reasons"][0]["text"],
+              "The drive was not examined: there is no such drive");
 }
 
 // The run's time: the host's for a run on a drive, the recorded one for a replay, whatever the

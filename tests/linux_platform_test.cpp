@@ -7,9 +7,15 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
 
+#include "app/exit_status.h"
+#include "app/program.h"
 #include "common/bytes.h"
 #include "platform/linux_platform.h"
+#include "platform/output_folder.h"
 #include "platform/storage_descriptor.h"
 #include "tests/support/scratch.h"
 
@@ -234,6 +240,75 @@ TEST_F(FakeSysfs, DiskNodesOpenReadOnly) {
         p.close_drive(h);
         EXPECT_TRUE(open_flags_of(dev / "sdb").empty());
         EXPECT_TRUE(open_flags_of(dev / "sg1").empty());
+    }
+}
+
+// An ordinary user: the kernel refuses every disk node, and the tool does not run as root.
+class UnprivilegedLinux : public LinuxPlatform {
+  public:
+    using LinuxPlatform::LinuxPlatform;
+    bool runs_privileged() const override { return false; }
+};
+
+// The two first mistakes on a real Linux host, run whole: a disk that exists opened without root,
+// and a drive number with no disk. The verdict's reason and the metrics say the cause; a missing
+// drive has no name (never the Windows one) on standard error nor in the metrics' path.
+TEST_F(FakeSysfs, ACauseTheUserCanActOnInTheVerdictAndTheMetrics) {
+    const struct {
+        const char* drive;
+        bool json;  // --json=-: standard output holds the document, the lines go to stderr
+        int status;
+        const char* out;     // in standard output (the console line, then the verdict block)
+        const char* err;     // in standard error
+        std::string sample;  // in the metrics file
+    } cases[] = {
+        {"1y", false, kExitOpenFailed,
+         "Drive interface is not USB, exit!\nHealth: UNKNOWN\n"
+         "Summary: the drive was not examined\n"
+         "  unknown The drive was not examined: permission denied: run as root [the run]\n",
+         "cannot open drive 1 (DEV/sdb): permission denied; run as root",
+         "torvik_pssd_run_success{path=\"DEV/sdb\"} 0\n"},
+        {"1y", true, kExitOpenFailed,
+         "\"text\": \"The drive was not examined: permission denied: run as root\"",
+         "cannot open drive 1 (DEV/sdb): permission denied; run as root",
+         "torvik_pssd_run_success{path=\"DEV/sdb\"} 0\n"},
+        {"7y", false, kExitBadDrive, "The drive was not examined: there is no such drive [the run]",
+         "there is no drive 7; no drive could be opened: permission denied; run as root",
+         "torvik_pssd_run_success{path=\"\"} 0\n"},
+    };
+    const std::string dev = (dir.path() / "dev").string();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.drive);
+        UnprivilegedLinux host((dir.path() / "sys").string(), dev,
+                               (dir.path() / "os-release").string());
+        host.set_open_node([](const char*, int) {
+            errno = EACCES;
+            return -1;
+        });
+        const OutputFolderOpener folders = [](const std::string& folder, std::string& error) {
+            return open_output_folder(folder, error, OutputFolderOptions{false});
+        };
+        std::vector<const char*> args = {"torvik_usb_pssd_flash_id", "--health", "--metrics",
+                                         "t.prom", c.drive};
+        if (c.json)
+            args.insert(args.begin() + 1, "--json=-");
+        Capture out;
+        Capture err;
+        std::FILE* in = input_from("");
+        const int status = run_program(static_cast<int>(args.size()), args.data(), host, folders,
+                                       Console{out.file(), err.file(), in});
+        std::fclose(in);
+        auto with_dev = [&](std::string text) {
+            for (std::size_t at = text.find("DEV"); at != std::string::npos; at = text.find("DEV"))
+                text.replace(at, 3, dev);
+            return text;
+        };
+        EXPECT_EQ(status, c.status);
+        EXPECT_NE(out.text().find(c.out), std::string::npos) << out.text();
+        EXPECT_NE(err.text().find(with_dev(c.err)), std::string::npos) << err.text();
+        EXPECT_EQ(err.text().find("PhysicalDrive"), std::string::npos) << err.text();
+        EXPECT_NE(dir.read("t.prom").find(with_dev(c.sample)), std::string::npos)
+            << dir.read("t.prom");
     }
 }
 

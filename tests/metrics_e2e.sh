@@ -9,7 +9,8 @@
 # generated configuration then scrapes the exporter every second, with the example alert rules
 # loaded and its storage in the temporary folder; its HTTP API is asked until the temperature,
 # the power-on time and the data written of the simulated drive, the WARNING state and the health
-# alert come back (60 s at most). Both programs come from
+# alert come back (60 s at most), then a series of the critical warning; last an --all pass with
+# no USB drive, whose file holds a drive count of 0 and no drive. Both programs come from
 # tools/fetch_prometheus.sh (unpacked, never installed) and are stopped by their process ids.
 #
 # Exit status: 0 passed, 1 a check failed, 77 skipped: the packages or curl could not be had
@@ -131,4 +132,19 @@ expect 'torvik_pssd_data_written_bytes_total' '"serial":"SIM00000000000101"' \
     "\"$((35276512 * 512000))\"]"
 expect 'torvik_pssd_health == 1' '"verdict":"WARNING"' '"1"]'
 expect 'ALERTS{alertname="PortableSsdHealthNotPassed",alertstate="firing"}' '"verdict":"WARNING"'
+# One of the series the JSON had and the metrics lacked: the hot drive's temperature bit.
+expect 'torvik_pssd_critical_warning{bit="temperature"}' '"model":"TORVIK PSSD SIM 1TB"' '"1"]'
+
+# An --all pass that finds no USB drive still rewrites its file: the count 0, and the drive that
+# was there leaves the scrape. This machine's own drives are scanned (read-only); where it has a
+# USB drive the empty scan cannot be had and that part is said skipped.
+if "$tool" --list 2>/dev/null | grep -q ' USB '; then
+    echo "**** the empty --all scan is not checked: this machine has a USB drive" >&2
+else
+    (cd "$work" && "$tool" --all --metrics textfile/torvik.prom --output-dir out-all \
+        >"$work/tool-all.log" 2>&1)
+    [ $? -eq 3 ] || die "--all without a USB drive did not end with status 3"
+    expect 'torvik_pssd_scan_drives' '"0"]'
+    expect 'count(torvik_pssd_temperature_celsius) or vector(0)' '"0"]'
+fi
 echo "metrics e2e: passed"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # promtool, Prometheus's own checker, on every metrics file the tool can write: each simulated
 # drive's, a run that could not reach its drive, and the golden file of several drives with a
-# hostile serial (tests/metrics/fleet.prom). (tools/run_tests.sh checks the example alert rules.)
+# hostile serial (tests/metrics/fleet.prom), an --all pass's; and the example alert rules against
+# their unit tests (tests/metrics/alerts_test.yml).
 #
 #   tests/metrics_promtool_check.sh TOOL CACHE_DIR
 #
@@ -45,4 +46,14 @@ grep -q '^torvik_pssd_run_success{.*} 0$' unreached.prom ||
     { echo "FAILED: the unreached drive's file does not say so" >&2; failed=1; }
 check unreached.prom
 check "$repo/tests/metrics/fleet.prom"
+"$tool" --sim=hot,worn-out --all --output-dir all-out --metrics all.prom >/dev/null 2>&1
+grep -q '^torvik_pssd_scan_drives 2$' all.prom ||
+    { echo "FAILED: the --all file does not count its two drives" >&2; failed=1; }
+check all.prom
+if out=$("$bin/promtool" test rules "$repo/tests/metrics/alerts_test.yml" 2>&1); then
+    echo "alert rule tests: passed"
+else
+    echo "FAILED: promtool test rules: $out" >&2
+    failed=1
+fi
 exit $failed

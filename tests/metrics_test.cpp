@@ -30,8 +30,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Three drives in one file: a worn one (percentage used past 100) whose history projects its end,
-// one without an NVMe log whose bridge sends a hostile serial, and one the run could not reach.
+// Four drives in one file: a worn one (percentage used past 100) whose history projects its end,
+// one without an NVMe log whose bridge sends a hostile serial, one the run could not reach (its
+// path its only label) and the worn one's identity again (path on every series of both).
 // Each family is written once, with every drive's samples under it; a figure not read has no
 // sample.
 TEST(MetricsText, FleetFileMatchesTheGolden) {
@@ -46,8 +47,10 @@ TEST(MetricsText, FleetFileMatchesTheGolden) {
         {"/dev/sdb", &worn, 1773480413, &worn_figures},
         {"/dev/sdc", &hostile, 1773480414, &hostile_figures},
         {"\\\\.\\PhysicalDrive3", nullptr, 1773480415},
+        {"/dev/sdd", &worn, 1773480416, &worn_figures},  // the worn drive's identity again
     };
-    const std::string text = metrics_text(drives);
+    const std::string text =
+        metrics_text(drives, MetricsRun{"0.2a", "Linux", std::size_t{3}, 1773480400});
     const fs::path golden = fs::path(TORVIK_SOURCE_DIR) / "tests" / "metrics" / "fleet.prom";
     const char* update = std::getenv("TORVIK_UPDATE_GOLDEN");
     if (update != nullptr && std::string(update) == "1") {
@@ -90,13 +93,11 @@ TEST(MetricsFile, WrittenBesideTheRunOrSaidWhyNot) {
         {{"--sim=hot", "--output-dir", "out", "--metrics", "mon/t.prom", "0y"},
          0,
          "mon/t.prom",
-         "torvik_pssd_temperature_celsius{serial=\"SIM00000000000101\",path="},
+         "torvik_pssd_temperature_celsius{serial=\"SIM00000000000101\",model=\"TORVIK PSSD SIM "
+         "1TB\"} 74\n"},
         // The verdict needs the bridge's NVMe log, read for a controller the report does not cover.
         {{"--sim=unsupported", "--metrics", "t.prom", "0y"}, 0, "t.prom", "verdict=\"PASSED\"} 1"},
-        {{"--sim", "--metrics", "t.prom", "1y"},
-         2,
-         "t.prom",
-         "torvik_pssd_run_success{serial=\"\","},
+        {{"--sim", "--metrics", "t.prom", "1y"}, 2, "t.prom", "torvik_pssd_run_success{path=\""},
         {{"--sim", "--metrics", "file/t.prom", "0y"},
          5,
          nullptr,

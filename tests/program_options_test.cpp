@@ -158,7 +158,7 @@ TEST(ProgramOptions, CommandLinesAndWhatRuns) {
          "some drives could not be opened: permission denied",
          "out/drive0"},
         {{"--all", "3y"}, 1, "", "--all examines every USB drive: it takes no", nullptr},
-        {{"--all", "--json=-"}, 1, "", "--json=- cannot be combined with it", nullptr},
+        {{"--brief", "--sim", "y"}, 1, "", "--brief asks no question: name the drive", nullptr},
         // Six failed pages are not every vendor command: no word about the bridge.
         {{"--sim=failing-pages", "0y"}, 0, "IOCtl: failed 0x1f!", "", "."},
     };
