@@ -3,19 +3,11 @@
 #include <cstdio>
 #include <fstream>
 
+#include "common/hex.h"
+
 namespace torvik {
 
 namespace {
-
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 bool starts_with_nocase(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size())
