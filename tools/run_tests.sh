@@ -162,7 +162,7 @@ else
 fi
 
 if [ "$windows" = 1 ]; then
-    # The README's Windows Release cross build; its suite also compares the simulated drives'
+    # The Windows Release cross build (docs/developers.md); its suite also compares the simulated drives'
     # output with the native executable's.
     build_win=${WIN_BUILD_DIR:-build-win}
     cmake --preset windows -B "$build_win" -DTORVIK_WERROR=ON \
