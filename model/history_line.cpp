@@ -245,6 +245,7 @@ inline const char* string_end(const char* p, const char* end) {
 // loads.
 struct WrittenKey {
     std::uint64_t word[3];
+    std::uint64_t mask[3];  // all ones in the key's bytes
     std::uint8_t size;
     Key key;
 };
@@ -253,6 +254,7 @@ constexpr WrittenKey written(std::string_view text, Key key) {
     WrittenKey out{};
     for (std::size_t i = 0; i < text.size() && i < kKeyWordBytes; ++i) {
         out.word[i / 8] |= std::uint64_t{static_cast<unsigned char>(text[i])} << (8 * (i % 8));
+        out.mask[i / 8] |= std::uint64_t{0xFF} << (8 * (i % 8));
     }
     out.size = static_cast<std::uint8_t>(text.size());
     out.key = key;
@@ -290,27 +292,24 @@ static_assert(std::all_of(std::begin(kWrittenKeys), std::end(kWrittenKeys),
 
 // Whether the line at p starts with a written key (and has a byte after it).
 inline bool written_key_at(const char* p, const char* end, const WrittenKey& key) {
-    if (std::endian::native != std::endian::little ||
-        end - p < static_cast<std::ptrdiff_t>(kKeyWordBytes)) {
-        // Near the line's end: byte by byte.
-        if (end - p <= key.size)
-            return false;
+    const auto left = end - p;
+    if (left <= key.size)
+        return false;
+    if constexpr (std::endian::native != std::endian::little) {
         for (std::size_t i = 0; i < key.size; ++i) {
             if (static_cast<unsigned char>(p[i]) != ((key.word[i / 8] >> (8 * (i % 8))) & 0xFF))
                 return false;
         }
         return true;
     }
-    // The first bit that differs from the key's words: past the key's end when it matches.
-    std::uint64_t w[3];
-    std::memcpy(w, p, sizeof w);
-    const std::uint64_t d0 = w[0] ^ key.word[0];
-    const std::uint64_t d1 = w[1] ^ key.word[1];
-    const std::uint64_t d2 = w[2] ^ key.word[2];
-    const int first = d0 != 0   ? std::countr_zero(d0)
-                      : d1 != 0 ? 64 + std::countr_zero(d1)
-                                : 128 + std::countr_zero(d2);
-    return first >= 8 * key.size;
+    // The bytes that differ from the key's, within the key; near the line's end, the bytes left.
+    std::uint64_t w[3] = {};
+    if (left >= static_cast<std::ptrdiff_t>(kKeyWordBytes))
+        std::memcpy(w, p, kKeyWordBytes);
+    else
+        std::memcpy(w, p, static_cast<std::size_t>(left));
+    return (((w[0] ^ key.word[0]) & key.mask[0]) | ((w[1] ^ key.word[1]) & key.mask[1]) |
+            ((w[2] ^ key.word[2]) & key.mask[2])) == 0;
 }
 
 // Where a text key's value goes; null for identity, which is no text kept.
