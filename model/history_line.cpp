@@ -217,15 +217,17 @@ bool parse_any_shape(std::string_view text, HistoryRecord& record) {
 // or a byte of a multi-byte UTF-8 sequence; end when none does.
 inline const char* string_end(const char* p, const char* end) {
     if constexpr (std::endian::native == std::endian::little) {
-        // Eight bytes at a time: the lowest flagged byte of each test is exact.
+        // Eight bytes at a time. A byte's top bit is set in w itself for a byte past 0x7F, and in
+        // a difference for a quote, a backslash or a control byte. A difference borrows into the
+        // byte above only out of such a byte, so the lowest flagged byte is exact.
         constexpr std::uint64_t kOnes = 0x0101010101010101u;
         constexpr std::uint64_t kHigh = 0x8080808080808080u;
-        const auto zero_byte = [](std::uint64_t v) { return (v - kOnes) & ~v & kHigh; };
         while (end - p >= 8) {
             std::uint64_t w;
             std::memcpy(&w, p, 8);
-            const std::uint64_t hit = zero_byte(w ^ (kOnes * '"')) | zero_byte(w ^ (kOnes * '\\')) |
-                                      ((w - kOnes * 0x20) & ~w & kHigh) | (w & kHigh);
+            const std::uint64_t hit = (((w ^ (kOnes * '"')) - kOnes) |
+                                       ((w ^ (kOnes * '\\')) - kOnes) | (w - kOnes * 0x20) | w) &
+                                      kHigh;
             if (hit != 0)
                 return p + std::countr_zero(hit) / 8;
             p += 8;
@@ -245,6 +247,7 @@ inline const char* string_end(const char* p, const char* end) {
 // loads.
 struct WrittenKey {
     std::uint64_t word[3];
+    std::uint64_t mask[3];  // all ones in the key's bytes
     std::uint8_t size;
     Key key;
 };
@@ -253,6 +256,7 @@ constexpr WrittenKey written(std::string_view text, Key key) {
     WrittenKey out{};
     for (std::size_t i = 0; i < text.size() && i < kKeyWordBytes; ++i) {
         out.word[i / 8] |= std::uint64_t{static_cast<unsigned char>(text[i])} << (8 * (i % 8));
+        out.mask[i / 8] |= std::uint64_t{0xFF} << (8 * (i % 8));
     }
     out.size = static_cast<std::uint8_t>(text.size());
     out.key = key;
@@ -290,27 +294,24 @@ static_assert(std::all_of(std::begin(kWrittenKeys), std::end(kWrittenKeys),
 
 // Whether the line at p starts with a written key (and has a byte after it).
 inline bool written_key_at(const char* p, const char* end, const WrittenKey& key) {
-    if (std::endian::native != std::endian::little ||
-        end - p < static_cast<std::ptrdiff_t>(kKeyWordBytes)) {
-        // Near the line's end: byte by byte.
-        if (end - p <= key.size)
-            return false;
+    const auto left = end - p;
+    if (left <= key.size)
+        return false;
+    if constexpr (std::endian::native != std::endian::little) {
         for (std::size_t i = 0; i < key.size; ++i) {
             if (static_cast<unsigned char>(p[i]) != ((key.word[i / 8] >> (8 * (i % 8))) & 0xFF))
                 return false;
         }
         return true;
     }
-    // The first bit that differs from the key's words: past the key's end when it matches.
-    std::uint64_t w[3];
-    std::memcpy(w, p, sizeof w);
-    const std::uint64_t d0 = w[0] ^ key.word[0];
-    const std::uint64_t d1 = w[1] ^ key.word[1];
-    const std::uint64_t d2 = w[2] ^ key.word[2];
-    const int first = d0 != 0   ? std::countr_zero(d0)
-                      : d1 != 0 ? 64 + std::countr_zero(d1)
-                                : 128 + std::countr_zero(d2);
-    return first >= 8 * key.size;
+    // The bytes that differ from the key's, within the key; near the line's end, the bytes left.
+    std::uint64_t w[3] = {};
+    if (left >= static_cast<std::ptrdiff_t>(kKeyWordBytes))
+        std::memcpy(w, p, kKeyWordBytes);
+    else
+        std::memcpy(w, p, static_cast<std::size_t>(left));
+    return (((w[0] ^ key.word[0]) & key.mask[0]) | ((w[1] ^ key.word[1]) & key.mask[1]) |
+            ((w[2] ^ key.word[2]) & key.mask[2])) == 0;
 }
 
 // Where a text key's value goes; null for identity, which is no text kept.
@@ -333,12 +334,12 @@ std::string* text_of(Key key, HistoryRecord& record) {
     }
 }
 
-// The line as the tool writes it: no whitespace, plain ASCII strings without escapes, integer and
-// string values only. Most lines are so, and are read here in one pass at little cost: each key
-// is first compared with the one the tool writes next, every value is checked byte by byte as
-// far as it goes (a string to its closing quote, a number to its last digit) and only the
-// trend's are kept. For anything else (false) the caller asks parse_any_shape, which reads every
-// line this one takes with the same result.
+// The line as the tool writes it: no whitespace, plain ASCII strings without escapes, unsigned
+// integer and string values only. Most lines are so, and are read here in one pass at little
+// cost: each key is first compared with the one the tool writes next, every value is checked as
+// far as it goes (a string eight bytes at a time to its closing quote, a number to its last
+// digit) and only the trend's are kept. For anything else (false) the caller asks
+// parse_any_shape, which reads every line this one takes with the same result.
 bool parse_own_shape(std::string_view text, HistoryRecord& record) {
     const char* p = text.data();
     const char* const end = p + text.size();
@@ -389,21 +390,26 @@ bool parse_own_shape(std::string_view text, HistoryRecord& record) {
                 return false;  // a figure in quotes
             ++p;
         } else {
-            const bool negative = *p == '-';
-            p += negative ? 1 : 0;
+            // An unsigned number: the tool writes no other (a minus sign goes to the careful
+            // reader). Only the trend's figures are added up.
             const char* digits = p;
             std::uint64_t n = 0;
-            for (unsigned digit; (digit = static_cast<unsigned char>(*p) - unsigned{'0'}) < 10; ++p)
-                n = n * 10 + digit;
+            if (which == Key::other) {
+                while (static_cast<unsigned char>(*p) - unsigned{'0'} < 10)
+                    ++p;
+            } else {
+                for (unsigned digit; (digit = static_cast<unsigned char>(*p) - unsigned{'0'}) < 10;
+                     ++p)
+                    n = n * 10 + digit;
+            }
             // 19 digits always fit in 64 bits; a longer number is left to the careful reader.
             if (p == digits || p - digits > 19 || (p - digits > 1 && *digits == '0'))
                 return false;
             if (which == Key::time_seconds) {
                 if (n > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
                     return false;
-                record.point.time =
-                    negative ? -static_cast<std::int64_t>(n) : static_cast<std::int64_t>(n);
-            } else if (which != Key::other && (negative || !set_figure(which, n, record.point))) {
+                record.point.time = static_cast<std::int64_t>(n);
+            } else if (which != Key::other && !set_figure(which, n, record.point)) {
                 return false;
             }
         }

@@ -311,7 +311,8 @@ TEST(HistoryLine, BothReadersAgreeOnMutatedLines) {
         for (std::size_t i = 0; i < line.size(); ++i) {
             mutated.push_back(std::string(line).erase(i, 1));
             mutated.push_back(std::string(line).insert(i, 1, line[i]));
-            for (const char c : {' ', '"', '\\', '0', '-', ',', ':', '}', 'x', '\x01', '\xff'}) {
+            for (const char c :
+                 {' ', '"', '\\', '0', '-', ',', ':', '}', 'x', '\x01', '\x1f', '\x7f', '\xff'}) {
                 std::string spoilt = line;
                 spoilt[i] = c;
                 mutated.push_back(spoilt);
