@@ -313,6 +313,9 @@ TEST(AllDrives, EveryPassThatScansRewritesTheMetrics) {
             << text;
         EXPECT_FALSE(contains(text, "run_success")) << text;
     }
+#ifndef _WIN32
+    // The folder lock held by this same thread: on Windows it is a named mutex, which the thread
+    // that owns it takes again, so there the held lock cannot be shown from inside the test.
     {
         ScratchDir dir;
         std::ofstream("fleet.prom") << stale;
@@ -346,6 +349,7 @@ TEST(AllDrives, EveryPassThatScansRewritesTheMetrics) {
             << err.text();
         held->unlock_folder();
     }
+#endif
 }
 
 }  // namespace
