@@ -221,6 +221,8 @@ ScsiReply NvmeTunnelResponder::a1_phase(const ScsiCommand& command, std::uint8_t
             NvmeAdminCommand admin;
             switch (a1_block_to_admin(data, admin)) {
                 case A1Block::command:
+                    if (admin.opcode == kNvmeGetLogPage && log_id_override_)
+                        admin.cdw10 = (admin.cdw10 & 0xFFFFFF00) | *log_id_override_;
                     a1_pending_ = admin;
                     return ScsiReply{};
                 case A1Block::no_signature:
