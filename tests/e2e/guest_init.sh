@@ -300,14 +300,14 @@ disk_sum() {
 }
 
 # bridge_case NAME VID PID TUNNEL: the device as a bridge of that USB ID and tunnel form ("none":
-# it knows no tunnel). A form is compared with nvme-cli in the normal and the failing state; a
-# bridge with no form gets the tool with the options that need the NVMe pages, the default run,
-# and --bridge naming the 0xA1 form for it. The namespace's checksum before and after.
+# it knows no tunnel). A form is compared with nvme-cli in the normal and the failing state, with
+# the namespace's checksum before and after; a bridge with no form gets the tool with the options
+# that need the NVMe pages, the default run, and --bridge naming the 0xA1 form for it.
 bridge_case() {
     bdir=$R/bridge-$1
     mkdir -p "$bdir"
     echo "$2:$3 $4" > "$bdir/bridge"
-    echo "$namespace_sum" > "$bdir/disk-before"
+    [ "$4" = none ] || echo "$namespace_sum" > "$bdir/disk-before"
     set_usb_id "$2" "$3"
     if [ "$4" = none ]; then
         start_device "bridge-$1" --profile sim --tunnel none || return
@@ -331,8 +331,10 @@ bridge_case() {
         run_logged "$bdir/rejected" --json --health 0y
         stop_device
     fi
-    namespace_sum=$(disk_sum)
-    echo "$namespace_sum" > "$bdir/disk-after"
+    if [ "$4" != none ]; then
+        namespace_sum=$(disk_sum)
+        echo "$namespace_sum" > "$bdir/disk-after"
+    fi
     note "bridge $1 ($2:$3, tunnel $4) at $(cut -d' ' -f1 /proc/uptime)"
 }
 
