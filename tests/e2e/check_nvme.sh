@@ -239,6 +239,7 @@ bridge_form() {
         forms_summary+=("$name: NOT RUN")
         return
     fi
+    # shellcheck disable=SC2154 # counted by the helpers
     local failed_before=$failed
     state "$name-normal" PASSED 0
     state "$name-failing" FAILED 11
@@ -300,7 +301,7 @@ check "a1 rejected: the verdict is not judged from the bridge's failed read (sou
 
 # bridge_refused NAME: a bridge that is sent no tunnel by the reads the options add
 bridge_refused() {
-    local name=$1 b=$results/bridge-$1 log=$results/usbdev-bridge-$1.log id tunnel got run
+    local name=$1 b=$results/bridge-$1 log=$results/usbdev-bridge-$1.log id tunnel got
     echo "bridge $name:"
     if ! read -r id tunnel < "$b/bridge" 2> /dev/null || [ ! -s "$log" ]; then
         fail "$name: the guest did not run this bridge's case (see $b)"

@@ -221,6 +221,11 @@ ScsiReply NvmeTunnelResponder::a1_phase(const ScsiCommand& command, std::uint8_t
             NvmeAdminCommand admin;
             switch (a1_block_to_admin(data, admin)) {
                 case A1Block::command:
+                    if (log_ != nullptr)
+                        std::fprintf(log_,
+                                     "nvme: a1 command block, opcode=%02x nsid=%08x "
+                                     "cdw10=%08x cdw11=%08x\n",
+                                     admin.opcode, admin.nsid, admin.cdw10, admin.cdw11);
                     if (admin.opcode == kNvmeGetLogPage && log_id_override_)
                         admin.cdw10 = (admin.cdw10 & 0xFFFFFF00) | *log_id_override_;
                     a1_pending_ = admin;
