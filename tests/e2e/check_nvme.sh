@@ -75,6 +75,7 @@ done <<< "$fields"
 
 # state NAME VERDICT STATUS: the tool's figures against nvme-cli's in one state
 states_seen=""
+states_compared=0
 identity_compared=0
 state() {
     local name=$1 verdict=$2 status=$3 d=$results/nvme-$1 field path page key bad=0 n=0
@@ -123,6 +124,7 @@ state() {
         [ "$got" = "$verdict" -a "$(value "$tool_json" .health.source)" = nvme_smart ]
     check "$name: exit status $(cat "$d/status") (expected $status)" [ "$(cat "$d/status")" = "$status" ]
     states_seen="$states_seen $name=$got"
+    states_compared=$((states_compared + 1))
 }
 
 echo "nvme checks (QEMU's NVMe controller behind the bridge, nvme-cli as the oracle):"
@@ -195,9 +197,157 @@ check "rejected: every other dump as for the simulated CHECK CONDITION${bad:+ - 
 check "rejected: the Identify page is still the controller's" \
     cmp -s "$r/torvik_pssd_nvme_id.bin" "$results/nvme-normal/id-ctrl.bin"
 
-echo "nvme summary: ${compared_fields:-0} fields compared with nvme-cli in each of 5 states" \
+# ---- every tunnel form against nvme-cli, and two bridges that are sent none --------------------
+# tunnel_cdbs LOG: the first six bytes of every tunnel CDB (0xE6, 0xE4, 0xA1) the device got
+tunnel_cdbs() {
+    grep -oE 'cdb=\[(e6|e4|a1)( [0-9a-f]{2}){5}' "$1" 2> /dev/null | sed 's/^cdb=\[//'
+}
+# counted LINES: the distinct lines with their counts, "COUNTx LINE" joined by commas
+counted() { sort | uniq -c | awk '{ n = $1; $1 = ""; printf "%s%dx%s", sep, n, $0; sep = "," }'; }
+# controller_opcodes LOG: the NVMe opcodes the device passed to the controller, distinct, sorted
+controller_opcodes() {
+    sed -n 's/^nvme: opcode=\([0-9a-f]*\) .*/\1/p' "$1" 2> /dev/null | sort -u | tr '\n' ' ' |
+        sed 's/ $//'
+}
+# The tunnel CDBs of one tool run with --json --health, in each form: Identify (4096 bytes in)
+# and the SMART / Health log (512 bytes in); the 0xA1 form sends each as its three phases.
+expected_cdbs() {
+    case $1 in
+        e6) printf '%s\n' "e6 06 00 01 00 00" "e6 02 00 02 00 00" ;;
+        e4) printf '%s\n' "e4 00 10 06 01 00" "e4 00 02 02 02 00" ;;
+        a1) printf '%s\n' "a1 80 00 00 02 00" "a1 82 00 00 10 00" "a1 8f 00 00 02 00" \
+            "a1 80 00 00 02 00" "a1 82 00 00 02 00" "a1 8f 00 00 02 00" ;;
+    esac
+}
+# disk_unchanged NAME: the namespace's checksum before and after the bridge's case
+disk_unchanged() {
+    local b=$results/bridge-$1 before after
+    before=$(cat "$b/disk-before" 2> /dev/null)
+    after=$(cat "$b/disk-after" 2> /dev/null)
+    check "$1: the NVMe namespace unchanged (checksum ${before:-none} -> ${after:-none})" \
+        [ -n "$before" -a "$before" = "$after" ]
+}
+
+forms_summary=()
+# bridge_form NAME: the tool through the bridge of that form against nvme-cli, in the normal and
+# the failing state
+bridge_form() {
+    local name=$1 b=$results/bridge-$1 log=$results/usbdev-bridge-$1.log id tunnel
+    echo "bridge $name:"
+    if ! read -r id tunnel < "$b/bridge" 2> /dev/null || [ ! -s "$log" ]; then
+        fail "$name: the guest did not run this bridge's case (see $b)"
+        forms_summary+=("$name: NOT RUN")
+        return
+    fi
+    # shellcheck disable=SC2154 # counted by the helpers
+    local failed_before=$failed
+    state "$name-normal" PASSED 0
+    state "$name-failing" FAILED 11
+    local got want
+    got=$(cat "$results/nvme-$name-normal/device.log" "$results/nvme-$name-failing/device.log" \
+        2> /dev/null | tunnel_cdbs /dev/stdin | counted)
+    want=$( (expected_cdbs "$tunnel" && expected_cdbs "$tunnel") | counted)
+    check "$name ($id): the tunnel CDBs of the two runs are the $tunnel form's: $got" \
+        [ "$got" = "$want" ]
+    got=$(tunnel_cdbs "$log" | cut -c1-2 | sort -u | tr '\n' ' ')
+    check "$name: the device got no other form's tunnel CDB (${got% })" [ "${got% }" = "$tunnel" ]
+    got=$(controller_opcodes "$log")
+    check "$name: NVMe opcodes that reached the controller: $got (expected 02 06)" [ "$got" = "02 06" ]
+    check "$name: the controller answered every forwarded command with success" \
+        [ -z "$(grep '^nvme: opcode=' "$log" | grep -v ' -> status=0000 error=0$')" ]
+    local state model
+    for state in normal failing; do
+        model=$(value "$results/nvme-$name-$state/torvik_usb_pssd_flash_id.json" \
+            .nvme_identify.model_number)
+        check "$name-$state: the identity was there to compare (model '$model')" [ "$model" != absent ]
+    done
+    disk_unchanged "$name"
+    local verdicts outcome
+    verdicts="$(value "$results/nvme-$name-normal/torvik_usb_pssd_flash_id.json" .health.verdict)"
+    verdicts="$verdicts, $(value "$results/nvme-$name-failing/torvik_usb_pssd_flash_id.json" \
+        .health.verdict)"
+    outcome="all checks passed"
+    [ "$failed" -eq "$failed_before" ] || outcome="$((failed - failed_before)) checks FAILED"
+    forms_summary+=("$name ($id, $tunnel tunnel): ${compared_fields:-0} fields and the identity\
+ against nvme-cli in normal and failing ($verdicts); opcodes at the controller:\
+ $(controller_opcodes "$log"); namespace checksum $(cat "$b/disk-before" 2> /dev/null) ->\
+ $(cat "$b/disk-after" 2> /dev/null); $outcome")
+}
+
+echo "bridge checks (each tunnel form, QEMU's NVMe controller behind it, nvme-cli as the oracle):"
+for form in e6 e4 a1; do
+    bridge_form "$form"
+done
+
+# The 0xA1 bridge that garbles the log identifier: the controller's status, carried in the
+# completion block, is what the tool reports.
+r=$results/bridge-a1/rejected
+log=$results/usbdev-bridge-a1-rejected.log
+status=$(sed -n 's/^nvme: opcode=02 nsid=ffffffff cdw10=007f00c0 .* -> status=\([0-9a-f]*\) .*/\1/p' \
+    "$log" 2> /dev/null | head -1)
+completion=$(sed -n 's/^nvme: a1 completion status=\([0-9a-f]*\) .*/\1/p' "$log" 2> /dev/null |
+    grep -v '^0000$' | head -1)
+check "a1 rejected: the controller refused log page c0 (status ${status:-none})" \
+    [ -n "$status" -a "$status" != 0000 ]
+check "a1 rejected: the completion block carried that status (${completion:-none})" \
+    [ -n "$status" -a "$completion" = "$status" ]
+printed=$(grep -o 'NVMe read 0x02 through the USB bridge ended with NVMe status 0x[0-9a-f]*' \
+    "$r/stderr" 2> /dev/null)
+check "a1 rejected: the tool reports it: '${printed:-nothing}'" \
+    [ -n "$status" -a "${printed##*0x}" = "$(printf '%x' "0x${status:-0}")" ]
+got=$(value "$r/torvik_usb_pssd_flash_id.json" .health.source)
+check "a1 rejected: the verdict is not judged from the bridge's failed read (source $got)" \
+    [ "$got" != absent -a "$got" != nvme_smart ]
+
+# bridge_refused NAME: a bridge that is sent no tunnel by the reads the options add
+bridge_refused() {
+    local name=$1 b=$results/bridge-$1 log=$results/usbdev-bridge-$1.log id tunnel got
+    echo "bridge $name:"
+    if ! read -r id tunnel < "$b/bridge" 2> /dev/null || [ ! -s "$log" ]; then
+        fail "$name: the guest did not run this bridge's case (see $b)"
+        return
+    fi
+    local options=$b/options/torvik_usb_pssd_flash_id.json
+    local sent_with_options
+    sent_with_options=$(tunnel_cdbs "$b/options/device.log" | counted)
+    check "$name ($id): --json --health sent it no tunnel CDB (${sent_with_options:-none})" \
+        [ -z "$sent_with_options" ]
+    check "$name: the tool ran through to its verdict ($(value "$options" .health.verdict))" \
+        [ "$(value "$options" .health.verdict)" != absent -a -s "$b/options/device.log" ]
+    got=$(value "$options" '[.health.reasons[] | select(.field == "usb_bridge") | .text] | first')
+    check "$name: the verdict's reasons say the bridge is unknown: '$got'" \
+        [ "$got" = "NVMe health not read: USB bridge $id is not a known NVMe bridge (see --bridge)" ]
+    check "$name: the JSON names the bridge $id with no form" \
+        [ "$(value "$options" .drive.usb_bridge.id)" = "$id" -a \
+        "$(value "$options" .drive.usb_bridge.form)" = absent ]
+    # The default run reads the NVMe pages through the 0xE6 tunnel whatever the bridge, as it
+    # always has: those two CDBs, and only they, are excluded.
+    got=$(tunnel_cdbs "$b/default/device.log" | counted)
+    check "$name: the default run sent only its own two 0xE6 reads (${got:-none})" \
+        [ "$got" = "$(expected_cdbs e6 | counted)" ]
+    check "$name: --bridge=a1:$id is refused without a typed yes at a terminal" \
+        grep -q "USB bridge $id is not in the bridge table: --bridge for it needs a typed yes" \
+        "$b/forced/stderr"
+    got=$(tunnel_cdbs "$b/forced/device.log" | counted)
+    check "$name: the refused --bridge run sent no tunnel CDB (${got:-none})" [ -z "$got" ]
+    got=$(grep -c 'cdb=\[a1 ' "$log")
+    check "$name: no 0xA1 CDB reached the device in its three runs ($got)" [ "$got" = 0 ]
+    refusals_summary+=("$name ($id): tunnel CDBs from --json --health: ${sent_with_options:-none};\
+ reason '$(value \
+        "$options" '[.health.reasons[] | select(.field == "usb_bridge") | .text] | first')';\
+ default run: $(tunnel_cdbs "$b/default/device.log" | counted);\
+ 0xA1 CDBs in its three runs: $(grep -c 'cdb=\[a1 ' "$log")")
+}
+refusals_summary=()
+bridge_refused unknown
+bridge_refused sata
+
+echo "nvme summary: ${compared_fields:-0} fields compared with nvme-cli in each of $states_compared states" \
     "($([ "$failed" -eq 0 ] && echo "all equal" || echo "$failed checks failed")): ${names[*]}"
 echo "nvme summary: verdicts:$states_seen"
+for line in "${forms_summary[@]}" "${refusals_summary[@]}"; do
+    echo "bridge summary: $line"
+done
 if [ "$identity_compared" = 1 ]; then
     echo "nvme summary: identity: model, serial and firmware compared"
 else

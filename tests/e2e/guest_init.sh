@@ -78,6 +78,7 @@ start_device() {
     rm -f /tmp/ready
     /e2e/torvik_usbdev --log "$R/usbdev-$name.log" --ready /tmp/ready "$@" /dev/ffs &
     DEVICE_PID=$!
+    DEVICE_LOG=$R/usbdev-$name.log
     wait_for '[ -e /tmp/ready ]' 100 || { note "device $name did not start"; return 1; }
     echo dummy_udc.0 > $GADGET/UDC
     if ! wait_for 'usb_disk > /dev/null' 300; then
@@ -206,12 +207,22 @@ fi
 # same controller directly. Loaded only now: an NVMe disk would have changed the drive listing.
 nvme_cli() { LD_LIBRARY_PATH=/usr/lib/e2e-nvme /e2e/nvme "$@"; }
 
+# run_logged DIR ARGUMENT...: the tool in DIR with its console and exit status kept, and the
+# device's log lines of that run in DIR/device.log
+run_logged() {
+    dir=$1
+    shift
+    mkdir -p "$dir"
+    before=$(wc -l < "$DEVICE_LOG")
+    (cd "$dir" && timeout 120 $TOOL "$@" < /dev/null > stdout 2> stderr)
+    echo $? > "$dir/status"
+    tail -n +$((before + 1)) "$DEVICE_LOG" > "$dir/device.log"
+}
+
 # nvme_state NAME: the tool with --json --health on the USB disk, then nvme-cli on the controller
 nvme_state() {
     d=$R/nvme-$1
-    mkdir -p "$d"
-    (cd "$d" && timeout 120 $TOOL --json --health 0y < /dev/null > stdout 2> stderr)
-    echo $? > "$d/status"
+    run_logged "$d" --json --health 0y
     for page in id-ctrl smart-log; do
         nvme_cli $page /dev/nvme0 -o json > "$d/$page.json" 2>> "$d/nvme-cli.err"
         nvme_cli $page /dev/nvme0 -o binary > "$d/$page.bin" 2>> "$d/nvme-cli.err"
@@ -268,6 +279,74 @@ nvme_cases() {
     fi
 }
 nvme_cases
+
+# ---- every tunnel form, and two bridges that must never be sent one ----
+# All in this boot: between the cases the gadget is unbound, given the bridge's USB ID and bound
+# again, with the device playing that bridge. The real IDs are those of the tool's bridge table.
+# This kernel's usb-storage quirk lists name two of them, 152d:0583 (NO_REPORT_OPCODES) and
+# 152d:0578 (BROKEN_FUA); neither flag touches a command the tool sends, and neither is
+# NO_ATA_1X, which would have the driver answer 0xA1 itself. 174c:2362 and 0bda:9210 are in no
+# list. The host's check finds the 0xA1 phases in the device's log, so a driver that answered
+# them would show.
+set_usb_id() {
+    echo "0x$1" > $GADGET/idVendor
+    echo "0x$2" > $GADGET/idProduct
+}
+
+# disk_sum: a checksum of the NVMe namespace's contents, read past the page cache
+disk_sum() {
+    echo 3 > /proc/sys/vm/drop_caches
+    md5sum < /dev/nvme0n1 | cut -d' ' -f1
+}
+
+# bridge_case NAME VID PID TUNNEL: the device as a bridge of that USB ID and tunnel form ("none":
+# it knows no tunnel). A form is compared with nvme-cli in the normal and the failing state, with
+# the namespace's checksum before and after; a bridge with no form gets the tool with the options
+# that need the NVMe pages, the default run, and --bridge naming the 0xA1 form for it.
+bridge_case() {
+    bdir=$R/bridge-$1
+    mkdir -p "$bdir"
+    echo "$2:$3 $4" > "$bdir/bridge"
+    [ "$4" = none ] || echo "$namespace_sum" > "$bdir/disk-before"
+    set_usb_id "$2" "$3"
+    if [ "$4" = none ]; then
+        start_device "bridge-$1" --profile sim --tunnel none || return
+        run_logged "$bdir/options" --json --health 0y
+        run_logged "$bdir/default" 0y
+        run_logged "$bdir/forced" "--bridge=a1:$2:$3" --json --health 0y
+        stop_device
+    else
+        start_device "bridge-$1" --profile sim --nvme /dev/nvme0 --tunnel "$4" || return
+        nvme_state "$1-normal"
+        set_critical_warning 9
+        nvme_state "$1-failing"
+        set_critical_warning 0
+        stop_device
+    fi
+    # The 0xA1 bridge garbles the log identifier: the controller's status comes back in the
+    # completion block.
+    if [ "$4" = a1 ] &&
+        start_device "bridge-$1-rejected" --profile sim --nvme /dev/nvme0 --tunnel a1 \
+            --tunnel-log-id c0; then
+        run_logged "$bdir/rejected" --json --health 0y
+        stop_device
+    fi
+    if [ "$4" != none ]; then
+        namespace_sum=$(disk_sum)
+        echo "$namespace_sum" > "$bdir/disk-after"
+    fi
+    note "bridge $1 ($2:$3, tunnel $4) at $(cut -d' ' -f1 /proc/uptime)"
+}
+
+if [ -b /dev/nvme0n1 ]; then
+    namespace_sum=$(disk_sum)
+    bridge_case e6 174c 2362 e6
+    bridge_case e4 0bda 9210 e4
+    bridge_case a1 152d 0583 a1
+    bridge_case unknown f0e1 0d0c none
+    bridge_case sata 152d 0578 none
+    set_usb_id 174c 2362
+fi
 
 # Without the sg driver the tool has only the block node, whose time-out is at least 7 s.
 if rmmod sg && start_device blocknode --profile sim --no-reply 0600fd13; then

@@ -402,6 +402,19 @@ tar -xf "$work/results.img" -C "$work/results" 2> /dev/null || die "no results o
 "$here/check_e2e.sh" "$work/results" "$tool_host" "$expect" "$work"
 status=$?
 "$here/check_nvme.sh" "$work/results" "$expect" "$work" || status=1
+# Which of the bridge IDs the device borrowed this kernel's usb-storage keeps a quirk entry for
+# (its module's aliases; the flags are named in guest_init.sh).
+aliases=$(modinfo -F alias "$kernel/modules/usb-storage.ko" 2> /dev/null)
+listed="" unlisted=""
+for f in "$work"/results/bridge-*/bridge; do
+    read -r id _ < "$f" || continue
+    if grep -qi "^usb:v${id%:*}p${id#*:}d" <<< "$aliases"; then
+        listed="$listed $id"
+    else
+        unlisted="$unlisted $id"
+    fi
+done
+log "usb-storage quirk entries in this kernel for:${listed:- none}; for none of:${unlisted:- none}"
 first=$(awk '{ printf "%.1f", $2 }' "$work/results/usb/uptime" 2> /dev/null)
 all=$(awk '{ printf "%.1f", $1 }' "$work/results/uptime-done")
 log "guest uptime at the first report: ${first:-?} s, at the last: $all s; wall time $(elapsed "$t_start") s"

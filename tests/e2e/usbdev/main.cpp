@@ -2,15 +2,20 @@
 // through a real kernel's usb-storage driver (FunctionFS function of a configfs gadget).
 //
 //   torvik_usbdev [--profile NAME] [--check-condition CDB] [--no-reply CDB] [--write-protected]
-//                 [--nvme NODE [--tunnel-log-id HEX]] [--log FILE] [--ready FILE] FFS_DIR
+//                 [--nvme NODE] [--tunnel FORM] [--tunnel-log-id HEX] [--log FILE]
+//                 [--ready FILE] FFS_DIR
 //
 // --profile names the drive model (tests/e2e/usbdev/profiles.h; "patterned" when not given).
 // --check-condition and --no-reply take the first CDB bytes in hex ("0600fd13") of the commands
 // to refuse with CHECK CONDITION or to leave unanswered; both may be given several times.
 // --write-protected presents a write-protected medium (the WP bit in the MODE SENSE replies).
-// --nvme passes the 0xE6 tunnel's Identify and Get Log Page to the NVMe controller NODE
-// (/dev/nvme0) through the kernel's admin pass-through; --tunnel-log-id makes every log page
-// read ask the controller for log identifier HEX instead (one it rejects, say).
+// --nvme passes the bridge tunnel's Identify and Get Log Page to the NVMe controller NODE
+// (/dev/nvme0) through the kernel's admin pass-through. --tunnel names the bridge's form: e6 (the
+// default with --nvme), e4 or a1, each needing --nvme, or none: a bridge that knows no tunnel
+// (a SATA bridge, an unknown one), which refuses every tunnel CDB. The USB vendor and product ID
+// the host sees are the gadget's: the guest sets them to a bridge of the same form.
+// --tunnel-log-id makes every log page read ask the controller for log identifier HEX instead
+// (one it rejects, say).
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -35,8 +40,8 @@ using namespace torvik::usbdev;
 void usage() {
     std::fputs(
         "usage: torvik_usbdev [--profile NAME] [--check-condition CDB] [--no-reply CDB]\n"
-        "                     [--write-protected] [--nvme NODE [--tunnel-log-id HEX]]\n"
-        "                     [--log FILE] [--ready FILE] FFS_DIR\n",
+        "                     [--write-protected] [--nvme NODE] [--tunnel e6|e4|a1|none]\n"
+        "                     [--tunnel-log-id HEX] [--log FILE] [--ready FILE] FFS_DIR\n",
         stderr);
 }
 
@@ -50,6 +55,7 @@ int main(int argc, char** argv) {
     DiskIdentity base;
     std::string nvme_node;
     std::optional<std::uint8_t> log_id_override;
+    std::string tunnel;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool has_value = i + 1 < argc;
@@ -66,6 +72,8 @@ int main(int argc, char** argv) {
             base.write_protected = true;
         } else if (arg == "--nvme" && has_value) {
             nvme_node = argv[++i];
+        } else if (arg == "--tunnel" && has_value) {
+            tunnel = argv[++i];
         } else if (arg == "--tunnel-log-id" && has_value) {
             std::vector<std::uint8_t> id;
             if (!parse_cdb_prefix(argv[++i], id) || id.size() != 1) {
@@ -114,18 +122,31 @@ int main(int argc, char** argv) {
     std::fprintf(log, "identity: vendor='%-8.8s' product='%-16.16s'\n",
                  disk.identity().vendor.c_str(), disk.identity().product.c_str());
     std::unique_ptr<NvmeAdmin> admin;
-    std::optional<NvmeTunnelResponder> tunnel;
+    std::optional<NvmeTunnelResponder> bridge;
     Responder* front = &responder;
-    if (!nvme_node.empty()) {
+    if (tunnel == "none") {
+        bridge.emplace(responder, nullptr, std::nullopt, std::nullopt, log);
+        front = &*bridge;
+        std::fprintf(log, "tunnel: none\n");
+    } else if (!nvme_node.empty()) {
+        const std::optional<TunnelForm> form =
+            tunnel.empty() ? TunnelForm::e6 : parse_tunnel_form(tunnel);
+        if (!form) {
+            std::fprintf(stderr, "usbdev: unknown tunnel form '%s'\n", tunnel.c_str());
+            return 2;
+        }
         std::string error;
         admin = open_nvme_admin(nvme_node, error);
         if (!admin) {
             std::fprintf(stderr, "usbdev: cannot open %s: %s\n", nvme_node.c_str(), error.c_str());
             return 2;
         }
-        tunnel.emplace(responder, *admin, log_id_override, log);
-        front = &*tunnel;
-        std::fprintf(log, "nvme: tunnel to %s\n", nvme_node.c_str());
+        bridge.emplace(responder, admin.get(), form, log_id_override, log);
+        front = &*bridge;
+        std::fprintf(log, "tunnel: %s to %s\n", tunnel_form_name(*form), nvme_node.c_str());
+    } else if (!tunnel.empty()) {
+        std::fprintf(stderr, "usbdev: --tunnel %s needs --nvme\n", tunnel.c_str());
+        return 2;
     }
     FaultResponder faults(*front, rules);
     BotSession session(faults);

@@ -33,10 +33,12 @@ class LinuxNvmeAdmin : public NvmeAdmin {
         // The ioctl returns the controller's status field, or -1 with errno when the command
         // never reached the controller.
         const int status = ::ioctl(fd_, NVME_IOCTL_ADMIN_CMD, &cmd);
-        if (status < 0)
+        if (status < 0) {
             result.error = errno;
-        else
+        } else {
             result.status = static_cast<std::uint16_t>(status);
+            result.result = cmd.result;
+        }
         return result;
     }
 
