@@ -106,10 +106,16 @@ RunInfo run_info(const RunContext& ctx, std::int32_t drive, const OsVersion& os)
     return info;
 }
 
-// The --health block, last on the console; drive is nullptr when the run never reached it.
-void print_health(const RunContext& ctx, const HealthAssessment& health, const DriveModel* drive) {
+// The --health block, last on the console; examined is nullptr when the run never reached the
+// drive.
+void print_health(const RunContext& ctx, const HealthAssessment& health,
+                  const ExaminedDrive* examined) {
     if (ctx.asked.has(OutputId::health)) {
-        std::fputs(health_block(health, drive, ctx.colour).c_str(), verdict_stream(ctx));
+        const std::string block =
+            examined != nullptr
+                ? health_block(health, &examined->model, &examined->figures, ctx.colour)
+                : health_block(health, nullptr, nullptr, ctx.colour);
+        std::fputs(block.c_str(), verdict_stream(ctx));
         std::fflush(verdict_stream(ctx));
     }
 }
@@ -219,7 +225,7 @@ int refused(const RunContext& ctx, int status, const char* why, std::optional<st
 }
 
 int finish_examined_drive(const RunContext& ctx, const ExaminedDrive& examined) {
-    print_health(ctx, examined.model.health, &examined.model);
+    print_health(ctx, examined.model.health, &examined);
     std::fflush(ctx.out);
     return ctx.asked.has(OutputId::health)
                ? health_exit_status(examined.model.health.verdict, examined.status)

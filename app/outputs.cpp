@@ -22,7 +22,8 @@ FileResult write_json(const RunContext& ctx, FileStore& files, ExaminedDrive& ex
 }
 
 FileResult write_html(const RunContext& ctx, FileStore& files, ExaminedDrive& examined) {
-    return write_html_report(files, ctx.out, html_report(examined.info, examined.model));
+    return write_html_report(files, ctx.out,
+                             html_report(examined.info, examined.model, examined.figures));
 }
 
 // clang-format off
