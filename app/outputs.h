@@ -1,7 +1,8 @@
 // The run's outputs, one row each: the option that asks for it, its file in the drive's folder,
 // whether it needs the bridge's NVMe pages, and the function that renders and writes it once the
-// drive is read. The command line asks for an output by its option (its row's bit in the run's
-// OutputSet); the run loops over the rows. A new output format is a renderer and a row.
+// drive is read. The command line's option of a row's name asks for that output (sets the row's
+// bit in the run's OutputSet); the run loops over the rows. A new output format is a renderer, a
+// row here, and its option's row (its --help text) in the command line's option table.
 #pragma once
 
 #include <cstddef>
@@ -19,9 +20,7 @@ namespace torvik {
 struct ExaminedDrive;
 
 struct OutputRow {
-    // The option that asks for it; nullptr: every run writes it. A switch without a value of its
-    // own in the command line's option table asks for the row of its name only.
-    const char* option;
+    const char* option;  // the option that asks for it; nullptr: every run writes it
     // Its file in the drive's folder; nullptr: a stream, or a file of its own path (--history,
     // --metrics).
     const char* file;
