@@ -92,27 +92,28 @@ int run_on(Platform& platform, const OutputFolderOpener& open_folder, const Cons
         }
         lines = discarded.get();
     }
-    RunContext ctx{.platform = platform,
-                   .files = *files,
-                   .out = lines,
-                   .in = console.in,
-                   .asked = cl.asked,
-                   .simulation = simulation,
-                   .simulation_source = source,
-                   .err = console.err,
-                   .named_drive = drive,
-                   .output_dir = cl.output_dir,
-                   .colour = cl.asks(OutputId::health) &&
-                             wants_colour(terminal_shows_colour(cl.brief ? console.out : lines),
-                                          std::getenv("NO_COLOR"), std::getenv("TERM")),
-                   .json_out = json_stdout ? console.out : nullptr,
-                   .metrics_file = cl.metrics_file,
-                   .open_folder = &open_folder,
-                   .simulation_sources = sources,
-                   .history = cl.history,
-                   .verdict_out = cl.brief ? console.out : nullptr,
-                   .forced_bridge = cl.bridge,
-                   .recorded_bridge = recorded_bridge};
+    const bool health = cl.asks(OutputId::health);
+    RunContext ctx{
+        .platform = platform,
+        .files = *files,
+        .out = lines,
+        .in = console.in,
+        .asked = cl.asked,
+        .simulation = simulation,
+        .simulation_source = source,
+        .err = console.err,
+        .named_drive = drive,
+        .output_dir = cl.output_dir,
+        .colour = health && wants_colour(terminal_shows_colour(cl.brief ? console.out : lines),
+                                         std::getenv("NO_COLOR"), std::getenv("TERM")),
+        .json_out = json_stdout ? console.out : nullptr,
+        .metrics_file = cl.metrics_file,
+        .open_folder = &open_folder,
+        .simulation_sources = sources,
+        .history = cl.history,
+        .verdict_out = cl.brief ? console.out : nullptr,
+        .forced_bridge = cl.bridge,
+        .recorded_bridge = recorded_bridge};
     if (cl.asks(OutputId::all_summary))
         return examine_all_drives(ctx);
     return examine_drive(ctx, cl.first_arg);
