@@ -131,7 +131,7 @@ DriveLine examine_usb_drive(RunContext& ctx, const ListedDrive& listed, const Os
 // asked for.
 bool write_all_metrics(const RunContext& ctx, const DriveList& list,
                        const std::vector<ExaminedUsbDrive>& examined, MetricsRun scan) {
-    if (ctx.metrics_file.empty() || ctx.open_folder == nullptr)
+    if (!ctx.asked.has(OutputId::metrics) || ctx.open_folder == nullptr)
         return true;
     std::vector<MetricsDrive> drives;
     std::size_t next = 0;  // examined holds the examined drives in the list's order
@@ -240,7 +240,7 @@ int examine_all_drives(RunContext& ctx) {
     const bool met_another_run =
         std::any_of(lines.begin(), lines.end(), [](const DriveLine& l) { return l.folder_locked; });
     if (met_another_run) {
-        if (ctx.err != nullptr && !ctx.metrics_file.empty())
+        if (ctx.err != nullptr && ctx.asked.has(OutputId::metrics))
             print_message(ctx.err, "--metrics %s not written: another run is examining a drive\n",
                           printable_text(ctx.metrics_file.c_str()).c_str());
     } else if (!write_all_metrics(ctx, list, examined, std::move(scan))) {

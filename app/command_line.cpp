@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "app/outputs.h"
 #include "common/printable_text.h"
 #include "sim/profiles.h"
 
@@ -45,7 +46,9 @@ enum class Value {
     attached,
 };
 
-// One option: its name, its value, the synopsis and text of --help, and what it sets.
+// One option: its name, its value, the synopsis and text of --help, and what it sets. An option
+// named as a row of the outputs table (app/outputs.h) asks for that output, then applies the rest;
+// a switch that only asks has nothing more to apply.
 struct Option {
     const char* name;
     Value value;
@@ -54,7 +57,7 @@ struct Option {
     void (*apply)(Parsed& p, std::string_view value);
 };
 
-// Columns: name, value, synopsis, help text (lines after the first indented), what it sets.
+// Columns: name, value, synopsis, help text (lines after the first indented), what else it sets.
 // In the order --help shows them.
 constexpr Option kOptions[] = {
     {"--help", Value::none, "-h, -?, /?, --help", "show this help and exit",
@@ -70,7 +73,7 @@ constexpr Option kOptions[] = {
      "into its own folder driveN_SERIAL of the output folder (the serial\n"
      "the drive's INQUIRY gives, letters, digits, - and _ only), then\n"
      "print one line per drive; drives on other buses are skipped",
-     [](Parsed& p, std::string_view) { p.cl.all = true; }},
+     nullptr},
     {"--device", Value::required, "--device PATH",
      "examine the drive the OS names PATH: \\\\.\\PhysicalDriveN; on Linux\n"
      "/dev/sdX, /dev/sgN or a link to one (/dev/disk/by-id/usb-...)",
@@ -91,25 +94,23 @@ constexpr Option kOptions[] = {
      "error, no closing prompt); with --all one document for the pass;\n"
      "with --list, the list as JSON on standard output",
      [](Parsed& p, std::string_view v) {
-         p.cl.json = true;
          // Once given, standard output carries the document alone, whatever --json follows.
-         p.cl.json_stdout = p.cl.json_stdout || v == "-";
+         if (v == "-")
+             p.cl.asked.add(OutputId::json_stdout);
          if (!v.empty() && v != "-")
              p.error = "--json= takes '-' (standard output) only";
      }},
     {"--health", Value::none, "--health",
-     "print the health verdict after the run; the exit status tells it",
-     [](Parsed& p, std::string_view) { p.cl.health = true; }},
+     "print the health verdict after the run; the exit status tells it", nullptr},
     {"--brief", Value::none, "--brief",
      "print the health verdict block alone (as --health does, exit\n"
      "status too), not the report; every file is still written; no\n"
      "prompt, so the drive is named (N, a path or --all)",
      [](Parsed& p, std::string_view) {
          p.cl.brief = true;
-         p.cl.health = true;
+         p.cl.asked.add(OutputId::health);
      }},
-    {"--html", Value::none, "--html", "also write the HTML report (one web page)",
-     [](Parsed& p, std::string_view) { p.cl.html = true; }},
+    {"--html", Value::none, "--html", "also write the HTML report (one web page)", nullptr},
     {"--metrics", Value::required, "--metrics FILE",
      "also write the run as metrics for Prometheus's node exporter\n"
      "(its textfile collector) to FILE (docs/metrics.md)",
@@ -342,7 +343,10 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
             if (value.empty())
                 return fail(needs + ", not an empty argument");
         }
-        option->apply(p, value);
+        if (const std::optional<std::size_t> row = output_row(option->name))
+            cl.asked.add(*row);
+        if (option->apply != nullptr)
+            option->apply(p, value);
         if (!p.error.empty())
             return fail(p.error);
         decode_open = p.decode && std::string_view(option->name) == "--decode";
@@ -358,17 +362,19 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
         return fail("the drive is named by its path " + quoted(cl.device) + ": the argument " +
                     quoted(cl.first_arg) + " may hold option letters only");
     }
-    if (cl.all && (!cl.device.empty() || (cl.first_arg != nullptr && has_digit(cl.first_arg))))
+    const bool all = cl.asks(OutputId::all_summary);
+    const bool json_stdout = cl.asks(OutputId::json_stdout);
+    if (all && (!cl.device.empty() || (cl.first_arg != nullptr && has_digit(cl.first_arg))))
         return fail("--all examines every USB drive: it takes no drive number or path");
-    if (cl.all && cl.bridge)
+    if (all && cl.bridge)
         return fail("--bridge names one drive's USB bridge: it cannot be combined with --all");
-    if (cl.brief && !p.help && !p.version && !p.list && !p.decode && !cl.all && cl.device.empty() &&
+    if (cl.brief && !p.help && !p.version && !p.list && !p.decode && !all && cl.device.empty() &&
         (cl.first_arg == nullptr || !has_digit(cl.first_arg)))
         return fail("--brief asks no question: name the drive (a number, a path or --all)");
-    if (cl.brief && cl.json_stdout)
+    if (cl.brief && json_stdout)
         return fail("--brief and --json=- both want standard output: give one of them");
     const bool sim_list = cl.sim && cl.sim_profile == "list";
-    if (cl.json_stdout && !p.help && !p.version && (sim_list || p.decode))
+    if (json_stdout && !p.help && !p.version && (sim_list || p.decode))
         return fail(std::string(sim_list ? "--sim=list" : "--decode") +
                     " writes text to standard output: --json=- cannot be combined with it");
     if (p.help) {

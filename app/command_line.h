@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/output_set.h"
 #include "scsi/bridge_table.h"
 
 namespace torvik {
@@ -36,22 +37,22 @@ struct CommandLine {
     std::string sim_profile;  // empty: the default profile
     bool replay = false;
     std::string replay_dir;
-    bool json = false;
-    bool json_stdout = false;  // --json=-: the document on standard output, the lines on stderr
-    bool health = false;
-    bool brief = false;  // --brief: the verdict block alone on standard output (implies health)
-    bool html = false;
-    bool all = false;        // --all: every drive on the USB bus, each into its own folder
+    // The outputs asked for: --json, --json=- (the document on standard output, the lines on
+    // stderr), --html, --health, --all (every drive on the USB bus, each into its own folder),
+    // --history and --metrics.
+    OutputSet asked;
+    bool brief = false;      // --brief: the verdict block alone on standard output (asks --health)
     std::string device;      // --device: the drive's OS path; empty: the drive argument's number
     std::string output_dir;  // --output-dir: where every file goes; empty: the current directory
-    // --metrics: the metrics file, relative to the current directory; empty: none
-    std::string metrics_file;
-    std::string history;  // --history: the drive history file; empty: none
+    std::string metrics_file;  // --metrics: the metrics file, relative to the current directory
+    std::string history;       // --history: the drive history file
     // --bridge=FORM:VVVV:PPPP: the tunnel form for the bridge of that USB ID (both set).
     std::optional<BridgeChoice> bridge;
     std::vector<const char*> decode_args;  // --decode: the arguments after it
     const char* first_arg = nullptr;       // drive number and letters, or nullptr for the prompt
     std::string message;
+
+    bool asks(OutputId id) const { return asked.has(id); }
 };
 
 CommandLine parse_command_line(int argc, const char* const* argv);

@@ -142,7 +142,7 @@ HistoryScan scan_history(HistoryReader& reader, const DriveKey& run, std::int64_
 HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model,
                                const KeyFigures& figures) {
     HistoryPlan plan;
-    if (ctx.history.empty())
+    if (!ctx.asked.has(OutputId::history))
         return plan;
     const std::string name = shown(ctx.history);
     if (!model.run_time) {
@@ -203,7 +203,7 @@ HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model,
     model.trend->other_drive = scan.other_drive;
     judge_projected_wear(model.health, *model.trend, now);
     // --health shows the same words as its Trend line.
-    if (!ctx.health)
+    if (!ctx.asked.has(OutputId::health))
         print_message(ctx.err, "%s: %s\n", name.c_str(), trend_summary(*model.trend).c_str());
     if (ctx.pass_identities != nullptr) {
         // --all: one drive's history gets one line a run, however many times the pass meets it.

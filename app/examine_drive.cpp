@@ -106,10 +106,16 @@ RunInfo run_info(const RunContext& ctx, std::int32_t drive, const OsVersion& os)
     return info;
 }
 
-// The --health block, last on the console; drive is nullptr when the run never reached it.
-void print_health(const RunContext& ctx, const HealthAssessment& health, const DriveModel* drive) {
-    if (ctx.health) {
-        std::fputs(health_block(health, drive, ctx.colour).c_str(), verdict_stream(ctx));
+// The --health block, last on the console; examined is nullptr when the run never reached the
+// drive.
+void print_health(const RunContext& ctx, const HealthAssessment& health,
+                  const ExaminedDrive* examined) {
+    if (ctx.asked.has(OutputId::health)) {
+        const std::string block =
+            examined != nullptr
+                ? health_block(health, &examined->model, &examined->figures, ctx.colour)
+                : health_block(health, nullptr, nullptr, ctx.colour);
+        std::fputs(block.c_str(), verdict_stream(ctx));
         std::fflush(verdict_stream(ctx));
     }
 }
@@ -131,7 +137,7 @@ int health_exit_status(HealthVerdict verdict, int run_status) {
 // --metrics, for the drive examined (model) or not reached (nullptr): a monitoring system learns
 // from the file that the run failed too. True when it was not asked for.
 bool write_run_metrics(const RunContext& ctx, std::int32_t drive, const ExaminedDrive* examined) {
-    if (ctx.metrics_file.empty() || ctx.open_folder == nullptr)
+    if (!ctx.asked.has(OutputId::metrics) || ctx.open_folder == nullptr)
         return true;
     const DriveModel* model = examined != nullptr ? &examined->model : nullptr;
     const MetricsDrive entry{ctx.platform.drive_names(drive).path, model,
@@ -219,10 +225,11 @@ int refused(const RunContext& ctx, int status, const char* why, std::optional<st
 }
 
 int finish_examined_drive(const RunContext& ctx, const ExaminedDrive& examined) {
-    print_health(ctx, examined.model.health, &examined.model);
+    print_health(ctx, examined.model.health, &examined);
     std::fflush(ctx.out);
-    return ctx.health ? health_exit_status(examined.model.health.verdict, examined.status)
-                      : examined.status;
+    return ctx.asked.has(OutputId::health)
+               ? health_exit_status(examined.model.health.verdict, examined.status)
+               : examined.status;
 }
 
 int examine_drive(RunContext& ctx, const char* first_arg) {
@@ -280,7 +287,7 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
         std::fflush(ctx.out);
         refusal = explain_not_usb(ctx.platform, ctx.err, choice.drive, bus);
         status = refusal.status;
-        if (ctx.health && choice.no_requests)
+        if (ctx.asked.has(OutputId::health) && choice.no_requests)
             std::fputc('\n', ctx.out);  // the line above has no end of its own
     } else {
         std::fprintf(ctx.out, "Drive: %u(%s)\n", static_cast<unsigned>(choice.drive), "USB");

@@ -1,10 +1,15 @@
 // The run's outputs, one row each: the option that asks for it, its file in the drive's folder,
 // whether it needs the bridge's NVMe pages, and the function that renders and writes it once the
-// drive is read. The run loops over the rows; a new output format is a renderer and a row.
+// drive is read. The command line's option of a row's name asks for that output (sets the row's
+// bit in the run's OutputSet); the run loops over the rows. A new output format is a renderer, a
+// row here, and its option's row (its --help text) in the command line's option table.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/run_context.h"
@@ -24,7 +29,6 @@ struct OutputRow {
     bool needs_nvme_pages;
     // The closing "wrote ..." line names the file when it was asked for and written.
     bool named;
-    bool (*asked)(const RunContext& ctx);
     // Renders the output from the examined drive and writes it into the folder, once the drive
     // is read; nullptr for an output the run writes at its own point: as the drive is read (the
     // report, the health log), around the renderers (the history), after the drive (the --health
@@ -34,6 +38,12 @@ struct OutputRow {
 };
 
 std::span<const OutputRow> output_rows();
+
+// The row (its bit in an OutputSet) of the output that option asks for; none for another option.
+std::optional<std::size_t> output_row(std::string_view option);
+
+// Whether the run asks for the output of that row: always for an output with no option.
+bool output_asked(const RunContext& ctx, std::size_t row);
 
 // Whether any output the run asks for needs the bridge's NVMe pages.
 bool nvme_pages_needed(const RunContext& ctx);

@@ -65,8 +65,8 @@ int run_on(Platform& platform, const OutputFolderOpener& open_folder, const Cons
            const std::vector<std::string>& sources = {},
            const std::optional<BridgeChoice>& recorded_bridge = std::nullopt) {
     if (cl.mode == Mode::list)
-        return finish_printed_output(console,
-                                     list_command(platform, console.out, console.err, cl.json));
+        return finish_printed_output(
+            console, list_command(platform, console.out, console.err, cl.asks(OutputId::json)));
     std::string error;
     const std::unique_ptr<FileStore> files = open_folder(cl.output_dir, error);
     if (files == nullptr) {
@@ -81,7 +81,8 @@ int run_on(Platform& platform, const OutputFolderOpener& open_folder, const Cons
     }
     // --json=-: standard output carries the document alone; the run's lines go to standard error.
     // --brief: it carries the verdict alone; the run's lines go nowhere.
-    std::FILE* lines = cl.json_stdout ? console.err : console.out;
+    const bool json_stdout = cl.asks(OutputId::json_stdout);
+    std::FILE* lines = json_stdout ? console.err : console.out;
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> discarded(
         cl.brief ? std::fopen(kNullDevice, "w") : nullptr, &std::fclose);
     if (cl.brief) {
@@ -91,31 +92,29 @@ int run_on(Platform& platform, const OutputFolderOpener& open_folder, const Cons
         }
         lines = discarded.get();
     }
+    const bool health = cl.asks(OutputId::health);
     RunContext ctx{
         .platform = platform,
         .files = *files,
         .out = lines,
         .in = console.in,
-        .json = cl.json,
+        .asked = cl.asked,
         .simulation = simulation,
         .simulation_source = source,
-        .health = cl.health,
-        .html = cl.html,
         .err = console.err,
         .named_drive = drive,
         .output_dir = cl.output_dir,
-        .colour = cl.health && wants_colour(terminal_shows_colour(cl.brief ? console.out : lines),
-                                            std::getenv("NO_COLOR"), std::getenv("TERM")),
-        .json_out = cl.json_stdout ? console.out : nullptr,
+        .colour = health && wants_colour(terminal_shows_colour(cl.brief ? console.out : lines),
+                                         std::getenv("NO_COLOR"), std::getenv("TERM")),
+        .json_out = json_stdout ? console.out : nullptr,
         .metrics_file = cl.metrics_file,
         .open_folder = &open_folder,
         .simulation_sources = sources,
         .history = cl.history,
         .verdict_out = cl.brief ? console.out : nullptr,
-        .all = cl.all,
         .forced_bridge = cl.bridge,
         .recorded_bridge = recorded_bridge};
-    if (cl.all)
+    if (cl.asks(OutputId::all_summary))
         return examine_all_drives(ctx);
     return examine_drive(ctx, cl.first_arg);
 }

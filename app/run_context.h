@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/output_set.h"
 #include "app/program.h"
 #include "model/key_figures.h"
 #include "platform/file_store.h"
@@ -27,16 +28,15 @@ struct PassIdentity {
 
 struct RunContext {
     Platform& platform;
-    FileStore& files;   // the output folder
-    std::FILE* out;     // console output
-    std::FILE* in;      // where the drive prompt reads its answer
-    bool json = false;  // --json: also write the JSON report
+    FileStore& files;  // the output folder
+    std::FILE* out;    // console output
+    std::FILE* in;     // where the drive prompt reads its answer
+    // The outputs the options ask for (app/outputs.h): --json, --html, --health, --all, ...
+    OutputSet asked{};
     // How drive 0 is simulated, for the JSON report: "sim" or "replay" and the profile name or
     // directory; empty for a real drive.
     std::string simulation{};
     std::string simulation_source{};
-    bool health = false;  // --health: the verdict block after the run, and its exit status
-    bool html = false;    // --html: also write the HTML report
     // Where the explanations of a failure and of an output file that could not be written go
     // (standard error); nullptr: nowhere.
     std::FILE* err = stderr;
@@ -51,18 +51,17 @@ struct RunContext {
     // --json=-: the JSON document also goes here (standard output), and out is standard error.
     std::FILE* json_out = nullptr;
     // --metrics: the metrics file (relative to the current folder), written through a store
-    // open_folder opens on its folder; empty: none.
+    // open_folder opens on its folder.
     std::string metrics_file{};
     const OutputFolderOpener* open_folder = nullptr;
     // Several simulated drives (--sim=hot,default): the profile each drive number answers as, for
     // the JSON report in the place of simulation_source; empty for the system disk.
     std::vector<std::string> simulation_sources{};
-    // --history FILE as given (relative to the current folder); empty: none.
+    // --history FILE as given (relative to the current folder).
     std::string history{};
     // --brief: where the verdict block (and --all's summary) goes, standard output, while out
     // discards the run's lines; nullptr: out.
     std::FILE* verdict_out = nullptr;
-    bool all = false;  // --all: every drive, and a summary line for each
     // --all: the identities of the pass's drives examined so far, and the number of the drive
     // being examined. A drive whose identity is there already has its history read but not
     // appended. nullptr outside --all.

@@ -83,7 +83,7 @@ bool check_not_run_file(std::FILE* err, const NamedPath& target, const CommandLi
             return refuse(err, target,
                           std::string("it is the run's own ") + name +
                               " in its output folder; name another file");
-        if (cl.all && own_name == name && parent.parent_path() == output &&
+        if (cl.asks(OutputId::all_summary) && own_name == name && parent.parent_path() == output &&
             parent.filename().string().rfind("drive", 0) == 0)
             return refuse(err, target,
                           std::string("it is the run's own ") + name +
@@ -100,9 +100,9 @@ bool check_not_run_file(std::FILE* err, const NamedPath& target, const CommandLi
 // the default run's code: that run's resident memory is mostly the executable pages it touches.
 [[gnu::cold]] bool check_output_targets(const CommandLine& cl, std::FILE* err) {
     std::vector<NamedPath> targets;
-    if (!cl.metrics_file.empty())
+    if (cl.asks(OutputId::metrics))
         targets.push_back({"--metrics", cl.metrics_file, resolved(cl.metrics_file)});
-    if (!cl.history.empty())
+    if (cl.asks(OutputId::history))
         targets.push_back({"--history", cl.history, resolved(cl.history)});
     for (const NamedPath& target : targets) {
         if (!check_kind(err, target) || !check_not_run_file(err, target, cl))
@@ -160,7 +160,8 @@ const char* not_a_regular_file(const fs::path& path) {
 int check_run_start(const CommandLine& cl, std::FILE* err) {
     if (!check_source_date_epoch(err))
         return kExitUsage;
-    if ((!cl.metrics_file.empty() || !cl.history.empty()) && !check_output_targets(cl, err))
+    if ((cl.asks(OutputId::metrics) || cl.asks(OutputId::history)) &&
+        !check_output_targets(cl, err))
         return kExitUsage;
     return kExitOk;
 }

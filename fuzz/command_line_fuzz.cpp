@@ -206,7 +206,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(status == torvik::kExitOk || status == torvik::kExitUsage);
             break;
         case torvik::Mode::run:
-            if (cl.all) {
+            if (cl.asks(torvik::OutputId::all_summary)) {
                 // Every USB drive, each into a folder the scripted current folder cannot hold.
                 const int statuses[] = {torvik::kExitOk,
                                         torvik::kExitUsage,
@@ -223,8 +223,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 if (!std::filesystem::is_directory(cl.replay_dir, ec)) {
                     FUZZ_CHECK(status == torvik::kExitUsage);
                 } else {
-                    FUZZ_CHECK(
-                        run_status_fits(status, expected_run_status(cl, typed, false), cl.health));
+                    FUZZ_CHECK(run_status_fits(status, expected_run_status(cl, typed, false),
+                                               cl.asks(torvik::OutputId::health)));
                 }
             } else if (cl.sim) {
                 const std::string name = cl.sim_profile.empty() ? "default" : cl.sim_profile;
@@ -234,11 +234,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     FUZZ_CHECK(status == torvik::kExitUsage);
                 } else {
                     FUZZ_CHECK(run_status_fits(status, expected_run_status(cl, typed, false, sims),
-                                               cl.health));
+                                               cl.asks(torvik::OutputId::health)));
                 }
             } else {
-                FUZZ_CHECK(
-                    run_status_fits(status, expected_run_status(cl, typed, true), cl.health));
+                FUZZ_CHECK(run_status_fits(status, expected_run_status(cl, typed, true),
+                                           cl.asks(torvik::OutputId::health)));
             }
             break;
     }

@@ -23,6 +23,18 @@ std::uint64_t saturated(Uint128 value) {
     return value.high != 0 ? ~std::uint64_t{0} : value.low;
 }
 
+constexpr std::uint64_t kLargestPercentage = 0xFFFF;  // what a history line keeps of a percentage
+constexpr std::uint64_t kHottestChip = 999;           // Celsius; a larger reading is no reading
+
+// The value of the extended SMART record of that IntId, when it has one no larger than largest.
+std::optional<std::uint64_t> record_value(const ExtendedSmart& ext, std::uint16_t int_id,
+                                          std::uint64_t largest) {
+    const ExtSmartRecord* record = ext.find(int_id);
+    if (record == nullptr || record->raw > largest)
+        return std::nullopt;
+    return record->raw;
+}
+
 }  // namespace
 
 std::string serial_hex(std::string_view serial) {
@@ -85,6 +97,10 @@ KeyFigures key_figures(const DriveModel& drive) {
         k.critical_warning = static_cast<unsigned>(s->values[kSmartCriticalWarning].low);
         k.spare_threshold = static_cast<unsigned>(s->values[kSmartSpareThreshold].low);
         k.error_log_entries = saturated(s->values[kSmartErrorLogEntries]);
+        k.counters = KeyFigures::NvmeCounters{
+            s->values[kSmartPowerOnHours],    s->values[kSmartPowerCycles],
+            s->values[kSmartUnsafeShutdowns], s->values[kSmartMediaErrors],
+            s->values[kSmartDataUnitsRead],   s->values[kSmartDataUnitsWritten]};
     }
     if (drive.has(CommandId::nvme_identify) && drive.nvme_identity.any) {
         if (drive.nvme_identity.warning_temperature != 0)
@@ -95,17 +111,24 @@ KeyFigures key_figures(const DriveModel& drive) {
                 kelvin_to_celsius(drive.nvme_identity.critical_temperature);
     }
     if (drive.has(CommandId::smartext)) {
-        if (const ExtSmartRecord* erases = drive.extended_smart.find(kExtAverageEraseCount))
+        const ExtendedSmart& ext = drive.extended_smart;
+        if (const ExtSmartRecord* erases = ext.find(kExtAverageEraseCount))
             k.average_erase_count = erases->raw;
-        if (const ExtSmartRecord* life = drive.extended_smart.find(kExtLifeUsed);
-            life != nullptr && life->raw <= 0xFFFF)
-            k.life_used = static_cast<unsigned>(life->raw);
-        if (const ExtSmartRecord* left = drive.extended_smart.find(kExtLifeRemaining);
-            left != nullptr && left->raw <= 0xFFFF)
-            k.life_remaining = static_cast<unsigned>(left->raw);
+        k.life_used_record = record_value(ext, kExtLifeUsed, ~std::uint64_t{0});
+        k.life_remaining_record = record_value(ext, kExtLifeRemaining, ~std::uint64_t{0});
+        if (const auto used = record_value(ext, kExtLifeUsed, kLargestPercentage))
+            k.life_used = static_cast<unsigned>(*used);
+        if (const auto left = record_value(ext, kExtLifeRemaining, kLargestPercentage))
+            k.life_remaining = static_cast<unsigned>(*left);
+        k.chip_temperature_celsius = record_value(ext, kExtChipTemperature, kHottestChip);
+        k.highest_temperature_celsius = record_value(ext, kExtHighestTemperature, kHottestChip);
     }
-    if (drive.has(CommandId::sysinfo) && drive.geometry.pe_limit_second != 0)
-        k.rated_pe_cycles = drive.geometry.pe_limit_second;
+    if (drive.has(CommandId::sysinfo)) {
+        if (drive.geometry.pe_limit_second != 0)
+            k.rated_pe_cycles = drive.geometry.pe_limit_second;
+        k.system_power_on_seconds =
+            drive.status.system[field_index(kSystemStatusFields, "power_on_time")];
+    }
     return k;
 }
 

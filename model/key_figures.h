@@ -1,7 +1,8 @@
-// Who a drive is and the figures that tell how it wears, in base units: what a drive's history
-// line and the monitoring metrics record of a run. The health figures come from the page the
-// verdict was judged from (the NVMe log read through the bridge, else the controller's copy); the
-// erase count and its rated limit from the controller pages.
+// Who a drive is and the figures that tell how it wears, in base units, picked from the model once
+// a run: what a drive's history line and the monitoring metrics record, and what the --health
+// summary and the HTML report show. The health figures come from the page the verdict was judged
+// from (the NVMe log read through the bridge, else the controller's copy); the erase count and its
+// rated limit from the controller pages.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/uint128.h"
 #include "model/drive_identity.h"
 #include "model/health_verdict.h"
 
@@ -44,6 +46,29 @@ struct KeyFigures {
     // The thresholds the NVMe Identify page declares; absent when it declares none (0 K).
     std::optional<std::int32_t> warning_temperature_celsius;
     std::optional<std::int32_t> critical_temperature_celsius;
+
+    // The figures above and beside them whole, for the outputs that show one at any size (the
+    // --health summary, the HTML report). The NVMe counters in their 128 bits, present with the
+    // health figures.
+    struct NvmeCounters {
+        Uint128 power_on_hours{};
+        Uint128 power_cycles{};
+        Uint128 unsafe_shutdowns{};
+        Uint128 media_errors{};
+        Uint128 data_units_read{};  // of kBytesPerDataUnit bytes
+        Uint128 data_units_written{};
+    };
+    std::optional<NvmeCounters> counters;
+    // The extended SMART page's life records at any value: life_used and life_remaining keep
+    // those up to 65,535 only, the others being no percentage a history can hold.
+    std::optional<std::uint64_t> life_used_record;
+    std::optional<std::uint64_t> life_remaining_record;
+    // Its chip temperature and the highest it has seen, Celsius; absent above 999, which no chip
+    // reaches.
+    std::optional<std::uint64_t> chip_temperature_celsius;
+    std::optional<std::uint64_t> highest_temperature_celsius;
+    // The system status page's power-on time (sysinfo).
+    std::optional<std::uint64_t> system_power_on_seconds;
 };
 
 KeyFigures key_figures(const DriveModel& drive);

@@ -7,6 +7,7 @@
 
 #include "common/printable_text.h"
 #include "model/drive_model.h"
+#include "model/key_figures.h"
 #include "report/number_format.h"
 #include "report/wear_trend_text.h"
 
@@ -14,24 +15,28 @@ namespace torvik {
 
 namespace {
 
-std::string nvme_summary(const NvmeSmartHealth& s) {
-    std::string out = std::to_string(s[kSmartPercentageUsed]) + "% used, spare " +
-                      std::to_string(s[kSmartAvailableSpare]) + "%";
-    const auto kelvin = static_cast<std::uint16_t>(s[kSmartCompositeTemperature]);
-    if (kelvin != 0)  // 0: the drive has no composite temperature sensor
-        out += ", " + std::to_string(kelvin_to_celsius(kelvin)) + " C";
-    out += ", " + hours_and_days(s[kSmartPowerOnHours]);
-    out += ", " + decimal_bytes(data_unit_bytes(s.values[kSmartDataUnitsWritten])) + " written";
-    out += ", " + decimal_bytes(data_unit_bytes(s.values[kSmartDataUnitsRead])) + " read";
+std::string nvme_summary(const KeyFigures& k) {
+    const KeyFigures::NvmeCounters& c = *k.counters;
+    std::string out = std::to_string(k.percentage_used.value_or(0)) + "% used, spare " +
+                      std::to_string(k.available_spare.value_or(0)) + "%";
+    if (k.temperature_celsius)
+        out += ", " + std::to_string(*k.temperature_celsius) + " C";
+    // Hours past 2^64 (no drive runs so long) as the bare count.
+    out += ", " + (c.power_on_hours.high == 0
+                       ? hours_and_days(c.power_on_hours.low)
+                       : std::string(decimal_text(c.power_on_hours).text) + " h");
+    out += ", " + decimal_bytes(data_unit_bytes(c.data_units_written)) + " written";
+    out += ", " + decimal_bytes(data_unit_bytes(c.data_units_read)) + " read";
     return out;
 }
 
-std::string vendor_summary(const ExtendedSmart& ext) {
+std::string vendor_summary(const KeyFigures& k) {
     std::string out;
-    if (const ExtSmartRecord* used = ext.find(kExtLifeUsed))
-        out = std::to_string(used->raw) + "% life used";
-    if (const ExtSmartRecord* left = ext.find(kExtLifeRemaining))
-        out += (out.empty() ? "" : ", ") + std::to_string(left->raw) + "% life remaining";
+    if (k.life_used_record)
+        out = std::to_string(*k.life_used_record) + "% life used";
+    if (k.life_remaining_record)
+        out += (out.empty() ? "" : ", ") + std::to_string(*k.life_remaining_record) +
+               "% life remaining";
     if (out.empty())
         return "no life figures in the extended SMART page";
     return out + " (the controller's extended SMART figures)";
@@ -58,19 +63,20 @@ std::string verdict_word(HealthVerdict verdict, bool colour) {
     return colour ? verdict_colour(verdict) + std::string(word) + "\033[0m" : std::string(word);
 }
 
-std::string health_summary(const HealthAssessment& health, const DriveModel* drive) {
-    if (drive == nullptr)
+std::string health_summary(const HealthAssessment& health, const KeyFigures* figures) {
+    if (figures == nullptr)
         return "the drive was not examined";
-    if (const NvmeSmartHealth* smart = judged_smart_log(*drive))
-        return nvme_summary(*smart);
+    if (figures->counters)
+        return nvme_summary(*figures);
     if (health.source == HealthSource::extended_smart)
-        return vendor_summary(drive->extended_smart);
+        return vendor_summary(*figures);
     return "no health figures could be read";
 }
 
-std::string health_block(const HealthAssessment& health, const DriveModel* drive, bool colour) {
+std::string health_block(const HealthAssessment& health, const DriveModel* drive,
+                         const KeyFigures* figures, bool colour) {
     std::string block = "Health: " + verdict_word(health.verdict, colour);
-    block += "\nSummary: " + health_summary(health, drive) + "\n";
+    block += "\nSummary: " + health_summary(health, figures) + "\n";
     if (drive != nullptr && drive->trend)
         block += "Trend: " + trend_summary(*drive->trend) + "\n";
     if (drive != nullptr && drive->has(CommandId::nvme_identify)) {

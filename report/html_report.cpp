@@ -13,6 +13,7 @@
 #include "flashid/flash_id.h"
 #include "model/attribute_table.h"
 #include "model/drive_model.h"
+#include "model/key_figures.h"
 #include "report/json_report.h"
 #include "report/number_format.h"
 #include "report/report_output.h"
@@ -406,52 +407,52 @@ bool not_read(Page& page, const DriveModel& drive, CommandId id, const char* tit
 }
 
 // The figures of the NVMe log the verdict was judged from.
-void nvme_figures(Page& page, const DriveModel& drive, const NvmeSmartHealth& s) {
-    const HealthAssessment& health = drive.health;
+void nvme_figures(Page& page, const HealthAssessment& health, const KeyFigures& k) {
+    const KeyFigures::NvmeCounters& c = *k.counters;
     const FieldDef* f = kNvmeSmartFields;
-    const auto used = static_cast<double>(s[kSmartPercentageUsed]);
+    const auto used = static_cast<double>(k.percentage_used.value_or(0));
     const std::string used_level = reason_level(health, f[kSmartPercentageUsed].name);
     page.bar("Life used (percentage used)", fixed(used, 0) + "%", used, kWornOut, used_level,
              {{kWearWarning, "warning at " + std::to_string(kWearWarning) + "%"}});
     const double left = std::max(0.0, kWornOut - used);
     page.bar("Life remaining", fixed(left, 0) + "%", left, kWornOut, used_level, {});
-    const auto spare = static_cast<double>(s[kSmartAvailableSpare]);
-    const auto threshold = static_cast<double>(s[kSmartSpareThreshold]);
+    const auto spare = static_cast<double>(k.available_spare.value_or(0));
+    const auto threshold = static_cast<double>(k.spare_threshold.value_or(0));
     page.bar("Available spare", fixed(spare, 0) + "%", spare, 100,
              reason_level(health, f[kSmartAvailableSpare].name),
              {{threshold, "drive's threshold " + fixed(threshold, 0) + "%"}});
 
-    const double celsius =
-        kelvin_to_celsius(static_cast<std::uint16_t>(s[kSmartCompositeTemperature]));
-    std::vector<std::pair<double, std::string>> marks;
-    double full = 100;
-    if (drive.has(CommandId::nvme_identify)) {
-        const NvmeIdentity& identify = drive.nvme_identity;
-        for (const auto& [kelvin, name] : {std::pair{identify.warning_temperature, "warning "},
-                                           std::pair{identify.critical_temperature, "critical "}}) {
-            if (kelvin == 0)
-                continue;  // none declared
-            const double limit = kelvin_to_celsius(kelvin);
+    if (k.temperature_celsius) {
+        const auto celsius = static_cast<double>(*k.temperature_celsius);
+        std::vector<std::pair<double, std::string>> marks;
+        double full = 100;
+        for (const auto& [declared, name] :
+             {std::pair{k.warning_temperature_celsius, "warning "},
+              std::pair{k.critical_temperature_celsius, "critical "}}) {
+            if (!declared)
+                continue;
+            const auto limit = static_cast<double>(*declared);
             marks.emplace_back(limit, name + fixed(limit, 0) + " C");
             full = std::max(full, limit + 10);
         }
+        // Coloured against the drive's own thresholds; neutral where it declares none.
+        page.bar("Composite temperature", fixed(celsius, 0) + " C", celsius, full,
+                 marks.empty() ? "" : reason_level(health, f[kSmartCompositeTemperature].name),
+                 marks, marks.empty() ? "The drive declares no temperature thresholds." : "");
+    } else {
+        page.figure("Composite temperature", "no sensor", "");
     }
-    // Coloured against the drive's own thresholds; neutral where it declares none.
-    page.bar("Composite temperature", fixed(celsius, 0) + " C", celsius, full,
-             marks.empty() ? "" : reason_level(health, f[kSmartCompositeTemperature].name), marks,
-             marks.empty() ? "The drive declares no temperature thresholds." : "");
 
-    page.figure("Media and data integrity errors", decimal(s.values[kSmartMediaErrors]),
+    page.figure("Media and data integrity errors", decimal(c.media_errors),
                 reason_level(health, f[kSmartMediaErrors].name));
     page.figure("Power-on time",
-                exact(s.values[kSmartPowerOnHours]) ? hours_and_days(s[kSmartPowerOnHours])
-                                                    : decimal(s.values[kSmartPowerOnHours]) + " h",
+                exact(c.power_on_hours) ? hours_and_days(c.power_on_hours.low)
+                                        : decimal(c.power_on_hours) + " h",
                 "");
-    page.figure("Power cycles", decimal(s.values[kSmartPowerCycles]), "");
-    page.figure("Unsafe shutdowns", decimal(s.values[kSmartUnsafeShutdowns]), "");
-    for (const auto& [field, title] :
-         {std::pair{kSmartDataUnitsRead, "Data read"}, {kSmartDataUnitsWritten, "Data written"}}) {
-        const Uint128 units = s.values[field];
+    page.figure("Power cycles", decimal(c.power_cycles), "");
+    page.figure("Unsafe shutdowns", decimal(c.unsafe_shutdowns), "");
+    for (const auto& [units, title] :
+         {std::pair{c.data_units_read, "Data read"}, {c.data_units_written, "Data written"}}) {
         page.figure(
             title,
             exact(units)
@@ -462,61 +463,52 @@ void nvme_figures(Page& page, const DriveModel& drive, const NvmeSmartHealth& s)
 }
 
 // No NVMe log: the vendor's life figures, when the extended SMART page has them.
-void vendor_figures(Page& page, const DriveModel& drive) {
-    const HealthAssessment& health = drive.health;
+void vendor_figures(Page& page, const HealthAssessment& health, const KeyFigures& k) {
     bool any = false;
-    const bool ext = drive.has(CommandId::smartext) && drive.extended_smart.any;
-    const ExtSmartRecord* left = ext ? drive.extended_smart.find(kExtLifeRemaining) : nullptr;
-    if (left != nullptr && exact(Uint128{0, left->raw})) {
-        const auto v = static_cast<double>(left->raw);
+    if (const auto left = k.life_remaining_record; left && exact(Uint128{0, *left})) {
+        const auto v = static_cast<double>(*left);
         const unsigned warn_left = kWornOut - kWearWarning;
         page.bar("Life remaining (extended SMART)", fixed(v, 0) + "%", v, kWornOut,
                  reason_level(health, "life_remaining"),
                  {{warn_left, "warning at " + std::to_string(warn_left) + "%"}});
         any = true;
     }
-    const ExtSmartRecord* erases = ext ? drive.extended_smart.find(kExtAverageEraseCount) : nullptr;
-    if (erases != nullptr && exact(Uint128{0, erases->raw}) && drive.has(CommandId::sysinfo) &&
-        drive.geometry.pe_limit_second > 0) {
-        const auto v = static_cast<double>(erases->raw);
-        const auto limit = static_cast<double>(drive.geometry.pe_limit_second);
+    if (const auto erases = k.average_erase_count;
+        erases && exact(Uint128{0, *erases}) && k.rated_pe_cycles) {
+        const auto v = static_cast<double>(*erases);
+        const auto limit = static_cast<double>(*k.rated_pe_cycles);
         const double warn = limit * kWearWarning / kWornOut;
-        page.bar(
-            "Average erase count against the rated P/E cycles",
-            grouped_digits(erases->raw) + " / " + grouped_digits(drive.geometry.pe_limit_second), v,
-            limit, reason_level(health, "average_erase_count"),
-            {{warn, "warning at " + std::to_string(kWearWarning) + "% (" +
-                        grouped_digits(static_cast<std::uint64_t>(warn)) + ")"}});
+        page.bar("Average erase count against the rated P/E cycles",
+                 grouped_digits(*erases) + " / " + grouped_digits(*k.rated_pe_cycles), v, limit,
+                 reason_level(health, "average_erase_count"),
+                 {{warn, "warning at " + std::to_string(kWearWarning) + "% (" +
+                             grouped_digits(static_cast<std::uint64_t>(warn)) + ")"}});
         any = true;
     }
-    const ExtSmartRecord* chip = ext ? drive.extended_smart.find(kExtChipTemperature) : nullptr;
-    if (chip != nullptr && chip->raw < 1000) {
-        const auto v = static_cast<double>(chip->raw);
+    if (const auto chip = k.chip_temperature_celsius) {
+        const auto v = static_cast<double>(*chip);
         std::vector<std::pair<double, std::string>> marks;
-        const ExtSmartRecord* highest = drive.extended_smart.find(kExtHighestTemperature);
-        if (highest != nullptr && highest->raw < 1000)
-            marks.emplace_back(static_cast<double>(highest->raw),
-                               "highest seen " + std::to_string(highest->raw) + " C");
+        if (const auto highest = k.highest_temperature_celsius)
+            marks.emplace_back(static_cast<double>(*highest),
+                               "highest seen " + std::to_string(*highest) + " C");
         page.bar("Chip temperature (extended SMART)", fixed(v, 0) + " C", v, 100, "", marks,
                  "The vendor pages declare no temperature thresholds.");
         any = true;
     }
-    if (drive.has(CommandId::sysinfo)) {
-        const std::uint64_t seconds =
-            drive.status.system[field_index(kSystemStatusFields, "power_on_time")];
-        page.figure("Power-on time (system status)", hours_and_days(seconds / 3600), "");
+    if (const auto seconds = k.system_power_on_seconds) {
+        page.figure("Power-on time (system status)", hours_and_days(*seconds / 3600), "");
         any = true;
     }
     if (!any)
         page.add("<p>No health figures could be read from the drive.</p>");
 }
 
-void key_figures_section(Page& page, const DriveModel& drive) {
+void key_figures_section(Page& page, const HealthAssessment& health, const KeyFigures& figures) {
     page.add("<section><h2>Key health figures</h2><div class=\"gauges\">");
-    if (const NvmeSmartHealth* smart = judged_smart_log(drive))
-        nvme_figures(page, drive, *smart);
+    if (figures.counters)
+        nvme_figures(page, health, figures);
     else
-        vendor_figures(page, drive);
+        vendor_figures(page, health, figures);
     page.add("</div></section>");
 }
 
@@ -797,7 +789,7 @@ std::string html_escape(const std::string& text) {
     return out;
 }
 
-std::string html_report(const RunInfo& run, const DriveModel& drive) {
+std::string html_report(const RunInfo& run, const DriveModel& drive, const KeyFigures& figures) {
     Page page;
     const std::string verdict = verdict_name(drive.health.verdict);
     page.add(
@@ -809,7 +801,7 @@ std::string html_report(const RunInfo& run, const DriveModel& drive) {
         "Health " + verdict + "</title><style>" + kStyle + "</style></head><body><main>");
     header(page, run, drive);
     failures_alert(page, drive);
-    key_figures_section(page, drive);
+    key_figures_section(page, drive.health, figures);
     if (drive.trend)
         page.add(wear_chart_section(*drive.trend));
     flash_section(page, drive);

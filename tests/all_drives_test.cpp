@@ -282,7 +282,7 @@ TEST(AllDrives, SummaryVerdictsColouredAsTheHealthLine) {
         std::FILE* in = input_from("");
         RunContext ctx{.platform = platform, .files = *out_files, .out = out.file(), .in = in};
         ctx.err = nullptr;
-        ctx.health = true;
+        ctx.asked.add(OutputId::health);
         ctx.colour = colour;
         ctx.output_dir = "out";
         EXPECT_EQ(examine_all_drives(ctx), kExitHealthFailed);
@@ -340,6 +340,7 @@ TEST(AllDrives, EveryPassThatScansRewritesTheMetrics) {
         RunContext ctx{.platform = platform, .files = *files, .out = out.file(), .in = in};
         ctx.err = err.file();
         ctx.lock_wait_ms = 100;
+        ctx.asked.add(OutputId::metrics);
         ctx.metrics_file = "fleet.prom";
         ctx.open_folder = &opener;
         EXPECT_EQ(examine_all_drives(ctx), kExitUsage);

@@ -30,10 +30,16 @@ std::string summary(const CommandLine& cl) {
         text += " device=" + cl.device;
     if (!cl.output_dir.empty())
         text += " out=" + cl.output_dir;
-    text += cl.json ? " json" : "";
-    text += cl.json_stdout ? "=-" : "";
-    text += cl.health ? " health" : "";
+    text += cl.asks(OutputId::json) ? " json" : "";
+    text += cl.asks(OutputId::json_stdout) ? "=-" : "";
+    text += cl.asks(OutputId::health) ? " health" : "";
     text += cl.brief ? " brief" : "";
+    text += cl.asks(OutputId::html) ? " html" : "";
+    text += cl.asks(OutputId::all_summary) ? " all" : "";
+    if (cl.asks(OutputId::history))
+        text += " history=" + cl.history;
+    if (cl.asks(OutputId::metrics))
+        text += " metrics=" + cl.metrics_file;
     for (const char* byte : cl.decode_args)
         text += std::string(" b:") + byte;
     return text;
@@ -92,7 +98,9 @@ TEST(CommandLine, EveryArgumentCaseAndWhatItGives) {
         {{"--json", "-", "--sim", "0y"}, "run arg=0y sim= json=-"},
         {{"--json", "0y", "-"}, "run arg=0y json"},
         {{"--json", "--", "-"}, "run arg=- json"},
-        {{"--all", "--json", "-"}, "run json=-"},
+        {{"--all", "--json", "-"}, "run json=- all"},
+        {{"--html", "--history", "h.jsonl", "--metrics=m.prom", "0y"},
+         "run arg=0y html history=h.jsonl metrics=m.prom"},
         {{"--brief", "0y"}, "run arg=0y health brief"},
         {{"--brief", "--json=-", "0y"},
          "error: --brief and --json=- both want standard output: give one of them"},

@@ -7,6 +7,7 @@
 
 #include "common/bytes.h"
 #include "model/drive_reader.h"
+#include "model/key_figures.h"
 #include "report/html_report.h"
 #include "report/json_report.h"
 #include "sim/profiles.h"
@@ -106,7 +107,8 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// Counters past 2^53 are shown in full and draw no bar; a size past it has no row.
+// Counters past 2^53 are shown in full and draw no bar; a size past it has no row. A drive
+// without a temperature sensor (0 K) draws no temperature bar.
 TEST(HtmlFromModel, NumbersPastWhatADoubleHoldsAreShownInFull) {
     Bytes smart(512, 0);
     smart[5] = 95;                           // percentage used: a warning
@@ -116,7 +118,7 @@ TEST(HtmlFromModel, NumbersPastWhatADoubleHoldsAreShownInFull) {
     put_le64(smart.data() + 0xA8, 1);
     DriveModel model = model_of({{CommandId::nvme_smart_log, smart}});
     model.last_lba = ~std::uint64_t{0};
-    const std::string page = html_report(RunInfo{}, model);
+    const std::string page = html_report(RunInfo{}, model, key_figures(model));
     EXPECT_TRUE(contains(page,
                          "<span>Data read</span><span class=\"value unknown\">"
                          "18446744073709551615 data units</span>"));
@@ -125,6 +127,9 @@ TEST(HtmlFromModel, NumbersPastWhatADoubleHoldsAreShownInFull) {
     EXPECT_TRUE(contains(page, "<span class=\"value warning\">18446744073709551617</span>"));
     EXPECT_TRUE(contains(page, "<th>Data units read</th><td class=\"n\">18446744073709551615<"));
     EXPECT_TRUE(contains(page, "<span class=\"value warning\">95%</span>"));
+    EXPECT_TRUE(contains(page,
+                         "<span>Composite temperature</span><span class=\"value unknown\">"
+                         "no sensor</span>"));
     EXPECT_FALSE(contains(page, "<th>Size</th>"));
     EXPECT_TRUE(contains(page, "<div class=\"badge b-warning\">WARNING</div>"));
 }
@@ -135,12 +140,14 @@ TEST(HtmlFromModel, VendorFiguresOrNone) {
     put_le16(ext.data(), 1);
     put_le16(ext.data() + 2, 0x020F);  // life remaining
     put_le64(ext.data() + 8, 7);
-    const std::string vendor = html_report(RunInfo{}, model_of({{CommandId::smartext, ext}}));
+    const DriveModel vendor_model = model_of({{CommandId::smartext, ext}});
+    const std::string vendor = html_report(RunInfo{}, vendor_model, key_figures(vendor_model));
     EXPECT_TRUE(contains(vendor,
                          "<span>Life remaining (extended SMART)</span>"
                          "<span class=\"value warning\">7%</span>"));
     EXPECT_TRUE(contains(vendor, "warning at 10%"));
-    const std::string none = html_report(RunInfo{}, model_of({}));
+    const DriveModel empty = model_of({});
+    const std::string none = html_report(RunInfo{}, empty, key_figures(empty));
     EXPECT_TRUE(contains(none, "<p>No health figures could be read from the drive.</p>"));
     EXPECT_TRUE(contains(none, "<h1>Drive</h1>"));
     EXPECT_FALSE(contains(none, "<h2>Flash</h2>"));

@@ -10,6 +10,7 @@
 #include "model/controller_pages.h"
 #include "model/drive_model.h"
 #include "model/health_verdict.h"
+#include "model/key_figures.h"
 #include "model/nvme_pages.h"
 #include "report/health_block.h"
 #include "sim/profiles.h"
@@ -170,7 +171,7 @@ TEST(HealthVerdict, NvmeRulesGiveTheVerdictAndOneReasonPerFigure) {
         }
         const HealthAssessment health = assess_bytes(
             smart.data(), c.identify ? identify.data() : nullptr, nullptr, nullptr, nullptr);
-        SCOPED_TRACE(health_block(health, nullptr, false));
+        SCOPED_TRACE(health_block(health, nullptr, nullptr, false));
         EXPECT_EQ(verdict_name(health.verdict), std::string(c.verdict));
         EXPECT_EQ(health.source, HealthSource::nvme_smart_bridge);
         EXPECT_EQ(levels(health), nvme_levels(c.changes));
@@ -340,49 +341,56 @@ TEST(HealthVerdict, RunStatusStandsUnlessTheVerdictSaysOtherwise) {
     }
 }
 
-// The Summary line's figures, each as a person reads it at a glance, from the verdict's page.
+// The Summary line's figures, each as a person reads it at a glance, from the run's key figures.
 TEST(HealthBlock, SummaryFormatsEachFigure) {
     struct Nvme {
-        std::uint64_t used = 2, spare = 100, kelvin = 309, hours = 1380;
-        Uint128 written{0, 35276512}, read{0, 40112233};
+        unsigned used = 2, spare = 100;
+        std::optional<std::int32_t> celsius = 36;
+        Uint128 hours{0, 1380}, written{0, 35276512}, read{0, 40112233};
     };
     const struct {
         HealthSource source;
-        Nvme nvme;
+        std::optional<Nvme> nvme;
         const char* summary;
     } cases[] = {
-        {HealthSource::nvme_smart_bridge,
-         {},
+        {HealthSource::nvme_smart_bridge, Nvme{},
          "2% used, spare 100%, 36 C, 1,380 h (57 days), 18.06 TB written, 20.54 TB read"},
         {HealthSource::nvme_smart_controller,
-         {.used = 104, .spare = 0, .kelvin = 0, .hours = 24, .written = {}, .read = {0, 1}},
+         Nvme{.used = 104,
+              .spare = 0,
+              .celsius = std::nullopt,
+              .hours = {0, 24},
+              .written = {},
+              .read = {0, 1}},
          "104% used, spare 0%, 24 h (1 day), 0 B written, 512.00 kB read"},
         {HealthSource::nvme_smart_bridge,
-         {.kelvin = 250, .hours = 1000000, .written = {0, 1953}, .read = {0, 1953124}},
+         Nvme{.celsius = -23, .hours = {0, 1000000}, .written = {0, 1953}, .read = {0, 1953124}},
          "2% used, spare 100%, -23 C, 1,000,000 h (41,666 days), 999.94 MB written, "
          "1.00 TB read"},
         {HealthSource::nvme_smart_bridge,
-         {.hours = 0, .written = {1, 0}, .read = {0, 2000000000}},
+         Nvme{.hours = {0, 0}, .written = {1, 0}, .read = {0, 2000000000}},
          "2% used, spare 100%, 36 C, 0 h (0 days), 9.44 YB written, 1.02 PB read"},
-        {HealthSource::extended_smart,
-         {},
+        {HealthSource::nvme_smart_bridge, Nvme{.hours = {1, 0}},
+         "2% used, spare 100%, 36 C, 18446744073709551616 h, 18.06 TB written, 20.54 TB read"},
+        {HealthSource::extended_smart, std::nullopt,
          "3% life used, 97% life remaining (the controller's extended SMART figures)"},
-        {HealthSource::none, {}, "no health figures could be read"},
+        {HealthSource::none, std::nullopt, "no health figures could be read"},
     };
     for (const auto& c : cases) {
-        DriveModel model;
-        NvmeSmartHealth& page = c.source == HealthSource::nvme_smart_controller
-                                    ? model.smart_controller
-                                    : model.smart_bridge;
-        page.values[kSmartPercentageUsed] = Uint128{0, c.nvme.used};
-        page.values[kSmartAvailableSpare] = Uint128{0, c.nvme.spare};
-        page.values[kSmartCompositeTemperature] = Uint128{0, c.nvme.kelvin};
-        page.values[kSmartPowerOnHours] = Uint128{0, c.nvme.hours};
-        page.values[kSmartDataUnitsWritten] = c.nvme.written;
-        page.values[kSmartDataUnitsRead] = c.nvme.read;
-        model.extended_smart.records = {{9, kExtLifeUsed, 3}, {10, kExtLifeRemaining, 97}};
-        model.health.source = c.source;
-        EXPECT_EQ(health_summary(model.health, &model), c.summary);
+        KeyFigures k;
+        if (c.nvme) {
+            k.percentage_used = c.nvme->used;
+            k.available_spare = c.nvme->spare;
+            k.temperature_celsius = c.nvme->celsius;
+            k.counters = KeyFigures::NvmeCounters{.power_on_hours = c.nvme->hours,
+                                                  .data_units_read = c.nvme->read,
+                                                  .data_units_written = c.nvme->written};
+        }
+        k.life_used_record = 3;
+        k.life_remaining_record = 97;
+        HealthAssessment health;
+        health.source = c.source;
+        EXPECT_EQ(health_summary(health, &k), c.summary);
     }
     EXPECT_EQ(health_summary(HealthAssessment{}, nullptr), "the drive was not examined");
 }
@@ -418,9 +426,9 @@ TEST(HealthBlock, VerdictColourOnlyWhereItShows) {
     for (const auto& w : words) {
         HealthAssessment health;
         health.verdict = w.verdict;
-        const std::string coloured = health_block(health, nullptr, true);
+        const std::string coloured = health_block(health, nullptr, nullptr, true);
         EXPECT_EQ(coloured.substr(0, coloured.find('\n') + 1), w.line);
-        const std::string plain = health_block(health, nullptr, false);
+        const std::string plain = health_block(health, nullptr, nullptr, false);
         EXPECT_EQ(plain.substr(0, plain.find('\n') + 1),
                   std::string("Health: ") + verdict_name(w.verdict) + "\n");
         EXPECT_EQ(coloured.substr(coloured.find('\n')), plain.substr(plain.find('\n')));

@@ -181,6 +181,7 @@ TEST(HistoryFile, AppendWaitsForALockHeldOutside) {
             SimPlatform platform(host, drive);
             RunContext ctx{.platform = platform, .files = host, .out = out.file(), .in = in};
             ctx.err = err.file();
+            ctx.asked.add(OutputId::history);
             ctx.history = "h.jsonl";
             ctx.lock_wait_ms = c.limit_ms;
             return examine_drive(ctx, "0y");

@@ -7,6 +7,7 @@
 
 #include "app/exit_status.h"
 #include "model/drive_model.h"
+#include "model/key_figures.h"
 #include "report/html_report.h"
 #include "report/json_report.h"
 #include "tests/support/fake_platform.h"
@@ -44,7 +45,7 @@ TEST(HtmlReport, HostileDriveTextsStayText) {
     RunInfo run;
     run.simulation = "replay";
     run.simulation_source = "</td><style>body{display:none}</style>";
-    const std::string page = html_report(run, record);
+    const std::string page = html_report(run, record, key_figures(record));
     for (const char* injected : {"<script", "<img", "\xff", "</td>\"", "<style>body"})
         EXPECT_FALSE(contains(page, injected)) << injected;
     EXPECT_TRUE(contains(page, "<h1>&lt;script&gt;alert(1)&lt;/script&gt;</h1>"));

@@ -381,8 +381,11 @@ class JsonEdited : public ::testing::Test {
         SimPlatform platform(host, drive);
         Capture out;
         std::FILE* in = input_from("");
-        RunContext ctx{
-            .platform = platform, .files = host, .out = out.file(), .in = in, .json = true};
+        RunContext ctx{.platform = platform,
+                       .files = host,
+                       .out = out.file(),
+                       .in = in,
+                       .asked = {OutputId::json}};
         ctx.err = out.file();
         EXPECT_EQ(examine_drive(ctx, "0y"), status);
         std::fclose(in);
@@ -571,7 +574,11 @@ TEST_F(JsonEdited, JsonFileThatCannotBeCreated) {
     SimPlatform platform(host, drive);
     Capture out;
     std::FILE* in = input_from("");
-    RunContext ctx{.platform = platform, .files = host, .out = out.file(), .in = in, .json = true};
+    RunContext ctx{.platform = platform,
+                   .files = host,
+                   .out = out.file(),
+                   .in = in,
+                   .asked = {OutputId::json}};
     ctx.err = out.file();
     EXPECT_EQ(examine_drive(ctx, "0y"), kExitFilesIncomplete);
     std::fclose(in);

@@ -11,6 +11,7 @@
 
 #include "common/utc_time.h"
 #include "model/drive_model.h"
+#include "model/key_figures.h"
 #include "report/health_block.h"
 #include "report/html_report.h"
 #include "report/json_report.h"
@@ -109,7 +110,8 @@ TEST(WearTrendView, TrendLineFollowsTheSummary) {
     for (const auto& c : cases) {
         DriveModel model = read_profile_model("default");
         model.trend = c.trend;
-        const std::string block = health_block(model.health, &model, false);
+        const KeyFigures figures = key_figures(model);
+        const std::string block = health_block(model.health, &model, &figures, false);
         const std::size_t summary = block.find("\nSummary: ");
         ASSERT_NE(summary, std::string::npos);
         const std::size_t next = block.find('\n', summary + 1) + 1;
@@ -162,7 +164,7 @@ TEST(WearTrendView, JsonTrendObject) {
 std::string chart_of(const WearTrend& trend) {
     DriveModel model = read_profile_model("default");
     model.trend = trend;
-    const std::string page = html_report(RunInfo{}, model);
+    const std::string page = html_report(RunInfo{}, model, key_figures(model));
     const std::size_t start = page.find("<section id=\"trend\">");
     EXPECT_NE(start, std::string::npos);
     return page.substr(start, page.find("</section>", start) - start);

@@ -12,12 +12,15 @@ int run_on_simulated_drive(SimDrive& drive, Platform& host, FileStore& files,
                    .files = files,
                    .out = console.out,
                    .in = console.in,
-                   .json = how.json,
                    .simulation = how.simulation,
                    .simulation_source = how.source,
-                   .health = how.health,
-                   .html = how.html,
                    .err = console.err};
+    for (const auto& [asked, id] : {std::pair{how.json, OutputId::json},
+                                    {how.health, OutputId::health},
+                                    {how.html, OutputId::html}}) {
+        if (asked)
+            ctx.asked.add(id);
+    }
     return examine_drive(ctx, first_arg);
 }
 
