@@ -241,18 +241,15 @@ inline std::uint64_t load8(const char* p) {
     return w;
 }
 
-// Whether two texts hold the same bytes: most are short, and compared by a few words.
+// Whether two texts hold the same bytes: most are short, and compared by two or three words.
 inline bool same_text(std::string_view a, std::string_view b) {
     const std::size_t n = a.size();
     if (n != b.size())
         return false;
-    if (n < 8)
+    if (n < 8 || n > 24)
         return a == b;
-    for (std::size_t i = 0; i + 8 < n; i += 8) {
-        if (load8(a.data() + i) != load8(b.data() + i))
-            return false;
-    }
-    return load8(a.data() + n - 8) == load8(b.data() + n - 8);
+    const auto at = [&](std::size_t i) { return load8(a.data() + i) ^ load8(b.data() + i); };
+    return (at(0) | at(n / 2 - 4) | at(n - 8)) == 0;
 }
 
 // The first byte at or after p that ends a plain string: a quote, a backslash, a control byte (the
@@ -302,26 +299,25 @@ inline const char* plain_number(const char* p, std::uint64_t& n) {
     unsigned count = leading_digits(w);
     if (count == 0 || (count > 1 && (w & 0xFF) == '0'))
         return nullptr;
-    if (count < 8) {  // most figures
-        if constexpr (Value)
-            n = digits_value(w, count);
-        return p + count;
-    }
-    const char* const start = p;
     std::uint64_t value = 0;
-    for (;;) {
-        if constexpr (Value)
-            value = value * kPowersOfTen[count] + digits_value(w, count);
-        p += count;
-        if (count < 8)
-            break;
-        w = load8(p);
-        count = leading_digits(w);
-        if (count == 0)
-            break;
+    if constexpr (Value)
+        value = digits_value(w, count);
+    p += count;
+    if (count == 8) {  // eight digits more at most, then three
+        for (const unsigned most : {8u, 3u}) {
+            w = load8(p);
+            count = leading_digits(w);
+            if (count > most)
+                return nullptr;
+            if constexpr (Value) {
+                if (count > 0)
+                    value = value * kPowersOfTen[count] + digits_value(w, count);
+            }
+            p += count;
+            if (count < 8)
+                break;
+        }
     }
-    if (p - start > 19)
-        return nullptr;
     n = value;
     return p;
 }
