@@ -242,7 +242,7 @@ inline std::uint64_t load8(const char* p) {
 }
 
 // Whether two texts hold the same bytes: most are short, and compared by two or three words.
-inline bool same_text(std::string_view a, std::string_view b) {
+__attribute__((always_inline)) inline bool same_text(std::string_view a, std::string_view b) {
     const std::size_t n = a.size();
     if (n != b.size())
         return false;
@@ -252,29 +252,41 @@ inline bool same_text(std::string_view a, std::string_view b) {
     return (at(0) | at(n / 2 - 4) | at(n - 8)) == 0;
 }
 
+// Sixteen bytes compared at once: GCC's and Clang's vector type, which becomes one register where
+// the processor has them.
+typedef signed char Bytes16 __attribute__((vector_size(16)));
+
+// The index of the first byte of a word of compared bytes (each 0 or 0xFF) that is set.
+inline unsigned first_set_byte(std::uint64_t flags) {
+    if constexpr (std::endian::native == std::endian::big)
+        return static_cast<unsigned>(std::countl_zero(flags)) / 8;
+    return static_cast<unsigned>(std::countr_zero(flags)) / 8;
+}
+
 // The first byte at or after p that ends a plain string: a quote, a backslash, a control byte (the
-// zeros after the line among them) or a byte of a multi-byte UTF-8 sequence.
-inline const char* plain_string_end(const char* p) {
-    // Eight bytes at a time. A byte's top bit is set in w itself for a byte past 0x7F, and in a
-    // difference for a quote, a backslash or a control byte. A difference borrows into the byte
-    // above only out of such a byte, so the lowest flagged byte is exact.
-    for (;; p += 8) {
-        const std::uint64_t w = load8(p);
-        const std::uint64_t hit = (((w ^ (kOnes * '"')) - kOnes) | ((w ^ (kOnes * '\\')) - kOnes) |
-                                   (w - kOnes * 0x20) | w) &
-                                  kHigh;
-        if (hit != 0)
-            return p + std::countr_zero(hit) / 8;
+// zeros after the line among them) or a byte of a multi-byte UTF-8 sequence, which as a signed
+// byte is below 0x20 too.
+__attribute__((always_inline)) inline const char* plain_string_end(const char* p) {
+    for (;; p += 16) {
+        Bytes16 v;
+        std::memcpy(&v, p, sizeof v);
+        const Bytes16 hit = (v == '"') | (v == '\\') | (Bytes16{} + 0x20 > v);
+        std::uint64_t half[2];
+        std::memcpy(half, &hit, sizeof half);
+        if (half[0] != 0)
+            return p + first_set_byte(half[0]);
+        if (half[1] != 0)
+            return p + 8 + first_set_byte(half[1]);
     }
 }
 
 // How many of the eight bytes of w, from the first, are decimal digits.
 inline unsigned leading_digits(std::uint64_t w) {
-    // A digit's high half is 3, and still 3 after adding 6. A sum carries into the byte above only
-    // out of a byte past 0xF9, which is no digit, so the lowest flagged byte is exact.
-    constexpr std::uint64_t kHighHalves = kOnes * 0xF0;
-    const std::uint64_t not_digit =
-        ((w & kHighHalves) ^ (kOnes * 0x30)) | (((w + kOnes * 6) & kHighHalves) ^ (kOnes * 0x30));
+    // With '0' taken away by xor, a digit is 0 to 9: its top bit clear, and still clear after
+    // adding 0x76. A sum carries into the byte above only out of a byte whose top bit is set
+    // already, so the lowest flagged byte is exact.
+    const std::uint64_t x = w ^ (kOnes * '0');
+    const std::uint64_t not_digit = (x | (x + kOnes * 0x76)) & kHigh;
     return not_digit == 0 ? 8 : static_cast<unsigned>(std::countr_zero(not_digit)) / 8;
 }
 
@@ -294,7 +306,7 @@ constexpr std::uint64_t kPowersOfTen[] = {1,      10,      100,      1000,     1
 // that it fits in 64 bits), its value in n when Value; null for any other number, which goes to
 // the careful reader with its sign, fraction or exponent.
 template <bool Value>
-inline const char* plain_number(const char* p, std::uint64_t& n) {
+__attribute__((always_inline)) inline const char* plain_number(const char* p, std::uint64_t& n) {
     std::uint64_t w = load8(p);
     unsigned count = leading_digits(w);
     if (count == 0 || (count > 1 && (w & 0xFF) == '0'))
@@ -428,15 +440,18 @@ inline bool read_field(const char*& p, HistoryRecord& record) {
             if (!same_text(kept, value))
                 kept.assign(value);
         }
-    } else {
-        std::uint64_t n = 0;
-        p = plain_number<field.key != Key::other>(p, n);
+    } else if constexpr (field.key == Key::other) {
+        std::uint64_t unused = 0;
+        if (*p == '-')  // a temperature below zero
+            ++p;
+        p = plain_number<false>(p, unused);
         if (p == nullptr)
             return false;
-        if constexpr (field.key != Key::other) {
-            if (!set_figure(field.key, n, record.point))
-                return false;  // too large
-        }
+    } else {
+        std::uint64_t n = 0;
+        p = plain_number<true>(p, n);
+        if (p == nullptr || !set_figure(field.key, n, record.point))
+            return false;  // too large
     }
     return true;
 }
@@ -566,6 +581,10 @@ void clear(HistoryRecord& record) {
 
 bool parse_history_line(std::string_view text, HistoryRecord& record) {
     return parse_own_shape(text, record) || parse_history_line_carefully(text, record);
+}
+
+bool parse_history_line_in_one_pass(std::string_view text, HistoryRecord& record) {
+    return parse_own_shape(text, record);
 }
 
 bool parse_history_line_carefully(std::string_view text, HistoryRecord& record) {
