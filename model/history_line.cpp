@@ -219,9 +219,10 @@ bool parse_any_shape(std::string_view text, HistoryRecord& record) {
     return have_time && have_serial;
 }
 
-// The fast reader reads a copy of the line followed by this many zero bytes, so that it takes a
-// key's words, or a string's or a number's next eight bytes, without asking where the line ends: a
-// zero byte ends any string, number or key there. Longer lines go to the careful reader.
+// The one-pass reader reads a copy of the line followed by this many zero bytes, so that it takes
+// a field's lead (24 bytes), a string's next sixteen bytes or a number's next eight without asking
+// where the line ends: a zero byte ends any string, number or lead there. Longer lines go to the
+// careful reader.
 constexpr std::size_t kFastLineLimit = 4096;
 constexpr std::size_t kSlack = 32;
 
@@ -270,7 +271,7 @@ __attribute__((always_inline)) inline const char* plain_string_end(const char* p
     for (;; p += 16) {
         Bytes16 v;
         std::memcpy(&v, p, sizeof v);
-        const Bytes16 hit = (v == '"') | (v == '\\') | (Bytes16{} + 0x20 > v);
+        const Bytes16 hit = (v == '"') | (v == '\\') | (0x20 > v);
         std::uint64_t half[2];
         std::memcpy(half, &hit, sizeof half);
         if (half[0] != 0)
@@ -385,23 +386,36 @@ constexpr Lead lead_of(std::string_view text) {
     return out;
 }
 
-// Where a text key's value goes; null for identity, which is no text kept.
-std::string* text_of(Key key, HistoryRecord& record) {
+// The texts a record keeps (identity is kept as from_nvme).
+constexpr bool is_kept_text(Key key) {
     switch (key) {
         case Key::serial:
-            return &record.serial;
         case Key::serial_hex:
-            return &record.serial_hex;
         case Key::model:
-            return &record.model;
         case Key::bridge_serial:
-            return &record.bridge_serial;
         case Key::bridge_serial_hex:
-            return &record.bridge_serial_hex;
         case Key::bridge_model:
-            return &record.bridge_model;
+            return true;
         default:
-            return nullptr;
+            return false;
+    }
+}
+
+// Where a kept text goes.
+std::string& text_of(Key key, HistoryRecord& record) {
+    switch (key) {
+        case Key::serial:
+            return record.serial;
+        case Key::serial_hex:
+            return record.serial_hex;
+        case Key::model:
+            return record.model;
+        case Key::bridge_serial:
+            return record.bridge_serial;
+        case Key::bridge_serial_hex:
+            return record.bridge_serial_hex;
+        default:
+            return record.bridge_model;
     }
 }
 
@@ -419,9 +433,8 @@ inline bool read_field(const char*& p, HistoryRecord& record) {
         // missing.
         if constexpr (field.key == Key::time_seconds || field.key == Key::serial)
             return false;
-        if constexpr (field.key != Key::other && field.key != Key::identity &&
-                      field.lead.back() == '"')
-            text_of(field.key, record)->clear();
+        if constexpr (is_kept_text(field.key))
+            text_of(field.key, record).clear();
         return true;
     }
     p += field.lead.size();
@@ -436,7 +449,7 @@ inline bool read_field(const char*& p, HistoryRecord& record) {
         } else if constexpr (field.key != Key::other) {
             // The record's texts are those of the line before it, mostly the same drive's:
             // copied only where they differ.
-            std::string& kept = *text_of(field.key, record);
+            std::string& kept = text_of(field.key, record);
             if (!same_text(kept, value))
                 kept.assign(value);
         }
@@ -465,7 +478,7 @@ bool read_fields(const char*& p, HistoryRecord& record, std::index_sequence<I...
 // serial may be missing), no whitespace, plain ASCII strings without escapes, unsigned integers
 // where the tool writes numbers. Most lines are so, and are read here in one pass at little cost:
 // each field's lead is compared with the one the tool writes next, every value is checked as far
-// as it goes (a string eight bytes at a time to its closing quote, a number eight digits at a
+// as it goes (a string sixteen bytes at a time to its closing quote, a number eight digits at a
 // time) and only the trend's are kept. For anything else (false) the caller asks
 // parse_any_shape, which reads every line this one takes with the same result.
 bool parse_own_shape(std::string_view text, HistoryRecord& record) {
