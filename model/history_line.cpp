@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "common/utc_time.h"
 
@@ -134,10 +135,15 @@ void set_text(Key key, std::string_view text, HistoryRecord& record) {
     }
 }
 
-// A figure's value; false when it does not fit or the key holds no figure.
+// A figure's value, or the time's; false when it does not fit or the key holds no figure.
 bool set_figure(Key key, std::uint64_t n, WearPoint& point) {
     constexpr std::uint64_t kMaxUnsigned = std::numeric_limits<unsigned>::max();
     switch (key) {
+        case Key::time_seconds:
+            if (n > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+                return false;
+            point.time = static_cast<std::int64_t>(n);
+            return true;
         case Key::percentage_used:
             if (n > kMaxUnsigned)
                 return false;
@@ -213,222 +219,280 @@ bool parse_any_shape(std::string_view text, HistoryRecord& record) {
     return have_time && have_serial;
 }
 
-// The first byte at or after p that ends a plain string: a quote, a backslash, a control byte
-// or a byte of a multi-byte UTF-8 sequence; end when none does.
-inline const char* string_end(const char* p, const char* end) {
-    if constexpr (std::endian::native == std::endian::little) {
-        // Eight bytes at a time. A byte's top bit is set in w itself for a byte past 0x7F, and in
-        // a difference for a quote, a backslash or a control byte. A difference borrows into the
-        // byte above only out of such a byte, so the lowest flagged byte is exact.
-        constexpr std::uint64_t kOnes = 0x0101010101010101u;
-        constexpr std::uint64_t kHigh = 0x8080808080808080u;
-        while (end - p >= 8) {
-            std::uint64_t w;
-            std::memcpy(&w, p, 8);
-            const std::uint64_t hit = (((w ^ (kOnes * '"')) - kOnes) |
-                                       ((w ^ (kOnes * '\\')) - kOnes) | (w - kOnes * 0x20) | w) &
-                                      kHigh;
-            if (hit != 0)
-                return p + std::countr_zero(hit) / 8;
-            p += 8;
+// The one-pass reader reads a copy of the line followed by this many zero bytes, so that it takes
+// a field's lead (24 bytes), a string's next sixteen bytes or a number's next eight without asking
+// where the line ends: a zero byte ends any string, number or lead there. Longer lines go to the
+// careful reader.
+constexpr std::size_t kFastLineLimit = 4096;
+constexpr std::size_t kSlack = 32;
+
+constexpr std::uint64_t kOnes = 0x0101010101010101u;
+constexpr std::uint64_t kHigh = 0x8080808080808080u;
+
+// Eight bytes of text as one number, the first byte lowest, on any host.
+inline std::uint64_t load8(const char* p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    if constexpr (std::endian::native == std::endian::big) {
+        std::uint64_t swapped = 0;
+        for (int i = 0; i < 8; ++i, w >>= 8)
+            swapped = swapped << 8 | (w & 0xFF);
+        w = swapped;
+    }
+    return w;
+}
+
+// Whether two texts hold the same bytes: most are short, and compared by two or three words.
+__attribute__((always_inline)) inline bool same_text(std::string_view a, std::string_view b) {
+    const std::size_t n = a.size();
+    if (n != b.size())
+        return false;
+    if (n < 8 || n > 24)
+        return a == b;
+    const auto at = [&](std::size_t i) { return load8(a.data() + i) ^ load8(b.data() + i); };
+    return (at(0) | at(n / 2 - 4) | at(n - 8)) == 0;
+}
+
+// Sixteen bytes compared at once: GCC's and Clang's vector type, which becomes one register where
+// the processor has them.
+typedef signed char Bytes16 __attribute__((vector_size(16)));
+
+// The index of the first byte of a word of compared bytes (each 0 or 0xFF) that is set.
+inline unsigned first_set_byte(std::uint64_t flags) {
+    if constexpr (std::endian::native == std::endian::big)
+        return static_cast<unsigned>(std::countl_zero(flags)) / 8;
+    return static_cast<unsigned>(std::countr_zero(flags)) / 8;
+}
+
+// The first byte at or after p that ends a plain string: a quote, a backslash, a control byte (the
+// zeros after the line among them) or a byte of a multi-byte UTF-8 sequence, which as a signed
+// byte is below 0x20 too.
+__attribute__((always_inline)) inline const char* plain_string_end(const char* p) {
+    for (;; p += 16) {
+        Bytes16 v;
+        std::memcpy(&v, p, sizeof v);
+        const Bytes16 hit = (v == '"') | (v == '\\') | (0x20 > v);
+        std::uint64_t half[2];
+        std::memcpy(half, &hit, sizeof half);
+        if (half[0] != 0)
+            return p + first_set_byte(half[0]);
+        if (half[1] != 0)
+            return p + 8 + first_set_byte(half[1]);
+    }
+}
+
+// How many of the eight bytes of w, from the first, are decimal digits.
+inline unsigned leading_digits(std::uint64_t w) {
+    // With '0' taken away by xor, a digit is 0 to 9: its top bit clear, and still clear after
+    // adding 0x76. A sum carries into the byte above only out of a byte whose top bit is set
+    // already, so the lowest flagged byte is exact.
+    const std::uint64_t x = w ^ (kOnes * '0');
+    const std::uint64_t not_digit = (x | (x + kOnes * 0x76)) & kHigh;
+    return not_digit == 0 ? 8 : static_cast<unsigned>(std::countr_zero(not_digit)) / 8;
+}
+
+// The value of the first n (1 to 8) digits of w: moved to the top of the word, where the digits
+// are added up in pairs, fours and eights by three multiplications.
+inline std::uint64_t digits_value(std::uint64_t w, unsigned n) {
+    w = (w & (kOnes * 0x0F)) << (8 * (8 - n));
+    w = (w * (10 * 0x100 + 1)) >> 8;
+    w = ((w & 0x00FF00FF00FF00FFu) * (100 * 0x10000 + 1)) >> 16;
+    return ((w & 0x0000FFFF0000FFFFu) * (10000 * 0x100000000u + 1)) >> 32;
+}
+
+constexpr std::uint64_t kPowersOfTen[] = {1,      10,      100,      1000,     10000,
+                                          100000, 1000000, 10000000, 100000000};
+
+// The end of the unsigned number at p as the tool writes it (1 to 19 digits, no leading zero, so
+// that it fits in 64 bits), its value in n when Value; null for any other number, which goes to
+// the careful reader with its sign, fraction or exponent.
+template <bool Value>
+__attribute__((always_inline)) inline const char* plain_number(const char* p, std::uint64_t& n) {
+    std::uint64_t w = load8(p);
+    unsigned count = leading_digits(w);
+    if (count == 0 || (count > 1 && (w & 0xFF) == '0'))
+        return nullptr;
+    std::uint64_t value = 0;
+    if constexpr (Value)
+        value = digits_value(w, count);
+    p += count;
+    if (count == 8) {  // eight digits more at most, then three
+        for (const unsigned most : {8u, 3u}) {
+            w = load8(p);
+            count = leading_digits(w);
+            if (count > most)
+                return nullptr;
+            if constexpr (Value) {
+                if (count > 0)
+                    value = value * kPowersOfTen[count] + digits_value(w, count);
+            }
+            p += count;
+            if (count < 8)
+                break;
         }
     }
-    for (; p != end; ++p) {
-        const auto c = static_cast<unsigned char>(*p);
-        if (c == '"' || c == '\\' || c < 0x20 || c >= 0x80)
-            break;
-    }
+    n = value;
     return p;
 }
 
-// The keys in the order the tool writes them, each with the quote and colon after it: a key of
-// a line as written is found by comparing the next few, not scanned byte by byte. Each is held as
-// three little-endian words, zero past its end, so that it is compared by three
-// loads.
-struct WrittenKey {
-    std::uint64_t word[3];
-    std::uint64_t mask[3];  // all ones in the key's bytes
-    std::uint8_t size;
+// A line as the tool writes it, field by field: the bytes before each value (the comma, the key in
+// quotes, the colon and a string's opening quote) in the order history_line writes them. The
+// reader puts a comma in place of the line's brace, so that the first field starts like the rest.
+struct Field {
+    std::string_view lead;
     Key key;
 };
-constexpr std::size_t kKeyWordBytes = sizeof(WrittenKey::word);
-constexpr WrittenKey written(std::string_view text, Key key) {
-    WrittenKey out{};
-    for (std::size_t i = 0; i < text.size() && i < kKeyWordBytes; ++i) {
+constexpr Field kFields[] = {
+    {R"(,"time":")", Key::other},
+    {R"(,"time_seconds":)", Key::time_seconds},
+    {R"(,"serial":")", Key::serial},
+    {R"(,"serial_hex":")", Key::serial_hex},
+    {R"(,"percentage_used":)", Key::percentage_used},
+    {R"(,"data_written_bytes":)", Key::data_written_bytes},
+    {R"(,"power_on_hours":)", Key::power_on_hours},
+    {R"(,"average_erase_count":)", Key::average_erase_count},
+    {R"(,"model":")", Key::model},
+    {R"(,"firmware":")", Key::other},
+    {R"(,"identity":")", Key::identity},
+    {R"(,"bridge_serial":")", Key::bridge_serial},
+    {R"(,"bridge_serial_hex":")", Key::bridge_serial_hex},
+    {R"(,"bridge_model":")", Key::bridge_model},
+    {R"(,"tool_version":")", Key::other},
+    {R"(,"rated_pe_cycles":)", Key::rated_pe_cycles},
+    {R"(,"life_used_percent":)", Key::life_used_percent},
+    {R"(,"available_spare":)", Key::other},
+    {R"(,"temperature_celsius":)", Key::other},
+    {R"(,"power_cycles":)", Key::other},
+    {R"(,"unsafe_shutdowns":)", Key::other},
+    {R"(,"media_errors":)", Key::other},
+    {R"(,"data_read_bytes":)", Key::other},
+    {R"(,"verdict":")", Key::other},
+};
+
+// A field's lead as three words, zero past its end, so that it is compared by three loads.
+struct Lead {
+    std::uint64_t word[3];
+    std::uint64_t mask[3];  // all ones in the lead's bytes
+};
+constexpr std::size_t kLeadBytes = sizeof(Lead::word);
+static_assert(std::all_of(std::begin(kFields), std::end(kFields),
+                          [](const Field& f) { return f.lead.size() <= kLeadBytes; }));
+constexpr Lead lead_of(std::string_view text) {
+    Lead out{};
+    for (std::size_t i = 0; i < text.size(); ++i) {
         out.word[i / 8] |= std::uint64_t{static_cast<unsigned char>(text[i])} << (8 * (i % 8));
         out.mask[i / 8] |= std::uint64_t{0xFF} << (8 * (i % 8));
     }
-    out.size = static_cast<std::uint8_t>(text.size());
-    out.key = key;
     return out;
 }
-constexpr WrittenKey kWrittenKeys[] = {
-    written("time\":", Key::other),
-    written("time_seconds\":", Key::time_seconds),
-    written("serial\":", Key::serial),
-    written("serial_hex\":", Key::serial_hex),
-    written("percentage_used\":", Key::percentage_used),
-    written("data_written_bytes\":", Key::data_written_bytes),
-    written("power_on_hours\":", Key::power_on_hours),
-    written("average_erase_count\":", Key::average_erase_count),
-    written("model\":", Key::model),
-    written("firmware\":", Key::other),
-    written("identity\":", Key::identity),
-    written("bridge_serial\":", Key::bridge_serial),
-    written("bridge_serial_hex\":", Key::bridge_serial_hex),
-    written("bridge_model\":", Key::bridge_model),
-    written("tool_version\":", Key::other),
-    written("rated_pe_cycles\":", Key::rated_pe_cycles),
-    written("life_used_percent\":", Key::life_used_percent),
-    written("available_spare\":", Key::other),
-    written("temperature_celsius\":", Key::other),
-    written("power_cycles\":", Key::other),
-    written("unsafe_shutdowns\":", Key::other),
-    written("media_errors\":", Key::other),
-    written("data_read_bytes\":", Key::other),
-    written("verdict\":", Key::other),
-};
-constexpr std::size_t kWrittenKeyCount = std::size(kWrittenKeys);
-static_assert(std::all_of(std::begin(kWrittenKeys), std::end(kWrittenKeys),
-                          [](const WrittenKey& k) { return k.size < kKeyWordBytes; }));
 
-// Whether the line at p starts with a written key (and has a byte after it).
-inline bool written_key_at(const char* p, const char* end, const WrittenKey& key) {
-    const auto left = end - p;
-    if (left <= key.size)
-        return false;
-    if constexpr (std::endian::native != std::endian::little) {
-        for (std::size_t i = 0; i < key.size; ++i) {
-            if (static_cast<unsigned char>(p[i]) != ((key.word[i / 8] >> (8 * (i % 8))) & 0xFF))
-                return false;
-        }
-        return true;
-    }
-    // The bytes that differ from the key's, within the key; near the line's end, the bytes left.
-    std::uint64_t w[3] = {};
-    if (left >= static_cast<std::ptrdiff_t>(kKeyWordBytes))
-        std::memcpy(w, p, kKeyWordBytes);
-    else
-        std::memcpy(w, p, static_cast<std::size_t>(left));
-    return (((w[0] ^ key.word[0]) & key.mask[0]) | ((w[1] ^ key.word[1]) & key.mask[1]) |
-            ((w[2] ^ key.word[2]) & key.mask[2])) == 0;
-}
-
-// Where a text key's value goes; null for identity, which is no text kept.
-std::string* text_of(Key key, HistoryRecord& record) {
+// The texts a record keeps (identity is kept as from_nvme).
+constexpr bool is_kept_text(Key key) {
     switch (key) {
         case Key::serial:
-            return &record.serial;
         case Key::serial_hex:
-            return &record.serial_hex;
         case Key::model:
-            return &record.model;
         case Key::bridge_serial:
-            return &record.bridge_serial;
         case Key::bridge_serial_hex:
-            return &record.bridge_serial_hex;
         case Key::bridge_model:
-            return &record.bridge_model;
+            return true;
         default:
-            return nullptr;
+            return false;
     }
 }
 
-// The line as the tool writes it: no whitespace, plain ASCII strings without escapes, unsigned
-// integer and string values only. Most lines are so, and are read here in one pass at little
-// cost: each key is first compared with the one the tool writes next, every value is checked as
-// far as it goes (a string eight bytes at a time to its closing quote, a number to its last
-// digit) and only the trend's are kept. For anything else (false) the caller asks
-// parse_any_shape, which reads every line this one takes with the same result.
-bool parse_own_shape(std::string_view text, HistoryRecord& record) {
-    const char* p = text.data();
-    const char* const end = p + text.size();
-    if (text.size() < 2 || *p != '{' || end[-1] != '}')
-        return false;
-    ++p;
-    record.from_nvme = false;
-    record.point = WearPoint{};
-    unsigned seen = 0;     // the keys taken, one bit each
-    std::size_t next = 0;  // the first of kWrittenKeys that may come next
-    constexpr unsigned kTaken = (1u << static_cast<unsigned>(Key::other)) - 2;
-    for (;;) {
-        if (*p++ != '"')
+// Where a kept text goes.
+std::string& text_of(Key key, HistoryRecord& record) {
+    switch (key) {
+        case Key::serial:
+            return record.serial;
+        case Key::serial_hex:
+            return record.serial_hex;
+        case Key::model:
+            return record.model;
+        case Key::bridge_serial:
+            return record.bridge_serial;
+        case Key::bridge_serial_hex:
+            return record.bridge_serial_hex;
+        default:
+            return record.bridge_model;
+    }
+}
+
+// Field I of kFields at p, if the line has it there, read and checked; p moves past its value.
+// False for a line not as written, which goes to the careful reader. Each field is its own code,
+// its lead compared with constants.
+template <std::size_t I>
+inline bool read_field(const char*& p, HistoryRecord& record) {
+    constexpr Field field = kFields[I];
+    constexpr Lead lead = lead_of(field.lead);
+    if ((((load8(p) ^ lead.word[0]) & lead.mask[0]) |
+         ((load8(p + 8) ^ lead.word[1]) & lead.mask[1]) |
+         ((load8(p + 16) ^ lead.word[2]) & lead.mask[2])) != 0) {
+        // Another field, or the line's end: any field but the time and the serial may be
+        // missing.
+        if constexpr (field.key == Key::time_seconds || field.key == Key::serial)
             return false;
-        Key which = Key::none;
-        for (std::size_t i = next; i < kWrittenKeyCount; ++i) {
-            if (written_key_at(p, end, kWrittenKeys[i])) {
-                which = kWrittenKeys[i].key;
-                next = i + 1;
-                p += kWrittenKeys[i].size;
-                break;
-            }
-        }
-        if (which == Key::none) {  // a key out of the written order, or another one
-            const char* key_end = string_end(p, end);
-            if (end - key_end < 3 || key_end[0] != '"' || key_end[1] != ':')
-                return false;
-            which = key_of(std::string_view(p, static_cast<std::size_t>(key_end - p)));
-            p = key_end + 2;
-        }
-        // A key given twice counts by its last value here too: each value overwrites the one
-        // before.
-        seen |= (1u << static_cast<unsigned>(which)) & kTaken;
-        if (*p == '"') {
-            const char* start = ++p;
-            p = string_end(p, end);
-            if (p == end || *p != '"')
-                return false;
-            const std::size_t size = static_cast<std::size_t>(p - start);
+        if constexpr (is_kept_text(field.key))
+            text_of(field.key, record).clear();
+        return true;
+    }
+    p += field.lead.size();
+    if constexpr (field.lead.back() == '"') {
+        const char* start = p;
+        p = plain_string_end(p);
+        if (*p != '"')
+            return false;
+        const std::string_view value(start, static_cast<std::size_t>(p++ - start));
+        if constexpr (field.key == Key::identity) {
+            record.from_nvme = value == "nvme";
+        } else if constexpr (field.key != Key::other) {
             // The record's texts are those of the line before it, mostly the same drive's:
             // copied only where they differ.
-            if (std::string* kept = text_of(which, record)) {
-                if (std::string_view(*kept) != std::string_view(start, size))
-                    kept->assign(start, size);
-            } else if (which == Key::identity)
-                record.from_nvme = std::string_view(start, size) == "nvme";
-            else if (which != Key::other)
-                return false;  // a figure in quotes
+            std::string& kept = text_of(field.key, record);
+            if (!same_text(kept, value))
+                kept.assign(value);
+        }
+    } else if constexpr (field.key == Key::other) {
+        std::uint64_t unused = 0;
+        if (*p == '-')  // a temperature below zero
             ++p;
-        } else {
-            // An unsigned number: the tool writes no other (a minus sign goes to the careful
-            // reader). Only the trend's figures are added up.
-            const char* digits = p;
-            std::uint64_t n = 0;
-            if (which == Key::other) {
-                while (static_cast<unsigned char>(*p) - unsigned{'0'} < 10)
-                    ++p;
-            } else {
-                for (unsigned digit; (digit = static_cast<unsigned char>(*p) - unsigned{'0'}) < 10;
-                     ++p)
-                    n = n * 10 + digit;
-            }
-            // 19 digits always fit in 64 bits; a longer number is left to the careful reader.
-            if (p == digits || p - digits > 19 || (p - digits > 1 && *digits == '0'))
-                return false;
-            if (which == Key::time_seconds) {
-                if (n > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
-                    return false;
-                record.point.time = static_cast<std::int64_t>(n);
-            } else if (which != Key::other && !set_figure(which, n, record.point)) {
-                return false;
-            }
-        }
-        // p < end here: the line ends with its brace, which no value took.
-        if (*p == '}') {
-            constexpr unsigned kNeeded = (1u << static_cast<unsigned>(Key::time_seconds)) |
-                                         (1u << static_cast<unsigned>(Key::serial));
-            if (p + 1 != end || (seen & kNeeded) != kNeeded)
-                return false;
-            for (const Key text_key : {Key::serial_hex, Key::model, Key::bridge_serial,
-                                       Key::bridge_serial_hex, Key::bridge_model}) {
-                if ((seen & (1u << static_cast<unsigned>(text_key))) == 0)
-                    text_of(text_key, record)->clear();
-            }
-            return true;
-        }
-        if (*p++ != ',')
+        p = plain_number<false>(p, unused);
+        if (p == nullptr)
             return false;
+    } else {
+        std::uint64_t n = 0;
+        p = plain_number<true>(p, n);
+        if (p == nullptr || !set_figure(field.key, n, record.point))
+            return false;  // too large
     }
+    return true;
+}
+
+template <std::size_t... I>
+bool read_fields(const char*& p, HistoryRecord& record, std::index_sequence<I...>) {
+    return (read_field<I>(p, record) && ...);
+}
+
+// The line as the tool writes it: its keys in the written order (any of them but the time and the
+// serial may be missing), no whitespace, plain ASCII strings without escapes, unsigned integers
+// where the tool writes numbers. Most lines are so, and are read here in one pass at little cost:
+// each field's lead is compared with the one the tool writes next, every value is checked as far
+// as it goes (a string sixteen bytes at a time to its closing quote, a number eight digits at a
+// time) and only the trend's are kept. For anything else (false) the caller asks
+// parse_any_shape, which reads every line this one takes with the same result.
+bool parse_own_shape(std::string_view text, HistoryRecord& record) {
+    if (text.empty() || text.size() > kFastLineLimit || text.front() != '{')
+        return false;
+    char line[kFastLineLimit + kSlack];
+    std::memcpy(line, text.data(), text.size());
+    std::memset(line + text.size(), 0, kSlack);
+    line[0] = ',';
+    const char* p = line;
+    record.from_nvme = false;
+    record.point = WearPoint{};
+    return read_fields(p, record, std::make_index_sequence<std::size(kFields)>()) && *p == '}' &&
+           p + 1 == line + text.size();
 }
 
 }  // namespace
@@ -484,8 +548,8 @@ namespace {
 bool same_serial(const std::string& text, const std::string& hex, const std::string& run_serial,
                  const std::string& run_hex) {
     if (!run_hex.empty())
-        return hex == run_hex;
-    return hex.empty() && text == run_serial;
+        return same_text(hex, run_hex);
+    return hex.empty() && same_text(text, run_serial);
 }
 
 }  // namespace
@@ -501,15 +565,15 @@ bool same_drive(const HistoryRecord& record, const RunIdentity& run) {
     if (run.key.from_nvme)
         return record.from_nvme &&
                same_serial(record.serial, record.serial_hex, run.key.serial, run.serial_hex) &&
-               record.model == run.model;
+               same_text(record.model, run.model);
     if (!record.bridge_serial.empty() || !record.bridge_serial_hex.empty())
         return same_serial(record.bridge_serial, record.bridge_serial_hex, run.key.bridge_serial,
                            run.bridge_serial_hex) &&
-               record.bridge_model == run.bridge_model;
+               same_text(record.bridge_model, run.bridge_model);
     return !record.from_nvme &&
            same_serial(record.serial, record.serial_hex, run.key.bridge_serial,
                        run.bridge_serial_hex) &&
-           record.model == run.bridge_model;
+           same_text(record.model, run.bridge_model);
 }
 
 namespace {
@@ -530,6 +594,10 @@ void clear(HistoryRecord& record) {
 
 bool parse_history_line(std::string_view text, HistoryRecord& record) {
     return parse_own_shape(text, record) || parse_history_line_carefully(text, record);
+}
+
+bool parse_history_line_in_one_pass(std::string_view text, HistoryRecord& record) {
+    return parse_own_shape(text, record);
 }
 
 bool parse_history_line_carefully(std::string_view text, HistoryRecord& record) {

@@ -48,10 +48,15 @@ bool same_drive(const HistoryRecord& record, const RunIdentity& run);
 // twice counts by its last value.
 bool parse_history_line(std::string_view line, HistoryRecord& record);
 
-// The same reading by the JSON library alone, for a line of any shape. parse_history_line reads a
-// line as the tool writes it in one faster pass and leaves every other line to this one: the two
-// give the same result for every line.
+// The same reading by the JSON library alone, for a line of any shape.
 bool parse_history_line_carefully(std::string_view line, HistoryRecord& record);
+
+// The faster reading parse_history_line tries first, alone: a line as the tool writes it (its
+// keys in the written order, any but the time and the serial left out, no whitespace, texts of
+// plain ASCII without escapes, numbers as integers) in one pass. False for every other line,
+// which parse_history_line leaves to the careful reader; the record then holds nothing of use.
+// The two give the same result for every line this one takes.
+bool parse_history_line_in_one_pass(std::string_view line, HistoryRecord& record);
 
 // text with every byte sequence that is not UTF-8 replaced by U+FFFD: how a drive's text is
 // stored in the line, and so how it is compared with a line read back.
