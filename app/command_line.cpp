@@ -1,9 +1,11 @@
 #include "app/command_line.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
+#include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/outputs.h"
 #include "common/printable_text.h"
@@ -35,74 +37,41 @@ struct Parsed {
     std::string error;  // a value the option refuses
 };
 
-enum class Value {
-    none,      // a switch: "--json"
-    required,  // the next argument or after '=': "--replay DIR", "--replay=DIR"
-    // after '=', or the next argument unless that looks like a drive argument or is a path:
-    // "--sim", "--sim=hot", "--sim hot", but "--sim 0y" is the default profile on drive 0
-    optional,
-    // after '=', or a lone "-" as the next argument: "--json=-", "--json -"; anything else after
-    // a space is not its value ("--json 0y" is the switch and a drive argument)
-    attached,
-};
-
-// One option: its name, its value, the synopsis and text of --help, and what it sets. An option
-// named as a row of the outputs table (app/outputs.h) asks for that output, then applies the rest;
-// a switch that only asks has nothing more to apply.
+// One option: its name, its value, the synopsis and text of --help, and what it sets. A row with
+// no text places the option of that name from the outputs table (app/outputs.h) in --help, which
+// holds the rest.
 struct Option {
     const char* name;
-    Value value;
-    const char* synopsis;
-    const char* help;
-    void (*apply)(Parsed& p, std::string_view value);
+    OptionValue value = OptionValue::none;
+    const char* synopsis = nullptr;
+    const char* help = nullptr;
+    void (*apply)(Parsed& p, std::string_view value) = nullptr;
 };
 
-// Columns: name, value, synopsis, help text (lines after the first indented), what else it sets.
-// In the order --help shows them.
+// Columns: name, value, synopsis, help text (lines after the first indented), what it sets. In the
+// order --help shows them; the outputs' options no row places follow them.
 constexpr Option kOptions[] = {
-    {"--help", Value::none, "-h, -?, /?, --help", "show this help and exit",
+    {"--help", OptionValue::none, "-h, -?, /?, --help", "show this help and exit",
      [](Parsed& p, std::string_view) { p.help = true; }},
-    {"--version", Value::none, "-V, --version", "show the version and the platform, and exit",
+    {"--version", OptionValue::none, "-V, --version", "show the version and the platform, and exit",
      [](Parsed& p, std::string_view) { p.version = true; }},
-    {"--list", Value::none, "--list",
+    {"--list", OptionValue::none, "--list",
      "list the drives (number, OS path, bus, vendor and product, size)\n"
      "without examining one and without a prompt",
      [](Parsed& p, std::string_view) { p.list = true; }},
-    {"--all", Value::none, "--all",
-     "examine every drive on the USB bus in turn, without prompts, each\n"
-     "into its own folder driveN_SERIAL of the output folder (the serial\n"
-     "the drive's INQUIRY gives, letters, digits, - and _ only), then\n"
-     "print one line per drive; drives on other buses are skipped",
-     nullptr},
-    {"--device", Value::required, "--device PATH",
+    {"--all"},
+    {"--device", OptionValue::required, "--device PATH",
      "examine the drive the OS names PATH: \\\\.\\PhysicalDriveN; on Linux\n"
      "/dev/sdX, /dev/sgN or a link to one (/dev/disk/by-id/usb-...)",
      [](Parsed& p, std::string_view v) { p.cl.device = v; }},
-    {"--output-dir", Value::required, "--output-dir DIR",
+    {"--output-dir", OptionValue::required, "--output-dir DIR",
      "write every file of the run to DIR (made when missing; DIR itself\n"
      "must not be a symbolic link)",
      [](Parsed& p, std::string_view v) { p.cl.output_dir = v; }},
-    {"--history", Value::required, "--history FILE",
-     "append the run to the drive history FILE (docs/history.md; FILE is\n"
-     "relative to the current directory) and read the drive's wear trend\n"
-     "from its earlier runs",
-     [](Parsed& p, std::string_view v) { p.cl.history = v; }},
-    {"--json", Value::attached, "--json[=-]",
-     "also write the JSON report (docs/json.md); --json=- (or --json -,\n"
-     "the lone - then never a drive argument) also writes it to standard\n"
-     "output, and nothing else there (the run's lines go to standard\n"
-     "error, no closing prompt); with --all one document for the pass;\n"
-     "with --list, the list as JSON on standard output",
-     [](Parsed& p, std::string_view v) {
-         // Once given, standard output carries the document alone, whatever --json follows.
-         if (v == "-")
-             p.cl.asked.add(OutputId::json_stdout);
-         if (!v.empty() && v != "-")
-             p.error = "--json= takes '-' (standard output) only";
-     }},
-    {"--health", Value::none, "--health",
-     "print the health verdict after the run; the exit status tells it", nullptr},
-    {"--brief", Value::none, "--brief",
+    {"--history"},
+    {"--json"},
+    {"--health"},
+    {"--brief", OptionValue::none, "--brief",
      "print the health verdict block alone (as --health does, exit\n"
      "status too), not the report; every file is still written; no\n"
      "prompt, so the drive is named (N, a path or --all)",
@@ -110,12 +79,9 @@ constexpr Option kOptions[] = {
          p.cl.brief = true;
          p.cl.asked.add(OutputId::health);
      }},
-    {"--html", Value::none, "--html", "also write the HTML report (one web page)", nullptr},
-    {"--metrics", Value::required, "--metrics FILE",
-     "also write the run as metrics for Prometheus's node exporter\n"
-     "(its textfile collector) to FILE (docs/metrics.md)",
-     [](Parsed& p, std::string_view v) { p.cl.metrics_file = v; }},
-    {"--bridge", Value::required, "--bridge=FORM:VVVV:PPPP",
+    {"--html"},
+    {"--metrics"},
+    {"--bridge", OptionValue::required, "--bridge=FORM:VVVV:PPPP",
      "read the NVMe pages through the tunnel FORM (e6, e4 or a1) when the\n"
      "drive's USB bridge has vendor ID VVVV and product ID PPPP (hex);\n"
      "refused for any other bridge. A bridge the bridge table does not\n"
@@ -127,7 +93,7 @@ constexpr Option kOptions[] = {
                  "--bridge takes FORM:VVVV:PPPP: FORM e6, e4 or a1, then the USB vendor "
                  "and product ID as four hex digits each";
      }},
-    {"--sim", Value::optional, "--sim[=PROFILE]",
+    {"--sim", OptionValue::optional, "--sim[=PROFILE]",
      "examine a built-in simulated drive as drive 0 (--sim hot or\n"
      "--sim=hot); --sim list shows them. Several, separated by commas\n"
      "(--sim=hot,default), are drives 1, 2, ... beside a system disk on\n"
@@ -136,13 +102,13 @@ constexpr Option kOptions[] = {
          p.cl.sim = true;
          p.cl.sim_profile = v;
      }},
-    {"--replay", Value::required, "--replay DIR",
+    {"--replay", OptionValue::required, "--replay DIR",
      "examine a drive recorded as dump files in DIR, as drive 0",
      [](Parsed& p, std::string_view v) {
          p.cl.replay = true;
          p.cl.replay_dir = v;
      }},
-    {"--decode", Value::none, "--decode B0 B1 ... B7",
+    {"--decode", OptionValue::none, "--decode B0 B1 ... B7",
      "describe one flash ID of 6 to 8 hex bytes (the arguments after it,\n"
      "up to the next option); --decode - reads one ID a line from\n"
      "standard input",
@@ -204,12 +170,53 @@ bool is_drive_path(std::string_view arg) {
     return !arg.empty() && (arg[0] == '/' || arg[0] == '\\');
 }
 
-const Option* find_option(std::string_view name) {
+// One option of either table, as parsing, --help and the completion script read it.
+struct OptionEntry {
+    const char* name;
+    OptionValue value;
+    const char* synopsis;
+    const char* help;
+    const Option* own;        // its row in the option table, or nullptr for an output's option
+    const OutputRow* output;  // its row in the outputs table, or nullptr
+    std::size_t output_bit;   // that row's bit in an OutputSet
+};
+
+// Every option in --help's order: the option table's rows, each that places an output's option
+// replaced by it, then the outputs' options no row places.
+std::vector<OptionEntry> all_options() {
+    const std::span<const OutputRow> outputs = output_rows();
+    std::vector<OptionEntry> options;
+    std::vector<bool> placed(outputs.size());
+    const auto add_output = [&](std::size_t i) {
+        const OutputRow& row = outputs[i];
+        options.push_back({row.option, row.value, row.synopsis, row.help, nullptr, &row, i});
+        placed[i] = true;
+    };
+    for (const Option& option : kOptions) {
+        if (option.help != nullptr) {
+            options.push_back(
+                {option.name, option.value, option.synopsis, option.help, &option, nullptr, 0});
+            continue;
+        }
+        for (std::size_t i = 0; i < outputs.size(); ++i) {
+            if (outputs[i].synopsis != nullptr &&
+                std::string_view(option.name) == outputs[i].option)
+                add_output(i);
+        }
+    }
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        if (outputs[i].synopsis != nullptr && !placed[i])
+            add_output(i);
+    }
+    return options;
+}
+
+const OptionEntry* find_option(const std::vector<OptionEntry>& options, std::string_view name) {
     for (const Alias& alias : kAliases) {
         if (name == alias.text)
             name = alias.option;
     }
-    for (const Option& option : kOptions) {
+    for (const OptionEntry& option : options) {
         if (name == option.name)
             return &option;
     }
@@ -217,7 +224,7 @@ const Option* find_option(std::string_view name) {
 }
 
 // The value's name in messages: "DIR" of "--replay DIR", "PROFILE" of "--sim[=PROFILE]".
-std::string_view value_name(const Option& option) {
+std::string_view value_name(const OptionEntry& option) {
     std::string_view synopsis = option.synopsis;
     const std::size_t start = synopsis.find_first_of(" =");
     if (start == std::string_view::npos)
@@ -260,13 +267,14 @@ std::size_t edit_distance(std::string_view a, std::string_view b) {
 }
 
 // "unknown option '--heath'", and the nearest long option when one is within two edits.
-std::string unknown_option(std::string_view arg, std::string_view name) {
+std::string unknown_option(const std::vector<OptionEntry>& options, std::string_view arg,
+                           std::string_view name) {
     std::string message = "unknown option " + quoted(arg);
     constexpr std::size_t kNearEnough = 2;
-    const Option* nearest = nullptr;
+    const OptionEntry* nearest = nullptr;
     std::size_t best = kNearEnough + 1;
     if (name.substr(0, 2) == "--") {
-        for (const Option& option : kOptions) {
+        for (const OptionEntry& option : options) {
             const std::size_t d = edit_distance(name, option.name);
             if (d < best) {
                 best = d;
@@ -286,9 +294,24 @@ CommandLine fail(std::string message) {
     return cl;
 }
 
+// "  --html                 also write ...": the name in a column of that width, then the text,
+// its lines after the first indented to the text's column.
+std::string column_line(std::string_view name, std::size_t width, std::string_view text) {
+    std::string line = "  " + std::string(name);
+    line.resize(std::max(line.size(), width + 2), ' ');
+    line += ' ';
+    const std::string indent(width + 3, ' ');
+    for (std::size_t end = text.find('\n'); end != std::string_view::npos; end = text.find('\n')) {
+        line += std::string(text.substr(0, end + 1)) + indent;
+        text.remove_prefix(end + 1);
+    }
+    return line + std::string(text) + "\n";
+}
+
 }  // namespace
 
 CommandLine parse_command_line(int argc, const char* const* argv) {
+    const std::vector<OptionEntry> options = all_options();
     Parsed p;
     CommandLine& cl = p.cl;
     bool options_end = false;
@@ -315,18 +338,18 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
         decode_open = false;
         const std::size_t equals = arg.find('=');
         const std::string_view name = arg.substr(0, equals);
-        const Option* option = find_option(name);
+        const OptionEntry* option = find_option(options, name);
         if (option == nullptr)
-            return fail(unknown_option(arg, name));
+            return fail(unknown_option(options, arg, name));
         const std::string needs = std::string(name) + " needs " + std::string(value_name(*option));
         std::string_view value;
         if (equals != std::string_view::npos) {
             value = arg.substr(equals + 1);
-            if (option->value == Value::none)
+            if (option->value == OptionValue::none)
                 return fail(std::string(name) + " takes no value");
             if (value.empty())
                 return fail(std::string(name) + "= needs " + std::string(value_name(*option)));
-        } else if (option->value == Value::required) {
+        } else if (option->value == OptionValue::required) {
             // A value that looks like an option is a forgotten value, not a name; "--opt=--x"
             // still gives it.
             if (i + 1 >= argc || is_option(argv[i + 1]))
@@ -334,19 +357,23 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
             value = argv[++i];
             if (value.empty())
                 return fail(needs + ", not an empty argument");
-        } else if (option->value == Value::attached && i + 1 < argc &&
+        } else if (option->value == OptionValue::attached && i + 1 < argc &&
                    std::string_view(argv[i + 1]) == "-") {
             value = argv[++i];
-        } else if (option->value == Value::optional && i + 1 < argc && !is_option(argv[i + 1]) &&
-                   !looks_like_drive_argument(argv[i + 1]) && !is_drive_path(argv[i + 1])) {
+        } else if (option->value == OptionValue::optional && i + 1 < argc &&
+                   !is_option(argv[i + 1]) && !looks_like_drive_argument(argv[i + 1]) &&
+                   !is_drive_path(argv[i + 1])) {
             value = argv[++i];
             if (value.empty())
                 return fail(needs + ", not an empty argument");
         }
-        if (const std::optional<std::size_t> row = output_row(option->name))
-            cl.asked.add(*row);
-        if (option->apply != nullptr)
-            option->apply(p, value);
+        if (option->output != nullptr) {
+            cl.asked.add(option->output_bit);
+            if (option->output->apply != nullptr)
+                option->output->apply(cl, value, p.error);
+        } else if (option->own->apply != nullptr) {
+            option->own->apply(p, value);
+        }
         if (!p.error.empty())
             return fail(p.error);
         decode_open = p.decode && std::string_view(option->name) == "--decode";
@@ -413,29 +440,28 @@ std::string usage_text() {
         "Options may stand anywhere; a value is the next argument or follows '=' (--replay=DIR)\n"
         "and may not be empty. A dash and letters other than y and b (-x) is an unknown option.\n"
         "After -- no argument is an option.\n";
-    for (const Option& option : kOptions) {
-        std::string_view help = option.help;
-        char line[128];
-        std::snprintf(line, sizeof line, "  %-22s ", option.synopsis);
-        text += line;
-        for (std::size_t end = help.find('\n'); end != std::string_view::npos;
-             end = help.find('\n')) {
-            text += std::string(help.substr(0, end + 1)) + std::string(25, ' ');
-            help.remove_prefix(end + 1);
-        }
-        text += std::string(help) + "\n";
-    }
+    for (const OptionEntry& option : all_options())
+        text += column_line(option.synopsis, 22, option.help);
     text +=
         "\n"
         "Files, written to the current directory or to --output-dir DIR (each replaced whole at\n"
-        "the end of its writing; a file that cannot be written keeps its previous content):\n"
-        "  torvik_usb_pssd_flash_id.txt     the report\n"
-        "  torvik_pssd_flash_id_smart.txt   the health log (supported controllers only)\n"
+        "the end of its writing; a file that cannot be written keeps its previous content):\n";
+    // Every run's files, the dumps and their manifest, then the files of the outputs asked for.
+    const std::span<const OutputRow> outputs = output_rows();
+    for (const OutputRow& row : outputs) {
+        if (row.option == nullptr && row.file_help != nullptr)
+            text += column_line(row.file, 32, row.file_help);
+    }
+    text +=
         "  torvik_usb_*.bin, torvik_pssd_*.bin   the raw reply of every command\n"
         "  torvik_pssd_manifest.txt         each command's outcome and each dump's checksum,\n"
-        "                                   so --replay repeats the run exactly\n"
-        "  torvik_usb_pssd_flash_id.json    with --json: the run as data (docs/json.md)\n"
-        "  torvik_usb_pssd_flash_id.html    with --html: the report as one web page\n"
+        "                                   so --replay repeats the run exactly\n";
+    for (const OutputRow& row : outputs) {
+        if (row.option != nullptr && row.file_help != nullptr)
+            text +=
+                column_line(row.file, 32, std::string("with ") + row.option + ": " + row.file_help);
+    }
+    text +=
         "\n"
         "Drive numbers: on Windows N is \\\\.\\PhysicalDriveN. On Linux N is the N-th whole disk\n"
         "of /sys/block in natural name order (sda, sdb, ... sdz, sdaa, ..., vda, ..., nvme0n1,\n"
@@ -463,21 +489,23 @@ std::string usage_text() {
 
 // The script completes the long options, the simulated drives after --sim, folders after
 // --output-dir and --replay, files after --history and --metrics and the disks' device nodes after
-// --device, each taken from the option table by the name of its value (PROFILE, DIR, FILE, PATH),
-// so a new option completes without an edit here.
+// --device, each taken from the options of both tables by the name of its value (PROFILE, DIR,
+// FILE, PATH), so a new option completes without an edit here.
 std::string bash_completion_script() {
+    const std::vector<OptionEntry> entries = all_options();
     std::string options;
-    for (const Option& option : kOptions) {
+    for (const OptionEntry& option : entries) {
         options += std::string(options.empty() ? "" : " ") + option.name;
-        if (option.value == Value::attached)  // "--json=-": the value it takes is its only one
+        if (option.value ==
+            OptionValue::attached)  // "--json=-": the value it takes is its only one
             options += std::string(" ") + option.name + "=" + std::string(value_name(option));
     }
     std::string profiles = "list";
     for (const SimProfile& profile : sim_profiles())
         profiles += std::string(" ") + profile.name;
     std::string cases;
-    for (const Option& option : kOptions) {
-        if (option.value == Value::none)
+    for (const OptionEntry& option : entries) {
+        if (option.value == OptionValue::none)
             continue;
         const std::string_view value = value_name(option);
         // A comma list of profiles (--sim=hot,d) completes its last one.

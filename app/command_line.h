@@ -21,6 +21,18 @@
 
 namespace torvik {
 
+// How an option takes its value.
+enum class OptionValue {
+    none,      // a switch: "--json"
+    required,  // the next argument or after '=': "--replay DIR", "--replay=DIR"
+    // after '=', or the next argument unless that looks like a drive argument or is a path:
+    // "--sim", "--sim=hot", "--sim hot", but "--sim 0y" is the default profile on drive 0
+    optional,
+    // after '=', or a lone "-" as the next argument: "--json=-", "--json -"; anything else after
+    // a space is not its value ("--json 0y" is the switch and a drive argument)
+    attached,
+};
+
 enum class Mode {
     run,  // examine a drive (a real one, or a simulated or replayed one)
     help,
@@ -61,7 +73,7 @@ CommandLine parse_command_line(int argc, const char* const* argv);
 const char* usage_line();
 std::string usage_text();
 
-// A bash completion script for the program, made from the option table and the simulated drives.
+// A bash completion script for the program, made from the option tables and the simulated drives.
 std::string bash_completion_script();
 
 }  // namespace torvik

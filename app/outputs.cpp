@@ -26,20 +26,69 @@ FileResult write_html(const RunContext& ctx, FileStore& files, ExaminedDrive& ex
                              html_report(examined.info, examined.model, examined.figures));
 }
 
-// clang-format off
+// --json=- (or --json -) also asks for the document on standard output; once given, standard
+// output carries the document alone, whatever --json follows.
+void apply_json(CommandLine& cl, std::string_view value, std::string& error) {
+    if (value == "-")
+        cl.asked.add(OutputId::json_stdout);
+    if (!value.empty() && value != "-")
+        error = "--json= takes '-' (standard output) only";
+}
+
+// In the order the run writes them. Each option shows in --help where the command line's option
+// table places it, or after that table's own options when it places none.
 constexpr OutputRow kOutputs[] = {
-    // option     file                 NVMe pages named  renderer
-    {nullptr,     kReportFileName,     false,     true,  nullptr},
-    {nullptr,     kHealthLogFileName,  false,     false, nullptr},
-    {"--json",    kJsonReportFileName, true,      true,  write_json},
-    {"--json=-",  nullptr,             true,      false, nullptr},
-    {"--html",    kHtmlReportFileName, true,      true,  write_html},
-    {"--history", nullptr,             true,      false, nullptr},
-    {"--metrics", nullptr,             true,      false, nullptr},
-    {"--health",  nullptr,             true,      false, nullptr},
-    {"--all",     nullptr,             false,     false, nullptr},
+    {.file = kReportFileName, .file_help = "the report", .named = true},
+    {.file = kHealthLogFileName, .file_help = "the health log (supported controllers only)"},
+    {.option = "--json",
+     .value = OptionValue::attached,
+     .synopsis = "--json[=-]",
+     .help = "also write the JSON report (docs/json.md); --json=- (or --json -,\n"
+             "the lone - then never a drive argument) also writes it to standard\n"
+             "output, and nothing else there (the run's lines go to standard\n"
+             "error, no closing prompt); with --all one document for the pass;\n"
+             "with --list, the list as JSON on standard output",
+     .apply = apply_json,
+     .file = kJsonReportFileName,
+     .file_help = "the run as data (docs/json.md)",
+     .needs_nvme_pages = true,
+     .named = true,
+     .write = write_json},
+    {.option = "--json=-", .needs_nvme_pages = true},  // asked for by --json's value
+    {.option = "--html",
+     .synopsis = "--html",
+     .help = "also write the HTML report (one web page)",
+     .file = kHtmlReportFileName,
+     .file_help = "the report as one web page",
+     .needs_nvme_pages = true,
+     .named = true,
+     .write = write_html},
+    {.option = "--history",
+     .value = OptionValue::required,
+     .synopsis = "--history FILE",
+     .help = "append the run to the drive history FILE (docs/history.md; FILE is\n"
+             "relative to the current directory) and read the drive's wear trend\n"
+             "from its earlier runs",
+     .apply = [](CommandLine& cl, std::string_view v, std::string&) { cl.history = v; },
+     .needs_nvme_pages = true},
+    {.option = "--metrics",
+     .value = OptionValue::required,
+     .synopsis = "--metrics FILE",
+     .help = "also write the run as metrics for Prometheus's node exporter\n"
+             "(its textfile collector) to FILE (docs/metrics.md)",
+     .apply = [](CommandLine& cl, std::string_view v, std::string&) { cl.metrics_file = v; },
+     .needs_nvme_pages = true},
+    {.option = "--health",
+     .synopsis = "--health",
+     .help = "print the health verdict after the run; the exit status tells it",
+     .needs_nvme_pages = true},
+    {.option = "--all",
+     .synopsis = "--all",
+     .help = "examine every drive on the USB bus in turn, without prompts, each\n"
+             "into its own folder driveN_SERIAL of the output folder (the serial\n"
+             "the drive's INQUIRY gives, letters, digits, - and _ only), then\n"
+             "print one line per drive; drives on other buses are skipped"},
 };
-// clang-format on
 
 constexpr bool at_row(OutputId id, const char* option) {
     const OutputRow& row = kOutputs[static_cast<std::size_t>(id)];
@@ -58,14 +107,6 @@ static_assert(std::size(kOutputs) <= 32, "an OutputSet holds 32 rows");
 
 std::span<const OutputRow> output_rows() {
     return kOutputs;
-}
-
-std::optional<std::size_t> output_row(std::string_view option) {
-    for (std::size_t i = 0; i < std::size(kOutputs); ++i) {
-        if (kOutputs[i].option != nullptr && option == kOutputs[i].option)
-            return i;
-    }
-    return std::nullopt;
 }
 
 bool output_asked(const RunContext& ctx, std::size_t row) {

@@ -1,17 +1,17 @@
-// The run's outputs, one row each: the option that asks for it, its file in the drive's folder,
-// whether it needs the bridge's NVMe pages, and the function that renders and writes it once the
-// drive is read. The command line's option of a row's name asks for that output (sets the row's
-// bit in the run's OutputSet); the run loops over the rows. A new output format is a renderer, a
-// row here, and its option's row (its --help text) in the command line's option table.
+// The run's outputs, one row each: the option that asks for it with its --help text, its file in
+// the drive's folder, whether it needs the bridge's NVMe pages, and the function that renders and
+// writes it once the drive is read. The command line parses, shows in --help and completes a
+// row's option as one of its own, and the option sets the row's bit in the run's OutputSet; the
+// run loops over the rows. A new output format is a renderer and a row here.
 #pragma once
 
 #include <cstddef>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/command_line.h"
 #include "app/run_context.h"
 #include "platform/output_file.h"
 
@@ -20,27 +20,36 @@ namespace torvik {
 struct ExaminedDrive;
 
 struct OutputRow {
-    const char* option;  // the option that asks for it; nullptr: every run writes it
+    // The option that asks for it; nullptr: every run writes it.
+    const char* option = nullptr;
+    // The option as --help shows it and the command line reads it: how it takes a value, the
+    // synopsis, and the text (lines after the first indented). A row with no synopsis is asked
+    // for by another option's value (--json=-), not by an option of its own.
+    OptionValue value = OptionValue::none;
+    const char* synopsis = nullptr;
+    const char* help = nullptr;
+    // What the option sets besides asking for the output, or the error for a value it refuses;
+    // nullptr: a switch that only asks.
+    void (*apply)(CommandLine& cl, std::string_view value, std::string& error) = nullptr;
     // Its file in the drive's folder; nullptr: a stream, or a file of its own path (--history,
     // --metrics).
-    const char* file;
+    const char* file = nullptr;
+    // The file's line in --help's list of files; nullptr: not listed there.
+    const char* file_help = nullptr;
     // The bridge's NVMe pages are read for any controller when this output is asked for: it
     // shows the verdict or the NVMe figures.
-    bool needs_nvme_pages;
+    bool needs_nvme_pages = false;
     // The closing "wrote ..." line names the file when it was asked for and written.
-    bool named;
+    bool named = false;
     // Renders the output from the examined drive and writes it into the folder, once the drive
     // is read; nullptr for an output the run writes at its own point: as the drive is read (the
     // report, the health log), around the renderers (the history), after the drive (the --health
     // block, the metrics) or after every drive (the summary of --all).
     // A stream it could not write whole makes the drive's status kExitFilesIncomplete.
-    FileResult (*write)(const RunContext& ctx, FileStore& files, ExaminedDrive& examined);
+    FileResult (*write)(const RunContext& ctx, FileStore& files, ExaminedDrive& examined) = nullptr;
 };
 
 std::span<const OutputRow> output_rows();
-
-// The row (its bit in an OutputSet) of the output that option asks for; none for another option.
-std::optional<std::size_t> output_row(std::string_view option);
 
 // Whether the run asks for the output of that row: always for an output with no option.
 bool output_asked(const RunContext& ctx, std::size_t row);

@@ -1,10 +1,12 @@
 // The command line: options anywhere, their values, the drive argument, and bad options.
 #include <gtest/gtest.h>
 
+#include <span>
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/outputs.h"
 
 namespace torvik::testing {
 namespace {
@@ -166,6 +168,38 @@ TEST(CommandLine, EveryArgumentCaseAndWhatItGives) {
         for (const char* arg : c.args)
             what += std::string(" [") + arg + "]";
         EXPECT_EQ(summary(parse(c.args)), c.gives) << what;
+    }
+}
+
+// Each output's option comes from its row of the outputs table alone: it asks for that row and
+// no other, --help shows it and its file once, and the completion offers it.
+TEST(CommandLine, EachOutputsOptionAsksForItsRowAndIsShownOnce) {
+    const std::span<const OutputRow> rows = output_rows();
+    const std::string help = usage_text();
+    const std::string script = bash_completion_script();
+    const std::size_t list = script.find("local options='") + 15;
+    const std::string offered = " " + script.substr(list, script.find('\'', list) - list) + " ";
+    const auto once = [&](const std::string& text) {
+        const std::size_t at = help.find(text);
+        return at != std::string::npos && help.find(text, at + 1) == std::string::npos;
+    };
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const OutputRow& row = rows[i];
+        if (row.synopsis == nullptr)
+            continue;
+        SCOPED_TRACE(row.option);
+        std::vector<const char*> args = {row.option};
+        if (row.value == OptionValue::required)
+            args.push_back("file");
+        const CommandLine cl = parse(args);
+        ASSERT_EQ(cl.mode, Mode::run) << cl.message;
+        for (std::size_t j = 0; j < rows.size(); ++j)
+            EXPECT_EQ(cl.asked.has(j), j == i) << "row " << j;
+        EXPECT_TRUE(once("\n  " + std::string(row.synopsis) + " "));
+        if (row.file_help != nullptr) {
+            EXPECT_TRUE(once("\n  " + std::string(row.file) + " "));
+        }
+        EXPECT_NE(offered.find(" " + std::string(row.option) + " "), std::string::npos);
     }
 }
 

@@ -2,7 +2,7 @@
 // tests/golden/<profile>/: the console, the exit status, every text file, the JSON and the HTML
 // page as they are, the dumps as a list of sizes and digests, and the console and exit status of
 // a --health run. The host is the fake platform, so
-// the OS line is the same on every machine.
+// the OS line is the same on every machine. The text of --help is kept in tests/help.txt.
 //
 // After an intended change of the outputs, rewrite them and review the difference with git:
 //   TORVIK_UPDATE_GOLDEN=1 ctest --test-dir build -R Golden
@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "sim/profiles.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/program_run.h"
@@ -145,6 +146,17 @@ TEST(GoldenFolders, EachBelongsToAProfile) {
         EXPECT_NE(std::find(names.begin(), names.end(), name), names.end())
             << "tests/golden/" << name << " has no simulated drive";
     }
+}
+
+// --help as a whole: the options of both tables in their order and columns, and the files list.
+TEST(GoldenHelp, MatchesTheKeptText) {
+    const fs::path kept = fs::path(TORVIK_SOURCE_DIR) / "tests" / "help.txt";
+    const char* update = std::getenv("TORVIK_UPDATE_GOLDEN");
+    if (update != nullptr && std::string(update) == "1") {
+        std::ofstream(kept, std::ios::binary) << usage_text();
+        GTEST_SKIP() << "rewrote " << kept;
+    }
+    EXPECT_EQ(usage_text(), read_file(kept)) << "differs from " << kept;
 }
 
 }  // namespace
