@@ -266,14 +266,25 @@ std::size_t edit_distance(std::string_view a, std::string_view b) {
     return row[b.size()];
 }
 
-// "unknown option '--heath'", and the nearest long option when one is within two edits.
+// "unknown option '--heath'", and the option meant: the only long option that starts with what
+// was typed ("--hist": --history), else the nearest one within two edits.
 std::string unknown_option(const std::vector<OptionEntry>& options, std::string_view arg,
                            std::string_view name) {
     std::string message = "unknown option " + quoted(arg);
     constexpr std::size_t kNearEnough = 2;
     const OptionEntry* nearest = nullptr;
     std::size_t best = kNearEnough + 1;
-    if (name.substr(0, 2) == "--") {
+    int starting_so = 0;
+    if (name.size() > 3 && name.substr(0, 2) == "--") {
+        for (const OptionEntry& option : options) {
+            if (std::string_view(option.name).starts_with(name)) {
+                ++starting_so;
+                nearest = &option;
+            }
+        }
+    }
+    if (starting_so != 1 && name.substr(0, 2) == "--") {
+        nearest = nullptr;
         for (const OptionEntry& option : options) {
             const std::size_t d = edit_distance(name, option.name);
             if (d < best) {

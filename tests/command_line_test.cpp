@@ -159,6 +159,8 @@ TEST(CommandLine, EveryArgumentCaseAndWhatItGives) {
         {{"--outputdir", "o"}, "error: unknown option '--outputdir'; did you mean --output-dir?"},
         {{"--lsit"}, "error: unknown option '--lsit'; did you mean --list?"},
         {{"--healthy"}, "error: unknown option '--healthy'; did you mean --health?"},
+        {{"--hist", "h"}, "error: unknown option '--hist'; did you mean --history?"},
+        {{"--he"}, "error: unknown option '--he'; did you mean --help?"},
         {{"--hexdump"}, "error: unknown option '--hexdump'"},
         {{"-hea"}, "error: unknown option '-hea'"},
         {{"--sim", "--replay", "d"}, "error: --sim and --replay cannot be combined"},
