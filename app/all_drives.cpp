@@ -48,13 +48,18 @@ bool folder_char(char c) {
 // One line of the summary.
 struct DriveLine {
     std::int32_t number = 0;
-    std::string path;    // the OS's name of the drive, printable
-    std::string serial;  // as the INQUIRY gave it, printable and trimmed; empty: none
+    std::string path;  // the OS's name of the drive, printable
+    // The drive's identity serial, as the metrics and the history name it (the NVMe Identify's
+    // when read), printable and trimmed; empty: none.
+    std::string serial;
     std::string result;  // after the verdict, or why the drive was skipped or failed
     std::string folder;  // where its files went; empty: nowhere
     int status = kExitOk;
     bool folder_locked = false;              // another run held the lock on its folder
     std::optional<HealthVerdict> verdict{};  // the examined drive's, before result
+    // The bridge's serial as its INQUIRY gave it (the folder is named after it), printable and
+    // trimmed; empty: none.
+    std::string bridge_serial{};
 };
 
 // A drive --all examined, for the outputs that hold every drive in one file or add a record for
@@ -92,7 +97,7 @@ DriveLine examine_usb_drive(RunContext& ctx, const ListedDrive& listed, const Os
         return line;
     }
     const std::string serial = inquiry_serial(ctx, disk.get());
-    line.serial = listed_text(serial);
+    line.serial = line.bridge_serial = listed_text(serial);
     const std::string name = drive_folder_name(drive, serial);
     std::string error;
     const std::unique_ptr<FileStore> files = ctx.files.open_subfolder(name.c_str(), error);
@@ -114,11 +119,8 @@ DriveLine examine_usb_drive(RunContext& ctx, const ListedDrive& listed, const Os
         examine_open_drive(ctx, DriveFolder{*files, line.folder}, disk.get(), drive, os);
     line.status = finish_examined_drive(ctx, done);
     line.verdict = done.model.health.verdict;
-    // The drive's identity, as the metrics and the history name it; the bridge's serial after it
-    // when that is another (the folder is named after the bridge's).
-    const DriveKey key = drive_key(done.model);
-    if (!key.serial.empty() && key.serial != identify_text(serial))
-        line.serial = listed_text(key.serial) + " (bridge " + line.serial + ")";
+    if (const DriveKey key = drive_key(done.model); !key.serial.empty())
+        line.serial = listed_text(key.serial);
     if (done.status == kExitFilesIncomplete)
         line.result = ", files incomplete";
     examined.push_back(ExaminedUsbDrive{std::move(done), listed.names.path, name});
@@ -160,7 +162,7 @@ bool write_pass_json(std::FILE* json_out, std::FILE* err, const std::vector<Driv
     std::vector<JsonSummaryLine> summary;
     for (const DriveLine& line : lines) {
         const std::string verdict = line.verdict ? verdict_name(*line.verdict) : "";
-        summary.push_back(JsonSummaryLine{line.number, line.path, line.serial,
+        summary.push_back(JsonSummaryLine{line.number, line.path, line.serial, line.bridge_serial,
                                           verdict + line.result, line.folder, line.status});
     }
     return write_whole_output(json_out, all_drives_json(documents, summary).c_str(), err);
@@ -171,8 +173,13 @@ void print_summary(std::FILE* out, const std::vector<DriveLine>& lines, bool col
     std::fputc('\n', out);
     for (const DriveLine& line : lines) {
         std::fprintf(out, "drive %d  %s  ", static_cast<int>(line.number), line.path.c_str());
+        // The identity's serial, and the bridge's after it when that is another.
         if (!line.serial.empty() || !line.folder.empty())
-            std::fprintf(out, "%s  ", line.serial.empty() ? "-" : line.serial.c_str());
+            std::fputs(line.serial.empty() ? "-" : line.serial.c_str(), out);
+        if (!line.bridge_serial.empty() && line.bridge_serial != line.serial)
+            std::fprintf(out, " (bridge %s)", line.bridge_serial.c_str());
+        if (!line.serial.empty() || !line.folder.empty())
+            std::fputs("  ", out);
         if (line.verdict)
             std::fputs(verdict_word(*line.verdict, colour).c_str(), out);
         std::fputs(line.result.c_str(), out);

@@ -487,6 +487,9 @@ std::string all_drives_json(const std::vector<std::string>& drive_documents,
                          {"path", line.path},
                          {"serial", line.serial.empty() ? nlohmann::ordered_json(nullptr)
                                                         : nlohmann::ordered_json(line.serial)},
+                         {"bridge_serial", line.bridge_serial.empty()
+                                               ? nlohmann::ordered_json(nullptr)
+                                               : nlohmann::ordered_json(line.bridge_serial)},
                          {"result", line.result},
                          {"folder", line.folder.empty() ? nlohmann::ordered_json(nullptr)
                                                         : nlohmann::ordered_json(line.folder)},

@@ -45,11 +45,12 @@ std::string refused_run_json(const char* tool_version, const char* platform,
 // One line of the --all summary, as the pass's document holds it.
 struct JsonSummaryLine {
     std::int32_t drive = 0;
-    std::string path;    // the OS's name of the drive
-    std::string serial;  // empty: none read
-    std::string result;  // the verdict, or why the drive was skipped or failed
-    std::string folder;  // where its files went; empty: nowhere
-    int status = 0;      // the drive's own exit status
+    std::string path;           // the OS's name of the drive
+    std::string serial;         // the drive's identity serial; empty: none read
+    std::string bridge_serial;  // the bridge's, as its INQUIRY gave it; empty: none read
+    std::string result;         // the verdict, or why the drive was skipped or failed
+    std::string folder;         // where its files went; empty: nowhere
+    int status = 0;             // the drive's own exit status
 };
 
 // The --all pass as one document: each examined drive's document (as json_report_text gave it),

@@ -236,7 +236,9 @@ TEST(AllDrives, OneDocumentOrTheVerdictsAloneOnStandardOutput) {
         ASSERT_EQ(doc["summary"].size(), 3u);
         EXPECT_EQ(doc["summary"][0]["result"], "skipped: not on USB (SATA)");
         EXPECT_TRUE(doc["summary"][0]["folder"].is_null());
-        EXPECT_EQ(doc["summary"][2]["serial"], "SIM00000000000104 (bridge SIM00104)");
+        EXPECT_EQ(doc["summary"][2]["serial"], "SIM00000000000104");
+        EXPECT_EQ(doc["summary"][2]["bridge_serial"], "SIM00104");
+        EXPECT_TRUE(doc["summary"][0]["bridge_serial"].is_null());
         EXPECT_EQ(doc["summary"][2]["result"], "FAILED");
         EXPECT_TRUE(dir.exists("out/drive2_SIM00104/torvik_usb_pssd_flash_id.json"));
         EXPECT_TRUE(contains(
