@@ -89,8 +89,9 @@ constexpr std::array<FamilyText, kFamilyCount> kFamilies = {{
     {"torvik_pssd_rated_erase_cycles", "gauge",
      "Program/erase cycles a flash block is rated for in its native mode."},
     {"torvik_pssd_projected_worn_out_timestamp_seconds", "gauge",
-     "When percentage used is estimated to reach 100 %, from the drive's history (--history), "
-     "in seconds since 1970 UTC."},
+     "When the drive's wear is estimated to reach 100 % used, from its history (--history): "
+     "NVMe percentage used, else the erase counts against the rated cycles or the vendor's life "
+     "used; in seconds since 1970 UTC."},
     {"torvik_pssd_critical_warning", "gauge",
      "The NVMe critical warning, one series per bit: 1 when the drive sets it."},
     {"torvik_pssd_available_spare_threshold_ratio", "gauge",
