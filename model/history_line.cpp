@@ -8,6 +8,7 @@
 #include <limits>
 #include <utility>
 
+#include "common/bytes.h"
 #include "common/utc_time.h"
 
 namespace torvik {
@@ -231,15 +232,7 @@ constexpr std::uint64_t kHigh = 0x8080808080808080u;
 
 // Eight bytes of text as one number, the first byte lowest, on any host.
 inline std::uint64_t load8(const char* p) {
-    std::uint64_t w;
-    std::memcpy(&w, p, 8);
-    if constexpr (std::endian::native == std::endian::big) {
-        std::uint64_t swapped = 0;
-        for (int i = 0; i < 8; ++i, w >>= 8)
-            swapped = swapped << 8 | (w & 0xFF);
-        w = swapped;
-    }
-    return w;
+    return get_le64(reinterpret_cast<const std::uint8_t*>(p));
 }
 
 // Whether two texts hold the same bytes: most are short, and compared by two or three words.
