@@ -655,8 +655,8 @@ std::optional<std::pair<double, bool>> crossing(const Series& s) {
     // In a narrow window the chart keeps a readable size and scrolls inside its box, which takes
     // the keyboard focus so that it can be scrolled without a mouse.
     return "<section id=\"trend\"><h2>Wear over time</h2><div class=\"wide\" tabindex=\"0\">" +
-           svg + "</div><p>" + html_escape(summary) + "</p><p class=\"src\">" + legend + ".</p>" +
-           counts + "</section>";
+           svg + "</div><p>" + html_escape(summary) + "</p><p class=\"src\">" +
+           html_escape(legend) + ".</p>" + counts + "</section>";
 }
 
 }  // namespace torvik

@@ -212,6 +212,14 @@ TEST(BridgeRefusal, OnlyAnA1CommandBlockOfANvmeReadGoesOut) {
         bad[c.byte] = c.value;
         EXPECT_EQ(refusal(request(out, DataDirection::out, bad.data(), 512), codes), 5u) << c.what;
     }
+    // The completion is one 512-byte block: no other length, though the CDB names it.
+    for (const std::uint32_t length : {16u, 511u, 513u, 4096u}) {
+        EXPECT_EQ(
+            refusal(request(tunnel_a1_cdb(0xF, length), DataDirection::in, page.data(), length),
+                    codes),
+            5u)
+            << length;
+    }
     // The command phase as data in, the page phase as data out, another phase, a length that
     // is not the transfer's, and data out with any other CDB.
     EXPECT_EQ(refusal(request(out, DataDirection::in, good.data(), 512), codes), 5u);

@@ -1,8 +1,9 @@
 // The whole program on every simulated drive, compared with the outputs kept under
 // tests/golden/<profile>/: the console, the exit status, every text file, the JSON and the HTML
-// page as they are, the dumps as a list of sizes and digests, and the console and exit status of
-// a --health run. The host is the fake platform, so
-// the OS line is the same on every machine. The text of --help is kept in tests/help.txt.
+// page as they are, the dumps as a list of sizes and digests, the console and exit status of a
+// --health run, and what a replay of the dumps changes in the JSON document. The host is the fake
+// platform, so the OS line is the same on every machine. The text of --help is kept in
+// tests/help.txt.
 //
 // After an intended change of the outputs, rewrite them and review the difference with git:
 //   TORVIK_UPDATE_GOLDEN=1 ctest --test-dir build -R Golden
@@ -42,6 +43,30 @@ std::uint64_t digest(const std::string& bytes) {
     return hash;
 }
 
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        lines.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return lines;
+}
+
+// The lines of after that are not those of before, by line number: "19-" the old, "19+" the new.
+std::string changed_lines(const std::string& before, const std::string& after) {
+    const std::vector<std::string> old_lines = lines_of(before), new_lines = lines_of(after);
+    std::string changes;
+    for (std::size_t i = 0; i < std::max(old_lines.size(), new_lines.size()); ++i) {
+        const std::string number = std::to_string(i + 1);
+        if (i < old_lines.size() && (i >= new_lines.size() || old_lines[i] != new_lines[i]))
+            changes += number + "-" + old_lines[i] + "\n";
+        if (i < new_lines.size() && (i >= old_lines.size() || old_lines[i] != new_lines[i]))
+            changes += number + "+" + new_lines[i] + "\n";
+    }
+    return changes;
+}
+
 Outputs run_profile(const std::string& profile) {
     ScratchDir dir;
     FakePlatform host;
@@ -67,6 +92,11 @@ Outputs run_profile(const std::string& profile) {
     std::sort(dumps.begin(), dumps.end());
     for (const std::string& line : dumps)
         outputs["dumps.txt"] += line;
+    // What a replay of these dumps says otherwise in its JSON document: where it came from, and
+    // the USB bridge's ID where the manifest records no bridge.
+    run_whole_program(host, {"--replay", ".", "--json", "--output-dir", "replayed", "0y"});
+    outputs["replay_json.txt"] = changed_lines(outputs["torvik_usb_pssd_flash_id.json"],
+                                               read_file("replayed/torvik_usb_pssd_flash_id.json"));
 
     // The console of a --health run, whose block comes last and whose status is the verdict's.
     ScratchDir health_dir;

@@ -1,7 +1,7 @@
 // Output files: whatever is planted under an output name is replaced, never opened or followed;
 // a file that cannot be written leaves the previous one whole, no temporary behind, its message,
 // one line on standard error and exit status 5; an interrupted run cleans up and restores the
-// terminal.
+// terminal. At a terminal, a forced tunnel for an unlisted bridge waits for a typed yes.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utmp.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -566,21 +567,7 @@ TEST(ProcessEdges, ClosedStreamsClosedPipesAndTheFileSizeLimit) {
     }
 }
 
-// ---- Interruptions -----------------------------------------------------------------------------
-
-// Reads from the terminal until text appears (or 20 s pass).
-bool wait_for_output(int master, const std::string& text) {
-    std::string seen;
-    for (int i = 0; i < 2000 && seen.find(text) == std::string::npos; ++i) {
-        char buffer[4096];
-        const ssize_t n = ::read(master, buffer, sizeof buffer);
-        if (n > 0)
-            seen.append(buffer, static_cast<std::size_t>(n));
-        else
-            ::usleep(10000);
-    }
-    return seen.find(text) != std::string::npos;
-}
+// ---- At a terminal, and interruptions -----------------------------------------------------------
 
 bool line_mode_and_echo(int master) {
     termios mode{};
@@ -588,35 +575,125 @@ bool line_mode_and_echo(int master) {
            (mode.c_lflag & ECHO) != 0;
 }
 
+// A new pseudo-terminal, in line mode with echo: the test holds one end, the whole program runs
+// on the other.
+struct Terminal {
+    int master = -1;
+    int slave = -1;
+    Terminal() { ::openpty(&master, &slave, nullptr, nullptr, nullptr); }
+    ~Terminal() {
+        for (const int fd : {master, slave}) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
+
+    // Starts the program in a child whose session and standard streams are the terminal's.
+    pid_t run(std::vector<const char*> args) {
+        std::fflush(nullptr);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::close(master);
+            ::login_tty(slave);
+            install_interrupt_cleanup();
+            LinuxPlatform host;
+            args.insert(args.begin(), "torvik_usb_pssd_flash_id");
+            ::_exit(run_program(static_cast<int>(args.size()), args.data(), host, real_folders(),
+                                Console{stdout, stderr, stdin}));
+        }
+        // The child's copy alone is left: its end is the end of what the terminal shows.
+        ::close(slave);
+        slave = -1;
+        return child;
+    }
+
+    // What the terminal shows until text appears, or until the child ends when text is empty.
+    // It waits for the output however long it takes: the test's time-out ends a hang.
+    std::string read_until(const std::string& text = "") const {
+        std::string seen;
+        while (text.empty() || seen.find(text) == std::string::npos) {
+            char buffer[4096];
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n > 0)
+                seen.append(buffer, static_cast<std::size_t>(n));
+            else if (n == 0 || errno != EINTR)
+                break;  // EIO: the child has closed the terminal
+        }
+        return seen;
+    }
+
+    // Waits until the child takes the terminal out of line mode; false when it ends first.
+    bool wait_for_key_mode(pid_t child) const {
+        while (line_mode_and_echo(master)) {
+            siginfo_t ended{};
+            if (::waitid(P_PID, static_cast<id_t>(child), &ended, WEXITED | WNOHANG | WNOWAIT) !=
+                    0 ||
+                ended.si_pid != 0)
+                return false;
+            ::usleep(1000);
+        }
+        return true;
+    }
+};
+
 TEST(Interrupt, CtrlCAtTheClosingPromptRestoresTheTerminal) {
     ScratchDir dir;
-    int master = -1;
-    const pid_t child = ::forkpty(&master, nullptr, nullptr, nullptr);
-    if (child == 0) {
-        install_interrupt_cleanup();
-        LinuxPlatform host;
-        const char* argv[] = {"torvik_usb_pssd_flash_id", "--sim", "0"};
-        run_program(3, argv, host, real_folders(), Console{stdout, stderr, stdin});
-        ::_exit(99);
-    }
-    ASSERT_GT(child, 0);
+    Terminal terminal;
     // The master shows the mode of the child's terminal.
-    ASSERT_TRUE(line_mode_and_echo(master));
-    ASSERT_TRUE(wait_for_output(master, "Space to open full text report"));
+    ASSERT_TRUE(line_mode_and_echo(terminal.master));
+    const pid_t child = terminal.run({"--sim", "0"});
+    ASSERT_GT(child, 0);
+    const std::string prompt = "Space to open full text report";
+    ASSERT_TRUE(contains(terminal.read_until(prompt), prompt));
     // The prompt switches to reading keys one at a time, without echo.
-    for (int i = 0; i < 500 && line_mode_and_echo(master); ++i)
-        ::usleep(10000);
-    EXPECT_FALSE(line_mode_and_echo(master));
+    ASSERT_TRUE(terminal.wait_for_key_mode(child));
     const char ctrl_c = 0x03;
-    ASSERT_EQ(::write(master, &ctrl_c, 1), 1);
+    ASSERT_EQ(::write(terminal.master, &ctrl_c, 1), 1);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
-    EXPECT_TRUE(line_mode_and_echo(master));
-    ::close(master);
+    EXPECT_TRUE(line_mode_and_echo(terminal.master));
     EXPECT_TRUE(dir.exists(kReportFileName));
     for (const fs::directory_entry& entry : fs::directory_iterator(dir.path()))
         EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+}
+
+// A bridge the table does not list is sent a forced tunnel's reads only when the user types the
+// word yes at the terminal; any other answer, or none, ends the run before anything is written.
+TEST(BridgeAtATerminal, OnlyTheWordYesConfirmsAForcedTunnel) {
+    const std::string prompt =
+        "USB bridge f0e1:0d0c is not in the bridge table. Send it the NVMe reads of the e4 tunnel? "
+        "Type yes to go on: ";
+    const struct {
+        const char* typed;
+        bool confirmed;
+    } cases[] = {
+        {"yes\n", true},  {"y\n", false},  {"yes please\n", false},
+        {"Yes\n", false}, {"no\n", false}, {"\x04", false},  // the end of input
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        ScratchDir dir;
+        Terminal terminal;
+        ASSERT_GE(terminal.master, 0);
+        const pid_t child = terminal.run({"--sim=bridge-unknown", "--bridge=e4:f0e1:0d0c", "0y"});
+        ASSERT_GT(child, 0);
+        ASSERT_TRUE(contains(terminal.read_until(prompt), prompt));
+        const auto length = static_cast<ssize_t>(std::strlen(c.typed));
+        ASSERT_EQ(::write(terminal.master, c.typed, static_cast<std::size_t>(length)), length);
+        const std::string shown = terminal.read_until();
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status)) << status;
+        EXPECT_EQ(WEXITSTATUS(status), c.confirmed ? kExitOk : kExitUsage) << shown;
+        EXPECT_EQ(contains(shown, "--bridge for USB bridge f0e1:0d0c not confirmed"), !c.confirmed)
+            << shown;
+        // The NVMe reads went through the forced tunnel, or nothing was read or written at all.
+        EXPECT_EQ(dir.exists("torvik_pssd_nvme_smart.bin"), c.confirmed);
+        EXPECT_EQ(dir.exists(kReportFileName), c.confirmed);
+    }
 }
 
 TEST(Interrupt, SignalsWhileFilesAreOpenLeaveNoTemporaryAndThePreviousFile) {

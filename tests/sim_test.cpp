@@ -239,8 +239,19 @@ TEST(SimDriveAnswers, ByCdb) {
          0, 0x20},
         {"other log page", cdb16({0xE6, 0x02, 0x00, 0x03}), true, 512, S::check_condition, 0, 0x20},
     };
+    // A bridge of the 0xE4 form, which reads only: its read sent as data out is an illegal
+    // request, as the hardware answers it.
+    const Case e4_cases[] = {
+        {"e4 smart log", cdb16({0xE4, 0x00, 0x02, 0x02, 0x02}), true, 512, S::good, 512, 0},
+        {"e4 smart log with data out", cdb16({0xE4, 0x00, 0x02, 0x02, 0x02}), false, 512,
+         S::check_condition, 0, 0x24},
+        {"e4 identify with data out", cdb16({0xE4, 0x00, 0x10, 0x06, 0x01}), false, 4096,
+         S::check_condition, 0, 0x24},
+    };
     SimDrive drive;
-    for (const Case& c : cases) {
+    SimDrive e4_bridge;
+    e4_bridge.set_bridge(UsbId{0x0BDA, 0x9210}, BridgeForm::e4);
+    const auto answers = [](SimDrive& target, const Case& c) {
         SCOPED_TRACE(c.name);
         SimRequest request;
         std::copy(c.cdb.begin(), c.cdb.end(), request.cdb.begin());
@@ -248,7 +259,7 @@ TEST(SimDriveAnswers, ByCdb) {
         request.data_in = c.data_in;
         request.transfer_length = c.transfer;
         Bytes data(c.transfer, 0xEE);
-        const SimAnswer answer = drive.execute(request, data.data());
+        const SimAnswer answer = target.execute(request, data.data());
         EXPECT_EQ(answer.status, c.status);
         EXPECT_EQ(answer.data_length, c.data_length);
         if (c.status == S::check_condition) {
@@ -257,9 +268,14 @@ TEST(SimDriveAnswers, ByCdb) {
             EXPECT_EQ(answer.sense[12], c.asc);
             EXPECT_EQ(data, Bytes(c.transfer, 0xEE));
         }
-        EXPECT_EQ(drive.requests().back().cdb[0], c.cdb[0]);
-    }
+        EXPECT_EQ(target.requests().back().cdb[0], c.cdb[0]);
+    };
+    for (const Case& c : cases)
+        answers(drive, c);
+    for (const Case& c : e4_cases)
+        answers(e4_bridge, c);
     EXPECT_EQ(drive.requests().size(), std::size(cases));
+    EXPECT_EQ(e4_bridge.requests().size(), std::size(e4_cases));
 }
 
 TEST(SimDriveAnswers, FaultsAndTheMissingTunnel) {

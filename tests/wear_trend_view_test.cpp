@@ -219,6 +219,12 @@ TEST(WearTrendView, ChartDrawsTheAnswerAndSaysWhatItDraws) {
     worn.projected_end_time.reset();
     worn.not_projected = "100% used reached";
     worn.chart = {run("2025-12-01T08:00:00Z", 96), run("2026-12-08T10:00:00Z", 104)};
+    WearTrend reached = worn;
+    reached.chart = {run("2025-12-01T08:00:00Z", 96), run("2026-12-08T10:00:00Z", 100)};
+    WearTrend life = near;
+    life.source = TrendSource::vendor_life;
+    for (WearPoint& point : life.chart)
+        point.life_used = point.percentage_used;
     WearTrend erases = near;
     erases.source = TrendSource::erase_counts;
     erases.chart = {run("2025-12-01T08:00:00Z", {}), run("2026-12-08T10:00:00Z", {})};
@@ -249,6 +255,17 @@ TEST(WearTrendView, ChartDrawsTheAnswerAndSaysWhatItDraws) {
          {">0%</text>", ">50%</text>", ">100%</text>", ">104%</text>", "<circle class=\"reached\"",
           ">100% used reached about 2026-06</text>", "red dot: where percentage used reached 100%"},
          {">125%<", "class=\"projection\"", "dashed orange", "last run"}},
+        {"exactly 100 %",
+         reached,
+         {"<circle class=\"reached\" cx=\"700.0\"", ">100% used reached about 2026-12</text>",
+          "red dot: where percentage used reached 100%"},
+         {}},
+        // Every text is escaped, the drawn ones and the words under the chart.
+        {"from the vendor's life figure",
+         life,
+         {">Life used, the vendor&#39;s figure</text>",
+          "Teal line: the vendor&#39;s life used figure at each run"},
+         {"vendor's"}},
         {"from erase counts",
          erases,
          {">Average erase count, % of the rated P/E cycles</text>", "stroke=\"#7c3aed\"",
