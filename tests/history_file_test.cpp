@@ -300,9 +300,8 @@ TEST(HistoryLine, BothReadersAgreeOnMutatedLines) {
     const auto duplicate_before_brace = [](std::string line, const char* field) {
         return line.insert(line.size() - 1, std::string(",") + field);
     };
-    // Values a field may be given: numbers at the edges of the figures' types and of the reader's
-    // steps of eight digits, the forms JSON allows and the tool never writes, and texts at the
-    // edges of sixteen-byte steps, with escapes and bytes past ASCII.
+    // Values a field may be given: numbers at the edges of the figures' types and of 64 bits, the
+    // forms JSON allows and the tool never writes, and texts with escapes and bytes past ASCII.
     const std::string values[] = {"0",
                                   "-0",
                                   "-7",
@@ -400,20 +399,43 @@ TEST(HistoryLine, BothReadersAgreeOnMutatedLines) {
     std::size_t records = 0;
     std::size_t in_one_pass = 0;
     std::size_t disagreements = 0;
-    // One record for every line, as a history is read: nothing of a full line before may stay.
+    // One record for every line, as a history is read: nothing of the line before may stay.
     HistoryRecord fast;
-    for (const std::string& line : mutated) {
+    const auto check = [&](const std::string& before, const std::string& line) {
         HistoryRecord careful;
         HistoryRecord alone;
-        ASSERT_TRUE(parse_history_line(lines.front(), fast));
+        ASSERT_TRUE(parse_history_line(before, fast));
         const bool fast_ok = parse_history_line(line, fast);
         const bool careful_ok = parse_history_line_carefully(line, careful);
         if (fast_ok != careful_ok || (fast_ok && !same(fast, careful))) {
             if (++disagreements <= 10)
-                ADD_FAILURE() << "the readers disagree on: " << line;
+                ADD_FAILURE() << "the readers disagree on: " << line << "\nafter: " << before;
         }
         records += careful_ok ? 1 : 0;
         in_one_pass += parse_history_line_in_one_pass(line, alone) ? 1 : 0;
+    };
+    for (const std::string& line : mutated)
+        check(lines.front(), line);
+    // Every text of a line with its serials' hexadecimal forms, 25 to 32 bytes long, after a line
+    // whose text there has the same length and differs in one of its last eight bytes alone.
+    std::string base = lines.front();
+    base.insert(base.find(R"("percentage_used")"), R"("serial_hex":"3f",)");
+    base.insert(base.find(R"("bridge_model")"), R"("bridge_serial_hex":"3f",)");
+    for (std::size_t at = base.find(R"(":")"); at != std::string::npos;
+         at = base.find(R"(":")", at + 1)) {
+        const std::size_t value = at + 3;
+        const std::size_t close = base.find('"', value);
+        const auto with = [&](const std::string& text) {
+            return base.substr(0, value) + text + base.substr(close);
+        };
+        for (std::size_t size = 25; size <= 32; ++size) {
+            for (std::size_t last = 1; last <= 8; ++last) {
+                std::string text(size, 'T');
+                const std::string before = with(text);
+                text[size - last] = 'U';
+                check(before, with(text));
+            }
+        }
     }
     EXPECT_EQ(disagreements, 0u) << "of " << mutated.size() << " lines";
     // Both kinds are among them, and the one-pass reader takes many: neither reader passes by
