@@ -22,6 +22,7 @@
 #include "app/examine_drive.h"
 #include "common/utc_time.h"
 #include "model/history_line.h"
+#include "model/history_scan.h"
 #include "sim/profiles.h"
 #include "sim/sim_platform.h"
 #include "tests/support/checked_drive.h"
@@ -71,7 +72,8 @@ TEST(HistoryFile, AppendsOnceAndSkipsDamagedLines) {
                                 "{\"time_seconds\":-,\"serial\":\"A\"}\n[]\n{}\n\n" +
                                 "{\"serial\":\"B\",\"time_seconds\":12}x\n" +
                                 R"({"time_seconds":1773000000,"serial":"SIM)";  // torn
-    // A line of the drive padded to `size` bytes before its line end: 4,095 are read, 4,096 not.
+    // A line of the drive padded to `size` bytes before its line end: one under the limit is read,
+    // one at it not.
     const auto padded = [](std::string line, std::size_t size) {
         line.pop_back();
         line.insert(line.size() - 1,
@@ -79,7 +81,8 @@ TEST(HistoryFile, AppendsOnceAndSkipsDamagedLines) {
         return line + "\n";
     };
     const std::string at_limit =
-        padded(earlier, 4095) + padded(default_line(kFakeRunTime - 20 * kSecondsPerDay), 4096);
+        padded(earlier, kHistoryLineLimit - 1) +
+        padded(default_line(kFakeRunTime - 20 * kSecondsPerDay), kHistoryLineLimit);
 
     struct Case {
         const char* name;
@@ -107,7 +110,7 @@ TEST(HistoryFile, AppendsOnceAndSkipsDamagedLines) {
           "line 7 is damaged", "2 more damaged lines skipped", "2 runs over 40 days"},
          damaged + "\n" + current,
          0600},
-        {"a line of 4,096 bytes is damaged, one of 4,095 is not",
+        {"a line at the length limit is damaged, one under it is not",
          [&](const fs::path& f) { write(f, at_limit); },
          0,
          {"line 2 is damaged", "2 runs over 40 days"},
