@@ -420,7 +420,8 @@ TEST(HistoryLine, BothReadersAgreeOnMutatedLines) {
     for (const std::string& line : mutated)
         check(lines.front(), line);
     // Every text of a line with its serials' hexadecimal forms, 25 to 32 bytes long, after a line
-    // whose text there has the same length and differs in one of its last eight bytes alone.
+    // whose text there has the same length and differs in one byte alone, the last ones among
+    // them.
     std::string base = lines.front();
     base.insert(base.find(R"("percentage_used")"), R"("serial_hex":"3f",)");
     base.insert(base.find(R"("bridge_model")"), R"("bridge_serial_hex":"3f",)");
@@ -432,10 +433,10 @@ TEST(HistoryLine, BothReadersAgreeOnMutatedLines) {
             return base.substr(0, value) + text + base.substr(close);
         };
         for (std::size_t size = 25; size <= 32; ++size) {
-            for (std::size_t last = 1; last <= 8; ++last) {
+            for (std::size_t differs = 0; differs < size; ++differs) {
                 std::string text(size, 'T');
                 const std::string before = with(text);
-                text[size - last] = 'U';
+                text[differs] = 'U';
                 check(before, with(text));
             }
         }
