@@ -55,6 +55,15 @@ std::string default_line(std::int64_t time) {
     return read_file(dir.path() / "h.jsonl");
 }
 
+// The kept lines of the simulated drives (tests/history_lines.jsonl), without their line ends.
+std::vector<std::string> kept_lines() {
+    std::vector<std::string> lines;
+    std::ifstream in(fs::path(TORVIK_SOURCE_DIR) / "tests" / "history_lines.jsonl");
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
 unsigned mode_of(const fs::path& path) {
     return static_cast<unsigned>(fs::status(path).permissions() & fs::perms::mask);
 }
@@ -290,12 +299,7 @@ TEST(HistoryLine, ReadsRecordsBackAndRejectsDamage) {
 // spoilt byte by byte, with a field left out or its value in another form, reads the same (the
 // same figures, or damaged) through both.
 TEST(HistoryLine, BothReadersAgreeOnMutatedLines) {
-    std::vector<std::string> lines;
-    {
-        std::ifstream in(fs::path(TORVIK_SOURCE_DIR) / "tests" / "history_lines.jsonl");
-        for (std::string line; std::getline(in, line);)
-            lines.push_back(line);
-    }
+    const std::vector<std::string> lines = kept_lines();
     ASSERT_GE(lines.size(), 5u);
     const auto duplicate_after_brace = [](std::string line, const char* field) {
         return line.insert(1, std::string(field) + ",");
@@ -453,12 +457,7 @@ TEST(HistoryLine, BothReadersAgreeOnMutatedLines) {
 // The lines the tool writes are read in one pass, each field the trend takes among them: a key the
 // writer adds or moves and the one-pass reader does not know sends every line to the careful one.
 TEST(HistoryLine, TheToolsOwnLinesAreReadInOnePass) {
-    std::vector<std::string> lines;
-    {
-        std::ifstream in(fs::path(TORVIK_SOURCE_DIR) / "tests" / "history_lines.jsonl");
-        for (std::string line; std::getline(in, line);)
-            lines.push_back(line);
-    }
+    std::vector<std::string> lines = kept_lines();
     KeyFigures k;
     k.drive.from_nvme = true;
     k.drive.serial =
