@@ -2,26 +2,23 @@
 
 #include <algorithm>
 #include <cinttypes>
-#include <cstring>
-#include <vector>
+#include <cstdio>
+#include <string>
 
 #include "app/examine_drive.h"
 #include "app/program_message.h"
 #include "common/printable_text.h"
 #include "common/utc_time.h"
 #include "model/history_line.h"
+#include "model/history_scan.h"
 #include "model/key_figures.h"
+#include "model/wear_trend.h"
+#include "platform/history_file.h"
 #include "report/wear_trend_text.h"
 
 namespace torvik {
 
 namespace {
-
-constexpr std::size_t kReadBlock = 64 * 1024;
-
-bool blank(std::string_view line) {
-    return line.find_first_not_of(" \t\r") == std::string_view::npos;
-}
 
 std::string shown(const std::string& path) {
     return "--history " + printable_text(path.c_str());
@@ -31,113 +28,24 @@ std::uint64_t count(std::size_t n) {
     return n;
 }
 
-// A line of the history as the trend takes it: a time outside the tool's range is no run of it.
-bool read_record(std::string_view line, HistoryRecord& record) {
-    return parse_history_line(line, record) && is_run_time(record.point.time);
-}
-
 // The message for a run the history holds already.
 void say_recorded(const RunContext& ctx, const std::string& name, std::int64_t now) {
     print_message(ctx.err, "%s: this run (%s) is recorded already; not added again\n", name.c_str(),
                   format_utc_time(now).c_str());
 }
 
-// The figures of the current run, as its line will hold them.
-WearPoint current_point(std::int64_t time, const KeyFigures& k) {
-    return WearPoint{time,
-                     k.percentage_used,
-                     k.data_written_bytes,
-                     k.power_on_hours,
-                     k.average_erase_count,
-                     k.rated_pe_cycles,
-                     k.life_used};
+// The damaged lines of the scan: the first ones by number, then how many more.
+void say_damaged(std::FILE* err, const std::string& name, const HistoryScan& scan) {
+    const std::size_t named = std::min(scan.damaged, kDamagedLinesNamed);
+    for (std::size_t i = 0; i < named; ++i)
+        print_message(err, "%s: line %" PRIu64 " is damaged; skipped\n", name.c_str(),
+                      count(scan.damaged_lines[i]));
+    if (scan.damaged > named)
+        print_message(err, "%s: %" PRIu64 " more damaged lines skipped\n", name.c_str(),
+                      count(scan.damaged - named));
 }
 
 }  // namespace
-
-HistoryScan scan_history(HistoryReader& reader, const DriveKey& run, std::int64_t now,
-                         WearTrendBuilder& builder, std::FILE* err, const std::string& name) {
-    HistoryScan scan;
-    std::vector<char> buffer(kReadBlock + kHistoryLineLimit);
-    std::size_t begin = 0;
-    std::size_t end = 0;
-    bool overlong = false;  // inside a line past the limit: dropped up to its end
-    bool at_eof = false;
-    HistoryRecord record;
-    const RunIdentity identity(run);
-    const auto damaged = [&](std::size_t line_number) {
-        if (++scan.damaged <= kHistoryNotesShown)
-            print_message(err, "%s: line %" PRIu64 " is damaged; skipped\n", name.c_str(),
-                          count(line_number));
-    };
-    const auto take_line = [&](std::string_view line) {
-        ++scan.lines;
-        if (blank(line))
-            return;
-        if (!read_record(line, record)) {
-            damaged(scan.lines);
-            return;
-        }
-        if (!same_drive(record, identity)) {
-            ++scan.other_drive;
-            return;
-        }
-        if (record.point.time == now) {
-            scan.duplicate = true;
-            return;
-        }
-        if (record.point.time > now) {
-            ++scan.later;  // a replayed older run: the trend as it stood then
-            return;
-        }
-        ++scan.records;
-        builder.add(record.point);
-    };
-    const auto next_line = [&](std::string_view line) {
-        if (overlong || line.size() >= kHistoryLineLimit) {
-            overlong = false;
-            ++scan.lines;
-            damaged(scan.lines);
-        } else {
-            take_line(line);
-        }
-    };
-    while (!at_eof || begin < end || overlong) {
-        const char* start = buffer.data() + begin;
-        const auto* newline = static_cast<const char*>(std::memchr(start, '\n', end - begin));
-        if (newline != nullptr) {
-            const auto length = static_cast<std::size_t>(newline - start);
-            next_line(std::string_view(start, length));
-            begin += length + 1;
-            continue;
-        }
-        if (at_eof) {  // a last line without its line end
-            next_line(std::string_view(start, end - begin));
-            break;
-        }
-        if (end - begin >= kHistoryLineLimit) {
-            overlong = true;
-            begin = end = 0;
-        } else {
-            std::memmove(buffer.data(), start, end - begin);
-            end -= begin;
-            begin = 0;
-        }
-        const std::ptrdiff_t n = reader.read(buffer.data() + end, buffer.size() - end, scan.error);
-        if (n < 0) {
-            scan.failed = true;
-            break;
-        }
-        if (n == 0)
-            at_eof = true;
-        end += static_cast<std::size_t>(n);
-    }
-    scan.read_end = reader.offset();
-    if (scan.damaged > kHistoryNotesShown)
-        print_message(err, "%s: %" PRIu64 " more damaged lines skipped\n", name.c_str(),
-                      count(scan.damaged - kHistoryNotesShown));
-    return scan;
-}
 
 HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model,
                                const KeyFigures& figures) {
@@ -166,7 +74,8 @@ HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model,
     HistoryScan scan;
     switch (reader.open(ctx.history, error)) {
         case HistoryOpen::ok:
-            scan = scan_history(reader, figures.drive, now, builder, ctx.err, name);
+            scan = scan_history(reader, figures.drive, now, builder);
+            say_damaged(ctx.err, name, scan);
             break;
         case HistoryOpen::missing:
             break;  // the first run of the history
@@ -239,18 +148,7 @@ bool append_drive_history(const RunContext& ctx, const DriveModel& model, const 
     const std::string serial = utf8_text(figures.drive.serial);
     AppendCheck check;
     check.read_end = plan.read_end;
-    check.recorded = [&](std::string_view appended) {
-        HistoryRecord record;
-        while (!appended.empty()) {
-            const std::size_t newline = appended.find('\n');
-            const std::string_view text = appended.substr(0, newline);
-            appended.remove_prefix(newline == std::string_view::npos ? appended.size()
-                                                                     : newline + 1);
-            if (read_record(text, record) && record.point.time == now && record.serial == serial)
-                return true;
-        }
-        return false;
-    };
+    check.recorded = [&](std::string_view appended) { return holds_run(appended, now, serial); };
     std::string error;
     if (append_history_line(ctx.history, line, error, ctx.lock_wait_ms, &check)) {
         if (check.already)

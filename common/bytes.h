@@ -2,9 +2,7 @@
 // never by casting a buffer onto a struct, so alignment and host byte order never matter.
 #pragma once
 
-#include <bit>
 #include <cstdint>
-#include <cstring>
 
 namespace torvik {
 
@@ -16,11 +14,6 @@ inline std::uint32_t get_le32(const std::uint8_t* p) {
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 inline std::uint64_t get_le64(const std::uint8_t* p) {
-    if constexpr (std::endian::native == std::endian::little) {
-        std::uint64_t v;  // one load where the host's order is the data's
-        std::memcpy(&v, p, sizeof v);
-        return v;
-    }
     return static_cast<std::uint64_t>(get_le32(p)) |
            (static_cast<std::uint64_t>(get_le32(p + 4)) << 32);
 }

@@ -51,11 +51,11 @@ bool parse_history_line(std::string_view line, HistoryRecord& record);
 // The same reading by the JSON library alone, for a line of any shape.
 bool parse_history_line_carefully(std::string_view line, HistoryRecord& record);
 
-// The faster reading parse_history_line tries first, alone: a line as the tool writes it (its
-// keys in the written order, any but the time and the serial left out, no whitespace, texts of
-// plain ASCII without escapes, numbers as integers) in one pass. False for every other line,
-// which parse_history_line leaves to the careful reader; the record then holds nothing of use.
-// The two give the same result for every line this one takes.
+// The faster reading parse_history_line tries first, alone: a line of the plain shape the tool
+// writes (one object, no whitespace, keys and texts of printable ASCII without escapes, numbers as
+// integers) in one pass. False for every other line, which parse_history_line leaves to the
+// careful reader; the record then holds nothing of use. The two give the same result for every
+// line this one takes.
 bool parse_history_line_in_one_pass(std::string_view line, HistoryRecord& record);
 
 // text with every byte sequence that is not UTF-8 replaced by U+FFFD: how a drive's text is

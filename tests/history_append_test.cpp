@@ -2,13 +2,15 @@
 // the append and the read back, through the files themselves.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
-#include "app/drive_history.h"
+#include "model/history_scan.h"
 #include "platform/history_file.h"
 #include "platform/output_folder.h"
 #include "tests/support/scratch.h"
@@ -116,19 +118,23 @@ TEST(HistoryAppend, LooksAgainUnderTheLockAndRemovesOnlyLeftovers) {
 }
 
 // Many read blocks' worth of lines, so that lines and an over-long one cross the blocks' edges:
-// every record is found once, every damaged line counted, in bounded memory.
+// every record is found once, every damaged line counted and the first ones named, in bounded
+// memory.
 TEST(HistoryAppend, ReadsLinesAcrossReadBlocks) {
     ScratchDir dir;
     std::string text;
-    std::size_t damaged = 0;
+    std::vector<std::size_t> damaged;  // their line numbers
+    const auto next_line_number = [&] {
+        return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+    };
     constexpr int kLines = 6000;
     for (int i = 0; i < kLines; ++i) {
         if (i % 1000 == 500) {
+            damaged.push_back(next_line_number());
             text += "{\"serial\":\"" + std::string(100000, 'x') + "\"}\n";  // over-long
-            ++damaged;
         } else if (i % 97 == 0) {
+            damaged.push_back(next_line_number());
             text += "{\"time_seconds\":" + std::to_string(i) + ",\"serial\"\n";  // torn
-            ++damaged;
         }
         text += "{\"time_seconds\":" + std::to_string(1000 + i) + ",\"serial\":\"" +
                 (i % 3 == 0 ? "OTHER" : "ME") + "\",\"percentage_used\":" + std::to_string(i / 60) +
@@ -144,17 +150,18 @@ TEST(HistoryAppend, ReadsLinesAcrossReadBlocks) {
     WearTrendBuilder builder(1000000);
     DriveKey me;  // read through the bridge alone: its records are those of the same serial
     me.serial = me.bridge_serial = "ME";
-    const HistoryScan scan = scan_history(reader, me, 1000000, builder, nullptr, "h.jsonl");
+    const HistoryScan scan = scan_history(reader, me, 1000000, builder);
     EXPECT_FALSE(scan.failed) << scan.error;
-    EXPECT_EQ(scan.damaged, damaged);
+    EXPECT_EQ(scan.damaged, damaged.size());
+    EXPECT_TRUE(std::equal(scan.damaged_lines.begin(), scan.damaged_lines.end(), damaged.begin()));
     EXPECT_EQ(scan.records, static_cast<std::size_t>(kLines - kLines / 3 + 1));
-    EXPECT_EQ(scan.lines, kLines + damaged + 1);
+    EXPECT_EQ(scan.lines, kLines + damaged.size() + 1);
     EXPECT_EQ(builder.finish().last_time, 999999);
 
     ASSERT_EQ(reader.open("long.jsonl", message), HistoryOpen::ok) << message;
     WearTrendBuilder unused(1000000);
-    const HistoryScan cut = scan_history(reader, me, 1000000, unused, nullptr, "long.jsonl");
-    EXPECT_EQ(cut.damaged, damaged + 1);
+    const HistoryScan cut = scan_history(reader, me, 1000000, unused);
+    EXPECT_EQ(cut.damaged, damaged.size() + 1);
     EXPECT_EQ(cut.records, scan.records - 1);
 }
 

@@ -22,6 +22,7 @@
 #include "app/examine_drive.h"
 #include "common/utc_time.h"
 #include "model/history_line.h"
+#include "model/history_scan.h"
 #include "sim/profiles.h"
 #include "sim/sim_platform.h"
 #include "tests/support/checked_drive.h"
@@ -54,6 +55,15 @@ std::string default_line(std::int64_t time) {
     return read_file(dir.path() / "h.jsonl");
 }
 
+// The kept lines of the simulated drives (tests/history_lines.jsonl), without their line ends.
+std::vector<std::string> kept_lines() {
+    std::vector<std::string> lines;
+    std::ifstream in(fs::path(TORVIK_SOURCE_DIR) / "tests" / "history_lines.jsonl");
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
 unsigned mode_of(const fs::path& path) {
     return static_cast<unsigned>(fs::status(path).permissions() & fs::perms::mask);
 }
@@ -71,7 +81,8 @@ TEST(HistoryFile, AppendsOnceAndSkipsDamagedLines) {
                                 "{\"time_seconds\":-,\"serial\":\"A\"}\n[]\n{}\n\n" +
                                 "{\"serial\":\"B\",\"time_seconds\":12}x\n" +
                                 R"({"time_seconds":1773000000,"serial":"SIM)";  // torn
-    // A line of the drive padded to `size` bytes before its line end: 4,095 are read, 4,096 not.
+    // A line of the drive padded to `size` bytes before its line end: one under the limit is read,
+    // one at it not.
     const auto padded = [](std::string line, std::size_t size) {
         line.pop_back();
         line.insert(line.size() - 1,
@@ -79,7 +90,8 @@ TEST(HistoryFile, AppendsOnceAndSkipsDamagedLines) {
         return line + "\n";
     };
     const std::string at_limit =
-        padded(earlier, 4095) + padded(default_line(kFakeRunTime - 20 * kSecondsPerDay), 4096);
+        padded(earlier, kHistoryLineLimit - 1) +
+        padded(default_line(kFakeRunTime - 20 * kSecondsPerDay), kHistoryLineLimit);
 
     struct Case {
         const char* name;
@@ -107,7 +119,7 @@ TEST(HistoryFile, AppendsOnceAndSkipsDamagedLines) {
           "line 7 is damaged", "2 more damaged lines skipped", "2 runs over 40 days"},
          damaged + "\n" + current,
          0600},
-        {"a line of 4,096 bytes is damaged, one of 4,095 is not",
+        {"a line at the length limit is damaged, one under it is not",
          [&](const fs::path& f) { write(f, at_limit); },
          0,
          {"line 2 is damaged", "2 runs over 40 days"},
@@ -287,12 +299,7 @@ TEST(HistoryLine, ReadsRecordsBackAndRejectsDamage) {
 // spoilt byte by byte, with a field left out or its value in another form, reads the same (the
 // same figures, or damaged) through both.
 TEST(HistoryLine, BothReadersAgreeOnMutatedLines) {
-    std::vector<std::string> lines;
-    {
-        std::ifstream in(fs::path(TORVIK_SOURCE_DIR) / "tests" / "history_lines.jsonl");
-        for (std::string line; std::getline(in, line);)
-            lines.push_back(line);
-    }
+    const std::vector<std::string> lines = kept_lines();
     ASSERT_GE(lines.size(), 5u);
     const auto duplicate_after_brace = [](std::string line, const char* field) {
         return line.insert(1, std::string(field) + ",");
@@ -300,9 +307,8 @@ TEST(HistoryLine, BothReadersAgreeOnMutatedLines) {
     const auto duplicate_before_brace = [](std::string line, const char* field) {
         return line.insert(line.size() - 1, std::string(",") + field);
     };
-    // Values a field may be given: numbers at the edges of the figures' types and of the reader's
-    // steps of eight digits, the forms JSON allows and the tool never writes, and texts at the
-    // edges of sixteen-byte steps, with escapes and bytes past ASCII.
+    // Values a field may be given: numbers at the edges of the figures' types and of 64 bits, the
+    // forms JSON allows and the tool never writes, and texts with escapes and bytes past ASCII.
     const std::string values[] = {"0",
                                   "-0",
                                   "-7",
@@ -400,20 +406,44 @@ TEST(HistoryLine, BothReadersAgreeOnMutatedLines) {
     std::size_t records = 0;
     std::size_t in_one_pass = 0;
     std::size_t disagreements = 0;
-    // One record for every line, as a history is read: nothing of a full line before may stay.
+    // One record for every line, as a history is read: nothing of the line before may stay.
     HistoryRecord fast;
-    for (const std::string& line : mutated) {
+    const auto check = [&](const std::string& before, const std::string& line) {
         HistoryRecord careful;
         HistoryRecord alone;
-        ASSERT_TRUE(parse_history_line(lines.front(), fast));
+        ASSERT_TRUE(parse_history_line(before, fast));
         const bool fast_ok = parse_history_line(line, fast);
         const bool careful_ok = parse_history_line_carefully(line, careful);
         if (fast_ok != careful_ok || (fast_ok && !same(fast, careful))) {
             if (++disagreements <= 10)
-                ADD_FAILURE() << "the readers disagree on: " << line;
+                ADD_FAILURE() << "the readers disagree on: " << line << "\nafter: " << before;
         }
         records += careful_ok ? 1 : 0;
         in_one_pass += parse_history_line_in_one_pass(line, alone) ? 1 : 0;
+    };
+    for (const std::string& line : mutated)
+        check(lines.front(), line);
+    // Every text of a line with its serials' hexadecimal forms, 25 to 32 bytes long, after a line
+    // whose text there has the same length and differs in one byte alone, the last ones among
+    // them.
+    std::string base = lines.front();
+    base.insert(base.find(R"("percentage_used")"), R"("serial_hex":"3f",)");
+    base.insert(base.find(R"("bridge_model")"), R"("bridge_serial_hex":"3f",)");
+    for (std::size_t at = base.find(R"(":")"); at != std::string::npos;
+         at = base.find(R"(":")", at + 1)) {
+        const std::size_t value = at + 3;
+        const std::size_t close = base.find('"', value);
+        const auto with = [&](const std::string& text) {
+            return base.substr(0, value) + text + base.substr(close);
+        };
+        for (std::size_t size = 25; size <= 32; ++size) {
+            for (std::size_t differs = 0; differs < size; ++differs) {
+                std::string text(size, 'T');
+                const std::string before = with(text);
+                text[differs] = 'U';
+                check(before, with(text));
+            }
+        }
     }
     EXPECT_EQ(disagreements, 0u) << "of " << mutated.size() << " lines";
     // Both kinds are among them, and the one-pass reader takes many: neither reader passes by
@@ -427,12 +457,7 @@ TEST(HistoryLine, BothReadersAgreeOnMutatedLines) {
 // The lines the tool writes are read in one pass, each field the trend takes among them: a key the
 // writer adds or moves and the one-pass reader does not know sends every line to the careful one.
 TEST(HistoryLine, TheToolsOwnLinesAreReadInOnePass) {
-    std::vector<std::string> lines;
-    {
-        std::ifstream in(fs::path(TORVIK_SOURCE_DIR) / "tests" / "history_lines.jsonl");
-        for (std::string line; std::getline(in, line);)
-            lines.push_back(line);
-    }
+    std::vector<std::string> lines = kept_lines();
     KeyFigures k;
     k.drive.from_nvme = true;
     k.drive.serial =
