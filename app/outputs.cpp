@@ -8,6 +8,8 @@
 #include "report/health_log.h"
 #include "report/html_report.h"
 #include "report/json_report.h"
+#include "scsi/commands.h"
+#include "scsi/run_manifest.h"
 
 namespace torvik {
 
@@ -127,6 +129,18 @@ void write_rendered_outputs(const RunContext& ctx, FileStore& files, ExaminedDri
         if (row.write != nullptr && output_asked(ctx, i))
             examined.model.file(row.file, row.write(ctx, files, examined));
     }
+}
+
+std::vector<const char*> run_file_names() {
+    std::vector<const char*> names;
+    for (const OutputRow& row : kOutputs) {
+        if (row.file != nullptr)
+            names.push_back(row.file);
+    }
+    names.push_back(kManifestFileName);
+    for (const CommandInfo& command : kCommands)
+        names.push_back(command.dump_name);
+    return names;
 }
 
 std::vector<std::string> named_files(const RunContext& ctx) {

@@ -61,6 +61,11 @@ bool nvme_pages_needed(const RunContext& ctx);
 // file's outcome recorded in the model.
 void write_rendered_outputs(const RunContext& ctx, FileStore& files, ExaminedDrive& examined);
 
+// The name of every file a run may write into a drive's folder: the file of every row that has
+// one, the run's manifest and every command's dump. A killed run's temporaries go by these names,
+// --history and --metrics may name none of them, and a replay folder holds the same.
+std::vector<const char*> run_file_names();
+
 // The files the closing line names: those asked for that the table names, the report only when
 // --output-dir gave the folder.
 std::vector<std::string> named_files(const RunContext& ctx);
