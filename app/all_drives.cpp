@@ -55,7 +55,6 @@ struct DriveLine {
     std::string result;  // after the verdict, or why the drive was skipped or failed
     std::string folder;  // where its files went; empty: nowhere
     int status = kExitOk;
-    bool folder_locked = false;              // another run held the lock on its folder
     std::optional<HealthVerdict> verdict{};  // the examined drive's, before result
     // The bridge's serial as its INQUIRY gave it (the folder is named after it), printable and
     // trimmed; empty: none.
@@ -72,7 +71,7 @@ struct ExaminedUsbDrive {
 
 // The serial of the INQUIRY data, read before any file is written so that the drive's folder can
 // be named after it; empty when the drive does not answer.
-std::string inquiry_serial(RunContext& ctx, DriveHandle disk) {
+std::string inquiry_serial(const RunContext& ctx, DriveHandle disk) {
     ReplyArea<CommandId::inquiry> inquiry{};
     DriveLink link{ctx.platform, disk, ctx.out};
     if (!scsi_inquiry(link, inquiry.data(), static_cast<std::uint32_t>(inquiry.size())).ok())
@@ -81,8 +80,8 @@ std::string inquiry_serial(RunContext& ctx, DriveHandle disk) {
 }
 
 // One USB drive: opened, named, examined into its folder. The line says how it went.
-DriveLine examine_usb_drive(RunContext& ctx, const ListedDrive& listed, const OsVersion& os,
-                            std::vector<ExaminedUsbDrive>& examined) {
+DriveLine examine_usb_drive(const RunContext& ctx, const ListedDrive& listed, const OsVersion& os,
+                            PassState& pass, std::vector<ExaminedUsbDrive>& examined) {
     const std::int32_t drive = listed.number;
     DriveLine line{drive, listed_text(listed.names.path), {}, {}, {}, kExitOk};
     std::fprintf(ctx.out, "\n==== drive %d  %s ====\n", static_cast<int>(drive), line.path.c_str());
@@ -93,7 +92,8 @@ DriveLine examine_usb_drive(RunContext& ctx, const ListedDrive& listed, const Os
     if (!disk.is_open()) {
         const std::string why = report_open_failure(ctx, drive);
         line.result = "failed: " + why;
-        line.status = refused(ctx, kExitOpenFailed, why.c_str());
+        line.status = kExitOpenFailed;
+        print_not_examined(ctx, why.c_str());
         return line;
     }
     const std::string serial = inquiry_serial(ctx, disk.get());
@@ -104,19 +104,21 @@ DriveLine examine_usb_drive(RunContext& ctx, const ListedDrive& listed, const Os
     std::optional<FolderLock> lock;  // held while the drive's files are written
     if (files != nullptr && !lock.emplace(*files, ctx.lock_wait_ms).held()) {
         error = name + ": another run is still writing into it";
-        line.folder_locked = true;
+        pass.met_another_run = true;
     }
     if (!error.empty()) {
         const std::string shown = printable_text(error.c_str());
         print_message(ctx.err, "drive %d: its folder %s\n", static_cast<int>(drive), shown.c_str());
         line.result = "failed: folder " + shown;
-        line.status = refused(ctx, kExitUsage, "its output folder could not be used");
+        line.status = kExitUsage;
+        print_not_examined(ctx, "its output folder could not be used");
         return line;
     }
     line.folder = output_path(ctx.output_dir, name.c_str());
-    ctx.pass_drive = drive;
+    pass.drive = drive;
+    // The drive's JSON document, with --json=-, goes into the pass's one document at the end.
     ExaminedDrive done =
-        examine_open_drive(ctx, DriveFolder{*files, line.folder}, disk.get(), drive, os);
+        examine_open_drive(ctx, DriveFolder{*files, line.folder}, disk.get(), drive, os, &pass);
     line.status = finish_examined_drive(ctx, done);
     line.verdict = done.model.health.verdict;
     if (const DriveKey key = drive_key(done.model); !key.serial.empty())
@@ -208,19 +210,15 @@ int worse_status(int a, int b) {
     return status_rank(b) > status_rank(a) ? b : a;
 }
 
-int examine_all_drives(RunContext& ctx) {
+int examine_all_drives(const RunContext& ctx) {
     const OsVersion os = query_os_version(ctx.platform);
     print_banner(ctx.out, os);
-    // --json=-: the drives' documents go into the pass's one document, written after the summary.
-    std::FILE* const json_out = ctx.json_out;
-    ctx.json_out = nullptr;
     const DriveList list = scan_drives(ctx.platform);
     MetricsRun scan;
     scan.scan_time = ctx.platform.run_time();
     std::vector<DriveLine> lines;
     std::vector<ExaminedUsbDrive> examined;
-    std::vector<PassIdentity> identities;
-    ctx.pass_identities = &identities;
+    PassState pass;
     int status = kExitOk;
     bool any_usb = false;
     for (const ListedDrive& listed : list.drives) {
@@ -235,18 +233,14 @@ int examine_all_drives(RunContext& ctx) {
             continue;
         }
         any_usb = true;
-        lines.push_back(examine_usb_drive(ctx, listed, os, examined));
+        lines.push_back(examine_usb_drive(ctx, listed, os, pass, examined));
         status = worse_status(status, lines.back().status);
     }
-
-    ctx.pass_identities = nullptr;
 
     // Outputs that hold every examined drive (one file for all of them, or one record each) are
     // written here, from `examined`, before the summary. A pass that met another run in a
     // drive's folder leaves the metrics to that run, which has the drive's figures.
-    const bool met_another_run =
-        std::any_of(lines.begin(), lines.end(), [](const DriveLine& l) { return l.folder_locked; });
-    if (met_another_run) {
+    if (pass.met_another_run) {
         if (ctx.err != nullptr && ctx.asked.has(OutputId::metrics))
             print_message(ctx.err, "--metrics %s not written: another run is examining a drive\n",
                           printable_text(ctx.metrics_file.c_str()).c_str());
@@ -255,7 +249,8 @@ int examine_all_drives(RunContext& ctx) {
     }
 
     print_summary(verdict_stream(ctx), lines, ctx.colour);
-    if (json_out != nullptr && !write_pass_json(json_out, ctx.err, lines, examined))
+    // --json=-: one document for the pass, every drive's document and the summary.
+    if (ctx.json_out != nullptr && !write_pass_json(ctx.json_out, ctx.err, lines, examined))
         status = worse_status(status, kExitFilesIncomplete);
     if (list.access_denied) {
         print_message(

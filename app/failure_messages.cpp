@@ -6,7 +6,6 @@
 #include <string>
 
 #include "app/drive_scan.h"
-#include "app/examine_drive.h"
 #include "app/exit_status.h"
 #include "app/program_message.h"
 #include "common/printable_text.h"

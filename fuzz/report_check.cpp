@@ -8,10 +8,10 @@
 #include <optional>
 #include <vector>
 
-#include "app/examine_drive.h"
 #include "app/exit_status.h"
 #include "app/program.h"
 #include "fuzz/fuzz_support.h"
+#include "report/drive_report.h"
 #include "report/health_log.h"
 #include "report/json_report.h"
 #include "scsi/commands.h"

@@ -9,6 +9,8 @@
 
 namespace torvik {
 
+inline constexpr const char* kReportFileName = "torvik_usb_pssd_flash_id.txt";
+
 // After one command: its failure line, and its dump when dump is set.
 void report_command(ReportContext& ctx, CommandId id, bool dump);
 

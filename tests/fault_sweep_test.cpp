@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "app/examine_drive.h"
 #include "app/exit_status.h"
 #include "app/program.h"
 #include "common/bytes.h"
 #include "model/controller_pages.h"
+#include "report/drive_report.h"
 #include "report/health_log.h"
 #include "report/json_report.h"
 #include "scsi/commands.h"
