@@ -18,8 +18,8 @@
 #include "model/nvme_pages.h"
 #include "model/scsi_pages.h"
 #include "platform/storage_descriptor.h"
+#include "report/all_drives_summary.h"
 #include "report/drive_list.h"
-#include "report/health_block.h"
 #include "report/json_report.h"
 #include "transport/operations.h"
 
@@ -45,22 +45,6 @@ bool folder_char(char c) {
            c == '_';
 }
 
-// One line of the summary.
-struct DriveLine {
-    std::int32_t number = 0;
-    std::string path;  // the OS's name of the drive, printable
-    // The drive's identity serial, as the metrics and the history name it (the NVMe Identify's
-    // when read), printable and trimmed; empty: none.
-    std::string serial;
-    std::string result;  // after the verdict, or why the drive was skipped or failed
-    std::string folder;  // where its files went; empty: nowhere
-    int status = kExitOk;
-    std::optional<HealthVerdict> verdict{};  // the examined drive's, before result
-    // The bridge's serial as its INQUIRY gave it (the folder is named after it), printable and
-    // trimmed; empty: none.
-    std::string bridge_serial{};
-};
-
 // A drive --all examined, for the outputs that hold every drive in one file or add a record for
 // each, written once the last drive is done.
 struct ExaminedUsbDrive {
@@ -80,10 +64,10 @@ std::string inquiry_serial(const RunContext& ctx, DriveHandle disk) {
 }
 
 // One USB drive: opened, named, examined into its folder. The line says how it went.
-DriveLine examine_usb_drive(const RunContext& ctx, const ListedDrive& listed, const OsVersion& os,
-                            PassState& pass, std::vector<ExaminedUsbDrive>& examined) {
+SummaryLine examine_usb_drive(const RunContext& ctx, const ListedDrive& listed, const OsVersion& os,
+                              PassState& pass, std::vector<ExaminedUsbDrive>& examined) {
     const std::int32_t drive = listed.number;
-    DriveLine line{drive, listed_text(listed.names.path), {}, {}, {}, kExitOk};
+    SummaryLine line{.drive = drive, .path = listed_text(listed.names.path), .status = kExitOk};
     std::fprintf(ctx.out, "\n==== drive %d  %s ====\n", static_cast<int>(drive), line.path.c_str());
     std::fprintf(ctx.out, "Drive: %u(%s)\n", static_cast<unsigned>(drive), "USB");
     char path[kDrivePathSize];
@@ -156,40 +140,12 @@ bool write_all_metrics(const RunContext& ctx, const DriveList& list,
 
 // --all --json=-: one document for the pass on standard output, every examined drive's document
 // and the summary's lines; false, said on err, when it does not all get there.
-bool write_pass_json(std::FILE* json_out, std::FILE* err, const std::vector<DriveLine>& lines,
+bool write_pass_json(std::FILE* json_out, std::FILE* err, const std::vector<SummaryLine>& lines,
                      const std::vector<ExaminedUsbDrive>& examined) {
     std::vector<std::string> documents;
     for (const ExaminedUsbDrive& drive : examined)
         documents.push_back(json_report_text(drive.examined.info, drive.examined.model));
-    std::vector<JsonSummaryLine> summary;
-    for (const DriveLine& line : lines) {
-        const std::string verdict = line.verdict ? verdict_name(*line.verdict) : "";
-        summary.push_back(JsonSummaryLine{line.number, line.path, line.serial, line.bridge_serial,
-                                          verdict + line.result, line.folder, line.status});
-    }
-    return write_whole_output(json_out, all_drives_json(documents, summary).c_str(), err);
-}
-
-// The verdicts coloured as the Health: line is (colour: a terminal that shows it, with --health).
-void print_summary(std::FILE* out, const std::vector<DriveLine>& lines, bool colour) {
-    std::fputc('\n', out);
-    for (const DriveLine& line : lines) {
-        std::fprintf(out, "drive %d  %s  ", static_cast<int>(line.number), line.path.c_str());
-        // The identity's serial, and the bridge's after it when that is another.
-        if (!line.serial.empty() || !line.folder.empty())
-            std::fputs(line.serial.empty() ? "-" : line.serial.c_str(), out);
-        if (!line.bridge_serial.empty() && line.bridge_serial != line.serial)
-            std::fprintf(out, " (bridge %s)", line.bridge_serial.c_str());
-        if (!line.serial.empty() || !line.folder.empty())
-            std::fputs("  ", out);
-        if (line.verdict)
-            std::fputs(verdict_word(*line.verdict, colour).c_str(), out);
-        std::fputs(line.result.c_str(), out);
-        if (!line.folder.empty())
-            std::fprintf(out, "  -> %s/", line.folder.c_str());
-        std::fputc('\n', out);
-    }
-    std::fflush(out);
+    return write_whole_output(json_out, all_drives_json(documents, lines).c_str(), err);
 }
 
 }  // namespace
@@ -216,20 +172,18 @@ int examine_all_drives(const RunContext& ctx) {
     const DriveList list = scan_drives(ctx.platform);
     MetricsRun scan;
     scan.scan_time = ctx.platform.run_time();
-    std::vector<DriveLine> lines;
+    std::vector<SummaryLine> lines;
     std::vector<ExaminedUsbDrive> examined;
     PassState pass;
     int status = kExitOk;
     bool any_usb = false;
     for (const ListedDrive& listed : list.drives) {
         if (listed.bus_type != kBusTypeUsb) {
-            lines.push_back(DriveLine{
-                listed.number,
-                listed_text(listed.names.path),
-                {},
-                std::string("skipped: not on USB (") + bus_type_name(listed.bus_type) + ")",
-                {},
-                kExitNotUsb});
+            lines.push_back(SummaryLine{.drive = listed.number,
+                                        .path = listed_text(listed.names.path),
+                                        .result = std::string("skipped: not on USB (") +
+                                                  bus_type_name(listed.bus_type) + ")",
+                                        .status = kExitNotUsb});
             continue;
         }
         any_usb = true;
@@ -248,7 +202,8 @@ int examine_all_drives(const RunContext& ctx) {
         status = worse_status(status, kExitFilesIncomplete);
     }
 
-    print_summary(verdict_stream(ctx), lines, ctx.colour);
+    std::fputs(all_drives_summary(lines, ctx.colour).c_str(), verdict_stream(ctx));
+    std::fflush(verdict_stream(ctx));
     // --json=-: one document for the pass, every drive's document and the summary.
     if (ctx.json_out != nullptr && !write_pass_json(ctx.json_out, ctx.err, lines, examined))
         status = worse_status(status, kExitFilesIncomplete);

@@ -16,6 +16,7 @@
 namespace torvik {
 
 struct DriveList;
+struct SummaryLine;
 
 inline constexpr const char* kJsonReportFileName = "torvik_usb_pssd_flash_id.json";
 
@@ -42,20 +43,9 @@ std::string drive_list_json(const DriveList& list, const char* tool_version, con
 std::string refused_run_json(const char* tool_version, const char* platform,
                              std::optional<std::int32_t> drive, const HealthAssessment& health);
 
-// One line of the --all summary, as the pass's document holds it.
-struct JsonSummaryLine {
-    std::int32_t drive = 0;
-    std::string path;           // the OS's name of the drive
-    std::string serial;         // the drive's identity serial; empty: none read
-    std::string bridge_serial;  // the bridge's, as its INQUIRY gave it; empty: none read
-    std::string result;         // the verdict, or why the drive was skipped or failed
-    std::string folder;         // where its files went; empty: nowhere
-    int status = 0;             // the drive's own exit status
-};
-
 // The --all pass as one document: each examined drive's document (as json_report_text gave it),
-// then the summary.
+// then the summary's lines (report/all_drives_summary.h), each result after its verdict.
 std::string all_drives_json(const std::vector<std::string>& drive_documents,
-                            const std::vector<JsonSummaryLine>& summary);
+                            const std::vector<SummaryLine>& summary);
 
 }  // namespace torvik
