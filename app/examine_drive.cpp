@@ -192,8 +192,7 @@ ExaminedDrive examine_open_drive(const RunContext& ctx, const DriveFolder& folde
     model.bridge = run_bridge(ctx, drive);
     if (nvme_pages && !model.bridge.form && ctx.err != nullptr)
         print_message(ctx.err, "%s\n", unknown_bridge_note(model.bridge).c_str());
-    ReportContext report_ctx{ctx.out, folder.files, report.created() ? &report : nullptr, model,
-                             ctx.err != nullptr ? ctx.err : stderr};
+    ReportContext report_ctx{ctx.out, folder.files, report.created() ? &report : nullptr, model};
     read_drive_with_report(DriveLink{ctx.platform, disk, ctx.out, ctx.err}, report_ctx, nvme_pages);
     std::fflush(ctx.out);
     explain_report(ctx.err, model);

@@ -18,7 +18,7 @@ namespace {
 
 FileResult write_json(const RunContext& ctx, const DriveFolder& folder, ExaminedDrive& examined) {
     const std::string json = json_report_text(examined.info, examined.model);
-    const FileResult result = write_json_report(folder.files, ctx.out, json);
+    const FileResult result = write_text_file(folder.files, ctx.out, kJsonReportFileName, json);
     if (folder.json_out != nullptr && !write_whole_output(folder.json_out, json.c_str(), ctx.err))
         examined.status = kExitFilesIncomplete;
     return result;

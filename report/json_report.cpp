@@ -18,7 +18,6 @@
 #include "platform/storage_descriptor.h"
 #include "report/all_drives_summary.h"
 #include "report/drive_list.h"
-#include "report/report_output.h"
 
 namespace torvik {
 
@@ -407,10 +406,6 @@ std::string json_report_text(const RunInfo& run, const DriveModel& model) {
     return json_report(run, model)
                .dump(2, ' ', true, nlohmann::ordered_json::error_handler_t::replace) +
            "\n";
-}
-
-FileResult write_json_report(FileStore& files, std::FILE* console, const std::string& text) {
-    return write_text_file(files, console, kJsonReportFileName, text);
 }
 
 }  // namespace torvik

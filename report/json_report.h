@@ -4,13 +4,11 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "model/drive_model.h"
-#include "platform/output_file.h"
 #include "report/run_info.h"
 
 namespace torvik {
@@ -25,10 +23,6 @@ inline constexpr int kJsonFormatVersion = 2;
 
 // The document of the run, as written to the file.
 std::string json_report_text(const RunInfo& run, const DriveModel& model);
-
-// Writes the document to kJsonReportFileName in the output folder. A file that cannot be created
-// or written gets its message on the console.
-FileResult write_json_report(FileStore& files, std::FILE* console, const std::string& text);
 
 // One flash ID as a JSON object: its 8 bytes, the description the text report shows and the
 // decoded fields, each absent when the decoder did not find it.
