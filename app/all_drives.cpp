@@ -9,6 +9,7 @@
 
 #include "app/drive_query.h"
 #include "app/drive_scan.h"
+#include "app/examine_drive.h"
 #include "app/exit_status.h"
 #include "app/metrics_file.h"
 #include "app/output_dir.h"
@@ -17,6 +18,7 @@
 #include "model/key_figures.h"
 #include "model/nvme_pages.h"
 #include "model/scsi_pages.h"
+#include "platform/drive_path.h"
 #include "platform/storage_descriptor.h"
 #include "report/all_drives_summary.h"
 #include "report/drive_list.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/examine_drive.h"
+#include "app/run_context.h"
 
 namespace torvik {
 

@@ -17,6 +17,7 @@
 #include "app/program_version.h"
 #include "model/drive_model.h"
 #include "model/drive_reader.h"
+#include "platform/drive_path.h"
 #include "platform/host_platform.h"
 #include "platform/output_file.h"
 #include "platform/storage_descriptor.h"

@@ -11,8 +11,6 @@
 #include "common/printable_text.h"
 #include "platform/host_platform.h"
 #include "platform/storage_descriptor.h"
-#include "report/html_report.h"
-#include "report/json_report.h"
 
 namespace torvik {
 

@@ -1,6 +1,5 @@
 #include "report/drive_report.h"
 
-#include <cstdint>
 #include <string>
 
 #include "common/printable_text.h"
