@@ -9,6 +9,7 @@
 
 #include "app/drive_query.h"
 #include "app/drive_scan.h"
+#include "app/examine_drive.h"
 #include "app/exit_status.h"
 #include "app/metrics_file.h"
 #include "app/output_dir.h"
@@ -17,9 +18,10 @@
 #include "model/key_figures.h"
 #include "model/nvme_pages.h"
 #include "model/scsi_pages.h"
+#include "platform/drive_path.h"
 #include "platform/storage_descriptor.h"
+#include "report/all_drives_summary.h"
 #include "report/drive_list.h"
-#include "report/health_block.h"
 #include "report/json_report.h"
 #include "transport/operations.h"
 
@@ -45,23 +47,6 @@ bool folder_char(char c) {
            c == '_';
 }
 
-// One line of the summary.
-struct DriveLine {
-    std::int32_t number = 0;
-    std::string path;  // the OS's name of the drive, printable
-    // The drive's identity serial, as the metrics and the history name it (the NVMe Identify's
-    // when read), printable and trimmed; empty: none.
-    std::string serial;
-    std::string result;  // after the verdict, or why the drive was skipped or failed
-    std::string folder;  // where its files went; empty: nowhere
-    int status = kExitOk;
-    bool folder_locked = false;              // another run held the lock on its folder
-    std::optional<HealthVerdict> verdict{};  // the examined drive's, before result
-    // The bridge's serial as its INQUIRY gave it (the folder is named after it), printable and
-    // trimmed; empty: none.
-    std::string bridge_serial{};
-};
-
 // A drive --all examined, for the outputs that hold every drive in one file or add a record for
 // each, written once the last drive is done.
 struct ExaminedUsbDrive {
@@ -72,7 +57,7 @@ struct ExaminedUsbDrive {
 
 // The serial of the INQUIRY data, read before any file is written so that the drive's folder can
 // be named after it; empty when the drive does not answer.
-std::string inquiry_serial(RunContext& ctx, DriveHandle disk) {
+std::string inquiry_serial(const RunContext& ctx, DriveHandle disk) {
     ReplyArea<CommandId::inquiry> inquiry{};
     DriveLink link{ctx.platform, disk, ctx.out};
     if (!scsi_inquiry(link, inquiry.data(), static_cast<std::uint32_t>(inquiry.size())).ok())
@@ -81,10 +66,10 @@ std::string inquiry_serial(RunContext& ctx, DriveHandle disk) {
 }
 
 // One USB drive: opened, named, examined into its folder. The line says how it went.
-DriveLine examine_usb_drive(RunContext& ctx, const ListedDrive& listed, const OsVersion& os,
-                            std::vector<ExaminedUsbDrive>& examined) {
+SummaryLine examine_usb_drive(const RunContext& ctx, const ListedDrive& listed, const OsVersion& os,
+                              PassState& pass, std::vector<ExaminedUsbDrive>& examined) {
     const std::int32_t drive = listed.number;
-    DriveLine line{drive, listed_text(listed.names.path), {}, {}, {}, kExitOk};
+    SummaryLine line{.drive = drive, .path = listed_text(listed.names.path), .status = kExitOk};
     std::fprintf(ctx.out, "\n==== drive %d  %s ====\n", static_cast<int>(drive), line.path.c_str());
     std::fprintf(ctx.out, "Drive: %u(%s)\n", static_cast<unsigned>(drive), "USB");
     char path[kDrivePathSize];
@@ -93,7 +78,8 @@ DriveLine examine_usb_drive(RunContext& ctx, const ListedDrive& listed, const Os
     if (!disk.is_open()) {
         const std::string why = report_open_failure(ctx, drive);
         line.result = "failed: " + why;
-        line.status = refused(ctx, kExitOpenFailed, why.c_str());
+        line.status = kExitOpenFailed;
+        print_not_examined(ctx, why.c_str());
         return line;
     }
     const std::string serial = inquiry_serial(ctx, disk.get());
@@ -104,19 +90,21 @@ DriveLine examine_usb_drive(RunContext& ctx, const ListedDrive& listed, const Os
     std::optional<FolderLock> lock;  // held while the drive's files are written
     if (files != nullptr && !lock.emplace(*files, ctx.lock_wait_ms).held()) {
         error = name + ": another run is still writing into it";
-        line.folder_locked = true;
+        pass.met_another_run = true;
     }
     if (!error.empty()) {
         const std::string shown = printable_text(error.c_str());
         print_message(ctx.err, "drive %d: its folder %s\n", static_cast<int>(drive), shown.c_str());
         line.result = "failed: folder " + shown;
-        line.status = refused(ctx, kExitUsage, "its output folder could not be used");
+        line.status = kExitUsage;
+        print_not_examined(ctx, "its output folder could not be used");
         return line;
     }
     line.folder = output_path(ctx.output_dir, name.c_str());
-    ctx.pass_drive = drive;
+    pass.drive = drive;
+    // The drive's JSON document, with --json=-, goes into the pass's one document at the end.
     ExaminedDrive done =
-        examine_open_drive(ctx, DriveFolder{*files, line.folder}, disk.get(), drive, os);
+        examine_open_drive(ctx, DriveFolder{*files, line.folder}, disk.get(), drive, os, &pass);
     line.status = finish_examined_drive(ctx, done);
     line.verdict = done.model.health.verdict;
     if (const DriveKey key = drive_key(done.model); !key.serial.empty())
@@ -154,40 +142,12 @@ bool write_all_metrics(const RunContext& ctx, const DriveList& list,
 
 // --all --json=-: one document for the pass on standard output, every examined drive's document
 // and the summary's lines; false, said on err, when it does not all get there.
-bool write_pass_json(std::FILE* json_out, std::FILE* err, const std::vector<DriveLine>& lines,
+bool write_pass_json(std::FILE* json_out, std::FILE* err, const std::vector<SummaryLine>& lines,
                      const std::vector<ExaminedUsbDrive>& examined) {
     std::vector<std::string> documents;
     for (const ExaminedUsbDrive& drive : examined)
         documents.push_back(json_report_text(drive.examined.info, drive.examined.model));
-    std::vector<JsonSummaryLine> summary;
-    for (const DriveLine& line : lines) {
-        const std::string verdict = line.verdict ? verdict_name(*line.verdict) : "";
-        summary.push_back(JsonSummaryLine{line.number, line.path, line.serial, line.bridge_serial,
-                                          verdict + line.result, line.folder, line.status});
-    }
-    return write_whole_output(json_out, all_drives_json(documents, summary).c_str(), err);
-}
-
-// The verdicts coloured as the Health: line is (colour: a terminal that shows it, with --health).
-void print_summary(std::FILE* out, const std::vector<DriveLine>& lines, bool colour) {
-    std::fputc('\n', out);
-    for (const DriveLine& line : lines) {
-        std::fprintf(out, "drive %d  %s  ", static_cast<int>(line.number), line.path.c_str());
-        // The identity's serial, and the bridge's after it when that is another.
-        if (!line.serial.empty() || !line.folder.empty())
-            std::fputs(line.serial.empty() ? "-" : line.serial.c_str(), out);
-        if (!line.bridge_serial.empty() && line.bridge_serial != line.serial)
-            std::fprintf(out, " (bridge %s)", line.bridge_serial.c_str());
-        if (!line.serial.empty() || !line.folder.empty())
-            std::fputs("  ", out);
-        if (line.verdict)
-            std::fputs(verdict_word(*line.verdict, colour).c_str(), out);
-        std::fputs(line.result.c_str(), out);
-        if (!line.folder.empty())
-            std::fprintf(out, "  -> %s/", line.folder.c_str());
-        std::fputc('\n', out);
-    }
-    std::fflush(out);
+    return write_whole_output(json_out, all_drives_json(documents, lines).c_str(), err);
 }
 
 }  // namespace
@@ -208,45 +168,35 @@ int worse_status(int a, int b) {
     return status_rank(b) > status_rank(a) ? b : a;
 }
 
-int examine_all_drives(RunContext& ctx) {
+int examine_all_drives(const RunContext& ctx) {
     const OsVersion os = query_os_version(ctx.platform);
     print_banner(ctx.out, os);
-    // --json=-: the drives' documents go into the pass's one document, written after the summary.
-    std::FILE* const json_out = ctx.json_out;
-    ctx.json_out = nullptr;
     const DriveList list = scan_drives(ctx.platform);
     MetricsRun scan;
     scan.scan_time = ctx.platform.run_time();
-    std::vector<DriveLine> lines;
+    std::vector<SummaryLine> lines;
     std::vector<ExaminedUsbDrive> examined;
-    std::vector<PassIdentity> identities;
-    ctx.pass_identities = &identities;
+    PassState pass;
     int status = kExitOk;
     bool any_usb = false;
     for (const ListedDrive& listed : list.drives) {
         if (listed.bus_type != kBusTypeUsb) {
-            lines.push_back(DriveLine{
-                listed.number,
-                listed_text(listed.names.path),
-                {},
-                std::string("skipped: not on USB (") + bus_type_name(listed.bus_type) + ")",
-                {},
-                kExitNotUsb});
+            lines.push_back(SummaryLine{.drive = listed.number,
+                                        .path = listed_text(listed.names.path),
+                                        .result = std::string("skipped: not on USB (") +
+                                                  bus_type_name(listed.bus_type) + ")",
+                                        .status = kExitNotUsb});
             continue;
         }
         any_usb = true;
-        lines.push_back(examine_usb_drive(ctx, listed, os, examined));
+        lines.push_back(examine_usb_drive(ctx, listed, os, pass, examined));
         status = worse_status(status, lines.back().status);
     }
-
-    ctx.pass_identities = nullptr;
 
     // Outputs that hold every examined drive (one file for all of them, or one record each) are
     // written here, from `examined`, before the summary. A pass that met another run in a
     // drive's folder leaves the metrics to that run, which has the drive's figures.
-    const bool met_another_run =
-        std::any_of(lines.begin(), lines.end(), [](const DriveLine& l) { return l.folder_locked; });
-    if (met_another_run) {
+    if (pass.met_another_run) {
         if (ctx.err != nullptr && ctx.asked.has(OutputId::metrics))
             print_message(ctx.err, "--metrics %s not written: another run is examining a drive\n",
                           printable_text(ctx.metrics_file.c_str()).c_str());
@@ -254,8 +204,10 @@ int examine_all_drives(RunContext& ctx) {
         status = worse_status(status, kExitFilesIncomplete);
     }
 
-    print_summary(verdict_stream(ctx), lines, ctx.colour);
-    if (json_out != nullptr && !write_pass_json(json_out, ctx.err, lines, examined))
+    std::fputs(all_drives_summary(lines, ctx.colour).c_str(), verdict_stream(ctx));
+    std::fflush(verdict_stream(ctx));
+    // --json=-: one document for the pass, every drive's document and the summary.
+    if (ctx.json_out != nullptr && !write_pass_json(ctx.json_out, ctx.err, lines, examined))
         status = worse_status(status, kExitFilesIncomplete);
     if (list.access_denied) {
         print_message(

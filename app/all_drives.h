@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/examine_drive.h"
+#include "app/run_context.h"
 
 namespace torvik {
 
@@ -27,6 +27,6 @@ int worse_status(int a, int b);
 
 // Examines every USB drive of the scan and prints the summary. Returns the exit status: the worst
 // among the USB drives, or 3 (with a message) when there is none.
-int examine_all_drives(RunContext& ctx);
+int examine_all_drives(const RunContext& ctx);
 
 }  // namespace torvik

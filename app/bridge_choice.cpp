@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "app/examine_drive.h"
 #include "app/program_message.h"
+#include "app/run_context.h"
 #include "platform/host_platform.h"
 
 namespace torvik {

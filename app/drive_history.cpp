@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/examine_drive.h"
 #include "app/program_message.h"
+#include "app/program_version.h"
 #include "common/printable_text.h"
 #include "common/utc_time.h"
 #include "model/history_line.h"
@@ -47,8 +47,8 @@ void say_damaged(std::FILE* err, const std::string& name, const HistoryScan& sca
 
 }  // namespace
 
-HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model,
-                               const KeyFigures& figures) {
+HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model, const KeyFigures& figures,
+                               PassState* pass) {
     HistoryPlan plan;
     if (!ctx.asked.has(OutputId::history))
         return plan;
@@ -114,9 +114,9 @@ HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model,
     // --health shows the same words as its Trend line.
     if (!ctx.asked.has(OutputId::health))
         print_message(ctx.err, "%s: %s\n", name.c_str(), trend_summary(*model.trend).c_str());
-    if (ctx.pass_identities != nullptr) {
+    if (pass != nullptr) {
         // --all: one drive's history gets one line a run, however many times the pass meets it.
-        const auto& seen = *ctx.pass_identities;
+        const auto& seen = pass->identities;
         const auto first = std::find_if(seen.begin(), seen.end(), [&](const PassIdentity& p) {
             return same_identity(p.key, figures.drive);
         });
@@ -124,11 +124,11 @@ HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model,
             print_message(ctx.err,
                           "%s: drive %d has the same identity as drive %d: its history is not "
                           "appended\n",
-                          name.c_str(), static_cast<int>(ctx.pass_drive),
+                          name.c_str(), static_cast<int>(pass->drive),
                           static_cast<int>(first->drive));
             return plan;
         }
-        ctx.pass_identities->push_back(PassIdentity{figures.drive, ctx.pass_drive});
+        pass->identities.push_back(PassIdentity{figures.drive, pass->drive});
     }
     if (scan.duplicate) {
         say_recorded(ctx, name, now);

@@ -19,8 +19,10 @@ struct HistoryPlan {
 
 // Reads ctx.history and sets model.trend, the current run its last point (figures: the model's
 // key figures). A run without a time or a serial number is neither read nor appended (said on
-// standard error).
-HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model, const KeyFigures& figures);
+// standard error), nor is a drive that its --all pass (pass; nullptr outside --all) met already
+// under another number.
+HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model, const KeyFigures& figures,
+                               PassState* pass = nullptr);
 
 // Appends the run's line unless a line of the same drive and time was appended after plan's read
 // (said on standard error, and true); false, said on standard error, when it could not be.

@@ -4,6 +4,7 @@
 
 #include "common/bytes.h"
 #include "common/printable_text.h"
+#include "platform/drive_path.h"
 #include "platform/storage_descriptor.h"
 
 namespace torvik {

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <optional>
 
-#include "platform/drive_path.h"
 #include "platform/platform.h"
 
 namespace torvik {

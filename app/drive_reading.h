@@ -1,5 +1,5 @@
-// The body of a run: the drive's pages read into the run's model, and as they come in the report
-// lines, the dumps and the health log; the run's manifest at the end.
+// The body of a run: the drive's pages read into the run's model; as they come in, the report's
+// lines, the health log and the dumps; the run's manifest at the end.
 #pragma once
 
 #include "report/report_context.h"
@@ -8,7 +8,9 @@
 namespace torvik {
 
 // any_controller_bridge_reads: the bridge's NVMe pages are read for a controller the report does
-// not cover too (an output asked for uses them); the default run sends what it always sent.
+// not cover too (an output asked for uses them); the default run sends what it always sent. The
+// dumps and the manifest go to report.files; a manifest that cannot be written is said on
+// link.err (standard error when that is nullptr), so the console stays as it is.
 void read_drive_with_report(DriveLink link, ReportContext& report,
                             bool any_controller_bridge_reads);
 

@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "app/drive_query.h"
-#include "app/examine_drive.h"
 #include "app/exit_status.h"
 #include "app/program_message.h"
+#include "app/program_version.h"
 #include "common/printable_text.h"
 #include "platform/host_platform.h"
 #include "platform/storage_descriptor.h"

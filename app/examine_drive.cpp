@@ -14,12 +14,16 @@
 #include "app/output_dir.h"
 #include "app/outputs.h"
 #include "app/program_message.h"
+#include "app/program_version.h"
 #include "model/drive_model.h"
 #include "model/drive_reader.h"
+#include "platform/drive_path.h"
 #include "platform/host_platform.h"
 #include "platform/output_file.h"
 #include "platform/storage_descriptor.h"
+#include "report/drive_report.h"
 #include "report/health_block.h"
+#include "report/json_report.h"
 
 namespace torvik {
 
@@ -47,7 +51,7 @@ bool read_answer(std::FILE* in, char (&answer)[kAnswerSize]) {
     return true;
 }
 
-void closing_prompt(RunContext& ctx) {
+void closing_prompt(const RunContext& ctx) {
     std::fputs("\nPress any key to exit or Space to open full text report\n", ctx.out);
     std::fflush(ctx.out);
     KeyState state = KeyState::none;
@@ -68,7 +72,7 @@ void closing_prompt(RunContext& ctx) {
 }
 
 // The report file with its header lines; not created() when it could not be made.
-void open_report_file(RunContext& ctx, OutputFile& report, std::int32_t drive,
+void open_report_file(const RunContext& ctx, OutputFile& report, std::int32_t drive,
                       const OsVersion& os) {
     if (!report.created()) {
         std::fputs("Create log file error\n", ctx.out);
@@ -80,7 +84,7 @@ void open_report_file(RunContext& ctx, OutputFile& report, std::int32_t drive,
 
 // One line on standard error for every output file that is missing or incomplete; true when
 // there was one.
-bool report_unwritten_files(RunContext& ctx, FileStore& files, const DriveModel& model) {
+bool report_unwritten_files(const RunContext& ctx, FileStore& files, const DriveModel& model) {
     bool any = false;
     for (const FileRecord& file : model.files) {
         if (file.outcome == FileOutcome::written)
@@ -166,7 +170,7 @@ void print_banner(std::FILE* out, const OsVersion& os) {
     std::fprintf(out, "OS: %d.%d build %d %s\n", os.major, os.minor, os.build, os.service_pack);
 }
 
-std::string report_open_failure(RunContext& ctx, std::int32_t drive) {
+std::string report_open_failure(const RunContext& ctx, std::int32_t drive) {
     const std::uint32_t error = ctx.platform.last_error();
     std::fputs("Error open disk\n", ctx.out);
     std::fflush(ctx.out);
@@ -174,8 +178,8 @@ std::string report_open_failure(RunContext& ctx, std::int32_t drive) {
     return open_failure_reason(ctx.platform, error, "the disk could not be opened");
 }
 
-ExaminedDrive examine_open_drive(RunContext& ctx, const DriveFolder& folder, DriveHandle disk,
-                                 std::int32_t drive, const OsVersion& os) {
+ExaminedDrive examine_open_drive(const RunContext& ctx, const DriveFolder& folder, DriveHandle disk,
+                                 std::int32_t drive, const OsVersion& os, PassState* pass) {
     ExaminedDrive examined;
     // The caller holds the folder's lock: no temporary there belongs to a live run.
     folder.files.remove_leftover_temps(run_file_names());
@@ -189,18 +193,17 @@ ExaminedDrive examine_open_drive(RunContext& ctx, const DriveFolder& folder, Dri
     model.bridge = run_bridge(ctx, drive);
     if (nvme_pages && !model.bridge.form && ctx.err != nullptr)
         print_message(ctx.err, "%s\n", unknown_bridge_note(model.bridge).c_str());
-    ReportContext report_ctx{ctx.out, folder.files, report.created() ? &report : nullptr, model,
-                             ctx.err != nullptr ? ctx.err : stderr};
+    ReportContext report_ctx{ctx.out, folder.files, report.created() ? &report : nullptr, model};
     read_drive_with_report(DriveLink{ctx.platform, disk, ctx.out, ctx.err}, report_ctx, nvme_pages);
     std::fflush(ctx.out);
     explain_report(ctx.err, model);
     model.file(kReportFileName, report.commit());
     // The figures once for the run: the trend read from the history may raise only the verdict.
     examined.figures = key_figures(model);
-    const HistoryPlan history = read_drive_history(ctx, model, examined.figures);
+    const HistoryPlan history = read_drive_history(ctx, model, examined.figures, pass);
     examined.figures.verdict = model.health.verdict;
     examined.info = run_info(ctx, drive, os);
-    write_rendered_outputs(ctx, folder.files, examined);
+    write_rendered_outputs(ctx, folder, examined);
     folder.files.sync_folder();
     if (report_unwritten_files(ctx, folder.files, model))
         examined.status = kExitFilesIncomplete;
@@ -211,14 +214,17 @@ ExaminedDrive examine_open_drive(RunContext& ctx, const DriveFolder& folder, Dri
     return examined;
 }
 
-int refused(const RunContext& ctx, int status, const char* why, std::optional<std::int32_t> drive) {
-    const HealthAssessment health = health_not_examined(why);
-    print_health(ctx, health, nullptr);
+void print_not_examined(const RunContext& ctx, const char* why) {
+    print_health(ctx, health_not_examined(why), nullptr);
     std::fflush(ctx.out);
+}
+
+int refused(const RunContext& ctx, int status, const char* why, std::optional<std::int32_t> drive) {
+    print_not_examined(ctx, why);
     // --json=-: a script learns why from the document too (no file is written for the run).
     if (ctx.json_out != nullptr) {
-        const std::string json =
-            refused_run_json(kProgramVersion, host_platform_name(), drive, health);
+        const std::string json = refused_run_json(kProgramVersion, host_platform_name(), drive,
+                                                  health_not_examined(why));
         write_whole_output(ctx.json_out, json.c_str(), ctx.err);
     }
     return status;
@@ -232,7 +238,7 @@ int finish_examined_drive(const RunContext& ctx, const ExaminedDrive& examined) 
                : examined.status;
 }
 
-int examine_drive(RunContext& ctx, const char* first_arg) {
+int examine_drive(const RunContext& ctx, const char* first_arg) {
     const OsVersion os = query_os_version(ctx.platform);
     print_banner(ctx.out, os);
 
@@ -303,8 +309,8 @@ int examine_drive(RunContext& ctx, const char* first_arg) {
             write_run_metrics(ctx, choice.drive, nullptr);
             return refused(ctx, kExitOpenFailed, why.c_str(), choice.drive);
         }
-        examined = examine_open_drive(ctx, DriveFolder{ctx.files, ctx.output_dir}, disk.get(),
-                                      choice.drive, os);
+        examined = examine_open_drive(ctx, DriveFolder{ctx.files, ctx.output_dir, ctx.json_out},
+                                      disk.get(), choice.drive, os);
         status = examined->status;
     }
 

@@ -6,14 +6,11 @@
 #include <string>
 
 #include "app/drive_scan.h"
-#include "app/examine_drive.h"
 #include "app/exit_status.h"
 #include "app/program_message.h"
 #include "common/printable_text.h"
 #include "platform/host_platform.h"
 #include "platform/storage_descriptor.h"
-#include "report/html_report.h"
-#include "report/json_report.h"
 
 namespace torvik {
 

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/examine_drive.h"
 #include "app/program_message.h"
+#include "app/program_version.h"
 #include "app/run_start.h"
 #include "common/printable_text.h"
 #include "platform/host_platform.h"

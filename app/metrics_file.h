@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-#include "app/program.h"
+#include "app/run_context.h"
 #include "report/metrics_text.h"
 
 namespace torvik {

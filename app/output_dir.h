@@ -3,15 +3,10 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 namespace torvik {
 
 // name inside dir, with one separator between them: where the closing prompt finds the report.
 std::string output_path(const std::string& dir, const char* name);
-
-// The name of every file a run may write into its output folder: the reports, the health log, the
-// manifest and every command's dump. A replay folder holds the same names.
-std::vector<const char*> run_file_names();
 
 }  // namespace torvik

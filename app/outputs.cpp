@@ -2,27 +2,30 @@
 
 #include <iterator>
 
-#include "app/examine_drive.h"
+#include "app/examined_drive.h"
 #include "app/exit_status.h"
 #include "app/program_message.h"
+#include "report/drive_report.h"
 #include "report/health_log.h"
 #include "report/html_report.h"
 #include "report/json_report.h"
+#include "scsi/commands.h"
+#include "scsi/run_manifest.h"
 
 namespace torvik {
 
 namespace {
 
-FileResult write_json(const RunContext& ctx, FileStore& files, ExaminedDrive& examined) {
+FileResult write_json(const RunContext& ctx, const DriveFolder& folder, ExaminedDrive& examined) {
     const std::string json = json_report_text(examined.info, examined.model);
-    const FileResult result = write_json_report(files, ctx.out, json);
-    if (ctx.json_out != nullptr && !write_whole_output(ctx.json_out, json.c_str(), ctx.err))
+    const FileResult result = write_text_file(folder.files, ctx.out, kJsonReportFileName, json);
+    if (folder.json_out != nullptr && !write_whole_output(folder.json_out, json.c_str(), ctx.err))
         examined.status = kExitFilesIncomplete;
     return result;
 }
 
-FileResult write_html(const RunContext& ctx, FileStore& files, ExaminedDrive& examined) {
-    return write_html_report(files, ctx.out,
+FileResult write_html(const RunContext& ctx, const DriveFolder& folder, ExaminedDrive& examined) {
+    return write_html_report(folder.files, ctx.out,
                              html_report(examined.info, examined.model, examined.figures));
 }
 
@@ -121,12 +124,25 @@ bool nvme_pages_needed(const RunContext& ctx) {
     return false;
 }
 
-void write_rendered_outputs(const RunContext& ctx, FileStore& files, ExaminedDrive& examined) {
+void write_rendered_outputs(const RunContext& ctx, const DriveFolder& folder,
+                            ExaminedDrive& examined) {
     for (std::size_t i = 0; i < std::size(kOutputs); ++i) {
         const OutputRow& row = kOutputs[i];
         if (row.write != nullptr && output_asked(ctx, i))
-            examined.model.file(row.file, row.write(ctx, files, examined));
+            examined.model.file(row.file, row.write(ctx, folder, examined));
     }
+}
+
+std::vector<const char*> run_file_names() {
+    std::vector<const char*> names;
+    for (const OutputRow& row : kOutputs) {
+        if (row.file != nullptr)
+            names.push_back(row.file);
+    }
+    names.push_back(kManifestFileName);
+    for (const CommandInfo& command : kCommands)
+        names.push_back(command.dump_name);
+    return names;
 }
 
 std::vector<std::string> named_files(const RunContext& ctx) {

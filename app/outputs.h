@@ -11,12 +11,13 @@
 #include <string_view>
 #include <vector>
 
-#include "app/command_line.h"
+#include "app/options.h"
 #include "app/run_context.h"
 #include "platform/output_file.h"
 
 namespace torvik {
 
+struct DriveFolder;
 struct ExaminedDrive;
 
 struct OutputRow {
@@ -41,12 +42,13 @@ struct OutputRow {
     bool needs_nvme_pages = false;
     // The closing "wrote ..." line names the file when it was asked for and written.
     bool named = false;
-    // Renders the output from the examined drive and writes it into the folder, once the drive
-    // is read; nullptr for an output the run writes at its own point: as the drive is read (the
-    // report, the health log), around the renderers (the history), after the drive (the --health
-    // block, the metrics) or after every drive (the summary of --all).
-    // A stream it could not write whole makes the drive's status kExitFilesIncomplete.
-    FileResult (*write)(const RunContext& ctx, FileStore& files, ExaminedDrive& examined) = nullptr;
+    // Renders the output from the examined drive and writes it where the drive's outputs go, once
+    // the drive is read; nullptr for an output the run writes at its own point: as the drive is
+    // read (the report, the health log), around the renderers (the history), after the drive (the
+    // --health block, the metrics) or after every drive (the summary of --all). A stream it could
+    // not write whole makes the drive's status kExitFilesIncomplete.
+    FileResult (*write)(const RunContext& ctx, const DriveFolder& folder,
+                        ExaminedDrive& examined) = nullptr;
 };
 
 std::span<const OutputRow> output_rows();
@@ -59,7 +61,13 @@ bool nvme_pages_needed(const RunContext& ctx);
 
 // Renders and writes every output asked for that has a renderer, in the table's order, each
 // file's outcome recorded in the model.
-void write_rendered_outputs(const RunContext& ctx, FileStore& files, ExaminedDrive& examined);
+void write_rendered_outputs(const RunContext& ctx, const DriveFolder& folder,
+                            ExaminedDrive& examined);
+
+// The name of every file a run may write into a drive's folder: the file of every row that has
+// one, the run's manifest and every command's dump. A killed run's temporaries go by these names,
+// --history and --metrics may name none of them, and a replay folder holds the same.
+std::vector<const char*> run_file_names();
 
 // The files the closing line names: those asked for that the table names, the report only when
 // --output-dir gave the folder.

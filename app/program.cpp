@@ -15,6 +15,7 @@
 #include "app/examine_drive.h"
 #include "app/exit_status.h"
 #include "app/program_message.h"
+#include "app/program_version.h"
 #include "app/run_start.h"
 #include "common/printable_text.h"
 #include "platform/host_platform.h"

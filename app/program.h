@@ -4,11 +4,8 @@
 #pragma once
 
 #include <cstdio>
-#include <functional>
-#include <memory>
-#include <string>
 
-#include "platform/file_store.h"
+#include "app/run_context.h"
 #include "platform/platform.h"
 
 namespace torvik {
@@ -18,11 +15,6 @@ struct Console {
     std::FILE* err;
     std::FILE* in;
 };
-
-// Opens the output store of the folder a run writes into: dir as --output-dir gives it, empty for
-// the current folder. nullptr, with the reason in error, when it cannot be used.
-using OutputFolderOpener =
-    std::function<std::unique_ptr<FileStore>(const std::string& dir, std::string& error)>;
 
 // host serves the operating system's part (version, shell, keys, and the real drives when no
 // simulated drive is asked for); open_folder the output files. Returns the process exit status.

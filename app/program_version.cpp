@@ -1,4 +1,4 @@
-#include "app/examine_drive.h"
+#include "app/program_version.h"
 
 namespace torvik {
 

@@ -1,15 +1,17 @@
 // What one run of the tool is asked to do and where it writes: the options as the command line
-// gave them, the platform and the streams, shared by every part of the run.
+// gave them, the platform and the streams, shared by every part of the run and never changed once
+// it starts; and what an --all pass keeps from one drive to the next.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/output_set.h"
-#include "app/program.h"
 #include "model/key_figures.h"
 #include "platform/file_store.h"
 #include "platform/platform.h"
@@ -21,10 +23,10 @@ namespace torvik {
 // history file): a run on a real drive takes about a second.
 inline constexpr int kFolderLockWaitMs = 10000;
 
-struct PassIdentity {
-    DriveKey key;
-    std::int32_t drive = 0;
-};
+// Opens the output store of the folder a run writes into: dir as --output-dir gives it, empty for
+// the current folder. nullptr, with the reason in error, when it cannot be used.
+using OutputFolderOpener =
+    std::function<std::unique_ptr<FileStore>(const std::string& dir, std::string& error)>;
 
 struct RunContext {
     Platform& platform;
@@ -49,6 +51,7 @@ struct RunContext {
     // The verdict word of the --health block in colour (a terminal that shows it).
     bool colour = false;
     // --json=-: the JSON document also goes here (standard output), and out is standard error.
+    // A run of one drive writes that drive's document; --all, one document for the pass.
     std::FILE* json_out = nullptr;
     // --metrics: the metrics file (relative to the current folder), written through a store
     // open_folder opens on its folder.
@@ -62,15 +65,31 @@ struct RunContext {
     // --brief: where the verdict block (and --all's summary) goes, standard output, while out
     // discards the run's lines; nullptr: out.
     std::FILE* verdict_out = nullptr;
-    // --all: the identities of the pass's drives examined so far, and the number of the drive
-    // being examined. A drive whose identity is there already has its history read but not
-    // appended. nullptr outside --all.
-    std::vector<PassIdentity>* pass_identities = nullptr;
-    std::int32_t pass_drive = 0;
     // --bridge: the form for the bridge of that USB ID (app/bridge_choice.h).
     std::optional<BridgeChoice> forced_bridge{};
     // A replayed drive's bridge as the folder recorded it: its reads use that form.
     std::optional<BridgeChoice> recorded_bridge{};
+};
+
+// Where the verdict block goes: out, unless --brief sends it elsewhere.
+inline std::FILE* verdict_stream(const RunContext& ctx) {
+    return ctx.verdict_out != nullptr ? ctx.verdict_out : ctx.out;
+}
+
+struct PassIdentity {
+    DriveKey key;
+    std::int32_t drive = 0;
+};
+
+// What an --all pass keeps from one drive to the next.
+struct PassState {
+    // The identities of the drives examined so far: a drive whose identity is there already has
+    // its history read but not appended.
+    std::vector<PassIdentity> identities;
+    std::int32_t drive = 0;  // the number of the drive being examined
+    // Another run held a drive's folder: the metrics of the pass are left to that run, which has
+    // the drive's figures.
+    bool met_another_run = false;
 };
 
 }  // namespace torvik

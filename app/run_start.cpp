@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/exit_status.h"
-#include "app/output_dir.h"
+#include "app/outputs.h"
 #include "app/program_message.h"
 #include "common/printable_text.h"
 #include "common/utc_time.h"

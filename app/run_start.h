@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/command_line.h"
+#include "app/options.h"
 
 namespace torvik {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/examine_drive.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/report_check.h"
+#include "report/drive_report.h"
 #include "report/health_log.h"
 #include "report/json_report.h"
 #include "scsi/commands.h"

@@ -8,10 +8,10 @@
 #include <optional>
 #include <vector>
 
-#include "app/examine_drive.h"
 #include "app/exit_status.h"
 #include "app/program.h"
 #include "fuzz/fuzz_support.h"
+#include "report/drive_report.h"
 #include "report/health_log.h"
 #include "report/json_report.h"
 #include "scsi/commands.h"
@@ -84,9 +84,8 @@ void run_and_check(SimDrive& drive, const std::set<std::string>& uncreatable) {
     std::FILE* in = std::tmpfile();
     FUZZ_CHECK(out != nullptr && in != nullptr);
     // With the JSON and HTML reports: they decode every page the text report does, and more.
-    const int status =
-        testing::run_on_simulated_drive(drive, host, host, Console{out, out, in}, "0y",
-                                        testing::SimulatedRun{.json = true, .html = true});
+    const int status = testing::run_on_simulated_drive(
+        drive, host, host, Console{out, out, in}, "0y", testing::SimulatedRun{.every_file = true});
     std::fclose(in);
     std::fclose(out);
     // Only a refused output file makes the run end with status 5.

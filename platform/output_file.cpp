@@ -120,4 +120,22 @@ FileResult OutputFile::commit() {
     return result_;
 }
 
+FileResult write_whole_file(FileStore& files, std::FILE* console, const char* name,
+                            const void* data, std::size_t length, FileKind kind) {
+    OutputFile file(files, name, kind);
+    file.write(data, length);
+    const FileResult result = file.commit();
+    if (result.outcome == FileOutcome::not_created) {
+        std::fprintf(console, "%s: Create File Error\n", name);
+    } else if (result.outcome == FileOutcome::write_failed) {
+        std::fprintf(console, "%s: Write File Error\n", name);
+    }
+    return result;
+}
+
+FileResult write_text_file(FileStore& files, std::FILE* console, const char* name,
+                           const std::string& text) {
+    return write_whole_file(files, console, name, text.data(), text.size(), FileKind::text);
+}
+
 }  // namespace torvik

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "platform/file_store.h"
@@ -72,5 +73,15 @@ class OutputFile {
     std::size_t used_ = 0;
     char buffer_[4096];
 };
+
+// A whole file in one call: `length` bytes of data under name. A file that cannot be created (or
+// put in place under its name) prints "<name>: Create File Error" on console, one that cannot be
+// written "<name>: Write File Error"; the caller goes on either way.
+FileResult write_whole_file(FileStore& files, std::FILE* console, const char* name,
+                            const void* data, std::size_t length, FileKind kind);
+
+// A whole text file (CRLF line ends on Windows), with the same messages.
+FileResult write_text_file(FileStore& files, std::FILE* console, const char* name,
+                           const std::string& text);
 
 }  // namespace torvik

@@ -1,6 +1,5 @@
 #include "report/drive_report.h"
 
-#include <cstdint>
 #include <string>
 
 #include "common/printable_text.h"
@@ -11,24 +10,17 @@
 #include "report/number_format.h"
 #include "report/report_output.h"
 #include "scsi/commands.h"
-#include "scsi/run_manifest.h"
 
 namespace torvik {
 
-// The report's failure line of a query step, with the command's name and the code it left, and
-// its dump when asked for.
-void report_command(ReportContext& ctx, CommandId id, bool dump) {
+// The report's failure line of a query step, with the command's name and the code it left.
+void report_command(ReportContext& ctx, CommandId id) {
     const CommandInfo& command = command_info(id);
     const RecordedCommand& recorded = ctx.model.commands[static_cast<std::size_t>(id)];
     if (recorded.failed && command.failure_name != nullptr) {
         report_printf(ctx, "IOCtl: %s failed 0x%x!\n", command.failure_name,
                       static_cast<unsigned>(recorded.result.error));
     }
-    if (!dump)
-        return;
-    const FileResult outcome = write_dump(ctx.files, ctx.console, command.dump_name,
-                                          recorded.reply.data(), recorded.reply.size());
-    ctx.model.file(command.dump_name, outcome);
 }
 
 namespace {
@@ -87,12 +79,6 @@ void write_controller_sections(ReportContext& ctx) {
 }
 
 }  // namespace
-
-void write_run_manifest(ReportContext& ctx) {
-    const std::string text = format_manifest(ctx.model.manifest());
-    const FileResult outcome = write_text_file(ctx.files, ctx.diagnostics, kManifestFileName, text);
-    ctx.model.file(kManifestFileName, outcome);
-}
 
 void report_stage(ReportContext& ctx, ReadStage stage) {
     switch (stage) {

@@ -1,7 +1,6 @@
 #include "report/health_block.h"
 
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 

@@ -16,8 +16,8 @@
 #include "model/drive_model.h"
 #include "model/key_figures.h"
 #include "platform/storage_descriptor.h"
+#include "report/all_drives_summary.h"
 #include "report/drive_list.h"
-#include "report/report_output.h"
 
 namespace torvik {
 
@@ -408,10 +408,6 @@ std::string json_report_text(const RunInfo& run, const DriveModel& model) {
            "\n";
 }
 
-FileResult write_json_report(FileStore& files, std::FILE* console, const std::string& text) {
-    return write_text_file(files, console, kJsonReportFileName, text);
-}
-
 }  // namespace torvik
 
 // The drive list lives here too, so the JSON library stays inside this one file.
@@ -474,7 +470,7 @@ std::string nested(std::string text, std::size_t by) {
 }  // namespace
 
 std::string all_drives_json(const std::vector<std::string>& drive_documents,
-                            const std::vector<JsonSummaryLine>& summary) {
+                            const std::vector<SummaryLine>& summary) {
     // The drives' documents are nested as they were written, not parsed again.
     std::string text = "{\n  \"json_format_version\": " + std::to_string(kJsonFormatVersion) +
                        ",\n  \"drives\": [";
@@ -482,18 +478,19 @@ std::string all_drives_json(const std::vector<std::string>& drive_documents,
         text += (i == 0 ? "\n    " : ",\n    ") + nested(drive_documents[i], 4);
     text += drive_documents.empty() ? "],\n" : "\n  ],\n";
     nlohmann::ordered_json lines = nlohmann::ordered_json::array();
-    for (const JsonSummaryLine& line : summary) {
-        lines.push_back({{"drive", line.drive},
-                         {"path", line.path},
-                         {"serial", line.serial.empty() ? nlohmann::ordered_json(nullptr)
-                                                        : nlohmann::ordered_json(line.serial)},
-                         {"bridge_serial", line.bridge_serial.empty()
-                                               ? nlohmann::ordered_json(nullptr)
-                                               : nlohmann::ordered_json(line.bridge_serial)},
-                         {"result", line.result},
-                         {"folder", line.folder.empty() ? nlohmann::ordered_json(nullptr)
-                                                        : nlohmann::ordered_json(line.folder)},
-                         {"status", line.status}});
+    for (const SummaryLine& line : summary) {
+        lines.push_back(
+            {{"drive", line.drive},
+             {"path", line.path},
+             {"serial", line.serial.empty() ? nlohmann::ordered_json(nullptr)
+                                            : nlohmann::ordered_json(line.serial)},
+             {"bridge_serial", line.bridge_serial.empty()
+                                   ? nlohmann::ordered_json(nullptr)
+                                   : nlohmann::ordered_json(line.bridge_serial)},
+             {"result", (line.verdict ? verdict_name(*line.verdict) : "") + line.result},
+             {"folder", line.folder.empty() ? nlohmann::ordered_json(nullptr)
+                                            : nlohmann::ordered_json(line.folder)},
+             {"status", line.status}});
     }
     text += "  \"summary\": " +
             nested(lines.dump(2, ' ', true, nlohmann::ordered_json::error_handler_t::replace), 2);

@@ -4,18 +4,17 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "model/drive_model.h"
-#include "platform/output_file.h"
 #include "report/run_info.h"
 
 namespace torvik {
 
 struct DriveList;
+struct SummaryLine;
 
 inline constexpr const char* kJsonReportFileName = "torvik_usb_pssd_flash_id.json";
 
@@ -24,10 +23,6 @@ inline constexpr int kJsonFormatVersion = 2;
 
 // The document of the run, as written to the file.
 std::string json_report_text(const RunInfo& run, const DriveModel& model);
-
-// Writes the document to kJsonReportFileName in the output folder. A file that cannot be created
-// or written gets its message on the console.
-FileResult write_json_report(FileStore& files, std::FILE* console, const std::string& text);
 
 // One flash ID as a JSON object: its 8 bytes, the description the text report shows and the
 // decoded fields, each absent when the decoder did not find it.
@@ -42,20 +37,9 @@ std::string drive_list_json(const DriveList& list, const char* tool_version, con
 std::string refused_run_json(const char* tool_version, const char* platform,
                              std::optional<std::int32_t> drive, const HealthAssessment& health);
 
-// One line of the --all summary, as the pass's document holds it.
-struct JsonSummaryLine {
-    std::int32_t drive = 0;
-    std::string path;           // the OS's name of the drive
-    std::string serial;         // the drive's identity serial; empty: none read
-    std::string bridge_serial;  // the bridge's, as its INQUIRY gave it; empty: none read
-    std::string result;         // the verdict, or why the drive was skipped or failed
-    std::string folder;         // where its files went; empty: nowhere
-    int status = 0;             // the drive's own exit status
-};
-
 // The --all pass as one document: each examined drive's document (as json_report_text gave it),
-// then the summary.
+// then the summary's lines (report/all_drives_summary.h), each result after its verdict.
 std::string all_drives_json(const std::vector<std::string>& drive_documents,
-                            const std::vector<JsonSummaryLine>& summary);
+                            const std::vector<SummaryLine>& summary);
 
 }  // namespace torvik

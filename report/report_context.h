@@ -11,12 +11,9 @@ struct DriveModel;
 
 struct ReportContext {
     std::FILE* console;       // the console the report prints on
-    FileStore& files;         // where the dumps, the health log and the manifest are written
+    FileStore& files;         // where the health log is written
     OutputFile* report_file;  // nullptr when it could not be created
     DriveModel& model;        // what the run learns
-    // Where the files that only this tool writes (the run's manifest) report a failure: standard
-    // error, so the console stays as it is.
-    std::FILE* diagnostics = stderr;
 };
 
 }  // namespace torvik

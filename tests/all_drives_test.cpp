@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "app/all_drives.h"
-#include "app/examine_drive.h"
 #include "app/exit_status.h"
 #include "platform/host_platform.h"
 #include "platform/output_folder.h"

@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "app/examine_drive.h"
 #include "app/exit_status.h"
 #include "app/program.h"
 #include "common/bytes.h"
 #include "model/controller_pages.h"
+#include "report/drive_report.h"
 #include "report/health_log.h"
 #include "report/json_report.h"
 #include "scsi/commands.h"
@@ -186,7 +186,7 @@ void sweep_one(const SimProfileData& data, const Scenario& s) {
     // With the JSON and HTML reports, so that they too are written after every fault.
     const int status =
         run_on_simulated_drive(drive, host, host, Console{out.file(), out.file(), in}, "0y",
-                               SimulatedRun{.json = true, .html = true});
+                               SimulatedRun{.every_file = true});
     std::fclose(in);
     const std::string console = out.text();
     const Expected e = expect(data, s);

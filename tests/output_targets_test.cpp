@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "app/exit_status.h"
+#include "app/outputs.h"
 #include "app/program.h"
 #include "platform/history_file.h"
 #include "platform/host_platform.h"
@@ -108,13 +109,13 @@ int in_child_with_size_limit(rlim_t limit, const std::function<int()>& body) {
 // what stood there is left as it was.
 TEST(OutputTargets, HostileTargetsAreRefusedBeforeTheDrive) {
     struct Case {
-        const char* label;
+        std::string label;
         std::function<void()> setup;
-        std::vector<const char*> args;  // besides --output-dir o 0y
-        const char* refusal;
+        std::vector<std::string> args;  // besides --output-dir o 0y
+        std::string refusal;
         const char* kept;  // a path that must be as it was, or nullptr
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {"a device node",
          [] { ASSERT_EQ(::mknod("node", S_IFCHR | 0666, makedev(1, 7)), 0); },
          {"--metrics", "node"},
@@ -176,11 +177,6 @@ TEST(OutputTargets, HostileTargetsAreRefusedBeforeTheDrive) {
          {"--history", "same.txt", "--metrics", "./same.txt"},
          "--history same.txt and --metrics ./same.txt name the same file",
          "same.txt"},
-        {"the run's own report",
-         [] {},
-         {"--metrics", "o/torvik_usb_pssd_flash_id.txt"},
-         "it is the run's own torvik_usb_pssd_flash_id.txt in its output folder",
-         nullptr},
         {"the run's own manifest, by another way",
          [] {},
          {"--history", "o/../o/./torvik_pssd_manifest.txt"},
@@ -200,6 +196,16 @@ TEST(OutputTargets, HostileTargetsAreRefusedBeforeTheDrive) {
          "it is torvik_pssd_manifest.txt of the --replay folder",
          "rec/torvik_pssd_manifest.txt"},
     };
+    // The file of every row of the outputs table, whether or not the run asks for it.
+    for (const OutputRow& row : output_rows()) {
+        if (row.file != nullptr)
+            cases.push_back(
+                {std::string("the run's own ") + row.file,
+                 [] {},
+                 {cases.size() % 2 == 0 ? "--metrics" : "--history", std::string("o/") + row.file},
+                 std::string("it is the run's own ") + row.file + " in its output folder",
+                 nullptr});
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         ScratchDir dir;
@@ -214,7 +220,8 @@ TEST(OutputTargets, HostileTargetsAreRefusedBeforeTheDrive) {
         FakePlatform host;
         host.drives[0] = FakeDrive{};
         std::vector<const char*> args = {"--output-dir", "o", "0y"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
+        for (const std::string& arg : c.args)
+            args.push_back(arg.c_str());
         const ProgramRun r = run_real(host, args);
         EXPECT_EQ(r.status, kExitUsage);
         EXPECT_EQ(r.out, "");
@@ -414,15 +421,19 @@ TEST(OutputTargets, AFailedJsonOnStandardOutputIsAFailedRun) {
         << err.text();
 }
 
-// A run removes the temporaries that killed runs left under its own outputs' names, in its
-// output folder and beside the metrics file; anything else stays.
+// A run removes the temporaries that killed runs left under its own outputs' names (every file of
+// the outputs table, asked for or not, and the dumps), in its output folder and beside the
+// metrics file; anything else stays.
 TEST(OutputTargets, KilledRunsTemporariesAreRemoved) {
     ScratchDir dir;
     fs::create_directories("o");
     fs::create_directories("mon");
-    const std::vector<std::string> leftovers = {"o/torvik_usb_pssd_flash_id.txt.0a1b2c3d.tmp",
-                                                "o/torvik_usb_inq.bin.ffffffff.tmp",
-                                                "mon/t.prom.12345678.tmp"};
+    std::vector<std::string> leftovers = {"o/torvik_usb_inq.bin.ffffffff.tmp",
+                                          "mon/t.prom.12345678.tmp"};
+    for (const OutputRow& row : output_rows()) {
+        if (row.file != nullptr)
+            leftovers.push_back(std::string("o/") + row.file + ".0a1b2c3d.tmp");
+    }
     const std::vector<std::string> others = {
         "o/notes.txt.0a1b2c3d.tmp", "o/torvik_usb_pssd_flash_id.txt.0A1B2C3D.tmp",
         "o/torvik_usb_pssd_flash_id.txt.0a1b2c.tmp", "mon/other.prom.12345678.tmp"};

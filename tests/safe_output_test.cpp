@@ -27,13 +27,17 @@
 
 #include "app/examine_drive.h"
 #include "app/exit_status.h"
+#include "app/outputs.h"
 #include "app/program.h"
+#include "app/program_version.h"
 #include "platform/host_platform.h"
 #include "platform/interrupt.h"
 #include "platform/linux_platform.h"
 #include "platform/output_file.h"
 #include "platform/output_folder.h"
+#include "report/drive_report.h"
 #include "report/health_log.h"
+#include "report/html_report.h"
 #include "report/json_report.h"
 #include "scsi/commands.h"
 #include "scsi/run_manifest.h"
@@ -75,9 +79,11 @@ void no_core_files() {
     ::setrlimit(RLIMIT_CORE, &none);
 }
 
-// Every output file of a run whose drive answers every command, with the console line that a
-// failure to create it, to write it, and to rename it into place prints. The report file and the
-// health log have a line only for the first: their other failures go to standard error alone.
+// Every output file of a run whose drive answers every command and that asks for every output
+// with a file (the file of each row of the outputs table, then every command's dump), with the
+// console line that a failure to create it, to write it, and to rename it into place prints. The
+// report file and the health log have a line only for the first: their other failures go to
+// standard error alone.
 struct OutputName {
     std::string name;
     std::string create_message;
@@ -86,16 +92,23 @@ struct OutputName {
 };
 
 std::vector<OutputName> output_names() {
-    std::vector<OutputName> names = {
-        {kReportFileName, "Create log file error\n", "", ""},
-        {kHealthLogFileName, "Create Smart Log File Error\n", "", ""},
-    };
-    std::vector<std::string> others = {kJsonReportFileName};
+    std::vector<std::string> files;
+    for (const OutputRow& row : output_rows()) {
+        if (row.file != nullptr)
+            files.emplace_back(row.file);
+    }
     for (const CommandInfo& command : kCommands)
-        others.push_back(command.dump_name);
-    for (const std::string& name : others)
-        names.push_back({name, name + ": Create File Error\n", name + ": Write File Error\n",
-                         name + ": Create File Error\n"});
+        files.emplace_back(command.dump_name);
+    std::vector<OutputName> names;
+    for (const std::string& name : files) {
+        if (name == kReportFileName)
+            names.push_back({name, "Create log file error\n", "", ""});
+        else if (name == kHealthLogFileName)
+            names.push_back({name, "Create Smart Log File Error\n", "", ""});
+        else
+            names.push_back({name, name + ": Create File Error\n", name + ": Write File Error\n",
+                             name + ": Create File Error\n"});
+    }
     return names;
 }
 
@@ -105,7 +118,7 @@ struct RunResult {
     std::string err;
 };
 
-// --json on the 4 TB simulated drive, which answers all thirteen commands.
+// Every output with a file on the 4 TB simulated drive, which answers all thirteen commands.
 RunResult run_large(Platform& host, FileStore& files) {
     CheckedSimDrive drive;
     load_profile(drive, find_sim_profile("large")->make());
@@ -114,7 +127,7 @@ RunResult run_large(Platform& host, FileStore& files) {
     std::FILE* in = input_from("");
     RunResult result;
     result.status = run_on_simulated_drive(drive, host, files, Console{out.file(), err.file(), in},
-                                           "0y", SimulatedRun{.json = true});
+                                           "0y", SimulatedRun{.every_file = true});
     std::fclose(in);
     result.out = out.text();
     result.err = err.text();
@@ -282,16 +295,24 @@ TEST(SafeOutputFiles, EveryOutputNameAgainstEveryHazard) {
                     out.erase(at, message.size());
                 }
                 EXPECT_EQ(out, clean.run.out);
-                const std::string wrote = file.name == kJsonReportFileName ? "" : clean.run.err;
+                // The closing line names the JSON and the HTML report when they were written.
+                std::string wrote = clean.run.err;
+                for (const std::string& cut : {", " + file.name, file.name + ", "}) {
+                    if (const std::size_t at = wrote.find(cut); at != std::string::npos)
+                        wrote.erase(at, cut.size());
+                }
                 EXPECT_EQ(result.err, "torvik_usb_pssd_flash_id: cannot write " + file.name + ": " +
                                           std::strerror(error) + "\n" + wrote);
             }
-            // The JSON lists what became of each file; it is compared only when all went well.
+            // The JSON and then the HTML list what became of each file written before them; they
+            // are compared only when all of those went well.
             std::map<std::string, std::string> seen = directory_files(dir.path());
-            if (error != 0 && file.name != kJsonReportFileName) {
-                EXPECT_NE(seen[kJsonReportFileName], clean.files.at(kJsonReportFileName));
-                seen.erase(kJsonReportFileName);
-                expected.erase(kJsonReportFileName);
+            for (const std::string later : {kHtmlReportFileName, kJsonReportFileName}) {
+                if (error == 0 || file.name == later)
+                    break;
+                EXPECT_NE(seen[later], clean.files.at(later)) << later;
+                seen.erase(later);
+                expected.erase(later);
             }
             // The manifest records which dumps were written, so it too differs after a failure.
             if (error != 0) {
@@ -531,7 +552,12 @@ int run_in_child(const ProcessCase& c) {
 }
 
 TEST(ProcessEdges, ClosedStreamsClosedPipesAndTheFileSizeLimit) {
-    const std::vector<const char*> sim = {"--sim=large", "0y", "--json", "--html"};
+    // Every output with a file.
+    std::vector<const char*> sim = {"--sim=large", "0y"};
+    for (const OutputRow& row : output_rows()) {
+        if (row.option != nullptr && row.file != nullptr)
+            sim.push_back(row.option);
+    }
     const ProcessCase cases[] = {
         {"nothing", Edge::none, sim, kExitOk, true},
         {"standard input closed", Edge::stdin_closed, {"--sim"}, kExitBadDrive, false},
@@ -556,7 +582,7 @@ TEST(ProcessEdges, ClosedStreamsClosedPipesAndTheFileSizeLimit) {
         for (const auto& [name, content] : files)
             EXPECT_FALSE(name.ends_with(".tmp")) << name;
         if (c.all_files) {
-            EXPECT_EQ(files.size(), output_names().size() + 2);  // the manifest and the HTML
+            EXPECT_EQ(files.size(), output_names().size() + 1);  // and the run's manifest
         }
         // The report holds the report alone: never a console line or a note of standard error.
         if (files.count(kReportFileName) != 0) {
@@ -740,7 +766,7 @@ TEST(Interrupt, AtEveryWritePointEachFileIsTheOldOrTheNewOne) {
         std::FILE* out = std::fopen("/dev/null", "w");
         std::FILE* in = input_from("");
         run_on_simulated_drive(drive, host, files, Console{out, out, in}, "0y",
-                               SimulatedRun{.json = true, .source = profile, .html = true});
+                               SimulatedRun{.every_file = true, .source = profile});
         std::fclose(in);
         std::fclose(out);
     };

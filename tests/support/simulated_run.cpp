@@ -1,6 +1,7 @@
 #include "tests/support/simulated_run.h"
 
 #include "app/examine_drive.h"
+#include "app/outputs.h"
 #include "sim/sim_platform.h"
 
 namespace torvik::testing {
@@ -15,11 +16,10 @@ int run_on_simulated_drive(SimDrive& drive, Platform& host, FileStore& files,
                    .simulation = how.simulation,
                    .simulation_source = how.source,
                    .err = console.err};
-    for (const auto& [asked, id] : {std::pair{how.json, OutputId::json},
-                                    {how.health, OutputId::health},
-                                    {how.html, OutputId::html}}) {
-        if (asked)
-            ctx.asked.add(id);
+    const std::span<const OutputRow> rows = output_rows();
+    for (std::size_t i = 0; i < rows.size() && how.every_file; ++i) {
+        if (rows[i].option != nullptr && rows[i].file != nullptr)
+            ctx.asked.add(i);
     }
     return examine_drive(ctx, first_arg);
 }

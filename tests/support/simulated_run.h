@@ -11,14 +11,13 @@
 
 namespace torvik::testing {
 
-// The extensions the run writes (--json, --health, --html), and what the JSON report says drive 0
-// is ("sim" with the profile name, or "replay" with the directory).
+// Whether the run asks for every output that has a file of its own (each such row of the outputs
+// table: --json, --html, ...), and what the JSON report says drive 0 is ("sim" with the profile
+// name, or "replay" with the directory).
 struct SimulatedRun {
-    bool json = false;
+    bool every_file = false;
     std::string simulation = "sim";
     std::string source = "default";
-    bool health = false;
-    bool html = false;
 };
 
 // first_arg is the drive argument (nullptr: the prompt). Returns the process exit status.
