@@ -13,7 +13,7 @@
 #include "common/utc_time.h"
 #include "model/health_verdict.h"
 #include "model/wear_trend.h"
-#include "report/html_report.h"
+#include "report/html_page.h"
 #include "report/number_format.h"
 #include "report/wear_trend_text.h"
 
