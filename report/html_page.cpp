@@ -74,7 +74,10 @@ constexpr const char* kCapitalWords[] = {
 
 }  // namespace
 
-std::string html_escape(const std::string& text) {
+// Each function below runs only while a page is drawn, at most once a run: marked cold, so that
+// the compiler keeps it small and apart from the code every run goes through.
+
+[[gnu::cold]] std::string html_escape(const std::string& text) {
     std::string out;
     out.reserve(text.size());
     for (const char c : text) {
@@ -105,7 +108,7 @@ std::string html_escape(const std::string& text) {
     return out;
 }
 
-std::string level_class(const std::string& level) {
+[[gnu::cold]] std::string level_class(const std::string& level) {
     for (const char* known : {"ok", "warning", "failed", "unknown"}) {
         if (level == known)
             return known;
@@ -113,7 +116,7 @@ std::string level_class(const std::string& level) {
     return "unknown";
 }
 
-std::string label_of(const std::string& name) {
+[[gnu::cold]] std::string label_of(const std::string& name) {
     std::string label;
     std::size_t start = 0;
     while (start <= name.size()) {
@@ -135,20 +138,20 @@ std::string label_of(const std::string& name) {
     return html_escape(label);
 }
 
-std::string fixed_text(double value, int decimals) {
+[[gnu::cold]] std::string fixed_text(double value, int decimals) {
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
     return text;
 }
 
-HtmlPage::HtmlPage(const std::string& title) {
+[[gnu::cold]] HtmlPage::HtmlPage(const std::string& title) {
     add("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
         "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
         "<title>" +
         html_escape(title) + "</title><style>" + kStyle + "</style></head><body><main>");
 }
 
-void HtmlPage::key_value_table(const HtmlRow& rows) {
+[[gnu::cold]] void HtmlPage::key_value_table(const HtmlRow& rows) {
     add("<table class=\"kv\">");
     for (const HtmlCell& cell : rows) {
         add("<tr><th>" + label_of(cell.name) + "</th><td class=\"n\">" + cell.text + "</td></tr>");
@@ -156,7 +159,7 @@ void HtmlPage::key_value_table(const HtmlRow& rows) {
     add("</table>");
 }
 
-void HtmlPage::array_table(const std::vector<HtmlRow>& rows) {
+[[gnu::cold]] void HtmlPage::array_table(const std::vector<HtmlRow>& rows) {
     std::vector<std::string> columns;
     for (const HtmlRow& row : rows) {
         for (const HtmlCell& cell : row) {
@@ -186,10 +189,10 @@ void HtmlPage::array_table(const std::vector<HtmlRow>& rows) {
     add(kWideBoxEnd);
 }
 
-void HtmlPage::bar(const std::string& title, const std::string& shown, double value, double full,
-                   const std::string& level,
-                   const std::vector<std::pair<double, std::string>>& marks,
-                   const std::string& note) {
+[[gnu::cold]] void HtmlPage::bar(const std::string& title, const std::string& shown, double value,
+                                 double full, const std::string& level,
+                                 const std::vector<std::pair<double, std::string>>& marks,
+                                 const std::string& note) {
     constexpr double kWidth = 300;
     const double filled = std::clamp(value / full, 0.0, 1.0) * kWidth;
     const char* colour = level == "failed"    ? "#b91c1c"
@@ -221,13 +224,13 @@ void HtmlPage::bar(const std::string& title, const std::string& shown, double va
     add("</div>");
 }
 
-void HtmlPage::figure(const std::string& title, const std::string& shown,
-                      const std::string& level) {
+[[gnu::cold]] void HtmlPage::figure(const std::string& title, const std::string& shown,
+                                    const std::string& level) {
     add("<div class=\"gauge\"><div class=\"label\"><span>" + title + "</span><span class=\"value " +
         level_class(level) + "\">" + shown + "</span></div></div>");
 }
 
-std::string HtmlPage::finish(const std::string& footer) {
+[[gnu::cold]] std::string HtmlPage::finish(const std::string& footer) {
     add("<footer>" + html_escape(footer) + "</footer></main></body></html>\n");
     return std::move(html_);
 }
