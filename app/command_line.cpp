@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <span>
 #include <string>
@@ -48,6 +49,15 @@ struct Option {
     void (*apply)(Parsed& p, std::string_view value) = nullptr;
 };
 
+// The --bridge help names every tunnel form of their table.
+constexpr std::array<std::string_view, 3> kBridgeHelpParts = {
+    "read the NVMe pages through the tunnel FORM (", kBridgeFormList.view(),
+    ") when the\n"
+    "drive's USB bridge has vendor ID VVVV and product ID PPPP (hex);\n"
+    "refused for any other bridge. A bridge the bridge table does not\n"
+    "list needs a typed yes at a terminal"};
+constexpr auto kBridgeHelp = joined_text<joined_length(kBridgeHelpParts)>(kBridgeHelpParts);
+
 // Columns: name, value, synopsis, help text (lines after the first indented), what it sets. In the
 // order --help shows them; the outputs' options no row places follow them.
 constexpr Option kOptions[] = {
@@ -81,17 +91,13 @@ constexpr Option kOptions[] = {
      }},
     {"--html"},
     {"--metrics"},
-    {"--bridge", OptionValue::required, "--bridge=FORM:VVVV:PPPP",
-     "read the NVMe pages through the tunnel FORM (e6, e4 or a1) when the\n"
-     "drive's USB bridge has vendor ID VVVV and product ID PPPP (hex);\n"
-     "refused for any other bridge. A bridge the bridge table does not\n"
-     "list needs a typed yes at a terminal",
+    {"--bridge", OptionValue::required, "--bridge=FORM:VVVV:PPPP", kBridgeHelp.c_str(),
      [](Parsed& p, std::string_view v) {
          p.cl.bridge = parse_bridge_option(v);
          if (!p.cl.bridge)
-             p.error =
-                 "--bridge takes FORM:VVVV:PPPP: FORM e6, e4 or a1, then the USB vendor "
-                 "and product ID as four hex digits each";
+             p.error = "--bridge takes FORM:VVVV:PPPP: FORM " +
+                       std::string(kBridgeFormList.view()) +
+                       ", then the USB vendor and product ID as four hex digits each";
      }},
     {"--sim", OptionValue::optional, "--sim[=PROFILE]",
      "examine a built-in simulated drive as drive 0 (--sim hot or\n"

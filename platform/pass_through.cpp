@@ -8,11 +8,6 @@ namespace torvik {
 
 namespace {
 
-std::uint32_t a1_length(const PassThroughRequest& request) {
-    return (std::uint32_t{request.cdb[3]} << 16) | (std::uint32_t{request.cdb[4]} << 8) |
-           request.cdb[5];
-}
-
 bool a1_rest_zero(const PassThroughRequest& request) {
     for (std::size_t i = 6; i < kA1CdbLength; ++i) {
         if (request.cdb[i] != 0)
@@ -24,7 +19,7 @@ bool a1_rest_zero(const PassThroughRequest& request) {
 bool request_reads(const PassThroughRequest& request) {
     if (request.cdb[0] != kA1Opcode)
         return request.direction == DataDirection::in && is_read_only_opcode(request.cdb[0]);
-    if (!a1_rest_zero(request) || a1_length(request) != request.transfer_length)
+    if (!a1_rest_zero(request) || get_be24(request.cdb.data() + 3) != request.transfer_length)
         return false;
     if (request.direction == DataDirection::out) {
         return request.cdb[1] == (kA1Admin | kA1PhaseCommand) &&

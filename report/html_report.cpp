@@ -1,11 +1,8 @@
 #include "report/html_report.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
-#include <iterator>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "common/uint128.h"
@@ -14,6 +11,7 @@
 #include "model/attribute_table.h"
 #include "model/drive_model.h"
 #include "model/key_figures.h"
+#include "report/html_page.h"
 #include "report/json_report.h"
 #include "report/number_format.h"
 #include "report/report_output.h"
@@ -22,114 +20,6 @@
 namespace torvik {
 
 namespace {
-
-// Colours of the four levels, in the badge, the reason list and the bars. Every text colour
-// keeps a contrast of at least 4.5:1 against its background. In a narrow window the grids fall
-// to one column and the CE cells to four a row; a table of several columns scrolls inside its
-// card.
-constexpr const char* kStyle = R"(
-*{box-sizing:border-box;-webkit-print-color-adjust:exact;print-color-adjust:exact}
-body{font:14px/1.4 system-ui,-apple-system,"Segoe UI",Roboto,sans-serif;color:#1f2937;
-background:#f3f4f6;margin:0;padding:24px}
-main{max-width:1100px;margin:0 auto}
-section{background:#fff;border:1px solid #d1d5db;border-radius:8px;padding:16px 20px;
-margin:0 0 16px;break-inside:avoid}
-.wide{overflow-x:auto;margin:0 0 8px}.wide table{margin:0}
-h1{font-size:22px;margin:0 0 4px}h2{font-size:17px;margin:0 0 12px}h3{font-size:14px;margin:12px 0 6px}
-.sub{color:#4b5563;margin:0 0 12px}
-.head{display:flex;gap:24px;align-items:flex-start;flex-wrap:wrap}
-.head>div{flex:1 1 320px}
-.badge{display:inline-block;font-weight:700;font-size:20px;letter-spacing:1px;color:#fff;
-padding:6px 16px;border-radius:6px;margin:0 0 8px}
-.ok{color:#15803d}.warning{color:#b45309}.failed{color:#b91c1c}.unknown{color:#4b5563}
-.b-ok{background:#15803d}.b-warning{background:#b45309}.b-failed{background:#b91c1c}
-.b-unknown{background:#4b5563}
-ul.reasons{list-style:none;padding:0;margin:0}
-ul.reasons li{padding:3px 0 3px 8px;border-left:4px solid #d1d5db;margin:0 0 4px}
-ul.reasons li.ok{border-color:#15803d}ul.reasons li.warning{border-color:#b45309}
-ul.reasons li.failed{border-color:#b91c1c}ul.reasons li.unknown{border-color:#4b5563}
-ul.reasons b{display:inline-block;min-width:64px;text-transform:uppercase;font-size:12px}
-.src{color:#6b7280;font-size:12px}
-table{border-collapse:collapse;width:100%;margin:0 0 8px;font-size:13px}
-th,td{border:1px solid #e5e7eb;padding:3px 8px;text-align:left;vertical-align:top}
-th{background:#f9fafb;font-weight:600}
-td.n{text-align:right;font-variant-numeric:tabular-nums}
-table.kv{width:auto;min-width:50%}table.kv th{font-weight:400;color:#374151}
-.gauges{display:grid;grid-template-columns:repeat(auto-fill,minmax(min(320px,100%),1fr));
-gap:12px 24px}
-.gauge .label{display:flex;justify-content:space-between;font-size:13px}
-.gauge .value{font-weight:700;white-space:nowrap}.gauge svg{display:block}
-.alert{background:#fef2f2;border:2px solid #b91c1c}
-.alert h2{color:#b91c1c}
-tr.failed td{background:#fef2f2;color:#991b1b;font-weight:600}
-.info{background:#eff6ff;border:2px solid #1d4ed8}.info h2{color:#1e3a8a}
-.na{color:#4b5563;font-style:italic}
-.flash{display:grid;grid-template-columns:repeat(auto-fill,minmax(min(320px,100%),1fr));
-gap:12px 24px}
-.ce-grid{display:grid;grid-template-columns:repeat(8,48px);gap:4px;margin:0 0 8px}
-.ce{position:relative;height:26px;line-height:24px;border:1px solid #9ca3af;border-radius:3px;
-background:#e5e7eb;color:#4b5563;font-size:11px;text-align:center}
-.ce.on{background:#2563eb;color:#fff}
-.ce.fid::after{content:"";position:absolute;top:3px;right:3px;width:6px;height:6px;
-border-radius:50%;background:#f59e0b}
-code{font-family:ui-monospace,Consolas,monospace;font-size:12px}
-footer{color:#4b5563;font-size:12px;text-align:center}
-@media (max-width:540px){body{padding:8px}section{padding:12px}
-.ce-grid{grid-template-columns:repeat(4,48px)}}
-@media print{body{background:#fff;padding:0;font-size:11px}
-section{border-color:#9ca3af}.wide{overflow:visible}}
-)";
-
-// A table of several columns: in a window narrower than the table it scrolls inside this box,
-// which takes the keyboard focus so that it can be scrolled without a mouse.
-constexpr const char* kWideTable = "<div class=\"wide\" tabindex=\"0\"><table>";
-constexpr const char* kWideTableEnd = "</table></div>";
-
-// The level of a health reason as a CSS class: "ok", "warning", "failed" or "unknown".
-std::string level_class(const std::string& level) {
-    for (const char* known : {"ok", "warning", "failed", "unknown"}) {
-        if (level == known)
-            return known;
-    }
-    return "unknown";
-}
-
-// Words of the controller's field names that are abbreviations, shown in capitals.
-constexpr const char* kCapitalWords[] = {
-    "ftl", "fw", "gpio", "hw",  "ip",  "ddr", "ecc", "dbuf", "gc",  "aes", "axi",  "vuc",
-    "d1",  "d2", "d3",   "e3d", "slc", "tlc", "qlc", "ce",   "cpu", "id",  "nvme", "smart",
-};
-
-// A field name as a label in sentence case: "fw_internal_power_cycle_count" -> "FW internal
-// power cycle count", "disk_init_fail" -> "Disk init fail". (The text report and the health log
-// keep the controller's own lower-case names.)
-std::string label_of(const std::string& name) {
-    std::string label;
-    std::size_t start = 0;
-    while (start <= name.size()) {
-        std::size_t end = name.find_first_of("_ ", start);
-        if (end == std::string::npos)
-            end = name.size();
-        std::string word = name.substr(start, end - start);
-        const bool capital = std::any_of(std::begin(kCapitalWords), std::end(kCapitalWords),
-                                         [&](const char* w) { return word == w; });
-        if (capital) {
-            for (char& c : word)
-                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        } else if (label.empty() && !word.empty()) {
-            word[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(word[0])));
-        }
-        label += (start == 0 ? "" : " ") + word;
-        start = end + 1;
-    }
-    return html_escape(label);
-}
-
-std::string fixed(double value, int decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
 
 std::string decimal(Uint128 value) {
     return decimal_text(value).text;
@@ -177,104 +67,6 @@ bool exact(Uint128 value) {
     return value.high == 0 && static_cast<double>(value.low) <= kLargestExactInteger;
 }
 
-// One cell of a table: the name of its column or row, the value as shown, and whether the value
-// is a number (right-aligned).
-struct Cell {
-    std::string name;
-    std::string text;
-    bool number = true;
-};
-using Row = std::vector<Cell>;
-
-class Page {
-  public:
-    void add(const std::string& text) { html_ += text; }
-    std::string& text() { return html_; }
-
-    // A two-column table of names and values.
-    void key_value_table(const Row& rows) {
-        add("<table class=\"kv\">");
-        for (const Cell& cell : rows) {
-            add("<tr><th>" + label_of(cell.name) + "</th><td class=\"n\">" + cell.text +
-                "</td></tr>");
-        }
-        add("</table>");
-    }
-
-    // A table of rows: one column per name, in order of first appearance.
-    void array_table(const std::vector<Row>& rows) {
-        std::vector<std::string> columns;
-        for (const Row& row : rows) {
-            for (const Cell& cell : row) {
-                if (std::find(columns.begin(), columns.end(), cell.name) == columns.end())
-                    columns.push_back(cell.name);
-            }
-        }
-        add(kWideTable);
-        add("<tr>");
-        for (const std::string& column : columns)
-            add("<th>" + label_of(column) + "</th>");
-        add("</tr>");
-        for (const Row& row : rows) {
-            add("<tr>");
-            for (const std::string& column : columns) {
-                const auto it = std::find_if(row.begin(), row.end(),
-                                             [&](const Cell& c) { return c.name == column; });
-                add(it != row.end() && it->number ? "<td class=\"n\">" : "<td>");
-                if (it != row.end())
-                    add(it->text);
-                add("</td>");
-            }
-            add("</tr>");
-        }
-        add(kWideTableEnd);
-    }
-
-    // A horizontal bar: value on a scale from 0 to full, with optional marks (thresholds).
-    void bar(const std::string& title, const std::string& shown, double value, double full,
-             const std::string& level, const std::vector<std::pair<double, std::string>>& marks,
-             const std::string& note = "") {
-        constexpr double kWidth = 300;
-        const double filled = std::clamp(value / full, 0.0, 1.0) * kWidth;
-        const char* colour = level == "failed"    ? "#b91c1c"
-                             : level == "warning" ? "#b45309"
-                             : level == "ok"      ? "#15803d"
-                                                  : "#6b7280";
-        add("<div class=\"gauge\"><div class=\"label\"><span>" + title +
-            "</span><span class=\"value " + level_class(level) + "\">" + shown + "</span></div>");
-        // As wide as its column; the scale stretches with it.
-        add("<svg width=\"100%\" height=\"22\" viewBox=\"0 0 300 22\" preserveAspectRatio=\"none\" "
-            "role=\"img\" aria-label=\"" +
-            title + ": " + shown + "\">");
-        add("<rect x=\"0\" y=\"4\" width=\"300\" height=\"14\" rx=\"3\" fill=\"#e5e7eb\"/>");
-        add("<rect x=\"0\" y=\"4\" width=\"" + fixed(filled, 1) +
-            "\" height=\"14\" rx=\"3\" fill=\"" + colour + "\"/>");
-        for (const auto& [at, mark_title] : marks) {
-            const std::string x = fixed(std::clamp(at / full, 0.0, 1.0) * kWidth, 1);
-            add("<line x1=\"" + x + "\" y1=\"0\" x2=\"" + x +
-                "\" y2=\"22\" stroke=\"#111827\" stroke-width=\"2\"><title>" + mark_title +
-                "</title></line>");
-        }
-        add("</svg>");
-        if (!marks.empty() || !note.empty()) {
-            add("<div class=\"src\">");
-            for (std::size_t i = 0; i < marks.size(); ++i)
-                add((i == 0 ? "" : "; ") + marks[i].second);
-            add((marks.empty() || note.empty() ? "" : ". ") + note + "</div>");
-        }
-        add("</div>");
-    }
-
-    void figure(const std::string& title, const std::string& shown, const std::string& level) {
-        add("<div class=\"gauge\"><div class=\"label\"><span>" + title +
-            "</span><span class=\"value " + level_class(level) + "\">" + shown +
-            "</span></div></div>");
-    }
-
-  private:
-    std::string html_;
-};
-
 // The level the verdict gave a field, or "" when it did not judge it.
 std::string reason_level(const HealthAssessment& health, const char* field) {
     for (const HealthReason& reason : health.reasons) {
@@ -284,7 +76,7 @@ std::string reason_level(const HealthAssessment& health, const char* field) {
     return "";
 }
 
-void header(Page& page, const RunInfo& run, const DriveModel& drive) {
+void header(HtmlPage& page, const RunInfo& run, const DriveModel& drive) {
     const HealthVerdict verdict = drive.health.verdict;
     const char* cls = verdict == HealthVerdict::passed    ? "ok"
                       : verdict == HealthVerdict::warning ? "warning"
@@ -314,8 +106,8 @@ void header(Page& page, const RunInfo& run, const DriveModel& drive) {
     if (drive.last_lba) {
         const Uint128 bytes = size_in_bytes(*drive.last_lba);
         if (exact(bytes)) {
-            row("Size", fixed(static_cast<double>(bytes.low) / 1e9, 1) + " GB (" + decimal(bytes) +
-                            " bytes)");
+            row("Size", fixed_text(static_cast<double>(bytes.low) / 1e9, 1) + " GB (" +
+                            decimal(bytes) + " bytes)");
         }
     }
     if (drive.has(CommandId::read_info)) {
@@ -352,7 +144,7 @@ void header(Page& page, const RunInfo& run, const DriveModel& drive) {
 
 // Real failures in a red box before any figure, each with the page it left unread; the tunnel
 // reads a bridge cannot carry out in an information box that says where the figures came from.
-void failures_alert(Page& page, const DriveModel& drive) {
+void failures_alert(HtmlPage& page, const DriveModel& drive) {
     std::vector<FailedCommand> failures;
     std::vector<FailedCommand> limits;
     for (const FailedCommand& f : drive.failures)
@@ -378,7 +170,7 @@ void failures_alert(Page& page, const DriveModel& drive) {
         return;
     page.add("<section class=\"alert\" id=\"failed-commands\"><h2>" +
              std::to_string(failures.size()) + (failures.size() == 1 ? " command" : " commands") +
-             " failed: the figures drawn from their pages are missing</h2>" + kWideTable +
+             " failed: the figures drawn from their pages are missing</h2>" + kWideBox + "<table>" +
              "<tr><th>command</th><th>page not read</th><th>dump file</th><th>error</th>"
              "<th>report name</th></tr>");
     for (const FailedCommand& f : failures) {
@@ -392,12 +184,12 @@ void failures_alert(Page& page, const DriveModel& drive) {
             (command.failure_name != nullptr ? html_escape(command.failure_name) : std::string()) +
             "</td></tr>");
     }
-    page.add(std::string(kWideTableEnd) + "</section>");
+    page.add(std::string("</table>") + kWideBoxEnd + "</section>");
 }
 
 // A section whose page failed: its title and "not read", in place of the zeros the text report
 // and the health log print for it. False when the page was not sent at all.
-bool not_read(Page& page, const DriveModel& drive, CommandId id, const char* title) {
+bool not_read(HtmlPage& page, const DriveModel& drive, CommandId id, const char* title) {
     if (!drive.commands[static_cast<std::size_t>(id)].failed)
         return false;
     page.add(std::string("<section><h2>") + title +
@@ -407,20 +199,20 @@ bool not_read(Page& page, const DriveModel& drive, CommandId id, const char* tit
 }
 
 // The figures of the NVMe log the verdict was judged from.
-void nvme_figures(Page& page, const HealthAssessment& health, const KeyFigures& k) {
+void nvme_figures(HtmlPage& page, const HealthAssessment& health, const KeyFigures& k) {
     const KeyFigures::NvmeCounters& c = *k.counters;
     const FieldDef* f = kNvmeSmartFields;
     const auto used = static_cast<double>(k.percentage_used.value_or(0));
     const std::string used_level = reason_level(health, f[kSmartPercentageUsed].name);
-    page.bar("Life used (percentage used)", fixed(used, 0) + "%", used, kWornOut, used_level,
+    page.bar("Life used (percentage used)", fixed_text(used, 0) + "%", used, kWornOut, used_level,
              {{kWearWarning, "warning at " + std::to_string(kWearWarning) + "%"}});
     const double left = std::max(0.0, kWornOut - used);
-    page.bar("Life remaining", fixed(left, 0) + "%", left, kWornOut, used_level, {});
+    page.bar("Life remaining", fixed_text(left, 0) + "%", left, kWornOut, used_level, {});
     const auto spare = static_cast<double>(k.available_spare.value_or(0));
     const auto threshold = static_cast<double>(k.spare_threshold.value_or(0));
-    page.bar("Available spare", fixed(spare, 0) + "%", spare, 100,
+    page.bar("Available spare", fixed_text(spare, 0) + "%", spare, 100,
              reason_level(health, f[kSmartAvailableSpare].name),
-             {{threshold, "drive's threshold " + fixed(threshold, 0) + "%"}});
+             {{threshold, "drive's threshold " + fixed_text(threshold, 0) + "%"}});
 
     if (k.temperature_celsius) {
         const auto celsius = static_cast<double>(*k.temperature_celsius);
@@ -432,11 +224,11 @@ void nvme_figures(Page& page, const HealthAssessment& health, const KeyFigures& 
             if (!declared)
                 continue;
             const auto limit = static_cast<double>(*declared);
-            marks.emplace_back(limit, name + fixed(limit, 0) + " C");
+            marks.emplace_back(limit, name + fixed_text(limit, 0) + " C");
             full = std::max(full, limit + 10);
         }
         // Coloured against the drive's own thresholds; neutral where it declares none.
-        page.bar("Composite temperature", fixed(celsius, 0) + " C", celsius, full,
+        page.bar("Composite temperature", fixed_text(celsius, 0) + " C", celsius, full,
                  marks.empty() ? "" : reason_level(health, f[kSmartCompositeTemperature].name),
                  marks, marks.empty() ? "The drive declares no temperature thresholds." : "");
     } else {
@@ -456,19 +248,19 @@ void nvme_figures(Page& page, const HealthAssessment& health, const KeyFigures& 
         page.figure(
             title,
             exact(units)
-                ? fixed(static_cast<double>(units.low) * kBytesPerDataUnit / 1e12, 2) + " TB"
+                ? fixed_text(static_cast<double>(units.low) * kBytesPerDataUnit / 1e12, 2) + " TB"
                 : decimal(units) + " data units",
             "");
     }
 }
 
 // No NVMe log: the vendor's life figures, when the extended SMART page has them.
-void vendor_figures(Page& page, const HealthAssessment& health, const KeyFigures& k) {
+void vendor_figures(HtmlPage& page, const HealthAssessment& health, const KeyFigures& k) {
     bool any = false;
     if (const auto left = k.life_remaining_record; left && exact(Uint128{0, *left})) {
         const auto v = static_cast<double>(*left);
         const unsigned warn_left = kWornOut - kWearWarning;
-        page.bar("Life remaining (extended SMART)", fixed(v, 0) + "%", v, kWornOut,
+        page.bar("Life remaining (extended SMART)", fixed_text(v, 0) + "%", v, kWornOut,
                  reason_level(health, "life_remaining"),
                  {{warn_left, "warning at " + std::to_string(warn_left) + "%"}});
         any = true;
@@ -491,7 +283,7 @@ void vendor_figures(Page& page, const HealthAssessment& health, const KeyFigures
         if (const auto highest = k.highest_temperature_celsius)
             marks.emplace_back(static_cast<double>(*highest),
                                "highest seen " + std::to_string(*highest) + " C");
-        page.bar("Chip temperature (extended SMART)", fixed(v, 0) + " C", v, 100, "", marks,
+        page.bar("Chip temperature (extended SMART)", fixed_text(v, 0) + " C", v, 100, "", marks,
                  "The vendor pages declare no temperature thresholds.");
         any = true;
     }
@@ -503,7 +295,8 @@ void vendor_figures(Page& page, const HealthAssessment& health, const KeyFigures
         page.add("<p>No health figures could be read from the drive.</p>");
 }
 
-void key_figures_section(Page& page, const HealthAssessment& health, const KeyFigures& figures) {
+void key_figures_section(HtmlPage& page, const HealthAssessment& health,
+                         const KeyFigures& figures) {
     page.add("<section><h2>Key health figures</h2><div class=\"gauges\">");
     if (figures.counters)
         nvme_figures(page, health, figures);
@@ -513,11 +306,11 @@ void key_figures_section(Page& page, const HealthAssessment& health, const KeyFi
 }
 
 // The decoded fields of a flash ID, as the JSON report names them.
-Row flash_rows(const FlashFields& fields) {
+HtmlRow flash_rows(const FlashFields& fields) {
     auto trimmed = [](const char* text) { return std::string(text[0] == ' ' ? text + 1 : text); };
     char description[kFlashDescriptionSize];
     format_flash_description(fields, description, sizeof description);
-    Row rows = {{"Description", html_escape(description), false}};
+    HtmlRow rows = {{"Description", html_escape(description), false}};
     if (fields.maker != nullptr)
         rows.push_back({"Maker", html_escape(fields.maker), false});
     if (fields.node != nullptr)
@@ -538,7 +331,7 @@ Row flash_rows(const FlashFields& fields) {
     return rows;
 }
 
-void flash_section(Page& page, const DriveModel& drive) {
+void flash_section(HtmlPage& page, const DriveModel& drive) {
     // Distinct flash IDs by their bytes, each with the banks it was read from.
     std::vector<std::pair<const FlashReading*, std::string>> ids;
     auto note = [&](const FlashReading& id, const std::string& where) {
@@ -574,7 +367,7 @@ void flash_section(Page& page, const DriveModel& drive) {
             hex += byte;
         }
         page.add("<div><h3><code>" + hex + "</code></h3><table class=\"kv\">");
-        for (const Cell& cell : flash_rows(id->fields))
+        for (const HtmlCell& cell : flash_rows(id->fields))
             page.add("<tr><th>" + label_of(cell.name) + "</th><td>" + cell.text + "</td></tr>");
         page.add("<tr><th>Read from banks</th><td>" + (where.empty() ? std::string("-") : where) +
                  "</td></tr></table></div>");
@@ -600,13 +393,13 @@ void flash_section(Page& page, const DriveModel& drive) {
     page.add("</section>");
 }
 
-void section(Page& page, const char* title, const Row& rows) {
+void section(HtmlPage& page, const char* title, const HtmlRow& rows) {
     page.add(std::string("<section><h2>") + title + "</h2>");
     page.key_value_table(rows);
     page.add("</section>");
 }
 
-void table_section(Page& page, const char* title, const std::vector<Row>& rows) {
+void table_section(HtmlPage& page, const char* title, const std::vector<HtmlRow>& rows) {
     page.add(std::string("<section><h2>") + title + "</h2>");
     if (rows.empty())
         page.add("<p>None.</p>");
@@ -615,13 +408,13 @@ void table_section(Page& page, const char* title, const std::vector<Row>& rows) 
     page.add("</section>");
 }
 
-void configuration_section(Page& page, const DriveModel& drive) {
+void configuration_section(HtmlPage& page, const DriveModel& drive) {
     const bool sysinfo = drive.has(CommandId::sysinfo);
     if (!sysinfo && !drive.has(CommandId::infoblock)) {
         not_read(page, drive, CommandId::sysinfo, "Controller configuration");
         return;
     }
-    Row rows;
+    HtmlRow rows;
     if (sysinfo) {
         const FlashGeometry& g = drive.geometry;
         auto add = [&rows](const char* name, std::uint64_t value, const char* unit = "") {
@@ -650,23 +443,23 @@ void configuration_section(Page& page, const DriveModel& drive) {
     section(page, "Controller configuration", rows);
 }
 
-void attribute_section(Page& page, const DriveModel& drive) {
+void attribute_section(HtmlPage& page, const DriveModel& drive) {
     if (!drive.has(CommandId::infoblock)) {
         not_read(page, drive, CommandId::infoblock, "Attribute slots");
         return;
     }
-    std::vector<Row> rows;
+    std::vector<HtmlRow> rows;
     for (std::size_t k = 0; k < kAttributeSlotCount; ++k) {
         const AttributeSlot& slot = drive.attribute_slots[k];
         if (slot.attr == 0)
             continue;  // an empty slot
-        Row row = {{"Slot", std::to_string(k)},
-                   {"Attribute", hex_id(slot.attr, 2)},
-                   {"Threshold", std::to_string(slot.threshold)},
-                   {"Flags", hex_id(slot.flags, 2)},
-                   {"Value id", hex_id(slot.value_id, 4)},
-                   {"Worst id", hex_id(slot.worst_id, 4)},
-                   {"Raw id", hex_id(slot.raw_id, 4)}};
+        HtmlRow row = {{"Slot", std::to_string(k)},
+                       {"Attribute", hex_id(slot.attr, 2)},
+                       {"Threshold", std::to_string(slot.threshold)},
+                       {"Flags", hex_id(slot.flags, 2)},
+                       {"Value id", hex_id(slot.value_id, 4)},
+                       {"Worst id", hex_id(slot.worst_id, 4)},
+                       {"Raw id", hex_id(slot.raw_id, 4)}};
         if (const char* text = find_attribute_description(slot.raw_id))
             row.push_back({"Description", html_escape(text), false});
         rows.push_back(std::move(row));
@@ -674,8 +467,8 @@ void attribute_section(Page& page, const DriveModel& drive) {
     table_section(page, "Attribute slots", rows);
 }
 
-void nvme_smart_section(Page& page, const NvmeSmartHealth& smart, const char* title) {
-    Row rows;
+void nvme_smart_section(HtmlPage& page, const NvmeSmartHealth& smart, const char* title) {
+    HtmlRow rows;
     for (std::size_t i = 0; i < kNvmeSmartFieldCount; ++i) {
         const FieldDef& field = kNvmeSmartFields[i];
         if (i == kSmartCriticalWarning) {
@@ -698,16 +491,16 @@ void nvme_smart_section(Page& page, const NvmeSmartHealth& smart, const char* ti
     section(page, title, rows);
 }
 
-void extended_smart_section(Page& page, const DriveModel& drive) {
+void extended_smart_section(HtmlPage& page, const DriveModel& drive) {
     if (!drive.has(CommandId::smartext) || !drive.extended_smart.any) {
         not_read(page, drive, CommandId::smartext, "Extended SMART");
         return;
     }
-    std::vector<Row> rows;
+    std::vector<HtmlRow> rows;
     for (const ExtSmartRecord& r : drive.extended_smart.records) {
-        Row row = {{"Number", std::to_string(r.number)},
-                   {"Id", hex_id(r.int_id, 4)},
-                   {"Raw value", grouped_digits(r.raw)}};
+        HtmlRow row = {{"Number", std::to_string(r.number)},
+                       {"Id", hex_id(r.int_id, 4)},
+                       {"Raw value", grouped_digits(r.raw)}};
         if (const char* text = find_attribute_description(r.int_id))
             row.push_back({"Description", html_escape(text), false});
         rows.push_back(std::move(row));
@@ -716,10 +509,10 @@ void extended_smart_section(Page& page, const DriveModel& drive) {
 }
 
 template <std::size_t N, std::size_t M>
-void counters_section(Page& page, const char* title, const FieldDef (&fields)[N],
+void counters_section(HtmlPage& page, const char* title, const FieldDef (&fields)[N],
                       const std::array<std::uint64_t, M>& values) {
     static_assert(N == M);
-    Row rows;
+    HtmlRow rows;
     for (std::size_t i = 0; i < N; ++i) {
         if (fields[i].unit == Unit::seconds)
             rows.push_back({fields[i].name, hours_and_days(values[i] / 3600)});
@@ -739,8 +532,8 @@ bool same_log(const NvmeSmartHealth& a, const NvmeSmartHealth& b) {
     return true;
 }
 
-void files_section(Page& page, const DriveModel& drive) {
-    page.add(std::string("<section><h2>Files of this run</h2>") + kWideTable +
+void files_section(HtmlPage& page, const DriveModel& drive) {
+    page.add(std::string("<section><h2>Files of this run</h2>") + kWideBox + "<table>" +
              "<tr><th>file</th><th>outcome</th></tr>");
     for (const FileOutcome outcome :
          {FileOutcome::not_created, FileOutcome::write_failed, FileOutcome::written}) {
@@ -753,52 +546,14 @@ void files_section(Page& page, const DriveModel& drive) {
                      "</td></tr>");
         }
     }
-    page.add(std::string(kWideTableEnd) + "</section>");
+    page.add(std::string("</table>") + kWideBoxEnd + "</section>");
 }
 
 }  // namespace
 
-std::string html_escape(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&#39;";
-                break;
-            default:
-                if (byte < 0x20 || byte >= 0x7F)
-                    out += "&#xFFFD;";
-                else
-                    out += c;
-        }
-    }
-    return out;
-}
-
 std::string html_report(const RunInfo& run, const DriveModel& drive, const KeyFigures& figures) {
-    Page page;
-    const std::string verdict = verdict_name(drive.health.verdict);
-    page.add(
-        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-        "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
-        "<title>" +
-        (drive.has(CommandId::inquiry) ? html_escape(drive.identity.model) + " - "
-                                       : std::string()) +
-        "Health " + verdict + "</title><style>" + kStyle + "</style></head><body><main>");
+    HtmlPage page((drive.has(CommandId::inquiry) ? drive.identity.model + " - " : std::string()) +
+                  "Health " + verdict_name(drive.health.verdict));
     header(page, run, drive);
     failures_alert(page, drive);
     key_figures_section(page, drive.health, figures);
@@ -838,9 +593,7 @@ std::string html_report(const RunInfo& run, const DriveModel& drive, const KeyFi
                  "</p></section>");
     }
     files_section(page, drive);
-    page.add("<footer>torvik_usb_pssd_flash_id " + html_escape(run.tool_version) + " (" +
-             html_escape(run.platform) + ")</footer></main></body></html>\n");
-    return std::move(page.text());
+    return page.finish("torvik_usb_pssd_flash_id " + run.tool_version + " (" + run.platform + ")");
 }
 
 FileResult write_html_report(FileStore& files, std::FILE* console, const std::string& page) {

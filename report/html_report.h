@@ -20,11 +20,6 @@ inline constexpr const char* kHtmlReportFileName = "torvik_usb_pssd_flash_id.htm
 
 std::string html_report(const RunInfo& run, const DriveModel& drive, const KeyFigures& figures);
 
-// Text for an HTML text node or attribute value: markup characters become references, and any
-// byte that is not printable ASCII becomes U+FFFD, so drive texts can neither inject markup nor
-// make the page invalid.
-std::string html_escape(const std::string& text);
-
 // Writes the page to kHtmlReportFileName in the output folder, as the JSON report is written.
 FileResult write_html_report(FileStore& files, std::FILE* console, const std::string& page);
 

@@ -13,7 +13,7 @@
 #include "common/utc_time.h"
 #include "model/health_verdict.h"
 #include "model/wear_trend.h"
-#include "report/html_report.h"
+#include "report/html_page.h"
 #include "report/number_format.h"
 #include "report/wear_trend_text.h"
 
@@ -455,16 +455,32 @@ std::optional<std::pair<double, bool>> crossing(const Series& s) {
     return std::nullopt;
 }
 
-}  // namespace
+// Where a panel's values first reach 100 %, and whether the first run was there already.
+struct Crossing {
+    const Series* series;
+    double time;
+    bool at_first_run;
+};
 
-// Built at most once a run, and only for a page with a history: kept apart from the code every
-// run goes through.
-[[gnu::cold]] std::string wear_chart_section(const WearTrend& trend) {
-    const std::vector<WearPoint> points = chart_points(trend.chart);
-    const TimeAxis axis = time_axis(trend, points);
+// One chart as it is drawn, from the trend: its points, its time axis, its panels top to bottom
+// (the projection's source first), and what has been drawn so far.
+struct Chart {
+    const WearTrend& trend;
+    const std::vector<WearPoint>& points;
+    TimeAxis axis;
+    std::vector<Series> panels;
+    Drawing d{};
+    std::optional<std::pair<double, double>> projection_end{};  // where the dashed line stops
+    std::vector<Crossing> crossings{};
+    bool last_run_line = false;
 
-    // The panels: the projection's source first, percentage used next when that is another one
-    // and was recorded, data written last.
+    const Series& source() const { return panels.front(); }
+    double height() const { return panels.back().bottom() + kDateLabels; }
+};
+
+// The panels: the projection's source first, percentage used next when that is another one and
+// was recorded, data written last; each placed under the one before, its scale's top set.
+std::vector<Series> chart_panels(const WearTrend& trend, const std::vector<WearPoint>& points) {
     Series used{"Percentage used", "#1d4ed8", "blue", "percentage used", true, {}};
     Series erases{"Average erase count, % of the rated P/E cycles",
                   "#7c3aed",
@@ -491,151 +507,157 @@ std::optional<std::pair<double, bool>> crossing(const Series& s) {
     Series* source = trend.source == TrendSource::erase_counts  ? &erases
                      : trend.source == TrendSource::vendor_life ? &life
                                                                 : &used;
-    std::vector<Series*> panels = {source};
+    std::vector<Series> panels;
+    panels.push_back(std::move(*source));
     if (source != &used && !used.values.empty())
-        panels.push_back(&used);
+        panels.push_back(std::move(used));
     if (!written.values.empty())
-        panels.push_back(&written);
-    double height = 0;
-    for (Series* s : panels) {
-        s->panel_top = height;
-        if (s->percent) {
-            const double most = s->largest();
-            s->top = most > 100 && std::isfinite(most) ? most : 100;
+        panels.push_back(std::move(written));
+    double top = 0;
+    for (Series& s : panels) {
+        s.panel_top = top;
+        if (s.percent) {
+            const double most = s.largest();
+            s.top = most > 100 && std::isfinite(most) ? most : 100;
         } else {
-            s->top = round_top(s->largest());
+            s.top = round_top(s.largest());
         }
-        height = s->bottom() + kPanelGap;
+        top = s.bottom() + kPanelGap;
     }
-    height += kDateLabels - kPanelGap;
+    return panels;
+}
 
-    const std::string summary = trend_summary(trend);
-    Drawing d;
-    std::vector<std::string> words;
-    // The lines first, the projection under the measured values; then the labels, each placed
-    // clear of every line.
-    for (const Series* s : panels)
-        d.text(kLeft, s->panel_top + 14, "start", s->title);
-    for (const Series* s : panels) {
-        if (s->percent)
-            percent_scale(d, *s);
+// Each panel's title, its scale and the vertical lines across its plot.
+void draw_grid(Chart& c) {
+    for (const Series& s : c.panels)
+        c.d.text(kLeft, s.panel_top + 14, "start", s.title);
+    for (const Series& s : c.panels) {
+        if (s.percent)
+            percent_scale(c.d, s);
         else
-            bytes_scale(d, *s);
+            bytes_scale(c.d, s);
         for (const double share : {0.0, 0.5, 1.0}) {
             const double at = kLeft + share * kPlotWidth;
-            d.line(at, s->plot_top(), at, s->bottom(), "stroke=\"#e5e7eb\"");
+            c.d.line(at, s.plot_top(), at, s.bottom(), "stroke=\"#e5e7eb\"");
         }
     }
+}
 
-    // The projection: the least-squares line from the first run it rests on to 100 % at the
-    // projected date, or to the axis' end when that date is further off.
-    std::optional<std::pair<double, double>> projection_end;
-    if (trend.projected_end_time) {
-        const auto start = static_cast<double>(trend.window_start);
-        const double end_value =
-            axis.cut ? trend.intercept + trend.slope_per_day * (axis.last - start) / kDay : 100;
-        double x1 = axis.x(start), y1 = source->y(trend.intercept);
-        double x2 = axis.x(axis.cut ? axis.last : static_cast<double>(*trend.projected_end_time));
-        double y2 = source->y(end_value);
-        if (clip(x1, y1, x2, y2, kLeft, source->plot_top(), kRight, source->bottom())) {
-            d.line(x1, y1, x2, y2,
-                   "class=\"projection\" stroke=\"#b45309\" stroke-width=\"2\" "
-                   "stroke-dasharray=\"6 4\"");
-            projection_end = std::pair{x2, y2};
-        }
+// The projection: the least-squares line from the first run it rests on to 100 % at the
+// projected date, or to the axis' end when that date is further off.
+void draw_projection(Chart& c) {
+    const WearTrend& trend = c.trend;
+    if (!trend.projected_end_time)
+        return;
+    const TimeAxis& axis = c.axis;
+    const Series& source = c.source();
+    const auto start = static_cast<double>(trend.window_start);
+    const double end_value =
+        axis.cut ? trend.intercept + trend.slope_per_day * (axis.last - start) / kDay : 100;
+    double x1 = axis.x(start), y1 = source.y(trend.intercept);
+    double x2 = axis.x(axis.cut ? axis.last : static_cast<double>(*trend.projected_end_time));
+    double y2 = source.y(end_value);
+    if (clip(x1, y1, x2, y2, kLeft, source.plot_top(), kRight, source.bottom())) {
+        c.d.line(x1, y1, x2, y2,
+                 "class=\"projection\" stroke=\"#b45309\" stroke-width=\"2\" "
+                 "stroke-dasharray=\"6 4\"");
+        c.projection_end = std::pair{x2, y2};
     }
-    std::vector<std::pair<const Series*, std::pair<double, bool>>> crossings;
-    for (const Series* s : panels) {
-        measured(d, *s, axis);
-        if (s->percent) {
-            if (const auto at = crossing(*s)) {
-                crossings.emplace_back(s, *at);
-                d.svg += "<circle class=\"reached\" cx=\"" + coordinate(axis.x(at->first)) +
-                         "\" cy=\"" + coordinate(s->y(kWornOut)) + "\" r=\"4\" fill=\"#b91c1c\"/>";
+}
+
+// The measured values over the projection, a red dot where a percentage first reached 100 %, and
+// where the runs end and the projection goes on alone.
+void draw_values(Chart& c) {
+    for (const Series& s : c.panels) {
+        measured(c.d, s, c.axis);
+        if (s.percent) {
+            if (const auto at = crossing(s)) {
+                c.crossings.push_back({&s, at->first, at->second});
+                c.d.svg += "<circle class=\"reached\" cx=\"" + coordinate(c.axis.x(at->first)) +
+                           "\" cy=\"" + coordinate(s.y(kWornOut)) + "\" r=\"4\" fill=\"#b91c1c\"/>";
             }
         }
     }
-    // Where the runs end and the projection goes on alone.
-    const bool last_run_line =
-        trend.projected_end_time && axis.last - axis.last_run > (axis.last - axis.first) / 20;
-    if (last_run_line) {
+    const TimeAxis& axis = c.axis;
+    c.last_run_line =
+        c.trend.projected_end_time && axis.last - axis.last_run > (axis.last - axis.first) / 20;
+    if (c.last_run_line) {
         const double x = axis.x(axis.last_run);
-        for (const Series* s : panels)
-            d.line(x, s->plot_top(), x, s->bottom(), "class=\"last-run\" stroke=\"#6b7280\"");
+        for (const Series& s : c.panels)
+            c.d.line(x, s.plot_top(), x, s.bottom(), "class=\"last-run\" stroke=\"#6b7280\"");
     }
+}
 
-    for (const auto& [s, at] : crossings) {
-        const double x = axis.x(at.first);
-        const double y = s->y(kWornOut);
-        d.labels.push_back({x - 4, y - 4, x + 4, y + 4});  // the marker itself
-        d.label_near(
-            x, y, {kLeft, s->panel_top, kWidth, s->bottom()},
-            "100% used reached " + std::string(at.second ? "by " : "about ") + year_month(at.first),
-            "class=\"reached\"");
+// The labels of what was drawn, each clear of every line, and the dates under the last panel.
+void place_labels(Chart& c) {
+    const TimeAxis& axis = c.axis;
+    for (const Crossing& at : c.crossings) {
+        const double x = axis.x(at.time);
+        const double y = at.series->y(kWornOut);
+        c.d.labels.push_back({x - 4, y - 4, x + 4, y + 4});  // the marker itself
+        c.d.label_near(x, y, {kLeft, at.series->panel_top, kWidth, at.series->bottom()},
+                       "100% used reached " + std::string(at.at_first_run ? "by " : "about ") +
+                           year_month(at.time),
+                       "class=\"reached\"");
     }
-    if (projection_end) {
+    if (c.projection_end) {
+        const std::int64_t end = *c.trend.projected_end_time;
         const std::string when =
-            *trend.projected_end_time > kLastUtcSecond
-                ? "after 9999"
-                : "about " + year_month(static_cast<double>(*trend.projected_end_time));
+            end > kLastUtcSecond ? "after 9999" : "about " + year_month(static_cast<double>(end));
         const std::string label =
             axis.cut ? "100% " + when + " \u2192"
-                     : "100% " + when + ", " +
-                           distance(static_cast<double>(*trend.projected_end_time) - axis.last_run);
-        d.label_near(projection_end->first, projection_end->second,
-                     {kLeft, source->panel_top, kWidth, source->bottom()}, label,
-                     "class=\"projected\" fill=\"#92400e\"");
+                     : "100% " + when + ", " + distance(static_cast<double>(end) - axis.last_run);
+        c.d.label_near(c.projection_end->first, c.projection_end->second,
+                       {kLeft, c.source().panel_top, kWidth, c.source().bottom()}, label,
+                       "class=\"projected\" fill=\"#92400e\"");
     }
-    if (last_run_line) {
-        d.label_near(axis.x(axis.last_run), panels.front()->plot_top(),
-                     {kLeft, 0, kWidth, panels.back()->bottom()}, "last run", "");
+    if (c.last_run_line) {
+        c.d.label_near(axis.x(axis.last_run), c.panels.front().plot_top(),
+                       {kLeft, 0, kWidth, c.panels.back().bottom()}, "last run", "");
     }
 
     const bool with_time = axis.last - axis.first < 2 * kDay;
-    const double labels = height - 6;
-    d.text(kLeft, labels, "start", date_label(axis.first, with_time));
-    d.text(kLeft + kPlotWidth / 2, labels, "middle",
-           date_label(axis.first + (axis.last - axis.first) / 2, with_time));
-    d.text(kRight, labels, "end", date_label(axis.last, with_time));
+    const double labels = c.height() - 6;
+    c.d.text(kLeft, labels, "start", date_label(axis.first, with_time));
+    c.d.text(kLeft + kPlotWidth / 2, labels, "middle",
+             date_label(axis.first + (axis.last - axis.first) / 2, with_time));
+    c.d.text(kRight, labels, "end", date_label(axis.last, with_time));
+}
 
-    // The words under the chart: what is drawn, and nothing else.
-    for (const Series* s : panels) {
-        if (s->values.empty())
-            words.push_back(std::string("no run recorded ") + s->what + ": its panel is empty");
+// The words under the chart: what is drawn, and nothing else.
+std::string legend(const Chart& c) {
+    std::vector<std::string> words;
+    for (const Series& s : c.panels) {
+        if (s.values.empty())
+            words.push_back(std::string("no run recorded ") + s.what + ": its panel is empty");
         else
-            words.push_back(std::string(s->colour_name) +
-                            (s->values.size() == 1 ? " dot: " : " line: ") + s->what +
-                            (s->values.size() == 1 ? " at the one run" : " at each run"));
+            words.push_back(std::string(s.colour_name) +
+                            (s.values.size() == 1 ? " dot: " : " line: ") + s.what +
+                            (s.values.size() == 1 ? " at the one run" : " at each run"));
     }
     words.front()[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(words[0][0])));
-    if (projection_end) {
+    if (c.projection_end) {
         words.push_back(std::string("dashed orange line: the estimate's straight line from ") +
-                        trend_source_words(trend.source) +
-                        (axis.cut ? ", toward 100% and cut ten years after the last run"
-                                  : ", to 100% at the projected date"));
+                        trend_source_words(c.trend.source) +
+                        (c.axis.cut ? ", toward 100% and cut ten years after the last run"
+                                    : ", to 100% at the projected date"));
     }
     words.push_back("dashed grey lines: 90% and 100%");
-    if (last_run_line)
+    if (c.last_run_line)
         words.push_back("grey vertical line: the last run");
-    for (const auto& [s, at] : crossings)
-        words.push_back(std::string("red dot: where ") + s->what + " reached 100%");
-    if (trend.chart.size() > points.size())
-        words.push_back(grouped_digits(points.size()) + " of " +
-                        grouped_digits(trend.chart.size()) + " runs drawn, evenly spread");
+    for (const Crossing& at : c.crossings)
+        words.push_back(std::string("red dot: where ") + at.series->what + " reached 100%");
+    if (c.trend.chart.size() > c.points.size())
+        words.push_back(grouped_digits(c.points.size()) + " of " +
+                        grouped_digits(c.trend.chart.size()) + " runs drawn, evenly spread");
     std::string legend;
     for (const std::string& w : words)
         legend += (legend.empty() ? "" : "; ") + w;
+    return legend;
+}
 
-    const std::string svg =
-        "<svg class=\"trend\" viewBox=\"0 0 " + coordinate(kWidth) + " " + coordinate(height) +
-        "\" width=\"100%\" style=\"display:block;min-width:540px;max-width:780px\" role=\"img\" "
-        "aria-labelledby=\"wear-chart-title wear-chart-desc\">"
-        "<title id=\"wear-chart-title\">Wear over time</title>"
-        "<desc id=\"wear-chart-desc\">" +
-        html_escape(summary) + "</desc><g font-size=\"12\" fill=\"#1f2937\">" + d.svg +
-        "</g></svg>";
-
-    // The records that did not simply rise, said in words under the chart.
+// The records that did not simply rise, said in words under the chart; empty when there are none.
+std::string history_notes(const WearTrend& trend) {
     std::string counts;
     const auto count = [&](std::size_t n, const char* one, const char* many) {
         if (n == 0)
@@ -650,13 +672,35 @@ std::optional<std::pair<double, bool>> crossing(const Series& s) {
           "records not later than the one before, skipped");
     count(trend.other_drive, "record of another drive, left out",
           "records of other drives, left out");
-    if (!counts.empty())
-        counts = "<p class=\"src\">History: " + counts + ".</p>";
-    // In a narrow window the chart keeps a readable size and scrolls inside its box, which takes
-    // the keyboard focus so that it can be scrolled without a mouse.
-    return "<section id=\"trend\"><h2>Wear over time</h2><div class=\"wide\" tabindex=\"0\">" +
-           svg + "</div><p>" + html_escape(summary) + "</p><p class=\"src\">" +
-           html_escape(legend) + ".</p>" + counts + "</section>";
+    return counts.empty() ? counts : "<p class=\"src\">History: " + counts + ".</p>";
+}
+
+}  // namespace
+
+// Built at most once a run, and only for a page with a history: kept apart from the code every
+// run goes through. The lines first, the projection under the measured values; then the labels,
+// each placed clear of every line.
+[[gnu::cold]] std::string wear_chart_section(const WearTrend& trend) {
+    const std::vector<WearPoint> points = chart_points(trend.chart);
+    Chart c{trend, points, time_axis(trend, points), chart_panels(trend, points)};
+    draw_grid(c);
+    draw_projection(c);
+    draw_values(c);
+    place_labels(c);
+
+    const std::string summary = trend_summary(trend);
+    const std::string svg =
+        "<svg class=\"trend\" viewBox=\"0 0 " + coordinate(kWidth) + " " + coordinate(c.height()) +
+        "\" width=\"100%\" style=\"display:block;min-width:540px;max-width:780px\" role=\"img\" "
+        "aria-labelledby=\"wear-chart-title wear-chart-desc\">"
+        "<title id=\"wear-chart-title\">Wear over time</title>"
+        "<desc id=\"wear-chart-desc\">" +
+        html_escape(summary) + "</desc><g font-size=\"12\" fill=\"#1f2937\">" + c.d.svg +
+        "</g></svg>";
+    // In a narrow window the chart keeps a readable size and scrolls inside its box.
+    return std::string("<section id=\"trend\"><h2>Wear over time</h2>") + kWideBox + svg +
+           kWideBoxEnd + "<p>" + html_escape(summary) + "</p><p class=\"src\">" +
+           html_escape(legend(c)) + ".</p>" + history_notes(trend) + "</section>";
 }
 
 }  // namespace torvik

@@ -6,14 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <string_view>
 
 #include "platform/usb_id.h"
+#include "scsi/tunnel_forms.h"
 
 namespace torvik {
-
-// The three tunnels, by their CDB's operation code.
-enum class BridgeForm : std::uint8_t { e6, e4, a1 };
 
 struct BridgeRow {
     std::uint16_t vendor;
@@ -63,22 +60,6 @@ constexpr std::optional<BridgeForm> bridge_form(const UsbId& id) {
     }
     return std::nullopt;
 }
-
-// "e6", "e4", "a1": the form's name on the command line, in the manifest, the listing and JSON.
-constexpr const char* bridge_form_name(BridgeForm form) {
-    switch (form) {
-        case BridgeForm::e6:
-            return "e6";
-        case BridgeForm::e4:
-            return "e4";
-        case BridgeForm::a1:
-            break;
-    }
-    return "a1";
-}
-
-// The form a name stands for; none for anything else.
-std::optional<BridgeForm> parse_bridge_form(std::string_view name);
 
 // What a run knows of the bridge: its ID when the platform could read it, and the form the run's
 // NVMe reads use (from the table, a recorded run or --bridge); no form: an unknown bridge, sent

@@ -1,4 +1,5 @@
-// Command descriptor blocks of every command the tool sends, one pure builder per command.
+// Command descriptor blocks of the SCSI and vendor commands, one pure builder per command, and the
+// NVMe command block a bridge tunnel carries (the tunnels' own CDBs: scsi/tunnel_forms.h).
 // Bytes that a layout does not name are 0.
 #pragma once
 
@@ -45,39 +46,5 @@ inline constexpr std::size_t kNvmeCdw10Byte = 8;
 
 NvmeCommandBlock nvme_command_block(std::uint8_t opcode, std::uint32_t namespace_id,
                                     std::uint32_t cdw10);
-
-// The bridge tunnel, 16 bytes. Only two bytes of the command block reach the drive; the amount of
-// data is the transfer length alone:
-//   0: 0xE6   1: NVMe opcode (block byte 0)   2: 0   3: command dword 10 bits 7..0 (block byte 8)
-//   4-15: 0
-Cdb tunnel_cdb(const NvmeCommandBlock& block);
-
-// The 0xE4 tunnel, 16 bytes, data in:
-//   0: 0xE4   1-2: transfer length, little-endian   3: NVMe opcode (block byte 0)
-//   4: command dword 10 bits 7..0 (block byte 8)   5-15: 0
-Cdb tunnel_e4_cdb(const NvmeCommandBlock& block, std::uint16_t transfer_length);
-
-// The 0xA1 tunnel, 12 bytes, one CDB a phase:
-//   0: 0xA1   1: 0x80 (admin) | phase   2: 0   3-5: length, big-endian   6-11: 0
-// Phase 0: the command block goes out (512 bytes); phase 2: the page comes in; phase 0xF: the
-// completion block comes in (512 bytes).
-Cdb tunnel_a1_cdb(std::uint8_t phase, std::uint32_t length);
-
-// The 0xA1 tunnel's command block, 512 bytes of little-endian dwords:
-//   dword 0: signature 0x454D564E ("NVME")   dword 2: NVMe opcode   dword 3: namespace id
-//   dwords 12-17: command dwords 10-15   every other dword: 0
-using A1CommandBlock = std::array<std::uint8_t, kA1BlockLength>;
-A1CommandBlock a1_command_block(const NvmeCommandBlock& block);
-
-// The 0xA1 tunnel's completion block, 512 bytes of little-endian dwords:
-//   dword 0: signature   dword 2: the command's result   dword 5 bits 31..17: the NVMe status
-struct A1Completion {
-    bool signature = false;  // dword 0 is the signature
-    std::uint16_t status = 0;
-    std::uint32_t result = 0;
-
-    bool ok() const { return signature && status == 0; }
-};
-A1Completion a1_completion(const std::uint8_t* block);
 
 }  // namespace torvik

@@ -10,7 +10,6 @@
 #include <string_view>
 
 #include "platform/pass_through.h"
-#include "scsi/bridge_table.h"
 
 namespace torvik {
 
@@ -34,7 +33,7 @@ enum class CommandForm {
     scsi,      // a standard SCSI command
     vendor12,  // vendor command, 12-byte CDB, 16-bit code
     vendor16,  // vendor command, 16-byte CDB, 32-bit code
-    tunnel,    // NVMe admin command through the bridge's 0xE6 tunnel
+    tunnel,    // NVMe admin command through the bridge's tunnel, of whichever form
 };
 
 // How a command ended, as the transport saw it.
@@ -44,30 +43,9 @@ enum class CommandOutcome : std::uint8_t {
     failed,           // the platform call failed, or the request was refused before it
 };
 
-inline constexpr std::uint8_t kTunnelOpcode = 0xE6;  // the bridge's NVMe admin pass-through
-
-// The three tunnel forms' CDBs. A bridge read's row below gives every other input of a form's
-// builder: the NVMe opcode, namespace id, command dword 10 and the transfer length.
-struct TunnelFormInfo {
-    BridgeForm form;
-    std::uint8_t opcode;           // CDB byte 0
-    std::uint8_t cdb_length;       // bytes of each CDB
-    std::uint32_t max_log_length;  // the longest log page the form reads whole
-};
-
-// clang-format off
-// Columns: form, CDB operation code, CDB length, longest log read. The 0xE4 bridges return stale
-// data for a log read over 512 bytes.
-inline constexpr TunnelFormInfo kTunnelForms[] = {
-    {BridgeForm::e6, kTunnelOpcode, 16,           4096},
-    {BridgeForm::e4, 0xE4,          16,           512},
-    {BridgeForm::a1, kA1Opcode,     kA1CdbLength, 4096},
-};
-// clang-format on
-
-constexpr const TunnelFormInfo& tunnel_form(BridgeForm form) {
-    return kTunnelForms[static_cast<std::size_t>(form)];
-}
+// The 0xE6 form's operation code: the command table's bridge reads are shaped as the default run
+// sends them, in that form (scsi/tunnel_forms.h holds every form).
+inline constexpr std::uint8_t kTunnelOpcode = 0xE6;
 
 // NVMe admin command values of the two bridge reads.
 inline constexpr std::uint32_t kNvmeIdentifyCnsController = 1;  // Identify: the controller
@@ -175,20 +153,6 @@ constexpr bool dump_name_fits_page(const CommandInfo& c) {
     return false;
 }
 
-// A bridge read carries one of the NVMe reads a tunnel may carry, and each form can read it whole.
-constexpr bool tunnel_read_fits_every_form(const CommandInfo& c) {
-    if (!is_tunnel_nvme_opcode(c.code))
-        return false;
-    for (std::size_t f = 0; f < std::size(kTunnelForms); ++f) {
-        const TunnelFormInfo& form = kTunnelForms[f];
-        if (static_cast<std::size_t>(form.form) != f || !is_read_only_opcode(form.opcode))
-            return false;
-        if (c.code == kNvmeGetLogPageOpcode && c.length > form.max_log_length)
-            return false;
-    }
-    return true;
-}
-
 constexpr bool command_table_is_sound() {
     for (std::size_t i = 0; i < kCommandCount; ++i) {
         const CommandInfo& c = kCommands[i];
@@ -199,7 +163,7 @@ constexpr bool command_table_is_sound() {
             (c.form != CommandForm::tunnel && (c.nvme_namespace != 0 || c.nvme_cdw10 != 0))) {
             return false;
         }
-        if (c.form == CommandForm::tunnel && !tunnel_read_fits_every_form(c)) {
+        if (c.form == CommandForm::tunnel && !is_tunnel_nvme_opcode(c.code)) {
             return false;
         }
         for (std::size_t j = 0; j < i; ++j) {
@@ -216,6 +180,6 @@ static_assert(detail::command_table_is_sound(),
               "every row: indexed by its id, its page in words, a CDB length its form allows, a "
               "dump name made of its "
               "page name, a read-only opcode, a failure name unless it is a bridge read, a page "
-              "name of its own; a bridge read an NVMe read every tunnel form can carry whole");
+              "name of its own; a bridge read one of the NVMe reads a tunnel may carry");
 
 }  // namespace torvik

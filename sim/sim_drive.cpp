@@ -5,6 +5,7 @@
 
 #include "common/bytes.h"
 #include "scsi/cdb.h"
+#include "scsi/tunnel_forms.h"
 
 namespace torvik {
 
@@ -87,11 +88,14 @@ std::optional<CommandId> command_of(const std::uint8_t* cdb, std::uint8_t cdb_le
             case CommandForm::vendor16:
                 match = get_be32(cdb) == info.code && zero_from(cdb, 4, 16);
                 break;
-            case CommandForm::tunnel:
+            case CommandForm::tunnel: {
                 // Only the low byte of command dword 10 reaches the drive.
-                match = cdb[1] == info.code && cdb[2] == 0 && cdb[3] == (info.nvme_cdw10 & 0xFF) &&
-                        zero_from(cdb, 4, 16);
+                const std::optional<TunnelCdbFields> read =
+                    tunnel_form(BridgeForm::e6).read(cdb, 0);
+                match = read && read->nvme_opcode == info.code &&
+                        read->cdw10_low == (info.nvme_cdw10 & 0xFF);
                 break;
+            }
         }
         if (match) {
             return info.id;
@@ -156,16 +160,6 @@ SimAnswer SimDrive::execute(const SimRequest& request, std::uint8_t* data) {
     const std::uint8_t cdb_length =
         std::min<std::uint8_t>(request.cdb_length, static_cast<std::uint8_t>(request.cdb.size()));
 
-    if (cdb_length != 0 && request.cdb[0] == kTunnelOpcode && bridge_form_ == BridgeForm::e6 &&
-        !tunnel_supported_) {
-        SimAnswer answer;
-        answer.status = SimAnswer::Status::platform_error;
-        answer.error_code = tunnel_error_;
-        return answer;
-    }
-    if (cdb_length != 0 && request.cdb[0] == kTunnelOpcode && bridge_form_ != BridgeForm::e6 &&
-        !any_form_)
-        return check_condition(kSenseIllegalRequest, kAscInvalidOpcode, 0);
     if (const std::optional<SimAnswer> answer = tunnel(request, data))
         return *answer;
     const std::optional<CommandId> id = command_of(request.cdb.data(), cdb_length);
@@ -225,34 +219,38 @@ std::optional<CommandId> tunnel_read_of(std::uint32_t opcode, std::uint32_t cdw1
     return std::nullopt;
 }
 
-std::uint32_t a1_length(const std::uint8_t* cdb) {
-    return (std::uint32_t{cdb[3]} << 16) | (std::uint32_t{cdb[4]} << 8) | cdb[5];
-}
-
 }  // namespace
 
 std::optional<SimAnswer> SimDrive::tunnel(const SimRequest& request, std::uint8_t* data) {
-    const std::uint8_t* cdb = request.cdb.data();
-    const std::uint8_t opcode = request.cdb_length != 0 ? cdb[0] : 0;
-    const bool e4 = opcode == tunnel_form(BridgeForm::e4).opcode;
-    const bool a1 = opcode == kA1Opcode;
-    if (!e4 && !a1)
+    const TunnelFormInfo* form = request.cdb_length != 0 ? tunnel_form_of(request.cdb[0]) : nullptr;
+    if (form == nullptr)
         return std::nullopt;
-    const BridgeForm form = e4 ? BridgeForm::e4 : BridgeForm::a1;
-    if ((bridge_form_ != form && !any_form_) || request.cdb_length != tunnel_form(form).cdb_length)
-        return check_condition(kSenseIllegalRequest, kAscInvalidOpcode, 0);
-    if (e4) {
-        const std::optional<CommandId> id = tunnel_read_of(cdb[3], cdb[4], true, std::nullopt);
-        if (!id || !request.data_in || get_le16(cdb + 1) != request.transfer_length ||
-            !zero_from(cdb, 5, 16))
-            return check_condition(kSenseIllegalRequest, kAscInvalidFieldInCdb, 0);
-        return answer_page(*id, request, data);
+    if (form->form == BridgeForm::e6 && bridge_form_ == BridgeForm::e6 && !tunnel_supported_) {
+        SimAnswer answer;
+        answer.status = SimAnswer::Status::platform_error;
+        answer.error_code = tunnel_error_;
+        return answer;
     }
-    const std::uint8_t phase = cdb[1] ^ kA1Admin;
-    if ((cdb[1] & kA1Admin) == 0 || cdb[2] != 0 || !zero_from(cdb, 6, 12) ||
-        a1_length(cdb) != request.transfer_length)
+    if ((bridge_form_ != form->form && !any_form_) || request.cdb_length != form->cdb_length)
+        return check_condition(kSenseIllegalRequest, kAscInvalidOpcode, 0);
+    const std::optional<TunnelCdbFields> fields =
+        form->read(request.cdb.data(), request.transfer_length);
+    if (!fields)
         return check_condition(kSenseIllegalRequest, kAscInvalidFieldInCdb, 0);
-    if (phase == kA1PhaseCommand) {
+    if (form->framed)
+        return framed_step(fields->step, request, data);
+    const std::optional<CommandId> id =
+        tunnel_read_of(fields->nvme_opcode, fields->cdw10_low, true, std::nullopt);
+    if (!id)
+        return check_condition(kSenseIllegalRequest, kAscInvalidOpcode, 0);
+    // Every read; data sent to the bridge is refused.
+    if (!request.data_in && request.transfer_length != 0)
+        return check_condition(kSenseIllegalRequest, kAscInvalidFieldInCdb, 0);
+    return answer_page(*id, request, data);
+}
+
+SimAnswer SimDrive::framed_step(TunnelStep step, const SimRequest& request, std::uint8_t* data) {
+    if (step == TunnelStep::command) {
         a1_pending_.reset();
         if (request.data_in || request.transfer_length != kA1BlockLength || data == nullptr ||
             get_le32(data) != kA1Signature)
@@ -265,9 +263,9 @@ std::optional<SimAnswer> SimDrive::tunnel(const SimRequest& request, std::uint8_
     }
     if (!a1_pending_ || !request.data_in)
         return check_condition(kSenseIllegalRequest, kAscInvalidFieldInCdb, 0);
-    if (phase == kA1PhaseData)
+    if (step == TunnelStep::data)
         return answer_page(*a1_pending_, request, data);
-    if (phase != kA1PhaseCompletion || request.transfer_length != kA1BlockLength)
+    if (request.transfer_length != kA1BlockLength)
         return check_condition(kSenseIllegalRequest, kAscInvalidFieldInCdb, 0);
     a1_pending_.reset();
     SimAnswer answer;

@@ -15,6 +15,7 @@
 #include "platform/usb_id.h"
 #include "scsi/bridge_table.h"
 #include "scsi/commands.h"
+#include "scsi/tunnel_forms.h"
 
 namespace torvik {
 
@@ -87,7 +88,8 @@ class SimDrive {
     const Fault& fault(CommandId command) const;
     void clear_faults();
 
-    // A bridge without the 0xE6 tunnel fails every tunnel request with error_code.
+    // A bridge of the 0xE6 form that does not know its tunnel: every 0xE6 request fails with
+    // error_code.
     void set_tunnel_supported(bool supported, std::uint32_t error_code = kTunnelUnknownError);
     bool tunnel_supported() const { return tunnel_supported_; }
 
@@ -115,8 +117,12 @@ class SimDrive {
 
   private:
     SimAnswer answer_page(CommandId id, const SimRequest& request, std::uint8_t* data) const;
-    // The tunnels of the 0xE4 and 0xA1 forms; none when the CDB is neither.
+    // A CDB of any tunnel form, answered as a bridge of the drive's form does (as any form, for a
+    // replayed drive): read back through the form's row; none when the CDB is no tunnel's.
     std::optional<SimAnswer> tunnel(const SimRequest& request, std::uint8_t* data);
+    // One step of a framed form's read: the command block the bridge keeps, then the page, then
+    // the completion block.
+    SimAnswer framed_step(TunnelStep step, const SimRequest& request, std::uint8_t* data);
 
     std::array<std::vector<std::uint8_t>, kCommandCount> pages_;
     UsbId bridge_id_ = kSimDefaultBridge;

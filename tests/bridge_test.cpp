@@ -17,6 +17,7 @@
 #include "platform/usb_id.h"
 #include "scsi/bridge_table.h"
 #include "scsi/cdb.h"
+#include "scsi/tunnel_forms.h"
 #include "sim/profiles.h"
 #include "sim/sim_platform.h"
 #include "support/fake_platform.h"
@@ -39,34 +40,47 @@ NvmeCommandBlock block_of(CommandId id) {
     return nvme_command_block(static_cast<std::uint8_t>(c.code), c.nvme_namespace, c.nvme_cdw10);
 }
 
+// Each form's CDBs through its row, and the same bytes read back as the step and NVMe read they
+// carry; a CDB whose last byte is not zero reads as none.
 TEST(BridgeTunnel, CdbsOfEachFormAreTheseBytes) {
     const NvmeCommandBlock identify = block_of(CommandId::nvme_identify);
     const NvmeCommandBlock smart = block_of(CommandId::nvme_smart_log);
+    using S = TunnelStep;
+    using F = BridgeForm;
     struct Case {
         const char* what;
-        Cdb cdb;
+        BridgeForm form;
+        const NvmeCommandBlock& block;
+        TunnelStep step;
+        std::uint32_t length;
         Bytes bytes;
     } cases[] = {
-        {"e6 identify",
-         tunnel_cdb(identify),
-         {0xE6, 0x06, 0, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-        {"e6 smart", tunnel_cdb(smart), {0xE6, 0x02, 0, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-        {"e4 identify",
-         tunnel_e4_cdb(identify, 4096),
-         {0xE4, 0x00, 0x10, 0x06, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-        {"e4 smart",
-         tunnel_e4_cdb(smart, 512),
-         {0xE4, 0x00, 0x02, 0x02, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-        {"a1 command",
-         tunnel_a1_cdb(0x0, 512),
-         {0xA1, 0x80, 0, 0x00, 0x02, 0x00, 0, 0, 0, 0, 0, 0}},
-        {"a1 page", tunnel_a1_cdb(0x2, 4096), {0xA1, 0x82, 0, 0x00, 0x10, 0x00, 0, 0, 0, 0, 0, 0}},
-        {"a1 completion",
-         tunnel_a1_cdb(0xF, 512),
-         {0xA1, 0x8F, 0, 0x00, 0x02, 0x00, 0, 0, 0, 0, 0, 0}},
+        // clang-format off
+        {"e6 identify",   F::e6, identify, S::data,       4096, {0xE6, 0x06, 0, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"e6 smart",      F::e6, smart,    S::data,       512,  {0xE6, 0x02, 0, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"e4 identify",   F::e4, identify, S::data,       4096, {0xE4, 0x00, 0x10, 0x06, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"e4 smart",      F::e4, smart,    S::data,       512,  {0xE4, 0x00, 0x02, 0x02, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"a1 command",    F::a1, smart,    S::command,    512,  {0xA1, 0x80, 0, 0x00, 0x02, 0x00, 0, 0, 0, 0, 0, 0}},
+        {"a1 page",       F::a1, identify, S::data,       4096, {0xA1, 0x82, 0, 0x00, 0x10, 0x00, 0, 0, 0, 0, 0, 0}},
+        {"a1 completion", F::a1, smart,    S::completion, 512,  {0xA1, 0x8F, 0, 0x00, 0x02, 0x00, 0, 0, 0, 0, 0, 0}},
+        // clang-format on
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(cdb_bytes(c.cdb), c.bytes) << c.what;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const TunnelFormInfo& form = tunnel_form(c.form);
+        EXPECT_EQ(cdb_bytes(form.cdb(c.block, c.step, c.length)), c.bytes);
+        EXPECT_EQ(tunnel_form_of(c.bytes[0]), &form);
+        const std::optional<TunnelCdbFields> read = form.read(c.bytes.data(), c.length);
+        ASSERT_TRUE(read.has_value());
+        EXPECT_EQ(read->step, c.step);
+        if (!form.framed) {
+            EXPECT_EQ(read->nvme_opcode, c.block[0]);
+            EXPECT_EQ(read->cdw10_low, c.block[8]);
+        }
+        Bytes stray = c.bytes;
+        stray.back() = 1;
+        EXPECT_FALSE(form.read(stray.data(), c.length).has_value());
+    }
 }
 
 TEST(BridgeTunnel, CommandBlockOfTheSmartLogRead) {
@@ -184,13 +198,17 @@ TEST(BridgeRefusal, OnlyAnA1CommandBlockOfANvmeReadGoesOut) {
         r.transfer_length = length;
         return r;
     };
-    const Cdb out = tunnel_a1_cdb(0x0, 512);
+    const auto a1 = [](TunnelStep step, std::uint32_t length) {
+        return a1_cdb(NvmeCommandBlock{}, step, length);
+    };
+    const Cdb out = a1(TunnelStep::command, 512);
     EXPECT_EQ(refusal(request(out, DataDirection::out, good.data(), 512), codes), 0u);
     Bytes page(4096);
     EXPECT_EQ(
-        refusal(request(tunnel_a1_cdb(0x2, 4096), DataDirection::in, page.data(), 4096), codes),
+        refusal(request(a1(TunnelStep::data, 4096), DataDirection::in, page.data(), 4096), codes),
         0u);
-    EXPECT_EQ(refusal(request(tunnel_a1_cdb(0xF, 512), DataDirection::in, page.data(), 512), codes),
+    EXPECT_EQ(refusal(request(a1(TunnelStep::completion, 512), DataDirection::in, page.data(), 512),
+                      codes),
               0u);
 
     struct Case {
@@ -214,25 +232,26 @@ TEST(BridgeRefusal, OnlyAnA1CommandBlockOfANvmeReadGoesOut) {
     }
     // The completion is one 512-byte block: no other length, though the CDB names it.
     for (const std::uint32_t length : {16u, 511u, 513u, 4096u}) {
-        EXPECT_EQ(
-            refusal(request(tunnel_a1_cdb(0xF, length), DataDirection::in, page.data(), length),
-                    codes),
-            5u)
+        EXPECT_EQ(refusal(request(a1(TunnelStep::completion, length), DataDirection::in,
+                                  page.data(), length),
+                          codes),
+                  5u)
             << length;
     }
     // The command phase as data in, the page phase as data out, another phase, a length that
     // is not the transfer's, and data out with any other CDB.
     EXPECT_EQ(refusal(request(out, DataDirection::in, good.data(), 512), codes), 5u);
     EXPECT_EQ(
-        refusal(request(tunnel_a1_cdb(0x2, 512), DataDirection::out, good.data(), 512), codes), 5u);
-    EXPECT_EQ(refusal(request(tunnel_a1_cdb(0x1, 512), DataDirection::in, page.data(), 512), codes),
-              5u);
+        refusal(request(a1(TunnelStep::data, 512), DataDirection::out, good.data(), 512), codes),
+        5u);
+    Cdb phase_one = a1(TunnelStep::data, 512);
+    phase_one.bytes[1] = 0x81;
+    EXPECT_EQ(refusal(request(phase_one, DataDirection::in, page.data(), 512), codes), 5u);
     EXPECT_EQ(
-        refusal(request(tunnel_a1_cdb(0x2, 4096), DataDirection::in, page.data(), 512), codes), 5u);
-    EXPECT_EQ(refusal(request(tunnel_cdb(block_of(CommandId::nvme_identify)), DataDirection::out,
-                              good.data(), 512),
-                      codes),
-              5u);
+        refusal(request(a1(TunnelStep::data, 4096), DataDirection::in, page.data(), 512), codes),
+        5u);
+    const Cdb e6 = e6_cdb(block_of(CommandId::nvme_identify), TunnelStep::data, 512);
+    EXPECT_EQ(refusal(request(e6, DataDirection::out, good.data(), 512), codes), 5u);
 }
 
 // The transport against a simulated bridge of each form: what went on the wire, and that the

@@ -8,6 +8,7 @@
 #include "app/exit_status.h"
 #include "model/drive_model.h"
 #include "model/key_figures.h"
+#include "report/html_page.h"
 #include "report/html_report.h"
 #include "report/json_report.h"
 #include "tests/support/fake_platform.h"

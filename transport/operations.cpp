@@ -94,29 +94,15 @@ CommandResult vendor_command16(DriveLink& link, std::uint8_t* buffer, std::uint3
     return transfer(link, vendor_params(vendor16_cdb(code), length), buffer, FailureLine::plain);
 }
 
-CommandResult nvme_tunnel(DriveLink& link, std::uint8_t* buffer, std::uint32_t length,
-                          const NvmeCommandBlock& block) {
-    const RequestParams params{tunnel_cdb(block), kRequestSenseLength, length};
-    return transfer(link, params, buffer, FailureLine::tunnel);
-}
+namespace {
 
-CommandResult nvme_tunnel_e4(DriveLink& link, std::uint8_t* buffer, std::uint32_t length,
-                             const NvmeCommandBlock& block) {
-    if (length > 0xFFFF) {
-        std::fprintf(link.console, "Max Size exceed(%u>%u)!\n", static_cast<unsigned>(length),
-                     0xFFFFu);
-        return refused(link);
-    }
-    const RequestParams params{tunnel_e4_cdb(block, static_cast<std::uint16_t>(length)),
-                               kRequestSenseLength, length};
-    return transfer(link, params, buffer, FailureLine::tunnel);
-}
-
-CommandResult nvme_tunnel_a1(DriveLink& link, std::uint8_t* buffer, std::uint32_t length,
-                             const NvmeCommandBlock& block) {
+// A framed form's read, in the 0xA1 form's blocks: the command block goes out, the page comes in,
+// then the completion block.
+CommandResult framed_read(DriveLink& link, const TunnelFormInfo& form, std::uint8_t* buffer,
+                          std::uint32_t length, const NvmeCommandBlock& block) {
     const A1CommandBlock command = a1_command_block(block);
-    const RequestParams out{tunnel_a1_cdb(kA1PhaseCommand, kA1BlockLength), kRequestSenseLength,
-                            kA1BlockLength};
+    const RequestParams out{form.cdb(block, TunnelStep::command, kA1BlockLength),
+                            kRequestSenseLength, kA1BlockLength};
     CommandResult sent = send_data_out(link, out, command.data());
     if (!sent.ok()) {
         print_failure(link, FailureLine::tunnel, sent.error);
@@ -127,13 +113,13 @@ CommandResult nvme_tunnel_a1(DriveLink& link, std::uint8_t* buffer, std::uint32_
             std::memset(buffer, 0, length);
         return sent;
     }
-    const RequestParams in{tunnel_a1_cdb(kA1PhaseData, length), kRequestSenseLength, length};
+    const RequestParams in{form.cdb(block, TunnelStep::data, length), kRequestSenseLength, length};
     CommandResult page = transfer(link, in, buffer, FailureLine::tunnel);
     if (!page.ok() || page.outcome == CommandOutcome::check_condition)
         return page;
     std::array<std::uint8_t, kA1BlockLength> completion{};
-    const RequestParams done{tunnel_a1_cdb(kA1PhaseCompletion, kA1BlockLength), kRequestSenseLength,
-                             kA1BlockLength};
+    const RequestParams done{form.cdb(block, TunnelStep::completion, kA1BlockLength),
+                             kRequestSenseLength, kA1BlockLength};
     const CommandResult ended = transfer(link, done, completion.data(), FailureLine::tunnel);
     if (!ended.ok() || ended.outcome == CommandOutcome::check_condition) {
         if (ended.ok() && buffer != nullptr)
@@ -164,25 +150,30 @@ CommandResult nvme_tunnel_a1(DriveLink& link, std::uint8_t* buffer, std::uint32_
     return page;
 }
 
-namespace {
-
 // One bridge read of the command table through the tunnel of the given form.
 CommandResult bridge_read(DriveLink& link, CommandId id, std::uint8_t* buffer, BridgeForm form) {
     const CommandInfo& info = command_info(id);
     const NvmeCommandBlock block = nvme_command_block(static_cast<std::uint8_t>(info.code),
                                                       info.nvme_namespace, info.nvme_cdw10);
-    switch (form) {
-        case BridgeForm::e6:
-            return nvme_tunnel(link, buffer, info.length, block);
-        case BridgeForm::e4:
-            return nvme_tunnel_e4(link, buffer, info.length, block);
-        case BridgeForm::a1:
-            break;
-    }
-    return nvme_tunnel_a1(link, buffer, info.length, block);
+    return nvme_tunnel(link, buffer, info.length, block, form);
 }
 
 }  // namespace
+
+CommandResult nvme_tunnel(DriveLink& link, std::uint8_t* buffer, std::uint32_t length,
+                          const NvmeCommandBlock& block, BridgeForm form) {
+    const TunnelFormInfo& tunnel = tunnel_form(form);
+    if (length > tunnel.max_transfer) {
+        std::fprintf(link.console, "Max Size exceed(%u>%u)!\n", static_cast<unsigned>(length),
+                     static_cast<unsigned>(tunnel.max_transfer));
+        return refused(link);
+    }
+    if (tunnel.framed)
+        return framed_read(link, tunnel, buffer, length, block);
+    const RequestParams params{tunnel.cdb(block, TunnelStep::data, length), kRequestSenseLength,
+                               length};
+    return transfer(link, params, buffer, FailureLine::tunnel);
+}
 
 IdentifyResult nvme_identify(DriveLink& link, std::uint8_t* buffer, BridgeForm form) {
     ReplyArea<CommandId::nvme_identify> reply{};

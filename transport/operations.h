@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "scsi/cdb.h"
+#include "scsi/tunnel_forms.h"
 #include "transport/drive_link.h"
 #include "transport/request.h"
 
@@ -33,23 +34,14 @@ CommandResult vendor_command12(DriveLink& link, std::uint8_t* buffer, std::uint1
 CommandResult vendor_command16(DriveLink& link, std::uint8_t* buffer, std::uint32_t code,
                                std::uint32_t length);
 
-// An NVMe admin command through the bridge's 0xE6 tunnel, `length` bytes into buffer.
-// A failed call prints "IOCtl: ASM Id/Smart failed 0x%x!" and leaves buffer untouched.
-CommandResult nvme_tunnel(DriveLink& link, std::uint8_t* buffer, std::uint32_t length,
-                          const NvmeCommandBlock& block);
-
-// An NVMe admin command through the 0xE4 tunnel, `length` bytes (at most 65535) into buffer.
-// A failed call prints the tunnel's line as above and leaves buffer untouched.
-CommandResult nvme_tunnel_e4(DriveLink& link, std::uint8_t* buffer, std::uint32_t length,
-                             const NvmeCommandBlock& block);
-
-// An NVMe admin command through the 0xA1 tunnel: the command block goes out, the page comes in,
-// then the completion block. A failed call of any phase prints the tunnel's line as above; a
-// phase the bridge ends with CHECK CONDITION ends the command so. A completion block without the
+// An NVMe admin command through the bridge's tunnel of the given form, `length` bytes into
+// buffer. A failed call of any step prints "IOCtl: ASM Id/Smart failed 0x%x!" and leaves buffer
+// untouched; a length the form's CDB cannot state is not sent. Of a framed form, a step the
+// bridge ends with CHECK CONDITION ends the command so, and a completion block without the
 // signature or with a non-zero NVMe status is a failed read too: a line of its own on link.err,
 // and the command counts as ended with CHECK CONDITION, buffer all zeros.
-CommandResult nvme_tunnel_a1(DriveLink& link, std::uint8_t* buffer, std::uint32_t length,
-                             const NvmeCommandBlock& block);
+CommandResult nvme_tunnel(DriveLink& link, std::uint8_t* buffer, std::uint32_t length,
+                          const NvmeCommandBlock& block, BridgeForm form = BridgeForm::e6);
 
 // NVMe Identify Controller through the bridge's tunnel of the given form (4096 bytes). The
 // identify counts only when the request is done and at least one returned byte is not zero;

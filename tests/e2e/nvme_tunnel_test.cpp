@@ -11,6 +11,7 @@
 
 #include "common/bytes.h"
 #include "scsi/cdb.h"
+#include "scsi/tunnel_forms.h"
 #include "tests/e2e/usbdev/nvme_tunnel.h"
 
 namespace torvik::testing {
@@ -218,14 +219,14 @@ std::vector<std::uint8_t> a1_block(std::uint8_t opcode, std::uint32_t nsid, std:
 }
 
 Sent a1_command(std::vector<std::uint8_t> block) {
-    return from_tool(tunnel_a1_cdb(kA1PhaseCommand, kA1BlockLength), false, kA1BlockLength,
+    return from_tool(a1_cdb({}, TunnelStep::command, kA1BlockLength), false, kA1BlockLength,
                      std::move(block));
 }
 Sent a1_data(std::uint32_t length) {
-    return from_tool(tunnel_a1_cdb(kA1PhaseData, length), true, length);
+    return from_tool(a1_cdb({}, TunnelStep::data, length), true, length);
 }
 Sent a1_completion_phase() {
-    return from_tool(tunnel_a1_cdb(kA1PhaseCompletion, kA1BlockLength), true, kA1BlockLength);
+    return from_tool(a1_cdb({}, TunnelStep::completion, kA1BlockLength), true, kA1BlockLength);
 }
 
 ScsiReply send(Responder& responder, const Sent& sent, std::vector<std::uint8_t>& data) {
