@@ -25,8 +25,8 @@ FileResult write_json(const RunContext& ctx, const DriveFolder& folder, Examined
 }
 
 FileResult write_html(const RunContext& ctx, const DriveFolder& folder, ExaminedDrive& examined) {
-    return write_html_report(folder.files, ctx.out,
-                             html_report(examined.info, examined.model, examined.figures));
+    return write_text_file(folder.files, ctx.out, kHtmlReportFileName,
+                           html_report(examined.info, examined.model, examined.figures));
 }
 
 // --json=- (or --json -) also asks for the document on standard output; once given, standard

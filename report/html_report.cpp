@@ -14,7 +14,6 @@
 #include "report/html_page.h"
 #include "report/json_report.h"
 #include "report/number_format.h"
-#include "report/report_output.h"
 #include "report/wear_chart.h"
 
 namespace torvik {
@@ -594,10 +593,6 @@ std::string html_report(const RunInfo& run, const DriveModel& drive, const KeyFi
     }
     files_section(page, drive);
     return page.finish("torvik_usb_pssd_flash_id " + run.tool_version + " (" + run.platform + ")");
-}
-
-FileResult write_html_report(FileStore& files, std::FILE* console, const std::string& page) {
-    return write_text_file(files, console, kHtmlReportFileName, page);
 }
 
 }  // namespace torvik

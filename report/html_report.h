@@ -5,10 +5,7 @@
 // the run's (key_figures), as the --health summary, the history and the metrics show them.
 #pragma once
 
-#include <cstdio>
 #include <string>
-
-#include "platform/output_file.h"
 
 namespace torvik {
 
@@ -19,8 +16,5 @@ struct KeyFigures;
 inline constexpr const char* kHtmlReportFileName = "torvik_usb_pssd_flash_id.html";
 
 std::string html_report(const RunInfo& run, const DriveModel& drive, const KeyFigures& figures);
-
-// Writes the page to kHtmlReportFileName in the output folder, as the JSON report is written.
-FileResult write_html_report(FileStore& files, std::FILE* console, const std::string& page);
 
 }  // namespace torvik
