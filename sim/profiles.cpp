@@ -131,6 +131,31 @@ void flash_banks(SimProfileData& data) {
         put_flash_id(fidall + kFidallBanks.offset + kFidallBanks.size * bank);
 }
 
+consteval const FieldDef& geometry_field(std::string_view name) {
+    for (const GeometryField& g : kGeometryFields) {
+        if (name == g.field.name)
+            return g.field;
+    }
+    throw "no configuration field of that name";
+}
+
+// Another make of flash: the fid page's ID, one bank for each ID given (bank 0 first), and the
+// chip enables of the configuration to match, spread over channels.
+void fit_flash(SimProfileData& data, const std::vector<FlashIdBytes>& banks, unsigned channels) {
+    std::copy(banks.front().begin(), banks.front().end(),
+              page_of(data, CommandId::read_fid).data() + kFidFlashId.offset);
+    std::uint8_t* fidall = reply(data, CommandId::fidall).data();
+    for (std::size_t bank = 0; bank < banks.size(); ++bank) {
+        std::copy(banks[bank].begin(), banks[bank].end(),
+                  fidall + kFidallBanks.offset + kFidallBanks.size * bank);
+    }
+    const auto ces = static_cast<unsigned>(banks.size());
+    put(page_of(data, CommandId::sysinfo).data(), {{kFlashCe, ces},
+                                                   {geometry_field("flash_channels"), channels},
+                                                   {geometry_field("interleave"), ces / channels},
+                                                   {kFlashCeMask, (std::uint64_t{1} << ces) - 1}});
+}
+
 // Attribute configuration records; slot 6 is left empty, as firmware leaves gaps.
 void attribute_configuration(SimProfileData& data) {
     std::uint8_t* info = reply(data, CommandId::infoblock).data();
@@ -286,6 +311,7 @@ SimProfileData make_large() {
     data.product = "PSSD SIM 4TB    ";
     standard_inquiry(data, "1.03", "SIM00004");
     capacity(data, 7814037167);  // 4 TB: READ CAPACITY(10) answers 0xFFFFFFFF
+    fit_flash(data, std::vector<FlashIdBytes>(16, kFlashId), 4);  // 16 x 2 Tb: 4,398.0 GB
     return data;
 }
 
