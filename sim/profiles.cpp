@@ -395,6 +395,46 @@ SimProfileData make_vendor_life() {
     return data;
 }
 
+// A drive sold as 2 TB that holds two packages of 512 Gb (137.4 GB of flash): its firmware offers
+// the made-up size through READ CAPACITY and the NVMe Identify page alike. Every SMART figure is
+// fine; the flash fails it.
+SimProfileData make_counterfeit() {
+    SimProfileData data = make_default();
+    data.product = "PSSD SIM 2TB    ";
+    standard_inquiry(data, "1.03", "SIM00110");
+    nvme_serial(data, "SIM00000000000110");
+    capacity(data, 3907029167);  // 2,000.4 GB
+    constexpr FlashIdBytes kSmallPart = {0x98, 0x3E, 0x98, 0xB3, 0x76, 0xF2, 0x00, 0x00};
+    fit_flash(data, {kSmallPart, kSmallPart}, 2);
+    write_field(page_of(data, CommandId::sysinfo).data(), geometry_field("dies_per_ce"), 1);
+    std::uint8_t* identify = page_of(data, CommandId::nvme_identify).data();
+    write_text(identify, kIdentifyModel, "TORVIK PSSD SIM 2TB                     ");
+    write_wide(identify, kIdentifyTotalCapacity, size_in_bytes(3907029167));
+    return data;
+}
+
+// The 1 TB drive rebuilt from two makes of 2 Tb package, which hold enough for its offer.
+SimProfileData make_mixed_flash() {
+    SimProfileData data = make_default();
+    data.product = "PSSD SIM MIXED  ";
+    standard_inquiry(data, "1.03", "SIM00111");
+    nvme_serial(data, "SIM00000000000111");
+    constexpr FlashIdBytes kOtherPart = {0x9B, 0xC6, 0x28, 0x49, 0x20, 0x00, 0x00, 0x00};
+    fit_flash(data, {kFlashId, kFlashId, kOtherPart, kOtherPart}, 4);
+    return data;
+}
+
+// The 1 TB drive's TLC flash run at 1 bit per cell, which offers a third of its 1,099.5 GB.
+SimProfileData make_slc_mode() {
+    SimProfileData data = make_default();
+    data.product = "PSSD SIM SLC    ";
+    standard_inquiry(data, "1.03", "SIM00112");
+    nvme_serial(data, "SIM00000000000112");
+    capacity(data, 715827881);  // 366.5 GB
+    write_field(page_of(data, CommandId::sysinfo).data(), kBitsPerCell, 1);
+    return data;
+}
+
 // The default drive in an enclosure whose bridge speaks another tunnel, or none, under a name and
 // serials of its own.
 SimProfileData bridge_variant(const char* product, const char* serial, const char* nvme_serial,
@@ -452,6 +492,10 @@ const std::vector<SimProfile>& sim_profiles() {
          make_bridge_unknown},
         {"sata-bridge", "a SATA bridge of a listed vendor (152d:0578): no NVMe tunnel at all",
          make_sata_bridge},
+        {"counterfeit", "offers 2 TB, holds 137.4 GB of flash: health FAILED", make_counterfeit},
+        {"mixed-flash", "banks of two makes of flash part: a note", make_mixed_flash},
+        {"slc-mode", "TLC flash run at 1 bit per cell, a third of it offered: a note",
+         make_slc_mode},
     };
     return kProfiles;
 }
