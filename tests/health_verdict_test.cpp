@@ -269,7 +269,7 @@ TEST(HealthVerdict, FlashAgainstTheCapacityOffered) {
         std::uint32_t mask = 0;
         unsigned bits = 3;
         std::uint64_t nvme_total = 0;
-        bool fidall_fails = false, smart = true;
+        bool fidall_fails = false, sysinfo = true, smart = true;
         const char* verdict = "PASSED";
         const char* lines = "capacity_exceeds_flash:ok";  // the flash rule's, "field:level ..."
         std::optional<std::uint64_t> bytes = kFourBanks;
@@ -314,6 +314,18 @@ TEST(HealthVerdict, FlashAgainstTheCapacityOffered) {
          .mask = 0xFFFF,
          .lines = "ce_count_mismatch:note",
          .text = "The 4 populated banks, Flash CE 16 and the CE mask's 16 bits disagree"},
+        {.name = "configuration not read",
+         .banks = four,
+         .sysinfo = false,
+         .lines = "capacity_exceeds_flash:ok ce_count_mismatch:note",
+         .text = "Flash 1,099.5 GB in 4 banks"},
+        {.name = "configuration not read, too little flash",
+         .banks = four,
+         .offered_blocks = 7814037168,
+         .sysinfo = false,
+         .lines = "ce_count_mismatch:note",
+         .text = "Flash CE and the CE mask were not read: the 4 populated banks cannot be checked "
+                 "against them, so the offer of 4,000.8 GB is not held against the 1,099.5 GB"},
         {.name = "mask alone disagrees",
          .banks = four,
          .ce = 4,
@@ -338,6 +350,11 @@ TEST(HealthVerdict, FlashAgainstTheCapacityOffered) {
          .bits = 1,
          .lines = "capacity_exceeds_flash:ok cell_mode:note",
          .text = "offers 366.5 GB, 66.7% kept back"},
+        {.name = "one bank of 1.33 Tb",
+         .banks = {k133Tb},
+         .offered_blocks = 300000000,
+         .bytes = std::uint64_t{1365} << 27,
+         .text = "Flash 183.2 GB in 1 bank of Toshiba 112L BiCS5 TLC; offers 153.6 GB"},
         {.name = "failed fidall read",
          .banks = four,
          .fidall_fails = true,
@@ -371,7 +388,8 @@ TEST(HealthVerdict, FlashAgainstTheCapacityOffered) {
         write_field(sysinfo.data(), kFlashCe, ces);
         write_field(sysinfo.data(), kFlashCeMask, c.ce < 0 ? (1u << ces) - 1 : c.mask);
         write_field(sysinfo.data(), kBitsPerCell, c.bits);
-        model.sent(CommandId::sysinfo, sysinfo.data(), read);
+        if (c.sysinfo)
+            model.sent(CommandId::sysinfo, sysinfo.data(), read);
         model.last_lba = c.offered_blocks - 1;
         Bytes identify(4096, 0);
         write_wide(identify.data(), kIdentifyTotalCapacity, Uint128{0, c.nvme_total});
@@ -410,6 +428,24 @@ TEST(HealthVerdict, FlashAgainstTheCapacityOffered) {
     }
     // A drive whose bank page was not sent (a controller the report does not cover) has none.
     EXPECT_FALSE(flash_figures(DriveModel{}));
+}
+
+// An unknown bridge's missing log is a note beside a verdict from another page, and stays unknown
+// when no page gave one.
+TEST(HealthVerdict, UnknownBridgeLineIsANoteBesideAVerdict) {
+    Bytes controller(512, 0);
+    controller[3] = 100;
+    controller[0x70] = 1;
+    for (const bool copy : {true, false}) {
+        const NvmeSmartHealth page = decode_nvme_smart(controller.data());
+        HealthPages pages;
+        pages.nvme_smart_controller = copy ? &page : nullptr;
+        pages.bridge_note = "NVMe health not read";
+        const HealthAssessment health = assess_health(pages);
+        EXPECT_EQ(health.reasons.front().field, std::string("usb_bridge"));
+        EXPECT_EQ(health.reasons.front().level, copy ? HealthLevel::note : HealthLevel::unknown);
+        EXPECT_EQ(health.verdict, copy ? HealthVerdict::passed : HealthVerdict::unknown);
+    }
 }
 
 // The golden files pin each simulated drive's --health block and exit status; the option changes
