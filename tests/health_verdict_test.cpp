@@ -259,7 +259,7 @@ TEST(HealthVerdict, FlashAgainstTheCapacityOffered) {
     constexpr FlashIdBytes kOther2Tb = {0x9B, 0xC6, 0x28, 0x49, 0x20, 0x00, 0x00, 0x00};
     constexpr FlashIdBytes k133Tb = {0x98, 0x73, 0x9A, 0xB3, 0x7E, 0xF4, 0x00, 0x00};
     constexpr FlashIdBytes kNoCapacity = {0x98, 0x01, 0x9A, 0xB3, 0x7E, 0xF4, 0x00, 0x00};
-    constexpr std::uint64_t kFourBanks = std::uint64_t{4} << 38;  // 4 x 2048 Gb, in bytes
+    static constexpr std::uint64_t kFourBanks = std::uint64_t{4} << 38;  // 4 x 2048 Gb, in bytes
     const std::vector<FlashIdBytes> four(4, k2Tb);
     struct Case {
         const char* name;
