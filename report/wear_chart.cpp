@@ -23,18 +23,23 @@ namespace {
 
 // The drawing in viewBox units: a plot area right of the y labels, one panel per series (a title
 // row, then the plot), the date labels under the last. It is drawn twice, for a wide window and
-// for a phone's, each with its labels placed for its own width: text keeps one size in both.
+// for a phone's, each with its labels placed for its own width: text keeps one size in both. The
+// narrow one's titles begin at its left edge, over the scale's labels, so its title row is
+// taller; the projected date has a row of its own at the top, there being no room beside a title
+// or between the lines for it; and there is no middle grid line.
 struct Frame {
     double width;
     double left;        // where the plot area begins
     double plot_width;  // and its width
     double title_x;     // where the panels' titles begin
+    double title_row;   // the height of a panel's title row
+    bool middle_line;   // a vertical grid line halfway along the time axis
+    double answer_row;  // the height of the projected date's row above the panels; 0: none
     const char* name;   // the drawing's class, and what its ids end with
     double right() const { return left + plot_width; }
 };
-constexpr Frame kWideFrame{720, 72, 628, 72, "full"};
-constexpr Frame kNarrowFrame{390, 66, 314, 4, "narrow"};
-constexpr double kPanelTitle = 22;
+constexpr Frame kWideFrame{720, 72, 628, 72, 22, true, 0, "full"};
+constexpr Frame kNarrowFrame{370, 72, 290, 4, 26, false, 22, "narrow"};
 // A percentage panel is tall enough for 10 % to hold a line of text: the labels of the 90 % and
 // 100 % lines sit one above the other.
 constexpr double kPercentHeight = 160;
@@ -248,7 +253,7 @@ std::vector<WearPoint> chart_points(const std::vector<WearPoint>& all) {
 
 // The time axis in seconds, as doubles so that no difference of two times can overflow.
 struct TimeAxis {
-    Frame frame;
+    const Frame& frame;
     double first = 0;
     double last = 0;
     double last_run = 0;
@@ -325,7 +330,8 @@ struct Series {
     double top = 100;
     double height = kPercentHeight;
     double panel_top = 0;  // where its title row begins
-    double plot_top() const { return panel_top + kPanelTitle; }
+    double title_row = 0;
+    double plot_top() const { return panel_top + title_row; }
     double bottom() const { return plot_top() + height; }
     double y(double value) const { return plot_top() + height - value / top * height; }
     double largest() const {
@@ -488,7 +494,8 @@ struct Chart {
 
 // The panels: the projection's source first, percentage used next when that is another one and
 // was recorded, data written last; each placed under the one before, its scale's top set.
-std::vector<Series> chart_panels(const WearTrend& trend, const std::vector<WearPoint>& points) {
+std::vector<Series> chart_panels(const WearTrend& trend, const std::vector<WearPoint>& points,
+                                 const Frame& frame) {
     Series used{"Percentage used", "#1d4ed8", "blue", "percentage used", true, {}};
     Series erases{"Average erase count, % of the rated P/E cycles",
                   "#7c3aed",
@@ -521,9 +528,10 @@ std::vector<Series> chart_panels(const WearTrend& trend, const std::vector<WearP
         panels.push_back(std::move(used));
     if (!written.values.empty())
         panels.push_back(std::move(written));
-    double top = 0;
+    double top = trend.projected_end_time ? frame.answer_row : 0;
     for (Series& s : panels) {
         s.panel_top = top;
+        s.title_row = frame.title_row;
         if (s.percent) {
             const double most = s.largest();
             s.top = most > 100 && std::isfinite(most) ? most : 100;
@@ -546,6 +554,8 @@ void draw_grid(Chart& c) {
         else
             bytes_scale(c.d, s, f);
         for (const double share : {0.0, 0.5, 1.0}) {
+            if (share == 0.5 && !f.middle_line)
+                continue;
             const double at = f.left + share * f.plot_width;
             c.d.line(at, s.plot_top(), at, s.bottom(), "stroke=\"#e5e7eb\"");
         }
@@ -671,8 +681,10 @@ void place_labels(Chart& c) {
             end > kLastUtcSecond ? "after 9999" : "about " + year_month(static_cast<double>(end));
         const std::string label =
             axis.cut ? "100% " + when + " \u2192" : "100% " + when + ", in " + days_left(c.trend);
-        c.d.label_near(c.projection_end->first, c.projection_end->second,
-                       {f.left, c.source().panel_top, f.width, c.source().bottom()}, label,
+        const Box area = f.answer_row > 0
+                             ? Box{f.title_x, 0, f.width, f.answer_row}
+                             : Box{f.left, c.source().panel_top, f.width, c.source().bottom()};
+        c.d.label_near(c.projection_end->first, c.projection_end->second, area, label,
                        "class=\"projected\" fill=\"#92400e\"");
     }
     if (c.last_run_line) {
@@ -750,7 +762,7 @@ std::string history_notes(const WearTrend& trend) {
 // One drawing of the chart for a frame: the lines first, the band and the projection under the
 // measured values; then the labels, each placed clear of every line.
 Chart drawn(const WearTrend& trend, const std::vector<WearPoint>& points, const Frame& frame) {
-    Chart c{trend, points, time_axis(trend, points, frame), chart_panels(trend, points)};
+    Chart c{trend, points, time_axis(trend, points, frame), chart_panels(trend, points, frame)};
     draw_grid(c);
     draw_band(c);
     draw_projection(c);
