@@ -245,7 +245,7 @@ TEST(WearTrendView, ChartDrawsTheAnswerAndSaysWhatItDraws) {
         std::vector<const char*> not_drawn;
     } cases[] = {
         // The axis reaches the latest date; the band spreads from the dashed line at the last run
-        // to the earliest and the latest date; the narrow drawing has the same answer.
+        // to the earliest and the latest date; the narrow drawing the same, under its answer row.
         {"within ten years",
          near,
          {"x2=\"556.4\" y2=\"22.0\" class=\"projection\"", ">2032-11-20</text>",
@@ -254,8 +254,8 @@ TEST(WearTrendView, ChartDrawsTheAnswerAndSaysWhatItDraws) {
           "class=\"reference\"", "Blue line: percentage used at each run",
           "to 100% at the projected date", "grey vertical line: the last run",
           "yellow band: from the earliest to the latest date of 100%", "</desc><style>svg.trend{",
-          "<svg class=\"trend narrow\" viewBox=\"0 0 370.0 ",
-          "<polygon class=\"range\" points=\"114.4,149.5 259.1,22.0 362.0,22.0\""},
+          "<svg class=\"trend narrow\" viewBox=\"0 0 370.0 232.0\"",
+          "<polygon class=\"range\" points=\"114.4,175.5 259.1,48.0 362.0,48.0\""},
          {">125%<", "class=\"reached\"", "Purple", "red dot"}},
         {"beyond ten years",
          far,
