@@ -37,6 +37,7 @@ enum Family : std::size_t {
     kAverageErase,
     kRatedErase,
     kWornOutEstimate,
+    kWornOutLatest,
     kCriticalWarning,
     kSpareThreshold,
     kWarningTemperature,
@@ -92,6 +93,9 @@ constexpr std::array<FamilyText, kFamilyCount> kFamilies = {{
      "When the drive's wear is estimated to reach 100 % used, from its history (--history): "
      "NVMe percentage used, else the erase counts against the rated cycles or the vendor's life "
      "used; in seconds since 1970 UTC."},
+    {"torvik_pssd_projected_worn_out_latest_timestamp_seconds", "gauge",
+     "The latest date the drive's whole-number readings allow for 100 % used, from its history "
+     "(--history); what the verdict's projected wear goes by; in seconds since 1970 UTC."},
     {"torvik_pssd_critical_warning", "gauge",
      "The NVMe critical warning, one series per bit: 1 when the drive sets it."},
     {"torvik_pssd_available_spare_threshold_ratio", "gauge",
@@ -198,8 +202,10 @@ void drive_samples(const MetricsDrive& drive, bool with_path, std::vector<Sample
     add_count(kAverageErase, k.average_erase_count);
     if (k.rated_pe_cycles)
         add(kRatedErase, std::to_string(*k.rated_pe_cycles));
-    if (drive.model->trend && drive.model->trend->projected_end_time)
+    if (drive.model->trend && drive.model->trend->projected_end_time) {
         add(kWornOutEstimate, std::to_string(*drive.model->trend->projected_end_time));
+        add(kWornOutLatest, std::to_string(drive.model->trend->latest_end_time));
+    }
     if (k.critical_warning) {
         for (std::size_t bit = 0; bit < std::size(kCriticalWarningBits); ++bit) {
             add(kCriticalWarning, ((*k.critical_warning >> bit) & 1U) != 0 ? "1" : "0",

@@ -601,5 +601,46 @@ TEST(HistoryIdentity, EveryDriveOfAPassKeepsItsOwnHistory) {
               metrics.substr(second, metrics.find('\n', second) - second));
 }
 
+// The ageing drive follows the run's time: runs 30 days apart, from whichever day and hour, give
+// one record, then one step of percentage used (no pace yet), then a projection, while its grown
+// bad blocks rise; before it was made it is new, and it stops at the 255 % its byte can hold.
+TEST(HistoryFile, AgeingDriveProjectsFromItsThirdRunThirtyDaysApart) {
+    constexpr std::int64_t kMade = 1767225600;  // 2026-01-01
+    const auto figure = [](const std::string& text, const std::string& key) {
+        const std::size_t at = text.rfind(key);
+        return at == std::string::npos ? -1 : std::atoll(text.c_str() + at + key.size());
+    };
+    for (const std::int64_t first : {kMade, kMade + 17 * kSecondsPerDay + 5 * 3600,
+                                     kMade + 700 * kSecondsPerDay + 23 * 3600}) {
+        ScratchDir dir;
+        const char* trend[] = {"Trend: 1 run; not enough history: fewer than two",
+                               "so the pace cannot be told yet", "; 100% used about "};
+        long long bad_blocks = -1;
+        for (int run = 0; run < 3; ++run) {
+            FakePlatform host;
+            host.time = first + run * 30 * kSecondsPerDay;
+            const ProgramRun r =
+                run_whole_program(host, {"--sim=ageing", "0y", "--health", "--history", "h.jsonl"});
+            SCOPED_TRACE(format_utc_time(*host.time));
+            EXPECT_EQ(r.status, 0) << r.err;  // PASSED
+            EXPECT_TRUE(contains(r.out, trend[run])) << r.out;
+            const std::string history = read_file("h.jsonl");
+            EXPECT_EQ(figure(history, "\"percentage_used\":"), (*host.time - kMade) / 86400 / 30);
+            const long long later = figure(read_file("torvik_pssd_flash_id_smart.txt"),
+                                           "total later bad physical block count\t: ");
+            EXPECT_GT(later, bad_blocks);
+            bad_blocks = later;
+        }
+    }
+    for (const auto& [time, used] :
+         {std::pair{kMade - 400 * kSecondsPerDay, 0LL}, std::pair{kLastUtcSecond, 255LL}}) {
+        ScratchDir dir;
+        FakePlatform host;
+        host.time = time;
+        run_whole_program(host, {"--sim=ageing", "0y", "--history", "h.jsonl"});
+        EXPECT_EQ(figure(read_file("h.jsonl"), "\"percentage_used\":"), used);
+    }
+}
+
 }  // namespace
 }  // namespace torvik::testing

@@ -38,6 +38,7 @@ namespace fs = std::filesystem;
 TEST(MetricsText, FleetFileMatchesTheGolden) {
     DriveModel worn = read_profile_model("worn-out");
     worn.trend.emplace().projected_end_time = 1772000000;
+    worn.trend->latest_end_time = 1779000000;
     DriveModel hostile = read_profile_model("vendor-life");
     hostile.identity.serial = "BAD\"SN\\\n\x1b\xff";
     hostile.drive_identity = identify_drive(hostile);  // the page edited after it came in

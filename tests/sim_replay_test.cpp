@@ -80,6 +80,7 @@ TEST(SimProfiles, EachRunsEndToEnd) {
         {"bridge-a1", {"Rev/sn  : 1.03/SIM00107\n"}, {"torvik_pssd_nvme_id.bin"}, 14},
         {"bridge-unknown", {"Rev/sn  : 1.03/SIM00108\n"}, {"torvik_pssd_nvme_id.bin"}, 14},
         {"sata-bridge", {"Rev/sn  : 1.03/SIM00109\n"}, {"torvik_pssd_nvme_id.bin"}, 14},
+        {"ageing", {"Rev/sn  : 1.03/SIM00120\n"}, {}, 15},
     };
     ASSERT_EQ(sim_profiles().size(), std::size(cases));
     for (const Case& c : cases) {
