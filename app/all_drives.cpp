@@ -137,7 +137,7 @@ bool write_all_metrics(const RunContext& ctx, const DriveList& list,
         }
     }
     scan.scan_drives = drives.size();
-    return write_metrics_file(ctx.metrics_file, drives, std::move(scan), *ctx.open_folder, ctx.err);
+    return write_metrics_file(ctx, drives, std::move(scan));
 }
 
 // --all --json=-: one document for the pass on standard output, every examined drive's document
