@@ -96,8 +96,11 @@ bool check_kind(std::FILE* err, const NamedPath& target) {
         return refuse(err, target, why);
     if (target.resolved.filename().string().size() > target.longest_name)
         return refuse(err, target,
-                      "its name is longer than " + std::to_string(target.longest_name) +
-                          " bytes, too long for the file it is written under; name a shorter one");
+                      "its name is longer than " + std::to_string(target.longest_name) + " bytes" +
+                          (target.longest_name < kLongestFileName
+                               ? ", too long for the temporary it is written under first"
+                               : "") +
+                          "; name a shorter one");
     return true;
 }
 
