@@ -189,7 +189,15 @@ int run_program(int argc, const char* const* argv, Platform& host,
             break;
     }
     if (cl.mode == Mode::run) {
-        if (const int status = check_run_start(cl, console.err); status != kExitOk)
+        // The null device stands for a standard output closed at start: the document would reach
+        // nobody, and the run would say it was written.
+        if (cl.asks(OutputId::json_stdout) && console.out_closed) {
+            print_message(console.err,
+                          "--json=-: standard output is closed; nothing would receive the "
+                          "document (--json writes it to a file)\n");
+            return kExitUsage;
+        }
+        if (const int status = check_run_start(cl, open_folder, console.err); status != kExitOk)
             return status;
     }
 

@@ -20,6 +20,7 @@ enum Family : std::size_t {
     kBuildInfo,
     kScanDrives,
     kScanTime,
+    kScanError,
     kInfo,
     kHealth,
     kRunSuccess,
@@ -60,6 +61,9 @@ constexpr std::array<FamilyText, kFamilyCount> kFamilies = {{
     {"torvik_pssd_scan_drives", "gauge", "USB drives the --all pass found."},
     {"torvik_pssd_scan_timestamp_seconds", "gauge",
      "When the --all pass scanned for drives, in seconds since 1970 UTC."},
+    {"torvik_pssd_scan_error", "gauge",
+     "1 when the --all pass may have missed drives, by cause: no_access, a drive it could not "
+     "open or ask for its bus for lack of rights."},
     {"torvik_pssd_info", "gauge",
      "The examined drive's identity and make-up in its labels; always 1."},
     {"torvik_pssd_health", "gauge",
@@ -255,6 +259,9 @@ std::string metrics_text(std::span<const MetricsDrive> drives, const MetricsRun&
         samples.push_back(Sample{kScanDrives, {}, std::to_string(*run.scan_drives)});
     if (run.scan_time)
         samples.push_back(Sample{kScanTime, {}, std::to_string(*run.scan_time)});
+    if (run.scan_no_access)
+        samples.push_back(Sample{kScanError, label("cause", "no_access").substr(1),
+                                 *run.scan_no_access ? "1" : "0"});
     for (const MetricsDrive& drive : drives) {
         const auto same_identity = [&](const MetricsDrive& other) {
             return other.model != nullptr && other.figures != nullptr &&
