@@ -137,7 +137,7 @@ bool write_all_metrics(const RunContext& ctx, const DriveList& list,
         }
     }
     scan.scan_drives = drives.size();
-    return write_metrics_file(ctx.metrics_file, drives, std::move(scan), *ctx.open_folder, ctx.err);
+    return write_metrics_file(ctx, drives, std::move(scan));
 }
 
 // --all --json=-: one document for the pass on standard output, every examined drive's document
@@ -174,6 +174,7 @@ int examine_all_drives(const RunContext& ctx) {
     const DriveList list = scan_drives(ctx.platform);
     MetricsRun scan;
     scan.scan_time = ctx.platform.run_time();
+    scan.scan_no_access = list.access_denied;
     std::vector<SummaryLine> lines;
     std::vector<ExaminedUsbDrive> examined;
     PassState pass;
@@ -215,11 +216,15 @@ int examine_all_drives(const RunContext& ctx) {
             list.drives.empty() ? "no drive could be opened" : "some drives could not be opened",
             privilege_hint(ctx.platform));
     }
+    // Without the rights to a drive the pass cannot tell whether it is on the USB bus: a pass that
+    // examined none says no access, not an empty bus.
+    const bool no_access = examined.empty() && list.access_denied;
     if (!any_usb) {
-        print_message(ctx.err, "no drive on the USB bus: nothing was examined (see --list)\n");
-        return kExitNotUsb;
+        print_message(ctx.err, "no drive on the USB bus%s: nothing was examined (see --list)\n",
+                      no_access ? " among those that could be opened" : "");
+        return no_access ? kExitOpenFailed : kExitNotUsb;
     }
-    return status;
+    return no_access ? worse_status(status, kExitOpenFailed) : status;
 }
 
 }  // namespace torvik

@@ -145,10 +145,11 @@ bool append_drive_history(const RunContext& ctx, const DriveModel& model, const 
     const std::string line = history_line(now, kProgramVersion, figures);
     // Another run of the same drive and time (a folder replayed twice at once) may have appended
     // since the history was read: looked for again under the append's lock.
-    const std::string serial = utf8_text(figures.drive.serial);
     AppendCheck check;
     check.read_end = plan.read_end;
-    check.recorded = [&](std::string_view appended) { return holds_run(appended, now, serial); };
+    check.recorded = [&](std::string_view appended) {
+        return holds_run(appended, now, figures.drive);
+    };
     std::string error;
     if (append_history_line(ctx.history, line, error, ctx.lock_wait_ms, &check)) {
         if (check.already)

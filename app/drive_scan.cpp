@@ -29,7 +29,7 @@ DriveList scan_drives(Platform& platform) {
         DescriptorBuffer descriptor{};
         std::optional<std::uint64_t> size;
         const BusQuery found = query_descriptor(platform, drive, descriptor, &size);
-        if (!found.opened && platform.error_kind(found.error) == ErrorKind::access_denied)
+        if (!found.answered && platform.error_kind(found.error) == ErrorKind::access_denied)
             list.access_denied = true;
         if (!found.answered)
             continue;

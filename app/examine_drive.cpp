@@ -15,6 +15,7 @@
 #include "app/outputs.h"
 #include "app/program_message.h"
 #include "app/program_version.h"
+#include "app/run_start.h"
 #include "model/drive_model.h"
 #include "model/drive_reader.h"
 #include "platform/drive_path.h"
@@ -147,8 +148,7 @@ bool write_run_metrics(const RunContext& ctx, std::int32_t drive, const Examined
     const MetricsDrive entry{ctx.platform.drive_names(drive).path, model,
                              model != nullptr ? model->run_time : ctx.platform.run_time(),
                              examined != nullptr ? &examined->figures : nullptr};
-    return write_metrics_file(ctx.metrics_file, {&entry, 1}, MetricsRun{}, *ctx.open_folder,
-                              ctx.err);
+    return write_metrics_file(ctx, {&entry, 1}, MetricsRun{});
 }
 
 }  // namespace
@@ -182,7 +182,7 @@ ExaminedDrive examine_open_drive(const RunContext& ctx, const DriveFolder& folde
                                  std::int32_t drive, const OsVersion& os, PassState* pass) {
     ExaminedDrive examined;
     // The caller holds the folder's lock: no temporary there belongs to a live run.
-    folder.files.remove_leftover_temps(run_file_names());
+    folder.files.remove_leftover_temps(run_file_names(), option_files_in(ctx, folder.shown));
     // The report file is written all along and replaces the previous one only at the end,
     // complete, before the closing prompt can open it.
     OutputFile report(folder.files, kReportFileName, FileKind::text);

@@ -10,7 +10,8 @@
 
 int main(int argc, char** argv) {
     // First of all: a standard stream closed at start must not lend its number to an output file.
-    if (!torvik::open_missing_standard_streams())
+    bool out_closed = false;
+    if (!torvik::open_missing_standard_streams(&out_closed))
         return torvik::kExitUsage;
     torvik::install_interrupt_cleanup();
     const std::unique_ptr<torvik::Platform> host = torvik::make_host_platform();
@@ -18,5 +19,5 @@ int main(int argc, char** argv) {
         return torvik::open_output_folder(dir, error);
     };
     return torvik::run_program(argc, argv, *host, open_folder,
-                               torvik::Console{stdout, stderr, stdin});
+                               torvik::Console{stdout, stderr, stdin, out_closed});
 }

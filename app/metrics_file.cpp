@@ -21,37 +21,28 @@ void say_not_written(std::FILE* err, const std::string& file, const std::string&
 
 }  // namespace
 
-bool write_metrics_file(const std::string& file, std::span<const MetricsDrive> drives,
-                        MetricsRun run, const OutputFolderOpener& open_folder, std::FILE* err) {
+bool write_metrics_file(const RunContext& ctx, std::span<const MetricsDrive> drives,
+                        MetricsRun run) {
+    const std::string& file = ctx.metrics_file;
+    std::string error;
+    const std::unique_ptr<FileStore> files = open_file_folder(file, *ctx.open_folder, error);
+    if (files == nullptr) {
+        say_not_written(ctx.err, file, error);
+        return false;
+    }
     const std::filesystem::path path(file);
     const std::string name = path.filename().string();
-    if (name.empty() || name == "." || name == "..") {
-        say_not_written(err, file, "it names a folder, not a file");
-        return false;
-    }
-    const std::string folder = path.parent_path().string();
-    std::string error;
-    const std::unique_ptr<FileStore> files = open_folder(folder, error);
-    if (files == nullptr) {
-        // The opener words its reason for --output-dir ("--output-dir DIR: why"); here the folder
-        // is FILE's.
-        const std::string opener_prefix = "--output-dir " + folder + ": ";
-        if (error.rfind(opener_prefix, 0) == 0)
-            error = "its folder " + folder + " " + error.substr(opener_prefix.size());
-        say_not_written(err, file, error);
-        return false;
-    }
     // Held while the file is written (the collector never takes it), so the temporaries a killed
     // run left beside FILE can be told from a live run's and removed.
     const FolderLock lock(*files, kFolderLockWaitMs);
     if (!lock.held()) {
-        say_not_written(err, file, "another run is still writing metrics into its folder");
+        say_not_written(ctx.err, file, "another run is still writing metrics into its folder");
         return false;
     }
-    files->remove_leftover_temps({name.c_str()});
+    files->remove_leftover_temps({name.c_str()}, option_files_in(ctx, path.parent_path().string()));
     // Checked before the drive was touched; looked at again here, as the name is replaced.
     if (const char* what = not_a_regular_file(path)) {
-        say_not_written(err, file, what);
+        say_not_written(ctx.err, file, what);
         return false;
     }
     // LF line ends on every platform: the collectors' parser takes no CR.
@@ -62,7 +53,7 @@ bool write_metrics_file(const std::string& file, std::span<const MetricsDrive> d
     out.write(text.data(), text.size());
     const FileResult result = out.commit();
     if (result.outcome != FileOutcome::written) {
-        say_not_written(err, file, files->error_text(result.error));
+        say_not_written(ctx.err, file, files->error_text(result.error));
         return false;
     }
     files->sync_folder();

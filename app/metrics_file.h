@@ -12,12 +12,12 @@
 
 namespace torvik {
 
-// Writes the metrics of drives to file, a path relative to the current folder (never to
-// --output-dir), through the output store of its folder, made when missing as --output-dir is.
-// Nothing there is locked: the folder belongs to the collector, not to the run. False, with one
-// line on err saying why, when the file is not written. run's version and platform are this
-// build's, whatever the caller put there.
-bool write_metrics_file(const std::string& file, std::span<const MetricsDrive> drives,
-                        MetricsRun run, const OutputFolderOpener& open_folder, std::FILE* err);
+// Writes the metrics of drives to ctx.metrics_file, a path relative to the current folder (never
+// to --output-dir), through the output store ctx.open_folder opens on its folder, made when
+// missing as --output-dir is. Nothing there is locked: the folder belongs to the collector, not to
+// the run. False, with one line on ctx.err saying why, when the file is not written. run's version
+// and platform are this build's, whatever the caller put there.
+bool write_metrics_file(const RunContext& ctx, std::span<const MetricsDrive> drives,
+                        MetricsRun run);
 
 }  // namespace torvik

@@ -144,7 +144,7 @@ int run_several_simulated(const std::string& list, Platform& host,
         const SimProfile* profile = find_sim_profile(names[i]);
         if (profile == nullptr)
             return unknown_profile(names[i], console);
-        load_profile(drives[i + 1], profile->make());
+        load_profile(drives[i + 1], make_profile(*profile, host.run_time()));
         sources.push_back(names[i]);
     }
     std::vector<SimDrive*> numbered;
@@ -189,7 +189,15 @@ int run_program(int argc, const char* const* argv, Platform& host,
             break;
     }
     if (cl.mode == Mode::run) {
-        if (const int status = check_run_start(cl, console.err); status != kExitOk)
+        // The null device stands for a standard output closed at start: the document would reach
+        // nobody, and the run would say it was written.
+        if (cl.asks(OutputId::json_stdout) && console.out_closed) {
+            print_message(console.err,
+                          "--json=-: standard output is closed; nothing would receive the "
+                          "document (--json writes it to a file)\n");
+            return kExitUsage;
+        }
+        if (const int status = check_run_start(cl, open_folder, console.err); status != kExitOk)
             return status;
     }
 
@@ -200,7 +208,8 @@ int run_program(int argc, const char* const* argv, Platform& host,
         const SimProfile* profile = find_sim_profile(name);
         if (profile == nullptr)
             return unknown_profile(name, console);
-        return run_simulated(profile->make(), host, open_folder, console, cl, name);
+        return run_simulated(make_profile(*profile, host.run_time()), host, open_folder, console,
+                             cl, name);
     }
     if (cl.replay) {
         // Every file is read before anything is written, so the directory may be the current one

@@ -14,6 +14,8 @@ struct Console {
     std::FILE* out;
     std::FILE* err;
     std::FILE* in;
+    // Standard output was closed when the process started: out is the null device now.
+    bool out_closed = false;
 };
 
 // host serves the operating system's part (version, shell, keys, and the real drives when no

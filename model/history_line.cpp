@@ -2,9 +2,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstring>
 #include <limits>
+#include <system_error>
 #include <utility>
 
 #include "common/utc_time.h"
@@ -207,10 +210,77 @@ void add_figure(Json& out, const char* key, const std::optional<T>& value) {
         out[key] = *value;
 }
 
+// Whether text is one number as JSON writes it: -? (0 | [1-9][0-9]*) (. [0-9]+)? ([eE] [+-]?
+// [0-9]+)?
+bool json_number(std::string_view text) {
+    std::size_t i = text.starts_with('-') ? 1 : 0;
+    const auto digits = [&] {
+        const std::size_t first = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+            ++i;
+        return i - first;
+    };
+    const std::size_t whole = i;
+    if (digits() == 0 || (text[whole] == '0' && i - whole > 1))
+        return false;
+    if (i < text.size() && text[i] == '.' && (++i, digits() == 0))
+        return false;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+            ++i;
+        if (digits() == 0)
+            return false;
+    }
+    return i == text.size();
+}
+
+// text with every number outside a double's range (1e309, 400 digits) written as 0.5, which the
+// JSON library reads: it refuses the whole text for such a number, where a key the reader passes
+// over may hold any value. 0.5 is no figure, time or text either, so a key the reader takes still
+// refuses it. Empty when text has none.
+std::string with_huge_numbers_tamed(std::string_view text) {
+    std::string tamed;
+    std::size_t copied = 0;
+    bool in_string = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (in_string) {
+            if (c == '\\')
+                ++i;  // the escaped byte cannot end the string
+            else if (c == '"')
+                in_string = false;
+            continue;
+        }
+        if (c == '"') {
+            in_string = true;
+            continue;
+        }
+        if (c != '-' && (c < '0' || c > '9'))
+            continue;
+        const std::size_t end = std::min(text.find_first_not_of("0123456789+-.eE", i), text.size());
+        const std::string_view number = text.substr(i, end - i);
+        double value = 0;
+        if (json_number(number) &&
+            std::from_chars(number.data(), number.data() + number.size(), value).ec ==
+                std::errc::result_out_of_range) {
+            tamed.append(text.substr(copied, i - copied)).append("0.5");
+            copied = end;
+        }
+        i = end - 1;
+    }
+    return copied == 0 ? std::string() : tamed.append(text.substr(copied));
+}
+
 // Any JSON object, read by the JSON library: whitespace, escapes, keys in any order and more
 // than once (the last one counts), values of every kind.
 bool parse_any_shape(std::string_view text, HistoryRecord& record) {
-    const Json doc = Json::parse(text.begin(), text.end(), nullptr, false);
+    Json doc = Json::parse(text.begin(), text.end(), nullptr, false);
+    if (doc.is_discarded()) {
+        const std::string tamed = with_huge_numbers_tamed(text);
+        if (!tamed.empty())
+            doc = Json::parse(tamed.begin(), tamed.end(), nullptr, false);
+    }
     if (!doc.is_object())
         return false;  // not JSON (the library's "discarded" value), or no object
     bool have_time = false;

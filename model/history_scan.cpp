@@ -62,7 +62,7 @@ HistoryScan scan_history(HistoryReader& reader, const DriveKey& run, std::int64_
         builder.add(record.point);
     };
     const auto next_line = [&](std::string_view line) {
-        if (overlong || line.size() >= kHistoryLineLimit) {
+        if (overlong || line.size() > kHistoryLineLimit) {
             overlong = false;
             ++scan.lines;
             damaged();
@@ -83,7 +83,7 @@ HistoryScan scan_history(HistoryReader& reader, const DriveKey& run, std::int64_
             next_line(std::string_view(start, end - begin));
             break;
         }
-        if (end - begin >= kHistoryLineLimit) {
+        if (end - begin > kHistoryLineLimit) {
             overlong = true;
             begin = end = 0;
         } else {
@@ -114,13 +114,14 @@ WearPoint current_point(std::int64_t time, const KeyFigures& k) {
                      k.life_used};
 }
 
-bool holds_run(std::string_view appended, std::int64_t time, std::string_view serial) {
+bool holds_run(std::string_view appended, std::int64_t time, const DriveKey& run) {
+    const RunIdentity identity(run);
     HistoryRecord record;
     while (!appended.empty()) {
         const std::size_t newline = appended.find('\n');
         const std::string_view line = appended.substr(0, newline);
         appended.remove_prefix(newline == std::string_view::npos ? appended.size() : newline + 1);
-        if (read_record(line, record) && record.point.time == time && record.serial == serial)
+        if (read_record(line, record) && record.point.time == time && same_drive(record, identity))
             return true;
     }
     return false;

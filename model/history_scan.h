@@ -15,8 +15,8 @@
 
 namespace torvik {
 
-// The history's line-length limit: a line of this many bytes or more, its line end not counted,
-// is damaged. No run writes one, and the reader keeps one line at most.
+// The history's line-length limit: a line longer than this, its line end not counted, is
+// damaged. No run writes one, and the reader keeps one line at most.
 inline constexpr std::size_t kHistoryLineLimit = 4096;
 // The damaged lines a scan names by their numbers; the rest it counts.
 inline constexpr std::size_t kDamagedLinesNamed = 5;
@@ -44,8 +44,8 @@ HistoryScan scan_history(HistoryReader& reader, const DriveKey& run, std::int64_
 // The figures of the current run, as its line will hold them.
 WearPoint current_point(std::int64_t time, const KeyFigures& k);
 
-// Whether appended (lines of the history) holds a record at `time` whose serial is `serial`, as a
-// line holds it (utf8_text).
-bool holds_run(std::string_view appended, std::int64_t time, std::string_view serial);
+// Whether appended (lines of the history) holds a record at `time` of the drive `run`, by the
+// identity the scan goes by (same_drive).
+bool holds_run(std::string_view appended, std::int64_t time, const DriveKey& run);
 
 }  // namespace torvik

@@ -1,5 +1,6 @@
 #include "model/wear_trend.h"
 
+#include <algorithm>
 #include <limits>
 #include <string_view>
 
@@ -38,6 +39,15 @@ std::optional<std::uint64_t> continued(const Counter& c, const std::optional<std
 
 using Line = WearTrendBuilder::Line;
 
+// A projected date: not before the last record, which is below 100 %. A date past the last one a
+// time can show is kept just past it, so that the outputs can say "after 9999" rather than name
+// that day.
+std::int64_t end_time(double at, std::int64_t last) {
+    return !(at <= static_cast<double>(kLastUtcSecond)) ? kLastUtcSecond + 1
+           : at <= static_cast<double>(last)            ? last
+                                                        : static_cast<std::int64_t>(at);
+}
+
 // The line of one source and when it reaches 100 %, into t; false with the reason set when it
 // gives no date.
 bool project(const Line& line, WearTrend& t) {
@@ -69,21 +79,32 @@ bool project(const Line& line, WearTrend& t) {
         t.not_projected_code = "no_change";
         return false;
     }
-    const double at =
+    const double gained = line.last_reading - line.first_reading;  // in whole steps
+    if (!(gained - 1 > 0)) {
+        t.not_projected = std::string("not enough history: ") + trend_source_words(t.source) +
+                          " moved by one step or less, so the pace cannot be told yet";
+        t.not_projected_code = "within_one_step";
+        return false;
+    }
+    const double end = static_cast<double>(line.end);
+    const double days = (end - static_cast<double>(line.start)) / kSecondsPerDayF;
+    const double left = line.full_reading - line.last_reading;
+    const double latest = end + left / ((gained - 1) / days) * kSecondsPerDayF;
+    const double earliest = end + std::max(left - 1, 0.0) / ((gained + 1) / days) * kSecondsPerDayF;
+    const double central =
         static_cast<double>(line.start) +
         (static_cast<double>(kWornOut) - t.intercept) / t.slope_per_day * kSecondsPerDayF;
-    // Not before the last record, which is below 100 %. A date past the last one a time can show
-    // is kept just past it, so that the outputs can say "after 9999" rather than name that day.
-    t.projected_end_time = at > static_cast<double>(kLastUtcSecond) ? kLastUtcSecond + 1
-                           : at <= static_cast<double>(line.end)    ? line.end
-                                                                    : static_cast<std::int64_t>(at);
+    t.earliest_end_time = end_time(earliest, line.end);
+    t.latest_end_time = end_time(latest, line.end);
+    t.projected_end_time =
+        std::clamp(end_time(central, line.end), t.earliest_end_time, t.latest_end_time);
     t.not_projected.clear();
     t.not_projected_code = "";
     return true;
 }
 
 std::string year_month(std::int64_t time) {
-    return format_utc_time(time).substr(0, 7);
+    return time > kLastUtcSecond ? "after 9999" : format_utc_time(time).substr(0, 7);
 }
 
 }  // namespace
@@ -112,10 +133,14 @@ const char* trend_source_words(TrendSource source) {
     return "percentage used";
 }
 
-void WearTrendBuilder::Line::add(std::int64_t time, double value) {
-    if (n == 0)
+void WearTrendBuilder::Line::add(std::int64_t time, double value, double reading, double full) {
+    if (n == 0) {
         start = time;
+        first_reading = reading;
+    }
     end = time;
+    last_reading = reading;
+    full_reading = full;
     const double x = static_cast<double>(time - start) / kSecondsPerDayF;
     ++n;
     sx += x;
@@ -142,18 +167,34 @@ void WearTrendBuilder::count(Counter& c, std::int64_t time,
     c.last_time = time;
 }
 
-void judge_projected_wear(HealthAssessment& health, const WearTrend& trend, std::int64_t now) {
+std::int64_t days_until(std::int64_t end, std::int64_t now) {
+    // In doubles, which hold every time a trend holds exactly, so that no difference overflows.
+    return end <= now
+               ? 0
+               : static_cast<std::int64_t>((static_cast<double>(end) - static_cast<double>(now)) /
+                                           kSecondsPerDayF);
+}
+
+std::string projected_months(const WearTrend& trend) {
     if (!trend.projected_end_time)
+        return "";
+    return (*trend.projected_end_time > kLastUtcSecond ? "" : "about ") +
+           year_month(*trend.projected_end_time) + ", between " +
+           year_month(trend.earliest_end_time) + " and " + year_month(trend.latest_end_time);
+}
+
+// Judged on the latest date the readings allow: a pace that one step more or less would change
+// never raises a warning on its own.
+void judge_projected_wear(HealthAssessment& health, const WearTrend& trend, std::int64_t now) {
+    if (!trend.projected_end_time ||
+        trend.latest_end_time - now >= std::int64_t{kWearHorizonDays} * kSecondsPerDay)
         return;
-    const std::int64_t left = *trend.projected_end_time - now;
-    if (left >= std::int64_t{kWearHorizonDays} * kSecondsPerDay)
-        return;
-    const std::int64_t days = left <= 0 ? 0 : left / kSecondsPerDay;
+    const std::int64_t days = days_until(*trend.projected_end_time, now);
     const std::string runs =
         std::to_string(trend.window_records) + (trend.window_records == 1 ? " run" : " runs");
-    std::string text = "projected to reach 100% used about " +
-                       year_month(*trend.projected_end_time) + " (in " + std::to_string(days) +
-                       (days == 1 ? " day" : " days") + ", from " + runs + ")";
+    std::string text = "projected to reach 100% used " + projected_months(trend) + " (in " +
+                       std::to_string(days) + (days == 1 ? " day" : " days") + ", from " + runs +
+                       ")";
     if (trend.source != TrendSource::percentage_used)
         text += std::string(" by ") + trend_source_words(trend.source);
     health.reasons.push_back(HealthReason{HealthLevel::warning, "projected_wear",
@@ -200,12 +241,14 @@ bool WearTrendBuilder::add(const WearPoint& point) {
 
     if (point.time >= window_start_) {
         if (point.percentage_used)
-            lines_[0].add(point.time, *point.percentage_used);
-        if (point.average_erase_count && point.rated_pe_cycles && *point.rated_pe_cycles != 0)
-            lines_[1].add(point.time, static_cast<double>(erases_.last) * 100.0 /
-                                          static_cast<double>(*point.rated_pe_cycles));
+            lines_[0].add(point.time, *point.percentage_used, *point.percentage_used, kWornOut);
+        if (point.average_erase_count && point.rated_pe_cycles && *point.rated_pe_cycles != 0) {
+            const auto erases = static_cast<double>(erases_.last);
+            const auto rated = static_cast<double>(*point.rated_pe_cycles);
+            lines_[1].add(point.time, erases * 100.0 / rated, erases, rated);
+        }
         if (point.life_used)
-            lines_[2].add(point.time, *point.life_used);
+            lines_[2].add(point.time, *point.life_used, *point.life_used, kWornOut);
     }
 
     // The chart keeps every stride-th point; when full, every other one goes and the stride

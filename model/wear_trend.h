@@ -53,9 +53,21 @@ struct WearTrend {
     // The least-squares line of the source's percentage over the window's points, and when it
     // reaches 100 % (kLastUtcSecond + 1 for any time after 9999); absent with the reason in
     // not_projected ("not enough history" and why) and not_projected_code ("too_few_records",
-    // "too_short", "no_change", or "reached" for a drive at or past 100 % already).
+    // "too_short", "no_change", "within_one_step", or "reached" for a drive at or past 100 %
+    // already).
+    //
+    // Every source is a whole-number reading: a reading v stands for a true value in [v, v + 1).
+    // Over the window, from its first reading f to its last l in t days, the wear gained is at
+    // least l - f - 1 steps and at most l - f + 1, which bounds the date of 100 % (in steps:
+    // percent, or erase cycles against the rated cycles):
+    //   latest   = last run + (100 - l) / ((l - f - 1) / t)
+    //   earliest = last run + (100 - l - 1) / ((l - f + 1) / t), never before the last run,
+    // and the line's date is clamped between them. With l - f - 1 at zero or less the pace cannot
+    // be told: no projection ("within_one_step").
     TrendSource source = TrendSource::percentage_used;
     std::optional<std::int64_t> projected_end_time;
+    std::int64_t earliest_end_time = 0;  // set with projected_end_time, in the same terms
+    std::int64_t latest_end_time = 0;
     std::int64_t window_start = 0;  // the first and last time the line rests on
     std::int64_t window_end = 0;
     std::size_t window_records = 0;
@@ -76,9 +88,17 @@ struct WearTrend {
     std::vector<WearPoint> chart;
 };
 
-// The reason a projection of 100 % used within kWearHorizonDays of now gives the verdict, last
-// among the reasons (field "projected_wear"), WARNING at least; nothing otherwise.
+// The reason a projection whose latest date of 100 % used lies within kWearHorizonDays of now
+// gives the verdict, last among the reasons (field "projected_wear"), WARNING at least; nothing
+// otherwise.
 void judge_projected_wear(HealthAssessment& health, const WearTrend& trend, std::int64_t now);
+
+// The time left as every output says it: whole days from now to a date, none before now.
+std::int64_t days_until(std::int64_t end, std::int64_t now);
+
+// The projected dates in words: "about 2027-05, between 2027-03 and 2027-09" (a date after 9999
+// as "after 9999"); empty without a projection.
+std::string projected_months(const WearTrend& trend);
 
 // Builds a WearTrend from one drive's points fed in time order, the current run last, in
 // bounded memory: running sums for the line, a chart thinned evenly as it fills.
@@ -119,13 +139,16 @@ class WearTrendBuilder {
     };
 
     // The running sums of one source's least-squares line; x in days from its first point.
+    // The readings in the source's own steps ride along: the first and the last, and the
+    // reading that stands for 100 % (100, or the rated cycles of the last point).
     struct Line {
         std::size_t n = 0;
         std::int64_t start = 0;
         std::int64_t end = 0;
         double sx = 0, sy = 0, sxx = 0, sxy = 0;
         double last = 0;  // the last value added
-        void add(std::int64_t time, double value);
+        double first_reading = 0, last_reading = 0, full_reading = 100;
+        void add(std::int64_t time, double value, double reading, double full);
     };
 
   private:

@@ -52,9 +52,11 @@ class FileStore {
     virtual bool lock_folder(int /*wait_ms*/) { return true; }
     virtual void unlock_folder() {}
     // Removes what a killed run left behind: the regular files named as temporaries of one of
-    // names (temp_file_name's form). Only while this store holds the folder's lock, which every
+    // names (temp_file_name's form), except those named in keep (files the user named, which
+    // only look like temporaries). Only while this store holds the folder's lock, which every
     // writer of the folder holds while it writes, so no temporary there belongs to a live run.
-    virtual void remove_leftover_temps(const std::vector<const char*>& /*names*/) {}
+    virtual void remove_leftover_temps(const std::vector<const char*>& /*names*/,
+                                       const std::vector<std::string>& /*keep*/) {}
 
     // The folder `name` inside this one, made when it is missing, as a store of its own. name is
     // one plain component; a link in its place is never followed and anything but a directory is

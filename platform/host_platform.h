@@ -25,8 +25,9 @@ bool process_runs_privileged();
 
 // Opens each standard stream (input, output, error) that is closed at start onto the null device,
 // before anything else is opened: otherwise the next file the tool opens takes its number and
-// receives the console's text. False when that cannot be done.
-bool open_missing_standard_streams();
+// receives the console's text. output_closed, when given, tells whether standard output was one
+// of them (what is written there now reaches nobody). False when that cannot be done.
+bool open_missing_standard_streams(bool* output_closed = nullptr);
 
 // The name of the kernel's pseudo file system (proc, sysfs, ...) that holds path, whose files look
 // regular but are the kernel's interfaces, not data; nullptr when it is on an ordinary one or

@@ -57,7 +57,8 @@ class PosixFolderStore final : public FileStore {
         if (folder_ >= 0)
             ::flock(folder_, LOCK_UN);
     }
-    void remove_leftover_temps(const std::vector<const char*>& names) override;
+    void remove_leftover_temps(const std::vector<const char*>& names,
+                               const std::vector<std::string>& keep) override;
     std::unique_ptr<FileStore> open_subfolder(const char* name, std::string& error) override;
 
   private:
@@ -165,7 +166,8 @@ bool PosixFolderStore::lock_folder(int wait_ms) {
     }
 }
 
-void PosixFolderStore::remove_leftover_temps(const std::vector<const char*>& names) {
+void PosixFolderStore::remove_leftover_temps(const std::vector<const char*>& names,
+                                             const std::vector<std::string>& keep) {
     if (folder_ < 0)
         return;  // the current folder without a descriptor has no lock either
     const int listing = ::openat(folder_, ".", kFolderOpenFlags);
@@ -180,6 +182,8 @@ void PosixFolderStore::remove_leftover_temps(const std::vector<const char*>& nam
         bool ours = false;
         for (const char* final_name : names)
             ours = ours || is_temp_file_name(name, final_name);
+        for (const std::string& kept : keep)
+            ours = ours && name != kept;
         struct stat st {};
         if (ours && ::fstatat(folder_, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISREG(st.st_mode))

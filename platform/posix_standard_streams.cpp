@@ -9,10 +9,12 @@
 
 namespace torvik {
 
-bool open_missing_standard_streams() {
+bool open_missing_standard_streams(bool* output_closed) {
     for (int fd = 0; fd <= 2; ++fd) {
         if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
             continue;
+        if (fd == STDOUT_FILENO && output_closed != nullptr)
+            *output_closed = true;
         // The lowest free descriptor is the one that is missing.
         const int null = ::open("/dev/null", O_RDWR);
         if (null != fd) {

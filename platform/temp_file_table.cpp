@@ -35,7 +35,7 @@ TempFileTable& temp_file_table() {
 }
 
 std::string temp_file_name(const char* final_name, std::uint32_t random) {
-    char suffix[24];
+    char suffix[kTempSuffixSize + 1];
     std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random));
     return std::string(final_name) + suffix;
 }
@@ -43,7 +43,8 @@ std::string temp_file_name(const char* final_name, std::uint32_t random) {
 bool is_temp_file_name(std::string_view name, std::string_view final_name) {
     constexpr std::string_view kEnd = ".tmp";
     constexpr std::size_t kDigits = 8;
-    if (name.size() != final_name.size() + 1 + kDigits + kEnd.size() ||
+    static_assert(1 + kDigits + kEnd.size() == kTempSuffixSize);
+    if (name.size() != final_name.size() + kTempSuffixSize ||
         name.substr(0, final_name.size()) != final_name || name[final_name.size()] != '.' ||
         name.substr(name.size() - kEnd.size()) != kEnd)
         return false;

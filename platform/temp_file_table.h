@@ -49,6 +49,14 @@ TempFileTable& temp_file_table();
 // The temporary name for final_name: the same name with a random suffix, so the same directory.
 std::string temp_file_name(const char* final_name, std::uint32_t random);
 
+// The suffix temp_file_name adds: '.', 8 hexadecimal digits, ".tmp".
+inline constexpr std::size_t kTempSuffixSize = 13;
+// The longest file name the tool's file systems take: 255 bytes (NAME_MAX on Linux; Windows counts
+// 255 UTF-16 units, at least as many). A final name longer than kLongestFinalName has a temporary
+// that no folder takes.
+inline constexpr std::size_t kLongestFileName = 255;
+inline constexpr std::size_t kLongestFinalName = kLongestFileName - kTempSuffixSize;
+
 // Whether name is one temp_file_name gives for final_name: final_name, '.', 8 hexadecimal digits,
 // ".tmp".
 bool is_temp_file_name(std::string_view name, std::string_view final_name);

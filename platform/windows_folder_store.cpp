@@ -77,7 +77,8 @@ class WindowsFolderStore final : public FileStore {
         if (mutex_ != nullptr)
             ::ReleaseMutex(mutex_);
     }
-    void remove_leftover_temps(const std::vector<const char*>& names) override;
+    void remove_leftover_temps(const std::vector<const char*>& names,
+                               const std::vector<std::string>& keep) override;
     std::unique_ptr<FileStore> open_subfolder(const char* name, std::string& error) override;
 
   private:
@@ -91,7 +92,8 @@ class WindowsFolderStore final : public FileStore {
     std::minstd_rand random_{std::random_device{}()};  // suffixes of temporary names
 };
 
-void WindowsFolderStore::remove_leftover_temps(const std::vector<const char*>& names) {
+void WindowsFolderStore::remove_leftover_temps(const std::vector<const char*>& names,
+                                               const std::vector<std::string>& keep) {
     if (mutex_ == nullptr)
         return;  // not locked: a temporary may be another run's
     for (const char* final_name : names) {
@@ -102,7 +104,11 @@ void WindowsFolderStore::remove_leftover_temps(const std::vector<const char*>& n
         do {
             constexpr DWORD kNotPlain =
                 FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
-            if ((found.dwFileAttributes & kNotPlain) == 0 &&
+            // Names compare without case, as the file system does.
+            const bool kept = std::any_of(keep.begin(), keep.end(), [&](const std::string& k) {
+                return ::lstrcmpiA(found.cFileName, k.c_str()) == 0;
+            });
+            if ((found.dwFileAttributes & kNotPlain) == 0 && !kept &&
                 is_temp_file_name(found.cFileName, final_name))
                 ::DeleteFileA((prefix_ + found.cFileName).c_str());
         } while (::FindNextFileA(search, &found));

@@ -8,7 +8,7 @@
 namespace torvik {
 
 // A standard handle that is missing is given the null device, as a closed descriptor is on POSIX.
-bool open_missing_standard_streams() {
+bool open_missing_standard_streams(bool* output_closed) {
     struct Stream {
         DWORD id;
         std::FILE* file;
@@ -22,6 +22,8 @@ bool open_missing_standard_streams() {
         const HANDLE handle = ::GetStdHandle(s.id);
         if (handle != nullptr && handle != INVALID_HANDLE_VALUE && _fileno(s.file) >= 0)
             continue;
+        if (s.file == stdout && output_closed != nullptr)
+            *output_closed = true;
         ok = std::freopen("NUL", s.mode, s.file) != nullptr && ok;
     }
     return ok;

@@ -28,7 +28,8 @@ std::string listed_bridge(const ListedDrive& drive);
 
 struct DriveList {
     std::vector<ListedDrive> drives;
-    bool access_denied = false;  // some drive could not be opened for lack of rights
+    // Some drive could not be opened, or asked for its bus, for lack of rights.
+    bool access_denied = false;
 };
 
 // One line per drive under a heading; an empty list says why instead. privilege_hint is what

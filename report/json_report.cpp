@@ -285,6 +285,9 @@ Json trend(const WearTrend& trend) {
                 {"other_drive", trend.other_drive}};
     if (trend.projected_end_time) {
         out["projection"] = {{"end_time", format_utc_time(*trend.projected_end_time)},
+                             {"earliest_end_time", format_utc_time(trend.earliest_end_time)},
+                             {"latest_end_time", format_utc_time(trend.latest_end_time)},
+                             {"days_left", days_until(*trend.projected_end_time, trend.last_time)},
                              {"window_start", format_utc_time(trend.window_start)},
                              {"window_end", format_utc_time(trend.window_end)},
                              {"window_records", trend.window_records},

@@ -20,6 +20,7 @@ enum Family : std::size_t {
     kBuildInfo,
     kScanDrives,
     kScanTime,
+    kScanError,
     kInfo,
     kHealth,
     kRunSuccess,
@@ -37,6 +38,7 @@ enum Family : std::size_t {
     kAverageErase,
     kRatedErase,
     kWornOutEstimate,
+    kWornOutLatest,
     kCriticalWarning,
     kSpareThreshold,
     kWarningTemperature,
@@ -63,6 +65,9 @@ constexpr std::array<FamilyText, kFamilyCount> kFamilies = {{
     {"torvik_pssd_scan_drives", "gauge", "USB drives the --all pass found."},
     {"torvik_pssd_scan_timestamp_seconds", "gauge",
      "When the --all pass scanned for drives, in seconds since 1970 UTC."},
+    {"torvik_pssd_scan_error", "gauge",
+     "1 when the --all pass may have missed drives, by cause: no_access, a drive it could not "
+     "open or ask for its bus for lack of rights."},
     {"torvik_pssd_info", "gauge",
      "The examined drive's identity and make-up in its labels; always 1."},
     {"torvik_pssd_health", "gauge",
@@ -96,6 +101,9 @@ constexpr std::array<FamilyText, kFamilyCount> kFamilies = {{
      "When the drive's wear is estimated to reach 100 % used, from its history (--history): "
      "NVMe percentage used, else the erase counts against the rated cycles or the vendor's life "
      "used; in seconds since 1970 UTC."},
+    {"torvik_pssd_projected_worn_out_latest_timestamp_seconds", "gauge",
+     "The latest date the drive's whole-number readings allow for 100 % used, from its history "
+     "(--history); what the verdict's projected wear goes by; in seconds since 1970 UTC."},
     {"torvik_pssd_critical_warning", "gauge",
      "The NVMe critical warning, one series per bit: 1 when the drive sets it."},
     {"torvik_pssd_available_spare_threshold_ratio", "gauge",
@@ -212,8 +220,10 @@ void drive_samples(const MetricsDrive& drive, bool with_path, std::vector<Sample
     add_count(kAverageErase, k.average_erase_count);
     if (k.rated_pe_cycles)
         add(kRatedErase, std::to_string(*k.rated_pe_cycles));
-    if (drive.model->trend && drive.model->trend->projected_end_time)
+    if (drive.model->trend && drive.model->trend->projected_end_time) {
         add(kWornOutEstimate, std::to_string(*drive.model->trend->projected_end_time));
+        add(kWornOutLatest, std::to_string(drive.model->trend->latest_end_time));
+    }
     if (k.critical_warning) {
         for (std::size_t bit = 0; bit < std::size(kCriticalWarningBits); ++bit) {
             add(kCriticalWarning, ((*k.critical_warning >> bit) & 1U) != 0 ? "1" : "0",
@@ -274,6 +284,9 @@ std::string metrics_text(std::span<const MetricsDrive> drives, const MetricsRun&
         samples.push_back(Sample{kScanDrives, {}, std::to_string(*run.scan_drives)});
     if (run.scan_time)
         samples.push_back(Sample{kScanTime, {}, std::to_string(*run.scan_time)});
+    if (run.scan_no_access)
+        samples.push_back(Sample{kScanError, label("cause", "no_access").substr(1),
+                                 *run.scan_no_access ? "1" : "0"});
     for (const MetricsDrive& drive : drives) {
         const auto same_identity = [&](const MetricsDrive& other) {
             return other.model != nullptr && other.figures != nullptr &&

@@ -29,9 +29,11 @@ struct MetricsDrive {
 struct MetricsRun {
     std::string version;   // the tool's: "0.2a"
     std::string platform;  // the host platform the tool was built for: "Linux", "Windows"
-    // --all only: the USB drives the pass found, and when it scanned; none for a single drive.
+    // --all only: the USB drives the pass found, when it scanned, and whether it met a drive it
+    // could not open or ask for its bus for lack of rights; none for a single drive.
     std::optional<std::size_t> scan_drives{};
     std::optional<std::int64_t> scan_time{};
+    std::optional<bool> scan_no_access{};
 };
 
 // The whole file: the build's info, the pass's scan (--all), then the drives' series.

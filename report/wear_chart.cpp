@@ -21,13 +21,25 @@ namespace torvik {
 
 namespace {
 
-// The drawing in viewBox units: a plot area kPlotWidth wide right of the y labels, one panel per
-// series (a title row, then the plot), the date labels under the last.
-constexpr double kWidth = 720;
-constexpr double kLeft = 72;
-constexpr double kPlotWidth = 628;
-constexpr double kRight = kLeft + kPlotWidth;
-constexpr double kPanelTitle = 22;
+// The drawing in viewBox units: a plot area right of the y labels, one panel per series (a title
+// row, then the plot), the date labels under the last. It is drawn twice, for a wide window and
+// for a phone's, each with its labels placed for its own width: text keeps one size in both. The
+// narrow one's titles begin at its left edge, over the scale's labels, so its title row is
+// taller; the projected date has a row of its own at the top, there being no room beside a title
+// or between the lines for it; and there is no middle grid line.
+struct Frame {
+    double width;
+    double left;        // where the plot area begins
+    double plot_width;  // and its width
+    double title_x;     // where the panels' titles begin
+    double title_row;   // the height of a panel's title row
+    bool middle_line;   // a vertical grid line halfway along the time axis
+    double answer_row;  // the height of the projected date's row above the panels; 0: none
+    const char* name;   // the drawing's class, and what its ids end with
+    double right() const { return left + plot_width; }
+};
+constexpr Frame kWideFrame{720, 72, 628, 72, 22, true, 0, "full"};
+constexpr Frame kNarrowFrame{370, 72, 290, 4, 26, false, 22, "narrow"};
 // A percentage panel is tall enough for 10 % to hold a line of text: the labels of the 90 % and
 // 100 % lines sit one above the other.
 constexpr double kPercentHeight = 160;
@@ -241,11 +253,14 @@ std::vector<WearPoint> chart_points(const std::vector<WearPoint>& all) {
 
 // The time axis in seconds, as doubles so that no difference of two times can overflow.
 struct TimeAxis {
+    const Frame& frame;
     double first = 0;
     double last = 0;
     double last_run = 0;
     bool cut = false;  // the projected date lies beyond the axis' end
-    double x(double t) const { return kLeft + (t - first) / (last - first) * kPlotWidth; }
+    double x(double t) const {
+        return frame.left + (t - first) / (last - first) * frame.plot_width;
+    }
 };
 
 // The same day and time ten years after a moment; the day before where that is 29 February.
@@ -265,10 +280,12 @@ double ten_years_after(double t) {
     return static_cast<double>(seconds) + 3652 * kDay;  // 29 February of a year without one
 }
 
-// From the first run to the projected date when that is within ten years of the last run, else
-// to ten years after it; to the last run without a projection.
-TimeAxis time_axis(const WearTrend& trend, const std::vector<WearPoint>& points) {
-    TimeAxis axis{static_cast<double>(trend.first_time), static_cast<double>(trend.last_time)};
+// From the first run to the latest projected date, or to ten years after the last run where that
+// comes first; to the last run without a projection.
+TimeAxis time_axis(const WearTrend& trend, const std::vector<WearPoint>& points,
+                   const Frame& frame) {
+    TimeAxis axis{frame, static_cast<double>(trend.first_time),
+                  static_cast<double>(trend.last_time)};
     for (const WearPoint& p : points) {
         axis.first = std::min(axis.first, static_cast<double>(p.time));
         axis.last = std::max(axis.last, static_cast<double>(p.time));
@@ -279,9 +296,10 @@ TimeAxis time_axis(const WearTrend& trend, const std::vector<WearPoint>& points)
     if (trend.projected_end_time) {
         const auto end = static_cast<double>(*trend.projected_end_time);
         const double ten_years = ten_years_after(axis.last);
+        const auto latest = static_cast<double>(trend.latest_end_time);
         axis.cut = !(end <= ten_years) || end > static_cast<double>(kLastUtcSecond);
-        axis.last = std::min(axis.cut ? ten_years : std::max(end, axis.last),
-                             static_cast<double>(kLastUtcSecond));
+        axis.last = std::min(
+            {ten_years, std::max({end, latest, axis.last}), static_cast<double>(kLastUtcSecond)});
     }
     if (!(axis.last - axis.first >= 60)) {  // every run at one moment: a day around it
         axis.first -= kDay / 2;
@@ -312,7 +330,8 @@ struct Series {
     double top = 100;
     double height = kPercentHeight;
     double panel_top = 0;  // where its title row begins
-    double plot_top() const { return panel_top + kPanelTitle; }
+    double title_row = 0;
+    double plot_top() const { return panel_top + title_row; }
     double bottom() const { return plot_top() + height; }
     double y(double value) const { return plot_top() + height - value / top * height; }
     double largest() const {
@@ -343,36 +362,20 @@ std::string date_label(double t, bool with_time) {
     return with_time ? iso.substr(0, 10) + " " + iso.substr(11, 5) : iso.substr(0, 10);
 }
 
-// How far ahead a moment is: "6.4 years" from a year on, "7 months", "12 days".
-std::string distance(double seconds) {
-    const double days = seconds / kDay;
-    if (!(days >= 1))
-        return "within a day";
-    char text[48];
-    if (days >= 365.25)
-        std::snprintf(text, sizeof text, "in %.1f years", std::fmin(days / 365.25, 1e4));
-    else if (days >= 61)
-        std::snprintf(text, sizeof text, "in %d months",
-                      static_cast<int>(std::lround(days / 30.4375)));
-    else
-        std::snprintf(text, sizeof text, "in %d days", static_cast<int>(days));
-    return text;
-}
-
 // The scale's labels on the left, with their lines across the plot: 0, 50 and 100 %, and the
 // largest value of a drive worn past 100 %; dashed reference lines at 90 and 100 %. A label that
 // would touch one already placed moves up to a line's height (the largest value upwards only),
 // or is left out when it cannot.
-void percent_scale(Drawing& d, const Series& s) {
+void percent_scale(Drawing& d, const Series& s, const Frame& f) {
     const double most = s.largest();
     const bool past = most > 100;
     for (const double v : {0.0, 50.0}) {
-        d.line(kLeft, s.y(v), kRight, s.y(v), "stroke=\"#d1d5db\"");
+        d.line(f.left, s.y(v), f.right(), s.y(v), "stroke=\"#d1d5db\"");
     }
     if (past)
-        d.line(kLeft, s.y(most), kRight, s.y(most), "stroke=\"#d1d5db\"");
+        d.line(f.left, s.y(most), f.right(), s.y(most), "stroke=\"#d1d5db\"");
     for (const double v : {90.0, 100.0}) {
-        d.line(kLeft, s.y(v), kRight, s.y(v),
+        d.line(f.left, s.y(v), f.right(), s.y(v),
                "class=\"reference\" stroke=\"#6b7280\" stroke-dasharray=\"3 3\"");
     }
     struct Tick {
@@ -393,25 +396,25 @@ void percent_scale(Drawing& d, const Series& s) {
             for (const double& y : tries) {
                 if (tick.only_up && y > at)
                     continue;
-                const Box box = text_box(kLeft - 6, y, "end", words);
+                const Box box = text_box(f.left - 6, y, "end", words);
                 if (box.y0 >= s.panel_top && d.is_free(box)) {
                     found = &y;
                     break;
                 }
             }
             if (found != nullptr) {
-                d.text(kLeft - 6, *found, "end", words);
+                d.text(f.left - 6, *found, "end", words);
                 break;
             }
         }
     }
 }
 
-void bytes_scale(Drawing& d, const Series& s) {
+void bytes_scale(Drawing& d, const Series& s, const Frame& f) {
     for (const double share : {0.0, 0.5, 1.0}) {
         const double at = s.y(share * s.top);
-        d.line(kLeft, at, kRight, at, "stroke=\"#d1d5db\"");
-        d.text(kLeft - 6, at + 4, "end", decimal_bytes(share * s.top));
+        d.line(f.left, at, f.right(), at, "stroke=\"#d1d5db\"");
+        d.text(f.left - 6, at + 4, "end", decimal_bytes(share * s.top));
     }
 }
 
@@ -473,14 +476,26 @@ struct Chart {
     std::optional<std::pair<double, double>> projection_end{};  // where the dashed line stops
     std::vector<Crossing> crossings{};
     bool last_run_line = false;
+    bool band = false;
 
+    const Frame& frame() const { return axis.frame; }
     const Series& source() const { return panels.front(); }
     double height() const { return panels.back().bottom() + kDateLabels; }
+    // The dashed line's value at a time: straight from the line's value at the first run it
+    // rests on to 100 % at the projected date.
+    double projected_value(double t) const {
+        const auto start = static_cast<double>(trend.window_start);
+        const auto end = static_cast<double>(trend.projected_end_time.value_or(0));
+        if (!(end > start))
+            return kWornOut;
+        return trend.intercept + (kWornOut - trend.intercept) * (t - start) / (end - start);
+    }
 };
 
 // The panels: the projection's source first, percentage used next when that is another one and
 // was recorded, data written last; each placed under the one before, its scale's top set.
-std::vector<Series> chart_panels(const WearTrend& trend, const std::vector<WearPoint>& points) {
+std::vector<Series> chart_panels(const WearTrend& trend, const std::vector<WearPoint>& points,
+                                 const Frame& frame) {
     Series used{"Percentage used", "#1d4ed8", "blue", "percentage used", true, {}};
     Series erases{"Average erase count, % of the rated P/E cycles",
                   "#7c3aed",
@@ -513,9 +528,10 @@ std::vector<Series> chart_panels(const WearTrend& trend, const std::vector<WearP
         panels.push_back(std::move(used));
     if (!written.values.empty())
         panels.push_back(std::move(written));
-    double top = 0;
+    double top = trend.projected_end_time ? frame.answer_row : 0;
     for (Series& s : panels) {
         s.panel_top = top;
+        s.title_row = frame.title_row;
         if (s.percent) {
             const double most = s.largest();
             s.top = most > 100 && std::isfinite(most) ? most : 100;
@@ -529,21 +545,79 @@ std::vector<Series> chart_panels(const WearTrend& trend, const std::vector<WearP
 
 // Each panel's title, its scale and the vertical lines across its plot.
 void draw_grid(Chart& c) {
+    const Frame& f = c.frame();
     for (const Series& s : c.panels)
-        c.d.text(kLeft, s.panel_top + 14, "start", s.title);
+        c.d.text(f.title_x, s.panel_top + 14, "start", s.title);
     for (const Series& s : c.panels) {
         if (s.percent)
-            percent_scale(c.d, s);
+            percent_scale(c.d, s, f);
         else
-            bytes_scale(c.d, s);
+            bytes_scale(c.d, s, f);
         for (const double share : {0.0, 0.5, 1.0}) {
-            const double at = kLeft + share * kPlotWidth;
+            if (share == 0.5 && !f.middle_line)
+                continue;
+            const double at = f.left + share * f.plot_width;
             c.d.line(at, s.plot_top(), at, s.bottom(), "stroke=\"#e5e7eb\"");
         }
     }
 }
 
-// The projection: the least-squares line from the first run it rests on to 100 % at the
+using Vertex = std::pair<double, double>;
+
+// The part of a convex polygon on one side of a vertical (axis 0) or horizontal (axis 1) line:
+// at or below the bound, or at or above it.
+std::vector<Vertex> clip_side(const std::vector<Vertex>& polygon, int axis, double bound,
+                              bool below) {
+    const auto at = [axis](const Vertex& v) { return axis == 0 ? v.first : v.second; };
+    const auto inside = [&](const Vertex& v) { return below ? at(v) <= bound : at(v) >= bound; };
+    std::vector<Vertex> kept;
+    for (std::size_t i = 0; i < polygon.size(); ++i) {
+        const Vertex& a = polygon[i];
+        const Vertex& b = polygon[(i + 1) % polygon.size()];
+        if (inside(a))
+            kept.push_back(a);
+        if (inside(a) != inside(b)) {
+            const double r = (bound - at(a)) / (at(b) - at(a));
+            kept.emplace_back(a.first + r * (b.first - a.first),
+                              a.second + r * (b.second - a.second));
+        }
+    }
+    return kept;
+}
+
+// The range of the projection: a band from the dashed line at the last run to 100 % between the
+// earliest and the latest date, cut to the source's plot. The dashed line lies inside it, its
+// date being between the two.
+void draw_band(Chart& c) {
+    const WearTrend& trend = c.trend;
+    if (!trend.projected_end_time)
+        return;
+    const TimeAxis& axis = c.axis;
+    const Series& source = c.source();
+    std::vector<Vertex> band = {
+        {axis.x(axis.last_run), source.y(c.projected_value(axis.last_run))},
+        {axis.x(static_cast<double>(trend.earliest_end_time)), source.y(kWornOut)},
+        {axis.x(static_cast<double>(trend.latest_end_time)), source.y(kWornOut)}};
+    for (const Vertex& v : band) {
+        if (!std::isfinite(v.first) || !std::isfinite(v.second))
+            return;
+    }
+    const Frame& f = c.frame();
+    band = clip_side(band, 0, f.left, false);
+    band = clip_side(band, 0, f.right(), true);
+    band = clip_side(band, 1, source.plot_top(), false);
+    band = clip_side(band, 1, source.bottom(), true);
+    if (band.size() < 3)
+        return;
+    std::string points;
+    for (const Vertex& v : band)
+        points += (points.empty() ? "" : " ") + point(v.first, v.second);
+    c.d.svg += "<polygon class=\"range\" points=\"" + points +
+               "\" fill=\"#fcd34d\" fill-opacity=\"0.45\"/>";
+    c.band = true;
+}
+
+// The projection: the estimate's straight line from the first run it rests on to 100 % at the
 // projected date, or to the axis' end when that date is further off.
 void draw_projection(Chart& c) {
     const WearTrend& trend = c.trend;
@@ -552,12 +626,12 @@ void draw_projection(Chart& c) {
     const TimeAxis& axis = c.axis;
     const Series& source = c.source();
     const auto start = static_cast<double>(trend.window_start);
-    const double end_value =
-        axis.cut ? trend.intercept + trend.slope_per_day * (axis.last - start) / kDay : 100;
+    const double end = axis.cut ? axis.last : static_cast<double>(*trend.projected_end_time);
     double x1 = axis.x(start), y1 = source.y(trend.intercept);
-    double x2 = axis.x(axis.cut ? axis.last : static_cast<double>(*trend.projected_end_time));
-    double y2 = source.y(end_value);
-    if (clip(x1, y1, x2, y2, kLeft, source.plot_top(), kRight, source.bottom())) {
+    double x2 = axis.x(end);
+    double y2 = source.y(axis.cut ? c.projected_value(end) : kWornOut);
+    const Frame& f = c.frame();
+    if (clip(x1, y1, x2, y2, f.left, source.plot_top(), f.right(), source.bottom())) {
         c.d.line(x1, y1, x2, y2,
                  "class=\"projection\" stroke=\"#b45309\" stroke-width=\"2\" "
                  "stroke-dasharray=\"6 4\"");
@@ -591,11 +665,12 @@ void draw_values(Chart& c) {
 // The labels of what was drawn, each clear of every line, and the dates under the last panel.
 void place_labels(Chart& c) {
     const TimeAxis& axis = c.axis;
+    const Frame& f = c.frame();
     for (const Crossing& at : c.crossings) {
         const double x = axis.x(at.time);
         const double y = at.series->y(kWornOut);
         c.d.labels.push_back({x - 4, y - 4, x + 4, y + 4});  // the marker itself
-        c.d.label_near(x, y, {kLeft, at.series->panel_top, kWidth, at.series->bottom()},
+        c.d.label_near(x, y, {f.left, at.series->panel_top, f.width, at.series->bottom()},
                        "100% used reached " + std::string(at.at_first_run ? "by " : "about ") +
                            year_month(at.time),
                        "class=\"reached\"");
@@ -605,23 +680,28 @@ void place_labels(Chart& c) {
         const std::string when =
             end > kLastUtcSecond ? "after 9999" : "about " + year_month(static_cast<double>(end));
         const std::string label =
-            axis.cut ? "100% " + when + " \u2192"
-                     : "100% " + when + ", " + distance(static_cast<double>(end) - axis.last_run);
-        c.d.label_near(c.projection_end->first, c.projection_end->second,
-                       {kLeft, c.source().panel_top, kWidth, c.source().bottom()}, label,
+            axis.cut ? "100% " + when + " \u2192" : "100% " + when + ", in " + days_left(c.trend);
+        const Box area = f.answer_row > 0
+                             ? Box{f.title_x, 0, f.width, f.answer_row}
+                             : Box{f.left, c.source().panel_top, f.width, c.source().bottom()};
+        c.d.label_near(c.projection_end->first, c.projection_end->second, area, label,
                        "class=\"projected\" fill=\"#92400e\"");
     }
     if (c.last_run_line) {
         c.d.label_near(axis.x(axis.last_run), c.panels.front().plot_top(),
-                       {kLeft, 0, kWidth, c.panels.back().bottom()}, "last run", "");
+                       {f.left, 0, f.width, c.panels.back().bottom()}, "last run", "");
     }
 
     const bool with_time = axis.last - axis.first < 2 * kDay;
     const double labels = c.height() - 6;
-    c.d.text(kLeft, labels, "start", date_label(axis.first, with_time));
-    c.d.text(kLeft + kPlotWidth / 2, labels, "middle",
-             date_label(axis.first + (axis.last - axis.first) / 2, with_time));
-    c.d.text(kRight, labels, "end", date_label(axis.last, with_time));
+    c.d.text(f.left, labels, "start", date_label(axis.first, with_time));
+    c.d.text(f.right(), labels, "end", date_label(axis.last, with_time));
+    // The middle date where it leaves room between the two (not so in a narrow drawing with the
+    // time of day).
+    const std::string middle = date_label(axis.first + (axis.last - axis.first) / 2, with_time);
+    const double centre = f.left + f.plot_width / 2;
+    if (c.d.is_free(text_box(centre, labels, "middle", middle)))
+        c.d.text(centre, labels, "middle", middle);
 }
 
 // The words under the chart: what is drawn, and nothing else.
@@ -642,6 +722,10 @@ std::string legend(const Chart& c) {
                         (c.axis.cut ? ", toward 100% and cut ten years after the last run"
                                     : ", to 100% at the projected date"));
     }
+    if (c.band)
+        words.push_back(
+            "yellow band: from the earliest to the latest date of 100% that the readings allow, "
+            "each being a whole number");
     words.push_back("dashed grey lines: 90% and 100%");
     if (c.last_run_line)
         words.push_back("grey vertical line: the last run");
@@ -675,32 +759,51 @@ std::string history_notes(const WearTrend& trend) {
     return counts.empty() ? counts : "<p class=\"src\">History: " + counts + ".</p>";
 }
 
-}  // namespace
-
-// Built at most once a run, and only for a page with a history: kept apart from the code every
-// run goes through. The lines first, the projection under the measured values; then the labels,
-// each placed clear of every line.
-[[gnu::cold]] std::string wear_chart_section(const WearTrend& trend) {
-    const std::vector<WearPoint> points = chart_points(trend.chart);
-    Chart c{trend, points, time_axis(trend, points), chart_panels(trend, points)};
+// One drawing of the chart for a frame: the lines first, the band and the projection under the
+// measured values; then the labels, each placed clear of every line.
+Chart drawn(const WearTrend& trend, const std::vector<WearPoint>& points, const Frame& frame) {
+    Chart c{trend, points, time_axis(trend, points, frame), chart_panels(trend, points, frame)};
     draw_grid(c);
+    draw_band(c);
     draw_projection(c);
     draw_values(c);
     place_labels(c);
+    return c;
+}
 
+// Which of the two drawings a window shows, by its width: the wide one while its text stays
+// 10 pixels or more, the narrow one below (its text as large as the window allows, to 15
+// pixels). Held by the wide drawing, so that a page without a chart carries none of it.
+constexpr const char* kChartStyle =
+    "<style>svg.trend{display:block;max-width:780px}svg.trend.narrow{display:none;"
+    "max-width:480px}@media (max-width:700px){svg.trend.full{display:none}"
+    "svg.trend.narrow{display:block}}</style>";
+
+// The drawing as the page holds it.
+std::string svg_of(const Chart& c, const std::string& summary) {
+    const Frame& f = c.frame();
+    const bool wide = &f == &kWideFrame;
+    const std::string id = wide ? "wear-chart" : std::string("wear-chart-") + f.name;
+    return std::string("<svg class=\"trend ") + f.name + "\" viewBox=\"0 0 " + coordinate(f.width) +
+           " " + coordinate(c.height()) + "\" width=\"100%\" role=\"img\" aria-labelledby=\"" + id +
+           "-title " + id + "-desc\"><title id=\"" + id +
+           "-title\">Wear over time</title><desc id=\"" + id + "-desc\">" + html_escape(summary) +
+           "</desc>" + (wide ? kChartStyle : "") + "<g font-size=\"12\" fill=\"#1f2937\">" +
+           c.d.svg + "</g></svg>";
+}
+
+}  // namespace
+
+// Built at most once a run, and only for a page with a history: kept apart from the code every
+// run goes through.
+[[gnu::cold]] std::string wear_chart_section(const WearTrend& trend) {
+    const std::vector<WearPoint> points = chart_points(trend.chart);
+    const Chart wide = drawn(trend, points, kWideFrame);
+    const Chart narrow = drawn(trend, points, kNarrowFrame);
     const std::string summary = trend_summary(trend);
-    const std::string svg =
-        "<svg class=\"trend\" viewBox=\"0 0 " + coordinate(kWidth) + " " + coordinate(c.height()) +
-        "\" width=\"100%\" style=\"display:block;min-width:540px;max-width:780px\" role=\"img\" "
-        "aria-labelledby=\"wear-chart-title wear-chart-desc\">"
-        "<title id=\"wear-chart-title\">Wear over time</title>"
-        "<desc id=\"wear-chart-desc\">" +
-        html_escape(summary) + "</desc><g font-size=\"12\" fill=\"#1f2937\">" + c.d.svg +
-        "</g></svg>";
-    // In a narrow window the chart keeps a readable size and scrolls inside its box.
-    return std::string("<section id=\"trend\"><h2>Wear over time</h2>") + kWideBox + svg +
-           kWideBoxEnd + "<p>" + html_escape(summary) + "</p><p class=\"src\">" +
-           html_escape(legend(c)) + ".</p>" + history_notes(trend) + "</section>";
+    return "<section id=\"trend\"><h2>Wear over time</h2>" + svg_of(wide, summary) +
+           svg_of(narrow, summary) + "<p>" + html_escape(summary) + "</p><p class=\"src\">" +
+           html_escape(legend(wide)) + ".</p>" + history_notes(trend) + "</section>";
 }
 
 }  // namespace torvik

@@ -54,6 +54,11 @@ std::string utc_date(std::int64_t seconds) {
 
 }  // namespace
 
+std::string days_left(const WearTrend& trend) {
+    const std::int64_t days = days_until(trend.projected_end_time.value_or(0), trend.last_time);
+    return grouped_digits(static_cast<std::uint64_t>(days)) + (days == 1 ? " day" : " days");
+}
+
 std::string trend_summary(const WearTrend& trend) {
     std::string out = runs(trend.records);
     if (trend.records > 1)
@@ -73,10 +78,9 @@ std::string trend_summary(const WearTrend& trend) {
         const std::string why = printable_text(trend.not_projected.c_str());
         return out + "; " + (why.empty() ? std::string("no projection") : why);
     }
-    out += "; 100% used ";
-    out += *trend.projected_end_time > kLastUtcSecond
-               ? "after 9999"
-               : "about " + utc_date(*trend.projected_end_time);
+    out += "; 100% used " + projected_months(trend);
+    if (*trend.projected_end_time <= kLastUtcSecond)
+        out += ", in " + days_left(trend);
     return out + " (from " + trend_source_words(trend.source) + ", an estimate from " +
            runs(trend.window_records) + ", " + utc_date(trend.window_start) + " to " +
            utc_date(trend.window_end) + ")";

@@ -435,6 +435,106 @@ SimProfileData make_slc_mode() {
     return data;
 }
 
+// A drive that ages with the run's time: new on kAgeingBorn, then every 30 days one step of
+// percentage used and of the vendor's life used, one erase cycle of its TLC blocks and 1 TB
+// written (the drive's size once over), at eight hours of power a day; its flash status counters
+// rise too: blocks that fail to program, erase or read, each one a grown bad block, reads whose
+// retries failed, RAID recoveries. A whole-number reading one step up in 30 days cannot tell the
+// pace, so runs 30 days apart give a projection from the third. It stops ageing when percentage
+// used reaches 255, the most its byte holds, which keeps every counter within its field.
+constexpr std::int64_t kAgeingBorn = 1767225600;  // 2026-01-01T00:00:00Z
+constexpr std::uint64_t kAgeingStepDays = 30;
+constexpr std::uint64_t kAgeingLastDay = 255 * kAgeingStepDays;
+
+void age(SimProfileData& data, std::int64_t now) {
+    const std::uint64_t day =
+        now <= kAgeingBorn
+            ? 0
+            : std::min(static_cast<std::uint64_t>(now - kAgeingBorn) / 86400, kAgeingLastDay);
+    const std::uint64_t steps = day / kAgeingStepDays;
+    // 1 TB written and 1.5 TB read every 30 days, in data units of 512,000 bytes.
+    const std::uint64_t written = day * 1953125 / kAgeingStepDays;
+    const std::uint64_t read = written * 3 / 2;
+    const std::uint64_t hours = day * 8;
+    const std::uint64_t cycles = 1 + day;
+    const std::uint64_t unsafe = day / 45;
+    for (const CommandId id : {CommandId::smart, CommandId::nvme_smart_log}) {
+        const FieldDef(&f)[kNvmeSmartFieldCount] = kNvmeSmartFields;
+        put(page_of(data, id).data(),
+            {{f[kSmartAvailableSpare], 100 - std::min<std::uint64_t>(steps / 4, 100)},
+             {f[kSmartPercentageUsed], steps},
+             {f[kSmartDataUnitsRead], read},
+             {f[kSmartDataUnitsWritten], written},
+             {field(kNvmeSmartFields, "host_read_commands"), read * 24},
+             {field(kNvmeSmartFields, "host_write_commands"), written * 20},
+             {field(kNvmeSmartFields, "controller_busy_time"), day * 30},
+             {f[kSmartPowerCycles], cycles},
+             {f[kSmartPowerOnHours], hours},
+             {f[kSmartUnsafeShutdowns], unsafe}});
+    }
+    wear(data, steps, steps);
+
+    // The flash's own counters: blocks that failed (d1 the SLC cache, d2/d3 the TLC blocks),
+    // each then counted a later bad block, and the reads and recoveries that failed.
+    const std::uint64_t read_fail[] = {day / 120, day / 30};
+    const std::uint64_t program_fail[] = {day / 150, day / 25};
+    const std::uint64_t erase_fail[] = {day / 200, day / 40};
+    std::uint64_t later_bad = 0;
+    for (const std::uint64_t* fails : {read_fail, program_fail, erase_fail})
+        later_bad += fails[0] + fails[1];
+    const std::uint64_t slc_erases = day * 12 / kAgeingStepDays;
+    std::uint8_t* sysinfo = page_of(data, CommandId::sysinfo).data();
+    put(sysinfo,
+        {{field(kSystemStatusFields, "power_cycle_count"), cycles},
+         {field(kSystemStatusFields, "abnormal_power_cycle_count"), unsafe},
+         {field(kSystemStatusFields, "power_on_time"), hours * 3600},
+         {field(kFlashStatusFields, "max_erase_count_d1"), slc_erases + slc_erases / 5},
+         {field(kFlashStatusFields, "average_erase_count_d1"), slc_erases},
+         {field(kFlashStatusFields, "min_erase_count_d1"), slc_erases - slc_erases / 5},
+         {field(kFlashStatusFields, "total_flash_erase_count_d1"), slc_erases * 1902},
+         {field(kFlashStatusFields, "total_flash_erase_count_d2_d3"), steps * 7811},
+         {field(kFlashStatusFields, "total_flash_program_count_d1"), slc_erases * 1902 * 384},
+         {field(kFlashStatusFields, "total_flash_program_count_d2_d3"), steps * 7811 * 1152},
+         {field(kFlashStatusFields, "total_flash_read_count"), read * 4},
+         {field(kFlashStatusFields, "total_flash_write_count"), written * 4},
+         {field(kFlashStatusFields, "read_flash_unc_retry_ok_count_d1"), day * 60},
+         {field(kFlashStatusFields, "read_flash_unc_retry_ok_count_d2_d3"), day * 200},
+         {field(kFlashStatusFields, "read_flash_unc_retry_fail_count_d1"), day / 45},
+         {field(kFlashStatusFields, "read_flash_unc_retry_fail_count_d2_d3"), day / 12},
+         {field(kFlashStatusFields, "raid_ecc_recovery_ok_count_d1"), day / 60},
+         {field(kFlashStatusFields, "raid_ecc_recovery_ok_count_d2_d3"), day / 10},
+         {field(kFlashStatusFields, "raid_ecc_recovery_fail_count_d1"), day / 365},
+         {field(kFlashStatusFields, "raid_ecc_recovery_fail_count_d2_d3"), day / 100},
+         {field(kFlashStatusFields, "logical_good_block_count_d2_d3"), 7814 - later_bad},
+         {field(kFlashStatusFields, "total_later_bad_physical_block_count"), later_bad},
+         {field(kFlashStatusFields, "total_read_fail_block_count_d1"), read_fail[0]},
+         {field(kFlashStatusFields, "total_read_fail_block_count_d2_d3"), read_fail[1]},
+         {field(kFlashStatusFields, "total_program_fail_block_count_d1"), program_fail[0]},
+         {field(kFlashStatusFields, "total_program_fail_block_count_d2_d3"), program_fail[1]},
+         {field(kFlashStatusFields, "total_erase_fail_block_count_d1"), erase_fail[0]},
+         {field(kFlashStatusFields, "total_erase_fail_block_count_d2_d3"), erase_fail[1]},
+         {field(kFlashStatusFields, "read_disturb_count"), day * 4}});
+    // The extended SMART page keeps the same counts.
+    Page& ext = page_of(data, CommandId::smartext);
+    set_ext_raw(ext, 0x0300, 37 + later_bad);  // early and later bad blocks
+    set_ext_raw(ext, 0x0302, later_bad);
+    set_ext_raw(ext, 0x0410, written / 31);
+    set_ext_raw(ext, 0x0430, read / 25);
+    set_ext_raw(ext, 0x0500, read_fail[0] + read_fail[1]);
+    set_ext_raw(ext, 0x0501, program_fail[0] + program_fail[1]);
+    set_ext_raw(ext, 0x0502, erase_fail[0] + erase_fail[1]);
+    set_ext_raw(ext, 0xF013, day / 365 + day / 100);
+}
+
+SimProfileData make_ageing() {
+    SimProfileData data = make_default();
+    data.product = "PSSD SIM AGEING ";
+    standard_inquiry(data, "1.03", "SIM00120");
+    nvme_serial(data, "SIM00000000000120");
+    age(data, kAgeingBorn);
+    return data;
+}
+
 // The default drive in an enclosure whose bridge speaks another tunnel, or none, under a name and
 // serials of its own.
 SimProfileData bridge_variant(const char* product, const char* serial, const char* nvme_serial,
@@ -492,6 +592,8 @@ const std::vector<SimProfile>& sim_profiles() {
          make_bridge_unknown},
         {"sata-bridge", "a SATA bridge of a listed vendor (152d:0578): no NVMe tunnel at all",
          make_sata_bridge},
+        {"ageing", "wears with the run's time (SOURCE_DATE_EPOCH): 1% used every 30 days",
+         make_ageing, age},
         {"counterfeit", "offers 2 TB, holds 137.4 GB of flash: health FAILED", make_counterfeit},
         {"mixed-flash", "banks of two makes of flash part: a note", make_mixed_flash},
         {"slc-mode", "TLC flash run at 1 bit per cell, a third of it offered: a note",
@@ -512,6 +614,13 @@ void load_profile(SimDrive& drive, const SimProfileData& data) {
     descriptor.vendor = data.vendor;
     descriptor.product = data.product;
     drive.set_descriptor(descriptor);
+}
+
+SimProfileData make_profile(const SimProfile& profile, std::optional<std::int64_t> now) {
+    SimProfileData data = profile.make();
+    if (profile.age != nullptr && now)
+        profile.age(data, *now);
+    return data;
 }
 
 const SimProfile* find_sim_profile(std::string_view name) {

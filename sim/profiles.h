@@ -36,7 +36,12 @@ struct SimProfile {
     const char* name;
     const char* summary;
     SimProfileData (*make)();
+    // A drive whose figures follow the run's time: moves them from make()'s to those at now.
+    void (*age)(SimProfileData& data, std::int64_t now) = nullptr;
 };
+
+// The profile's drive as it stands at the run's time (none: as make() has it).
+SimProfileData make_profile(const SimProfile& profile, std::optional<std::int64_t> now);
 
 // The profiles in the order --sim=list shows them; the first is the default.
 const std::vector<SimProfile>& sim_profiles();

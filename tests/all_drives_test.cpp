@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -298,21 +299,63 @@ TEST(AllDrives, SummaryVerdictsColouredAsTheHealthLine) {
 
 // Every pass that scans rewrites the metrics file, so it never goes on showing drives that are
 // gone: with no USB drive it holds a count of 0 and the scan's time and no drive's series. A pass
-// that meets another run's lock in a drive's folder leaves the file to that run.
+// that examined no drive and was refused one for lack of rights cannot tell an empty bus: it ends
+// with status 4 and its file says so. A pass that meets another run's lock in a drive's folder
+// leaves the file to that run.
 TEST(AllDrives, EveryPassThatScansRewritesTheMetrics) {
     const std::string stale = "torvik_pssd_run_success{serial=\"OLD\",path=\"/dev/sdz\"} 1\n";
-    {
+    constexpr std::uint32_t kAccessDenied = 5;
+    const struct {
+        const char* name;
+        std::function<void(FakePlatform&)> drives;
+        int status;
+        const char* scan_drives;
+        const char* no_access;  // torvik_pssd_scan_error{cause="no_access"}
+    } cases[] = {
+        {"no drive answers", [](FakePlatform&) {}, kExitNotUsb, "0", "0"},
+        {"a drive refused for lack of rights",
+         [](FakePlatform& h) {
+             h.drives[0] = FakeDrive{};
+             h.drives[0].open_fails = true;
+             h.drives[0].error = kAccessDenied;
+         },
+         kExitOpenFailed, "0", "1"},
+        {"a drive opened that refuses its bus query",
+         [](FakePlatform& h) {
+             h.drives[0] = FakeDrive{};
+             h.drives[0].query_fails = true;
+             h.drives[0].error = kAccessDenied;
+         },
+         kExitOpenFailed, "0", "1"},
+        {"a drive refused, another examined: the status of the one examined",
+         [](FakePlatform& h) {
+             h.drives[0] = FakeDrive{};
+             h.drives[0].open_fails = true;
+             h.drives[0].error = kAccessDenied;
+             h.drives[1] = FakeDrive{};
+         },
+         kExitOk, "1", "1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         ScratchDir dir;
         std::ofstream("fleet.prom") << stale;
-        FakePlatform host;  // no drive answers
-        const ProgramRun run = run_whole_program(host, {"--all", "--metrics", "fleet.prom"});
-        EXPECT_EQ(run.status, kExitNotUsb) << run.err;
+        FakePlatform host;
+        c.drives(host);
+        const ProgramRun run =
+            run_whole_program(host, {"--all", "--metrics", "fleet.prom", "--output-dir", "out"});
+        EXPECT_EQ(run.status, c.status) << run.err;
         const std::string text = dir.read("fleet.prom");
-        EXPECT_TRUE(contains(text, "\ntorvik_pssd_scan_drives 0\n")) << text;
+        EXPECT_TRUE(
+            contains(text, std::string("\ntorvik_pssd_scan_drives ") + c.scan_drives + "\n"))
+            << text;
         EXPECT_TRUE(contains(
             text, "\ntorvik_pssd_scan_timestamp_seconds " + std::to_string(kFakeRunTime) + "\n"))
             << text;
-        EXPECT_FALSE(contains(text, "run_success")) << text;
+        EXPECT_TRUE(contains(text, std::string("\ntorvik_pssd_scan_error{cause=\"no_access\"} ") +
+                                       c.no_access + "\n"))
+            << text;
+        EXPECT_EQ(contains(text, "run_success"), c.scan_drives[0] != '0') << text;
     }
 #ifndef _WIN32
     // The folder lock held by this same thread: on Windows it is a named mutex, which the thread

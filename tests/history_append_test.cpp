@@ -71,7 +71,7 @@ TEST(HistoryAppend, AppendsAWholeLineAfterWhatIsThere) {
 
 // Under the lock the append is shown what was appended since the caller's read (all of the file
 // when it is shorter now), and leaves the file alone when that holds the run already. The
-// folder's leftover temporaries of the run's names go; nothing else does.
+// folder's leftover temporaries of the run's names go; nothing else does, nor a file kept by name.
 TEST(HistoryAppend, LooksAgainUnderTheLockAndRemovesOnlyLeftovers) {
     const struct {
         const char* name;
@@ -103,17 +103,17 @@ TEST(HistoryAppend, LooksAgainUnderTheLockAndRemovesOnlyLeftovers) {
     }
     ScratchDir dir;
     for (const char* name : {"r.txt.0123abcd.tmp", "r.txt.0123abcd.tmp.x", "r.txt.0123abc.tmp",
-                             "other.txt.0123abcd.tmp", "r.txt"})
+                             "other.txt.0123abcd.tmp", "r.txt", "r.txt.0123abce.tmp"})
         std::ofstream(name) << "x";
     std::string error;
     const std::unique_ptr<FileStore> files = open_output_folder("", error);
     ASSERT_NE(files, nullptr) << error;
     ASSERT_TRUE(files->lock_folder(0));
-    files->remove_leftover_temps({"r.txt"});
+    files->remove_leftover_temps({"r.txt"}, {"r.txt.0123abce.tmp"});
     files->unlock_folder();
     EXPECT_FALSE(fs::exists("r.txt.0123abcd.tmp"));
-    for (const char* kept :
-         {"r.txt.0123abcd.tmp.x", "r.txt.0123abc.tmp", "other.txt.0123abcd.tmp", "r.txt"})
+    for (const char* kept : {"r.txt.0123abcd.tmp.x", "r.txt.0123abc.tmp", "other.txt.0123abcd.tmp",
+                             "r.txt", "r.txt.0123abce.tmp"})
         EXPECT_TRUE(fs::exists(kept)) << kept;
 }
 

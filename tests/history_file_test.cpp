@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -81,17 +82,26 @@ TEST(HistoryFile, AppendsOnceAndSkipsDamagedLines) {
                                 "{\"time_seconds\":-,\"serial\":\"A\"}\n[]\n{}\n\n" +
                                 "{\"serial\":\"B\",\"time_seconds\":12}x\n" +
                                 R"({"time_seconds":1773000000,"serial":"SIM)";  // torn
-    // A line of the drive padded to `size` bytes before its line end: one under the limit is read,
-    // one at it not.
-    const auto padded = [](std::string line, std::size_t size) {
+    // A line of the drive padded to `size` bytes before its line end, the last of them `last`: one
+    // at the limit is read (also when a CR is its last byte), one over it not.
+    const auto padded = [](std::string line, std::size_t size, const std::string& last = "") {
         line.pop_back();
-        line.insert(line.size() - 1,
-                    ",\"pad\":\"" + std::string(size - line.size() - 9, 'x') + "\"");
-        return line + "\n";
+        const std::size_t pad = size - line.size() - std::strlen(",\"pad\":\"\"") - last.size();
+        line.insert(line.size() - 1, ",\"pad\":\"" + std::string(pad, 'x') + "\"");
+        return line + last + "\n";
     };
     const std::string at_limit =
-        padded(earlier, kHistoryLineLimit - 1) +
-        padded(default_line(kFakeRunTime - 20 * kSecondsPerDay), kHistoryLineLimit);
+        padded(earlier, kHistoryLineLimit) +
+        padded(default_line(kFakeRunTime - 30 * kSecondsPerDay), kHistoryLineLimit, "\r") +
+        padded(default_line(kFakeRunTime - 20 * kSecondsPerDay), kHistoryLineLimit + 1) +
+        padded(default_line(kFakeRunTime - 10 * kSecondsPerDay), kHistoryLineLimit + 1, "\r");
+    // Values the reader does not take, in a key it does not know: no damage.
+    std::string unknown = default_line(kFakeRunTime - 5 * kSecondsPerDay);
+    unknown.insert(unknown.size() - 2, ",\"huge\":1e309,\"long\":" + std::string(400, '9') +
+                                           ",\"more\":[-1E+999,{\"x\":0.5e-999}]");
+    // A drive that shares the serial, at the same time, under another model.
+    std::string other_model = current;
+    other_model.replace(other_model.find("TORVIK PSSD SIM 1TB"), 19, "TORVIK PSSD SIM 2TB");
 
     struct Case {
         const char* name;
@@ -119,11 +129,23 @@ TEST(HistoryFile, AppendsOnceAndSkipsDamagedLines) {
           "line 7 is damaged", "2 more damaged lines skipped", "2 runs over 40 days"},
          damaged + "\n" + current,
          0600},
-        {"a line at the length limit is damaged, one under it is not",
+        {"a line over the length limit is damaged, one at it is not",
          [&](const fs::path& f) { write(f, at_limit); },
          0,
-         {"line 2 is damaged", "2 runs over 40 days"},
+         {"line 3 is damaged", "line 4 is damaged", "3 runs over 40 days"},
          at_limit + current,
+         created},
+        {"a value in a key the reader does not take damages nothing",
+         [&](const fs::path& f) { write(f, earlier + unknown); },
+         0,
+         {"3 runs over 40 days"},
+         earlier + unknown + current,
+         created},
+        {"the same time and serial under another model is another drive's run",
+         [&](const fs::path& f) { write(f, earlier + other_model); },
+         0,
+         {"2 runs over 40 days"},
+         earlier + other_model + current,
          created},
         {"a record later than the run is left out of its trend",
          [&](const fs::path& f) { write(f, earlier + later); },
@@ -290,6 +312,12 @@ TEST(HistoryLine, ReadsRecordsBackAndRejectsDamage) {
         // A value passed over that ends in an escaped backslash ends at its quote.
         {R"({"time_seconds":5,"note":"C:\\","serial":"A"})", true},
         {R"({"time_seconds":5,"note":"\\\"","serial":"A"})", true},
+        // A number past a double's range is JSON too; only a figure the reader takes refuses it.
+        {R"({"time_seconds":5,"serial":"A","later":-1e309,"x":"1e999 \"9"})", true},
+        {R"({"time_seconds":5,"serial":"A","percentage_used":1e309})", false},
+        {R"({"time_seconds":5,"serial":"A","later":01e309})", false},
+        {R"({"time_seconds":5,"serial":"A","later":1e309.5})", false},
+        {R"({"time_seconds":5,"serial":"A","later":1.e309})", false},
     };
     for (const auto& row : rows)
         EXPECT_EQ(parse_history_line(row.line, r), row.record) << row.line;
@@ -553,9 +581,13 @@ TEST(HistoryIdentity, RecordsOfTheRunsDrive) {
         {"invalid UTF-8: other bytes, the same text", written(true, bad_b, "M"), run(true, bad_a),
          false},
     };
-    for (const auto& c : cases)
+    // The check under the append's lock goes by the same identity.
+    for (const auto& c : cases) {
         EXPECT_EQ(same_drive(record(c.line), RunIdentity(c.run)), c.same)
             << c.name << ": " << c.line;
+        EXPECT_EQ(holds_run("{}\n" + c.line + "\n", record(c.line).point.time, c.run), c.same)
+            << c.name << ": " << c.line;
+    }
     const std::string bad_line = written(true, bad_a, "M");
     EXPECT_TRUE(contains(bad_line, R"("serial_hex":"4e56ff01")")) << bad_line;
     EXPECT_EQ(record(bad_line).serial, record(written(true, bad_b, "M")).serial);
@@ -599,6 +631,47 @@ TEST(HistoryIdentity, EveryDriveOfAPassKeepsItsOwnHistory) {
     ASSERT_NE(second, std::string::npos) << metrics;
     EXPECT_NE(metrics.substr(first, metrics.find('\n', first) - first),
               metrics.substr(second, metrics.find('\n', second) - second));
+}
+
+// The ageing drive follows the run's time: runs 30 days apart, from whichever day and hour, give
+// one record, then one step of percentage used (no pace yet), then a projection, while its grown
+// bad blocks rise; before it was made it is new, and it stops at the 255 % its byte can hold.
+TEST(HistoryFile, AgeingDriveProjectsFromItsThirdRunThirtyDaysApart) {
+    constexpr std::int64_t kMade = 1767225600;  // 2026-01-01
+    const auto figure = [](const std::string& text, const std::string& key) {
+        const std::size_t at = text.rfind(key);
+        return at == std::string::npos ? -1 : std::atoll(text.c_str() + at + key.size());
+    };
+    for (const std::int64_t first : {kMade, kMade + 17 * kSecondsPerDay + 5 * 3600,
+                                     kMade + 700 * kSecondsPerDay + 23 * 3600}) {
+        ScratchDir dir;
+        const char* trend[] = {"Trend: 1 run; not enough history: fewer than two",
+                               "so the pace cannot be told yet", "; 100% used about "};
+        long long bad_blocks = -1;
+        for (int run = 0; run < 3; ++run) {
+            FakePlatform host;
+            host.time = first + run * 30 * kSecondsPerDay;
+            const ProgramRun r =
+                run_whole_program(host, {"--sim=ageing", "0y", "--health", "--history", "h.jsonl"});
+            SCOPED_TRACE(format_utc_time(*host.time));
+            EXPECT_EQ(r.status, 0) << r.err;  // PASSED
+            EXPECT_TRUE(contains(r.out, trend[run])) << r.out;
+            const std::string history = read_file("h.jsonl");
+            EXPECT_EQ(figure(history, "\"percentage_used\":"), (*host.time - kMade) / 86400 / 30);
+            const long long later = figure(read_file("torvik_pssd_flash_id_smart.txt"),
+                                           "total later bad physical block count\t: ");
+            EXPECT_GT(later, bad_blocks);
+            bad_blocks = later;
+        }
+    }
+    for (const auto& [time, used] :
+         {std::pair{kMade - 400 * kSecondsPerDay, 0LL}, std::pair{kLastUtcSecond, 255LL}}) {
+        ScratchDir dir;
+        FakePlatform host;
+        host.time = time;
+        run_whole_program(host, {"--sim=ageing", "0y", "--history", "h.jsonl"});
+        EXPECT_EQ(figure(read_file("h.jsonl"), "\"percentage_used\":"), used);
+    }
 }
 
 }  // namespace

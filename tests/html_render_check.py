@@ -4,19 +4,20 @@
 For each profile of --sim=list: run the tool with --html, parse the page with html5lib in strict
 mode (any parse error fails), render it with headless Chromium to a PNG, and check that the
 render is not blank and that the browser logged no console message. Test copies of every page,
-each in a frame 320, 400, 768 and 1280 pixels wide, must not scroll sideways; each page printed
+each in a frame 320, 390, 400, 768 and 1280 pixels wide, must not scroll sideways; each page printed
 to PDF must show the verdict badge on page one. A page with a deliberate console error, a blank
 page, a malformed one, a page wider than its window and one whose badge is printed on page two
 are checked first, to prove the checks can fail.
 
-The wear chart is drawn from six histories (two years of runs, a fast-wearing drive, a drive
+The wear chart is drawn from seven histories (two years of runs, a fast-wearing drive, a drive
 past 100 %, a flat history projected from the erase counts, a single run, a projection more than
-ten years off): in the laid-out page no two of its texts may overlap, no text may cross a line,
-and the projected date must be written inside the chart. A planted chart with each fault is
-checked first.
+ten years off, two runs ten days apart whose range warns): in the laid-out page, at 1280 pixels
+and at a phone's 390, no two of its texts may overlap, no text may cross a line, the chart shown
+must fit its window, and the projected date must be written inside it. A planted chart with each
+fault is checked first.
 
 With --axe AXE_JS it runs only the accessibility check instead: axe-core (the file axe.min.js)
-injected into test copies of every page and of the six charts' pages, at 1280 and 400 pixels,
+injected into test copies of every page and of the seven charts' pages, at 1280 and 400 pixels,
 must find no WCAG 2 A or AA violation; a page with a text of too little contrast is checked first.
 
 Usage: html_render_check.py TOOL [SCREENSHOT]   (SCREENSHOT: also keep the default drive's render)
@@ -55,7 +56,8 @@ PDFTOTEXT = shutil.which("pdftotext")
 if PDFTOTEXT is None:
     skip("pdftotext is not installed (Debian package poppler-utils)")
 
-WIDTHS = (320, 400, 768, 1280)
+WIDTHS = (320, 390, 400, 768, 1280)
+CHART_WIDTHS = (1280, 390)
 AXE_WIDTHS = (1280, 400)
 # Shown after the verdict badge in the printed test copy, to find the badge's page in the PDF.
 BADGE_MARK = "BADGEMARKER"
@@ -95,7 +97,9 @@ async function audit(frame) {
 // Every text box and every drawn line of the page's wear chart, in the frame's pixels: the
 // drawing's units scaled by the width the browser gave it.
 function chart(frame) {
-  const doc = frame.contentDocument, svg = doc.querySelector("svg.trend");
+  const doc = frame.contentDocument;
+  // The drawing the window shows: the page holds one for a wide window and one for a phone's.
+  const svg = [...doc.querySelectorAll("svg.trend")].find(s => s.getBoundingClientRect().width > 0);
   if (!svg) return {missing: true};
   const box = svg.getBoundingClientRect(), view = svg.viewBox.baseVal;
   const scale = box.width / view.width;
@@ -115,7 +119,8 @@ function chart(frame) {
     return {text: t.textContent, cls: t.getAttribute("class") || "",
             box: [r.left, r.top, r.right, r.bottom]};
   });
-  return {chart: [box.left, box.top, box.right, box.bottom], texts: texts, segments: segments};
+  return {chart: [box.left, box.top, box.right, box.bottom], texts: texts, segments: segments,
+          client: doc.documentElement.clientWidth};
 }
 window.addEventListener("load", async () => {
   const out = document.getElementById("result");
@@ -362,25 +367,27 @@ def runs(count, days_apart, first_used, last_used, **more):
     return lines
 
 
-# The six charts: (name, how the run is made, its history, and the one label the chart must show
+# The seven charts: (name, how the run is made, its history, and the one label the chart must show
 # of its answer: the projected date, or where it reached 100 %; None where there is neither).
 def chart_cases(tool, work):
     written = {"data_written_bytes": (14000000000000, 18000000000000)}
     return [
         ("24-runs", ["--replay", patched_dumps(tool, work, "24-runs", used=36)],
-         runs(23, 15, 26, 35, **written), ("projected", "100% about 2033-03, in 6.3 years")),
+         runs(23, 15, 26, 35, **written), ("projected", "100% about 2033-03, in 2,289 days")),
         ("fast-wearing", ["--replay", patched_dumps(tool, work, "fast-wearing", used=85)],
-         runs(12, 14, 55, 84, **written), ("projected", "100% about 2027-02, in 2 months")),
+         runs(12, 14, 55, 84, **written), ("projected", "100% about 2027-02, in 75 days")),
         ("past-100", ["--sim=worn-out"],
          [dict(r, serial="SIM00000000000104") for r in runs(12, 30, 80, 103, **written)],
          ("reached", "100% used reached about 2026-09")),
         ("flat-erase-counts",
          ["--replay", patched_dumps(tool, work, "flat-erase-counts", erases=2700)],
          runs(23, 15, 2, 2, average_erase_count=(2300, 2690), rated_pe_cycles=(3000, 3000),
-              **written), ("projected", "100% about 2027-08, in 8 months")),
+              **written), ("projected", "100% about 2027-08, in 257 days")),
         ("one-run", ["--sim=default"], [], None),
         ("beyond-ten-years", ["--sim=default"], runs(23, 15, 0, 2, **written),
          ("projected", "100% about 2067-08 \u2192")),
+        ("range-warns", ["--replay", patched_dumps(tool, work, "range-warns", used=84)],
+         runs(1, 10, 80, 80, **written), ("projected", "100% about 2027-01, in 40 days")),
     ]
 
 
@@ -443,6 +450,9 @@ def chart_layout_problems(result, label):
         problems.append(f"{name}: the chart's answer is "
                         f"{[(t['cls'], t['text']) for t in answer]}, not {label}")
     chart = result["chart"]
+    if chart[0] < 0 or chart[2] > result["client"]:
+        problems.append(f"{name}: the chart ({chart[0]:.0f} to {chart[2]:.0f} px) does not fit "
+                        f"its window of {result['client']} px")
     for t in answer:
         if not (chart[0] <= t["box"][0] and t["box"][2] <= chart[2]
                 and chart[1] <= t["box"][1] and t["box"][3] <= chart[3]):
@@ -451,17 +461,17 @@ def chart_layout_problems(result, label):
 
 
 def chart_checks(tool, work, shots=None):
-    """The layout of the six wear charts in the browser; returns the failures."""
+    """The layout of the seven wear charts in the browser; returns the failures."""
     failures = []
-    found = [p for r in in_frames(work, {"planted": PLANTED_CHART}, (800,), chart=True)
+    found = [p for r in in_frames(work, {"planted": PLANTED_CHART}, (390,), chart=True)
              for p in chart_layout_problems(r, ("projected", "100% about 2030-01"))]
-    for fault in ("overlaps", "crosses", "outside the chart"):
+    for fault in ("overlaps", "crosses", "outside the chart", "does not fit"):
         if not any(fault in problem for problem in found):
             failures.append(f"self-check: a chart whose text {fault} went unnoticed")
     pages, failures_run = chart_pages(tool, work)
     failures += failures_run
     results = in_frames(work, {name: read(page) for name, (page, _) in pages.items()},
-                        (1280, 400), chart=True)
+                        CHART_WIDTHS, chart=True)
     found = [p for r in results for p in chart_layout_problems(r, pages[r["name"]][1])]
     failures += found
     print(f"wear charts: {len(results)} laid out, {len(found)} problems")

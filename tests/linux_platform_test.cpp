@@ -250,9 +250,10 @@ class UnprivilegedLinux : public LinuxPlatform {
     bool runs_privileged() const override { return false; }
 };
 
-// The two first mistakes on a real Linux host, run whole: a disk that exists opened without root,
-// and a drive number with no disk. The verdict's reason and the metrics say the cause; a missing
-// drive has no name (never the Windows one) on standard error nor in the metrics' path.
+// The first mistakes on a real Linux host, run whole: a disk that exists opened without root, a
+// drive number with no disk, a pass over every disk without root. The verdict's reason and the
+// metrics say the cause; a missing drive has no name (never the Windows one) on standard error
+// nor in the metrics' path.
 TEST_F(FakeSysfs, ACauseTheUserCanActOnInTheVerdictAndTheMetrics) {
     const struct {
         const char* drive;
@@ -275,6 +276,12 @@ TEST_F(FakeSysfs, ACauseTheUserCanActOnInTheVerdictAndTheMetrics) {
         {"7y", false, kExitBadDrive, "The drive was not examined: there is no such drive [the run]",
          "there is no drive 7; no drive could be opened: permission denied; run as root",
          "torvik_pssd_run_success{path=\"\"} 0\n"},
+        // A pass over the disks it may not open: no access, not an empty USB bus.
+        {"--all", false, kExitOpenFailed,
+         "OS: ", "no drive could be opened: permission denied; run as root",
+         "torvik_pssd_scan_drives 0\n# HELP torvik_pssd_scan_timestamp_seconds"},
+        {"--all", false, kExitOpenFailed, "OS: ", "among those that could be opened: nothing",
+         "\ntorvik_pssd_scan_error{cause=\"no_access\"} 1\n"},
     };
     const std::string dev = (dir.path() / "dev").string();
     for (const auto& c : cases) {

@@ -38,6 +38,7 @@ namespace fs = std::filesystem;
 TEST(MetricsText, FleetFileMatchesTheGolden) {
     DriveModel worn = read_profile_model("worn-out");
     worn.trend.emplace().projected_end_time = 1772000000;
+    worn.trend->latest_end_time = 1779000000;
     DriveModel hostile = read_profile_model("vendor-life");
     hostile.identity.serial = "BAD\"SN\\\n\x1b\xff";
     hostile.drive_identity = identify_drive(hostile);  // the page edited after it came in
@@ -80,9 +81,9 @@ TEST(MetricsText, LabelValuesAreEscapedAndValidUtf8) {
         EXPECT_EQ(metrics_label_value(c.text), c.value) << c.text;
 }
 
-// FILE is relative to the current folder whatever --output-dir says; a FILE that cannot be
-// written is said on standard error and gives status 5, unless a verdict other than PASSED
-// outranks it; a run that could not reach the drive still writes a file that says so.
+// FILE is relative to the current folder whatever --output-dir says; a FILE whose folder cannot
+// be had is refused before the drive (status 1); a run that could not reach the drive still
+// writes a file that says so.
 TEST(MetricsFile, WrittenBesideTheRunOrSaidWhyNot) {
     const struct {
         std::vector<const char*> args;
@@ -108,14 +109,15 @@ TEST(MetricsFile, WrittenBesideTheRunOrSaidWhyNot) {
          "t.prom",
          "model=\"TORVIK PSSD SIM 1TB\",field=\"mixed_flash_parts\"} 1\n"},
         {{"--sim", "--metrics", "t.prom", "1y"}, 2, "t.prom", "torvik_pssd_run_success{path=\""},
+        // A folder that cannot be had stops the run before the drive.
         {{"--sim", "--metrics", "file/t.prom", "0y"},
-         5,
+         1,
          nullptr,
-         "cannot write --metrics file/t.prom: its folder file exists and is not a directory"},
+         "--metrics file/t.prom: its folder file exists and is not a directory"},
         {{"--sim", "--metrics", "mon/", "0y"},
-         5,
+         1,
          nullptr,
-         "cannot write --metrics mon/: it names a folder, not a file"},
+         "--metrics mon/: it names a folder, not a file"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args[1] + std::string(" ") + c.args[c.args.size() - 2]);

@@ -26,6 +26,7 @@
 #include "app/exit_status.h"
 #include "app/outputs.h"
 #include "app/program.h"
+#include "app/run_start.h"
 #include "platform/history_file.h"
 #include "platform/host_platform.h"
 #include "platform/interrupt.h"
@@ -104,9 +105,9 @@ int in_child_with_size_limit(rlim_t limit, const std::function<int()>& body) {
     return WEXITSTATUS(status);
 }
 
-// Every --metrics and --history target that is no plain file of the user's: each refused with
-// status 1 and one line on standard error, before the drive is opened or the output folder made;
-// what stood there is left as it was.
+// Every --metrics and --history target that is no plain file of the user's or cannot be had, and
+// an output folder that holds no data: each refused with status 1 and one line on standard error,
+// before the drive is opened or the output folder made; what stood there is left as it was.
 TEST(OutputTargets, HostileTargetsAreRefusedBeforeTheDrive) {
     struct Case {
         std::string label;
@@ -195,21 +196,80 @@ TEST(OutputTargets, HostileTargetsAreRefusedBeforeTheDrive) {
          {"--replay", "rec", "--metrics", "m.prom"},
          "it is torvik_pssd_manifest.txt of the --replay folder",
          "rec/torvik_pssd_manifest.txt"},
+        // Named like a temporary of another output: the clean-up of killed runs' leftovers would
+        // take it.
+        {"a history named as a temporary of the metrics",
+         [] { write_text("h.0a1b2c3d.tmp", kKept); },
+         {"--metrics", "h", "--history", "h.0a1b2c3d.tmp"},
+         "--history h.0a1b2c3d.tmp: it is named as a temporary of --metrics h, which a run "
+         "removes",
+         "h.0a1b2c3d.tmp"},
+        {"a history named as a temporary of a dump",
+         [] {
+             fs::create_directory("o");
+             write_text("o/torvik_usb_inq.bin.0a1b2c3d.tmp", kKept);
+         },
+         {"--history", "o/torvik_usb_inq.bin.0a1b2c3d.tmp"},
+         "it is named as a temporary of the run's own torvik_usb_inq.bin",
+         "o/torvik_usb_inq.bin.0a1b2c3d.tmp"},
+        // Where a folder the run makes goes, or would go.
+        {"the output folder not made yet",
+         [] {},
+         {"--metrics", "o"},
+         "--metrics o: the run's output folder o is made there",
+         nullptr},
+        {"a folder above the history's",
+         [] {},
+         {"--history", "m/h.jsonl", "--metrics", "m"},
+         "--metrics m: the folder of --history m/h.jsonl is made there",
+         nullptr},
+        {"a folder of the metrics that is a link",
+         [] {
+             fs::create_directory("real");
+             fs::create_directory_symlink("real", "lk");
+         },
+         {"--metrics", "lk/m.prom"},
+         "--metrics lk/m.prom: its folder lk is a symbolic link",
+         "lk"},
+        {"a folder of the history that cannot be made",
+         [] { write_text("f", kKept); },
+         {"--history", "f/sub/h.jsonl"},
+         "--history f/sub/h.jsonl: its folder f/sub cannot be made",
+         "f"},
+        {"a metrics name too long for its temporary",
+         [] {},
+         {"--metrics", std::string(243, 'm')},
+         "its name is longer than 242 bytes",
+         nullptr},
+        {"an output folder of the kernel's",
+         [] {},
+         {"--output-dir", "/sys/kernel"},
+         "--output-dir /sys/kernel: it is on the kernel's sysfs file system",
+         nullptr},
     };
-    // The file of every row of the outputs table, whether or not the run asks for it.
+    // The file of every row of the outputs table, whether or not the run asks for it, and a name
+    // of its temporaries' form.
     for (const OutputRow& row : output_rows()) {
-        if (row.file != nullptr)
-            cases.push_back(
-                {std::string("the run's own ") + row.file,
-                 [] {},
-                 {cases.size() % 2 == 0 ? "--metrics" : "--history", std::string("o/") + row.file},
-                 std::string("it is the run's own ") + row.file + " in its output folder",
-                 nullptr});
+        if (row.file == nullptr)
+            continue;
+        cases.push_back(
+            {std::string("the run's own ") + row.file,
+             [] {},
+             {cases.size() % 2 == 0 ? "--metrics" : "--history", std::string("o/") + row.file},
+             std::string("it is the run's own ") + row.file + " in its output folder",
+             nullptr});
+        cases.push_back({std::string("a temporary of the run's own ") + row.file,
+                         [] {},
+                         {cases.size() % 2 == 0 ? "--metrics" : "--history",
+                          std::string("o/") + row.file + ".00000000.tmp"},
+                         std::string("it is named as a temporary of the run's own ") + row.file,
+                         nullptr});
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         ScratchDir dir;
         c.setup();
+        const bool had_output_folder = fs::exists("o");
         std::string before;
         fs::file_status kept_status;
         if (c.kept != nullptr) {
@@ -228,7 +288,7 @@ TEST(OutputTargets, HostileTargetsAreRefusedBeforeTheDrive) {
         EXPECT_EQ(lines_in(r.err), 1u) << r.err;
         EXPECT_TRUE(contains(r.err, c.refusal)) << r.err;
         EXPECT_TRUE(host.calls.empty());
-        EXPECT_FALSE(fs::exists("o"));
+        EXPECT_EQ(fs::exists("o"), had_output_folder);
         if (c.kept != nullptr) {
             EXPECT_EQ(fs::symlink_status(c.kept).type(), kept_status.type());
             if (fs::is_regular_file(kept_status)) {
@@ -452,6 +512,13 @@ TEST(OutputTargets, KilledRunsTemporariesAreRemoved) {
         EXPECT_EQ(read_file(name), kKept) << name;
     EXPECT_TRUE(fs::is_symlink("o/torvik_pssd_manifest.txt.00000000.tmp"));
     EXPECT_TRUE(fs::is_regular_file("mon/t.prom"));
+    // The files the options name are never among them, whichever way a folder is spelt.
+    RunContext ctx{.platform = host, .files = host, .out = stdout, .in = stdin};
+    ctx.history = "o/../o/h.jsonl.0a1b2c3d.tmp";
+    ctx.metrics_file = "mon/t.prom";
+    EXPECT_EQ(option_files_in(ctx, "o/"), std::vector<std::string>{"h.jsonl.0a1b2c3d.tmp"});
+    EXPECT_EQ(option_files_in(ctx, "./mon"), std::vector<std::string>{"t.prom"});
+    EXPECT_TRUE(option_files_in(ctx, "").empty());
 }
 
 }  // namespace

@@ -85,7 +85,7 @@ TEST(ProgramOptions, CommandLinesAndWhatRuns) {
         {{"--sim", "hot", "0y", "--health"}, 10, "Health: WARNING", "", "."},
         {{"--sim=worn-out", "0y", "--health"}, 11, "Health: FAILED", "", "."},
         {{"3y", "--health"}, 12, "Health: UNKNOWN", kNoVendor, "."},
-        {{"--sim", "0y", "--metrics", "mon/"}, 5, "Drive: 0(USB)\n", "it names a folder", "."},
+        {{"--sim", "0y", "--metrics", "mon/"}, 1, "", "--metrics mon/: it names a folder", nullptr},
         {{"--sim", "list"}, 0, "spare-low ", "", nullptr},
         {{"--sim", "abc", "0y"}, 1, "", "unknown simulated drive 'abc'; one of:\nde", nullptr},
         {{"--sim", "a\x1b]0;x\a"}, 1, "", "unknown simulated drive 'a?]0;x?'", nullptr},

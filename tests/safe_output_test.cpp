@@ -534,14 +534,15 @@ int run_in_child(const ProcessCase& c) {
             }
         }
         ::close(err);
-        if (!open_missing_standard_streams())
+        bool out_closed = false;
+        if (!open_missing_standard_streams(&out_closed))
             ::_exit(97);
         install_interrupt_cleanup();
         LinuxPlatform host;
         std::vector<const char*> argv = {"torvik_usb_pssd_flash_id"};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         const int status = run_program(static_cast<int>(argv.size()), argv.data(), host,
-                                       real_folders(), Console{stdout, stderr, stdin});
+                                       real_folders(), Console{stdout, stderr, stdin, out_closed});
         std::fflush(nullptr);
         ::_exit(status);
     }
@@ -562,6 +563,12 @@ TEST(ProcessEdges, ClosedStreamsClosedPipesAndTheFileSizeLimit) {
         {"nothing", Edge::none, sim, kExitOk, true},
         {"standard input closed", Edge::stdin_closed, {"--sim"}, kExitBadDrive, false},
         {"standard output closed", Edge::stdout_closed, sim, kExitOk, true},
+        // The document would go to the null device that stands in for it.
+        {"standard output closed, --json=-",
+         Edge::stdout_closed,
+         {"--sim", "0y", "--json=-"},
+         kExitUsage,
+         false},
         // The folder and the report would take descriptors 1 and 2: the notes of standard error
         // would land in the report.
         {"standard output and error closed",
@@ -583,6 +590,9 @@ TEST(ProcessEdges, ClosedStreamsClosedPipesAndTheFileSizeLimit) {
             EXPECT_FALSE(name.ends_with(".tmp")) << name;
         if (c.all_files) {
             EXPECT_EQ(files.size(), output_names().size() + 1);  // and the run's manifest
+        }
+        if (c.status == kExitUsage) {
+            EXPECT_TRUE(files.empty()) << files.begin()->first;  // refused before the drive
         }
         // The report holds the report alone: never a console line or a note of standard error.
         if (files.count(kReportFileName) != 0) {

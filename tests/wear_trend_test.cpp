@@ -35,7 +35,7 @@ std::vector<WearPoint> monthly(std::size_t months, unsigned used0, unsigned used
     return points;
 }
 
-// A year of runs at 0 % used, the last at 1 %: a line so flat that it reaches 100 % after 9999.
+// A year of runs at 0 % used, the last at 1 %: one step, which cannot tell the pace.
 std::vector<WearPoint> barely_worn() {
     std::vector<WearPoint> points;
     for (int i = 0; i < 1000; ++i)
@@ -72,10 +72,11 @@ TEST(WearTrend, RatesProjectionAndTheRulesForOddRecords) {
 
     const Row rows[] = {
         {"regular use", monthly(12, 10, 1), 12, 0, 0, 100 * kGB, 1.0, 6.0, 12, "2033-05-24"},
-        // Six flat months, then a jump: the line through all eight points, not the last two.
+        // Six flat months, then a jump: the line through all eight points, not the last two,
+        // whose date (2028-08-28) is later than 21 steps in 210 days allow: the latest one.
         {"a burst",
          joined(monthly(6, 10, 0), {at(180, 30u, 30000 * kGB), at(210, 31u, 33000 * kGB)}), 8, 0, 0,
-         33000.0 * kGB / 210, 21.0 / 7, 6.0, 8, "2028-08-28"},
+         33000.0 * kGB / 210, 21.0 / 7, 6.0, 8, "2028-07-23"},
         // Data written and power-on hours restart from zero on the third record: the rise over
         // that step is the new value, and the chart shows the total continued.
         {"a counter that went backwards after a controller reset",
@@ -114,7 +115,7 @@ TEST(WearTrend, RatesProjectionAndTheRulesForOddRecords) {
         {"only the last 365 days carry the line", joined(old, recent), 11, 0, 0, std::nullopt,
          (50.0 - 1) / (300 + 730) * 30, std::nullopt, 6, "2030-12-06"},
         {"barely worn", barely_worn(), 1000, 0, 0, std::nullopt, 30.0 / 364, std::nullopt, 1000,
-         "after 9999"},
+         "not enough history: percentage used moved by one step or less"},
         {"one record",
          {at(0, 10u, 5 * kGB)},
          1,
@@ -282,28 +283,158 @@ TEST(WearTrend, SourcesInOrderAndTheReasonCodes) {
     }
 }
 
-// The verdict's horizon: a projection less than 90 days ahead warns, last among the reasons; at
-// 90 days or none it does not; a FAILED verdict stays FAILED.
+// The range the whole-number readings allow and the verdict on its latest date, from the runs
+// of each source; days counted from the last run. A reading v stands for [v, v + 1): f to l in t
+// days is a pace of (l - f - 1) / t to (l - f + 1) / t steps a day.
+TEST(WearTrend, RangeFromWholeNumberReadingsAndTheVerdictOnItsLatestDate) {
+    constexpr double kAfter9999 = -1;
+    const auto run = [](double day, std::optional<unsigned> used,
+                        std::optional<std::uint64_t> erases = {}, std::optional<unsigned> life = {},
+                        std::uint32_t rated = 3000) {
+        return WearPoint{
+            kStart + static_cast<std::int64_t>(day * kSecondsPerDay),    used, {}, {}, erases,
+            erases ? std::optional<std::uint32_t>(rated) : std::nullopt, life};
+    };
+    std::vector<WearPoint> hourly;  // the first day of a drive on an hourly timer
+    for (int hour = 0; hour < 26; ++hour)
+        hourly.push_back(run(hour / 24.0, hour < 13 ? 1u : 2u));
+    std::vector<WearPoint> tenth;  // 0 % to 10 % over 100 days, a step every 10 days
+    for (unsigned i = 0; i <= 10; ++i)
+        tenth.push_back(run(10.0 * i, i));
+    struct Case {
+        const char* name;
+        std::vector<WearPoint> points;
+        TrendSource source;
+        const char* code;  // "" when projected
+        double earliest, central, latest;
+        bool warns;
+    } cases[] = {
+        {"26 hourly runs, 1 % to 2 %", hourly, TrendSource::percentage_used, "within_one_step", 0,
+         0, 0, false},
+        {"0 % to 10 % over 100 days", tenth, TrendSource::percentage_used, "", 89 / 0.11, 900, 1000,
+         false},
+        {"78 % seven days ago, 80 % now",
+         {run(0, 78), run(7, 80)},
+         TrendSource::percentage_used,
+         "",
+         19 / (3 / 7.0),
+         70,
+         140,
+         false},
+        {"80 % ten days ago, 84 % now",
+         {run(0, 80), run(10, 84)},
+         TrendSource::percentage_used,
+         "",
+         30,
+         40,
+         16 / 0.3,
+         true},
+        {"erase counts, 2000 to 2100 of 3000 in 50 days",
+         {run(0, 5, 2000), run(50, 5, 2100)},
+         TrendSource::erase_counts,
+         "",
+         899 / (101 / 50.0),
+         450,
+         900 / (99 / 50.0),
+         false},
+        {"erase counts, 2900 to 2950 of 3000 in 10 days",
+         {run(0, {}, 2900), run(10, {}, 2950)},
+         TrendSource::erase_counts,
+         "",
+         49 / 5.1,
+         10,
+         50 / 4.9,
+         true},
+        {"erase counts one cycle apart",
+         {run(0, {}, 2000), run(30, {}, 2001)},
+         TrendSource::erase_counts,
+         "within_one_step",
+         0,
+         0,
+         0,
+         false},
+        {"erase counts against cycles rated in billions",
+         {run(0, {}, 0, {}, 4000000000), run(364, {}, 3, {}, 4000000000)},
+         TrendSource::erase_counts,
+         "",
+         kAfter9999,
+         kAfter9999,
+         kAfter9999,
+         false},
+        {"the vendor's life, 80 % to 84 % in 10 days",
+         {run(0, {}, {}, 80), run(10, {}, {}, 84)},
+         TrendSource::vendor_life,
+         "",
+         30,
+         40,
+         16 / 0.3,
+         true},
+        {"the vendor's life one step apart",
+         {run(0, {}, {}, 20), run(60, {}, {}, 21)},
+         TrendSource::vendor_life,
+         "within_one_step",
+         0,
+         0,
+         0,
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::int64_t now = c.points.back().time;
+        WearTrendBuilder builder(now);
+        for (const WearPoint& p : c.points)
+            builder.add(p);
+        const WearTrend t = builder.finish();
+        EXPECT_EQ(t.source, c.source);
+        EXPECT_STREQ(t.not_projected_code, c.code);
+        ASSERT_EQ(t.projected_end_time.has_value(), *c.code == '\0');
+        if (t.projected_end_time) {
+            const auto days = [now](std::int64_t end) {
+                return end > kLastUtcSecond ? kAfter9999
+                                            : static_cast<double>(end - now) / kSecondsPerDay;
+            };
+            EXPECT_NEAR(days(t.earliest_end_time), c.earliest, 0.01);
+            EXPECT_NEAR(days(*t.projected_end_time), c.central, 0.01);
+            EXPECT_NEAR(days(t.latest_end_time), c.latest, 0.01);
+        }
+        HealthAssessment health;
+        health.verdict = HealthVerdict::passed;
+        judge_projected_wear(health, t, now);
+        EXPECT_EQ(health.verdict, c.warns ? HealthVerdict::warning : HealthVerdict::passed);
+    }
+}
+
+// The verdict's horizon: a latest date less than 90 days ahead warns, last among the reasons; at
+// 90 days or none it does not; a FAILED verdict stays FAILED. The line gives the central date.
 TEST(WearTrend, ProjectionWithinTheHorizonWarns) {
     const std::int64_t now = kStart + 400 * kSecondsPerDay;
     struct Case {
         std::optional<std::int64_t> end;  // the projected date
+        std::int64_t latest;
         HealthVerdict before;
         HealthVerdict after;
         const char* text;  // of the added reason; nullptr: none added
     } cases[] = {
-        {now + 89 * kSecondsPerDay, HealthVerdict::passed, HealthVerdict::warning,
-         "projected to reach 100% used about 2027-05 (in 89 days, from 12 runs)"},
-        {now + 90 * kSecondsPerDay - 1, HealthVerdict::unknown, HealthVerdict::warning,
-         "projected to reach 100% used about 2027-05 (in 89 days, from 12 runs)"},
-        {now + 90 * kSecondsPerDay, HealthVerdict::passed, HealthVerdict::passed, nullptr},
-        {now, HealthVerdict::failed, HealthVerdict::failed,
-         "projected to reach 100% used about 2027-02 (in 0 days, from 12 runs)"},
-        {std::nullopt, HealthVerdict::passed, HealthVerdict::passed, nullptr},
+        {now + 89 * kSecondsPerDay, now + 89 * kSecondsPerDay, HealthVerdict::passed,
+         HealthVerdict::warning,
+         "projected to reach 100% used about 2027-05, between 2027-01 and 2027-05 (in 89 days, "
+         "from 12 runs)"},
+        {now + 20 * kSecondsPerDay, now + 90 * kSecondsPerDay - 1, HealthVerdict::unknown,
+         HealthVerdict::warning,
+         "projected to reach 100% used about 2027-02, between 2027-01 and 2027-05 (in 20 days, "
+         "from 12 runs)"},
+        {now + 20 * kSecondsPerDay, now + 90 * kSecondsPerDay, HealthVerdict::passed,
+         HealthVerdict::passed, nullptr},
+        {now, now, HealthVerdict::failed, HealthVerdict::failed,
+         "projected to reach 100% used about 2027-02, between 2027-01 and 2027-02 (in 0 days, "
+         "from 12 runs)"},
+        {std::nullopt, 0, HealthVerdict::passed, HealthVerdict::passed, nullptr},
     };
     for (const Case& c : cases) {
         WearTrend trend;
         trend.projected_end_time = c.end;
+        trend.earliest_end_time = kStart + 380 * kSecondsPerDay;
+        trend.latest_end_time = c.latest;
         trend.window_records = 12;
         HealthAssessment health;
         health.verdict = c.before;

@@ -41,6 +41,8 @@ WearTrend projected() {
     t.percentage_used_per_30_days = 0.31;
     t.pe_cycles_per_30_days = 1.254;
     t.projected_end_time = at("2031-04-18T00:00:00Z");
+    t.earliest_end_time = at("2030-06-01T00:00:00Z");
+    t.latest_end_time = at("2032-11-20T00:00:00Z");
     t.window_start = at("2025-12-08T10:00:00Z");
     t.window_end = t.last_time;
     t.window_records = 30;
@@ -58,6 +60,8 @@ WearTrend hostile() {
     t.percentage_used_per_30_days = -kInf;
     t.pe_cycles_per_30_days = kNaN;
     t.projected_end_time = std::numeric_limits<std::int64_t>::max();
+    t.earliest_end_time = std::numeric_limits<std::int64_t>::min();
+    t.latest_end_time = std::numeric_limits<std::int64_t>::max();
     t.window_start = std::numeric_limits<std::int64_t>::min();
     t.window_records = 2;
     t.slope_per_day = kInf;
@@ -77,6 +81,7 @@ TEST(WearTrendView, TrendLineFollowsTheSummary) {
     unknown_written.bytes_written_per_day.reset();
     unknown_written.pe_cycles_per_30_days.reset();
     unknown_written.projected_end_time = at("9999-12-31T23:59:59Z") + 1;
+    unknown_written.latest_end_time = *unknown_written.projected_end_time;
     WearTrend last_day = unknown_written;
     last_day.projected_end_time = at("9999-12-31T23:59:59Z");
     WearTrend one;
@@ -88,23 +93,23 @@ TEST(WearTrendView, TrendLineFollowsTheSummary) {
     } cases[] = {
         {projected(),
          "Trend: 37 runs over 372 days, 48.20 GB written a day, 0.31% used per 30 days, 1.25 P/E "
-         "cycles per 30 days; 100% used about 2031-04-18 (from percentage used, an estimate from "
-         "30 runs, 2025-12-08 "
-         "to 2026-12-08)"},
+         "cycles per 30 days; 100% used about 2031-04, between 2030-06 and 2032-11, in 1,591 days "
+         "(from percentage used, an estimate from 30 runs, 2025-12-08 to 2026-12-08)"},
         {few,
          "Trend: 3 runs over 0.5 days, 1.00 kB written a day; not enough history (less than a day "
          "apart)"},
         {unknown_written,
-         "Trend: 37 runs over 372 days, 0.31% used per 30 days; 100% used after 9999 (from "
-         "percentage used, an estimate from 30 runs, 2025-12-08 to 2026-12-08)"},
+         "Trend: 37 runs over 372 days, 0.31% used per 30 days; 100% used after 9999, between "
+         "2030-06 and after 9999 (from percentage used, an estimate from 30 runs, 2025-12-08 to "
+         "2026-12-08)"},
         {last_day,
-         "Trend: 37 runs over 372 days, 0.31% used per 30 days; 100% used about 9999-12-31 (from "
-         "percentage used, an estimate from 30 runs, 2025-12-08 to 2026-12-08)"},
+         "Trend: 37 runs over 372 days, 0.31% used per 30 days; 100% used about 9999-12, between "
+         "2030-06 and after 9999, in 2,912,101 days (from percentage used, an estimate from 30 "
+         "runs, 2025-12-08 to 2026-12-08)"},
         {one, "Trend: 1 run; not enough history (fewer than two runs)?[2J"},
         {hostile(),
-         "Trend: 2 runs over an unknown time; 100% used after 9999 (from percentage used, an "
-         "estimate from "
-         "2 runs, 0000-01-01 to 1970-01-01)"},
+         "Trend: 2 runs over an unknown time; 100% used after 9999, between 0000-01 and after 9999 "
+         "(from percentage used, an estimate from 2 runs, 0000-01-01 to 1970-01-01)"},
         {std::nullopt, nullptr},
     };
     for (const auto& c : cases) {
@@ -137,7 +142,9 @@ TEST(WearTrendView, JsonTrendObject) {
     EXPECT_EQ(trend["last_time"], "2026-12-08T10:00:00Z");
     EXPECT_DOUBLE_EQ(trend["bytes_written_per_day"].get<double>(), 48.2e9);
     EXPECT_EQ(trend["projection"].dump(),
-              R"({"end_time":"2031-04-18T00:00:00Z","window_start":"2025-12-08T10:00:00Z",)"
+              R"({"end_time":"2031-04-18T00:00:00Z","earliest_end_time":"2030-06-01T00:00:00Z",)"
+              R"("latest_end_time":"2032-11-20T00:00:00Z","days_left":1591,)"
+              R"("window_start":"2025-12-08T10:00:00Z",)"
               R"("window_end":"2026-12-08T10:00:00Z","window_records":30,"slope_per_day":0.0125})");
     EXPECT_FALSE(trend.contains("not_projected"));
     // The document's key order: the trend right after the verdict, as on the console.
@@ -193,7 +200,7 @@ TEST(WearTrendView, ChartThinsToItsLimit) {
         EXPECT_EQ(std::count(points.begin(), points.end(), ' ') + 1, 500);
         ++series;
     }
-    EXPECT_EQ(series, 2);  // percentage used and data written
+    EXPECT_EQ(series, 4);  // percentage used and data written, in the wide and the narrow drawing
     EXPECT_NE(chart.find("500 of 600 runs drawn"), std::string::npos);
 }
 
@@ -237,12 +244,18 @@ TEST(WearTrendView, ChartDrawsTheAnswerAndSaysWhatItDraws) {
         std::vector<const char*> drawn;
         std::vector<const char*> not_drawn;
     } cases[] = {
+        // The axis reaches the latest date; the band spreads from the dashed line at the last run
+        // to the earliest and the latest date; the narrow drawing the same, under its answer row.
         {"within ten years",
          near,
-         {"x2=\"700.0\" y2=\"22.0\" class=\"projection\"", ">2031-04-18</text>",
-          "class=\"projected\" fill=\"#92400e\">100% about 2031-04, in 4.4 years</text>",
+         {"x2=\"556.4\" y2=\"22.0\" class=\"projection\"", ">2032-11-20</text>",
+          "<polygon class=\"range\" points=\"163.8,149.5 477.2,22.0 700.0,22.0\"",
+          "class=\"projected\" fill=\"#92400e\">100% about 2031-04, in 1,591 days</text>",
           "class=\"reference\"", "Blue line: percentage used at each run",
-          "to 100% at the projected date", "grey vertical line: the last run"},
+          "to 100% at the projected date", "grey vertical line: the last run",
+          "yellow band: from the earliest to the latest date of 100%", "</desc><style>svg.trend{",
+          "<svg class=\"trend narrow\" viewBox=\"0 0 370.0 232.0\"",
+          "<polygon class=\"range\" points=\"114.4,175.5 259.1,48.0 362.0,48.0\""},
          {">125%<", "class=\"reached\"", "Purple", "red dot"}},
         {"beyond ten years",
          far,
@@ -254,7 +267,8 @@ TEST(WearTrendView, ChartDrawsTheAnswerAndSaysWhatItDraws) {
          worn,
          {">0%</text>", ">50%</text>", ">100%</text>", ">104%</text>", "<circle class=\"reached\"",
           ">100% used reached about 2026-06</text>", "red dot: where percentage used reached 100%"},
-         {">125%<", "class=\"projection\"", "dashed orange", "last run"}},
+         {">125%<", "class=\"projection\"", "dashed orange", "last run", "class=\"range\"",
+          "yellow band"}},
         {"exactly 100 %",
          reached,
          {"<circle class=\"reached\" cx=\"700.0\"", ">100% used reached about 2026-12</text>",
