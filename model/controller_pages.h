@@ -87,6 +87,13 @@ inline constexpr GeometryField kGeometryFields[] = {
 // The rated program/erase cycles of a block in native mode, which the verdict reads.
 inline constexpr const FieldDef& kPeLimitSecond = kGeometryFields[11].field;
 static_assert(kGeometryFields[11].member == &FlashGeometry::pe_limit_second);
+// The chip enables and the bits per cell, which the flash figures read.
+inline constexpr const FieldDef& kFlashCe = kGeometryFields[0].field;
+inline constexpr const FieldDef& kBitsPerCell = kGeometryFields[3].field;
+inline constexpr const FieldDef& kFlashCeMask = kGeometryFields[7].field;
+static_assert(kGeometryFields[0].member == &FlashGeometry::ce_count &&
+              kGeometryFields[3].member == &FlashGeometry::bits_per_cell &&
+              kGeometryFields[7].member == &FlashGeometry::ce_mask);
 
 FlashGeometry decode_flash_geometry(const std::uint8_t* sysinfo);
 

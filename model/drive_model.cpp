@@ -147,6 +147,8 @@ HealthPages health_pages(const DriveModel& model) {
         pages.smartext = &model.extended_smart;
     if (model.has(CommandId::sysinfo))
         pages.sysinfo = &model.geometry;
+    if (model.flash)
+        pages.flash = &*model.flash;
     return pages;
 }
 
@@ -157,6 +159,7 @@ const NvmeSmartHealth* judged_smart_log(const DriveModel& model) {
         case HealthSource::nvme_smart_controller:
             return &model.smart_controller;
         case HealthSource::extended_smart:
+        case HealthSource::flash:
         case HealthSource::none:
             break;
     }

@@ -13,6 +13,7 @@
 #include "flashid/flash_id.h"
 #include "model/controller_pages.h"
 #include "model/drive_identity.h"
+#include "model/flash_figures.h"
 #include "model/health_verdict.h"
 #include "model/nvme_pages.h"
 #include "model/scsi_pages.h"
@@ -76,7 +77,10 @@ struct DriveModel {
     ExtendedSmart extended_smart;
     NvmeIdentity nvme_identity;
     NvmeSmartHealth smart_bridge;  // the NVMe log read through the bridge
-    HealthAssessment health;       // judged once, when the last page is in
+    // The flash the banks hold against the capacity offered, once the last page is in; absent
+    // when the bank page was not sent (a controller the report does not cover).
+    std::optional<FlashFigures> flash;
+    HealthAssessment health;  // judged once, when the last page is in
     // Who the drive is (identify_drive), kept up to date as the identity pages come in.
     DriveKey drive_identity;
     // The USB bridge and the tunnel form the run's added NVMe reads use (none: an unknown

@@ -148,6 +148,7 @@ void read_drive(DriveLink& link, DriveModel& model, const ReadHooks& hooks,
         any_controller_bridge_reads ? model.bridge.form : std::optional(BridgeForm::e6);
     if ((model.controller_supported || any_controller_bridge_reads) && form)
         bridge_steps(r, *form);
+    model.flash = flash_figures(model);
     HealthPages pages = health_pages(model);
     if (any_controller_bridge_reads && !form)
         pages.bridge_note = unknown_bridge_note(model.bridge);

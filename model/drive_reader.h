@@ -27,12 +27,12 @@ struct ReadHooks {
     std::function<void(ReadStage stage)> stage_done;
 };
 
-// Sends every query, fills model, and judges the health verdict from it at the end. The six
-// controller pages and the bridge reads are sent only for a supported controller, through the
-// 0xE6 tunnel; with any_controller_bridge_reads, the bridge reads follow the last command for any
-// controller, since the bridge answers them whatever NVMe drive sits behind it, and go through
-// the tunnel of model.bridge's form; a bridge of no known form is sent none of them, and the
-// verdict says why.
+// Sends every query, fills model, and at the end draws its flash figures and judges the health
+// verdict from it. The six controller pages and the bridge reads are sent only for a supported
+// controller, through the 0xE6 tunnel; with any_controller_bridge_reads, the bridge reads follow
+// the last command for any controller, since the bridge answers them whatever NVMe drive sits
+// behind it, and go through the tunnel of model.bridge's form; a bridge of no known form is sent
+// none of them, and the verdict says why.
 // "NVMe health not read: USB bridge 1234:5678 is not a known NVMe bridge (see --bridge)".
 std::string unknown_bridge_note(const BridgeChoice& bridge);
 

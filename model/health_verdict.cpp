@@ -1,9 +1,11 @@
 #include "model/health_verdict.h"
 
+#include <bit>
 #include <cstdio>
 #include <iterator>
 
 #include "model/controller_pages.h"
+#include "model/flash_figures.h"
 #include "model/nvme_pages.h"
 
 namespace torvik {
@@ -208,7 +210,149 @@ void extended_rules(const ExtendedSmart& ext, const FlashGeometry* sysinfo,
     }
 }
 
-HealthVerdict verdict_of(const std::vector<HealthReason>& reasons) {
+// "1 bit per cell", "3 bits per cell".
+std::string bits_per_cell_text(unsigned bits) {
+    return std::to_string(bits) + (bits == 1 ? " bit per cell" : " bits per cell");
+}
+
+std::string flash_note_text(const FlashFigures& f, FlashNote note, std::string& source) {
+    std::uint32_t all_banks = 0;
+    for (const FlashPart& part : f.parts)
+        all_banks |= part.banks;
+    const std::string banks = std::to_string(f.banks.value_or(0)) + " populated bank" +
+                              (f.banks.value_or(0) == 1 ? "" : "s");
+    const std::string counts_at = format(
+        "sysinfo, bytes 0x%X and 0x%X-0x%X", static_cast<unsigned>(kFlashCe.offset),
+        static_cast<unsigned>(kFlashCeMask.offset), kFlashCeMask.offset + kFlashCeMask.width - 1u);
+    switch (note) {
+        case FlashNote::mixed_flash_parts: {
+            source = "fidall, banks " + bank_list_text(all_banks);
+            std::string text = "The banks hold " + std::to_string(f.parts.size()) +
+                               " different flash parts, as a drive rebuilt from mixed parts does: ";
+            for (std::size_t i = 0; i < f.parts.size(); ++i) {
+                text += (i == 0 ? "" : "; ") + flash_part_name(f.parts[i]) + " in bank" +
+                        (std::has_single_bit(f.parts[i].banks) ? " " : "s ") +
+                        bank_list_text(f.parts[i].banks);
+            }
+            return text;
+        }
+        case FlashNote::ce_count_mismatch: {
+            source = "fidall; " + counts_at;
+            std::string text =
+                f.ce_count ? format(
+                                 "The %s, Flash CE %u and the CE mask's %u bits disagree: a bank "
+                                 "the page does not list may hold flash",
+                                 banks.c_str(), *f.ce_count, *f.ce_mask_bits)
+                           : "Flash CE and the CE mask were not read: the " + banks +
+                                 " cannot be checked against them";
+            if (f.offers_more_than_flash) {
+                text += ", so the offer of " + gigabytes_text(*f.offered_bytes) +
+                        " is not held against the " + gigabytes_text(Uint128{0, *f.bytes}) +
+                        " of the listed banks";
+            }
+            return text;
+        }
+        case FlashNote::cell_mode: {
+            source = "fidall flash IDs; " +
+                     format("sysinfo, byte 0x%X", static_cast<unsigned>(kBitsPerCell.offset));
+            // The first part run otherwise than its cells are made for.
+            const unsigned bits = *f.bits_per_cell;
+            CellType cell = CellType::slc;
+            bool found = false;
+            bool one_cell = true;
+            for (const FlashPart& p : f.parts) {
+                if (!found && p.fields.cell && flash_native_bits(*p.fields.cell) != bits) {
+                    cell = *p.fields.cell;
+                    found = true;
+                }
+                one_cell = one_cell && p.fields.cell == f.parts.front().fields.cell;
+            }
+            const char* mode = bits_per_cell_name(bits);
+            std::string text = std::string(cell_type_text(cell) + 1) + " flash run at " +
+                               bits_per_cell_text(bits) +
+                               (mode != nullptr ? std::string(" (") + mode + " mode)" : "");
+            if (f.bytes && one_cell && bits < flash_native_bits(cell)) {
+                const std::uint64_t in_mode = *f.bytes / flash_native_bits(cell) * bits;
+                text += ": it holds " + gigabytes_text(Uint128{0, in_mode}) + " that way, " +
+                        gigabytes_text(Uint128{0, *f.bytes}) + " at " +
+                        bits_per_cell_text(flash_native_bits(cell));
+            }
+            return text;
+        }
+        case FlashNote::flash_size_unknown:
+            break;
+    }
+    source = "fidall";
+    switch (f.unknown) {
+        case FlashUnknown::banks_not_read:
+            return "Flash size unknown: the bank page (fidall) could not be read";
+        case FlashUnknown::no_bank:
+            return "Flash size unknown: the bank page lists no populated bank";
+        case FlashUnknown::unknown_capacity:
+        case FlashUnknown::known:
+            break;
+    }
+    source += format(", bank %u", f.unknown_bank);
+    for (const FlashPart& part : f.parts) {
+        if ((part.banks >> f.unknown_bank & 1) != 0) {
+            return format(
+                "Flash size unknown: the decoder knows no capacity for bank %u's flash "
+                "ID %s",
+                f.unknown_bank, flash_id_hex(part.bytes).c_str());
+        }
+    }
+    return "Flash size unknown";
+}
+
+// The flash against the capacity offered: one line, failed or ok, when it can be judged, then the
+// notes.
+void flash_rules(const FlashFigures& f, std::vector<HealthReason>& out) {
+    std::uint32_t all_banks = 0;
+    std::string names;
+    for (std::size_t i = 0; i < f.parts.size(); ++i) {
+        all_banks |= f.parts[i].banks;
+        names += (i == 0 ? "" : " and ") + flash_part_name(f.parts[i]);
+    }
+    std::string source = f.bytes ? "fidall, banks " + bank_list_text(all_banks) + "; " : "";
+    source += "READ CAPACITY";
+    if (f.nvme_total_bytes)
+        source += "; NVMe Identify, " + bytes_of(kIdentifyTotalCapacity);
+    if (f.exceeds) {
+        const std::string usable = gigabytes_text(f.usable_bytes);
+        out.push_back(reason(
+            HealthLevel::failed, kCapacityExceedsFlash, *f.offered_bytes, "B",
+            "Offers " + gigabytes_text(*f.offered_bytes) +
+                (f.usable_by_nvme_total ? " but the NVMe drive's total capacity is "
+                                        : " but its flash holds ") +
+                usable +
+                ": data written past that is lost (a counterfeit or a capacity set wrong); copy "
+                "your data off and use no more than " +
+                usable,
+            source));
+    } else if (f.consistent) {
+        out.push_back(reason(HealthLevel::ok, kCapacityExceedsFlash, *f.offered_bytes, "B",
+                             "Flash " + gigabytes_text(Uint128{0, *f.bytes}) + " in " +
+                                 std::to_string(*f.banks) +
+                                 (*f.banks == 1 ? " bank of " : " banks of ") + names +
+                                 "; offers " + gigabytes_text(*f.offered_bytes) + ", " +
+                                 permille_percent_text(*f.kept_back_permille) + " kept back",
+                             source));
+    }
+    for (const FlashNote note : f.notes) {
+        std::string at;
+        std::string text = flash_note_text(f, note, at);
+        const std::uint64_t value = note == FlashNote::mixed_flash_parts   ? f.parts.size()
+                                    : note == FlashNote::ce_count_mismatch ? f.banks.value_or(0)
+                                    : note == FlashNote::cell_mode ? f.bits_per_cell.value_or(0)
+                                                                   : 0;
+        out.push_back(reason(HealthLevel::note, flash_note_name(note), small(value), "",
+                             std::move(text), std::move(at)));
+    }
+}
+
+// The worst level of the lines, notes aside: any failed line fails the drive, whatever the
+// source; without a health page the verdict is otherwise unknown.
+HealthVerdict verdict_of(const std::vector<HealthReason>& reasons, HealthSource source) {
     HealthVerdict verdict = HealthVerdict::passed;
     for (const HealthReason& r : reasons) {
         if (r.level == HealthLevel::failed)
@@ -216,7 +360,7 @@ HealthVerdict verdict_of(const std::vector<HealthReason>& reasons) {
         if (r.level == HealthLevel::warning)
             verdict = HealthVerdict::warning;
     }
-    return verdict;
+    return source == HealthSource::none ? HealthVerdict::unknown : verdict;
 }
 
 }  // namespace
@@ -235,7 +379,8 @@ HealthAssessment assess_health(const HealthPages& pages) {
         pages.smartext != nullptr && pages.smartext->any ? pages.smartext : nullptr;
     const NvmeIdentity* identify =
         pages.nvme_identify != nullptr && pages.nvme_identify->any ? pages.nvme_identify : nullptr;
-    if (bridge == nullptr && !pages.bridge_note.empty()) {
+    const bool bridge_noted = bridge == nullptr && !pages.bridge_note.empty();
+    if (bridge_noted) {
         health.reasons.push_back(reason(HealthLevel::unknown, "usb_bridge", small(0), "",
                                         pages.bridge_note,
                                         "the USB bridge's vendor and product ID"));
@@ -260,10 +405,16 @@ HealthAssessment assess_health(const HealthPages& pages) {
                                        : "No NVMe SMART/Health log and no extended SMART page "
                                          "could be read (failed, not sent or all zeros)",
                    "nvme_smart, smart and smartext pages"));
-        health.verdict = HealthVerdict::unknown;
-        return health;
     }
-    health.verdict = verdict_of(health.reasons);
+    if (pages.flash != nullptr) {
+        flash_rules(*pages.flash, health.reasons);
+        if (health.source == HealthSource::none && pages.flash->exceeds)
+            health.source = HealthSource::flash;
+    }
+    // Beside a verdict from another page, the bridge's missing log is a fact, not a figure.
+    if (bridge_noted && health.source != HealthSource::none)
+        health.reasons.front().level = HealthLevel::note;
+    health.verdict = verdict_of(health.reasons, health.source);
     return health;
 }
 
@@ -296,6 +447,8 @@ const char* level_name(HealthLevel level) {
             return "warning";
         case HealthLevel::failed:
             return "failed";
+        case HealthLevel::note:
+            return "note";
         case HealthLevel::unknown:
             break;
     }
@@ -310,6 +463,8 @@ const char* source_name(HealthSource source) {
             return "smart";
         case HealthSource::extended_smart:
             return "smartext";
+        case HealthSource::flash:
+            return "flash";
         case HealthSource::none:
             break;
     }

@@ -6,6 +6,8 @@
 //   2. the controller's copy of the same log, when the bridge gave none;
 //   3. the extended SMART life figures with the flash PE limit (sysinfo page);
 // and none of them: UNKNOWN. An all-zero page counts as not read: it would pass every rule.
+// Whatever the source, a drive that offers more than its flash holds fails (model/flash_figures.h);
+// notes beside the lines say what is worth knowing without counting in the verdict.
 // The rules and their thresholds are documented in the README ("Health verdict").
 #pragma once
 
@@ -21,13 +23,16 @@ struct NvmeSmartHealth;
 struct NvmeIdentity;
 struct ExtendedSmart;
 struct FlashGeometry;
+struct FlashFigures;
 
 enum class HealthVerdict { passed, warning, failed, unknown };
 
-// How one figure fares against its rule.
-enum class HealthLevel { ok, warning, failed, unknown };
+// How one figure fares against its rule; a note is a fact worth knowing that the verdict does not
+// count.
+enum class HealthLevel { ok, warning, failed, unknown, note };
 
-enum class HealthSource { none, nvme_smart_bridge, nvme_smart_controller, extended_smart };
+// flash: no health page at all, and the flash figures failed the drive.
+enum class HealthSource { none, nvme_smart_bridge, nvme_smart_controller, extended_smart, flash };
 
 struct HealthReason {
     HealthLevel level = HealthLevel::ok;
@@ -51,8 +56,10 @@ struct HealthPages {
     const NvmeSmartHealth* nvme_smart_controller = nullptr;
     const ExtendedSmart* smartext = nullptr;
     const FlashGeometry* sysinfo = nullptr;
+    const FlashFigures* flash = nullptr;  // absent without the bank page
     // Why the bridge's log was not read, when the bridge was not asked (an unknown USB bridge):
-    // the first reason of the verdict; empty otherwise.
+    // the first reason of the verdict, a note beside a verdict from another page; empty
+    // otherwise.
     std::string bridge_note;
 };
 
@@ -65,7 +72,7 @@ inline constexpr unsigned kWearWarning = 90;
 // "PASSED", "WARNING", "FAILED", "UNKNOWN"; "ok" ... for a level.
 const char* verdict_name(HealthVerdict verdict);
 const char* level_name(HealthLevel level);
-// "nvme_smart", "smart", "smartext"; nullptr for none.
+// "nvme_smart", "smart", "smartext", "flash"; nullptr for none.
 const char* source_name(HealthSource source);
 
 // The assessment of a run that never reached the drive's pages (refused before the report).

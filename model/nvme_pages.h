@@ -9,6 +9,7 @@
 #include <iterator>
 #include <string>
 
+#include "common/uint128.h"
 #include "model/page_field.h"
 #include "scsi/commands.h"
 
@@ -26,6 +27,7 @@ inline constexpr FieldDef kNvmeIdentifyFields[] = {
     le("maximum_data_transfer_size", 77, 1),  // a power of two of the minimum page size
     le("warning_composite_temperature_threshold", 266, 2, Unit::kelvin),  // 0: none declared
     le("critical_composite_temperature_threshold", 268, 2, Unit::kelvin),
+    le("total_nvm_capacity", 280, 16, Unit::bytes),  // TNVMCAP; 0 when the drive does not tell
 };
 static_assert(fields_fit(kNvmeIdentifyFields, command_info(CommandId::nvme_identify).length));
 
@@ -39,6 +41,8 @@ inline constexpr const FieldDef& kIdentifyWarningTemperature = kNvmeIdentifyFiel
     kNvmeIdentifyFields, "warning_composite_temperature_threshold")];
 inline constexpr const FieldDef& kIdentifyCriticalTemperature = kNvmeIdentifyFields[field_index(
     kNvmeIdentifyFields, "critical_composite_temperature_threshold")];
+inline constexpr const FieldDef& kIdentifyTotalCapacity =
+    kNvmeIdentifyFields[field_index(kNvmeIdentifyFields, "total_nvm_capacity")];
 
 struct NvmeIdentity {
     std::string model_number;  // as the page holds them, padding included
@@ -46,7 +50,8 @@ struct NvmeIdentity {
     std::string firmware_revision;
     std::uint16_t warning_temperature = 0;  // kelvins; 0 when the drive declares none
     std::uint16_t critical_temperature = 0;
-    bool any = false;  // a byte of the page was not zero
+    Uint128 total_capacity{};  // bytes of NVM the drive holds in all; 0 when it does not tell
+    bool any = false;          // a byte of the page was not zero
 };
 
 NvmeIdentity decode_nvme_identity(const std::uint8_t* identify);

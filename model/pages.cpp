@@ -30,6 +30,7 @@ NvmeIdentity decode_nvme_identity(const std::uint8_t* identify) {
         static_cast<std::uint16_t>(read_field(identify, kIdentifyWarningTemperature));
     out.critical_temperature =
         static_cast<std::uint16_t>(read_field(identify, kIdentifyCriticalTemperature));
+    out.total_capacity = read_wide(identify, kIdentifyTotalCapacity);
     out.any = any_non_zero(identify, command_info(CommandId::nvme_identify).length);
     return out;
 }

@@ -9,10 +9,10 @@ namespace torvik {
 
 namespace {
 
-// Colours of the four levels, in the badge, the reason list and the bars. Every text colour
-// keeps a contrast of at least 4.5:1 against its background. In a narrow window the grids fall
-// to one column and the CE cells to four a row; a table of several columns scrolls inside its
-// card.
+// Colours of the levels, in the badge, the reason list and the bars (a note is blue: a fact, not
+// a judgement). Every text colour keeps a contrast of at least 4.5:1 against its background. In a
+// narrow window the grids fall to one column and the CE cells to four a row; a table of several
+// columns scrolls inside its card.
 constexpr const char* kStyle = R"(
 *{box-sizing:border-box;-webkit-print-color-adjust:exact;print-color-adjust:exact}
 body{font:14px/1.4 system-ui,-apple-system,"Segoe UI",Roboto,sans-serif;color:#1f2937;
@@ -28,12 +28,14 @@ h1{font-size:22px;margin:0 0 4px}h2{font-size:17px;margin:0 0 12px}h3{font-size:
 .badge{display:inline-block;font-weight:700;font-size:20px;letter-spacing:1px;color:#fff;
 padding:6px 16px;border-radius:6px;margin:0 0 8px}
 .ok{color:#15803d}.warning{color:#b45309}.failed{color:#b91c1c}.unknown{color:#4b5563}
+.note{color:#1d4ed8}
 .b-ok{background:#15803d}.b-warning{background:#b45309}.b-failed{background:#b91c1c}
 .b-unknown{background:#4b5563}
 ul.reasons{list-style:none;padding:0;margin:0}
 ul.reasons li{padding:3px 0 3px 8px;border-left:4px solid #d1d5db;margin:0 0 4px}
 ul.reasons li.ok{border-color:#15803d}ul.reasons li.warning{border-color:#b45309}
 ul.reasons li.failed{border-color:#b91c1c}ul.reasons li.unknown{border-color:#4b5563}
+ul.reasons li.note{border-color:#1d4ed8}
 ul.reasons b{display:inline-block;min-width:64px;text-transform:uppercase;font-size:12px}
 .src{color:#6b7280;font-size:12px}
 table{border-collapse:collapse;width:100%;margin:0 0 8px;font-size:13px}
@@ -109,7 +111,7 @@ constexpr const char* kCapitalWords[] = {
 }
 
 [[gnu::cold]] std::string level_class(const std::string& level) {
-    for (const char* known : {"ok", "warning", "failed", "unknown"}) {
+    for (const char* known : {"ok", "warning", "failed", "unknown", "note"}) {
         if (level == known)
             return known;
     }

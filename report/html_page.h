@@ -21,7 +21,7 @@ std::string html_escape(const std::string& text);
 inline constexpr const char* kWideBox = "<div class=\"wide\" tabindex=\"0\">";
 inline constexpr const char* kWideBoxEnd = "</div>";
 
-// The level of a health reason as a CSS class: "ok", "warning", "failed" or "unknown".
+// The level of a health reason as a CSS class: "ok", "warning", "failed", "unknown" or "note".
 std::string level_class(const std::string& level);
 
 // A field name as a label in sentence case, escaped: "fw_internal_power_cycle_count" -> "FW

@@ -48,6 +48,7 @@ const char* source_words(HealthSource source) {
             return "the controller's own copy of the NVMe SMART / Health log";
         case HealthSource::extended_smart:
             return "the controller's extended SMART page";
+        case HealthSource::flash:
         case HealthSource::none:
             break;
     }
@@ -139,6 +140,69 @@ void header(HtmlPage& page, const RunInfo& run, const DriveModel& drive) {
                  " <span class=\"src\">[" + html_escape(reason.source) + "]</span></li>");
     }
     page.add("</ul></div></section>");
+}
+
+double approximately(Uint128 value) {
+    return static_cast<double>(value.high) * 18446744073709551616.0 +
+           static_cast<double>(value.low);
+}
+
+// A capacity as the flash line of the verdict gives it, with its bytes: "1,099.5 GB
+// (1,099,511,627,776 bytes)".
+std::string capacity_text(Uint128 bytes) {
+    return gigabytes_text(bytes) + " (" +
+           (bytes.high == 0 ? grouped_digits(bytes.low) : decimal(bytes)) + " bytes)";
+}
+
+// What the drive is made of against what it offers: one bar of the flash the banks hold with the
+// offered capacity marked on it, the figures beside it, and each flash part with its banks.
+void inside_section(HtmlPage& page, const DriveModel& drive) {
+    if (!drive.flash)
+        return;
+    const FlashFigures& f = *drive.flash;
+    page.add("<section id=\"inside\"><h2>What's inside</h2>");
+    if (f.bytes && f.offered_bytes) {
+        const auto flash = static_cast<double>(*f.bytes);
+        const double offered = approximately(*f.offered_bytes);
+        page.bar("Flash against the capacity offered",
+                 gigabytes_text(Uint128{0, *f.bytes}) + " of flash", flash,
+                 std::max(flash, offered), reason_level(drive.health, kCapacityExceedsFlash),
+                 {{offered, "offers " + gigabytes_text(*f.offered_bytes)}},
+                 "The bar is the flash the banks hold; the line, the capacity the drive offers.");
+    }
+    auto count = [](const std::optional<unsigned>& n) {
+        return n ? std::to_string(*n) : std::string("not read");
+    };
+    HtmlRow rows = {
+        {"Flash", f.bytes ? capacity_text(Uint128{0, *f.bytes}) : std::string("unknown")},
+        {"Offered", f.offered_bytes ? capacity_text(*f.offered_bytes) : std::string("unknown")}};
+    if (f.nvme_total_bytes)
+        rows.push_back({"NVMe total capacity", capacity_text(*f.nvme_total_bytes)});
+    if (f.offers_more_than_flash) {
+        const Uint128 offered = *f.offered_bytes;
+        const Uint128 beyond{offered.high - (offered.low < *f.bytes ? 1 : 0),
+                             offered.low - *f.bytes};
+        rows.push_back({"Offered beyond the flash", capacity_text(beyond)});
+    } else if (f.kept_back_permille) {
+        rows.push_back({"Kept back", permille_percent_text(*f.kept_back_permille)});
+    }
+    rows.push_back({"Populated banks", count(f.banks)});
+    rows.push_back({"Flash CE", count(f.ce_count)});
+    rows.push_back({"CE mask bits", count(f.ce_mask_bits)});
+    page.key_value_table(rows);
+    std::vector<HtmlRow> parts;
+    for (const FlashPart& part : f.parts) {
+        HtmlRow row = {{"Part", html_escape(flash_part_name(part)), false},
+                       {"Flash ID", "<code>" + flash_id_hex(part.bytes) + "</code>", false}};
+        if (part.fields.capacity)
+            row.push_back({"Capacity per chip enable",
+                           grouped_digits(part.fields.capacity->per_ce_gb) + " Gb"});
+        row.push_back({"Banks", bank_list_text(part.banks), false});
+        parts.push_back(std::move(row));
+    }
+    if (!parts.empty())
+        page.array_table(parts);
+    page.add("</section>");
 }
 
 // Real failures in a red box before any figure, each with the page it left unread; the tunnel
@@ -554,6 +618,7 @@ std::string html_report(const RunInfo& run, const DriveModel& drive, const KeyFi
     HtmlPage page((drive.has(CommandId::inquiry) ? drive.identity.model + " - " : std::string()) +
                   "Health " + verdict_name(drive.health.verdict));
     header(page, run, drive);
+    inside_section(page, drive);
     failures_alert(page, drive);
     key_figures_section(page, drive.health, figures);
     if (drive.trend)

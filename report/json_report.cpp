@@ -115,6 +115,39 @@ Json banks(const DriveModel& model) {
     return out;
 }
 
+// A count the run may not know: null when it does not.
+Json known_count(const std::optional<unsigned>& count) {
+    return count ? Json(*count) : Json(nullptr);
+}
+
+Json flash(const FlashFigures& f) {
+    Json parts = Json::array();
+    for (const FlashPart& part : f.parts) {
+        char description[kFlashDescriptionSize];
+        format_flash_description(part.fields, description, sizeof description);
+        Json banks = Json::array();
+        for (unsigned bank = 0; bank < kFlashBanks; ++bank) {
+            if ((part.banks >> bank & 1) != 0)
+                banks.push_back(bank);
+        }
+        parts.push_back(
+            {{"id", flash_id_hex(part.bytes)}, {"description", description}, {"banks", banks}});
+    }
+    Json notes = Json::array();
+    for (const FlashNote note : f.notes)
+        notes.push_back(flash_note_name(note));
+    return {{"bytes", f.bytes ? json_integer(*f.bytes) : Json()},
+            {"offered_bytes", f.offered_bytes ? json_integer(*f.offered_bytes) : Json()},
+            {"nvme_total_bytes", f.nvme_total_bytes ? json_integer(*f.nvme_total_bytes) : Json()},
+            {"kept_back_percent",
+             f.kept_back_permille ? Json(static_cast<double>(*f.kept_back_permille) / 10) : Json()},
+            {"banks", known_count(f.banks)},
+            {"ce_count", known_count(f.ce_count)},
+            {"ce_mask_bits", known_count(f.ce_mask_bits)},
+            {"parts", std::move(parts)},
+            {"notes", std::move(notes)}};
+}
+
 Json configuration(const DriveModel& model, bool sysinfo, bool infoblock) {
     Json out = Json::object();
     if (sysinfo) {
@@ -353,6 +386,8 @@ Json json_report(const RunInfo& run, const DriveModel& model) {
         doc["flash_id"] = flash_id_json(model.flash_id);
     if (model.has(CommandId::fidall))
         doc["banks"] = banks(model);
+    if (model.flash)
+        doc["flash"] = flash(*model.flash);
 
     const bool sysinfo = model.has(CommandId::sysinfo);
     const bool infoblock = model.has(CommandId::infoblock);

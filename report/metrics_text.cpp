@@ -46,6 +46,10 @@ enum Family : std::size_t {
     kErrorLogEntries,
     kVendorLifeUsed,
     kVendorLifeRemaining,
+    kFlashBytes,
+    kOfferedBytes,
+    kCapacityExceedsFlash,
+    kHealthNote,
     kFamilyCount
 };
 
@@ -114,6 +118,16 @@ constexpr std::array<FamilyText, kFamilyCount> kFamilies = {{
      "The controller's own figure of the rated life used, 0 to 1, from its extended SMART page."},
     {"torvik_pssd_vendor_life_remaining_ratio", "gauge",
      "The controller's own figure of the rated life left, 0 to 1, from its extended SMART page."},
+    {"torvik_pssd_flash_bytes", "gauge",
+     "The flash the populated banks hold, by the capacity per chip enable of their flash IDs."},
+    {"torvik_pssd_offered_bytes", "gauge",
+     "The capacity the drive offers: its last block address plus one, times 512."},
+    {"torvik_pssd_capacity_exceeds_flash", "gauge",
+     "1 when the health verdict fails the drive for offering more than its flash holds (or than "
+     "the NVMe drive's total capacity), else 0."},
+    {"torvik_pssd_health_note", "gauge",
+     "A fact the health verdict notes without counting it, one series per note, its code in the "
+     "field label; always 1."},
 }};
 
 // The NVMe critical warning's bits by the names the metric labels them with, bit 0 first.
@@ -227,6 +241,17 @@ void drive_samples(const MetricsDrive& drive, bool with_path, std::vector<Sample
         add(kVendorLifeUsed, hundredths(*k.life_used));
     if (k.life_remaining)
         add(kVendorLifeRemaining, hundredths(*k.life_remaining));
+    if (const std::optional<FlashFigures>& flash = drive.model->flash) {
+        if (flash->bytes)
+            add(kFlashBytes, std::to_string(*flash->bytes));
+        if (flash->offered_bytes)
+            add(kOfferedBytes, decimal_text(*flash->offered_bytes).text);
+        add(kCapacityExceedsFlash, flash->exceeds ? "1" : "0");
+    }
+    for (const HealthReason& reason : drive.model->health.reasons) {
+        if (reason.level == HealthLevel::note)
+            add(kHealthNote, "1", label("field", reason.field));
+    }
 }
 
 }  // namespace

@@ -131,6 +131,31 @@ void flash_banks(SimProfileData& data) {
         put_flash_id(fidall + kFidallBanks.offset + kFidallBanks.size * bank);
 }
 
+consteval const FieldDef& geometry_field(std::string_view name) {
+    for (const GeometryField& g : kGeometryFields) {
+        if (name == g.field.name)
+            return g.field;
+    }
+    throw "no configuration field of that name";
+}
+
+// Another make of flash: the fid page's ID, one bank for each ID given (bank 0 first), and the
+// chip enables of the configuration to match, spread over channels.
+void fit_flash(SimProfileData& data, const std::vector<FlashIdBytes>& banks, unsigned channels) {
+    std::copy(banks.front().begin(), banks.front().end(),
+              page_of(data, CommandId::read_fid).data() + kFidFlashId.offset);
+    std::uint8_t* fidall = reply(data, CommandId::fidall).data();
+    for (std::size_t bank = 0; bank < banks.size(); ++bank) {
+        std::copy(banks[bank].begin(), banks[bank].end(),
+                  fidall + kFidallBanks.offset + kFidallBanks.size * bank);
+    }
+    const auto ces = static_cast<unsigned>(banks.size());
+    put(page_of(data, CommandId::sysinfo).data(), {{kFlashCe, ces},
+                                                   {geometry_field("flash_channels"), channels},
+                                                   {geometry_field("interleave"), ces / channels},
+                                                   {kFlashCeMask, (std::uint64_t{1} << ces) - 1}});
+}
+
 // Attribute configuration records; slot 6 is left empty, as firmware leaves gaps.
 void attribute_configuration(SimProfileData& data) {
     std::uint8_t* info = reply(data, CommandId::infoblock).data();
@@ -286,6 +311,7 @@ SimProfileData make_large() {
     data.product = "PSSD SIM 4TB    ";
     standard_inquiry(data, "1.03", "SIM00004");
     capacity(data, 7814037167);  // 4 TB: READ CAPACITY(10) answers 0xFFFFFFFF
+    fit_flash(data, std::vector<FlashIdBytes>(16, kFlashId), 4);  // 16 x 2 Tb: 4,398.0 GB
     return data;
 }
 
@@ -366,6 +392,46 @@ SimProfileData make_vendor_life() {
     data.faults[static_cast<std::size_t>(CommandId::smart)] =
         Fault{FaultKind::platform_error, 31, 0};
     wear(data, 92, 2790);
+    return data;
+}
+
+// A drive sold as 2 TB that holds two packages of 512 Gb (137.4 GB of flash): its firmware offers
+// the made-up size through READ CAPACITY and the NVMe Identify page alike. Every SMART figure is
+// fine; the flash fails it.
+SimProfileData make_counterfeit() {
+    SimProfileData data = make_default();
+    data.product = "PSSD SIM 2TB    ";
+    standard_inquiry(data, "1.03", "SIM00110");
+    nvme_serial(data, "SIM00000000000110");
+    capacity(data, 3907029167);  // 2,000.4 GB
+    constexpr FlashIdBytes kSmallPart = {0x98, 0x3E, 0x98, 0xB3, 0x76, 0xF2, 0x00, 0x00};
+    fit_flash(data, {kSmallPart, kSmallPart}, 2);
+    write_field(page_of(data, CommandId::sysinfo).data(), geometry_field("dies_per_ce"), 1);
+    std::uint8_t* identify = page_of(data, CommandId::nvme_identify).data();
+    write_text(identify, kIdentifyModel, "TORVIK PSSD SIM 2TB                     ");
+    write_wide(identify, kIdentifyTotalCapacity, size_in_bytes(3907029167));
+    return data;
+}
+
+// The 1 TB drive rebuilt from two makes of 2 Tb package, which hold enough for its offer.
+SimProfileData make_mixed_flash() {
+    SimProfileData data = make_default();
+    data.product = "PSSD SIM MIXED  ";
+    standard_inquiry(data, "1.03", "SIM00111");
+    nvme_serial(data, "SIM00000000000111");
+    constexpr FlashIdBytes kOtherPart = {0x9B, 0xC6, 0x28, 0x49, 0x20, 0x00, 0x00, 0x00};
+    fit_flash(data, {kFlashId, kFlashId, kOtherPart, kOtherPart}, 4);
+    return data;
+}
+
+// The 1 TB drive's TLC flash run at 1 bit per cell, which offers a third of its 1,099.5 GB.
+SimProfileData make_slc_mode() {
+    SimProfileData data = make_default();
+    data.product = "PSSD SIM SLC    ";
+    standard_inquiry(data, "1.03", "SIM00112");
+    nvme_serial(data, "SIM00000000000112");
+    capacity(data, 715827881);  // 366.5 GB
+    write_field(page_of(data, CommandId::sysinfo).data(), kBitsPerCell, 1);
     return data;
 }
 
@@ -528,6 +594,10 @@ const std::vector<SimProfile>& sim_profiles() {
          make_sata_bridge},
         {"ageing", "wears with the run's time (SOURCE_DATE_EPOCH): 1% used every 30 days",
          make_ageing, age},
+        {"counterfeit", "offers 2 TB, holds 137.4 GB of flash: health FAILED", make_counterfeit},
+        {"mixed-flash", "banks of two makes of flash part: a note", make_mixed_flash},
+        {"slc-mode", "TLC flash run at 1 bit per cell, a third of it offered: a note",
+         make_slc_mode},
     };
     return kProfiles;
 }

@@ -9,6 +9,7 @@
 #include "common/bytes.h"
 #include "model/controller_pages.h"
 #include "model/drive_model.h"
+#include "model/flash_figures.h"
 #include "model/health_verdict.h"
 #include "model/key_figures.h"
 #include "model/nvme_pages.h"
@@ -248,6 +249,202 @@ TEST(HealthVerdict, SourceIsTheFirstPageReadAndNotAllZero) {
         if (c.levels != nullptr) {
             EXPECT_EQ(levels(health), c.levels) << c.name;
         }
+    }
+}
+
+// The flash against the capacity offered: a model filled as a run fills it (the bank page, the
+// configuration, the size, the NVMe Identify page), its figures drawn and the verdict judged.
+TEST(HealthVerdict, FlashAgainstTheCapacityOffered) {
+    constexpr FlashIdBytes k2Tb = {0x98, 0x49, 0x9A, 0xB3, 0x7E, 0xF4, 0x08, 0x00};
+    constexpr FlashIdBytes kOther2Tb = {0x9B, 0xC6, 0x28, 0x49, 0x20, 0x00, 0x00, 0x00};
+    constexpr FlashIdBytes k133Tb = {0x98, 0x73, 0x9A, 0xB3, 0x7E, 0xF4, 0x00, 0x00};
+    constexpr FlashIdBytes kNoCapacity = {0x98, 0x01, 0x9A, 0xB3, 0x7E, 0xF4, 0x00, 0x00};
+    static constexpr std::uint64_t kFourBanks = std::uint64_t{4} << 38;  // 4 x 2048 Gb, in bytes
+    const std::vector<FlashIdBytes> four(4, k2Tb);
+    struct Case {
+        const char* name;
+        std::vector<FlashIdBytes> banks;            // from bank 0
+        std::uint64_t offered_blocks = 1953525168;  // 1,000.2 GB
+        int ce = -1;                                // -1: one per bank, and the mask alike
+        std::uint32_t mask = 0;
+        unsigned bits = 3;
+        std::uint64_t nvme_total = 0;
+        bool fidall_fails = false, sysinfo = true, smart = true;
+        const char* verdict = "PASSED";
+        const char* lines = "capacity_exceeds_flash:ok";  // the flash rule's, "field:level ..."
+        std::optional<std::uint64_t> bytes = kFourBanks;
+        const char* text = "";  // in the first of them
+    } cases[] = {
+        {.name = "below",
+         .banks = four,
+         .text = "Flash 1,099.5 GB in 4 banks of Toshiba 112L BiCS5 TLC; offers 1,000.2 GB, 9.0% "
+                 "kept back"},
+        {.name = "equal",
+         .banks = four,
+         .offered_blocks = kFourBanks / 512,
+         .text = "offers 1,099.5 GB, 0.0% kept back"},
+        {.name = "one block above",
+         .banks = four,
+         .offered_blocks = kFourBanks / 512 + 1,
+         .verdict = "FAILED",
+         .lines = "capacity_exceeds_flash:failed",
+         .text = "Offers 1,099.5 GB but its flash holds 1,099.5 GB: data written past that is "
+                 "lost (a counterfeit or a capacity set wrong); copy your data off and use no "
+                 "more than 1,099.5 GB"},
+        {.name = "no populated bank",
+         .banks = {},
+         .ce = 4,
+         .mask = 0xF,
+         .lines = "flash_size_unknown:note",
+         .bytes = std::nullopt,
+         .text = "Flash size unknown: the bank page lists no populated bank"},
+        {.name = "unknown capacity code",
+         .banks = {k2Tb, k2Tb, kNoCapacity, k2Tb},
+         .lines = "mixed_flash_parts:note flash_size_unknown:note",
+         .bytes = std::nullopt},
+        {.name = "mixed parts",
+         .banks = {k2Tb, k2Tb, kOther2Tb, kOther2Tb},
+         .lines = "capacity_exceeds_flash:ok mixed_flash_parts:note",
+         .text = "4 banks of Toshiba 112L BiCS5 TLC and YMTC 3dv3-128L TLC"},
+        // A bank the page does not list may hold flash: a note, and no failure.
+        {.name = "CE count and mask disagree",
+         .banks = four,
+         .offered_blocks = 7814037168,
+         .ce = 16,
+         .mask = 0xFFFF,
+         .lines = "ce_count_mismatch:note",
+         .text = "The 4 populated banks, Flash CE 16 and the CE mask's 16 bits disagree"},
+        {.name = "configuration not read",
+         .banks = four,
+         .sysinfo = false,
+         .lines = "capacity_exceeds_flash:ok ce_count_mismatch:note",
+         .text = "Flash 1,099.5 GB in 4 banks"},
+        {.name = "configuration not read, too little flash",
+         .banks = four,
+         .offered_blocks = 7814037168,
+         .sysinfo = false,
+         .lines = "ce_count_mismatch:note",
+         .text = "Flash CE and the CE mask were not read: the 4 populated banks cannot be checked "
+                 "against them, so the offer of 4,000.8 GB is not held against the 1,099.5 GB"},
+        {.name = "mask alone disagrees",
+         .banks = four,
+         .ce = 4,
+         .mask = 0xFF,
+         .lines = "capacity_exceeds_flash:ok ce_count_mismatch:note"},
+        {.name = "terabit capacities",
+         .banks = std::vector<FlashIdBytes>(4, k133Tb),
+         .verdict = "FAILED",
+         .lines = "capacity_exceeds_flash:failed",
+         .bytes = std::uint64_t{4} * 1365 << 27,
+         .text = "but its flash holds 732.8 GB"},
+        {.name = "NVMe total below the offer",
+         .banks = four,
+         .nvme_total = 500000000000,
+         .verdict = "FAILED",
+         .lines = "capacity_exceeds_flash:failed",
+         .text = "but the NVMe drive's total capacity is 500.0 GB"},
+        {.name = "NVMe total at the offer", .banks = four, .nvme_total = 1000204886016},
+        {.name = "TLC run at 1 bit per cell",
+         .banks = four,
+         .offered_blocks = 715827882,
+         .bits = 1,
+         .lines = "capacity_exceeds_flash:ok cell_mode:note",
+         .text = "offers 366.5 GB, 66.7% kept back"},
+        {.name = "one bank of 1.33 Tb",
+         .banks = {k133Tb},
+         .offered_blocks = 300000000,
+         .bytes = std::uint64_t{1365} << 27,
+         .text = "Flash 183.2 GB in 1 bank of Toshiba 112L BiCS5 TLC; offers 153.6 GB"},
+        {.name = "failed fidall read",
+         .banks = four,
+         .fidall_fails = true,
+         .lines = "flash_size_unknown:note",
+         .bytes = std::nullopt,
+         .text = "the bank page (fidall) could not be read"},
+        // Without a health page the flash alone can fail the drive, never pass it.
+        {.name = "no health page, too little flash",
+         .banks = four,
+         .offered_blocks = 7814037168,
+         .smart = false,
+         .verdict = "FAILED",
+         .lines = "capacity_exceeds_flash:failed"},
+        {.name = "no health page, enough flash",
+         .banks = four,
+         .smart = false,
+         .verdict = "UNKNOWN"},
+    };
+    const CommandResult read{CommandResult::Outcome::data, 0, 0};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DriveModel model;
+        Bytes fidall(512, 0);
+        for (std::size_t bank = 0; bank < c.banks.size(); ++bank)
+            std::copy(c.banks[bank].begin(), c.banks[bank].end(), fidall.begin() + 8 * bank);
+        model.sent(CommandId::fidall, fidall.data(), read);
+        if (c.fidall_fails)
+            model.failed(CommandId::fidall, 31);
+        Bytes sysinfo(4096, 0);
+        const unsigned ces = c.ce < 0 ? static_cast<unsigned>(c.banks.size()) : c.ce;
+        write_field(sysinfo.data(), kFlashCe, ces);
+        write_field(sysinfo.data(), kFlashCeMask, c.ce < 0 ? (1u << ces) - 1 : c.mask);
+        write_field(sysinfo.data(), kBitsPerCell, c.bits);
+        if (c.sysinfo)
+            model.sent(CommandId::sysinfo, sysinfo.data(), read);
+        model.last_lba = c.offered_blocks - 1;
+        Bytes identify(4096, 0);
+        write_wide(identify.data(), kIdentifyTotalCapacity, Uint128{0, c.nvme_total});
+        model.sent(CommandId::nvme_identify, identify.data(), read);
+        Bytes smart(512, 0);
+        smart[3] = 100;
+        smart[4] = 10;
+        smart[0x70] = 1;
+        if (c.smart)
+            model.sent(CommandId::nvme_smart_log, smart.data(), read);
+        model.flash = flash_figures(model);
+        ASSERT_TRUE(model.flash);
+        model.health = assess_health(health_pages(model));
+        SCOPED_TRACE(health_block(model.health, nullptr, nullptr, false));
+
+        EXPECT_EQ(verdict_name(model.health.verdict), std::string(c.verdict));
+        if (!c.smart) {
+            EXPECT_EQ(model.health.source, c.verdict == std::string("FAILED") ? HealthSource::flash
+                                                                              : HealthSource::none);
+        }
+        std::string lines;
+        const HealthReason* first = nullptr;
+        for (const HealthReason& r : model.health.reasons) {
+            const std::string field = r.field;
+            if (field == kCapacityExceedsFlash || r.level == HealthLevel::note) {
+                lines += (lines.empty() ? "" : " ") + field + ':' + level_name(r.level);
+                first = first != nullptr ? first : &r;
+            }
+        }
+        EXPECT_EQ(lines, c.lines);
+        ASSERT_NE(first, nullptr);
+        EXPECT_NE(first->text.find(c.text), std::string::npos);
+        EXPECT_EQ(model.flash->bytes, c.bytes);
+        // The metric's 0/1 is the failed line's, so a drive of disagreeing counts never fires it.
+        EXPECT_EQ(model.flash->exceeds, std::string(c.lines).find(":failed") != std::string::npos);
+    }
+    // A drive whose bank page was not sent (a controller the report does not cover) has none.
+    EXPECT_FALSE(flash_figures(DriveModel{}));
+}
+
+// An unknown bridge's missing log is a note beside a verdict from another page, and stays unknown
+// when no page gave one.
+TEST(HealthVerdict, UnknownBridgeLineIsANoteBesideAVerdict) {
+    Bytes controller(512, 0);
+    controller[3] = 100;
+    controller[0x70] = 1;
+    for (const bool copy : {true, false}) {
+        const NvmeSmartHealth page = decode_nvme_smart(controller.data());
+        HealthPages pages;
+        pages.nvme_smart_controller = copy ? &page : nullptr;
+        pages.bridge_note = "NVMe health not read";
+        const HealthAssessment health = assess_health(pages);
+        EXPECT_EQ(health.reasons.front().field, std::string("usb_bridge"));
+        EXPECT_EQ(health.reasons.front().level, copy ? HealthLevel::note : HealthLevel::unknown);
+        EXPECT_EQ(health.verdict, copy ? HealthVerdict::passed : HealthVerdict::unknown);
     }
 }
 

@@ -98,6 +98,16 @@ TEST(MetricsFile, WrittenBesideTheRunOrSaidWhyNot) {
          "1TB\"} 74\n"},
         // The verdict needs the bridge's NVMe log, read for a controller the report does not cover.
         {{"--sim=unsupported", "--metrics", "t.prom", "0y"}, 0, "t.prom", "verdict=\"PASSED\"} 1"},
+        // The flash rule's 0/1 and the notes, each a series of its own.
+        {{"--sim=counterfeit", "--metrics", "t.prom", "0y"},
+         0,
+         "t.prom",
+         "torvik_pssd_capacity_exceeds_flash{serial=\"SIM00000000000110\",model=\"TORVIK PSSD SIM "
+         "2TB\"} 1\n"},
+        {{"--sim=mixed-flash", "--metrics", "t.prom", "0y"},
+         0,
+         "t.prom",
+         "model=\"TORVIK PSSD SIM 1TB\",field=\"mixed_flash_parts\"} 1\n"},
         {{"--sim", "--metrics", "t.prom", "1y"}, 2, "t.prom", "torvik_pssd_run_success{path=\""},
         // A folder that cannot be had stops the run before the drive.
         {{"--sim", "--metrics", "file/t.prom", "0y"},

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "model/flash_figures.h"
 #include "report/number_format.h"
 
 namespace torvik::testing {
@@ -70,6 +71,41 @@ TEST(DecimalText, Exact128BitValues) {
     for (const Case& c : cases) {
         EXPECT_EQ(std::string(decimal_text(c.value).text), c.text) << c.text;
     }
+}
+
+// The flash line's figures: tenths of a gigabyte rounded half up (with its carry into the next
+// digit and past 64 bits), thousands grouped, signed tenths of a percent, and bank ranges.
+TEST(FlashFigureTexts, CapacitiesPercentagesAndBanks) {
+    const struct {
+        Uint128 bytes;
+        const char* text;
+    } capacities[] = {
+        {{0, 0}, "0.0 GB"},
+        {{0, 49999999}, "0.0 GB"},
+        {{0, 50000000}, "0.1 GB"},
+        {{0, 999950000}, "1.0 GB"},  // the carry runs into the whole gigabytes
+        {{0, 1099511627776}, "1,099.5 GB"},
+        {{0, 4000787030016}, "4,000.8 GB"},
+        {{1, 0}, "18,446,744,073.7 GB"},  // 2^64 bytes
+    };
+    for (const auto& c : capacities)
+        EXPECT_EQ(gigabytes_text(c.bytes), c.text);
+    const struct {
+        std::int64_t permille;
+        const char* text;
+    } percents[] = {
+        {0, "0.0%"}, {90, "9.0%"}, {667, "66.7%"}, {-5, "-0.5%"}, {-13555, "-1,355.5%"}};
+    for (const auto& c : percents)
+        EXPECT_EQ(permille_percent_text(c.permille), c.text);
+    const struct {
+        std::uint32_t banks;
+        const char* text;
+    } banks[] = {
+        {0xF, "0-3"}, {0xE5, "0, 2, 5-7"}, {0x80000000, "31"}, {0xFFFFFFFF, "0-31"}, {0, ""}};
+    for (const auto& c : banks)
+        EXPECT_EQ(bank_list_text(c.banks), c.text);
+    EXPECT_EQ(flash_id_hex({0x98, 0x49, 0x9A, 0xB3, 0x7E, 0xF4, 0x08, 0x00}),
+              "98 49 9a b3 7e f4 08 00");
 }
 
 }  // namespace

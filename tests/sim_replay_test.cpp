@@ -81,6 +81,9 @@ TEST(SimProfiles, EachRunsEndToEnd) {
         {"bridge-unknown", {"Rev/sn  : 1.03/SIM00108\n"}, {"torvik_pssd_nvme_id.bin"}, 14},
         {"sata-bridge", {"Rev/sn  : 1.03/SIM00109\n"}, {"torvik_pssd_nvme_id.bin"}, 14},
         {"ageing", {"Rev/sn  : 1.03/SIM00120\n"}, {}, 15},
+        {"counterfeit", {"Size    : 1907729 MB [2000.4 GB]\n", "Flash CE      : 2\n"}, {}, 15},
+        {"mixed-flash", {"Bank02: 0x9b,0xc6,"}, {}, 15},
+        {"slc-mode", {"Bit Per Cell  : 1(SLC)\n"}, {}, 15},
     };
     ASSERT_EQ(sim_profiles().size(), std::size(cases));
     for (const Case& c : cases) {
