@@ -133,6 +133,16 @@ TEST(SimProfiles, FirstArgumentRulesStillHold) {
         {{"--sim"}, "0y\n", " 0: TORVIK  PSSD SIM 1TB    \nPlease select drive number:", false},
         {{"--replay", "."}, "0y\n", "Please select drive number:Drive: 0(USB)\n", false},
         {{"--replay", ".", "3y"}, "", "Drive interface is not USB, exit!", false},
+        // --health: the verdict's block comes before the closing prompt.
+        {{"--health", "--sim", "0"},
+         "",
+         "READ CAPACITY]\n\nPress any key to exit or Space to open full text report\n",
+         true},
+        {{"--health", "--sim", "150"},
+         "",
+         "exit!\nHealth: UNKNOWN\nSummary: the drive was not examined\n  unknown The drive was not "
+         "examined: there is no such drive [the run]\n\nPress any key",
+         true},
     };
     for (const Case& c : cases) {
         ScratchDir dir;
