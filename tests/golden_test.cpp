@@ -106,8 +106,8 @@ Outputs run_profile(const std::string& profile) {
     const std::string plain = outputs["torvik_usb_pssd_flash_id.txt"];
     const std::string with_health = read_file("torvik_usb_pssd_flash_id.txt");
     if (with_health.compare(0, plain.size(), plain) == 0)
-        outputs["health.txt"] += "report file, after the plain run's lines:\n" +
-                                 with_health.substr(plain.size());
+        outputs["health.txt"] +=
+            "report file, after the plain run's lines:\n" + with_health.substr(plain.size());
     else
         outputs["health.txt"] += "report file, not the plain run's lines first:\n" + with_health;
     return outputs;
