@@ -261,6 +261,9 @@ TEST(ProgramOptions, ListShowsEveryDriveOrWhyThereIsNone) {
     if (!windows) {
         r = run_whole_program(host, {"--sim", "/dev/sdab", "y"});
         EXPECT_TRUE(contains(r.err, "there is no drive 27 (/dev/sdab)")) << r.err;
+        // A negative number has no name here, and not Windows's.
+        r = run_whole_program(host, {"--sim", "-1"});
+        EXPECT_TRUE(contains(r.err, "there is no drive -1; the drives are 0")) << r.err;
     }
 }
 

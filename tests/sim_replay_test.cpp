@@ -233,7 +233,10 @@ TEST(Replay, ManifestCatchesChangedDumpsAndIsItselfChecked) {
         const char* out_line;  // in the console, "" for a usage error
         const char* err_part;
         const char* page = nullptr;  // the manifest line that append replaces
+        bool removed = false;        // the file removed instead
     } cases[] = {
+        {"a dump removed", "torvik_usb_fid.bin", "", "IOCtl: ReadFID failed 0x2!\n",
+         "torvik_usb_fid.bin' is missing, though the manifest records it", nullptr, true},
         {"a byte more", "torvik_usb_fid.bin", "X", "IOCtl: ReadFID failed 0x2!\n",
          "torvik_usb_fid.bin' does not match"},
         {"a byte changed", "torvik_pssd_smart.bin", "", "IOCtl: ReadInfo failed 0x2!\n",
@@ -252,14 +255,18 @@ TEST(Replay, ManifestCatchesChangedDumpsAndIsItselfChecked) {
         ScratchDir dir;
         run_program_with({"--sim", "0y"});
         std::string bytes = read_file(c.file);
-        if (c.page != nullptr) {
+        if (c.removed) {
+            fs::remove(c.file);
+        } else if (c.page != nullptr) {
             const std::size_t at = bytes.find("\n" + std::string(c.page) + " ") + 1;
             bytes.replace(at, bytes.find('\n', at) + 1 - at, c.append);
         } else if (c.append.empty()) {
             bytes[100] = static_cast<char>(bytes[100] ^ 1);
         }
-        std::ofstream(c.file, std::ios::binary | std::ios::trunc)
-            << bytes << (c.page != nullptr ? "" : c.append);
+        if (!c.removed) {
+            std::ofstream(c.file, std::ios::binary | std::ios::trunc)
+                << bytes << (c.page != nullptr ? "" : c.append);
+        }
 
         ScratchDir replayed;
         const std::string from = dir.path().string();
