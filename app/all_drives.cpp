@@ -181,8 +181,9 @@ std::string drive_folder_name(std::string_view serial, const std::vector<std::st
             base += c;
     }
     std::string name = base;
-    for (unsigned n = 2; std::any_of(taken.begin(), taken.end(),
-                                     [&](const std::string& t) { return same_in_any_case(t, name); });
+    for (unsigned n = 2;
+         std::any_of(taken.begin(), taken.end(),
+                     [&](const std::string& t) { return same_in_any_case(t, name); });
          ++n)
         name = base + "-" + std::to_string(n);
     return name;
