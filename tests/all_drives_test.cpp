@@ -66,6 +66,37 @@ TEST(AllDrives, FolderNamesKeepOnlySafeCharactersAndStayApart) {
     EXPECT_FALSE(names_drive_folder("drives"));
 }
 
+// --history and --metrics are refused before the pass where a drive's folder is, or would be:
+// a run file inside one (its name in any letter case), or the folder's own place. A folder of
+// the user's, or one of an older naming, is not the tool's.
+TEST(AllDrives, TargetsInADrivesFolderAreRefusedBeforeThePass) {
+    const struct {
+        const char* option;
+        const char* target;
+        const char* refusal;  // nullptr: accepted
+    } cases[] = {
+        {"--history", "out/drive_SIM00101/torvik_usb_pssd_flash_id.json",
+         "in a drive's folder of --all"},
+        {"--metrics", "out/DRIVE_X-2/torvik_pssd_manifest.txt", "in a drive's folder of --all"},
+        {"--metrics", "out/drive_SIM00101", "--all names its drives' folders so (drive_SERIAL)"},
+        {"--metrics", "out/drive1_SIM00101/torvik_usb_pssd_flash_id.txt", nullptr},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        FakePlatform host;
+        const ProgramRun r = run_whole_program(
+            host, {"--sim=hot", "--all", "--output-dir", "out", c.option, c.target});
+        if (c.refusal == nullptr) {
+            EXPECT_EQ(r.status, kExitOk) << r.err;
+            EXPECT_TRUE(dir.exists(c.target)) << c.target;
+            continue;
+        }
+        EXPECT_EQ(r.status, kExitUsage) << c.target;
+        EXPECT_TRUE(contains(r.err, c.refusal)) << r.err;
+        EXPECT_FALSE(dir.exists("out")) << c.target;
+    }
+}
+
 TEST(AllDrives, WorstStatusFollowsTheDocumentedOrder) {
     struct Case {
         std::vector<int> statuses;  // the drives', in the order they ran
