@@ -283,7 +283,8 @@ TEST(HistoryLine, ReadsRecordsBackAndRejectsDamage) {
         << line;
     EXPECT_EQ(line.find('\n'), line.size() - 1);
     HistoryRecord r;
-    ASSERT_TRUE(parse_history_line(line.substr(0, line.size() - 1), r));
+    const std::string record = line.substr(0, line.size() - 1);
+    ASSERT_TRUE(parse_history_line(record, r));
     EXPECT_EQ(r.serial, utf8_text(k.drive.serial));
     EXPECT_EQ(r.point.time, 1773480413);
     EXPECT_EQ(r.point.percentage_used, 7u);
@@ -540,8 +541,8 @@ TEST(HistoryIdentity, RecordsOfTheRunsDrive) {
         k.bridge_model = "BRIDGE";
         return k;
     };
-    const auto record = [](const std::string& line) {
-        HistoryRecord r;
+    HistoryRecord r;
+    const auto record = [&r](const std::string& line) -> const HistoryRecord& {
         EXPECT_TRUE(parse_history_line(line, r)) << line;
         return r;
     };
@@ -590,7 +591,9 @@ TEST(HistoryIdentity, RecordsOfTheRunsDrive) {
     }
     const std::string bad_line = written(true, bad_a, "M");
     EXPECT_TRUE(contains(bad_line, R"("serial_hex":"4e56ff01")")) << bad_line;
-    EXPECT_EQ(record(bad_line).serial, record(written(true, bad_b, "M")).serial);
+    const std::string bad_serial(record(bad_line).serial);
+    const std::string other_bytes = written(true, bad_b, "M");
+    EXPECT_EQ(bad_serial, record(other_bytes).serial);
 }
 
 // --all over three simulated drives twice gives six lines, each drive's trend from its own
