@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/grouped_digits.h"
 #include "model/drive_model.h"
 #include "model/scsi_pages.h"
 
@@ -37,17 +38,6 @@ Uint128 divide(Uint128 value, std::uint32_t divisor, std::uint32_t& remainder) {
     remainder = static_cast<std::uint32_t>(rest);
     return Uint128{std::uint64_t{limbs[0]} << 32 | limbs[1],
                    std::uint64_t{limbs[2]} << 32 | limbs[3]};
-}
-
-// Digits with their thousands grouped: "1099" -> "1,099".
-std::string grouped(const std::string& digits) {
-    std::string out;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i != 0 && (digits.size() - i) % 3 == 0)
-            out += ',';
-        out += digits[i];
-    }
-    return out;
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <iterator>
 
+#include "common/grouped_digits.h"
+
 namespace torvik {
 
 namespace {
@@ -75,14 +77,7 @@ std::string hours_and_days(std::uint64_t hours) {
 }
 
 std::string grouped_digits(std::uint64_t value) {
-    const std::string digits = std::to_string(value);
-    std::string out;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i != 0 && (digits.size() - i) % 3 == 0)
-            out += ',';
-        out += digits[i];
-    }
-    return out;
+    return grouped(std::to_string(value));
 }
 
 std::string decimal_bytes(Uint128 bytes) {

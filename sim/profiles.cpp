@@ -312,6 +312,9 @@ SimProfileData make_large() {
     standard_inquiry(data, "1.03", "SIM00004");
     capacity(data, 7814037167);  // 4 TB: READ CAPACITY(10) answers 0xFFFFFFFF
     fit_flash(data, std::vector<FlashIdBytes>(16, kFlashId), 4);  // 16 x 2 Tb: 4,398.0 GB
+    std::uint8_t* identify = page_of(data, CommandId::nvme_identify).data();
+    write_text(identify, kIdentifyModel, "TORVIK PSSD SIM 4TB                     ");
+    write_wide(identify, kIdentifyTotalCapacity, size_in_bytes(7814037167));
     return data;
 }
 
