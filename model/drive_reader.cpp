@@ -141,8 +141,9 @@ std::string bridge_note(const BridgeChoice& bridge, bool sent) {
     if (bridge.kind == BridgeKind::nvme && bridge.form)
         return {};
     if (bridge.kind == BridgeKind::sata && bridge.id)
-        return "USB bridge " + usb_id_text(*bridge.id) + " is a SATA bridge: it has no NVMe health "
-                                                         "to read";
+        return "USB bridge " + usb_id_text(*bridge.id) +
+               " is a SATA bridge: it has no NVMe health "
+               "to read";
     if (!bridge.id) {
         return sent ? "NVMe health not read: the USB bridge's ID could not be read and the bridge "
                       "did not answer the 0xE6 tunnel"

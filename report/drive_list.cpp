@@ -42,9 +42,9 @@ std::string listed_bridge(const ListedDrive& drive) {
         return {};
     const std::optional<BridgeForm> form = bridge_form(*drive.usb_id);
     return usb_id_text(*drive.usb_id) + " " +
-           (form                             ? bridge_form_name(*form)
+           (form                            ? bridge_form_name(*form)
             : is_sata_bridge(*drive.usb_id) ? "sata"
-                                             : "-");
+                                            : "-");
 }
 
 void print_drive_list(const DriveList& list, const char* privilege_hint, std::FILE* out) {

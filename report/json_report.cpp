@@ -377,10 +377,10 @@ Json json_report(const RunInfo& run, const DriveModel& model) {
     if (!run.simulation.empty()) {
         doc["drive"]["simulated"] = {{"kind", run.simulation}, {"source", run.simulation_source}};
     }
-    doc["drive"]["usb_bridge"] = model.bridge.id || model.bridge.form
-                                     ? usb_bridge(model.bridge.id, model.bridge.form,
-                                                  model.bridge.kind == BridgeKind::sata)
-                                     : Json();
+    doc["drive"]["usb_bridge"] =
+        model.bridge.id || model.bridge.form
+            ? usb_bridge(model.bridge.id, model.bridge.form, model.bridge.kind == BridgeKind::sata)
+            : Json();
     doc["identity"] = identity(model);
     doc["controller"] = controller(model);
     doc["health"] = health(model.health);

@@ -105,9 +105,9 @@ bool parse_bridge(std::string_view text, RunManifest& manifest) {
     if (space != std::string_view::npos) {
         const std::string_view text_id = text.substr(space + 1);
         const std::optional<std::uint16_t> vendor = parse_usb_hex16(text_id.substr(0, 4));
-        const std::optional<std::uint16_t> product =
-            text_id.size() == 9 && text_id[4] == ':' ? parse_usb_hex16(text_id.substr(5))
-                                                     : std::nullopt;
+        const std::optional<std::uint16_t> product = text_id.size() == 9 && text_id[4] == ':'
+                                                         ? parse_usb_hex16(text_id.substr(5))
+                                                         : std::nullopt;
         if (!vendor || !product)
             return false;
         id = UsbId{*vendor, *product};
