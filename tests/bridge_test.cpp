@@ -474,28 +474,62 @@ TEST(BridgeChoice, EachRunSendsItsOneFormWhereTheFixedSequenceDoes) {
     std::fclose(out);
 }
 
-// A run through each form, recorded with the NVMe reads the options add, replays exactly.
+// A run through each form, plain or with --health, replays exactly: the replay sends the NVMe
+// reads where the recorded run did, in its form.
 TEST(BridgeReplay, EachFormReplaysAsRecorded) {
     for (const char* profile : {"bridge-e4", "bridge-a1", "bridge-unknown", "sata-bridge"}) {
-        SCOPED_TRACE(profile);
-        const std::string sim = std::string("--sim=") + profile;
-        ScratchDir recorded;
-        FakePlatform host;
-        const ProgramRun first = run_whole_program(host, {sim.c_str(), "--health", "0y"});
-        std::map<std::string, std::string> files;
-        for (const fs::directory_entry& e : fs::directory_iterator(recorded.path()))
-            files[e.path().filename().string()] = recorded.read(e.path().filename().string());
-        ScratchDir replayed;
-        const std::string from = recorded.path().string();
-        const ProgramRun again =
-            run_whole_program(host, {"--replay", from.c_str(), "--health", "0y"});
-        EXPECT_EQ(again.status, first.status);
-        EXPECT_EQ(again.err, first.err);
-        EXPECT_EQ(again.out.substr(again.out.find("Drive: ")),
-                  first.out.substr(first.out.find("Drive: ")));
-        for (const auto& [name, bytes] : files)
-            EXPECT_EQ(replayed.read(name), bytes) << name;
+        for (const bool health : {false, true}) {
+            SCOPED_TRACE(std::string(profile) + (health ? " --health" : ""));
+            const std::string sim = std::string("--sim=") + profile;
+            ScratchDir recorded;
+            FakePlatform host;
+            std::vector<const char*> args = {sim.c_str(), "0y"};
+            if (health)
+                args.insert(args.begin(), "--health");
+            const ProgramRun first = run_whole_program(host, args);
+            std::map<std::string, std::string> files;
+            for (const fs::directory_entry& e : fs::directory_iterator(recorded.path()))
+                files[e.path().filename().string()] = recorded.read(e.path().filename().string());
+            ScratchDir replayed;
+            const std::string from = recorded.path().string();
+            args[health ? 1 : 0] = "--replay";
+            args.insert(args.end() - 1, from.c_str());
+            const ProgramRun again = run_whole_program(host, args);
+            EXPECT_EQ(again.status, first.status);
+            EXPECT_EQ(again.err, first.err);
+            EXPECT_EQ(again.out.substr(again.out.find("Drive: ")),
+                      first.out.substr(first.out.find("Drive: ")));
+            for (const auto& [name, bytes] : files)
+                EXPECT_EQ(replayed.read(name), bytes) << name;
+        }
     }
+}
+
+// A folder recorded when the plain run sent 0xE6 to a 0xE4 bridge (its manifest names the
+// bridge's form, its NVMe reads ended with CHECK CONDITION) replays as it was, and --health on it
+// prints no empty NVMe identity.
+TEST(BridgeReplay, AnOlderPlainRunOfAnotherFormReplaysAsItWas) {
+    ScratchDir recorded;
+    FakePlatform host;
+    run_whole_program(host, {"--sim=bridge-e4", "0y"});
+    std::string manifest = recorded.read("torvik_pssd_manifest.txt");
+    const std::size_t nvme = manifest.find("nvme_id ");
+    ASSERT_NE(nvme, std::string::npos);
+    manifest = manifest.substr(0, nvme) +
+               "nvme_id check_condition=0 zeros\n"
+               "nvme_smart check_condition=0 dump=512 crc32=b2aa7578 zeros\n";
+    fs::remove(recorded.path() / "torvik_pssd_nvme_id.bin");
+    std::ofstream(recorded.path() / "torvik_pssd_nvme_smart.bin", std::ios::binary)
+        << std::string(512, '\0');
+    std::ofstream(recorded.path() / "torvik_pssd_manifest.txt", std::ios::binary) << manifest;
+    const std::string from = recorded.path().string();
+    ScratchDir replayed;
+    run_whole_program(host, {"--replay", from.c_str(), "0y"});
+    EXPECT_EQ(replayed.read("torvik_pssd_manifest.txt"), manifest);
+    EXPECT_FALSE(replayed.exists("torvik_pssd_nvme_id.bin"));
+    const ProgramRun health = run_whole_program(host, {"--replay", from.c_str(), "--health", "0y"});
+    EXPECT_NE(health.out.find("\nHealth: PASSED\n"), std::string::npos) << health.out;
+    EXPECT_EQ(health.out.find("NVMe:"), std::string::npos) << health.out;
 }
 
 }  // namespace
