@@ -9,6 +9,7 @@
 #include "app/program_version.h"
 #include "common/printable_text.h"
 #include "common/utc_time.h"
+#include "model/flash_counters.h"
 #include "model/history_line.h"
 #include "model/history_scan.h"
 #include "model/key_figures.h"
@@ -110,6 +111,7 @@ HistoryPlan read_drive_history(const RunContext& ctx, DriveModel& model, const K
                       builder.restarts() == 1 ? "time" : "times");
     model.trend = builder.finish();
     model.trend->other_drive = scan.other_drive;
+    note_flash_counters(model.health, *model.trend);
     judge_projected_wear(model.health, *model.trend, now);
     // --health shows the same words as its Trend line.
     if (!ctx.asked.has(OutputId::health))

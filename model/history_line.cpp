@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <system_error>
+#include <tuple>
 #include <utility>
 
 #include "common/utc_time.h"
@@ -44,33 +45,35 @@ std::size_t utf8_length(std::string_view text, std::size_t i) {
     }
     return 0;
 }
-// The keys the reader takes; every other one is passed over.
+// The keys the reader takes; every other one is passed over. The texts come first, each with its
+// place in HistoryRecord::texts.
 enum class Key {
-    time_seconds,
     serial,
     serial_hex,
+    model,
+    bridge_serial,
+    bridge_serial_hex,
+    bridge_model,
+    identity,
+    time_seconds,
     percentage_used,
     data_written_bytes,
     power_on_hours,
     average_erase_count,
     rated_pe_cycles,
     life_used_percent,
-    model,
-    identity,
-    bridge_serial,
-    bridge_serial_hex,
-    bridge_model,
-    other,  // a key the reader passes over
+    flash_counter,  // one of kFlashCounters
+    other,          // a key the reader passes over
 };
+static_assert(static_cast<std::size_t>(Key::identity) + 1 ==
+              std::tuple_size_v<decltype(HistoryRecord::texts)>);
 
-// The keys history_line writes, in its order, with what the reader makes of each. The one-pass
-// reader looks for a line's next key at the row after the one before, so that a line as written
-// costs one comparison a key; a key found elsewhere, or not at all, reads the same.
+// The keys history_line writes, in its order, with what the reader makes of each.
 struct KeyName {
     std::string_view name;
     Key key;
 };
-constexpr KeyName kKeys[] = {
+constexpr KeyName kLineKeys[] = {
     {"time", Key::other},
     {"time_seconds", Key::time_seconds},
     {"serial", Key::serial},
@@ -96,6 +99,42 @@ constexpr KeyName kKeys[] = {
     {"data_read_bytes", Key::other},
     {"verdict", Key::other},
 };
+
+// A key the reader takes, and the text that stands for it in a line as written: "name": with its
+// quotes and colon. The one-pass reader looks for a line's next key at the row after the one
+// before, so that a line as written costs one comparison of that text a key; a key found
+// elsewhere, or not at all, reads the same.
+struct KeyRow {
+    std::string_view name;
+    Key key = Key::other;
+    std::size_t counter = 0;  // of a flash counter: its row of kFlashCounters
+    std::array<char, 28> written{};
+    std::size_t written_size = 0;
+};
+
+constexpr KeyRow key_row(std::string_view name, Key key, std::size_t counter = 0) {
+    KeyRow row{name, key, counter};
+    if (name.size() + 3 > row.written.size())
+        throw "a key too long for its row";
+    row.written[0] = '"';
+    for (std::size_t i = 0; i < name.size(); ++i)
+        row.written[i + 1] = name[i];
+    row.written[name.size() + 1] = '"';
+    row.written[name.size() + 2] = ':';
+    row.written_size = name.size() + 3;
+    return row;
+}
+
+// The rows in the order of the line: the flash's own counters come last.
+constexpr auto kKeys = [] {
+    std::array<KeyRow, std::size(kLineKeys) + kFlashCounterCount> rows{};
+    std::size_t n = 0;
+    for (const KeyName& key : kLineKeys)
+        rows[n++] = key_row(key.name, key.key);
+    for (std::size_t i = 0; i < kFlashCounterCount; ++i)
+        rows[n++] = key_row(kFlashCounters[i].key, Key::flash_counter, i);
+    return rows;
+}();
 constexpr std::size_t kKeyCount = std::size(kKeys);
 
 // The row of kKeys named so, or kKeyCount.
@@ -106,58 +145,44 @@ std::size_t row_of(std::string_view name) {
     return row;
 }
 
-Key key_of(std::string_view name) {
-    const std::size_t row = row_of(name);
-    return row < kKeyCount ? kKeys[row].key : Key::other;
-}
-
 bool is_text(Key key) {
-    switch (key) {
-        case Key::serial:
-        case Key::serial_hex:
-        case Key::model:
-        case Key::identity:
-        case Key::bridge_serial:
-        case Key::bridge_serial_hex:
-        case Key::bridge_model:
-            return true;
-        default:
-            return false;
-    }
+    return key <= Key::identity;
 }
 
+// The record's text for a text key: a view of the line, or of the record's own texts.
 void set_text(Key key, std::string_view text, HistoryRecord& record) {
     switch (key) {
         case Key::serial:
-            record.serial.assign(text);
+            record.serial = text;
             break;
         case Key::serial_hex:
-            record.serial_hex.assign(text);
+            record.serial_hex = text;
             break;
         case Key::model:
-            record.model.assign(text);
+            record.model = text;
+            break;
+        case Key::bridge_serial:
+            record.bridge_serial = text;
+            break;
+        case Key::bridge_serial_hex:
+            record.bridge_serial_hex = text;
+            break;
+        case Key::bridge_model:
+            record.bridge_model = text;
             break;
         case Key::identity:
             record.from_nvme = text == "nvme";
             break;
-        case Key::bridge_serial:
-            record.bridge_serial.assign(text);
-            break;
-        case Key::bridge_serial_hex:
-            record.bridge_serial_hex.assign(text);
-            break;
-        case Key::bridge_model:
-            record.bridge_model.assign(text);
-            break;
         default:
             break;
     }
 }
 
-// A figure's value, or the time's; false when it does not fit or the key holds no figure.
-bool set_figure(Key key, std::uint64_t n, WearPoint& point) {
+// A figure's value, or the time's, by the key's row of kKeys; false when it does not fit or the
+// key holds no figure.
+[[gnu::always_inline]] inline bool set_figure(std::size_t row, std::uint64_t n, WearPoint& point) {
     constexpr std::uint64_t kMaxUnsigned = std::numeric_limits<unsigned>::max();
-    switch (key) {
+    switch (kKeys[row].key) {
         case Key::time_seconds:
             if (n > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
                 return false;
@@ -187,20 +212,19 @@ bool set_figure(Key key, std::uint64_t n, WearPoint& point) {
                 return false;
             point.life_used = static_cast<unsigned>(n);
             return true;
+        case Key::flash_counter:
+            point.flash.set(kKeys[row].counter, n);
+            return true;
         default:
             return false;
     }
 }
 
 void clear(HistoryRecord& record) {
-    // Keeps the texts' storage: the caller reuses one record for every line.
-    record.serial.clear();
-    record.serial_hex.clear();
-    record.model.clear();
+    // Keeps the careful reader's texts: the caller reuses one record for every line.
+    record.serial = record.serial_hex = record.model = {};
+    record.bridge_serial = record.bridge_serial_hex = record.bridge_model = {};
     record.from_nvme = false;
-    record.bridge_serial.clear();
-    record.bridge_serial_hex.clear();
-    record.bridge_model.clear();
     record.point = WearPoint{};
 }
 
@@ -286,7 +310,8 @@ bool parse_any_shape(std::string_view text, HistoryRecord& record) {
     bool have_time = false;
     bool have_serial = false;
     for (const auto& item : doc.items()) {
-        const Key key = key_of(item.key());
+        const std::size_t row = row_of(item.key());
+        const Key key = row < kKeyCount ? kKeys[row].key : Key::other;
         const Json& value = item.value();
         if (key == Key::other)
             continue;
@@ -298,19 +323,18 @@ bool parse_any_shape(std::string_view text, HistoryRecord& record) {
                 return false;
             record.point.time = value.get<std::int64_t>();
             have_time = true;
-        } else if (key == Key::serial) {
-            if (!value.is_string())
-                return false;
-            record.serial = value.get<std::string>();
-            have_serial = true;
         } else if (is_text(key)) {
-            if (value.is_string())
-                set_text(key, value.get<std::string>(), record);
-            else if (!value.is_null())
+            if (value.is_string()) {
+                std::string& text = record.texts[static_cast<std::size_t>(key)];
+                text = value.get<std::string>();
+                set_text(key, text, record);
+                have_serial = have_serial || key == Key::serial;
+            } else if (key == Key::serial || !value.is_null()) {
                 return false;
+            }
         } else if (!value.is_null()) {
             if (!value.is_number_unsigned() ||
-                !set_figure(key, value.get<std::uint64_t>(), record.point))
+                !set_figure(row, value.get<std::uint64_t>(), record.point))
                 return false;
         }
     }
@@ -352,18 +376,59 @@ bool plain_number(const char*& p, std::uint64_t& n) {
     return digits >= 1 && digits <= 19 && (*start != '0' || digits == 1);
 }
 
-// The row of kKeys, from row `first` on, whose key is at p (its opening quote read already), p then
-// past its closing quote; kKeyCount, p where it was, for none.
-std::size_t written_key(const char*& p, const char* end, std::size_t first) {
-    for (std::size_t row = first; row < kKeyCount; ++row) {
-        const std::string_view name = kKeys[row].name;
-        if (static_cast<std::size_t>(end - p) > name.size() && p[name.size()] == '"' &&
-            std::memcmp(p, name.data(), name.size()) == 0) {
-            p += name.size() + 1;
-            return row;
+// The row of kKeys whose key is at p (its opening quote), p then past the colon after it: the row
+// `next` first, then the rows after it (the line leaves a figure out), then any other (a key out
+// of the written order); kKeyCount for a key the reader does not take. False for a key that is no
+// plain string or has no colon.
+bool same_bytes(const char* a, const char* b, std::size_t n) {
+    std::uint64_t x = 0;
+    std::uint64_t y = 0;
+    if (n < 8)
+        return std::memcmp(a, b, n) == 0;
+    for (std::size_t i = 0; i + 8 < n; i += 8) {
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b + i, 8);
+        if (x != y)
+            return false;
+    }
+    std::memcpy(&x, a + n - 8, 8);
+    std::memcpy(&y, b + n - 8, 8);
+    return x == y;
+}
+
+bool line_key(const char*& p, const char* end, std::size_t next, std::size_t& row) {
+    for (row = next; row < kKeyCount; ++row) {
+        const KeyRow& key = kKeys[row];
+        if (static_cast<std::size_t>(end - p) > key.written_size &&
+            same_bytes(p, key.written.data(), key.written_size)) {
+            p += key.written_size;
+            return true;
         }
     }
-    return kKeyCount;
+    std::string_view name;
+    if (*p++ != '"' || !plain_string(p, name) || *p++ != ':')
+        return false;
+    row = row_of(name);
+    return true;
+}
+
+// The flash's own counters, which close a line as written, each "key":digits in the order of
+// kFlashCounters: read one after the other from the one whose value is at p, row its row. p ends
+// past the last value read, row at the row after it.
+bool flash_counters(const char*& p, const char* end, std::size_t& row, FlashCounts& counts) {
+    for (;;) {
+        std::uint64_t n = 0;
+        if (!plain_number(p, n))
+            return false;
+        counts.set(kKeys[row].counter, n);
+        if (++row == kKeyCount || p == end || *p != ',')
+            return true;
+        const KeyRow& key = kKeys[row];
+        if (static_cast<std::size_t>(end - p) <= key.written_size + 1 ||
+            !same_bytes(p + 1, key.written.data(), key.written_size))
+            return true;
+        p += key.written_size + 1;
+    }
 }
 
 // The line in the plain shape the tool writes: one object, no whitespace, keys and texts of
@@ -377,48 +442,35 @@ bool parse_own_shape(std::string_view text, HistoryRecord& record) {
     const char* p = text.data() + 1;
     const char* const end = text.data() + text.size() - 1;  // the closing brace
     std::size_t next = 0;  // the row of kKeys after the one of the key before
-    bool have_time = false;
-    bool have_serial = false;
+    // No time yet: a plain number is never below zero. No serial yet: a view of nothing.
+    record.point.time = -1;
     for (;;) {
-        if (*p++ != '"')
+        std::size_t row = kKeyCount;
+        if (!line_key(p, end, next, row))
             return false;
-        std::size_t row = written_key(p, end, next);
-        if (row == kKeyCount) {  // a key out of the written order, or another one
-            std::string_view name;
-            if (!plain_string(p, name))
+        const Key key = row < kKeyCount ? kKeys[row].key : Key::other;
+        next = row < kKeyCount ? row + 1 : next;
+        // The value the key's row expects. A key given twice counts by its last value here too:
+        // each value overwrites the one before.
+        std::string_view value;
+        std::uint64_t n = 0;
+        if (key == Key::other) {  // a string or an integer, passed over
+            if (*p == '"' ? !plain_string(++p, value) : !plain_number(p += *p == '-' ? 1 : 0, n))
                 return false;
-            row = row_of(name);
-        }
-        if (*p++ != ':')
-            return false;
-        Key key = Key::other;
-        if (row < kKeyCount) {
-            key = kKeys[row].key;
-            next = row + 1;
-        }
-        // A key given twice counts by its last value here too: each value overwrites the one
-        // before.
-        if (*p == '"') {
-            std::string_view value;
-            if (!plain_string(++p, value))
+        } else if (is_text(key)) {
+            if (*p != '"' || !plain_string(++p, value))
                 return false;
-            if (is_text(key))
-                set_text(key, value, record);
-            else if (key != Key::other)
-                return false;  // a figure in quotes
-            have_serial = have_serial || key == Key::serial;
-        } else {
-            const bool below_zero = *p == '-';
-            p += below_zero ? 1 : 0;
-            std::uint64_t n = 0;
-            if (!plain_number(p, n))
+            set_text(key, value, record);
+        } else if (key == Key::flash_counter) {
+            if (!flash_counters(p, end, row, record.point.flash))
                 return false;
-            if (key != Key::other && (below_zero || !set_figure(key, n, record.point)))
+            next = row;
+        } else {  // a figure, or the time
+            if (!plain_number(p, n) || !set_figure(row, n, record.point))
                 return false;
-            have_time = have_time || key == Key::time_seconds;
         }
         if (p == end)
-            return have_time && have_serial;
+            return record.point.time >= 0 && record.serial.data() != nullptr;
         if (*p++ != ',')
             return false;
     }
@@ -469,13 +521,17 @@ std::string history_line(std::int64_t run_time, const char* tool_version, const 
     add_figure(out, "media_errors", k.media_errors);
     add_figure(out, "data_read_bytes", k.data_read_bytes);
     out["verdict"] = verdict_name(k.verdict);
+    for (std::size_t i = 0; i < kFlashCounterCount; ++i) {
+        if (k.flash_counters.has(i))
+            out[kFlashCounters[i].key] = k.flash_counters.value[i];
+    }
     return out.dump() + "\n";
 }
 
 namespace {
 
-bool same_serial(const std::string& text, const std::string& hex, const std::string& run_serial,
-                 const std::string& run_hex) {
+bool same_serial(std::string_view text, std::string_view hex, std::string_view run_serial,
+                 std::string_view run_hex) {
     if (!run_hex.empty())
         return hex == run_hex;
     return hex.empty() && text == run_serial;

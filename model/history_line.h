@@ -2,6 +2,7 @@
 // --history names, and read back for the drive's wear trend.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -15,18 +16,26 @@ namespace torvik {
 // are left out; the drive's texts are escaped, bytes that are not UTF-8 becoming U+FFFD.
 std::string history_line(std::int64_t run_time, const char* tool_version, const KeyFigures& k);
 
-// What the trend needs of a line read back: the figures, and who the drive was.
+// What the trend needs of a line read back: the figures, and who the drive was. The texts are
+// views of the line, or of texts where the careful reader undid their escapes: a record holds
+// while its line lasts, and one record serves line after line, never copied.
 struct HistoryRecord {
-    std::string serial;  // as UTF-8, the escapes undone
-    std::string serial_hex;
-    std::string model;
+    HistoryRecord() = default;
+    HistoryRecord(const HistoryRecord&) = delete;
+    HistoryRecord& operator=(const HistoryRecord&) = delete;
+
+    std::string_view serial;  // as UTF-8, the escapes undone
+    std::string_view serial_hex;
+    std::string_view model;
     bool from_nvme = false;  // "identity":"nvme"
     // The bridge's identity; empty in lines of earlier versions, whose bridge identity is the
     // serial and model when they came from the bridge.
-    std::string bridge_serial;
-    std::string bridge_serial_hex;
-    std::string bridge_model;
+    std::string_view bridge_serial;
+    std::string_view bridge_serial_hex;
+    std::string_view bridge_model;
     WearPoint point;
+    // The careful reader's texts (the serials, models and identity), which the views show.
+    std::array<std::string, 7> texts;
 };
 
 // Whether a record is of the run's drive: by the NVMe serial and model when the run read them,

@@ -111,7 +111,8 @@ WearPoint current_point(std::int64_t time, const KeyFigures& k) {
                      k.power_on_hours,
                      k.average_erase_count,
                      k.rated_pe_cycles,
-                     k.life_used};
+                     k.life_used,
+                     k.flash_counters};
 }
 
 bool holds_run(std::string_view appended, std::int64_t time, const DriveKey& run) {

@@ -128,6 +128,7 @@ KeyFigures key_figures(const DriveModel& drive) {
             k.rated_pe_cycles = drive.geometry.pe_limit_second;
         k.system_power_on_seconds =
             drive.status.system[field_index(kSystemStatusFields, "power_on_time")];
+        k.flash_counters = flash_counts(drive.status);
     }
     return k;
 }

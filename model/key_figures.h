@@ -12,6 +12,7 @@
 
 #include "common/uint128.h"
 #include "model/drive_identity.h"
+#include "model/flash_counters.h"
 #include "model/health_verdict.h"
 
 namespace torvik {
@@ -69,6 +70,8 @@ struct KeyFigures {
     std::optional<std::uint64_t> highest_temperature_celsius;
     // The system status page's power-on time (sysinfo).
     std::optional<std::uint64_t> system_power_on_seconds;
+    // The flash's own counters as the firmware gives them (sysinfo); none known without it.
+    FlashCounts flash_counters;
 };
 
 KeyFigures key_figures(const DriveModel& drive);

@@ -209,12 +209,28 @@ WearTrendBuilder::WearTrendBuilder(std::int64_t now)
     chart_.reserve(kWearChartPoints);
 }
 
+void WearTrendBuilder::count_flash(std::int64_t time, const FlashCounts& counts) {
+    for (std::size_t i = 0; i < kFlashCounterCount; ++i) {
+        if (!counts.has(i))
+            continue;
+        FlashSpan& span = flash_[i];
+        if ((flash_known_ >> i & 1U) == 0) {
+            span.first_time = time;
+            span.first = counts.value[i];
+            flash_known_ |= 1U << i;
+        }
+        span.last_time = time;
+        span.last = counts.value[i];
+    }
+}
+
 void WearTrendBuilder::restart() {
     ++restarts_;
     records_ = 0;
     used_ = written_ = hours_ = erases_ = Counter{};
     for (Line& line : lines_)
         line = Line{};
+    flash_known_ = 0;
     chart_.clear();
     stride_ = 1;
     seen_ = 0;
@@ -249,6 +265,8 @@ bool WearTrendBuilder::add(const WearPoint& point) {
         }
         if (point.life_used)
             lines_[2].add(point.time, *point.life_used, *point.life_used, kWornOut);
+        if (point.flash.known != 0)
+            count_flash(point.time, point.flash);
     }
 
     // The chart keeps every stride-th point; when full, every other one goes and the stride
@@ -259,7 +277,8 @@ bool WearTrendBuilder::add(const WearPoint& point) {
                       continued(hours_, point.power_on_hours),
                       continued(erases_, point.average_erase_count),
                       point.rated_pe_cycles,
-                      point.life_used};
+                      point.life_used,
+                      point.flash};
     last_in_chart_ = false;
     if (seen_++ % stride_ == 0) {
         if (chart_.size() == kWearChartPoints) {
@@ -312,6 +331,13 @@ WearTrend WearTrendBuilder::finish() const {
     }
     if (first_reason)
         t = std::move(*first_reason);
+
+    for (std::size_t i = 0; i < kFlashCounterCount; ++i) {
+        const FlashSpan& span = flash_[i];
+        if ((flash_known_ >> i & 1U) != 0 && span.last > span.first)
+            t.flash_rises.push_back(
+                FlashCounterRise{i, span.first, span.last, span.first_time, span.last_time});
+    }
 
     t.chart = chart_;
     if (!last_in_chart_ && records_ > 0) {

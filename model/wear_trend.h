@@ -3,12 +3,14 @@
 // length of the history.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "model/flash_counters.h"
 #include "model/health_verdict.h"
 
 namespace torvik {
@@ -22,6 +24,7 @@ struct WearPoint {
     std::optional<std::uint64_t> average_erase_count;
     std::optional<std::uint32_t> rated_pe_cycles;  // what the erase count is measured against
     std::optional<unsigned> life_used;             // the vendor pages' life used, in percent
+    FlashCounts flash{};                           // the flash's own counters, as read
 };
 
 // What the projection of wear rests on: the first of these whose records give one.
@@ -86,6 +89,11 @@ struct WearTrend {
 
     // For the chart: the points in time order, at most kWearChartPoints.
     std::vector<WearPoint> chart;
+
+    // The flash's own counters that rose from the first to the last run of the window
+    // (kWearWindowDays) that hold them, in the order of kFlashCounters; each is compared as read,
+    // so one that fell (a firmware that restarted its count) is not among them.
+    std::vector<FlashCounterRise> flash_rises;
 };
 
 // The reason a projection whose latest date of 100 % used lies within kWearHorizonDays of now
@@ -114,6 +122,7 @@ std::string projected_months(const WearTrend& trend);
 //   zero (a controller reset): they continue from where they stood, the new value added on top,
 //   and the chart shows them continued.
 // - Rates need points at least a day apart; a shorter span gives none.
+// - The flash's own counters are kept as read, first and last, over the window's points.
 class WearTrendBuilder {
   public:
     // now: the current run's time; the line rests on the points of the kWearWindowDays before.
@@ -151,9 +160,18 @@ class WearTrendBuilder {
         void add(std::int64_t time, double value, double reading, double full);
     };
 
+    // A flash counter's first and last reading in the window.
+    struct FlashSpan {
+        std::int64_t first_time = 0;
+        std::int64_t last_time = 0;
+        std::uint64_t first = 0;
+        std::uint64_t last = 0;
+    };
+
   private:
     void restart();
     void count(Counter& c, std::int64_t time, const std::optional<std::uint64_t>& value);
+    void count_flash(std::int64_t time, const FlashCounts& counts);
 
     std::int64_t window_start_;
     std::size_t out_of_order_ = 0;
@@ -171,6 +189,10 @@ class WearTrendBuilder {
 
     // The lines over the window's points, one for each source, by TrendSource.
     Line lines_[3];
+    // The flash counters over the window's points, by their row of kFlashCounters; bit i of
+    // flash_known_: flash_[i] holds a reading.
+    std::array<FlashSpan, kFlashCounterCount> flash_{};
+    std::uint32_t flash_known_ = 0;
 
     std::vector<WearPoint> chart_;
     std::size_t stride_ = 1;  // every stride-th point enters the chart

@@ -14,6 +14,7 @@
 #include "flashid/flash_id.h"
 #include "model/attribute_table.h"
 #include "model/drive_model.h"
+#include "model/flash_counters.h"
 #include "model/key_figures.h"
 #include "platform/storage_descriptor.h"
 #include "report/all_drives_summary.h"
@@ -300,6 +301,15 @@ Json trend(const WearTrend& trend) {
         out["not_projected"] = trend.not_projected;
         out["not_projected_code"] = trend.not_projected_code;
     }
+    // The flash's own counters that rose over the window, by their history key; as read.
+    Json rises = Json::object();
+    for (const FlashCounterRise& rise : trend.flash_rises) {
+        rises[kFlashCounters[rise.counter].key] = {{"first", rise.first},
+                                                   {"last", rise.last},
+                                                   {"change", rise.last - rise.first},
+                                                   {"since", format_utc_time(rise.first_time)}};
+    }
+    out["flash_counters"] = std::move(rises);
     return out;
 }
 

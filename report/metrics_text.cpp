@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <string_view>
 #include <vector>
 
 #include "common/uint128.h"
@@ -46,6 +47,12 @@ enum Family : std::size_t {
     kErrorLogEntries,
     kVendorLifeUsed,
     kVendorLifeRemaining,
+    kFlashLaterBadBlocks,  // the flash's own counters, one family each, in kFlashCounters' order
+    kFlashProgramFail,
+    kFlashEraseFail,
+    kFlashReadFail,
+    kFlashReadRetry,
+    kFlashRaidRecovery,
     kFlashBytes,
     kOfferedBytes,
     kCapacityExceedsFlash,
@@ -118,6 +125,18 @@ constexpr std::array<FamilyText, kFamilyCount> kFamilies = {{
      "The controller's own figure of the rated life used, 0 to 1, from its extended SMART page."},
     {"torvik_pssd_vendor_life_remaining_ratio", "gauge",
      "The controller's own figure of the rated life left, 0 to 1, from its extended SMART page."},
+    {"torvik_pssd_flash_later_bad_blocks", "gauge",
+     "Later (grown) bad physical blocks of the flash: the firmware's own count, shown as read."},
+    {"torvik_pssd_flash_program_fail_blocks", "gauge",
+     "Flash blocks that failed to program, by member: the firmware's own counts, shown as read."},
+    {"torvik_pssd_flash_erase_fail_blocks", "gauge",
+     "Flash blocks that failed to erase, by member: the firmware's own counts, shown as read."},
+    {"torvik_pssd_flash_read_fail_blocks", "gauge",
+     "Flash blocks that failed to read, by member: the firmware's own counts, shown as read."},
+    {"torvik_pssd_flash_read_retry_fails", "gauge",
+     "Flash reads whose retries failed, by member: the firmware's own counts, shown as read."},
+    {"torvik_pssd_flash_raid_recovery_fails", "gauge",
+     "RAID ECC recoveries that failed, by member: the firmware's own counts, shown as read."},
     {"torvik_pssd_flash_bytes", "gauge",
      "The flash the populated banks hold, by the capacity per chip enable of their flash IDs."},
     {"torvik_pssd_offered_bytes", "gauge",
@@ -129,6 +148,16 @@ constexpr std::array<FamilyText, kFamilyCount> kFamilies = {{
      "A fact the health verdict notes without counting it, one series per note, its code in the "
      "field label; always 1."},
 }};
+
+// The family of a flash counter: the one named "torvik_pssd_flash_" and the counter's family.
+Family flash_family(const FlashCounterDef& counter) {
+    constexpr std::string_view kPrefix = "torvik_pssd_flash_";
+    std::size_t f = kFlashLaterBadBlocks;
+    while (f < kFlashRaidRecovery &&
+           std::string_view(kFamilies[f].name).substr(kPrefix.size()) != counter.family)
+        ++f;
+    return static_cast<Family>(f);
+}
 
 // The NVMe critical warning's bits by the names the metric labels them with, bit 0 first.
 constexpr const char* kCriticalWarningBits[] = {
@@ -241,6 +270,12 @@ void drive_samples(const MetricsDrive& drive, bool with_path, std::vector<Sample
         add(kVendorLifeUsed, hundredths(*k.life_used));
     if (k.life_remaining)
         add(kVendorLifeRemaining, hundredths(*k.life_remaining));
+    for (std::size_t i = 0; i < kFlashCounterCount; ++i) {
+        const FlashCounterDef& counter = kFlashCounters[i];
+        if (k.flash_counters.has(i))
+            add(flash_family(counter), std::to_string(k.flash_counters.value[i]),
+                *counter.member == '\0' ? std::string() : label("member", counter.member));
+    }
     if (const std::optional<FlashFigures>& flash = drive.model->flash) {
         if (flash->bytes)
             add(kFlashBytes, std::to_string(*flash->bytes));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/utc_time.h"
+#include "model/flash_counters.h"
 #include "model/health_verdict.h"
 #include "model/wear_trend.h"
 #include "report/html_page.h"
@@ -740,7 +741,8 @@ std::string legend(const Chart& c) {
     return legend;
 }
 
-// The records that did not simply rise, said in words under the chart; empty when there are none.
+// The records that did not simply rise, and the flash counters that rose, said in words under the
+// chart; empty when there are none.
 std::string history_notes(const WearTrend& trend) {
     std::string counts;
     const auto count = [&](std::size_t n, const char* one, const char* many) {
@@ -756,7 +758,11 @@ std::string history_notes(const WearTrend& trend) {
           "records not later than the one before, skipped");
     count(trend.other_drive, "record of another drive, left out",
           "records of other drives, left out");
-    return counts.empty() ? counts : "<p class=\"src\">History: " + counts + ".</p>";
+    std::string notes = counts.empty() ? counts : "<p class=\"src\">History: " + counts + ".</p>";
+    // The flash's own counters that rose, as the --health notes say it.
+    for (const FlashCounterRise& rise : trend.flash_rises)
+        notes += "<p class=\"src\">" + html_escape(flash_rise_text(rise)) + ".</p>";
+    return notes;
 }
 
 // One drawing of the chart for a frame: the lines first, the band and the projection under the

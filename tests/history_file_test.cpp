@@ -283,12 +283,14 @@ TEST(HistoryLine, ReadsRecordsBackAndRejectsDamage) {
         << line;
     EXPECT_EQ(line.find('\n'), line.size() - 1);
     HistoryRecord r;
-    ASSERT_TRUE(parse_history_line(line.substr(0, line.size() - 1), r));
+    const std::string record = line.substr(0, line.size() - 1);
+    ASSERT_TRUE(parse_history_line(record, r));
     EXPECT_EQ(r.serial, utf8_text(k.drive.serial));
     EXPECT_EQ(r.point.time, 1773480413);
     EXPECT_EQ(r.point.percentage_used, 7u);
     EXPECT_EQ(r.point.data_written_bytes, k.data_written_bytes);
     EXPECT_FALSE(r.point.power_on_hours);
+    EXPECT_EQ(r.point.flash.known, 0u);  // a run without the sysinfo page: no flash counters
 
     const struct {
         const char* line;
@@ -309,6 +311,9 @@ TEST(HistoryLine, ReadsRecordsBackAndRejectsDamage) {
         {R"({"time_seconds":5,"serial":"A","x":[[[[[[[[[[1]]]]]]]]]]})", true},
         {R"({"time_seconds":5,"serial":"A","time_seconds":6})", true},
         {R"({"time_seconds":5,"serial":"A","percentage_used":"1"})", false},
+        {R"({"time_seconds":5,"serial":"A","later_bad_blocks":"1"})", false},
+        {R"({"time_seconds":5,"serial":"A","raid_recovery_fail_d1":-1})", false},
+        {R"({"time_seconds":5,"serial":"A","program_fail_d23":18446744073709551615})", true},
         // A value passed over that ends in an escaped backslash ends at its quote.
         {R"({"time_seconds":5,"note":"C:\\","serial":"A"})", true},
         {R"({"time_seconds":5,"note":"\\\"","serial":"A"})", true},
@@ -389,7 +394,8 @@ TEST(HistoryLine, BothReadersAgreeOnMutatedLines) {
         mutated.push_back(line + " ");
         for (const char* field :
              {R"("time_seconds":7)", R"("serial":"OTHER")", R"("percentage_used":99)",
-              R"("average_erase_count":null)", R"("ser\u0069al":"OTHER")", R"("more":1)"}) {
+              R"("average_erase_count":null)", R"("ser\u0069al":"OTHER")", R"("more":1)",
+              R"("later_bad_blocks":5)", R"("raid_recovery_fail_d23":null)"}) {
             mutated.push_back(duplicate_after_brace(line, field));
             mutated.push_back(duplicate_before_brace(line, field));
         }
@@ -429,7 +435,9 @@ TEST(HistoryLine, BothReadersAgreeOnMutatedLines) {
                a.point.power_on_hours == b.point.power_on_hours &&
                a.point.average_erase_count == b.point.average_erase_count &&
                a.point.rated_pe_cycles == b.point.rated_pe_cycles &&
-               a.point.life_used == b.point.life_used;
+               a.point.life_used == b.point.life_used &&
+               a.point.flash.known == b.point.flash.known &&
+               a.point.flash.value == b.point.flash.value;
     };
     std::size_t records = 0;
     std::size_t in_one_pass = 0;
@@ -508,6 +516,8 @@ TEST(HistoryLine, TheToolsOwnLinesAreReadInOnePass) {
     k.unsafe_shutdowns = 1;
     k.media_errors = 1000000000000000000u;
     k.data_read_bytes = 1;
+    for (std::size_t i = 0; i < kFlashCounterCount; ++i)
+        k.flash_counters.set(i, i * 1111111111111111111u % 9999999999999999999u);
     std::string every = history_line(1773480413, "0.2a", k);
     lines.push_back(every.substr(0, every.size() - 1));
     for (const std::string& line : lines) {
@@ -518,6 +528,7 @@ TEST(HistoryLine, TheToolsOwnLinesAreReadInOnePass) {
         EXPECT_EQ(alone.serial_hex, careful.serial_hex) << line;
         EXPECT_EQ(alone.point.time, careful.point.time) << line;
         EXPECT_EQ(alone.point.rated_pe_cycles, careful.point.rated_pe_cycles) << line;
+        EXPECT_EQ(alone.point.flash.value, careful.point.flash.value) << line;
     }
     HistoryRecord r;
     ASSERT_TRUE(parse_history_line_in_one_pass(lines.back(), r));
@@ -526,6 +537,8 @@ TEST(HistoryLine, TheToolsOwnLinesAreReadInOnePass) {
     EXPECT_EQ(r.point.data_written_bytes, k.data_written_bytes);
     EXPECT_EQ(r.point.average_erase_count, k.average_erase_count);
     EXPECT_EQ(r.point.percentage_used, k.percentage_used);
+    EXPECT_EQ(r.point.flash.known, (1u << kFlashCounterCount) - 1);
+    EXPECT_EQ(r.point.flash.value, k.flash_counters.value);
 }
 
 // Which records are the run's drive: by NVMe serial and model when the run read them, else by the
@@ -540,8 +553,8 @@ TEST(HistoryIdentity, RecordsOfTheRunsDrive) {
         k.bridge_model = "BRIDGE";
         return k;
     };
-    const auto record = [](const std::string& line) {
-        HistoryRecord r;
+    HistoryRecord r;
+    const auto record = [&r](const std::string& line) -> const HistoryRecord& {
         EXPECT_TRUE(parse_history_line(line, r)) << line;
         return r;
     };
@@ -590,7 +603,9 @@ TEST(HistoryIdentity, RecordsOfTheRunsDrive) {
     }
     const std::string bad_line = written(true, bad_a, "M");
     EXPECT_TRUE(contains(bad_line, R"("serial_hex":"4e56ff01")")) << bad_line;
-    EXPECT_EQ(record(bad_line).serial, record(written(true, bad_b, "M")).serial);
+    const std::string bad_serial(record(bad_line).serial);
+    const std::string other_bytes = written(true, bad_b, "M");
+    EXPECT_EQ(bad_serial, record(other_bytes).serial);
 }
 
 // --all over three simulated drives twice gives six lines, each drive's trend from its own
@@ -635,7 +650,8 @@ TEST(HistoryIdentity, EveryDriveOfAPassKeepsItsOwnHistory) {
 
 // The ageing drive follows the run's time: runs 30 days apart, from whichever day and hour, give
 // one record, then one step of percentage used (no pace yet), then a projection, while its grown
-// bad blocks rise; before it was made it is new, and it stops at the 255 % its byte can hold.
+// bad blocks rise, each run after the first noting it (the verdict PASSED still); before it was
+// made it is new, and it stops at the 255 % its byte can hold.
 TEST(HistoryFile, AgeingDriveProjectsFromItsThirdRunThirtyDaysApart) {
     constexpr std::int64_t kMade = 1767225600;  // 2026-01-01
     const auto figure = [](const std::string& text, const std::string& key) {
@@ -648,6 +664,7 @@ TEST(HistoryFile, AgeingDriveProjectsFromItsThirdRunThirtyDaysApart) {
         const char* trend[] = {"Trend: 1 run; not enough history: fewer than two",
                                "so the pace cannot be told yet", "; 100% used about "};
         long long bad_blocks = -1;
+        long long first_later = 0;
         for (int run = 0; run < 3; ++run) {
             FakePlatform host;
             host.time = first + run * 30 * kSecondsPerDay;
@@ -661,6 +678,13 @@ TEST(HistoryFile, AgeingDriveProjectsFromItsThirdRunThirtyDaysApart) {
             const long long later = figure(read_file("torvik_pssd_flash_id_smart.txt"),
                                            "total later bad physical block count\t: ");
             EXPECT_GT(later, bad_blocks);
+            const std::string note = "  note    Later bad blocks " + std::to_string(first_later) +
+                                     " to " + std::to_string(later) + " since " +
+                                     format_utc_time(first).substr(0, 10) + ": +" +
+                                     std::to_string(later - first_later) + " in " +
+                                     std::to_string(run * 30) + " days [history; sysinfo";
+            EXPECT_EQ(contains(r.out, note), run > 0) << note << "\n" << r.out;
+            first_later = run == 0 ? later : first_later;
             bad_blocks = later;
         }
     }

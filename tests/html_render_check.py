@@ -292,7 +292,7 @@ def profile_pages(tool, work):
             continue
         pages[profile] = page
     # A page with the wear chart: a year of earlier runs of the default drive, wear rising, then
-    # this run with --history.
+    # this run with --history; its later bad blocks rose, said under the chart.
     directory = os.path.join(work, "default-history")
     os.mkdir(directory)
     now = 1796688000  # 2026-12-08
@@ -301,14 +301,17 @@ def profile_pages(tool, work):
             history.write(json.dumps({"time_seconds": now - (40 - run) * 9 * 86400,
                                       "serial": "SIM00000000000001", "identity": "nvme",
                                       "model": "TORVIK PSSD SIM 1TB", "percentage_used": run // 20,
-                                      "data_written_bytes": 17000000000000 + run * 26000000000})
+                                      "data_written_bytes": 17000000000000 + run * 26000000000,
+                                      "later_bad_blocks": run // 20})
                           + "\n")
     run = subprocess.run([tool, "--html", "--sim=default", "0y", "--history", "history.jsonl"],
                          cwd=directory, capture_output=True, text=True, timeout=60,
                          env=dict(os.environ, SOURCE_DATE_EPOCH=str(now)))
     page = os.path.join(directory, PAGE)
-    if run.returncode != 0 or "Wear over time" not in (read(page) if os.path.exists(page) else ""):
-        failures.append(f"default with --history: status {run.returncode}, no wear chart")
+    text = read(page) if os.path.exists(page) else ""
+    if run.returncode != 0 or "Wear over time" not in text or "Later bad blocks 0 to 3" not in text:
+        failures.append(f"default with --history: status {run.returncode}, no wear chart or "
+                        "no rise of its later bad blocks")
     else:
         pages["default-history"] = page
     return pages, failures

@@ -88,8 +88,9 @@ TEST(MetricsFile, WrittenBesideTheRunOrSaidWhyNot) {
     const struct {
         std::vector<const char*> args;
         int status;
-        const char* file;   // where the metrics are, nullptr: nowhere
-        const char* holds;  // in the file, or on standard error when there is no file
+        const char* file;             // where the metrics are, nullptr: nowhere
+        const char* holds;            // in the file, or on standard error when there is no file
+        const char* lacks = nullptr;  // not in the file
     } cases[] = {
         {{"--sim=hot", "--output-dir", "out", "--metrics", "mon/t.prom", "0y"},
          0,
@@ -108,6 +109,17 @@ TEST(MetricsFile, WrittenBesideTheRunOrSaidWhyNot) {
          0,
          "t.prom",
          "model=\"TORVIK PSSD SIM 1TB\",field=\"mixed_flash_parts\"} 1\n"},
+        // The flash's own counters on every run, a pair's members by label; none without sysinfo.
+        {{"--sim", "--metrics", "t.prom", "0y"},
+         0,
+         "t.prom",
+         "torvik_pssd_flash_read_retry_fails{serial=\"SIM00000000000001\",model=\"TORVIK PSSD SIM "
+         "1TB\",member=\"d2_d3\"} 2\n"},
+        {{"--sim=failing-pages", "--metrics", "t.prom", "0y"},
+         0,
+         "t.prom",
+         "torvik_pssd_run_success",
+         "torvik_pssd_flash_later"},
         {{"--sim", "--metrics", "t.prom", "1y"}, 2, "t.prom", "torvik_pssd_run_success{path=\""},
         // A folder that cannot be had stops the run before the drive.
         {{"--sim", "--metrics", "file/t.prom", "0y"},
@@ -129,6 +141,7 @@ TEST(MetricsFile, WrittenBesideTheRunOrSaidWhyNot) {
         EXPECT_EQ(run.status, c.status) << run.err;
         if (c.file != nullptr) {
             EXPECT_TRUE(contains(dir.read(c.file), c.holds)) << dir.read(c.file);
+            EXPECT_TRUE(c.lacks == nullptr || !contains(dir.read(c.file), c.lacks));
             EXPECT_FALSE(dir.exists("out/t.prom"));
         } else {
             EXPECT_TRUE(contains(run.err, c.holds)) << run.err;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/utc_time.h"
+#include "model/flash_counters.h"
 #include "model/wear_trend.h"
 
 namespace torvik {
@@ -447,6 +448,68 @@ TEST(WearTrend, ProjectionWithinTheHorizonWarns) {
             EXPECT_STREQ(health.reasons.back().field, "projected_wear");
             EXPECT_EQ(health.reasons.back().level, HealthLevel::warning);
         }
+    }
+}
+
+// The flash's own counters over the window, as read: a note for each that rose from the first run
+// that holds it to the last, the verdict as it was; none for a count that stayed, fell (a firmware
+// that restarted it) or rose before the window or before percentage used fell.
+TEST(WearTrend, FlashCountersThatRoseAreNotedAsRead) {
+    struct Run {
+        double day;
+        std::optional<std::uint64_t> later_bad_blocks;  // none: a record without the counters
+        std::uint64_t retry_d23 = 2;
+        std::optional<unsigned> used = {};
+    };
+    struct Case {
+        const char* name;
+        std::vector<Run> runs;           // the current run last
+        std::vector<std::string> notes;  // "field: text"
+    } cases[] = {
+        {"later bad blocks rise",
+         {{273, 12}, {300, 25}, {341, 40}},
+         {"later_bad_blocks: Later bad blocks 12 to 40 since 2026-10-01: +28 in 68 days"}},
+        {"nothing rises", {{273, 12}, {300, 12}, {341, 12}}, {}},
+        {"older records without the counters",
+         {{200, std::nullopt, 9}, {273, 12}, {341, std::nullopt, 9}, {341.5, 40}},
+         {"later_bad_blocks: Later bad blocks 12 to 40 since 2026-10-01: +28 in 68 days"}},
+        {"a count that fell, a rise before the window",
+         {{-100, 1}, {273, 12, 5}, {341, 12, 3}},
+         {}},
+        {"a pair's member within a day",
+         {{341, 12}, {341.5, 12, 3}},
+         {"read_retry_fail_d23: Read retry fails d2 d3 2 to 3 since 2026-12-08: +1 in less than a "
+          "day"}},
+        {"percentage used fell: the drive's counts start over",
+         {{273, 12, 2, 5}, {300, 20, 2, 1}, {341, 30, 2, 2}},
+         {"later_bad_blocks: Later bad blocks 20 to 30 since 2026-10-28: +10 in 41 days"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WearTrendBuilder builder(at(c.runs.back().day, {}).time);
+        for (const Run& run : c.runs) {
+            WearPoint point = at(run.day, run.used);
+            if (run.later_bad_blocks) {
+                for (std::size_t i = 0; i < kFlashCounterCount; ++i)
+                    point.flash.set(i, 7);
+                point.flash.set(0, *run.later_bad_blocks);
+                point.flash.set(8, run.retry_d23);  // read_retry_fail_d23
+            }
+            builder.add(point);
+        }
+        HealthAssessment health;
+        health.verdict = HealthVerdict::passed;
+        health.reasons.resize(1);
+        note_flash_counters(health, builder.finish());
+        EXPECT_EQ(health.verdict, HealthVerdict::passed);
+        std::vector<std::string> notes;
+        for (std::size_t i = 1; i < health.reasons.size(); ++i) {
+            const HealthReason& r = health.reasons[i];
+            EXPECT_EQ(r.level, HealthLevel::note);
+            EXPECT_TRUE(r.source.starts_with("history; sysinfo, bytes 0x")) << r.source;
+            notes.push_back(std::string(r.field) + ": " + r.text);
+        }
+        EXPECT_EQ(notes, c.notes);
     }
 }
 

@@ -128,13 +128,36 @@ TEST(WearTrendView, TrendLineFollowsTheSummary) {
     }
 }
 
+// The chart's section of the page for a trend.
+std::string chart_of(const WearTrend& trend) {
+    DriveModel model = read_profile_model("default");
+    model.trend = trend;
+    const std::string page = html_report(RunInfo{}, model, key_figures(model));
+    const std::size_t start = page.find("<section id=\"trend\">");
+    EXPECT_NE(start, std::string::npos);
+    return page.substr(start, page.find("</section>", start) - start);
+}
+
 TEST(WearTrendView, JsonTrendObject) {
     const auto document = [](const std::optional<WearTrend>& trend) {
         DriveModel model = read_profile_model("default");
         model.trend = trend;
         return nlohmann::ordered_json::parse(json_report_text(RunInfo{}, model));
     };
-    const nlohmann::ordered_json doc = document(projected());
+    // The flash's own counters that rose, by their history key, under the chart too.
+    WearTrend rising = projected();
+    rising.flash_rises = {{0, 12, 40, kSecondsPerDay * 20362, kSecondsPerDay * 20430},
+                          {8, 2, 3, kSecondsPerDay * 20429, kSecondsPerDay * 20430}};
+    const nlohmann::ordered_json doc = document(rising);
+    EXPECT_EQ(doc["trend"]["flash_counters"].dump(),
+              R"({"later_bad_blocks":{"first":12,"last":40,"change":28,)"
+              R"("since":"2025-10-01T00:00:00Z"},"read_retry_fail_d23":{"first":2,"last":3,)"
+              R"("change":1,"since":"2025-12-07T00:00:00Z"}})");
+    EXPECT_NE(chart_of(rising).find("<p class=\"src\">Later bad blocks 12 to 40 since 2025-10-01: "
+                                    "+28 in 68 days.</p><p class=\"src\">Read retry fails d2 d3 "
+                                    "2 to 3 since 2025-12-07: +1 in 1 day.</p>"),
+              std::string::npos);
+    EXPECT_EQ(document(projected())["trend"]["flash_counters"].dump(), "{}");
     EXPECT_EQ(doc["json_format_version"], kJsonFormatVersion);
     const nlohmann::ordered_json& trend = doc["trend"];
     EXPECT_EQ(trend["records"], 37);
@@ -165,16 +188,6 @@ TEST(WearTrendView, JsonTrendObject) {
         EXPECT_TRUE(document(hostile())["trend"][rate].is_null()) << rate;
     EXPECT_TRUE(document(hostile())["trend"]["projection"]["slope_per_day"].is_null());
     EXPECT_FALSE(document(std::nullopt).contains("trend"));
-}
-
-// The chart's section of the page for a trend.
-std::string chart_of(const WearTrend& trend) {
-    DriveModel model = read_profile_model("default");
-    model.trend = trend;
-    const std::string page = html_report(RunInfo{}, model, key_figures(model));
-    const std::size_t start = page.find("<section id=\"trend\">");
-    EXPECT_NE(start, std::string::npos);
-    return page.substr(start, page.find("</section>", start) - start);
 }
 
 TEST(WearTrendView, ChartThinsToItsLimit) {
