@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "app/outputs.h"
 #include "app/program_message.h"
 #include "app/run_context.h"
 #include "platform/host_platform.h"
@@ -53,16 +54,18 @@ std::string check_forced_bridge(const RunContext& ctx, std::int32_t drive) {
         return refuse(ctx, "USB bridge " + named + " speaks the " + bridge_form_name(*listed) +
                                " tunnel: --bridge cannot give it another");
     }
-    if (ctx.json_out != nullptr || !is_terminal(ctx.in)) {
+    if (ctx.json_out != nullptr || ctx.err == nullptr || !is_terminal(ctx.in)) {
         return refuse(ctx, "USB bridge " + named +
                                " is not in the bridge table: --bridge for it needs a typed yes "
                                "at a terminal");
     }
-    std::fprintf(ctx.out,
-                 "USB bridge %s is not in the bridge table. Send it the NVMe reads of the %s "
-                 "tunnel? Type yes to go on: ",
-                 named.c_str(), bridge_form_name(*forced.form));
-    std::fflush(ctx.out);
+    // On standard error, so that --brief, which sends the run's lines nowhere, shows it too.
+    print_message(ctx.err,
+                  "USB bridge %s is not in the bridge table. Send it the NVMe reads of the %s "
+                  "tunnel? A bridge of another kind may read this as a different command, for a "
+                  "SATA bridge as a reset of its disk. Type yes to go on: ",
+                  named.c_str(), bridge_form_name(*forced.form));
+    std::fflush(ctx.err);
     std::string answer;
     if (read_line(ctx.in, answer) && answer == "yes")
         return {};
@@ -71,13 +74,20 @@ std::string check_forced_bridge(const RunContext& ctx, std::int32_t drive) {
 
 BridgeChoice run_bridge(const RunContext& ctx, std::int32_t drive) {
     if (ctx.recorded_bridge)
-        return *ctx.recorded_bridge;
-    BridgeChoice choice;
-    choice.id = ctx.platform.usb_id(drive);
-    choice.form = choice.id ? bridge_form(*choice.id) : std::nullopt;
-    if (ctx.forced_bridge && choice.id == ctx.forced_bridge->id)
+        return ctx.recorded_bridge->bridge;
+    BridgeChoice choice = bridge_choice(ctx.platform.usb_id(drive));
+    if (ctx.forced_bridge && choice.id == ctx.forced_bridge->id) {
         choice.form = ctx.forced_bridge->form;
+        choice.kind = BridgeKind::nvme;
+    }
     return choice;
+}
+
+NvmeReadPlan run_nvme_reads(const RunContext& ctx, const BridgeChoice& bridge) {
+    NvmeReadPlan plan = nvme_read_plan(bridge, nvme_pages_needed(ctx));
+    if (ctx.recorded_bridge && ctx.recorded_bridge->nvme_reads_sent)
+        plan.past_gate = plan.beyond_gate = *ctx.recorded_bridge->nvme_reads_sent;
+    return plan;
 }
 
 }  // namespace torvik

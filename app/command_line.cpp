@@ -54,8 +54,8 @@ constexpr std::array<std::string_view, 3> kBridgeHelpParts = {
     "read the NVMe pages through the tunnel FORM (", kBridgeFormList.view(),
     ") when the\n"
     "drive's USB bridge has vendor ID VVVV and product ID PPPP (hex);\n"
-    "refused for any other bridge. A bridge the bridge table does not\n"
-    "list needs a typed yes at a terminal"};
+    "refused for any other bridge and for a SATA bridge. A bridge the\n"
+    "bridge table does not list needs a typed yes at a terminal"};
 constexpr auto kBridgeHelp = joined_text<joined_length(kBridgeHelpParts)>(kBridgeHelpParts);
 
 // Columns: name, value, synopsis, help text (lines after the first indented), what it sets. In the
@@ -98,6 +98,10 @@ constexpr Option kOptions[] = {
              p.error = "--bridge takes FORM:VVVV:PPPP: FORM " +
                        std::string(kBridgeFormList.view()) +
                        ", then the USB vendor and product ID as four hex digits each";
+         else if (is_sata_bridge(*p.cl.bridge->id))
+             p.error = "USB bridge " + usb_id_text(*p.cl.bridge->id) +
+                       " is a SATA bridge: it has no NVMe drive behind it, and --bridge sends "
+                       "it no tunnel";
      }},
     {"--sim", OptionValue::optional, "--sim[=PROFILE]",
      "examine a built-in simulated drive as drive 0 (--sim hot or\n"
@@ -315,9 +319,13 @@ CommandLine fail(std::string message) {
 // its lines after the first indented to the text's column.
 std::string column_line(std::string_view name, std::size_t width, std::string_view text) {
     std::string line = "  " + std::string(name);
-    line.resize(std::max(line.size(), width + 2), ' ');
-    line += ' ';
     const std::string indent(width + 3, ' ');
+    // A name that fills its column gets a line of its own, so that the text never runs into it
+    // (help2man takes one space for part of the name).
+    if (name.size() >= width)
+        line += "\n" + indent;
+    else
+        line += std::string(width + 3 - line.size(), ' ');
     for (std::size_t end = text.find('\n'); end != std::string_view::npos; end = text.find('\n')) {
         line += std::string(text.substr(0, end + 1)) + indent;
         text.remove_prefix(end + 1);
@@ -445,9 +453,9 @@ std::string usage_text() {
         "\n"
         "Examines the portable SSD on physical drive N, a Torvik NVMe controller behind a USB\n"
         "bridge, with read-only commands, and writes a report, a health log and the raw replies.\n"
-        "Nothing is ever written to the drive's storage; on a bridge of the 0xA1 NVMe tunnel\n"
-        "only, each NVMe read is preceded by a 512-byte command block sent to the bridge naming\n"
-        "that read.\n"
+        "Nothing is ever written to the drive's storage: every command asks for data, except\n"
+        "that on a 0xA1 bridge each NVMe read is preceded by a 512-byte block sent to the\n"
+        "bridge that names the read.\n"
         "\n"
         "The first argument that is not an option holds the drive number and option letters:\n"
         "'y' skips the closing prompt (3y: drive 3, no prompt). Later such arguments are ignored.\n"
@@ -491,11 +499,11 @@ std::string usage_text() {
         "Exit status: 0 the report ran (or the list was shown); 1 bad option, unusable output\n"
         "folder, a --metrics or --history FILE that is no regular file or names another of the\n"
         "run's files, a SOURCE_DATE_EPOCH that is not a decimal integer from 0 to 253402300799,\n"
-        "a --bridge refused (another drive's bridge ID, a listed bridge's form changed, an\n"
-        "unlisted bridge not confirmed at a terminal), or unknown flash maker (--decode);\n"
-        "2 bad drive number, no such drive, no answer,\n"
-        "or a path that names no drive; 3 drive on another bus; 4 drive or disk cannot be\n"
-        "opened; 5 the report ran but an output file is missing or incomplete; 130 interrupted.\n"
+        "a --bridge refused (another drive's bridge ID, a SATA bridge, a listed bridge's form\n"
+        "changed, an unlisted bridge not confirmed at a terminal), or unknown flash maker\n"
+        "(--decode); 2 bad drive number, no such drive, no answer, or a path that names no\n"
+        "drive; 3 drive on another bus; 4 drive or disk cannot be opened; 5 the report ran but\n"
+        "an output file is missing or incomplete; 130 interrupted.\n"
         "With --health, a run that examined the drive ends with the verdict instead of 0:\n"
         "0 PASSED, 10 WARNING, 11 FAILED, 12 UNKNOWN.\n"
         "--all ends with the worst status of the drives it examined, from best to worst:\n"

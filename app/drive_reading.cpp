@@ -33,8 +33,7 @@ void write_manifest(ReportContext& report, std::FILE* diagnostics) {
 
 }  // namespace
 
-void read_drive_with_report(DriveLink link, ReportContext& report,
-                            bool any_controller_bridge_reads) {
+void read_drive_with_report(DriveLink link, ReportContext& report, const NvmeReadPlan& plan) {
     ReadHooks hooks;
     hooks.command_done = [&report](CommandId id, bool dump) {
         report_command(report, id);
@@ -42,7 +41,7 @@ void read_drive_with_report(DriveLink link, ReportContext& report,
             write_dump(report, id);
     };
     hooks.stage_done = [&report](ReadStage stage) { report_stage(report, stage); };
-    read_drive(link, report.model, hooks, any_controller_bridge_reads);
+    read_drive(link, report.model, hooks, plan);
     write_manifest(report, link.err != nullptr ? link.err : stderr);
 }
 

@@ -2,16 +2,15 @@
 // lines, the health log and the dumps; the run's manifest at the end.
 #pragma once
 
+#include "model/drive_reader.h"
 #include "report/report_context.h"
 #include "transport/drive_link.h"
 
 namespace torvik {
 
-// any_controller_bridge_reads: the bridge's NVMe pages are read for a controller the report does
-// not cover too (an output asked for uses them); the default run sends what it always sent. The
-// dumps and the manifest go to report.files; a manifest that cannot be written is said on
-// link.err (standard error when that is nullptr), so the console stays as it is.
-void read_drive_with_report(DriveLink link, ReportContext& report,
-                            bool any_controller_bridge_reads);
+// plan: where the bridge's NVMe pages are read (model/drive_reader.h). The dumps and the manifest
+// go to report.files; a manifest that cannot be written is said on link.err (standard error when
+// that is nullptr), so the console stays as it is.
+void read_drive_with_report(DriveLink link, ReportContext& report, const NvmeReadPlan& plan);
 
 }  // namespace torvik

@@ -189,12 +189,10 @@ ExaminedDrive examine_open_drive(const RunContext& ctx, const DriveFolder& folde
     open_report_file(ctx, report, drive, os);
     DriveModel& model = examined.model;
     model.run_time = ctx.platform.run_time();
-    const bool nvme_pages = nvme_pages_needed(ctx);
     model.bridge = run_bridge(ctx, drive);
-    if (nvme_pages && !model.bridge.form && ctx.err != nullptr)
-        print_message(ctx.err, "%s\n", unknown_bridge_note(model.bridge).c_str());
     ReportContext report_ctx{ctx.out, folder.files, report.created() ? &report : nullptr, model};
-    read_drive_with_report(DriveLink{ctx.platform, disk, ctx.out, ctx.err}, report_ctx, nvme_pages);
+    read_drive_with_report(DriveLink{ctx.platform, disk, ctx.out, ctx.err}, report_ctx,
+                           run_nvme_reads(ctx, model.bridge));
     std::fflush(ctx.out);
     explain_report(ctx.err, model);
     // The figures once for the run: the trend read from the history may raise only the verdict.

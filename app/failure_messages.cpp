@@ -104,8 +104,8 @@ Refusal explain_not_usb(Platform& platform, std::FILE* err, std::int32_t drive,
     return Refusal{kExitNotUsb, "the drive is not on USB"};
 }
 
-// What the report's own lines leave unsaid: why it stopped at the controller gate, and a bridge
-// that let no vendor command through.
+// What the report's own lines leave unsaid: why it stopped at the controller gate, a bridge
+// that let no vendor command through, and why the bridge's NVMe health is missing.
 void explain_report(std::FILE* err, const DriveModel& model) {
     int vendor_sent = 0;
     int vendor_failed = 0;
@@ -121,18 +121,19 @@ void explain_report(std::FILE* err, const DriveModel& model) {
                 "every vendor command failed: the USB bridge probably refuses them, so nothing "
                 "could be read from the controller");
     }
-    if (model.controller_supported)
-        return;
-    if (model.commands[static_cast<std::size_t>(CommandId::read_info)].failed) {
+    if (!model.controller_supported &&
+        model.commands[static_cast<std::size_t>(CommandId::read_info)].failed) {
         explain(err,
                 "the controller id could not be read (ReadInfo failed): the report stops after "
                 "the identity lines");
-    } else {
+    } else if (!model.controller_supported) {
         explain(err,
                 "the controller id read is 0x%04x, not a controller the report covers: it stops "
                 "after the identity lines",
                 static_cast<unsigned>(model.controller_id));
     }
+    if (!model.bridge_note.empty())
+        explain(err, "%s", model.bridge_note.c_str());
 }
 
 void name_asked_files(std::FILE* err, const DriveModel& model,

@@ -34,7 +34,8 @@ struct Refusal {
 Refusal explain_not_usb(Platform& platform, std::FILE* err, std::int32_t drive,
                         const BusQuery& bus);
 
-// After the report: an unsupported or unread controller id, every vendor command failed.
+// After the report: an unsupported or unread controller id, every vendor command failed, the
+// bridge's NVMe health missing for want of a tunnel of its own.
 void explain_report(std::FILE* err, const DriveModel& model);
 
 // The files the user asked for (names), in one line at the end, each only when it was written;

@@ -64,7 +64,7 @@ int unknown_profile(const std::string& name, const Console& console) {
 int run_on(Platform& platform, const OutputFolderOpener& open_folder, const Console& console,
            const CommandLine& cl, const std::string& simulation, const std::string& source,
            const std::vector<std::string>& sources = {},
-           const std::optional<BridgeChoice>& recorded_bridge = std::nullopt) {
+           const std::optional<RecordedBridge>& recorded_bridge = std::nullopt) {
     if (cl.mode == Mode::list)
         return finish_printed_output(
             console, list_command(platform, console.out, console.err, cl.asks(OutputId::json)));

@@ -67,8 +67,9 @@ struct RunContext {
     std::FILE* verdict_out = nullptr;
     // --bridge: the form for the bridge of that USB ID (app/bridge_choice.h).
     std::optional<BridgeChoice> forced_bridge{};
-    // A replayed drive's bridge as the folder recorded it: its reads use that form.
-    std::optional<BridgeChoice> recorded_bridge{};
+    // A replayed drive's bridge as the folder recorded it: its reads use that form, and are sent
+    // where the recorded run sent them.
+    std::optional<RecordedBridge> recorded_bridge{};
 };
 
 // Where the verdict block goes: out, unless --brief sends it elsewhere.

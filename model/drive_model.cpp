@@ -111,7 +111,7 @@ const std::uint8_t* DriveModel::page(CommandId id) const {
 RunManifest DriveModel::manifest() const {
     RunManifest manifest;
     manifest.run_time = run_time;
-    if (bridge.form != BridgeForm::e6)
+    if (bridge.form != BridgeForm::e6 || bridge.kind != BridgeKind::nvme)
         manifest.bridge = bridge;
     for (const CommandInfo& info : kCommands) {
         const RecordedCommand& command = commands[static_cast<std::size_t>(info.id)];
@@ -149,7 +149,17 @@ HealthPages health_pages(const DriveModel& model) {
         pages.sysinfo = &model.geometry;
     if (model.flash)
         pages.flash = &*model.flash;
+    pages.bridge_note = model.bridge_note;
     return pages;
+}
+
+const NvmeIdentity* nvme_identity_texts(const DriveModel& model) {
+    const NvmeIdentity& nvme = model.nvme_identity;
+    if (!model.has(CommandId::nvme_identify) ||
+        (identify_text(nvme.model_number).empty() && identify_text(nvme.serial_number).empty() &&
+         identify_text(nvme.firmware_revision).empty()))
+        return nullptr;
+    return &nvme;
 }
 
 const NvmeSmartHealth* judged_smart_log(const DriveModel& model) {

@@ -83,9 +83,12 @@ struct DriveModel {
     HealthAssessment health;  // judged once, when the last page is in
     // Who the drive is (identify_drive), kept up to date as the identity pages come in.
     DriveKey drive_identity;
-    // The USB bridge and the tunnel form the run's added NVMe reads use (none: an unknown
-    // bridge, asked nothing by them).
+    // The USB bridge and the tunnel form of the run's NVMe reads (none: no tunnel).
     BridgeChoice bridge;
+    // Why the bridge's NVMe log is missing, for a bridge of no NVMe tunnel of its own (a SATA
+    // bridge, or one the bridge table does not list) that the run wanted the pages of; empty
+    // otherwise. The verdict's first line, and a line on standard error.
+    std::string bridge_note;
     // When the run took place, in seconds since 1970 UTC; none when not known (a replay of a
     // folder recorded without it).
     std::optional<std::int64_t> run_time;
@@ -109,6 +112,10 @@ struct DriveModel {
 
 // The pages of the model that the verdict may read: those sent and answered in full.
 HealthPages health_pages(const DriveModel& model);
+
+// The NVMe drive's own texts, when the Identify page was read and holds any; nullptr otherwise,
+// and the outputs then name no NVMe drive.
+const NvmeIdentity* nvme_identity_texts(const DriveModel& model);
 
 // The NVMe SMART / Health log the verdict was judged from (read through the bridge, or the
 // controller's copy); nullptr when it was judged from another page or from none.

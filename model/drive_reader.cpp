@@ -129,30 +129,48 @@ void bridge_steps(Reader& r, BridgeForm form) {
 
 }  // namespace
 
-std::string unknown_bridge_note(const BridgeChoice& bridge) {
-    return "NVMe health not read: USB bridge " +
-           (bridge.id ? usb_id_text(*bridge.id) : std::string("of unknown ID")) +
-           " is not a known NVMe bridge (see --bridge)";
+NvmeReadPlan nvme_read_plan(const BridgeChoice& bridge, bool pages_asked) {
+    NvmeReadPlan plan;
+    plan.pages_asked = pages_asked;
+    plan.past_gate = bridge.form.has_value();
+    plan.beyond_gate = plan.past_gate && bridge.kind == BridgeKind::nvme && pages_asked;
+    return plan;
+}
+
+std::string bridge_note(const BridgeChoice& bridge, bool sent) {
+    if (bridge.kind == BridgeKind::nvme && bridge.form)
+        return {};
+    if (bridge.kind == BridgeKind::sata && bridge.id)
+        return "USB bridge " + usb_id_text(*bridge.id) +
+               " is a SATA bridge: it has no NVMe health "
+               "to read";
+    if (!bridge.id) {
+        return sent ? "NVMe health not read: the USB bridge's ID could not be read and the bridge "
+                      "did not answer the 0xE6 tunnel"
+                    : "NVMe health not read: the USB bridge's ID could not be read";
+    }
+    return "NVMe health not read: USB bridge " + usb_id_text(*bridge.id) +
+           " is not in the bridge table" + (sent ? " and did not answer the 0xE6 tunnel" : "") +
+           " (see --bridge)";
 }
 
 void read_drive(DriveLink& link, DriveModel& model, const ReadHooks& hooks,
-                bool any_controller_bridge_reads) {
+                const NvmeReadPlan& plan) {
     Reader r{link, model, hooks};
     identity_steps(r);
     controller_steps(r);
     if (model.controller_supported)
         controller_page_steps(r);
-    // The default run reads through the 0xE6 tunnel, as it always has; the outputs that need the
-    // NVMe pages read through the tunnel the bridge speaks, and never guess one.
-    const std::optional<BridgeForm> form =
-        any_controller_bridge_reads ? model.bridge.form : std::optional(BridgeForm::e6);
-    if ((model.controller_supported || any_controller_bridge_reads) && form)
-        bridge_steps(r, *form);
+    const bool wanted = model.controller_supported || plan.pages_asked;
+    const bool send = model.controller_supported ? plan.past_gate : plan.beyond_gate;
+    // A replayed run that names no form (recorded before the bridge line named 0xE6) sent them
+    // as 0xE6, the only form it could.
+    if (send)
+        bridge_steps(r, model.bridge.form.value_or(BridgeForm::e6));
+    if (wanted && !(model.has(CommandId::nvme_smart_log) && model.smart_bridge.any))
+        model.bridge_note = bridge_note(model.bridge, send);
     model.flash = flash_figures(model);
-    HealthPages pages = health_pages(model);
-    if (any_controller_bridge_reads && !form)
-        pages.bridge_note = unknown_bridge_note(model.bridge);
-    model.health = assess_health(pages);
+    model.health = assess_health(health_pages(model));
 }
 
 }  // namespace torvik

@@ -27,16 +27,33 @@ struct ReadHooks {
     std::function<void(ReadStage stage)> stage_done;
 };
 
-// Sends every query, fills model, and at the end draws its flash figures and judges the health
-// verdict from it. The six controller pages and the bridge reads are sent only for a supported
-// controller, through the 0xE6 tunnel; with any_controller_bridge_reads, the bridge reads follow
-// the last command for any controller, since the bridge answers them whatever NVMe drive sits
-// behind it, and go through the tunnel of model.bridge's form; a bridge of no known form is sent
-// none of them, and the verdict says why.
-// "NVMe health not read: USB bridge 1234:5678 is not a known NVMe bridge (see --bridge)".
-std::string unknown_bridge_note(const BridgeChoice& bridge);
+// Where a run sends the two NVMe reads through the bridge, and whether an output asks for their
+// pages.
+struct NvmeReadPlan {
+    bool past_gate = true;     // behind a controller the report covers, as the fixed sequence
+    bool beyond_gate = false;  // behind any other controller too
+    bool pages_asked = false;  // an output the run asks for shows them
+};
 
+// The plan for a run through `bridge`. Past the controller gate every bridge with a form is sent
+// the reads in that form: a bridge the table does not list gets 0xE6, the fixed sequence's own.
+// Beyond the gate only a bridge whose form is its own (the table's, or --bridge's) is, and only
+// when pages_asked. A SATA bridge is sent none.
+NvmeReadPlan nvme_read_plan(const BridgeChoice& bridge, bool pages_asked);
+
+// Why the bridge's NVMe log is missing, for a bridge of no NVMe form of its own; sent: the reads
+// went out. Empty for a bridge that speaks its form (its failures have lines of their own).
+// "USB bridge 152d:0578 is a SATA bridge: it has no NVMe health to read",
+// "NVMe health not read: USB bridge f0e1:0d0c is not in the bridge table and did not answer the
+// 0xE6 tunnel (see --bridge)".
+std::string bridge_note(const BridgeChoice& bridge, bool sent);
+
+// Sends every query, fills model, and at the end draws its flash figures and judges the health
+// verdict from it. The six controller pages are sent only for a supported controller; the
+// bridge reads follow the last command as the plan says, through the tunnel of model.bridge's
+// form, and when the run wanted them but the bridge's log is missing for want of a form of its
+// own, model.bridge_note says why.
 void read_drive(DriveLink& link, DriveModel& model, const ReadHooks& hooks,
-                bool any_controller_bridge_reads = false);
+                const NvmeReadPlan& plan = {});
 
 }  // namespace torvik

@@ -57,9 +57,9 @@ struct HealthPages {
     const ExtendedSmart* smartext = nullptr;
     const FlashGeometry* sysinfo = nullptr;
     const FlashFigures* flash = nullptr;  // absent without the bank page
-    // Why the bridge's log was not read, when the bridge was not asked (an unknown USB bridge):
-    // the first reason of the verdict, a note beside a verdict from another page; empty
-    // otherwise.
+    // Why the bridge's log is missing, for a bridge of no NVMe tunnel of its own (a SATA bridge,
+    // one the bridge table does not list): the first reason of the verdict, a note beside a
+    // verdict from another page; empty otherwise.
     std::string bridge_note;
 };
 

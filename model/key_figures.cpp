@@ -61,7 +61,7 @@ DriveKey identify_drive(const DriveModel& drive) {
     DriveKey key;
     key.bridge_serial = trimmed(drive.identity.serial);
     key.bridge_model = trimmed(drive.identity.model);
-    if (drive.has(CommandId::nvme_identify) && drive.nvme_identity.any) {
+    if (nvme_identity_texts(drive) != nullptr) {
         key.serial = trimmed(drive.nvme_identity.serial_number);
         key.model = trimmed(drive.nvme_identity.model_number);
         key.firmware = trimmed(drive.nvme_identity.firmware_revision);

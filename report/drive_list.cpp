@@ -41,7 +41,10 @@ std::string listed_bridge(const ListedDrive& drive) {
     if (!drive.usb_id)
         return {};
     const std::optional<BridgeForm> form = bridge_form(*drive.usb_id);
-    return usb_id_text(*drive.usb_id) + " " + (form ? bridge_form_name(*form) : "-");
+    return usb_id_text(*drive.usb_id) + " " +
+           (form                            ? bridge_form_name(*form)
+            : is_sata_bridge(*drive.usb_id) ? "sata"
+                                            : "-");
 }
 
 void print_drive_list(const DriveList& list, const char* privilege_hint, std::FILE* out) {
@@ -53,7 +56,7 @@ void print_drive_list(const DriveList& list, const char* privilege_hint, std::FI
         }
         return;
     }
-    std::fprintf(out, "%5s  %-24s %-7s %10s  %-12s  %s\n", "Drive", "Path", "Bus", "Size",
+    std::fprintf(out, "%5s  %-24s %-7s %10s  %-14s  %s\n", "Drive", "Path", "Bus", "Size",
                  "USB bridge", "Vendor and product");
     for (const ListedDrive& drive : list.drives) {
         std::string path = drive.names.path;
@@ -64,7 +67,7 @@ void print_drive_list(const DriveList& list, const char* privilege_hint, std::FI
         if (!identity.empty() && !product.empty())
             identity += " ";
         identity += product;
-        std::fprintf(out, "%5d  %-24s %-7s %10s  %-12s  %s\n", static_cast<int>(drive.number),
+        std::fprintf(out, "%5d  %-24s %-7s %10s  %-14s  %s\n", static_cast<int>(drive.number),
                      listed_text(path).c_str(), bus_type_name(drive.bus_type),
                      size_text(drive.size).c_str(), listed_bridge(drive).c_str(), identity.c_str());
     }

@@ -78,11 +78,11 @@ std::string health_block(const HealthAssessment& health, const DriveModel* drive
     block += "\nSummary: " + health_summary(health, figures) + "\n";
     if (drive != nullptr && drive->trend)
         block += "Trend: " + trend_summary(*drive->trend) + "\n";
-    if (drive != nullptr && drive->has(CommandId::nvme_identify)) {
-        const NvmeIdentity& nvme = drive->nvme_identity;
-        block += "NVMe: " + printable_text(identify_text(nvme.model_number).c_str()) + ", serial " +
-                 printable_text(identify_text(nvme.serial_number).c_str()) + ", firmware " +
-                 printable_text(identify_text(nvme.firmware_revision).c_str()) + "\n";
+    if (const NvmeIdentity* nvme = drive != nullptr ? nvme_identity_texts(*drive) : nullptr) {
+        block += "NVMe: " + printable_text(identify_text(nvme->model_number).c_str()) +
+                 ", serial " + printable_text(identify_text(nvme->serial_number).c_str()) +
+                 ", firmware " + printable_text(identify_text(nvme->firmware_revision).c_str()) +
+                 "\n";
     }
     for (const HealthReason& r : health.reasons) {
         char level[16];

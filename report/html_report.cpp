@@ -112,11 +112,10 @@ void identity_section(HtmlPage& page, const RunInfo& run, const DriveModel& driv
         row("Firmware revision (USB bridge)", html_escape(drive.identity.revision));
         row("Serial number (USB bridge)", html_escape(drive.identity.serial));
     }
-    if (drive.has(CommandId::nvme_identify)) {
-        const NvmeIdentity& nvme = drive.nvme_identity;
-        row("Model (NVMe)", html_escape(identify_text(nvme.model_number)));
-        row("Firmware revision (NVMe)", html_escape(identify_text(nvme.firmware_revision)));
-        row("Serial number (NVMe)", html_escape(identify_text(nvme.serial_number)));
+    if (const NvmeIdentity* nvme = nvme_identity_texts(drive)) {
+        row("Model (NVMe)", html_escape(identify_text(nvme->model_number)));
+        row("Firmware revision (NVMe)", html_escape(identify_text(nvme->firmware_revision)));
+        row("Serial number (NVMe)", html_escape(identify_text(nvme->serial_number)));
     }
     if (drive.last_lba) {
         const Uint128 bytes = size_in_bytes(*drive.last_lba);
@@ -142,7 +141,9 @@ void identity_section(HtmlPage& page, const RunInfo& run, const DriveModel& driv
             (drive.bridge.id ? usb_id_text(*drive.bridge.id) : std::string("ID not known")) +
                 ", NVMe tunnel " +
                 (drive.bridge.form ? std::string(bridge_form_name(*drive.bridge.form))
-                                   : std::string("none (not a known NVMe bridge)")));
+                 : drive.bridge.kind == BridgeKind::sata
+                     ? std::string("none (a SATA bridge)")
+                     : std::string("none (not a known NVMe bridge)")));
     }
     row("Run time", drive.run_time
                         ? format_utc_time(*drive.run_time)

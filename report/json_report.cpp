@@ -29,10 +29,14 @@ namespace {
 // Keys keep the order in which they are written, so the file reads like the text report.
 using Json = nlohmann::ordered_json;
 
-// The USB bridge: its ID and the tunnel form of the NVMe reads (null: not known, none).
-Json usb_bridge(const std::optional<UsbId>& id, const std::optional<BridgeForm>& form) {
-    return {{"id", id ? Json(usb_id_text(*id)) : Json()},
-            {"form", form ? Json(bridge_form_name(*form)) : Json()}};
+// The USB bridge: its ID and the tunnel form of the NVMe reads (null: not known, none), and
+// "kind": "sata" for a bridge the bridge table lists as a SATA bridge.
+Json usb_bridge(const std::optional<UsbId>& id, const std::optional<BridgeForm>& form, bool sata) {
+    Json bridge = {{"id", id ? Json(usb_id_text(*id)) : Json()},
+                   {"form", form ? Json(bridge_form_name(*form)) : Json()}};
+    if (sata)
+        bridge["kind"] = "sata";
+    return bridge;
 }
 
 Json flash_id_json(const FlashReading& flash);
@@ -389,9 +393,10 @@ Json json_report(const RunInfo& run, const DriveModel& model) {
     if (!run.simulation.empty()) {
         doc["drive"]["simulated"] = {{"kind", run.simulation}, {"source", run.simulation_source}};
     }
-    doc["drive"]["usb_bridge"] = model.bridge.id || model.bridge.form
-                                     ? usb_bridge(model.bridge.id, model.bridge.form)
-                                     : Json();
+    doc["drive"]["usb_bridge"] =
+        model.bridge.id || model.bridge.form
+            ? usb_bridge(model.bridge.id, model.bridge.form, model.bridge.kind == BridgeKind::sata)
+            : Json();
     doc["identity"] = identity(model);
     doc["controller"] = controller(model);
     doc["health"] = health(model.health);
@@ -420,16 +425,20 @@ Json json_report(const RunInfo& run, const DriveModel& model) {
     if (model.has(CommandId::nvme_identify)) {
         const NvmeIdentity& identify = model.nvme_identity;
         Json out = Json::object();
-        out[kIdentifyModel.name] = identify_text(identify.model_number);
-        out[kIdentifySerial.name] = identify_text(identify.serial_number);
-        if (std::string hex = serial_hex(identify_text(identify.serial_number)); !hex.empty())
-            out["serial_hex"] = std::move(hex);
-        out[kIdentifyFirmware.name] = identify_text(identify.firmware_revision);
+        // A page that holds no text names no drive: its texts are left out, not empty.
+        if (nvme_identity_texts(model) != nullptr) {
+            out[kIdentifyModel.name] = identify_text(identify.model_number);
+            out[kIdentifySerial.name] = identify_text(identify.serial_number);
+            if (std::string hex = serial_hex(identify_text(identify.serial_number)); !hex.empty())
+                out["serial_hex"] = std::move(hex);
+            out[kIdentifyFirmware.name] = identify_text(identify.firmware_revision);
+        }
         if (identify.warning_temperature != 0)
             out[kIdentifyWarningTemperature.name] = temperature(identify.warning_temperature);
         if (identify.critical_temperature != 0)
             out[kIdentifyCriticalTemperature.name] = temperature(identify.critical_temperature);
-        doc[page_key(CommandId::nvme_identify)] = std::move(out);
+        if (!out.empty())
+            doc[page_key(CommandId::nvme_identify)] = std::move(out);
     }
     if (model.has(CommandId::smartext) && model.extended_smart.any)
         doc[page_key(CommandId::smartext)] = extended_smart(model.extended_smart);
@@ -484,7 +493,8 @@ std::string drive_list_json(const DriveList& list, const char* tool_version, con
         entry["product"] = listed_text(drive.product);
         entry["size_bytes"] = drive.size ? json_integer(*drive.size) : Json();
         if (drive.usb_id)
-            entry["usb_bridge"] = usb_bridge(*drive.usb_id, bridge_form(*drive.usb_id));
+            entry["usb_bridge"] = usb_bridge(*drive.usb_id, bridge_form(*drive.usb_id),
+                                             is_sata_bridge(*drive.usb_id));
         drives.push_back(std::move(entry));
     }
     doc["drives"] = std::move(drives);

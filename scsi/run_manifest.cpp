@@ -91,29 +91,28 @@ bool parse_fields(std::string_view rest, ManifestEntry& entry) {
     return true;
 }
 
-// "e4 0bda:9210", "a1 152d:0583", "unknown 1234:5678", or a form without an ID. A line naming
-// the 0xE6 form is never written but reads as what it says.
+// "e4 0bda:9210", "a1 152d:0583", "e6 f0e1:0d0c", "unknown 152d:0578", or a form without an ID.
 bool parse_bridge(std::string_view text, RunManifest& manifest) {
     const std::size_t space = text.find(' ');
     const std::string_view name = text.substr(0, space);
-    BridgeChoice bridge;
-    if (name == kUnknownBridgeForm) {
-        bridge.form.reset();
-    } else {
-        bridge.form = parse_bridge_form(name);
-        if (!bridge.form)
+    std::optional<BridgeForm> form;
+    if (name != kUnknownBridgeForm) {
+        form = parse_bridge_form(name);
+        if (!form)
             return false;
     }
+    std::optional<UsbId> id;
     if (space != std::string_view::npos) {
-        const std::string_view id = text.substr(space + 1);
-        const std::optional<std::uint16_t> vendor = parse_usb_hex16(id.substr(0, 4));
-        const std::optional<std::uint16_t> product =
-            id.size() == 9 && id[4] == ':' ? parse_usb_hex16(id.substr(5)) : std::nullopt;
+        const std::string_view text_id = text.substr(space + 1);
+        const std::optional<std::uint16_t> vendor = parse_usb_hex16(text_id.substr(0, 4));
+        const std::optional<std::uint16_t> product = text_id.size() == 9 && text_id[4] == ':'
+                                                         ? parse_usb_hex16(text_id.substr(5))
+                                                         : std::nullopt;
         if (!vendor || !product)
             return false;
-        bridge.id = UsbId{*vendor, *product};
+        id = UsbId{*vendor, *product};
     }
-    manifest.bridge = bridge;
+    manifest.bridge = recorded_bridge_choice(id, form);
     return true;
 }
 

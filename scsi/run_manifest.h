@@ -18,8 +18,9 @@
 // after N bytes; failed=0xE: the platform call failed with error E (hexadecimal). dump=L
 // crc32=C: this run wrote the command's dump, L bytes with that checksum. zeros: the reply area
 // held only zero bytes (a reply the run did not dump can still be replayed when it was empty).
-// The bridge line names the form of the run's NVMe reads (e4, a1, or unknown: none was sent)
-// and the bridge's USB ID when it was known; a manifest without one read through 0xE6.
+// The bridge line names the form of the run's NVMe reads (e6, e4, a1, or unknown: no tunnel) and
+// the bridge's USB ID when it was known; a manifest without one read through 0xE6 a bridge the
+// bridge table gives that form (or, recorded before the line named 0xE6, any bridge).
 #pragma once
 
 #include <array>
@@ -60,8 +61,9 @@ struct RunManifest {
     // When the run took place, in seconds since 1970 UTC; none when the run did not know it (a
     // replay of a folder recorded before manifests held the time) or the manifest is that old.
     std::optional<std::int64_t> run_time;
-    // The USB bridge, when the run's NVMe reads did not use the 0xE6 tunnel: its form (none: an
-    // unknown bridge, sent no tunnel) and its ID. Absent: the 0xE6 form.
+    // The USB bridge, unless the run's NVMe reads used the 0xE6 tunnel the bridge table gives
+    // the bridge: its form (none: no tunnel) and its ID, the kind the table makes of them.
+    // Absent: the 0xE6 form.
     std::optional<BridgeChoice> bridge;
 
     ManifestEntry& operator[](std::size_t id) { return commands[id]; }

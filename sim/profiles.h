@@ -29,7 +29,7 @@ struct SimProfileData {
     std::optional<std::int64_t> recorded_time;
     // A replayed folder's bridge as its manifest records it (no bridge line: the 0xE6 form, ID
     // not known); the replayed drive answers every tunnel form as the recording says.
-    std::optional<BridgeChoice> recorded_bridge;
+    std::optional<RecordedBridge> recorded_bridge;
 };
 
 struct SimProfile {

@@ -157,7 +157,12 @@ bool load_replay(const std::string& dir, SimProfileData& data, std::string& erro
         apply_manifest(manifest, dir, data, notes);
     data.replayed = true;
     data.recorded_time = manifest.run_time;
-    data.recorded_bridge = manifest.bridge.value_or(BridgeChoice{});
+    data.recorded_bridge = RecordedBridge{manifest.bridge.value_or(BridgeChoice{}), std::nullopt};
+    if (has_manifest) {
+        data.recorded_bridge->nvme_reads_sent =
+            manifest[static_cast<std::size_t>(CommandId::nvme_identify)].sent ||
+            manifest[static_cast<std::size_t>(CommandId::nvme_smart_log)].sent;
+    }
     if (manifest.bridge && manifest.bridge->id)
         data.bridge_id = *manifest.bridge->id;
     for (const CommandInfo& command : kCommands) {

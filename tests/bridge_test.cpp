@@ -13,6 +13,8 @@
 
 #include "app/exit_status.h"
 #include "common/bytes.h"
+#include "model/drive_model.h"
+#include "model/drive_reader.h"
 #include "platform/pass_through.h"
 #include "platform/usb_id.h"
 #include "scsi/bridge_table.h"
@@ -126,6 +128,11 @@ TEST(BridgeTable, LooksUpEachListedBridgeAndNoOther) {
     EXPECT_EQ(bridge_form(UsbId{0x152D, 0x0583}), BridgeForm::a1);
     for (const UsbId other : {UsbId{0x152D, 0x0578}, UsbId{0x2362, 0x174C}, UsbId{0, 0}})
         EXPECT_EQ(bridge_form(other), std::nullopt) << usb_id_text(other);
+    // SATA bridges of the listed vendors: no form, and known as such.
+    for (const UsbId sata : {UsbId{0x152D, 0x0578}, UsbId{0x174C, 0x55AA}})
+        EXPECT_TRUE(is_sata_bridge(sata)) << usb_id_text(sata);
+    for (const UsbId other : {UsbId{0x152D, 0x0583}, UsbId{0xF0E1, 0x0D0C}})
+        EXPECT_FALSE(is_sata_bridge(other)) << usb_id_text(other);
     EXPECT_EQ(usb_id_text(UsbId{0x0BDA, 0x9210}), "0bda:9210");
     EXPECT_EQ(parse_bridge_form("a1"), BridgeForm::a1);
     EXPECT_EQ(parse_bridge_form("A1"), std::nullopt);
@@ -372,6 +379,11 @@ TEST(BridgeOption, RefusalsAndTheOneThatApplies) {
          kExitUsage,
          "--bridge names one drive's USB bridge: it cannot be combined with --all"},
         {{"--sim", "--bridge=e4:0bda", "0y"}, kExitUsage, "--bridge takes FORM:VVVV:PPPP"},
+        // Refused while the command line is read, before any drive is opened.
+        {{"--sim=sata-bridge", "--bridge=a1:152d:0578", "0y"},
+         kExitUsage,
+         "USB bridge 152d:0578 is a SATA bridge: it has no NVMe drive behind it, and --bridge "
+         "sends it no tunnel"},
         {{"--sim=bridge-e4", "--bridge=e4:0BDA:9210", "--health", "0y"}, kExitOk, ""},
     };
     for (const Case& c : cases) {
@@ -386,31 +398,138 @@ TEST(BridgeOption, RefusalsAndTheOneThatApplies) {
         if (c.status != kExitOk) {
             EXPECT_FALSE(dir.exists("torvik_usb_pssd_flash_id.txt")) << what;
         }
+        if (c.status != kExitOk && c.args[0] == std::string("--sim=sata-bridge")) {
+            EXPECT_EQ(host.count_calls("open"), 0) << what;
+        }
     }
 }
 
-// A run through each form, recorded with the NVMe reads the options add, replays exactly.
+// One choice of tunnel per run, and where its reads go: for each bridge and each controller, the
+// tunnel CDBs that passed the platform's read-only check in a plain run and in one whose outputs
+// show the NVMe pages (--health and the like).
+TEST(BridgeChoice, EachRunSendsItsOneFormWhereTheFixedSequenceDoes) {
+    const std::string e6 = "e6 e6", e4 = "e4 e4", a1 = "a1 a1 a1 a1 a1 a1";
+    const UsbId unlisted{0xF0E1, 0x0D0C};
+    const std::string not_listed =
+        "NVMe health not read: USB bridge f0e1:0d0c is not in the bridge "
+        "table";
+    const std::string sata = "USB bridge 152d:0578 is a SATA bridge: it has no NVMe health to read";
+    const struct {
+        const char* bridge;
+        BridgeChoice choice;
+        std::optional<BridgeForm> speaks;  // the simulated bridge's own form
+        // Sent past the controller gate, and beyond it when asked (a plain run sends none there);
+        // the note of a run that looked for the pages, past the gate and beyond it.
+        std::string supported, unsupported_asked, note, note_beyond;
+    } cases[] = {
+        {"listed e6", bridge_choice(UsbId{0x174C, 0x2362}), BridgeForm::e6, e6, e6, "", ""},
+        {"listed e4", bridge_choice(UsbId{0x0BDA, 0x9210}), BridgeForm::e4, e4, e4, "", ""},
+        {"listed a1", bridge_choice(UsbId{0x152D, 0x0583}), BridgeForm::a1, a1, a1, "", ""},
+        {"unlisted", bridge_choice(unlisted), BridgeForm::e4, e6, "",
+         not_listed + " and did not answer the 0xE6 tunnel (see --bridge)",
+         not_listed + " (see --bridge)"},
+        {"unlisted, answers e6", bridge_choice(unlisted), BridgeForm::e6, e6, "", "",
+         not_listed + " (see --bridge)"},
+        {"no ID", bridge_choice(std::nullopt), BridgeForm::e6, e6, "", "",
+         "NVMe health not read: the USB bridge's ID could not be read"},
+        {"SATA", bridge_choice(UsbId{0x152D, 0x0578}), std::nullopt, "", "", sata, sata},
+        {"forced e4", BridgeChoice{unlisted, BridgeForm::e4, BridgeKind::nvme}, BridgeForm::e4, e4,
+         e4, "", ""},
+    };
+    FakePlatform host;
+    std::FILE* out = std::fopen("/dev/null", "w");
+    ASSERT_NE(out, nullptr);
+    for (const auto& c : cases) {
+        for (const char* profile : {"default", "unsupported"}) {
+            for (const bool asked : {false, true}) {
+                SCOPED_TRACE(std::string(c.bridge) + ", " + profile + (asked ? ", asked" : ""));
+                SimProfileData data = find_sim_profile(profile)->make();
+                data.bridge_form = c.speaks;
+                SimDrive drive;
+                load_profile(drive, data);
+                SimPlatform platform(host, drive);
+                const DriveHandle disk = platform.open_drive(kSimDrivePath, 0);
+                DriveLink link{platform, disk, out, nullptr};
+                DriveModel model;
+                model.bridge = c.choice;
+                ReadHooks hooks;
+                hooks.command_done = [](CommandId, bool) {};
+                hooks.stage_done = [](ReadStage) {};
+                read_drive(link, model, hooks, nvme_read_plan(c.choice, asked));
+                platform.close_drive(disk);
+                std::string sent;
+                for (const SimRequest& r : drive.requests()) {
+                    char opcode[4];
+                    std::snprintf(opcode, sizeof opcode, " %02x", r.cdb[0]);
+                    if (r.cdb[0] == 0xE6 || r.cdb[0] == 0xE4 || r.cdb[0] == 0xA1)
+                        sent += opcode + (sent.empty() ? 1 : 0);
+                }
+                const bool supported = std::string(profile) == "default";
+                EXPECT_EQ(sent, supported ? c.supported : asked ? c.unsupported_asked : "");
+                // Only a run that looked for the pages explains their absence.
+                EXPECT_EQ(model.bridge_note, supported ? c.note : asked ? c.note_beyond : "");
+            }
+        }
+    }
+    std::fclose(out);
+}
+
+// A run through each form, plain or with --health, replays exactly: the replay sends the NVMe
+// reads where the recorded run did, in its form.
 TEST(BridgeReplay, EachFormReplaysAsRecorded) {
     for (const char* profile : {"bridge-e4", "bridge-a1", "bridge-unknown", "sata-bridge"}) {
-        SCOPED_TRACE(profile);
-        const std::string sim = std::string("--sim=") + profile;
-        ScratchDir recorded;
-        FakePlatform host;
-        const ProgramRun first = run_whole_program(host, {sim.c_str(), "--health", "0y"});
-        std::map<std::string, std::string> files;
-        for (const fs::directory_entry& e : fs::directory_iterator(recorded.path()))
-            files[e.path().filename().string()] = recorded.read(e.path().filename().string());
-        ScratchDir replayed;
-        const std::string from = recorded.path().string();
-        const ProgramRun again =
-            run_whole_program(host, {"--replay", from.c_str(), "--health", "0y"});
-        EXPECT_EQ(again.status, first.status);
-        EXPECT_EQ(again.err, first.err);
-        EXPECT_EQ(again.out.substr(again.out.find("Drive: ")),
-                  first.out.substr(first.out.find("Drive: ")));
-        for (const auto& [name, bytes] : files)
-            EXPECT_EQ(replayed.read(name), bytes) << name;
+        for (const bool health : {false, true}) {
+            SCOPED_TRACE(std::string(profile) + (health ? " --health" : ""));
+            const std::string sim = std::string("--sim=") + profile;
+            ScratchDir recorded;
+            FakePlatform host;
+            std::vector<const char*> args = {sim.c_str(), "0y"};
+            if (health)
+                args.insert(args.begin(), "--health");
+            const ProgramRun first = run_whole_program(host, args);
+            std::map<std::string, std::string> files;
+            for (const fs::directory_entry& e : fs::directory_iterator(recorded.path()))
+                files[e.path().filename().string()] = recorded.read(e.path().filename().string());
+            ScratchDir replayed;
+            const std::string from = recorded.path().string();
+            args[health ? 1 : 0] = "--replay";
+            args.insert(args.end() - 1, from.c_str());
+            const ProgramRun again = run_whole_program(host, args);
+            EXPECT_EQ(again.status, first.status);
+            EXPECT_EQ(again.err, first.err);
+            EXPECT_EQ(again.out.substr(again.out.find("Drive: ")),
+                      first.out.substr(first.out.find("Drive: ")));
+            for (const auto& [name, bytes] : files)
+                EXPECT_EQ(replayed.read(name), bytes) << name;
+        }
     }
+}
+
+// A folder recorded when the plain run sent 0xE6 to a 0xE4 bridge (its manifest names the
+// bridge's form, its NVMe reads ended with CHECK CONDITION) replays as it was, and --health on it
+// prints no empty NVMe identity.
+TEST(BridgeReplay, AnOlderPlainRunOfAnotherFormReplaysAsItWas) {
+    ScratchDir recorded;
+    FakePlatform host;
+    run_whole_program(host, {"--sim=bridge-e4", "0y"});
+    std::string manifest = recorded.read("torvik_pssd_manifest.txt");
+    const std::size_t nvme = manifest.find("nvme_id ");
+    ASSERT_NE(nvme, std::string::npos);
+    manifest = manifest.substr(0, nvme) +
+               "nvme_id check_condition=0 zeros\n"
+               "nvme_smart check_condition=0 dump=512 crc32=b2aa7578 zeros\n";
+    fs::remove(recorded.path() / "torvik_pssd_nvme_id.bin");
+    std::ofstream(recorded.path() / "torvik_pssd_nvme_smart.bin", std::ios::binary)
+        << std::string(512, '\0');
+    std::ofstream(recorded.path() / "torvik_pssd_manifest.txt", std::ios::binary) << manifest;
+    const std::string from = recorded.path().string();
+    ScratchDir replayed;
+    run_whole_program(host, {"--replay", from.c_str(), "0y"});
+    EXPECT_EQ(replayed.read("torvik_pssd_manifest.txt"), manifest);
+    EXPECT_FALSE(replayed.exists("torvik_pssd_nvme_id.bin"));
+    const ProgramRun health = run_whole_program(host, {"--replay", from.c_str(), "--health", "0y"});
+    EXPECT_NE(health.out.find("\nHealth: PASSED\n"), std::string::npos) << health.out;
+    EXPECT_EQ(health.out.find("NVMe:"), std::string::npos) << health.out;
 }
 
 }  // namespace

@@ -62,7 +62,7 @@ class DriveReport : public ::testing::Test {
             OutputFile report(host, "report.txt", FileKind::text);
             DriveModel recorder;
             ReportContext ctx{console.file(), host, with_report_file ? &report : nullptr, recorder};
-            read_drive_with_report(DriveLink{platform, disk, console.file()}, ctx, false);
+            read_drive_with_report(DriveLink{platform, disk, console.file()}, ctx, {});
             if (with_report_file)
                 report.commit();
         }

@@ -196,12 +196,13 @@ TEST(ProgramOptions, ListShowsEveryDriveOrWhyThereIsNone) {
     ProgramRun r = run_whole_program(host, {"--list"});
     EXPECT_EQ(
         r.out,
-        "Drive  Path                     Bus           Size  USB bridge    Vendor and product\n"
-        "    0  \\\\.\\PhysicalDrive0       USB        1.00 TB  174c:2362 e6  TORVIK PSSD SIM 1TB\n"
-        "    1  \\\\.\\PhysicalDrive1       SATA      256.1 GB                ATA Example SATA "
+        "Drive  Path                     Bus           Size  USB bridge      Vendor and product\n"
+        "    0  \\\\.\\PhysicalDrive0       USB        1.00 TB  174c:2362 e6    TORVIK PSSD SIM "
+        "1TB\n"
+        "    1  \\\\.\\PhysicalDrive1       SATA      256.1 GB                  ATA Example SATA "
         "SSD\n"
-        "    3  \\\\.\\PhysicalDrive3       USB              ?  f0e1:0d0c -   Blank Bridge\n"
-        "    4  \\\\.\\PhysicalDrive4       USB              ?                TORVIK PSSD\n");
+        "    3  \\\\.\\PhysicalDrive3       USB              ?  f0e1:0d0c -     Blank Bridge\n"
+        "    4  \\\\.\\PhysicalDrive4       USB              ?                  TORVIK PSSD\n");
     EXPECT_EQ(host.count_calls("open \\\\.\\PhysicalDrive98 0x0"), 1);
     EXPECT_EQ(host.count_calls("open \\\\.\\PhysicalDrive0 0x30000080"), 0);  // none examined
 
@@ -215,6 +216,16 @@ TEST(ProgramOptions, ListShowsEveryDriveOrWhyThereIsNone) {
     EXPECT_EQ(list["drives"][2]["vendor"], "");
     EXPECT_TRUE(list["drives"][2]["size_bytes"].is_null());
     EXPECT_TRUE(list["access_denied"].get<bool>());
+    EXPECT_EQ(list["drives"][2]["usb_bridge"],
+              (nlohmann::json{{"id", "f0e1:0d0c"}, {"form", nullptr}}));
+    // A bridge the table lists as a SATA bridge says so, in both forms of the list.
+    host.drives[3].usb_id = UsbId{0x152D, 0x0578};
+    r = run_whole_program(host, {"--list"});
+    EXPECT_TRUE(contains(r.out, "  152d:0578 sata  Blank Bridge\n")) << r.out;
+    r = run_whole_program(host, {"--json", "--list"});
+    EXPECT_EQ(nlohmann::json::parse(r.out)["drives"][2]["usb_bridge"],
+              (nlohmann::json{{"id", "152d:0578"}, {"form", nullptr}, {"kind", "sata"}}));
+    host.drives[3].usb_id = UsbId{0xF0E1, 0x0D0C};
 
     // An empty list says why on standard error, and nothing on standard output; already root (or
     // administrator), the advice names the other causes.
@@ -248,7 +259,7 @@ TEST(ProgramOptions, ListShowsEveryDriveOrWhyThereIsNone) {
     const std::string sim_path = windows ? "\\\\.\\PhysicalDrive0" : "/dev/sda";
     r = run_whole_program(host, {"--list", "--sim"});
     char line[96];
-    std::snprintf(line, sizeof line, "    0  %-24s USB        1.00 TB  174c:2362 e6  TORVIK",
+    std::snprintf(line, sizeof line, "    0  %-24s USB        1.00 TB  174c:2362 e6    TORVIK",
                   sim_path.c_str());
     EXPECT_TRUE(contains(r.out, line)) << r.out;
     r = run_whole_program(host, {"--sim", "--device", sim_path.c_str(), "y"});

@@ -698,37 +698,57 @@ TEST(Interrupt, CtrlCAtTheClosingPromptRestoresTheTerminal) {
 
 // A bridge the table does not list is sent a forced tunnel's reads only when the user types the
 // word yes at the terminal; any other answer, or none, ends the run before anything is written.
+// The question names the risk on standard error, so --brief shows it too; a listed SATA bridge is
+// refused before any question.
 TEST(BridgeAtATerminal, OnlyTheWordYesConfirmsAForcedTunnel) {
     const std::string prompt =
         "USB bridge f0e1:0d0c is not in the bridge table. Send it the NVMe reads of the e4 tunnel? "
-        "Type yes to go on: ";
+        "A bridge of another kind may read this as a different command, for a SATA bridge as a "
+        "reset of its disk. Type yes to go on: ";
+    const std::vector<const char*> forced = {"--sim=bridge-unknown", "--bridge=e4:f0e1:0d0c", "0y"};
+    const std::vector<const char*> brief = {"--sim=bridge-unknown", "--bridge=e4:f0e1:0d0c",
+                                            "--brief", "0"};
     const struct {
-        const char* typed;
-        bool confirmed;
+        std::vector<const char*> args;
+        const char* typed;  // nullptr: no question is asked
+        int status;
+        const char* shown;
     } cases[] = {
-        {"yes\n", true},  {"y\n", false},  {"yes please\n", false},
-        {"Yes\n", false}, {"no\n", false}, {"\x04", false},  // the end of input
+        {forced, "yes\n", kExitOk, ""},
+        {forced, "y\n", kExitUsage, "--bridge for USB bridge f0e1:0d0c not confirmed"},
+        {forced, "yes please\n", kExitUsage, "--bridge for USB bridge f0e1:0d0c not confirmed"},
+        {forced, "Yes\n", kExitUsage, "--bridge for USB bridge f0e1:0d0c not confirmed"},
+        {forced, "no\n", kExitUsage, "--bridge for USB bridge f0e1:0d0c not confirmed"},
+        {forced, "\x04", kExitUsage, "--bridge for USB bridge f0e1:0d0c not confirmed"},
+        {brief, "yes\n", kExitOk, "Health: "},
+        {{"--sim=sata-bridge", "--bridge=a1:152d:0578", "0y"},
+         nullptr,
+         kExitUsage,
+         "USB bridge 152d:0578 is a SATA bridge"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.typed);
+        SCOPED_TRACE(c.typed != nullptr ? c.typed : c.args.front());
         ScratchDir dir;
         Terminal terminal;
         ASSERT_GE(terminal.master, 0);
-        const pid_t child = terminal.run({"--sim=bridge-unknown", "--bridge=e4:f0e1:0d0c", "0y"});
+        const pid_t child = terminal.run(c.args);
         ASSERT_GT(child, 0);
-        ASSERT_TRUE(contains(terminal.read_until(prompt), prompt));
-        const auto length = static_cast<ssize_t>(std::strlen(c.typed));
-        ASSERT_EQ(::write(terminal.master, c.typed, static_cast<std::size_t>(length)), length);
+        if (c.typed != nullptr) {
+            ASSERT_TRUE(contains(terminal.read_until(prompt), prompt));
+            const auto length = static_cast<ssize_t>(std::strlen(c.typed));
+            ASSERT_EQ(::write(terminal.master, c.typed, static_cast<std::size_t>(length)), length);
+        }
         const std::string shown = terminal.read_until();
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         EXPECT_TRUE(WIFEXITED(status)) << status;
-        EXPECT_EQ(WEXITSTATUS(status), c.confirmed ? kExitOk : kExitUsage) << shown;
-        EXPECT_EQ(contains(shown, "--bridge for USB bridge f0e1:0d0c not confirmed"), !c.confirmed)
-            << shown;
+        EXPECT_EQ(WEXITSTATUS(status), c.status) << shown;
+        EXPECT_TRUE(contains(shown, c.shown)) << shown;
+        EXPECT_FALSE(c.typed == nullptr && contains(shown, "Type yes")) << shown;
         // The NVMe reads went through the forced tunnel, or nothing was read or written at all.
-        EXPECT_EQ(dir.exists("torvik_pssd_nvme_smart.bin"), c.confirmed);
-        EXPECT_EQ(dir.exists(kReportFileName), c.confirmed);
+        const bool ran = c.status != kExitUsage;
+        EXPECT_EQ(dir.exists("torvik_pssd_nvme_smart.bin"), ran);
+        EXPECT_EQ(dir.exists(kReportFileName), ran);
     }
 }
 

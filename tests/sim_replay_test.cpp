@@ -74,12 +74,16 @@ TEST(SimProfiles, EachRunsEndToEnd) {
         {"spare-low", {"Rev/sn  : 1.03/SIM00103\n"}, {}, 15},
         {"worn-out", {"Rev/sn  : 1.03/SIM00104\n"}, {}, 15},
         {"vendor-life", {"IOCtl: ReadInfo failed 0x1f!\n"}, {"torvik_pssd_nvme_smart.bin"}, 13},
-        // The default run sends its 0xE6 reads whatever the bridge: these end with CHECK
-        // CONDITION, so the identify is not kept.
-        {"bridge-e4", {"Rev/sn  : 1.03/SIM00106\n"}, {"torvik_pssd_nvme_id.bin"}, 14},
-        {"bridge-a1", {"Rev/sn  : 1.03/SIM00107\n"}, {"torvik_pssd_nvme_id.bin"}, 14},
+        // The plain run reads the NVMe pages through the bridge's own tunnel; an unlisted bridge
+        // gets 0xE6 and ends with CHECK CONDITION, so the identify is not kept; a SATA bridge is
+        // sent no tunnel at all.
+        {"bridge-e4", {"Rev/sn  : 1.03/SIM00106\n"}, {}, 15},
+        {"bridge-a1", {"Rev/sn  : 1.03/SIM00107\n"}, {}, 15},
         {"bridge-unknown", {"Rev/sn  : 1.03/SIM00108\n"}, {"torvik_pssd_nvme_id.bin"}, 14},
-        {"sata-bridge", {"Rev/sn  : 1.03/SIM00109\n"}, {"torvik_pssd_nvme_id.bin"}, 14},
+        {"sata-bridge",
+         {"Rev/sn  : 1.03/SIM00109\n"},
+         {"torvik_pssd_nvme_id.bin", "torvik_pssd_nvme_smart.bin"},
+         13},
         {"ageing", {"Rev/sn  : 1.03/SIM00120\n"}, {}, 15},
         {"counterfeit", {"Size    : 1907729 MB [2000.4 GB]\n", "Flash CE      : 2\n"}, {}, 15},
         {"mixed-flash", {"Bank02: 0x9b,0xc6,"}, {}, 15},

@@ -159,7 +159,8 @@ row0=$(grep -E '^ +0  ' "$results/list/stdout")
 check "list: the USB disk as drive 0 with its sg node, bus, size and bridge" \
     grep -qE '^ +0  /dev/sda /dev/sg[0-9]+ +USB +[0-9.]+ [GT]B  174c:2362 e6  ' <<< "$row0"
 texts="$(sed 's/^ *//; s/ *$//' <<< "$vendor") $(sed 's/^ *//; s/ *$//' <<< "$product")"
-check "list: drive 0 with the device's vendor and product texts" [ "${row0##*e6  }" = "$texts" ]
+check "list: drive 0 with the device's vendor and product texts" \
+    [ "$(sed -E 's/.* 174c:2362 e6 +//' <<< "$row0")" = "$texts" ]
 check "list: the virtio disk as drive 1" \
     grep -qE '^ +1  /dev/vda +virtual ' "$results/list/stdout"
 check "list --json: drive 0 is /dev/sda on USB" \

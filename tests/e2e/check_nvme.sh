@@ -261,6 +261,20 @@ bridge_form() {
             .nvme_identify.model_number)
         check "$name-$state: the identity was there to compare (model '$model')" [ "$model" != absent ]
     done
+    # The plain run (no options) reads the pages through the same form, once each.
+    local p=$results/nvme-$name-plain plain
+    got=$(tunnel_cdbs "$p/device.log" | counted)
+    check "$name plain: the run without options sent the $tunnel form's reads: ${got:-none}" \
+        [ "$got" = "$(expected_cdbs "$tunnel" | counted)" ]
+    check "$name plain: exit status $(cat "$p/status" 2> /dev/null) (expected 0)" \
+        [ "$(cat "$p/status" 2> /dev/null)" = 0 ]
+    check "$name plain: the Identify page equals nvme-cli's byte for byte" \
+        cmp -s "$p/torvik_pssd_nvme_id.bin" "$p/id-ctrl.bin"
+    check "$name plain: the SMART / Health page equals nvme-cli's byte for byte" \
+        cmp -s "$p/torvik_pssd_nvme_smart.bin" "$p/smart-log.bin"
+    plain="pages equal"
+    cmp -s "$p/torvik_pssd_nvme_id.bin" "$p/id-ctrl.bin" &&
+        cmp -s "$p/torvik_pssd_nvme_smart.bin" "$p/smart-log.bin" || plain="pages DIFFER"
     disk_unchanged "$name"
     local verdicts outcome
     verdicts="$(value "$results/nvme-$name-normal/torvik_usb_pssd_flash_id.json" .health.verdict)"
@@ -269,7 +283,7 @@ bridge_form() {
     outcome="all checks passed"
     [ "$failed" -eq "$failed_before" ] || outcome="$((failed - failed_before)) checks FAILED"
     forms_summary+=("$name ($id, $tunnel tunnel): ${compared_fields:-0} fields and the identity\
- against nvme-cli in normal and failing ($verdicts); opcodes at the controller:\
+ against nvme-cli in normal and failing ($verdicts); plain run: $plain; opcodes at the controller:\
  $(controller_opcodes "$log"); namespace checksum $(cat "$b/disk-before" 2> /dev/null) ->\
  $(cat "$b/disk-after" 2> /dev/null); $outcome")
 }
@@ -299,48 +313,57 @@ got=$(value "$r/torvik_usb_pssd_flash_id.json" .health.source)
 check "a1 rejected: the verdict is not judged from the bridge's failed read (source $got)" \
     [ "$got" != absent -a "$got" != nvme_smart ]
 
-# bridge_refused NAME: a bridge that is sent no tunnel by the reads the options add
-bridge_refused() {
+# bridge_without_form NAME REASON: a bridge with no tunnel of its own. Every run that reads the
+# NVMe pages sends it the same reads: 0xE6 for a bridge the table does not list (as the fixed
+# sequence does), none for a SATA bridge; the verdict gives REASON; --bridge is refused.
+bridge_without_form() {
     local name=$1 b=$results/bridge-$1 log=$results/usbdev-bridge-$1.log id tunnel got
     echo "bridge $name:"
     if ! read -r id tunnel < "$b/bridge" 2> /dev/null || [ ! -s "$log" ]; then
         fail "$name: the guest did not run this bridge's case (see $b)"
         return
     fi
+    local reason=${2//ID/$id} sent="" form=absent kind=absent refusal
+    refusal="USB bridge $id is not in the bridge table: --bridge for it needs a typed yes"
+    if [ "$name" = sata ]; then
+        kind=sata
+        refusal="USB bridge $id is a SATA bridge"
+    else
+        sent=$(expected_cdbs e6 | counted)
+        form=e6
+    fi
     local options=$b/options/torvik_usb_pssd_flash_id.json
-    local sent_with_options
+    local sent_with_options sent_plain
     sent_with_options=$(tunnel_cdbs "$b/options/device.log" | counted)
-    check "$name ($id): --json --health sent it no tunnel CDB (${sent_with_options:-none})" \
-        [ -z "$sent_with_options" ]
+    sent_plain=$(tunnel_cdbs "$b/default/device.log" | counted)
+    check "$name ($id): --json --health sent ${sent:-no tunnel CDB} (${sent_with_options:-none})" \
+        [ "$sent_with_options" = "$sent" ]
+    check "$name: the run without options sent the same (${sent_plain:-none})" \
+        [ "$sent_plain" = "$sent" ]
     check "$name: the tool ran through to its verdict ($(value "$options" .health.verdict))" \
         [ "$(value "$options" .health.verdict)" != absent -a -s "$b/options/device.log" ]
     got=$(value "$options" '[.health.reasons[] | select(.field == "usb_bridge") | .text] | first')
-    check "$name: the verdict's reasons say the bridge is unknown: '$got'" \
-        [ "$got" = "NVMe health not read: USB bridge $id is not a known NVMe bridge (see --bridge)" ]
-    check "$name: the JSON names the bridge $id with no form" \
+    check "$name: the verdict's reasons say why: '$got'" [ "$got" = "$reason" ]
+    check "$name: the run without options says it on standard error" \
+        grep -qF "$reason" "$b/default/stderr"
+    check "$name: the JSON names the bridge $id, form $form, kind $kind" \
         [ "$(value "$options" .drive.usb_bridge.id)" = "$id" -a \
-        "$(value "$options" .drive.usb_bridge.form)" = absent ]
-    # The default run reads the NVMe pages through the 0xE6 tunnel whatever the bridge, as it
-    # always has: those two CDBs, and only they, are excluded.
-    got=$(tunnel_cdbs "$b/default/device.log" | counted)
-    check "$name: the default run sent only its own two 0xE6 reads (${got:-none})" \
-        [ "$got" = "$(expected_cdbs e6 | counted)" ]
-    check "$name: --bridge=a1:$id is refused without a typed yes at a terminal" \
-        grep -q "USB bridge $id is not in the bridge table: --bridge for it needs a typed yes" \
-        "$b/forced/stderr"
+        "$(value "$options" .drive.usb_bridge.form)" = "$form" -a \
+        "$(value "$options" .drive.usb_bridge.kind)" = "$kind" ]
+    check "$name: --bridge=a1:$id is refused ('$refusal')" grep -qF "$refusal" "$b/forced/stderr"
     got=$(tunnel_cdbs "$b/forced/device.log" | counted)
     check "$name: the refused --bridge run sent no tunnel CDB (${got:-none})" [ -z "$got" ]
     got=$(grep -c 'cdb=\[a1 ' "$log")
     check "$name: no 0xA1 CDB reached the device in its three runs ($got)" [ "$got" = 0 ]
     refusals_summary+=("$name ($id): tunnel CDBs from --json --health: ${sent_with_options:-none};\
- reason '$(value \
+ without options: ${sent_plain:-none}; reason '$(value \
         "$options" '[.health.reasons[] | select(.field == "usb_bridge") | .text] | first')';\
- default run: $(tunnel_cdbs "$b/default/device.log" | counted);\
  0xA1 CDBs in its three runs: $(grep -c 'cdb=\[a1 ' "$log")")
 }
 refusals_summary=()
-bridge_refused unknown
-bridge_refused sata
+bridge_without_form unknown \
+    "NVMe health not read: USB bridge ID is not in the bridge table and did not answer the 0xE6 tunnel (see --bridge)"
+bridge_without_form sata "USB bridge ID is a SATA bridge: it has no NVMe health to read"
 
 echo "nvme summary: ${compared_fields:-0} fields compared with nvme-cli in each of $states_compared states" \
     "($([ "$failed" -eq 0 ] && echo "all equal" || echo "$failed checks failed")): ${names[*]}"

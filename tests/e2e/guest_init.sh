@@ -230,6 +230,16 @@ nvme_state() {
     note "nvme state $1: tool status $(cat "$d/status")"
 }
 
+# plain_state NAME: the tool with no option, then nvme-cli's raw pages for its dumps
+plain_state() {
+    d=$R/nvme-$1
+    run_logged "$d" 0y
+    for page in id-ctrl smart-log; do
+        nvme_cli $page /dev/nvme0 -o binary > "$d/$page.bin" 2>> "$d/nvme-cli.err"
+    done
+    note "nvme plain run $1: tool status $(cat "$d/status")"
+}
+
 # critical_warning: the controller's critical warning as nvme-cli reads it
 critical_warning() {
     nvme_cli smart-log /dev/nvme0 -o json 2> /dev/null |
@@ -300,9 +310,10 @@ disk_sum() {
 }
 
 # bridge_case NAME VID PID TUNNEL: the device as a bridge of that USB ID and tunnel form ("none":
-# it knows no tunnel). A form is compared with nvme-cli in the normal and the failing state, with
-# the namespace's checksum before and after; a bridge with no form gets the tool with the options
-# that need the NVMe pages, the default run, and --bridge naming the 0xA1 form for it.
+# it knows no tunnel). A form is compared with nvme-cli in the normal and the failing state and
+# in the plain run (no options), with the namespace's checksum before and after; a bridge with no
+# form gets the tool with the options that need the NVMe pages, the default run, and --bridge
+# naming the 0xA1 form for it.
 bridge_case() {
     bdir=$R/bridge-$1
     mkdir -p "$bdir"
@@ -318,6 +329,7 @@ bridge_case() {
     else
         start_device "bridge-$1" --profile sim --nvme /dev/nvme0 --tunnel "$4" || return
         nvme_state "$1-normal"
+        plain_state "$1-plain"
         set_critical_warning 9
         nvme_state "$1-failing"
         set_critical_warning 0
