@@ -1,6 +1,7 @@
 #include "app/all_drives.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -42,6 +43,16 @@ int status_rank(int status) {
                                            : static_cast<int>(found - std::begin(kStatusOrder));
 }
 
+char ascii_lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Folder names as Windows compares them: ASCII letters in either case are the same.
+bool same_in_any_case(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return ascii_lower(x) == ascii_lower(y); });
+}
+
 bool folder_char(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
            c == '_';
@@ -65,12 +76,19 @@ std::string inquiry_serial(const RunContext& ctx, DriveHandle disk) {
     return decode_inquiry(inquiry.data()).serial;
 }
 
+// --brief: the line that names the drive over its verdict block, whose report (and heading) the
+// console does not show.
+void brief_heading(const RunContext& ctx, const SummaryLine& line) {
+    if (ctx.verdict_out != nullptr)
+        std::fputs(drive_heading(line).c_str(), ctx.verdict_out);
+}
+
 // One USB drive: opened, named, examined into its folder. The line says how it went.
 SummaryLine examine_usb_drive(const RunContext& ctx, const ListedDrive& listed, const OsVersion& os,
                               PassState& pass, std::vector<ExaminedUsbDrive>& examined) {
     const std::int32_t drive = listed.number;
     SummaryLine line{.drive = drive, .path = listed_text(listed.names.path), .status = kExitOk};
-    std::fprintf(ctx.out, "\n==== drive %d  %s ====\n", static_cast<int>(drive), line.path.c_str());
+    std::fprintf(ctx.out, "\n%s", drive_heading(line).c_str());
     std::fprintf(ctx.out, "Drive: %u(%s)\n", static_cast<unsigned>(drive), "USB");
     char path[kDrivePathSize];
     format_drive_path(path, sizeof path, drive);
@@ -79,12 +97,14 @@ SummaryLine examine_usb_drive(const RunContext& ctx, const ListedDrive& listed, 
         const std::string why = report_open_failure(ctx, drive);
         line.result = "failed: " + why;
         line.status = kExitOpenFailed;
+        brief_heading(ctx, line);
         print_not_examined(ctx, why.c_str());
         return line;
     }
     const std::string serial = inquiry_serial(ctx, disk.get());
     line.serial = line.bridge_serial = listed_text(serial);
-    const std::string name = drive_folder_name(drive, serial);
+    const std::string name = drive_folder_name(serial, pass.folders);
+    pass.folders.push_back(name);
     std::string error;
     const std::unique_ptr<FileStore> files = ctx.files.open_subfolder(name.c_str(), error);
     std::optional<FolderLock> lock;  // held while the drive's files are written
@@ -97,6 +117,7 @@ SummaryLine examine_usb_drive(const RunContext& ctx, const ListedDrive& listed, 
         print_message(ctx.err, "drive %d: its folder %s\n", static_cast<int>(drive), shown.c_str());
         line.result = "failed: folder " + shown;
         line.status = kExitUsage;
+        brief_heading(ctx, line);
         print_not_examined(ctx, "its output folder could not be used");
         return line;
     }
@@ -105,10 +126,11 @@ SummaryLine examine_usb_drive(const RunContext& ctx, const ListedDrive& listed, 
     // The drive's JSON document, with --json=-, goes into the pass's one document at the end.
     ExaminedDrive done =
         examine_open_drive(ctx, DriveFolder{*files, line.folder}, disk.get(), drive, os, &pass);
-    line.status = finish_examined_drive(ctx, done);
-    line.verdict = done.model.health.verdict;
     if (const DriveKey key = drive_key(done.model); !key.serial.empty())
         line.serial = listed_text(key.serial);
+    brief_heading(ctx, line);
+    line.status = finish_examined_drive(ctx, done);
+    line.verdict = done.model.health.verdict;
     if (done.status == kExitFilesIncomplete)
         line.result = ", files incomplete";
     examined.push_back(ExaminedUsbDrive{std::move(done), listed.names.path, name});
@@ -152,16 +174,24 @@ bool write_pass_json(std::FILE* json_out, std::FILE* err, const std::vector<Summ
 
 }  // namespace
 
-std::string drive_folder_name(std::int32_t drive, std::string_view serial) {
-    std::string name = "drive" + std::to_string(drive);
-    std::string kept;
+std::string drive_folder_name(std::string_view serial, const std::vector<std::string>& taken) {
+    std::string base = kDriveFolderPrefix;
     for (const char c : serial) {
-        if (folder_char(c) && kept.size() < kFolderSerialChars)
-            kept += c;
+        if (folder_char(c) && base.size() < std::strlen(kDriveFolderPrefix) + kFolderSerialChars)
+            base += c;
     }
-    if (!kept.empty())
-        name += "_" + kept;
+    std::string name = base;
+    for (unsigned n = 2;
+         std::any_of(taken.begin(), taken.end(),
+                     [&](const std::string& t) { return same_in_any_case(t, name); });
+         ++n)
+        name = base + "-" + std::to_string(n);
     return name;
+}
+
+bool names_drive_folder(std::string_view name) {
+    const std::string_view prefix = kDriveFolderPrefix;
+    return name.size() >= prefix.size() && same_in_any_case(name.substr(0, prefix.size()), prefix);
 }
 
 int worse_status(int a, int b) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/run_context.h"
 
@@ -13,11 +14,20 @@ namespace torvik {
 // The most characters of a serial that go into a folder name.
 inline constexpr std::size_t kFolderSerialChars = 40;
 
-// The folder of one drive: "drive" and its number, then '_' and the serial reduced to ASCII
-// letters, digits, '-' and '_' (every other byte dropped, at most kFolderSerialChars kept); the
-// number alone when nothing of the serial is left. The number keeps two drives apart whatever
-// their serials.
-std::string drive_folder_name(std::int32_t drive, std::string_view serial);
+// How every drive's folder name begins: it keeps them apart from the user's own folders, and lets
+// the check of --history and --metrics before the pass know one that is not made yet.
+inline constexpr const char* kDriveFolderPrefix = "drive_";
+
+// The folder of one drive: "drive_" and its bridge's serial reduced to ASCII letters, digits, '-'
+// and '_' (every other byte dropped, at most kFolderSerialChars kept), so that a drive keeps its
+// folder whichever number it has in a pass. A name one of taken already has (in any letter case,
+// as Windows compares names) gets "-2", "-3", ...: drives of one pass that share a serial, or
+// have none ("drive_"), each get a folder of their own.
+std::string drive_folder_name(std::string_view serial, const std::vector<std::string>& taken);
+
+// Whether a name is one drive_folder_name gives, made or not: it begins as they all do (in any
+// letter case, as Windows compares names).
+bool names_drive_folder(std::string_view name);
 
 // The worse of two drives' exit statuses. From best to worst: 0, 5 (a file missing), 10
 // (WARNING), 12 (UNKNOWN), 1 (the drive's folder could not be used), 4 (the disk could not be

@@ -111,8 +111,8 @@ RunInfo run_info(const RunContext& ctx, std::int32_t drive, const OsVersion& os)
     return info;
 }
 
-// The --health block, last on the console; examined is nullptr when the run never reached the
-// drive.
+// The --health block on the console, after the report and before the closing prompt; examined is
+// nullptr when the run never reached the drive.
 void print_health(const RunContext& ctx, const HealthAssessment& health,
                   const ExaminedDrive* examined) {
     if (ctx.asked.has(OutputId::health)) {
@@ -195,11 +195,17 @@ ExaminedDrive examine_open_drive(const RunContext& ctx, const DriveFolder& folde
                            run_nvme_reads(ctx, model.bridge));
     std::fflush(ctx.out);
     explain_report(ctx.err, model);
-    model.file(kReportFileName, report.commit());
     // The figures once for the run: the trend read from the history may raise only the verdict.
     examined.figures = key_figures(model);
     const HistoryPlan history = read_drive_history(ctx, model, examined.figures, pass);
     examined.figures.verdict = model.health.verdict;
+    // --health: the verdict's block ends the report file too, after every line it had before,
+    // for whoever reads the file rather than the console.
+    if (report.created() && ctx.asked.has(OutputId::health)) {
+        report.print("\n");
+        report.print(health_block(model.health, &model, &examined.figures, false).c_str());
+    }
+    model.file(kReportFileName, report.commit());
     examined.info = run_info(ctx, drive, os);
     write_rendered_outputs(ctx, folder, examined);
     folder.files.sync_folder();
@@ -291,8 +297,8 @@ int examine_drive(const RunContext& ctx, const char* first_arg) {
         std::fflush(ctx.out);
         refusal = explain_not_usb(ctx.platform, ctx.err, choice.drive, bus);
         status = refusal.status;
-        if (ctx.asked.has(OutputId::health) && choice.no_requests)
-            std::fputc('\n', ctx.out);  // the line above has no end of its own
+        if (ctx.asked.has(OutputId::health))
+            std::fputc('\n', ctx.out);  // the line above has no end of its own; the block follows
     } else {
         std::fprintf(ctx.out, "Drive: %u(%s)\n", static_cast<unsigned>(choice.drive), "USB");
         const std::string not_forced = check_forced_bridge(ctx, choice.drive);
@@ -319,11 +325,12 @@ int examine_drive(const RunContext& ctx, const char* first_arg) {
         if (examined && examined->status == kExitOk)
             examined->status = kExitFilesIncomplete;
     }
+    // The verdict before the closing prompt, where the eye is while the prompt waits.
+    const int final_status = examined ? finish_examined_drive(ctx, *examined)
+                                      : refused(ctx, status, refusal.reason.c_str(), choice.drive);
     if (!choice.no_requests)
         closing_prompt(ctx);
-    if (!examined)
-        return refused(ctx, status, refusal.reason.c_str(), choice.drive);
-    return finish_examined_drive(ctx, *examined);
+    return final_status;
 }
 
 }  // namespace torvik

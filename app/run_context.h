@@ -88,6 +88,8 @@ struct PassState {
     // its history read but not appended.
     std::vector<PassIdentity> identities;
     std::int32_t drive = 0;  // the number of the drive being examined
+    // The drives' folder names given so far, so that two drives of the pass never share one.
+    std::vector<std::string> folders;
     // Another run held a drive's folder: the metrics of the pass are left to that run, which has
     // the drive's figures.
     bool met_another_run = false;

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <vector>
 
+#include "app/all_drives.h"
 #include "app/exit_status.h"
 #include "app/outputs.h"
 #include "app/program_message.h"
@@ -124,7 +125,7 @@ bool check_not_run_file(std::FILE* err, const NamedPath& target, const CommandLi
     const std::string own_name = target.resolved.filename().string();
     const fs::path parent = target.resolved.parent_path();
     const bool in_drive_folder = cl.asks(OutputId::all_summary) && parent.parent_path() == output &&
-                                 parent.filename().string().rfind("drive", 0) == 0;
+                                 names_drive_folder(parent.filename().string());
     for (const char* name : names) {
         if (names_same_file(target, output, name))
             return refuse(err, target,
@@ -155,6 +156,14 @@ bool check_not_a_folder_to_make(std::FILE* err, const NamedPath& target, const C
         return refuse(err, target,
                       "the run's output folder " + printable_text(cl.output_dir.c_str()) +
                           " is made there; name another file");
+    const fs::path output =
+        resolved(cl.output_dir.empty() ? fs::path(".") : fs::path(cl.output_dir));
+    if (cl.asks(OutputId::all_summary) && target.resolved.parent_path() == output &&
+        names_drive_folder(target.resolved.filename().string()))
+        return refuse(err, target,
+                      std::string("--all names its drives' folders so (") + kDriveFolderPrefix +
+                          "SERIAL) in the output folder, and may make one there; name another "
+                          "file");
     for (const NamedPath& other : targets) {
         if (&other != &target && on_the_way(target.resolved, other.resolved.parent_path()))
             return refuse(err, target,

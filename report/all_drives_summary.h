@@ -26,6 +26,10 @@ struct SummaryLine {
     int status = 0;        // the drive's own exit status
 };
 
+// The line over one drive's part of the pass: "==== drive 1  /dev/sdb ====" before it is opened;
+// with its serials once they are known, as the summary's line gives them.
+std::string drive_heading(const SummaryLine& line);
+
 // A blank line, then one line per drive: its number, path, serials, verdict (coloured as the
 // Health: line is when colour) and result, and its folder.
 std::string all_drives_summary(const std::vector<SummaryLine>& lines, bool colour);

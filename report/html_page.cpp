@@ -23,8 +23,6 @@ margin:0 0 16px;break-inside:avoid}
 .wide{overflow-x:auto;margin:0 0 8px}.wide table{margin:0}
 h1{font-size:22px;margin:0 0 4px}h2{font-size:17px;margin:0 0 12px}h3{font-size:14px;margin:12px 0 6px}
 .sub{color:#4b5563;margin:0 0 12px}
-.head{display:flex;gap:24px;align-items:flex-start;flex-wrap:wrap}
-.head>div{flex:1 1 320px}
 .badge{display:inline-block;font-weight:700;font-size:20px;letter-spacing:1px;color:#fff;
 padding:6px 16px;border-radius:6px;margin:0 0 8px}
 .ok{color:#15803d}.warning{color:#b45309}.failed{color:#b91c1c}.unknown{color:#4b5563}

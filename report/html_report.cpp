@@ -76,18 +76,33 @@ std::string reason_level(const HealthAssessment& health, const char* field) {
     return "";
 }
 
-void header(HtmlPage& page, const RunInfo& run, const DriveModel& drive) {
+// The page's top: the drive's name, the verdict and each of its reasons, what a reader came for.
+void verdict_section(HtmlPage& page, const RunInfo& run, const DriveModel& drive) {
     const HealthVerdict verdict = drive.health.verdict;
     const char* cls = verdict == HealthVerdict::passed    ? "ok"
                       : verdict == HealthVerdict::warning ? "warning"
                       : verdict == HealthVerdict::failed  ? "failed"
                                                           : "unknown";
     const bool identity = drive.has(CommandId::inquiry);
-    page.add("<section class=\"head\"><div>");
+    page.add("<section class=\"head\">");
     page.add("<h1>" + (identity ? html_escape(drive.identity.model) : std::string("Drive")) +
              "</h1>");
     page.add("<p class=\"sub\">Drive report of torvik_usb_pssd_flash_id " +
-             html_escape(run.tool_version) + "</p><table class=\"kv\">");
+             html_escape(run.tool_version) + "</p>");
+    page.add("<div class=\"badge b-" + std::string(cls) + "\">" + verdict_name(verdict) +
+             "</div><ul class=\"reasons\">");
+    for (const HealthReason& reason : drive.health.reasons) {
+        const std::string level = level_class(level_name(reason.level));
+        page.add("<li class=\"" + level + "\"><b>" + level + "</b> " + html_escape(reason.text) +
+                 " <span class=\"src\">[" + html_escape(reason.source) + "]</span></li>");
+    }
+    page.add("</ul></section>");
+}
+
+// Which drive this is and how it was reached: after the verdict, what is inside and what failed.
+void identity_section(HtmlPage& page, const RunInfo& run, const DriveModel& drive) {
+    const bool identity = drive.has(CommandId::inquiry);
+    page.add("<section id=\"identity\"><h2>Drive</h2><table class=\"kv\">");
     auto row = [&page](const std::string& name, const std::string& value) {
         page.add("<tr><th>" + name + "</th><td>" + value + "</td></tr>");
     };
@@ -133,14 +148,7 @@ void header(HtmlPage& page, const RunInfo& run, const DriveModel& drive) {
     row("Run time", drive.run_time
                         ? format_utc_time(*drive.run_time)
                         : std::string("unknown: the replayed folder does not record it"));
-    page.add("</table></div><div><div class=\"badge b-" + std::string(cls) + "\">" +
-             verdict_name(verdict) + "</div><ul class=\"reasons\">");
-    for (const HealthReason& reason : drive.health.reasons) {
-        const std::string level = level_class(level_name(reason.level));
-        page.add("<li class=\"" + level + "\"><b>" + level + "</b> " + html_escape(reason.text) +
-                 " <span class=\"src\">[" + html_escape(reason.source) + "]</span></li>");
-    }
-    page.add("</ul></div></section>");
+    page.add("</table></section>");
 }
 
 double approximately(Uint128 value) {
@@ -618,9 +626,10 @@ void files_section(HtmlPage& page, const DriveModel& drive) {
 std::string html_report(const RunInfo& run, const DriveModel& drive, const KeyFigures& figures) {
     HtmlPage page((drive.has(CommandId::inquiry) ? drive.identity.model + " - " : std::string()) +
                   "Health " + verdict_name(drive.health.verdict));
-    header(page, run, drive);
+    verdict_section(page, run, drive);
     inside_section(page, drive);
     failures_alert(page, drive);
+    identity_section(page, run, drive);
     key_figures_section(page, drive.health, figures);
     if (drive.trend)
         page.add(wear_chart_section(*drive.trend));

@@ -7,6 +7,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include <algorithm>
 
@@ -16,6 +17,7 @@
 #include "model/drive_model.h"
 #include "model/flash_counters.h"
 #include "model/key_figures.h"
+#include "model/nvme_pages.h"
 #include "platform/storage_descriptor.h"
 #include "report/all_drives_summary.h"
 #include "report/drive_list.h"
@@ -257,12 +259,16 @@ Json failed_commands(const DriveModel& model) {
 Json health(const HealthAssessment& assessment) {
     Json reasons = Json::array();
     for (const HealthReason& r : assessment.reasons) {
-        reasons.push_back({{"level", level_name(r.level)},
-                           {"field", r.field},
-                           {"value", json_integer(r.value)},
-                           {"unit", r.unit},
-                           {"text", r.text},
-                           {"source", r.source}});
+        Json entry = {{"level", level_name(r.level)},
+                      {"field", r.field},
+                      {"value", json_integer(r.value)},
+                      {"unit", r.unit}};
+        // A temperature also in degrees, as the text gives it, beside the page's kelvins.
+        if (std::string_view(r.unit) == "K" && r.value.high == 0 && r.value.low <= 0xFFFF)
+            entry["value_celsius"] = kelvin_to_celsius(static_cast<std::uint16_t>(r.value.low));
+        entry["text"] = r.text;
+        entry["source"] = r.source;
+        reasons.push_back(std::move(entry));
     }
     const char* source = source_name(assessment.source);
     return Json{{"verdict", verdict_name(assessment.verdict)},

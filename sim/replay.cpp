@@ -85,9 +85,9 @@ void apply_manifest(const RunManifest& manifest, const std::string& dir, SimProf
                     note += dir;
                     note += '/';
                     note += command.dump_name;
-                    note +=
-                        "' does not match the length or checksum the manifest records; "
-                        "treated as missing";
+                    note += dump_present ? "' does not match the length or checksum the "
+                                           "manifest records; treated as missing"
+                                         : "' is missing, though the manifest records it";
                     notes->push_back(std::move(note));
                 }
                 reply.clear();

@@ -208,8 +208,10 @@ PassThroughResult SimPlatform::failed_pass_through(std::uint32_t error) {
 }
 
 DriveNames SimPlatform::drive_names(std::int32_t drive) {
-    if (!host_names_disk_nodes() || drive < 0)
+    if (!host_names_disk_nodes())
         return Platform::drive_names(drive);
+    if (drive < 0)
+        return DriveNames{};  // no such disk: no name, as on the host itself
     return DriveNames{std::string(kSdPrefix) + sd_letters(drive), {}};
 }
 

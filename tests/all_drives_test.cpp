@@ -3,6 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -27,30 +28,73 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(AllDrives, FolderNamesKeepOnlySafeCharacters) {
+// A drive's folder is named by its serial alone, so it stays put when the drive's number
+// changes; a name the pass gave already, in any letter case, takes the next free "-N".
+TEST(AllDrives, FolderNamesKeepOnlySafeCharactersAndStayApart) {
     struct Case {
         std::string serial;
+        std::vector<std::string> taken;
         const char* folder;
     } cases[] = {
-        {"SIM00101", "drive1_SIM00101"},
-        {"S3-RV_19", "drive1_S3-RV_19"},
-        {"../x", "drive1_x"},
-        {"a/b\\c", "drive1_abc"},
-        {"  SN 42  ", "drive1_SN42"},
-        {"\x1b[31mX\x7f\t", "drive1_31mX"},
-        {std::string("A\0B", 3), "drive1_AB"},
-        {"\xc3\xa9t\xc3\xa9", "drive1_t"},
-        {"", "drive1"},
-        {"..", "drive1"},
-        {" /\\:*?", "drive1"},
-        {std::string(300, 'Z'), nullptr},  // cut to kFolderSerialChars
+        {"SIM00101", {}, "drive_SIM00101"},
+        {"S3-RV_19", {}, "drive_S3-RV_19"},
+        {"../x", {}, "drive_x"},
+        {"a/b\\c", {}, "drive_abc"},
+        {"  SN 42  ", {}, "drive_SN42"},
+        {"\x1b[31mX\x7f\t", {}, "drive_31mX"},
+        {std::string("A\0B", 3), {}, "drive_AB"},
+        {"\xc3\xa9t\xc3\xa9", {}, "drive_t"},
+        {"", {}, "drive_"},
+        {"..", {"drive_SIM00101"}, "drive_"},
+        {" /\\:*?", {"drive_"}, "drive_-2"},
+        {"", {"drive_", "drive_-2"}, "drive_-3"},
+        {"SIM00101", {"drive_SIM00101"}, "drive_SIM00101-2"},
+        {"sim00101", {"drive_SIM00101", "DRIVE_SIM00101-2"}, "drive_sim00101-3"},
+        // A serial that reads as another's second folder does not take that folder.
+        {"X-2", {"drive_X", "drive_X-2"}, "drive_X-2-2"},
+        {"X", {"drive_X-2"}, "drive_X"},
+        {std::string(300, 'Z'), {}, nullptr},  // cut to kFolderSerialChars
     };
     for (const Case& c : cases) {
         const std::string expected =
-            c.folder != nullptr ? c.folder : "drive1_" + std::string(kFolderSerialChars, 'Z');
-        EXPECT_EQ(drive_folder_name(1, c.serial), expected) << c.serial;
+            c.folder != nullptr ? c.folder : "drive_" + std::string(kFolderSerialChars, 'Z');
+        EXPECT_EQ(drive_folder_name(c.serial, c.taken), expected) << c.serial;
+        EXPECT_TRUE(names_drive_folder(expected));
     }
-    EXPECT_EQ(drive_folder_name(17, ""), "drive17");
+    EXPECT_TRUE(names_drive_folder("Drive_Mine"));  // Windows would take it for one
+    EXPECT_FALSE(names_drive_folder("drive1_SIM00101"));
+    EXPECT_FALSE(names_drive_folder("drives"));
+}
+
+// --history and --metrics are refused before the pass where a drive's folder is, or would be:
+// a run file inside one (its name in any letter case), or the folder's own place. A folder of
+// the user's, or one of an older naming, is not the tool's.
+TEST(AllDrives, TargetsInADrivesFolderAreRefusedBeforeThePass) {
+    const struct {
+        const char* option;
+        const char* target;
+        const char* refusal;  // nullptr: accepted
+    } cases[] = {
+        {"--history", "out/drive_SIM00101/torvik_usb_pssd_flash_id.json",
+         "in a drive's folder of --all"},
+        {"--metrics", "out/DRIVE_X-2/torvik_pssd_manifest.txt", "in a drive's folder of --all"},
+        {"--metrics", "out/drive_SIM00101", "--all names its drives' folders so (drive_SERIAL)"},
+        {"--metrics", "out/drive1_SIM00101/torvik_usb_pssd_flash_id.txt", nullptr},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        FakePlatform host;
+        const ProgramRun r = run_whole_program(
+            host, {"--sim=hot", "--all", "--output-dir", "out", c.option, c.target});
+        if (c.refusal == nullptr) {
+            EXPECT_EQ(r.status, kExitOk) << r.err;
+            EXPECT_TRUE(dir.exists(c.target)) << c.target;
+            continue;
+        }
+        EXPECT_EQ(r.status, kExitUsage) << c.target;
+        EXPECT_TRUE(contains(r.err, c.refusal)) << r.err;
+        EXPECT_FALSE(dir.exists("out")) << c.target;
+    }
 }
 
 TEST(AllDrives, WorstStatusFollowsTheDocumentedOrder) {
@@ -93,48 +137,67 @@ std::string sim_path(int drive) {
 TEST(AllDrives, EveryUsbDriveIntoItsOwnFolder) {
     const std::string sep(1, static_cast<char>(fs::path::preferred_separator));
     const std::string out = "out" + sep;
+    struct Folder {
+        const char* name;
+        char drive;  // the number its report was last written under
+    };
     struct Case {
         std::vector<const char*> args;
         int status;
         std::vector<std::string> summary;  // the last lines of standard output
-        std::vector<const char*> folders;  // the folders in out/ that hold a report
-        bool planted = false;  // a file where drive 2's folder goes, a link where drive 1's does
+        std::vector<Folder> folders;       // the folders in out/ that hold a report
+        bool planted = false;  // a link where the hot drive's folder goes, a file where default's
         bool json = false;     // drive 3's JSON report names its profile
         // --metrics fleet.prom: each USB drive's run_success sample, in drive order
         std::vector<const char*> run_success{};
+        std::vector<const char*> before{};  // a pass into the same folder first
     } cases[] = {
         {{"--sim=hot,default,worn-out", "--all", "--health", "--json"},
          kExitHealthFailed,
          {"drive 0  " + sim_path(0) + "  skipped: not on USB (SATA)",
           "drive 1  " + sim_path(1) + "  SIM00000000000101 (bridge SIM00101)  WARNING  -> " + out +
-              "drive1_SIM00101/",
+              "drive_SIM00101/",
           "drive 2  " + sim_path(2) + "  SIM00000000000001 (bridge SIM00001)  PASSED  -> " + out +
-              "drive2_SIM00001/",
+              "drive_SIM00001/",
           "drive 3  " + sim_path(3) + "  SIM00000000000104 (bridge SIM00104)  FAILED  -> " + out +
-              "drive3_SIM00104/"},
-         {"drive1_SIM00101", "drive2_SIM00001", "drive3_SIM00104"},
+              "drive_SIM00104/"},
+         {{"drive_SIM00101", '1'}, {"drive_SIM00001", '2'}, {"drive_SIM00104", '3'}},
          false,
          true},
-        // Without --health the verdicts are shown but do not count.
+        // Without --health the verdicts are shown but do not count. The drives swapped since the
+        // pass before keep their folders, now under their new numbers.
         {{"--sim=default,hot", "--all"},
          kExitOk,
          {"drive 0  " + sim_path(0) + "  skipped: not on USB (SATA)",
           "drive 1  " + sim_path(1) + "  SIM00000000000001 (bridge SIM00001)  PASSED  -> " + out +
-              "drive1_SIM00001/",
+              "drive_SIM00001/",
           "drive 2  " + sim_path(2) + "  SIM00000000000101 (bridge SIM00101)  WARNING  -> " + out +
-              "drive2_SIM00101/"},
-         {"drive1_SIM00001", "drive2_SIM00101"}},
+              "drive_SIM00101/"},
+         {{"drive_SIM00001", '1'}, {"drive_SIM00101", '2'}},
+         false,
+         false,
+         {},
+         {"--sim=hot,default", "--all", "--output-dir", "out"}},
+        // Two drives of one serial: one folder each.
+        {{"--sim=hot,hot", "--all"},
+         kExitOk,
+         {"drive 0  " + sim_path(0) + "  skipped: not on USB (SATA)",
+          "drive 1  " + sim_path(1) + "  SIM00000000000101 (bridge SIM00101)  WARNING  -> " + out +
+              "drive_SIM00101/",
+          "drive 2  " + sim_path(2) + "  SIM00000000000101 (bridge SIM00101)  WARNING  -> " + out +
+              "drive_SIM00101-2/"},
+         {{"drive_SIM00101", '1'}, {"drive_SIM00101-2", '2'}}},
         // A folder that cannot be used is that drive's failure; the others still run, and the one
         // metrics file holds every USB drive.
         {{"--sim=hot,default,worn-out", "--all", "--health", "--metrics", "fleet.prom"},
          kExitHealthFailed,
          {"drive 0  " + sim_path(0) + "  skipped: not on USB (SATA)",
-          "drive 1  " + sim_path(1) + "  SIM00101  failed: folder drive1_SIM00101: ",
+          "drive 1  " + sim_path(1) + "  SIM00101  failed: folder drive_SIM00101: ",
           "drive 2  " + sim_path(2) +
-              "  SIM00001  failed: folder drive2_SIM00001: exists and is not a directory",
+              "  SIM00001  failed: folder drive_SIM00001: exists and is not a directory",
           "drive 3  " + sim_path(3) + "  SIM00000000000104 (bridge SIM00104)  FAILED  -> " + out +
-              "drive3_SIM00104/"},
-         {"drive3_SIM00104"},
+              "drive_SIM00104/"},
+         {{"drive_SIM00104", '3'}},
          true,
          false,
          {"0", "0", "1"}},
@@ -142,8 +205,8 @@ TEST(AllDrives, EveryUsbDriveIntoItsOwnFolder) {
         {{"--sim=media-errors", "--all", "--health"},
          kExitHealthWarning,
          {"drive 0  " + sim_path(0) + "  SIM00000000000102 (bridge SIM00102)  WARNING  -> " + out +
-          "drive0_SIM00102/"},
-         {"drive0_SIM00102"}},
+          "drive_SIM00102/"},
+         {{"drive_SIM00102", '0'}}},
     };
     for (const Case& c : cases) {
         const std::string what = ::testing::PrintToString(c.args);
@@ -153,8 +216,8 @@ TEST(AllDrives, EveryUsbDriveIntoItsOwnFolder) {
         if (c.planted) {
             fs::create_directory(aside);
             std::error_code no_links;
-            fs::create_directory_symlink(aside, dir.path() / "out" / "drive1_SIM00101", no_links);
-            for (const char* name : {"drive1_SIM00101", "drive2_SIM00001"}) {
+            fs::create_directory_symlink(aside, dir.path() / "out" / "drive_SIM00101", no_links);
+            for (const char* name : {"drive_SIM00101", "drive_SIM00001"}) {
                 if (fs::exists(dir.path() / "out" / name))
                     continue;  // the link, where the host has them
                 std::FILE* file = std::fopen((dir.path() / "out" / name).string().c_str(), "w");
@@ -163,6 +226,9 @@ TEST(AllDrives, EveryUsbDriveIntoItsOwnFolder) {
             }
         }
         FakePlatform host;
+        if (!c.before.empty()) {
+            ASSERT_EQ(run_whole_program(host, c.before).status, kExitOk);
+        }
         std::vector<const char*> args = c.args;
         args.insert(args.end(), {"--output-dir", "out"});
         const ProgramRun r = run_whole_program(host, args);
@@ -179,17 +245,17 @@ TEST(AllDrives, EveryUsbDriveIntoItsOwnFolder) {
             EXPECT_EQ(lines[i].substr(0, c.summary[i].size()), c.summary[i]) << what;
 
         // Each examined drive's report, headed with its own number, in its own folder; nothing
-        // written through the planted link.
+        // written through the planted link, and no other folder.
         std::size_t entries = 0;
         for (const fs::directory_entry& e : fs::directory_iterator(dir.path() / "out"))
             entries += e.is_directory() && !e.is_symlink() ? 1 : 0;
         EXPECT_EQ(entries, c.folders.size()) << what;
-        for (const char* folder : c.folders) {
+        for (const Folder& folder : c.folders) {
             const std::string report =
-                read_text_file(dir.path() / "out" / folder / "torvik_usb_pssd_flash_id.txt");
-            const std::string number(1, folder[5]);
-            EXPECT_EQ(report.substr(0, 20), "v0.2a\nDrive: " + number + "(USB)\n") << folder;
-            EXPECT_TRUE(contains(r.out, "Drive: " + number + "(USB)\nModel   : ")) << folder;
+                read_text_file(dir.path() / "out" / folder.name / "torvik_usb_pssd_flash_id.txt");
+            const std::string number(1, folder.drive);
+            EXPECT_EQ(report.substr(0, 20), "v0.2a\nDrive: " + number + "(USB)\n") << folder.name;
+            EXPECT_TRUE(contains(r.out, "Drive: " + number + "(USB)\nModel   : ")) << folder.name;
         }
         if (c.planted) {
             EXPECT_TRUE(fs::is_empty(aside)) << what;
@@ -211,7 +277,7 @@ TEST(AllDrives, EveryUsbDriveIntoItsOwnFolder) {
             }
         }
         if (c.json) {
-            EXPECT_TRUE(contains(read_text_file(dir.path() / "out" / "drive3_SIM00104" /
+            EXPECT_TRUE(contains(read_text_file(dir.path() / "out" / "drive_SIM00104" /
                                                 "torvik_usb_pssd_flash_id.json"),
                                  "\"source\": \"worn-out\""));
         }
@@ -219,9 +285,8 @@ TEST(AllDrives, EveryUsbDriveIntoItsOwnFolder) {
 }
 
 // --all --json=-: standard output holds one document, each examined drive's document and one
-// object per summary line, and nothing else; the drives' own files are written as ever. --brief:
-// standard output holds each drive's verdict block and the summary, not the report.
-TEST(AllDrives, OneDocumentOrTheVerdictsAloneOnStandardOutput) {
+// object per summary line, and nothing else; the drives' own files are written as ever.
+TEST(AllDrives, OneDocumentOnStandardOutput) {
     {
         ScratchDir dir;
         FakePlatform host;
@@ -240,25 +305,40 @@ TEST(AllDrives, OneDocumentOrTheVerdictsAloneOnStandardOutput) {
         EXPECT_EQ(doc["summary"][2]["bridge_serial"], "SIM00104");
         EXPECT_TRUE(doc["summary"][0]["bridge_serial"].is_null());
         EXPECT_EQ(doc["summary"][2]["result"], "FAILED");
-        EXPECT_TRUE(dir.exists("out/drive2_SIM00104/torvik_usb_pssd_flash_id.json"));
+        EXPECT_TRUE(dir.exists("out/drive_SIM00104/torvik_usb_pssd_flash_id.json"));
         EXPECT_TRUE(contains(
             run.err, "drive 2  " + sim_path(2) + "  SIM00000000000104 (bridge SIM00104)  FAILED"))
             << run.err;
     }
-    {
-        ScratchDir dir;
-        FakePlatform host;
-        const ProgramRun run = run_whole_program(
-            host, {"--sim=hot,worn-out", "--all", "--brief", "--output-dir", "out"});
-        EXPECT_EQ(run.status, kExitHealthFailed) << run.err;
-        EXPECT_EQ(run.out.substr(0, 16), "Health: WARNING\n") << run.out;
-        EXPECT_TRUE(contains(run.out, "\nHealth: FAILED\n")) << run.out;
-        EXPECT_TRUE(contains(
-            run.out, "\ndrive 2  " + sim_path(2) + "  SIM00000000000104 (bridge SIM00104)  FAILED"))
-            << run.out;
-        EXPECT_FALSE(contains(run.out, "FlashID")) << run.out;
-        EXPECT_TRUE(dir.exists("out/drive1_SIM00101/torvik_usb_pssd_flash_id.txt"));
+}
+
+// --all --brief: standard output holds each drive's verdict block under a line that names the
+// drive, then the summary; never the report. Kept in tests/all_drives_brief.txt (the paths as
+// Linux names them); rewrite it with TORVIK_UPDATE_GOLDEN=1.
+TEST(AllDrivesGolden, BriefConsoleMatchesTheKeptText) {
+    ScratchDir dir;
+    FakePlatform host;
+    const ProgramRun run = run_whole_program(
+        host, {"--sim=hot,worn-out,hot", "--all", "--brief", "--output-dir", "out"});
+    EXPECT_EQ(run.status, kExitHealthFailed) << run.err;
+    EXPECT_TRUE(dir.exists("out/drive_SIM00101-2/torvik_usb_pssd_flash_id.txt"));
+    std::string text = run.out;
+    for (int drive = 0; drive < 4; ++drive) {
+        const std::string path = sim_path(drive);
+        const std::string linux_path = std::string("/dev/sd") + static_cast<char>('a' + drive);
+        for (std::size_t at = 0; (at = text.find(path, at)) != std::string::npos;
+             at += linux_path.size())
+            text.replace(at, path.size(), linux_path);
     }
+    for (std::size_t at = 0; (at = text.find("out\\", at)) != std::string::npos; at += 4)
+        text.replace(at, 4, "out/");
+    const fs::path kept = fs::path(TORVIK_SOURCE_DIR) / "tests" / "all_drives_brief.txt";
+    const char* update = std::getenv("TORVIK_UPDATE_GOLDEN");
+    if (update != nullptr && std::string(update) == "1") {
+        std::ofstream(kept, std::ios::binary) << text;
+        GTEST_SKIP() << "rewrote " << kept;
+    }
+    EXPECT_EQ(text, read_file(kept)) << "differs from " << kept;
 }
 
 // With colour (--health on a terminal that shows it) the summary's verdicts are coloured as the
@@ -363,10 +443,10 @@ TEST(AllDrives, EveryPassThatScansRewritesTheMetrics) {
     {
         ScratchDir dir;
         std::ofstream("fleet.prom") << stale;
-        fs::create_directory("drive1_SIM00101");
+        fs::create_directory("drive_SIM00101");
         std::string error;
         const std::unique_ptr<FileStore> held =
-            open_output_folder("drive1_SIM00101", error, OutputFolderOptions{false});
+            open_output_folder("drive_SIM00101", error, OutputFolderOptions{false});
         ASSERT_NE(held, nullptr) << error;
         ASSERT_TRUE(held->lock_folder(0));
         const std::unique_ptr<FileStore> files =

@@ -98,10 +98,18 @@ Outputs run_profile(const std::string& profile) {
     outputs["replay_json.txt"] = changed_lines(outputs["torvik_usb_pssd_flash_id.json"],
                                                read_file("replayed/torvik_usb_pssd_flash_id.json"));
 
-    // The console of a --health run, whose block comes last and whose status is the verdict's.
+    // The console of a --health run, whose block comes last and whose status is the verdict's;
+    // then what its report file has after every line of the plain run's.
     ScratchDir health_dir;
     const ProgramRun health = run_whole_program(host, {"--health", sim.c_str(), "0y"});
     outputs["health.txt"] = health.out + "status " + std::to_string(health.status) + "\n";
+    const std::string plain = outputs["torvik_usb_pssd_flash_id.txt"];
+    const std::string with_health = read_file("torvik_usb_pssd_flash_id.txt");
+    if (with_health.compare(0, plain.size(), plain) == 0)
+        outputs["health.txt"] +=
+            "report file, after the plain run's lines:\n" + with_health.substr(plain.size());
+    else
+        outputs["health.txt"] += "report file, not the plain run's lines first:\n" + with_health;
     return outputs;
 }
 

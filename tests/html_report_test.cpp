@@ -3,6 +3,7 @@
 // html_render_check.py.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "app/exit_status.h"
@@ -57,10 +58,11 @@ TEST(HtmlReport, HostileDriveTextsStayText) {
     EXPECT_EQ(page.find("<style>"), page.rfind("<style>"));
 }
 
-// Through the whole program: the failing drive's page leads with its failures, each row marked
-// with the page it left unread, and each section of such a page says "not read"; a bridge without
-// the tunnel gets an information box naming where the figures came from, not a red one; the
-// healthy drive's page has neither and says that nothing failed.
+// Through the whole program: the page opens with the verdict and its reasons, then what is
+// inside, the failures and the identity table; the failing drive's page leads its figures with
+// its failures, each row marked with the page it left unread, and each section of such a page says
+// "not read"; a bridge without the tunnel gets an information box naming where the figures came
+// from, not a red one; the healthy drive's page has neither and says that nothing failed.
 TEST(HtmlReport, FailedCommandsAreMarkedAtTheTop) {
     const struct {
         const char* sim;
@@ -100,6 +102,18 @@ TEST(HtmlReport, FailedCommandsAreMarkedAtTheTop) {
         const std::size_t alert = page.find("<section class=\"alert\"");
         const std::size_t info = page.find("<section class=\"info\"");
         const std::size_t key_figures = page.find("Key health figures");
+        // The verdict and its reasons first, then what is inside, the failures, the identity;
+        // each section the page has in that order.
+        std::vector<std::size_t> order;
+        for (const char* part :
+             {"<div class=\"badge", "<ul class=\"reasons\">", "<section id=\"inside\">",
+              "<section class=\"info\"", "<section class=\"alert\"", "<section id=\"identity\">",
+              "Key health figures"}) {
+            if (const std::size_t at = page.find(part); at != std::string::npos)
+                order.push_back(at);
+        }
+        EXPECT_TRUE(std::is_sorted(order.begin(), order.end())) << c.sim;
+        EXPECT_NE(page.find("<section id=\"identity\">"), std::string::npos) << c.sim;
         EXPECT_EQ(info != std::string::npos, c.info != nullptr) << c.sim;
         if (c.info != nullptr) {
             EXPECT_LT(info, key_figures) << c.sim;

@@ -51,7 +51,7 @@ TEST(MetricsText, FleetFileMatchesTheGolden) {
         {"/dev/sdd", &worn, 1773480416, &worn_figures},  // the worn drive's identity again
     };
     const std::string text =
-        metrics_text(drives, MetricsRun{"0.2a", "Linux", std::size_t{3}, 1773480400});
+        metrics_text(drives, MetricsRun{"0.2a", "Linux", std::size_t{3}, 1773480400, false});
     const fs::path golden = fs::path(TORVIK_SOURCE_DIR) / "tests" / "metrics" / "fleet.prom";
     const char* update = std::getenv("TORVIK_UPDATE_GOLDEN");
     if (update != nullptr && std::string(update) == "1") {
@@ -99,7 +99,17 @@ TEST(MetricsFile, WrittenBesideTheRunOrSaidWhyNot) {
          "1TB\"} 74\n"},
         // The verdict needs the bridge's NVMe log, read for a controller the report does not cover.
         {{"--sim=unsupported", "--metrics", "t.prom", "0y"}, 0, "t.prom", "verdict=\"PASSED\"} 1"},
-        // The flash rule's 0/1 and the notes, each a series of its own.
+        // Each warning, failed and note line of the verdict, a series of its own.
+        {{"--sim=worn-out", "--metrics", "t.prom", "0y"},
+         0,
+         "t.prom",
+         "torvik_pssd_health_reason{serial=\"SIM00000000000104\",model=\"TORVIK PSSD SIM 1TB\","
+         "field=\"percentage_used\",level=\"failed\"} 1\n"},
+        {{"--sim=hot", "--metrics", "t.prom", "0y"},
+         0,
+         "t.prom",
+         "model=\"TORVIK PSSD SIM 1TB\",field=\"composite_temperature\",level=\"warning\"} 1\n"},
+        // The flash rule's 0/1 and the notes.
         {{"--sim=counterfeit", "--metrics", "t.prom", "0y"},
          0,
          "t.prom",
@@ -108,7 +118,7 @@ TEST(MetricsFile, WrittenBesideTheRunOrSaidWhyNot) {
         {{"--sim=mixed-flash", "--metrics", "t.prom", "0y"},
          0,
          "t.prom",
-         "model=\"TORVIK PSSD SIM 1TB\",field=\"mixed_flash_parts\"} 1\n"},
+         "model=\"TORVIK PSSD SIM 1TB\",field=\"mixed_flash_parts\",level=\"note\"} 1\n"},
         // The flash's own counters on every run, a pair's members by label; none without sysinfo.
         {{"--sim", "--metrics", "t.prom", "0y"},
          0,

@@ -156,7 +156,7 @@ TEST(ProgramOptions, CommandLinesAndWhatRuns) {
          "drive 1  \\\\.\\PhysicalDrive1  skipped: not on USB (SATA)\n"
          "drive 3  \\\\.\\PhysicalDrive3  -  UNKNOWN  -> out",  // no serial: no INQUIRY answer
          "some drives could not be opened: permission denied",
-         "out/drive0"},
+         "out/drive_"},  // drive 0 gives no serial either: drive 3 is in drive_-2
         {{"--all", "3y"}, 1, "", "--all examines every USB drive: it takes no", nullptr},
         {{"--brief", "--sim", "y"}, 1, "", "--brief asks no question: name the drive", nullptr},
         // Six failed pages are not every vendor command: no word about the bridge.
@@ -272,6 +272,9 @@ TEST(ProgramOptions, ListShowsEveryDriveOrWhyThereIsNone) {
     if (!windows) {
         r = run_whole_program(host, {"--sim", "/dev/sdab", "y"});
         EXPECT_TRUE(contains(r.err, "there is no drive 27 (/dev/sdab)")) << r.err;
+        // A negative number has no name here, and not Windows's.
+        r = run_whole_program(host, {"--sim", "-1"});
+        EXPECT_TRUE(contains(r.err, "there is no drive -1; the drives are 0")) << r.err;
     }
 }
 

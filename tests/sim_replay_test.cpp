@@ -137,6 +137,16 @@ TEST(SimProfiles, FirstArgumentRulesStillHold) {
         {{"--sim"}, "0y\n", " 0: TORVIK  PSSD SIM 1TB    \nPlease select drive number:", false},
         {{"--replay", "."}, "0y\n", "Please select drive number:Drive: 0(USB)\n", false},
         {{"--replay", ".", "3y"}, "", "Drive interface is not USB, exit!", false},
+        // --health: the verdict's block comes before the closing prompt.
+        {{"--health", "--sim", "0"},
+         "",
+         "READ CAPACITY]\n\nPress any key to exit or Space to open full text report\n",
+         true},
+        {{"--health", "--sim", "150"},
+         "",
+         "exit!\nHealth: UNKNOWN\nSummary: the drive was not examined\n  unknown The drive was not "
+         "examined: there is no such drive [the run]\n\nPress any key",
+         true},
     };
     for (const Case& c : cases) {
         ScratchDir dir;
@@ -227,7 +237,10 @@ TEST(Replay, ManifestCatchesChangedDumpsAndIsItselfChecked) {
         const char* out_line;  // in the console, "" for a usage error
         const char* err_part;
         const char* page = nullptr;  // the manifest line that append replaces
+        bool removed = false;        // the file removed instead
     } cases[] = {
+        {"a dump removed", "torvik_usb_fid.bin", "", "IOCtl: ReadFID failed 0x2!\n",
+         "torvik_usb_fid.bin' is missing, though the manifest records it", nullptr, true},
         {"a byte more", "torvik_usb_fid.bin", "X", "IOCtl: ReadFID failed 0x2!\n",
          "torvik_usb_fid.bin' does not match"},
         {"a byte changed", "torvik_pssd_smart.bin", "", "IOCtl: ReadInfo failed 0x2!\n",
@@ -246,14 +259,18 @@ TEST(Replay, ManifestCatchesChangedDumpsAndIsItselfChecked) {
         ScratchDir dir;
         run_program_with({"--sim", "0y"});
         std::string bytes = read_file(c.file);
-        if (c.page != nullptr) {
+        if (c.removed) {
+            fs::remove(c.file);
+        } else if (c.page != nullptr) {
             const std::size_t at = bytes.find("\n" + std::string(c.page) + " ") + 1;
             bytes.replace(at, bytes.find('\n', at) + 1 - at, c.append);
         } else if (c.append.empty()) {
             bytes[100] = static_cast<char>(bytes[100] ^ 1);
         }
-        std::ofstream(c.file, std::ios::binary | std::ios::trunc)
-            << bytes << (c.page != nullptr ? "" : c.append);
+        if (!c.removed) {
+            std::ofstream(c.file, std::ios::binary | std::ios::trunc)
+                << bytes << (c.page != nullptr ? "" : c.append);
+        }
 
         ScratchDir replayed;
         const std::string from = dir.path().string();

@@ -178,15 +178,15 @@ a=$results/all
 check "all: the virtio disk listed as skipped" \
     grep -qxF "drive 1  /dev/vda  skipped: not on USB (virtual)" "$a/stdout"
 check "all: the USB disk examined into its folder" \
-    grep -qxF "drive 0  /dev/sda  SIM00000000000001 (bridge SIM00001)  PASSED  -> drive0_SIM00001/" \
+    grep -qxF "drive 0  /dev/sda  SIM00000000000001 (bridge SIM00001)  PASSED  -> drive_SIM00001/" \
     "$a/stdout"
 check "all: two summary lines" [ "$(grep -c '^drive [0-9]' "$a/stdout")" = 2 ]
 check "all: its folder and nothing else" \
-    [ "$(ls "$a" | grep -v '^std\|^status$')" = drive0_SIM00001 ]
+    [ "$(ls "$a" | grep -v '^std\|^status$')" = drive_SIM00001 ]
 # The folder and the drive's lines are what a run on that drive alone gives: the banner, then the
 # lines from its Drive line up to the empty line before the summary.
 o=$work/all
-rm -rf "$o" && mkdir -p "$o" && cp "$a/drive0_SIM00001/"* "$a/status" "$o/" 2> /dev/null
+rm -rf "$o" && mkdir -p "$o" && cp "$a/drive_SIM00001/"* "$a/status" "$o/" 2> /dev/null
 {
     head -n 2 "$a/stdout"
     awk '/^Drive: 0\(USB\)$/ { on = 1 } on { line[n++] = $0 }
