@@ -57,6 +57,7 @@ enum Family : std::size_t {
     kFlashBytes,
     kOfferedBytes,
     kCapacityExceedsFlash,
+    kHealthNote,
     kFamilyCount
 };
 
@@ -80,8 +81,8 @@ constexpr std::array<FamilyText, kFamilyCount> kFamilies = {{
     {"torvik_pssd_health", "gauge",
      "The health verdict as a state set: 1 for the drive's verdict, 0 for the other three."},
     {"torvik_pssd_health_reason", "gauge",
-     "One series per warning, failed or note line of the health verdict (a note is a fact the "
-     "verdict does not count): the line's level and its figure's key in the labels; always 1."},
+     "One series per warning or failed line of the health verdict: the line's level and its "
+     "figure's key in the labels; always 1."},
     {"torvik_pssd_run_success", "gauge",
      "1 when the run examined the drive, 0 when it could not (another bus, no access)."},
     {"torvik_pssd_last_run_timestamp_seconds", "gauge",
@@ -147,6 +148,9 @@ constexpr std::array<FamilyText, kFamilyCount> kFamilies = {{
     {"torvik_pssd_capacity_exceeds_flash", "gauge",
      "1 when the health verdict fails the drive for offering more than its flash holds (or than "
      "the NVMe drive's total capacity), else 0."},
+    {"torvik_pssd_health_note", "gauge",
+     "A fact the health verdict notes without counting it, one series per note, its code in the "
+     "field label; always 1."},
 }};
 
 // The family of a flash counter: the one named "torvik_pssd_flash_" and the counter's family.
@@ -223,12 +227,14 @@ void drive_samples(const MetricsDrive& drive, bool with_path, std::vector<Sample
                                             HealthVerdict::failed, HealthVerdict::unknown}) {
             add(kHealth, verdict == k.verdict ? "1" : "0", label("verdict", verdict_name(verdict)));
         }
-        // What an alert shows as the reasons for the verdict: the lines that set it, and the notes.
+        // What an alert shows as the reasons for the verdict: the lines that set it. The notes,
+        // which do not count, keep a family of their own.
         for (const HealthReason& reason : drive.model->health.reasons) {
-            if (reason.level == HealthLevel::warning || reason.level == HealthLevel::failed ||
-                reason.level == HealthLevel::note)
+            if (reason.level == HealthLevel::warning || reason.level == HealthLevel::failed)
                 add(kHealthReason, "1",
                     label("field", reason.field) + label("level", level_name(reason.level)));
+            else if (reason.level == HealthLevel::note)
+                add(kHealthNote, "1", label("field", reason.field));
         }
     }
     add(kRunSuccess, drive.model != nullptr ? "1" : "0");

@@ -99,7 +99,7 @@ TEST(MetricsFile, WrittenBesideTheRunOrSaidWhyNot) {
          "1TB\"} 74\n"},
         // The verdict needs the bridge's NVMe log, read for a controller the report does not cover.
         {{"--sim=unsupported", "--metrics", "t.prom", "0y"}, 0, "t.prom", "verdict=\"PASSED\"} 1"},
-        // Each warning, failed and note line of the verdict, a series of its own.
+        // Each warning and failed line of the verdict, a series of its own.
         {{"--sim=worn-out", "--metrics", "t.prom", "0y"},
          0,
          "t.prom",
@@ -109,7 +109,7 @@ TEST(MetricsFile, WrittenBesideTheRunOrSaidWhyNot) {
          0,
          "t.prom",
          "model=\"TORVIK PSSD SIM 1TB\",field=\"composite_temperature\",level=\"warning\"} 1\n"},
-        // The flash rule's 0/1 and the notes.
+        // The flash rule's 0/1 and the notes, each a series of its own.
         {{"--sim=counterfeit", "--metrics", "t.prom", "0y"},
          0,
          "t.prom",
@@ -118,7 +118,8 @@ TEST(MetricsFile, WrittenBesideTheRunOrSaidWhyNot) {
         {{"--sim=mixed-flash", "--metrics", "t.prom", "0y"},
          0,
          "t.prom",
-         "model=\"TORVIK PSSD SIM 1TB\",field=\"mixed_flash_parts\",level=\"note\"} 1\n"},
+         "torvik_pssd_health_note{serial=\"SIM00000000000111\",model=\"TORVIK PSSD SIM 1TB\","
+         "field=\"mixed_flash_parts\"} 1\n"},
         // The flash's own counters on every run, a pair's members by label; none without sysinfo.
         {{"--sim", "--metrics", "t.prom", "0y"},
          0,
