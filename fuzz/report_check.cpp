@@ -14,6 +14,7 @@
 #include "report/drive_report.h"
 #include "report/health_log.h"
 #include "report/json_report.h"
+#include "scsi/bridge_table.h"
 #include "scsi/commands.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/read_only_rule.h"
@@ -32,11 +33,15 @@ Bytes read_whole(const std::string& name) {
 }
 
 // The bytes the drive hands over for a command: nullopt when the platform call fails.
-std::optional<Bytes> delivered(const SimDrive& drive, CommandId id, bool tunnel_fails) {
+std::optional<Bytes> delivered(const SimDrive& drive, CommandId id, bool tunnel_fails,
+                               bool other_form) {
     const CommandInfo& command = command_info(id);
     const Fault& fault = drive.fault(id);
     if (command.form == CommandForm::tunnel && tunnel_fails)
         return std::nullopt;
+    // A bridge of another form refuses the CDB with CHECK CONDITION before any data.
+    if (command.form == CommandForm::tunnel && other_form)
+        return Bytes{};
     if (fault.kind == FaultKind::platform_error)
         return std::nullopt;
     const Bytes& page = drive.page(id);
@@ -108,15 +113,20 @@ void run_and_check(SimDrive& drive, const std::set<std::string>& uncreatable) {
     // INQUIRY, both capacity reads as the first answer calls for, the two identification pages.
     FUZZ_CHECK(sent.count(CommandId::inquiry) == 1 && sent.count(CommandId::read_info) == 1);
 
-    // A bridge without the 0xE6 tunnel fails those reads; the other forms do not depend on it.
-    const bool tunnel_fails = !drive.tunnel_supported() && drive.bridge_form() == BridgeForm::e6;
+    // The run sends the form the bridge table gives the bridge's ID (0xE6 for an ID it does not
+    // list). A bridge without the 0xE6 tunnel fails those reads; the other forms do not depend on
+    // it. A bridge of another form than the one sent refuses each read.
+    const std::optional<BridgeForm> sent_form = bridge_choice(drive.bridge_id()).form;
+    const bool tunnel_fails = !drive.tunnel_supported() && drive.bridge_form() == BridgeForm::e6 &&
+                              sent_form == BridgeForm::e6;
+    const bool other_form = sent_form != drive.bridge_form();
     for (const CommandInfo& command : kCommands) {
         const bool refused = uncreatable.count(command.dump_name) != 0;
         if (sent.count(command.id) == 0 || refused) {
             FUZZ_CHECK(!fs::exists(command.dump_name));
             continue;
         }
-        const std::optional<Bytes> got = delivered(drive, command.id, tunnel_fails);
+        const std::optional<Bytes> got = delivered(drive, command.id, tunnel_fails, other_form);
         Bytes expected = got.value_or(Bytes{});
         expected.resize(command.length, 0);
         bool must_exist = true;
