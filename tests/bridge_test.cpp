@@ -515,9 +515,10 @@ TEST(BridgeReplay, AnOlderPlainRunOfAnotherFormReplaysAsItWas) {
     std::string manifest = recorded.read("torvik_pssd_manifest.txt");
     const std::size_t nvme = manifest.find("nvme_id ");
     ASSERT_NE(nvme, std::string::npos);
-    manifest = manifest.substr(0, nvme) +
-               "nvme_id check_condition=0 zeros\n"
-               "nvme_smart check_condition=0 dump=512 crc32=b2aa7578 zeros\n";
+    // The lines end as the platform writes text (CR LF on Windows).
+    const std::string eol = manifest.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+    manifest = manifest.substr(0, nvme) + "nvme_id check_condition=0 zeros" + eol +
+               "nvme_smart check_condition=0 dump=512 crc32=b2aa7578 zeros" + eol;
     fs::remove(recorded.path() / "torvik_pssd_nvme_id.bin");
     std::ofstream(recorded.path() / "torvik_pssd_nvme_smart.bin", std::ios::binary)
         << std::string(512, '\0');
